@@ -1,0 +1,39 @@
+# SPDX-License-Identifier: MIT
+# Shared by scripts/run and scripts/test: install what is missing, then configure and build.
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Debian 12 packages the build, the tests and the application need.
+packages=(
+  build-essential cmake pkg-config git
+  qt6-base-dev libgl-dev
+  nlohmann-json3-dev liburiparser-dev uuid-dev libcurl4-openssl-dev libicu-dev
+  libevdev-dev libxcb1-dev libxcb-xkb-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang clang-format libclang-rt-14-dev
+  nodejs
+  xvfb xauth
+)
+
+install_missing_packages() {
+  local missing=()
+  for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# build_tree DIR [cmake options...]: configures DIR once and builds it.
+build_tree() {
+  local dir=$1
+  shift
+  cmake -S "$repo_root" -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" --parallel "$(nproc)"
+}

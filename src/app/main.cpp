@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/StartupAlert.h"
+#include "core/Environment.h"
+#include "shell/AppOptions.h"
+#include "shell/BundleLocation.h"
+#include "shell/FileLog.h"
+
+int main(int argc, char** argv) {
+    using namespace kelvra;
+
+    // Writes to a backend that has died must fail with EPIPE, not end the application.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const auto executable = BundleLocation::executablePath();
+    const auto resources =
+        executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
+    const auto options = AppOptions::parse(arguments, resources, currentEnvironment());
+    if (!options) {
+        return reportStartupFailure(options.error(), argc, argv);
+    }
+
+    if (options->smokeTest) {
+        std::cerr << "The self-test is not available in this build." << std::endl;
+        return 1;
+    }
+
+    auto log = FileLog::open(FileLog::defaultDirectory(), FileLog::kDefaultMaximumBytes);
+    if (!log) {
+        return reportStartupFailure(log.error(), argc, argv);
+    }
+    (*log)->write("shell", "Kelvra Hub started; backend " +
+                               options->backend.entryPointURL.string() + " run by " +
+                               options->backend.nodeURL.string() + ".");
+    return 0;
+}

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#include "core/Error.h"
+
+#include <cstdio>
+
+namespace kelvra {
+
+std::string quoted(const std::string& text) {
+    std::string result = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"':
+                result += "\\\"";
+                break;
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    result += escaped;
+                } else {
+                    result += c;
+                }
+        }
+    }
+    return result + "\"";
+}
+
+}  // namespace kelvra

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+// Runs the built executable with bad command lines and broken bundles, the way a user would
+// meet them, and reads what it says and how it exits.
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::runProcess;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+const fs::path kBuiltExecutable = fs::path(KELVRA_TEST_BUNDLE_DIR) / "bin" / "kelvra-hub";
+
+class LaunchFailureTest : public ::testing::Test {
+protected:
+    fs::path home() const { return directory_.path() / "home"; }
+    fs::path logDirectory() const { return home() / ".local/state/Morvane/Kelvra Hub"; }
+    fs::path logFile() const { return logDirectory() / "kelvra-hub.log"; }
+
+    std::map<std::string, std::string> environment() const {
+        // No DISPLAY: the message goes to standard error instead of an alert.
+        return {{"HOME", home().string()}, {"PATH", "/usr/bin:/bin"}};
+    }
+
+    /// A copy of the executable in a bundle of its own, with whatever the test adds around it.
+    fs::path copyExecutableInto(const fs::path& bundle) {
+        fs::create_directories(bundle / "bin");
+        fs::copy_file(kBuiltExecutable, bundle / "bin" / "kelvra-hub");
+        return bundle / "bin" / "kelvra-hub";
+    }
+
+    /// Every file below the home directory, relative to it.
+    std::vector<std::string> filesInHome() const {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(home())) {
+            if (!entry.is_directory()) {
+                files.push_back(fs::relative(entry.path(), home()).string());
+            }
+        }
+        return files;
+    }
+
+    void expectStartupFailure(const testing::ProcessResult& result, const std::string& description,
+                              const std::string& diagnostic) {
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardError, "Kelvra Hub could not start.\n" + description +
+                                            "\n\nLog: " + logFile().string() + "\n");
+        const std::string log = readFile(logFile());
+        EXPECT_NE(log.find("Z [shell:fatal] " + diagnostic + "\n"), std::string::npos) << log;
+        EXPECT_EQ(filesInHome(),
+                  std::vector<std::string>{".local/state/Morvane/Kelvra Hub/kelvra-hub.log"});
+    }
+
+    void SetUp() override { fs::create_directories(home()); }
+
+    TemporaryDirectory directory_;
+};
+
+TEST_F(LaunchFailureTest, BadCommandLinesEndWithTheirOwnMessage) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string description;
+        std::string diagnostic;
+    } rows[] = {
+        {{"--bogus"},
+         "Unknown Kelvra Hub option: --bogus",
+         "AppOptionsError.unknownArgument(\"--bogus\")"},
+        {{"--smoke-test", "-x"},
+         "Unknown Kelvra Hub option: -x",
+         "AppOptionsError.unknownArgument(\"-x\")"},
+        {{"--dev-root"},
+         "--dev-root requires a repository path.",
+         "AppOptionsError.missingDevelopmentRoot"},
+        {{"--dev-root", "/nonexistent checkout"},
+         "Kelvra Hub could not find its shared desktop server entrypoint at /nonexistent "
+         "checkout/server/desktop.js.",
+         "BackendPathError.missingFile(\"shared desktop server entrypoint\", \"/nonexistent "
+         "checkout/server/desktop.js\")"},
+    };
+    for (const auto& row : rows) {
+        fs::remove_all(home());
+        fs::create_directories(home());
+        SCOPED_TRACE(row.description);
+        expectStartupFailure(runProcess(kBuiltExecutable, row.arguments, environment()),
+                             row.description, row.diagnostic);
+    }
+}
+
+TEST_F(LaunchFailureTest, BrokenBundlesNameTheMissingPiece) {
+    const fs::path bundle = directory_.path() / "bundle";
+    const fs::path executable = copyExecutableInto(bundle);
+    const fs::path node = bundle / "Helpers" / "node";
+    const fs::path entryPoint = bundle / "Resources" / "app" / "server" / "desktop.js";
+
+    expectStartupFailure(runProcess(executable, {"--smoke-test"}, environment()),
+                         "Kelvra Hub could not locate its application resources.",
+                         "BackendPathError.missingResourcesDirectory");
+
+    fs::create_directories(bundle / "Resources");
+    fs::remove_all(home());
+    expectStartupFailure(
+        runProcess(executable, {}, environment()),
+        "Kelvra Hub could not find its bundled Node.js runtime at " + node.string() + ".",
+        "BackendPathError.missingFile(\"bundled Node.js runtime\", \"" + node.string() + "\")");
+
+    writeFile(node, "#!/bin/sh\n");
+    fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write);
+    fs::remove_all(home());
+    expectStartupFailure(
+        runProcess(executable, {}, environment()),
+        "Kelvra Hub's bundled Node.js runtime is not executable at " + node.string() + ".",
+        "BackendPathError.notExecutable(\"bundled Node.js runtime\", \"" + node.string() + "\")");
+
+    fs::permissions(node, fs::perms::owner_all);
+    fs::remove_all(home());
+    expectStartupFailure(runProcess(executable, {}, environment()),
+                         "Kelvra Hub could not find its packaged desktop server entrypoint at " +
+                             entryPoint.string() + ".",
+                         "BackendPathError.missingFile(\"packaged desktop server entrypoint\", \"" +
+                             entryPoint.string() + "\")");
+}
+
+TEST_F(LaunchFailureTest, ALogThatCannotBeOpenedIsReportedWithItsPath) {
+    writeFile(home() / ".local/state/Morvane", "a file where the log folder belongs");
+    const auto result = runProcess(kBuiltExecutable, {}, environment());
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(result.standardError.starts_with(
+        "Kelvra Hub could not start.\nKelvra Hub could not create its log folder " +
+        logDirectory().string() + ": "))
+        << result.standardError;
+    EXPECT_TRUE(result.standardError.ends_with("\n\nLog: " + logFile().string() + "\n"))
+        << result.standardError;
+    EXPECT_EQ(filesInHome(), std::vector<std::string>{".local/state/Morvane"});
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "backend/BackendPathResolver.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+void makeExecutable(const fs::path& path) {
+    writeFile(path, "#!/bin/sh\n");
+    fs::permissions(path, fs::perms::owner_all);
+}
+
+void makePlain(const fs::path& path) {
+    writeFile(path, "");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+/// Runs the test body in a given current directory and restores the old one.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const fs::path& path) : previous_(fs::current_path()) {
+        fs::current_path(path);
+    }
+    ~CurrentDirectory() { fs::current_path(previous_); }
+
+private:
+    fs::path previous_;
+};
+
+class BackendPathResolverTest : public ::testing::Test {
+protected:
+    fs::path root() const { return directory_.path(); }
+    fs::path resources() const { return root() / "bundle" / "Resources"; }
+    fs::path packagedNode() const { return root() / "bundle" / "Helpers" / "node"; }
+    fs::path packagedEntryPoint() const { return resources() / "app" / "server" / "desktop.js"; }
+
+    void makeBundle() {
+        makeExecutable(packagedNode());
+        writeFile(packagedEntryPoint(), "// server\n");
+    }
+
+    TemporaryDirectory directory_;
+};
+
+TEST_F(BackendPathResolverTest, ResolvesThePackagedLayout) {
+    makeBundle();
+    // A trailing separator and dot segments in the resources path are standardised away.
+    const auto info = BackendPathResolver::resolve(resources() / "." / "", std::nullopt, {});
+    ASSERT_TRUE(info.has_value()) << info.error().description();
+    EXPECT_EQ(*info, (BackendLaunchInfo{packagedNode(), packagedEntryPoint(), resources() / "app",
+                                        false}));
+}
+
+TEST_F(BackendPathResolverTest, BlankDevelopmentRootsFallBackToThePackagedLayout) {
+    makeBundle();
+    for (const std::string blank : {"", "   ", "\t\n", "\u00A0\u3000"}) {
+        const auto info = BackendPathResolver::resolve(resources(), blank, {});
+        ASSERT_TRUE(info.has_value()) << "root: " << blank;
+        EXPECT_FALSE(info->isDevelopment);
+    }
+    const auto noResources = BackendPathResolver::resolve(std::nullopt, "  ", {});
+    ASSERT_FALSE(noResources.has_value());
+    EXPECT_EQ(noResources.error().description(),
+              "Kelvra Hub could not locate its application resources.");
+}
+
+TEST_F(BackendPathResolverTest, ReportsTheFirstPackagedProblem) {
+    struct Row {
+        std::string name;
+        std::function<void()> prepare;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"nothing", [] {},
+         "Kelvra Hub could not find its bundled Node.js runtime at " + packagedNode().string() +
+             "."},
+        {"runtime not executable, entry point missing too", [&] { makePlain(packagedNode()); },
+         "Kelvra Hub's bundled Node.js runtime is not executable at " + packagedNode().string() +
+             "."},
+        {"runtime is a directory", [&] { fs::create_directories(packagedNode()); },
+         "Kelvra Hub could not find its bundled Node.js runtime at " + packagedNode().string() +
+             "."},
+        {"entry point missing", [&] { makeExecutable(packagedNode()); },
+         "Kelvra Hub could not find its packaged desktop server entrypoint at " +
+             packagedEntryPoint().string() + "."},
+        {"entry point is a directory",
+         [&] {
+             makeExecutable(packagedNode());
+             fs::create_directories(packagedEntryPoint());
+         },
+         "Kelvra Hub could not find its packaged desktop server entrypoint at " +
+             packagedEntryPoint().string() + "."},
+    };
+    for (const auto& row : rows) {
+        fs::remove_all(root() / "bundle");
+        fs::create_directories(resources());
+        row.prepare();
+        const auto info = BackendPathResolver::resolve(resources(), std::nullopt, {});
+        ASSERT_FALSE(info.has_value()) << row.name;
+        EXPECT_EQ(info.error().description(), row.expected) << row.name;
+    }
+    EXPECT_TRUE(packagedEntryPoint().string().ends_with("app/server/desktop.js"));
+}
+
+TEST_F(BackendPathResolverTest, ResolvesADevelopmentCheckoutWithNodeFromPath) {
+    const fs::path checkout = root() / "checkout";
+    writeFile(checkout / "server" / "desktop.js", "");
+    makeExecutable(root() / "bin" / "node");
+    const Environment environment{
+        {"PATH", (root() / "missing").string() + ":" + (root() / "bin").string()}};
+
+    const auto info = BackendPathResolver::resolve(std::nullopt, checkout.string(), environment);
+    ASSERT_TRUE(info.has_value()) << info.error().description();
+    EXPECT_EQ(*info, (BackendLaunchInfo{root() / "bin" / "node", checkout / "server" / "desktop.js",
+                                        checkout, true}));
+    EXPECT_NE(*info, (BackendLaunchInfo{info->nodeURL, info->entryPointURL,
+                                        info->workingDirectoryURL, false}));
+}
+
+TEST_F(BackendPathResolverTest, RelativeDevelopmentRootsAreStandardised) {
+    writeFile(root() / "checkout" / "server" / "desktop.js", "");
+    fs::create_directories(root() / "elsewhere");
+    makeExecutable(root() / "bin" / "node");
+    CurrentDirectory inside(root() / "elsewhere");
+
+    const auto info = BackendPathResolver::resolve(std::nullopt, "../checkout/",
+                                                   {{"PATH", (root() / "bin").string()}});
+    ASSERT_TRUE(info.has_value()) << info.error().description();
+    EXPECT_EQ(info->workingDirectoryURL, root() / "checkout");
+    EXPECT_EQ(info->entryPointURL, root() / "checkout" / "server" / "desktop.js");
+}
+
+TEST_F(BackendPathResolverTest, UsesTheUntrimmedRootAndChecksTheEntryPointBeforeNode) {
+    const fs::path typed = (root() / "hub ").string();
+    const auto missing = BackendPathResolver::resolve(std::nullopt, typed.string(), {});
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().description(),
+              "Kelvra Hub could not find its shared desktop server entrypoint at " +
+                  (typed / "server" / "desktop.js").string() + ".");
+
+    writeFile(typed / "server" / "desktop.js", "");
+    const auto noNode =
+        BackendPathResolver::resolve(std::nullopt, typed.string(), {{"PATH", "/nonexistent"}});
+    ASSERT_FALSE(noNode.has_value());
+    EXPECT_EQ(noNode.error().description(),
+              "Kelvra Hub could not find an executable development Node.js runtime in PATH.");
+}
+
+TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurrentDirectory) {
+    writeFile(root() / "checkout" / "server" / "desktop.js", "");
+    const fs::path first = root() / "first";
+    const fs::path here = root() / "here";
+    const fs::path last = root() / "last";
+    makePlain(first / "node");                        // present but not executable: skipped
+    fs::create_directories(root() / "dir" / "node");  // a directory is never a runtime
+    makeExecutable(here / "node");
+    makeExecutable(last / "node");
+    CurrentDirectory inside(here);
+    auto resolveWith = [&](const std::optional<std::string>& searchPath) {
+        Environment environment;
+        if (searchPath) {
+            environment["PATH"] = *searchPath;
+        }
+        auto info =
+            BackendPathResolver::resolve(std::nullopt, (root() / "checkout").string(), environment);
+        return info ? info->nodeURL : fs::path("<error>");
+    };
+
+    EXPECT_EQ(resolveWith(first.string() + "::" + last.string()), here / "node");
+    EXPECT_EQ(resolveWith(first.string() + ":" + (root() / "dir").string() + ":" + last.string()),
+              last / "node");
+    EXPECT_EQ(resolveWith(std::nullopt), here / "node");  // unset: only the current directory
+    EXPECT_EQ(resolveWith(""), here / "node");
+    EXPECT_EQ(resolveWith(last.string() + ":"), last / "node");
+}
+
+TEST_F(BackendPathResolverTest, DiagnosticDescriptionsNameTheCaseAndValues) {
+    EXPECT_EQ(
+        BackendPathError::missingFile("bundled Node.js runtime", "/x/node").diagnosticDescription(),
+        "BackendPathError.missingFile(\"bundled Node.js runtime\", \"/x/node\")");
+    EXPECT_EQ(BackendPathError::missingDevelopmentNode().diagnosticDescription(),
+              "BackendPathError.missingDevelopmentNode");
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+#include "core/ManualMainThreadExecutor.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ManualMainThreadExecutorTest, RunsNothingUntilAskedThenEverythingInOrder) {
+    ManualMainThreadExecutor executor;
+    std::vector<int> ran;
+    executor.post([&] {
+        ran.push_back(1);
+        executor.post([&] { ran.push_back(3); });
+    });
+    executor.post([&] { ran.push_back(2); });
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(executor.runPending(), 3);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(executor.runPending(), 0);
+}
+
+TEST(ManualMainThreadExecutorTest, RunsWorkPostedFromOtherThreadsOnItsOwnThread) {
+    ManualMainThreadExecutor executor;
+    int count = 0;
+    bool allOnMainThread = true;
+    std::thread poster([&] {
+        EXPECT_FALSE(executor.isMainThread());
+        for (int index = 0; index < 50; ++index) {
+            executor.post([&] {
+                allOnMainThread = allOnMainThread && executor.isMainThread();
+                ++count;
+            });
+        }
+    });
+    EXPECT_TRUE(executor.runUntil([&] { return count == 50; }, 10s));
+    poster.join();
+    EXPECT_TRUE(allOnMainThread);
+}
+
+TEST(ManualMainThreadExecutorTest, RunUntilGivesUpAtItsLimit) {
+    ManualMainThreadExecutor executor;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(executor.runUntil([] { return false; }, 50ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+TEST(ManualMainThreadExecutorTest, RunUntilSeesConditionsChangedElsewhere) {
+    ManualMainThreadExecutor executor;
+    std::atomic<bool> flag = false;
+    std::thread setter([&] { flag = true; });
+    EXPECT_TRUE(executor.runUntil([&] { return flag.load(); }, 10s));
+    setter.join();
+}
+
+}  // namespace
+}  // namespace kelvra

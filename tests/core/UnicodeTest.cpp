@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "core/Unicode.h"
+
+namespace kelvra {
+namespace {
+
+TEST(UnicodeTest, TrimsUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
+    const struct {
+        std::string input;
+        std::string expected;
+    } rows[] = {
+        {"", ""},
+        {"   ", ""},
+        {"\t\n\r\v\f", ""},
+        {" /src/hub ", "/src/hub"},
+        {"a b", "a b"},
+        {"\u00A0\u2003x\u3000", "x"},  // no-break, em and ideographic spaces
+        {"\u2028x\u2029\u0085", "x"},  // line and paragraph separators, next line
+        {"\u200Bx", "\u200Bx"},        // zero width space is not white space
+        {" \xFF ", "\xFF"},            // ill-formed bytes are kept, never trimmed
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Unicode::trimmed(row.input), row.expected) << "input: " << row.input;
+    }
+}
+
+TEST(UnicodeTest, ValidatesAndRepairsUTF8) {
+    EXPECT_TRUE(Unicode::isValidUTF8(""));
+    EXPECT_TRUE(Unicode::isValidUTF8("grüße 😀"));
+    EXPECT_FALSE(Unicode::isValidUTF8("\xC3"));          // truncated sequence
+    EXPECT_FALSE(Unicode::isValidUTF8("\xC0\xAF"));      // overlong
+    EXPECT_FALSE(Unicode::isValidUTF8("\xED\xA0\x80"));  // surrogate
+    EXPECT_EQ(Unicode::repairedUTF8("a\xFF"
+                                    "b"),
+              "a\uFFFDb");
+    EXPECT_EQ(Unicode::repairedUTF8("ok ü"), "ok ü");
+}
+
+}  // namespace
+}  // namespace kelvra

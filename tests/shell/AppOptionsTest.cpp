@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "core/Error.h"
+#include "shell/AppOptions.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+class AppOptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeFile(directory_.path() / "Helpers" / "node", "");
+        fs::permissions(directory_.path() / "Helpers" / "node", fs::perms::owner_all);
+        writeFile(resources() / "app" / "server" / "desktop.js", "");
+        writeFile(directory_.path() / "a" / "server" / "desktop.js", "");
+        writeFile(directory_.path() / "b" / "server" / "desktop.js", "");
+        writeFile(directory_.path() / "bin" / "node", "");
+        fs::permissions(directory_.path() / "bin" / "node", fs::perms::owner_all);
+    }
+
+    fs::path resources() const { return directory_.path() / "Resources"; }
+
+    std::expected<AppOptions, AppOptions::ParseError> parse(std::vector<std::string> arguments) {
+        return AppOptions::parse(arguments, resources(),
+                                 {{"PATH", (directory_.path() / "bin").string()}});
+    }
+
+    static std::string describe(const std::expected<AppOptions, AppOptions::ParseError>& result) {
+        return result ? "<parsed>" : Error(result.error()).description();
+    }
+
+    TemporaryDirectory directory_;
+};
+
+TEST_F(AppOptionsTest, AcceptsTheTwoOptions) {
+    const auto plain = parse({});
+    ASSERT_TRUE(plain.has_value());
+    EXPECT_FALSE(plain->smokeTest);
+    EXPECT_FALSE(plain->backend.isDevelopment);
+    EXPECT_EQ(plain->backend.workingDirectoryURL, resources() / "app");
+
+    const auto smoke = parse({"--smoke-test", "--smoke-test"});
+    ASSERT_TRUE(smoke.has_value());
+    EXPECT_TRUE(smoke->smokeTest);
+
+    const auto lastRootWins = parse({"--dev-root", (directory_.path() / "a").string(), "--dev-root",
+                                     (directory_.path() / "b").string()});
+    ASSERT_TRUE(lastRootWins.has_value()) << describe(lastRootWins);
+    EXPECT_TRUE(lastRootWins->backend.isDevelopment);
+    EXPECT_EQ(lastRootWins->backend.workingDirectoryURL, directory_.path() / "b");
+}
+
+TEST_F(AppOptionsTest, RejectsEverythingElseAtTheFirstBadArgument) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string expected;
+    } rows[] = {
+        {{"-x"}, "Unknown Kelvra Hub option: -x"},
+        {{"--smoke"}, "Unknown Kelvra Hub option: --smoke"},
+        {{""}, "Unknown Kelvra Hub option: "},
+        {{"--Smoke-Test"}, "Unknown Kelvra Hub option: --Smoke-Test"},
+        {{"--dev-root=/src"}, "Unknown Kelvra Hub option: --dev-root=/src"},
+        {{"--smoke-test", "--bogus"}, "Unknown Kelvra Hub option: --bogus"},
+        {{"--bogus", "--dev-root"}, "Unknown Kelvra Hub option: --bogus"},
+        {{"--dev-root"}, "--dev-root requires a repository path."},
+        {{"--smoke-test", "--dev-root"}, "--dev-root requires a repository path."},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(describe(parse(row.arguments)), row.expected);
+    }
+}
+
+TEST_F(AppOptionsTest, TakesTheValueAfterDevRootVerbatimAndPassesResolverErrorsOn) {
+    const auto result = parse({"--dev-root", "--smoke-test"});
+    ASSERT_FALSE(result.has_value());
+    const auto* pathError = std::get_if<BackendPathError>(&result.error());
+    ASSERT_NE(pathError, nullptr);
+    EXPECT_EQ(pathError->kind(), BackendPathError::Kind::missingFile);
+    EXPECT_EQ(pathError->path().parent_path().parent_path().filename(), "--smoke-test");
+}
+
+TEST_F(AppOptionsTest, ReportsAMissingBundleBeforeTheSmokeTestFlagMatters) {
+    const auto result = AppOptions::parse({"--smoke-test"}, std::nullopt, {});
+    EXPECT_EQ(describe(result), "Kelvra Hub could not locate its application resources.");
+    EXPECT_EQ(Error(result.error()).diagnosticDescription(),
+              "BackendPathError.missingResourcesDirectory");
+    EXPECT_EQ(AppOptionsError::unknownArgument("-x").diagnosticDescription(),
+              "AppOptionsError.unknownArgument(\"-x\")");
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kelvra::testing {
+
+/// A fresh directory under /tmp, removed with everything in it at destruction.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    ~TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, const std::string& contents);
+std::string readFile(const std::filesystem::path& path);
+/// The file's lines, without their line feeds.
+std::vector<std::string> readLines(const std::filesystem::path& path);
+
+struct ProcessResult {
+    int exitStatus = -1;  ///< exit code, or 128 + signal number
+    std::string standardOutput;
+    std::string standardError;
+};
+
+/// Runs a program to its end with exactly `environment`, standard input from /dev/null.
+ProcessResult runProcess(const std::filesystem::path& program,
+                         const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment);
+
+}  // namespace kelvra::testing
