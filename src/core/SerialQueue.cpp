@@ -1,10 +1,27 @@
 // SPDX-License-Identifier: MIT
 #include "core/SerialQueue.h"
 
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <map>
+#include <mutex>
 #include <pthread.h>
 
 namespace kelvra {
+
+struct SerialQueue::State {
+    struct Delayed {
+        std::function<void()> work;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+    };
+
+    std::mutex mutex;
+    std::condition_variable wakeUp;
+    std::deque<std::function<void()>> immediate;
+    std::multimap<Clock::time_point, Delayed> delayed;
+    bool shuttingDown = false;
+};
 
 void CancellableWork::cancel() const {
     if (cancelled_) {
@@ -16,8 +33,9 @@ bool CancellableWork::isCancelled() const {
     return cancelled_ && cancelled_->load();
 }
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
-    thread_ = std::thread([this] { run(); });
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)), state_(std::make_shared<State>()) {
+    thread_ = std::thread([state = state_] { run(state); });
     // Linux thread names hold at most 15 bytes; the end of a reverse-DNS label is the telling part.
     const std::string shortName = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
     pthread_setname_np(thread_.native_handle(), shortName.c_str());
@@ -25,33 +43,40 @@ SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
 
 SerialQueue::~SerialQueue() {
     {
-        std::lock_guard lock(mutex_);
-        shuttingDown_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->shuttingDown = true;
+        state_->immediate.clear();
+        state_->delayed.clear();
     }
-    wakeUp_.notify_one();
-    thread_.join();
+    state_->wakeUp.notify_one();
+    if (isCurrent()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
 }
 
 void SerialQueue::async(std::function<void()> work) {
     {
-        std::lock_guard lock(mutex_);
-        if (shuttingDown_) {
+        std::lock_guard lock(state_->mutex);
+        if (state_->shuttingDown) {
             return;
         }
-        immediate_.push_back(std::move(work));
+        state_->immediate.push_back(std::move(work));
     }
-    wakeUp_.notify_one();
+    state_->wakeUp.notify_one();
 }
 
 CancellableWork SerialQueue::asyncAfter(Clock::duration delay, std::function<void()> work) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     {
-        std::lock_guard lock(mutex_);
-        if (!shuttingDown_) {
-            delayed_.emplace(Clock::now() + delay, Delayed{std::move(work), cancelled});
+        std::lock_guard lock(state_->mutex);
+        if (!state_->shuttingDown) {
+            state_->delayed.emplace(Clock::now() + delay,
+                                    State::Delayed{std::move(work), cancelled});
         }
     }
-    wakeUp_.notify_one();
+    state_->wakeUp.notify_one();
     return CancellableWork(cancelled);
 }
 
@@ -68,33 +93,31 @@ bool SerialQueue::isCurrent() const {
     return std::this_thread::get_id() == thread_.get_id();
 }
 
-void SerialQueue::run() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-        if (shuttingDown_) {
-            return;
-        }
+void SerialQueue::run(const std::shared_ptr<State>& state) {
+    std::unique_lock lock(state->mutex);
+    while (!state->shuttingDown) {
         // Drop cancelled items early so a queue that reschedules often does not hoard them.
-        while (!delayed_.empty() && delayed_.begin()->second.cancelled->load()) {
-            delayed_.erase(delayed_.begin());
+        auto& delayed = state->delayed;
+        while (!delayed.empty() && delayed.begin()->second.cancelled->load()) {
+            delayed.erase(delayed.begin());
         }
         std::function<void()> work;
-        if (!delayed_.empty() && delayed_.begin()->first <= Clock::now()) {
-            auto item = std::move(delayed_.begin()->second);
-            delayed_.erase(delayed_.begin());
+        if (!delayed.empty() && delayed.begin()->first <= Clock::now()) {
+            auto item = std::move(delayed.begin()->second);
+            delayed.erase(delayed.begin());
             work = [item = std::move(item)] {
                 if (!item.cancelled->load()) {
                     item.work();
                 }
             };
-        } else if (!immediate_.empty()) {
-            work = std::move(immediate_.front());
-            immediate_.pop_front();
-        } else if (!delayed_.empty()) {
-            wakeUp_.wait_until(lock, delayed_.begin()->first);
+        } else if (!state->immediate.empty()) {
+            work = std::move(state->immediate.front());
+            state->immediate.pop_front();
+        } else if (!delayed.empty()) {
+            state->wakeUp.wait_until(lock, delayed.begin()->first);
             continue;
         } else {
-            wakeUp_.wait(lock);
+            state->wakeUp.wait(lock);
             continue;
         }
         lock.unlock();

@@ -3,13 +3,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -35,8 +30,9 @@ private:
 /// Runs work items one at a time, in order, on a thread of its own. Delayed items run once
 /// their time has come, in deadline order, between the immediate ones.
 ///
-/// Destruction discards items that have not started, waits for the running one and joins the
-/// thread; it must not happen on the queue's own thread.
+/// Destruction discards items that have not started and waits for the running one. When the
+/// last owner lets go from inside one of the queue's own items, the thread finishes that item
+/// and ends by itself.
 class SerialQueue {
 public:
     using Clock = std::chrono::steady_clock;
@@ -56,26 +52,21 @@ public:
     /// Queues `work` to run once `delay` has passed, unless it is cancelled first.
     CancellableWork asyncAfter(Clock::duration delay, std::function<void()> work);
 
-    /// Runs `work` on the queue and waits for it. Must not be called from the queue itself.
+    /// Runs `work` on the queue and waits for it. Must not be called from the queue itself, nor
+    /// after work on the queue has begun to destroy it.
     void sync(std::function<void()> work);
 
     /// Whether the caller runs on this queue's thread.
     bool isCurrent() const;
 
 private:
-    struct Delayed {
-        std::function<void()> work;
-        std::shared_ptr<std::atomic<bool>> cancelled;
-    };
+    struct State;
 
-    void run();
+    static void run(const std::shared_ptr<State>& state);
 
     const std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    std::deque<std::function<void()>> immediate_;
-    std::multimap<Clock::time_point, Delayed> delayed_;
-    bool shuttingDown_ = false;
+    // Shared with the thread, which may outlive this object by the item that destroyed it.
+    const std::shared_ptr<State> state_;
     std::thread thread_;
 };
 

@@ -2,7 +2,9 @@
 #include "core/Unicode.h"
 
 #include <cstdint>
+#include <unicode/brkiter.h>
 #include <unicode/uchar.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 namespace kelvra::Unicode {
@@ -53,6 +55,23 @@ bool isValidUTF8(std::string_view text) {
         }
     }
     return true;
+}
+
+size_t userPerceivedCharacterCount(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    icu::LocalPointer<icu::BreakIterator> characters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    size_t count = 0;
+    if (U_SUCCESS(status)) {
+        characters->setText(utext, status);
+        for (int32_t boundary = characters->next(); boundary != icu::BreakIterator::DONE;
+             boundary = characters->next()) {
+            ++count;
+        }
+    }
+    utext_close(utext);
+    return count;
 }
 
 std::string repairedUTF8(std::string_view text) {

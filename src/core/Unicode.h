@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ std::string trimmed(std::string_view text);
 
 /// Whether `text` is well-formed UTF-8.
 bool isValidUTF8(std::string_view text);
+
+/// The number of user-perceived characters (extended grapheme clusters) in well-formed UTF-8.
+size_t userPerceivedCharacterCount(std::string_view text);
 
 /// `text` with each ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string repairedUTF8(std::string_view text);

@@ -74,6 +74,19 @@ TEST(SerialQueueTest, DestructionDiscardsPendingDelayedWorkAndJoins) {
     EXPECT_FALSE(ran->load());
 }
 
+TEST(SerialQueueTest, MayBeDestroyedByItsOwnWork) {
+    auto queue = std::make_shared<SerialQueue>("self-destroy");
+    std::weak_ptr<SerialQueue> watcher = queue;
+    std::promise<void> destroyed;
+    queue->async([owned = queue, &destroyed]() mutable {
+        owned.reset();  // the last owner lets go on the queue's own thread
+        destroyed.set_value();
+    });
+    queue.reset();
+    ASSERT_EQ(destroyed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(watcher.expired());
+}
+
 TEST(SerialQueueTest, KnowsItsOwnThread) {
     SerialQueue queue("current");
     EXPECT_FALSE(queue.isCurrent());

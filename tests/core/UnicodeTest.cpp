@@ -38,5 +38,22 @@ TEST(UnicodeTest, ValidatesAndRepairsUTF8) {
     EXPECT_EQ(Unicode::repairedUTF8("ok ü"), "ok ü");
 }
 
+TEST(UnicodeTest, CountsUserPerceivedCharactersNotBytesOrCodePoints) {
+    const struct {
+        std::string text;
+        size_t expected;
+    } rows[] = {
+        {"", 0},
+        {"abc", 3},
+        {"e\u0301", 1},                                   // e + combining acute
+        {"\U0001F469\u200D\U0001F4BB", 1},                // woman technologist (ZWJ sequence)
+        {"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", 2},  // two flags
+        {"\r\n", 1},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Unicode::userPerceivedCharacterCount(row.text), row.expected) << row.text;
+    }
+}
+
 }  // namespace
 }  // namespace kelvra
