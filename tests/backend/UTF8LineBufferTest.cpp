@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "backend/UTF8LineBuffer.h"
+
+namespace kelvra {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines lines(const std::expected<Lines, DesktopProtocolError>& result) {
+    EXPECT_TRUE(result.has_value());
+    return result.value_or(Lines{"<invalidUTF8>"});
+}
+
+TEST(UTF8LineBufferTest, FramesLinesAcrossChunks) {
+    const struct {
+        std::vector<std::string> chunks;
+        Lines expected;
+        Lines finished;
+    } rows[] = {
+        {{"a\nb", "c\n"}, {"a", "bc"}, {}},
+        {{"x\r\n"}, {"x"}, {}},
+        {{"x\r\r\n"}, {"x\r"}, {}},
+        {{"x\ry\n"}, {"x\ry"}, {}},
+        {{"x\r", "\n"}, {"x"}, {}},  // CR LF split between chunks
+        {{"\n\n"}, {"", ""}, {}},
+        {{"a\n\r\n"}, {"a", ""}, {}},
+        {{"\xC3", "\xBC\n"}, {"\u00FC"}, {}},  // a character split across writes
+        {{"\xF0\x9F", "\x98", "\x80 done\n"}, {"\U0001F600 done"}, {}},
+        {{"tail"}, {}, {"tail"}},
+        {{"\r"}, {}, {""}},
+        {{"one\r\ntwo\r"}, {"one"}, {"two"}},
+        {{"", "", ""}, {}, {}},
+    };
+    for (const auto& row : rows) {
+        UTF8LineBuffer buffer;
+        Lines received;
+        for (const auto& chunk : row.chunks) {
+            const auto next = lines(buffer.append(chunk));
+            received.insert(received.end(), next.begin(), next.end());
+        }
+        EXPECT_EQ(received, row.expected) << row.chunks.front();
+        EXPECT_EQ(lines(buffer.finish()), row.finished) << row.chunks.front();
+        EXPECT_EQ(lines(buffer.finish()), Lines{}) << "finish empties the buffer";
+    }
+}
+
+TEST(UTF8LineBufferTest, AnIllFormedLineBlocksTheStreamUntilFinish) {
+    UTF8LineBuffer buffer;
+    // The good line before the bad one in the same chunk is lost with it.
+    const auto failed = buffer.append("ok\n\xFF\nz\n");
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_EQ(failed.error(), DesktopProtocolError::Kind::invalidUTF8);
+    EXPECT_FALSE(buffer.append("q\n").has_value());
+    EXPECT_FALSE(buffer.append("").has_value());
+
+    EXPECT_FALSE(buffer.finish().has_value());
+    EXPECT_EQ(lines(buffer.append("fresh\n")), Lines{"fresh"});
+}
+
+TEST(UTF8LineBufferTest, RejectsEveryKindOfIllFormedUTF8) {
+    for (const std::string bad :
+         {"\xFF", "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80", "\xE2\x82"}) {
+        UTF8LineBuffer buffer;
+        EXPECT_FALSE(buffer.append(bad + "\n").has_value());
+        UTF8LineBuffer unterminated;
+        EXPECT_TRUE(unterminated.append(bad).has_value());
+        EXPECT_FALSE(unterminated.finish().has_value());
+    }
+}
+
+TEST(UTF8LineBufferTest, AHugeLineInTinyChunksIsAssembledWhole) {
+    UTF8LineBuffer buffer;
+    const std::string piece(7, 'x');
+    for (int index = 0; index < 20000; ++index) {
+        ASSERT_TRUE(lines(buffer.append(piece)).empty());
+    }
+    const auto done = lines(buffer.append("\n"));
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.front().size(), 140000u);
+}
+
+}  // namespace
+}  // namespace kelvra
