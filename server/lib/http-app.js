@@ -1,0 +1,242 @@
+// SPDX-License-Identifier: MIT
+'use strict';
+
+const fs = require('node:fs');
+const path = require('node:path');
+const { decodeUtf8 } = require('./protocol');
+
+const MAX_BODY_BYTES = 16 * 1024;
+const MAX_EVENT_STREAMS = 32;
+const HEARTBEAT_MS = 20000;
+
+const PUBLIC_DIR = path.join(__dirname, '..', 'public');
+const ASSETS = {
+  '/': { file: 'index.html', type: 'text/html; charset=utf-8' },
+  '/app.css': { file: 'app.css', type: 'text/css; charset=utf-8' },
+  '/app.js': { file: 'app.js', type: 'text/javascript; charset=utf-8' },
+  '/favicon.svg': { file: 'favicon.svg', type: 'image/svg+xml' },
+};
+
+const COMMON_HEADERS = {
+  'Cache-Control': 'no-store',
+  'X-Content-Type-Options': 'nosniff',
+  'Referrer-Policy': 'no-referrer',
+};
+
+const PAGE_POLICY =
+  "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; " +
+  "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
+
+// Read once at start so that a damaged bundle fails before readiness rather
+// than on the first page view.
+function loadAssets(dir = PUBLIC_DIR) {
+  const assets = new Map();
+  for (const [route, { file, type }] of Object.entries(ASSETS)) {
+    assets.set(route, { type, body: fs.readFileSync(path.join(dir, file)) });
+  }
+  return assets;
+}
+
+class HttpError extends Error {
+  constructor(status, message) {
+    super(message);
+    this.status = status;
+  }
+}
+
+function sendJson(res, status, value, headers = {}) {
+  const body = JSON.stringify(value);
+  res.writeHead(status, {
+    ...COMMON_HEADERS,
+    'Content-Type': 'application/json; charset=utf-8',
+    'Content-Length': Buffer.byteLength(body),
+    ...headers,
+  });
+  res.end(body);
+}
+
+function sendError(res, status, message, headers) {
+  sendJson(res, status, { error: message }, headers);
+}
+
+// Requiring a JSON content type also keeps other web sites out: browsers
+// only send it cross-origin after a preflight, which this server never grants.
+function readJsonBody(req) {
+  return new Promise((resolve, reject) => {
+    const type = (req.headers['content-type'] || '').split(';')[0].trim().toLowerCase();
+    if (type !== 'application/json') {
+      reject(new HttpError(415, 'Send the request body as application/json.'));
+      return;
+    }
+    const declared = Number(req.headers['content-length']);
+    if (declared > MAX_BODY_BYTES) {
+      reject(new HttpError(413, `The request body is larger than ${MAX_BODY_BYTES} bytes.`));
+      return;
+    }
+    const chunks = [];
+    let size = 0;
+    let failed = false;
+    req.on('data', (chunk) => {
+      if (failed) return;
+      size += chunk.length;
+      if (size > MAX_BODY_BYTES) {
+        failed = true;
+        reject(new HttpError(413, `The request body is larger than ${MAX_BODY_BYTES} bytes.`));
+        return;
+      }
+      chunks.push(chunk);
+    });
+    req.on('error', (error) => {
+      failed = true;
+      reject(error);
+    });
+    req.on('end', () => {
+      if (failed) return;
+      const text = decodeUtf8(Buffer.concat(chunks));
+      if (text === null) {
+        reject(new HttpError(400, 'The request body is not valid UTF-8.'));
+        return;
+      }
+      try {
+        resolve(JSON.parse(text));
+      } catch {
+        reject(new HttpError(400, 'The request body is not valid JSON.'));
+      }
+    });
+  });
+}
+
+function requireBoolean(body, member) {
+  if (body === null || typeof body !== 'object' || Array.isArray(body)) {
+    throw new HttpError(400, 'The request body must be a JSON object.');
+  }
+  if (typeof body[member] !== 'boolean') {
+    throw new HttpError(400, `"${member}" must be true or false.`);
+  }
+  return body[member];
+}
+
+function pathnameForLog(url) {
+  return JSON.stringify(url.slice(0, 80));
+}
+
+function publicState(hub) {
+  return { clickerDistributor: hub.distributorState, groups: hub.groups };
+}
+
+// Builds the request handler for the control page and its JSON API.
+// `warn` receives one-line notes for standard error.
+function createHttpApp({ hub, assets, warn }) {
+  const streams = new Set();
+
+  function broadcast(event, data) {
+    const frame = `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
+    for (const res of streams) res.write(frame);
+  }
+  hub.on('state', () => broadcast('state', publicState(hub)));
+  hub.on('command', (entry) => broadcast('command', entry));
+
+  const heartbeat = setInterval(() => {
+    for (const res of streams) res.write(': keep-alive\n\n');
+  }, HEARTBEAT_MS);
+  heartbeat.unref();
+
+  function openEventStream(req, res) {
+    if (streams.size >= MAX_EVENT_STREAMS) {
+      sendError(res, 503, 'Too many open event streams.');
+      return;
+    }
+    res.writeHead(200, {
+      ...COMMON_HEADERS,
+      'Content-Type': 'text/event-stream; charset=utf-8',
+      Connection: 'keep-alive',
+    });
+    res.write(`retry: 2000\nevent: snapshot\ndata: ${JSON.stringify(hub.snapshot())}\n\n`);
+    streams.add(res);
+    res.on('close', () => streams.delete(res));
+  }
+
+  async function changeSetting(req, res, member, apply) {
+    const enabled = requireBoolean(await readJsonBody(req), member);
+    try {
+      apply(enabled);
+    } catch (error) {
+      warn(`Could not save the server state: ${error.message}`);
+      throw new HttpError(500, 'The setting could not be saved.');
+    }
+    sendJson(res, 200, publicState(hub));
+  }
+
+  // Each route maps methods to handlers; a known path with another method is 405.
+  function route(pathname) {
+    const asset = assets.get(pathname);
+    if (asset) {
+      return {
+        GET: (req, res) => {
+          const headers = { ...COMMON_HEADERS, 'Content-Type': asset.type, 'Content-Length': asset.body.length };
+          if (pathname === '/') headers['Content-Security-Policy'] = PAGE_POLICY;
+          res.writeHead(200, headers);
+          res.end(asset.body);
+        },
+      };
+    }
+    if (pathname === '/events') return { GET: openEventStream };
+    if (pathname === '/api/state') return { GET: (req, res) => sendJson(res, 200, hub.snapshot()) };
+    if (pathname === '/api/clicker-distributor') {
+      return {
+        POST: (req, res) =>
+          changeSetting(req, res, 'enabled', (enabled) => hub.setDistributorEnabled(enabled)),
+      };
+    }
+    const group = /^\/api\/groups\/([^/]+)$/.exec(pathname);
+    if (group) {
+      let id;
+      try {
+        id = decodeURIComponent(group[1]);
+      } catch {
+        return null;
+      }
+      if (!hub.hasGroup(id)) return null;
+      return {
+        POST: (req, res) =>
+          changeSetting(req, res, 'clickerDistributor', (enabled) => hub.setGroupDistributor(id, enabled)),
+      };
+    }
+    return null;
+  }
+
+  async function handle(req, res) {
+    try {
+      // Only origin-form targets; anything else cannot name one of our paths.
+      const pathname = req.url.startsWith('/') ? req.url.replace(/[?#].*$/s, '') : null;
+      const methods = pathname === null ? null : route(pathname);
+      if (!methods) throw new HttpError(404, 'Not found.');
+      const handler = methods[req.method];
+      if (!handler) {
+        res.setHeader('Allow', Object.keys(methods).join(', '));
+        throw new HttpError(405, `Method ${req.method} is not allowed here.`);
+      }
+      await handler(req, res);
+    } catch (error) {
+      const expected = error instanceof HttpError;
+      if (!expected) warn(`Request ${req.method} ${pathnameForLog(req.url)} failed: ${error.message}`);
+      if (res.headersSent) {
+        res.destroy();
+        return;
+      }
+      // A refused body is left unread, so the connection cannot be reused.
+      const headers = req.complete ? {} : { Connection: 'close' };
+      sendError(res, expected ? error.status : 500, expected ? error.message : 'Internal error.', headers);
+    }
+  }
+
+  function closeEventStreams() {
+    clearInterval(heartbeat);
+    for (const res of streams) res.end();
+    streams.clear();
+  }
+
+  return { handle, closeEventStreams };
+}
+
+module.exports = { MAX_BODY_BYTES, createHttpApp, loadAssets };

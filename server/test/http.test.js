@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+'use strict';
+
+const assert = require('node:assert/strict');
+const { before, after, describe, test } = require('node:test');
+const { httpRequest, openEventStream, postJson, startServer } = require('./harness');
+
+describe('control page and API', () => {
+  // One server for the group keeps the suite fast; each test leaves the
+  // state as it found it.
+  const cleanups = [];
+  let server;
+  let url;
+  before(async () => {
+    server = startServer({ after: (cleanup) => cleanups.push(cleanup) });
+    url = await server.ready();
+  });
+  after(async () => {
+    try {
+      await server.shutdown();
+    } finally {
+      cleanups.forEach((cleanup) => cleanup());
+    }
+  });
+
+  test('the page and its assets are served with the product name', async () => {
+    const page = await httpRequest(url);
+    assert.equal(page.status, 200);
+    assert.match(page.headers['content-type'], /^text\/html; charset=utf-8/);
+    assert.match(page.text, /<title>Kelvra Hub<\/title>/);
+    assert.match(page.text, /<h1>Kelvra Hub<\/h1>/);
+    assert.match(page.headers['content-security-policy'], /default-src 'self'/);
+    for (const [asset, type] of [['app.js', /javascript/], ['app.css', /text\/css/], ['favicon.svg', /svg/]]) {
+      const response = await httpRequest(`${url}${asset}`);
+      assert.equal(response.status, 200, asset);
+      assert.match(response.headers['content-type'], type);
+    }
+  });
+
+  test('switch and group changes answer with the new state and are reported on standard output', async () => {
+    const state = (await httpRequest(`${url}api/state`)).json;
+    assert.deepEqual(state.clickerDistributor, { enabled: false, enabledGroupCount: 1, listenerRequired: false });
+    assert.deepEqual(
+      state.groups.map((group) => [group.name, group.clickerDistributor]),
+      [['Stage Left', true], ['Stage Centre', false], ['Stage Right', false]],
+    );
+
+    const on = await postJson(`${url}api/clicker-distributor`, { enabled: true });
+    assert.equal(on.status, 200);
+    assert.deepEqual(on.json.clickerDistributor, { enabled: true, enabledGroupCount: 1, listenerRequired: true });
+    const stateEvent = await server.waitForEvent('clicker-distributor-state', (e) => e.enabled);
+    await server.waitForEvent('clicker-listener', (e) => e.enabled, stateEvent.index);
+
+    const group = await postJson(`${url}api/groups/stage-right`, { clickerDistributor: true });
+    assert.equal(group.json.clickerDistributor.enabledGroupCount, 2);
+    await server.waitForEvent('clicker-distributor-state', (e) => e.enabledGroupCount === 2);
+
+    // Back to the start; no group left means no listener even while switched on.
+    await postJson(`${url}api/groups/stage-right`, { clickerDistributor: false });
+    const none = await postJson(`${url}api/groups/stage-left`, { clickerDistributor: false });
+    assert.deepEqual(none.json.clickerDistributor, { enabled: true, enabledGroupCount: 0, listenerRequired: false });
+    await server.waitForEvent('clicker-listener', (e) => !e.enabled, stateEvent.index);
+    await postJson(`${url}api/groups/stage-left`, { clickerDistributor: true });
+    await postJson(`${url}api/clicker-distributor`, { enabled: false });
+  });
+
+  test('bad requests are refused with a JSON error and change nothing', async () => {
+    const eventsBefore = server.events.length;
+    const api = `${url}api/clicker-distributor`;
+    const cases = [
+      [() => postJson(api, 'not json'), 400],
+      [() => postJson(api, '[true]'), 400],
+      [() => postJson(api, {}), 400],
+      [() => postJson(api, { enabled: 'true' }), 400],
+      [() => postJson(api, Buffer.from('{"enabled":true,"x":"\xff"}', 'latin1')), 400],
+      [() => postJson(api, { enabled: true, pad: 'x'.repeat(20000) }), 413],
+      [() => postJson(api, '{"enabled":true}', { 'Content-Type': 'text/plain' }), 415],
+      [() => postJson(`${url}api/groups/stage-left`, { enabled: true }), 400],
+      [() => postJson(`${url}api/groups/backstage`, { clickerDistributor: true }), 404],
+      [() => postJson(`${url}api/groups/%E0%A4%A`, { clickerDistributor: true }), 404],
+      [() => httpRequest(`${url}nothing-here`), 404],
+      [() => httpRequest(`${url}api/state/`), 404],
+      [() => httpRequest(url, { method: 'PUT', body: '' }), 405, 'GET'],
+      [() => httpRequest(`${url}api/state`, { method: 'DELETE' }), 405, 'GET'],
+      [() => httpRequest(api), 405, 'POST'],
+    ];
+    for (const [send, status, allow] of cases) {
+      const response = await send();
+      assert.equal(response.status, status, `${send}`);
+      assert.equal(typeof response.json.error, 'string');
+      if (allow) assert.equal(response.headers.allow, allow);
+    }
+    const state = (await httpRequest(`${url}api/state`)).json.clickerDistributor;
+    assert.deepEqual(state, { enabled: false, enabledGroupCount: 1, listenerRequired: false });
+    assert.equal(server.events.length, eventsBefore);
+  });
+
+  test('the event stream delivers clicker commands from standard input and state changes', async () => {
+    const stream = await openEventStream(`${url}events`);
+    try {
+      assert.equal((await stream.next('snapshot')).groups.length, 3);
+      server.send({ command: 'clicker-key', direction: 'right', consumed: true });
+      const key = await stream.next('command');
+      assert.deepEqual([key.kind, key.value, key.distributed], ['clicker-key', 'right', false]);
+      assert.ok(!Number.isNaN(Date.parse(key.time)));
+
+      await server.request('sse-on', true);
+      assert.equal((await stream.next('state')).clickerDistributor.enabled, true);
+      server.send({ command: 'clicker-action', action: 'display-still-image-10', consumed: true });
+      const action = await stream.next('command', (entry) => entry.kind === 'clicker-action');
+      assert.deepEqual([action.value, action.groups], ['display-still-image-10', ['Stage Left']]);
+
+      const recent = (await httpRequest(`${url}api/state`)).json.recentCommands;
+      assert.deepEqual(recent.slice(0, 2).map((entry) => entry.value), ['display-still-image-10', 'right']);
+    } finally {
+      stream.close();
+      await server.request('sse-off', false);
+    }
+  });
+});

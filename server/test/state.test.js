@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+'use strict';
+
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { test } = require('node:test');
+const { httpRequest, makeTempDir, postJson, startServer } = require('./harness');
+
+async function startupState(server) {
+  const url = await server.ready();
+  const state = await server.waitForEvent('clicker-distributor-state');
+  const listener = await server.waitForEvent('clicker-listener');
+  const groups = (await httpRequest(`${url}api/state`)).json.groups.map((group) => group.clickerDistributor);
+  return { enabled: state.enabled, listener: listener.enabled, groups };
+}
+
+test('changes from standard input and HTTP survive a restart, with no temporary files left', async (t) => {
+  const dir = makeTempDir(t);
+  const first = startServer(t, { dir });
+  const url = await first.ready();
+  await first.request('on', true);
+  assert.equal((await postJson(`${url}api/groups/stage-centre`, { clickerDistributor: true })).status, 200);
+  await first.shutdown();
+
+  const second = startServer(t, { dir });
+  assert.deepEqual(await startupState(second), { enabled: true, listener: true, groups: [true, true, false] });
+  await second.shutdown();
+  assert.deepEqual(fs.readdirSync(dir), ['state.json']);
+});
+
+test('a corrupt file gives the defaults and is replaced by the next change', async (t) => {
+  const dir = makeTempDir(t);
+  const file = path.join(dir, 'state.json');
+  fs.writeFileSync(file, '{"clickerDistributorEnabled": tr');
+  const server = startServer(t, { dir });
+  assert.deepEqual(await startupState(server), { enabled: false, listener: false, groups: [true, false, false] });
+  await server.request('on', true);
+  assert.equal(JSON.parse(fs.readFileSync(file, 'utf8')).clickerDistributorEnabled, true);
+  await server.shutdown();
+  assert.match(server.stderrText, /corrupt/);
+});
+
+test('invalid members fall back one by one', async (t) => {
+  const dir = makeTempDir(t);
+  const groups = { 'stage-left': false, 'stage-right': true, 'stage-centre': 1 };
+  fs.writeFileSync(path.join(dir, 'state.json'), JSON.stringify({ clickerDistributorEnabled: 'yes', groups }));
+  const server = startServer(t, { dir });
+  assert.deepEqual(await startupState(server), { enabled: false, listener: false, groups: [false, false, true] });
+  await server.shutdown();
+});
+
+test('a change that cannot be saved is refused and not applied', async (t) => {
+  const dir = makeTempDir(t);
+  fs.writeFileSync(path.join(dir, 'not-a-directory'), '');
+  const env = { KELVRA_HUB_SERVER_STATE_FILE: path.join(dir, 'not-a-directory', 'state.json') };
+  const server = startServer(t, { dir, env });
+  const url = await server.ready();
+  const result = await server.request('unsaved', true);
+  assert.deepEqual([result.ok, result.enabled, typeof result.error], [false, false, 'string']);
+  assert.equal((await postJson(`${url}api/clicker-distributor`, { enabled: true })).status, 500);
+  assert.equal(server.events.filter((e) => e.event === 'clicker-distributor-state').length, 1);
+  await server.shutdown();
+});
+
+test('without an override the file lives under XDG_STATE_HOME', async (t) => {
+  const dir = makeTempDir(t);
+  const server = startServer(t, { dir, env: { KELVRA_HUB_SERVER_STATE_FILE: undefined, XDG_STATE_HOME: dir } });
+  await server.ready();
+  await server.request('on', true);
+  await server.shutdown();
+  const file = path.join(dir, 'Morvane', 'Kelvra Hub', 'server-state.json');
+  assert.equal(JSON.parse(fs.readFileSync(file, 'utf8')).clickerDistributorEnabled, true);
+});
