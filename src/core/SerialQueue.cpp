@@ -36,9 +36,10 @@ bool CancellableWork::isCancelled() const {
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {
     thread_ = std::thread([state = state_] { run(state); });
-    // Linux thread names hold at most 15 bytes; the end of a reverse-DNS label is the telling part.
-    const std::string shortName = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
-    pthread_setname_np(thread_.native_handle(), shortName.c_str());
+    // Linux thread names hold at most 15 bytes; the last part of a reverse-DNS label tells most.
+    const std::string lastPart =
+        label_.substr(label_.rfind('.') == std::string::npos ? 0 : label_.rfind('.') + 1);
+    pthread_setname_np(thread_.native_handle(), lastPart.substr(0, 15).c_str());
 }
 
 SerialQueue::~SerialQueue() {

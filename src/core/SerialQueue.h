@@ -37,7 +37,7 @@ class SerialQueue {
 public:
     using Clock = std::chrono::steady_clock;
 
-    /// `label` names the queue in diagnostics; the OS thread gets its last 15 bytes.
+    /// `label` names the queue in diagnostics; the OS thread is named after its last dotted part.
     explicit SerialQueue(std::string label);
     ~SerialQueue();
 

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <unistd.h>
+#include <utility>
+
+namespace kelvra {
+
+/// Owns one file descriptor and closes it at destruction.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int descriptor) : descriptor_(descriptor) {}
+    ~UniqueFd() { reset(); }
+
+    UniqueFd(UniqueFd&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.descriptor_, -1));
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return descriptor_; }
+    bool isValid() const { return descriptor_ >= 0; }
+    explicit operator bool() const { return isValid(); }
+
+    void reset(int descriptor = -1) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);  // errors on close are not actionable
+        }
+        descriptor_ = descriptor;
+    }
+
+private:
+    int descriptor_ = -1;
+};
+
+}  // namespace kelvra
