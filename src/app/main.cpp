@@ -9,6 +9,7 @@
 #include "shell/AppOptions.h"
 #include "shell/BundleLocation.h"
 #include "shell/FileLog.h"
+#include "shell/SmokeTestRunner.h"
 
 int main(int argc, char** argv) {
     using namespace kelvra;
@@ -26,8 +27,8 @@ int main(int argc, char** argv) {
     }
 
     if (options->smokeTest) {
-        std::cerr << "The self-test is not available in this build." << std::endl;
-        return 1;
+        // No instance lock and no display: the self-test may run beside a normal instance.
+        return SmokeTestRunner::run(options->backend, FileLog::defaultDirectory());
     }
 
     auto log = FileLog::open(FileLog::defaultDirectory(), FileLog::kDefaultMaximumBytes);

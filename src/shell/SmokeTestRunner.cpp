@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: MIT
+#include "shell/SmokeTestRunner.h"
+
+#include <future>
+
+#include "core/ManualMainThreadExecutor.h"
+#include "core/Unicode.h"
+#include "shell/FileLog.h"
+#include "shell/HttpClient.h"
+
+namespace kelvra {
+
+SmokeTestError SmokeTestError::uncleanExit(std::optional<int32_t> code) {
+    SmokeTestError error(Kind::uncleanExit);
+    error.code_ = code;
+    return error;
+}
+
+std::string SmokeTestError::description() const {
+    switch (kind_) {
+        case Kind::uncleanExit:
+            return "The packaged server did not exit cleanly (code " +
+                   (code_ ? std::to_string(*code_) : std::string("unknown")) + ").";
+        case Kind::unsuccessfulResponse:
+            return "The packaged server returned an unsuccessful HTTP response.";
+        case Kind::missingProductPage:
+            return "The packaged server did not return the Kelvra Hub webpage.";
+    }
+    return {};
+}
+
+std::string SmokeTestError::diagnosticDescription() const {
+    switch (kind_) {
+        case Kind::uncleanExit:
+            return "SmokeTestError.uncleanExit(" + (code_ ? std::to_string(*code_) : "nil") + ")";
+        case Kind::unsuccessfulResponse:
+            return "SmokeTestError.unsuccessfulResponse";
+        case Kind::missingProductPage:
+            return "SmokeTestError.missingProductPage";
+    }
+    return {};
+}
+
+namespace SmokeTestRunner {
+namespace {
+
+constexpr std::chrono::seconds kRequestTimeout{10};
+
+void stopAndWait(BackendSupervisor& supervisor) {
+    std::promise<void> stopped;
+    supervisor.stop([&stopped] { stopped.set_value(); });
+    stopped.get_future().wait();
+}
+
+/// Everything after the backend exists; the error says what went wrong first.
+std::expected<void, Error> exercise(BackendSupervisor& supervisor) {
+    std::promise<std::expected<std::string, Error>> started;
+    supervisor.start([&started](auto outcome) { started.set_value(std::move(outcome)); });
+    const auto url = started.get_future().get();
+    if (!url) {
+        return std::unexpected(url.error());
+    }
+    const auto response = httpGet(*url, kRequestTimeout);
+    if (!response) {
+        return std::unexpected(response.error());
+    }
+    if (response->statusCode < 200 || response->statusCode > 299) {
+        return std::unexpected(SmokeTestError(SmokeTestError::Kind::unsuccessfulResponse));
+    }
+    if (!Unicode::isValidUTF8(response->body) ||
+        response->body.find("Kelvra Hub") == std::string::npos) {
+        return std::unexpected(SmokeTestError(SmokeTestError::Kind::missingProductPage));
+    }
+    stopAndWait(supervisor);
+    if (const auto code = supervisor.recordedExitCode(); code != 0) {
+        return std::unexpected(SmokeTestError::uncleanExit(code));
+    }
+    return {};
+}
+
+}  // namespace
+
+int32_t run(const BackendLaunchInfo& launchInfo, const std::filesystem::path& logDirectory,
+            BackendSupervisorTimeouts timeouts) {
+    auto log = FileLog::open(logDirectory, FileLog::kDefaultMaximumBytes);
+    if (!log) {
+        if (auto retry = FileLog::open(logDirectory, FileLog::kDefaultMaximumBytes)) {
+            (*retry)->write("shell:fatal", log.error().diagnosticDescription());
+        }
+        return 1;
+    }
+    // Nothing the self-test asks of the backend completes on the main thread.
+    auto supervisor = BackendSupervisor::create(
+        launchInfo, *log, std::nullopt, std::make_shared<ManualMainThreadExecutor>(), timeouts);
+    const auto outcome = exercise(*supervisor);
+    if (outcome) {
+        (*log)->write("smoke", "Portable Kelvra Hub smoke test passed.");
+        return 0;
+    }
+    stopAndWait(*supervisor);  // harmless when the backend has stopped already
+    (*log)->write("smoke", outcome.error().diagnosticDescription());
+    return 1;
+}
+
+}  // namespace SmokeTestRunner
+}  // namespace kelvra
