@@ -1,0 +1,357 @@
+// SPDX-License-Identifier: MIT
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/SettingsStore.h"
+#include "core/XdgPaths.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+/// Validates nesting depth without building anything, so that a hostile file never reaches
+/// the recursive parts of the JSON library.
+class DepthLimit {
+public:
+    bool null() { return true; }
+    bool boolean(bool) { return true; }
+    bool number_integer(json::number_integer_t) { return true; }
+    bool number_unsigned(json::number_unsigned_t) { return true; }
+    bool number_float(json::number_float_t, const json::string_t&) { return true; }
+    bool string(json::string_t&) { return true; }
+    bool binary(json::binary_t&) { return true; }
+    bool start_object(std::size_t) { return enter(); }
+    bool key(json::string_t&) { return true; }
+    bool end_object() { return leave(); }
+    bool start_array(std::size_t) { return enter(); }
+    bool end_array() { return leave(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        return false;
+    }
+
+private:
+    bool enter() { return ++depth_ <= JsonFileSettingsStore::kMaximumDepth; }
+    bool leave() {
+        --depth_;
+        return true;
+    }
+
+    int depth_ = 0;
+};
+
+/// Closes a descriptor when the scope ends, unless it was closed on purpose before.
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    ~Descriptor() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return descriptor_; }
+    /// Closes now; the errno of a failed close, else 0.
+    int close() {
+        const int result = ::close(descriptor_);
+        descriptor_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int descriptor_;
+};
+
+std::string utcStamp(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+/// Renames without ever replacing an existing file: 0, or the errno (EEXIST when taken).
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // File systems without RENAME_NOREPLACE: a hard link fails on an existing name too.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    ::unlink(from.c_str());
+    return 0;
+}
+
+/// mkdir -p with the mode the XDG base directory rules ask for.
+int createDirectories(const fs::path& directory) {
+    fs::path partial;
+    for (const auto& component : directory) {
+        partial /= component;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            return errno;
+        }
+    }
+    struct stat status {};
+    if (::stat(directory.c_str(), &status) != 0) {
+        return errno;
+    }
+    return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+}
+
+int writeAll(int descriptor, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return 0;
+}
+
+}  // namespace
+
+fs::path JsonFileSettingsStore::defaultPath(const Environment& environment) {
+    return XdgPaths::applicationDirectory(XdgPaths::configHome(environment)) / "settings.json";
+}
+
+JsonFileSettingsStore::JsonFileSettingsStore(fs::path path, Seams seams)
+    : path_(std::move(path)), seams_(std::move(seams)) {
+    load();
+}
+
+std::optional<json::object_t> JsonFileSettingsStore::parseDocument(std::string_view bytes) {
+    DepthLimit limit;
+    if (!json::sax_parse(bytes.begin(), bytes.end(), &limit, json::input_format_t::json, true,
+                         false)) {
+        return std::nullopt;
+    }
+    auto document = json::parse(bytes.begin(), bytes.end(), nullptr, false, false);
+    if (!document.is_object()) {
+        return std::nullopt;
+    }
+    return std::move(document.get_ref<json::object_t&>());
+}
+
+void JsonFileSettingsStore::load() {
+    const auto badFile = [this](BadFile kind, int errorNumber) {
+        const auto moved = moveAside(kind);
+        if (!moved) {
+            pendingSetAside_ = kind;
+            openingProblem_ =
+                SettingsStoreError(SettingsStoreError::Kind::setAsideFailed, path_, moved.error());
+        } else if (!moved->empty()) {
+            openingProblem_ = SettingsStoreError(
+                kind == BadFile::corrupt ? SettingsStoreError::Kind::corruptFileSetAside
+                                         : SettingsStoreError::Kind::unreadableFileSetAside,
+                path_, errorNumber, *moved);
+        }
+    };
+
+    // Non-blocking so that a FIFO in the file's place cannot hang the start.
+    Descriptor file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) {
+        // ENOTDIR: a folder on the way is a file, so there is no settings file either.
+        if (errno != ENOENT && errno != ENOTDIR) {
+            badFile(BadFile::unreadable, errno);
+        }
+        return;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        badFile(BadFile::unreadable, errno);
+        return;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        badFile(BadFile::unreadable, S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+        return;
+    }
+    if (static_cast<uint64_t>(status.st_size) > kMaximumFileBytes) {
+        badFile(BadFile::corrupt, EFBIG);
+        return;
+    }
+
+    std::string bytes;
+    char buffer[16384];
+    while (bytes.size() <= kMaximumFileBytes) {
+        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            badFile(BadFile::unreadable, errno);
+            return;
+        }
+        if (count == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<size_t>(count));
+    }
+    if (bytes.size() > kMaximumFileBytes) {
+        badFile(BadFile::corrupt, EFBIG);
+        return;
+    }
+    file.close();
+
+    if (bytes.empty()) {
+        return;
+    }
+    auto document = parseDocument(bytes);
+    if (!document) {
+        badFile(BadFile::corrupt, 0);
+        return;
+    }
+    document_ = std::move(*document);
+}
+
+std::expected<fs::path, int> JsonFileSettingsStore::moveAside(BadFile kind) const {
+    const auto now = seams_.now ? seams_.now() : std::chrono::system_clock::now();
+    const std::string base = path_.filename().string() +
+                             (kind == BadFile::corrupt ? ".corrupt-" : ".unreadable-") +
+                             utcStamp(now);
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const auto candidate =
+            path_.parent_path() / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
+        int result = injectedFailure(FileStep::setAside);
+        if (result == 0) {
+            result = renameNoReplace(path_, candidate);
+        }
+        if (result == 0) {
+            return candidate;
+        }
+        if (result == ENOENT) {
+            return fs::path();
+        }
+        if (result != EEXIST) {
+            return std::unexpected(result);
+        }
+    }
+    return std::unexpected(EEXIST);
+}
+
+int JsonFileSettingsStore::injectedFailure(FileStep step) const {
+    return seams_.failStep ? seams_.failStep(step) : 0;
+}
+
+std::optional<json> JsonFileSettingsStore::value(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = document_.find(key);
+    if (found == document_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::expected<void, SettingsStoreError> JsonFileSettingsStore::apply(
+    const std::vector<SettingsChange>& changes) {
+    std::lock_guard lock(mutex_);
+    for (const auto& change : changes) {
+        if (change.value) {
+            document_.insert_or_assign(change.key, *change.value);
+        } else {
+            document_.erase(change.key);
+        }
+    }
+    if (pendingSetAside_) {
+        const auto moved = moveAside(*pendingSetAside_);
+        if (!moved) {
+            return std::unexpected(
+                SettingsStoreError(SettingsStoreError::Kind::setAsideFailed, path_, moved.error()));
+        }
+        pendingSetAside_.reset();
+    }
+    // Invalid UTF-8 handed in by a caller is saved as U+FFFD rather than failing the save.
+    const std::string contents =
+        json(document_).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    return replaceFile(contents);
+}
+
+std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
+    const std::string& contents) const {
+    using Kind = SettingsStoreError::Kind;
+    const fs::path directory = path_.has_parent_path() ? path_.parent_path() : fs::path(".");
+    const auto failure = [this](Kind kind, int errorNumber) {
+        return std::unexpected(SettingsStoreError(kind, path_, errorNumber));
+    };
+
+    int error = injectedFailure(FileStep::createDirectory);
+    if (error == 0) {
+        error = createDirectories(directory);
+    }
+    if (error != 0) {
+        return std::unexpected(SettingsStoreError(Kind::createDirectory, directory, error));
+    }
+
+    std::string temporaryPath =
+        (directory / ("." + path_.filename().string() + ".XXXXXX")).string();
+    error = injectedFailure(FileStep::createTemporaryFile);
+    Descriptor temporary(error == 0 ? ::mkostemp(temporaryPath.data(), O_CLOEXEC) : -1);
+    if (temporary.get() < 0) {
+        return failure(Kind::createTemporaryFile, error != 0 ? error : errno);
+    }
+    const auto discard = [&](Kind kind, int errorNumber) {
+        ::unlink(temporaryPath.c_str());
+        return failure(kind, errorNumber);
+    };
+
+    error = injectedFailure(FileStep::writeTemporaryFile);
+    if (error == 0) {
+        error = writeAll(temporary.get(), contents);
+    }
+    if (error != 0) {
+        return discard(Kind::writeTemporaryFile, error);
+    }
+
+    error = injectedFailure(FileStep::synchronizeTemporaryFile);
+    if (error == 0 && ::fsync(temporary.get()) != 0) {
+        error = errno;
+    }
+    if (const int closeError = temporary.close(); error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        return discard(Kind::synchronizeTemporaryFile, error);
+    }
+
+    error = injectedFailure(FileStep::replaceFile);
+    if (error == 0 && ::rename(temporaryPath.c_str(), path_.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        return discard(Kind::replaceFile, error);
+    }
+
+    error = injectedFailure(FileStep::synchronizeDirectory);
+    if (error == 0) {
+        Descriptor directoryDescriptor(
+            ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (directoryDescriptor.get() < 0) {
+            error = errno;
+        } else if (::fsync(directoryDescriptor.get()) != 0 && errno != EINVAL && errno != EROFS) {
+            // EINVAL and EROFS: the file system has no directory sync to offer.
+            error = errno;
+        }
+    }
+    if (error != 0) {
+        return failure(Kind::synchronizeDirectory, error);
+    }
+    return {};
+}
+
+}  // namespace kelvra

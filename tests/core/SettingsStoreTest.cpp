@@ -1,0 +1,397 @@
+// SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+#include "core/SettingsStore.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+
+void PrintTo(const SettingsStoreError& error, std::ostream* stream) {
+    *stream << error.diagnosticDescription();
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::readFile;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using FileStep = JsonFileSettingsStore::FileStep;
+using Kind = SettingsStoreError::Kind;
+
+// 2026-03-14T09:26:53Z
+const auto kFixedTime = std::chrono::system_clock::time_point(std::chrono::seconds(1773480413));
+
+JsonFileSettingsStore::Seams fixedClock(std::function<int(FileStep)> failStep = {}) {
+    return {std::move(failStep), [] { return kFixedTime; }};
+}
+
+std::vector<std::string> directoryEntries(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SettingsStoreTest, TypedReadsAnswerOnlyTheirOwnType) {
+    const struct {
+        std::string stored;
+        std::optional<int64_t> integer;
+        std::optional<std::string> text;
+        std::optional<bool> boolean;
+        bool dictionary;
+        bool array;
+    } rows[] = {
+        {"42", 42, {}, {}, false, false},
+        {"-7", -7, {}, {}, false, false},
+        {"9223372036854775807", INT64_MAX, {}, {}, false, false},
+        {"-9223372036854775808", INT64_MIN, {}, {}, false, false},
+        {"9223372036854775808", {}, {}, {}, false, false},
+        {"18446744073709551615", {}, {}, {}, false, false},
+        {"18446744073709551616", {}, {}, {}, false, false},
+        {"1.0", {}, {}, {}, false, false},
+        {"1e3", {}, {}, {}, false, false},
+        {"-0.5", {}, {}, {}, false, false},
+        {"true", {}, {}, true, false, false},
+        {"false", {}, {}, false, false, false},
+        {"\"42\"", {}, "42", {}, false, false},
+        {"\"\"", {}, "", {}, false, false},
+        {"null", {}, {}, {}, false, false},
+        {"{\"a\":1}", {}, {}, {}, true, false},
+        {"[1,2]", {}, {}, {}, false, true},
+    };
+    TemporaryDirectory directory;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        const auto path = directory.path() / "settings.json";
+        writeFile(path, "{\"key\":" + row.stored + "}");
+        const JsonFileSettingsStore store(path);
+        ASSERT_FALSE(store.openingProblem().has_value());
+        EXPECT_EQ(store.integerValue("key"), row.integer);
+        EXPECT_EQ(store.integer("key"), row.integer.value_or(0));
+        EXPECT_EQ(store.text("key"), row.text);
+        EXPECT_EQ(store.boolean("key"), row.boolean);
+        EXPECT_EQ(store.dictionary("key").has_value(), row.dictionary);
+        EXPECT_EQ(store.array("key").has_value(), row.array);
+        EXPECT_FALSE(store.value("other").has_value());
+        EXPECT_EQ(store.integer("other"), 0);
+    }
+}
+
+TEST(SettingsStoreTest, WritesSurviveReopeningAndRemovalsToo) {
+    TemporaryDirectory directory;
+    // A first write creates the missing folders, private to the user.
+    const auto path = directory.path() / "config" / "Morvane" / "Kelvra Hub" / "settings.json";
+    {
+        JsonFileSettingsStore store(path);
+        ASSERT_TRUE(store.setInteger("port", -31603).has_value());
+        ASSERT_TRUE(store.setText("mode", "service \u00E9").has_value());
+        ASSERT_TRUE(store.setBoolean("flag", false).has_value());
+        ASSERT_TRUE(store.setDictionary("dictionary", {{"keyCode", 116}}).has_value());
+        ASSERT_TRUE(store.setArray("array", {json::object({{"id", "x"}}), 3}).has_value());
+        ASSERT_TRUE(store.setText("gone", "soon").has_value());
+        ASSERT_TRUE(store.remove("gone").has_value());
+        ASSERT_TRUE(store.remove("never there").has_value());
+    }
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(path.parent_path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    const JsonFileSettingsStore reopened(path);
+    EXPECT_EQ(reopened.integerValue("port"), -31603);
+    EXPECT_EQ(reopened.text("mode"), "service \u00E9");
+    EXPECT_EQ(reopened.boolean("flag"), false);
+    EXPECT_EQ(reopened.dictionary("dictionary"), (json::object_t{{"keyCode", 116}}));
+    EXPECT_EQ(reopened.array("array"), (json::array_t{json::object({{"id", "x"}}), 3}));
+    EXPECT_FALSE(reopened.value("gone").has_value());
+    EXPECT_EQ(json::parse(readFile(path)).size(), 5u);
+    EXPECT_EQ(directoryEntries(path.parent_path()), std::vector<std::string>{"settings.json"});
+}
+
+TEST(SettingsStoreTest, AppliesChangesInOrderAsOneUpdate) {
+    InMemorySettingsStore memory({{"a", 1}, {"b", 2}});
+    TemporaryDirectory directory;
+    JsonFileSettingsStore file(directory.path() / "settings.json");
+    ASSERT_TRUE(file.apply({{"a", 1}, {"b", 2}}).has_value());
+    for (SettingsStore* store : std::initializer_list<SettingsStore*>{&memory, &file}) {
+        ASSERT_TRUE(store->apply({{"a", std::nullopt}, {"a", 3}, {"b", 4}, {"b", std::nullopt}})
+                        .has_value());
+        EXPECT_EQ(store->integerValue("a"), 3);
+        EXPECT_FALSE(store->value("b").has_value());
+    }
+    EXPECT_EQ(memory.values(), (json::object_t{{"a", 3}}));
+    EXPECT_EQ(json::parse(readFile(file.path())), json({{"a", 3}}));
+}
+
+TEST(SettingsStoreTest, InvalidUTF8FromACallerIsSavedAsReplacementCharacters) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    JsonFileSettingsStore store(path);
+    ASSERT_TRUE(store.setText("name", "bad \xFF byte").has_value());
+    EXPECT_EQ(JsonFileSettingsStore(path).text("name"), "bad \uFFFD byte");
+}
+
+TEST(SettingsStoreTest, DefaultPathFollowsXdgConfigHome) {
+    EXPECT_EQ(JsonFileSettingsStore::defaultPath({{"XDG_CONFIG_HOME", "/x/config"}}),
+              fs::path("/x/config/Morvane/Kelvra Hub/settings.json"));
+    EXPECT_EQ(JsonFileSettingsStore::defaultPath({{"HOME", "/home/u"}}),
+              fs::path("/home/u/.config/Morvane/Kelvra Hub/settings.json"));
+}
+
+TEST(SettingsStoreTest, ABadFileIsMovedAsideUnchangedAndReadingStartsEmpty) {
+    std::string deep;
+    for (int level = 0; level < JsonFileSettingsStore::kMaximumDepth; ++level) {
+        deep += "[";
+    }
+    deep += std::string(JsonFileSettingsStore::kMaximumDepth, ']');
+    const std::string tooDeep = "{\"a\":" + deep + "}";
+    const std::string deepEnough = "{\"a\":" + deep.substr(1, deep.size() - 2) + "}";
+    const std::string tooLarge =
+        "{\"a\":\"" + std::string(JsonFileSettingsStore::kMaximumFileBytes, 'x') + "\"}";
+
+    const struct {
+        std::string name;
+        std::string contents;
+        bool setAside;
+    } rows[] = {
+        {"object", "{\"a\":1}", false},
+        {"empty file", "", false},
+        {"byte order mark", "\xEF\xBB\xBF{\"a\":1}", false},
+        {"nested to the limit", deepEnough, false},
+        {"truncated", "{\"a\":1", true},
+        {"white space only", " \n", true},
+        {"array", "[{\"a\":1}]", true},
+        {"number", "42", true},
+        {"string", "\"{}\"", true},
+        {"null", "null", true},
+        {"trailing text", "{\"a\":1} x", true},
+        {"two documents", "{}{}", true},
+        {"comment", "// settings\n{\"a\":1}", true},
+        {"trailing comma", "{\"a\":1,}", true},
+        {"single quotes", "{'a':1}", true},
+        {"NaN", "{\"a\":NaN}", true},
+        {"invalid UTF-8 in a string", "{\"a\":\"\xFF\"}", true},
+        {"binary garbage", std::string("\x00\xFF\xFE\x7F{", 5), true},
+        {"nested too deeply", tooDeep, true},
+        {"too large", tooLarge, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TemporaryDirectory directory;
+        const auto path = directory.path() / "settings.json";
+        writeFile(path, row.contents);
+        const JsonFileSettingsStore store(path, fixedClock());
+        const auto aside = directory.path() / "settings.json.corrupt-20260314T092653Z";
+        if (row.setAside) {
+            ASSERT_TRUE(store.openingProblem().has_value());
+            EXPECT_EQ(*store.openingProblem(),
+                      SettingsStoreError(Kind::corruptFileSetAside, path,
+                                         row.name == "too large" ? EFBIG : 0, aside));
+            EXPECT_EQ(readFile(aside), row.contents);
+            EXPECT_FALSE(fs::exists(path));
+            EXPECT_FALSE(store.value("a").has_value());
+        } else {
+            EXPECT_FALSE(store.openingProblem().has_value());
+            EXPECT_EQ(readFile(path), row.contents);
+            EXPECT_EQ(directoryEntries(directory.path()),
+                      std::vector<std::string>{"settings.json"});
+        }
+    }
+}
+
+TEST(SettingsStoreTest, MovingAsideNeverReplacesAnEarlierFile) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    const std::string stamp = "settings.json.corrupt-20260314T092653Z";
+    writeFile(directory.path() / stamp, "first");
+    writeFile(directory.path() / (stamp + "-2"), "second");
+    writeFile(path, "third");
+    const JsonFileSettingsStore store(path, fixedClock());
+    ASSERT_TRUE(store.openingProblem().has_value());
+    EXPECT_EQ(store.openingProblem()->setAsidePath(), directory.path() / (stamp + "-3"));
+    EXPECT_EQ(readFile(directory.path() / stamp), "first");
+    EXPECT_EQ(readFile(directory.path() / (stamp + "-2")), "second");
+    EXPECT_EQ(readFile(directory.path() / (stamp + "-3")), "third");
+}
+
+TEST(SettingsStoreTest, AFileThatCannotBeReadIsMovedAsideAsUnreadable) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    fs::create_directories(path / "inside");
+    JsonFileSettingsStore store(path, fixedClock());
+    const auto aside = directory.path() / "settings.json.unreadable-20260314T092653Z";
+    EXPECT_EQ(store.openingProblem(),
+              SettingsStoreError(Kind::unreadableFileSetAside, path, EISDIR, aside));
+    EXPECT_TRUE(fs::exists(aside / "inside"));
+    ASSERT_TRUE(store.setBoolean("saved", true).has_value());
+    EXPECT_EQ(JsonFileSettingsStore(path).boolean("saved"), true);
+}
+
+TEST(SettingsStoreTest, ABadFileThatCannotBeMovedAsideIsNeverSavedOver) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    writeFile(path, "{broken");
+    bool renameAllowed = false;
+    JsonFileSettingsStore store(path, fixedClock([&](FileStep step) {
+                                    return step == FileStep::setAside && !renameAllowed ? EROFS : 0;
+                                }));
+    EXPECT_EQ(store.openingProblem(), SettingsStoreError(Kind::setAsideFailed, path, EROFS));
+
+    const auto refused = store.setInteger("port", 8080);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), SettingsStoreError(Kind::setAsideFailed, path, EROFS));
+    EXPECT_EQ(readFile(path), "{broken");
+    EXPECT_EQ(store.integerValue("port"), 8080);
+
+    renameAllowed = true;
+    ASSERT_TRUE(store.setBoolean("flag", true).has_value());
+    EXPECT_EQ(readFile(directory.path() / "settings.json.corrupt-20260314T092653Z"), "{broken");
+    const JsonFileSettingsStore reopened(path);
+    EXPECT_EQ(reopened.integerValue("port"), 8080);
+    EXPECT_EQ(reopened.boolean("flag"), true);
+}
+
+TEST(SettingsStoreTest, AFailedReplacementLeavesTheOldFileAndKeepsTheNewValueInMemory) {
+    const struct {
+        FileStep step;
+        Kind kind;
+        int errorNumber;
+    } rows[] = {
+        {FileStep::createDirectory, Kind::createDirectory, EACCES},
+        {FileStep::createTemporaryFile, Kind::createTemporaryFile, EROFS},
+        {FileStep::writeTemporaryFile, Kind::writeTemporaryFile, ENOSPC},
+        {FileStep::synchronizeTemporaryFile, Kind::synchronizeTemporaryFile, EIO},
+        {FileStep::replaceFile, Kind::replaceFile, EIO},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.step));
+        TemporaryDirectory directory;
+        const auto path = directory.path() / "settings.json";
+        const std::string old = "{\"port\":1,\"kept\":true}";
+        writeFile(path, old);
+        std::optional<FileStep> failing = row.step;
+        JsonFileSettingsStore store(
+            path, fixedClock([&](FileStep step) { return step == failing ? row.errorNumber : 0; }));
+
+        const auto result = store.setInteger("port", 2);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().kind(), row.kind);
+        EXPECT_EQ(result.error().errorNumber(), row.errorNumber);
+        EXPECT_EQ(readFile(path), old);
+        EXPECT_EQ(directoryEntries(directory.path()), std::vector<std::string>{"settings.json"});
+        EXPECT_EQ(store.integerValue("port"), 2);
+
+        // The next write that succeeds saves the earlier change with its own.
+        failing.reset();
+        ASSERT_TRUE(store.setText("mode", "localhost").has_value());
+        const JsonFileSettingsStore reopened(path);
+        EXPECT_EQ(reopened.integerValue("port"), 2);
+        EXPECT_EQ(reopened.text("mode"), "localhost");
+        EXPECT_EQ(reopened.boolean("kept"), true);
+    }
+}
+
+TEST(SettingsStoreTest, UntilTheRenameTheOldFileIsWhatIsOnDisk) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    writeFile(path, "{\"port\":1}");
+    std::string onDiskAtRename;
+    std::string temporaryAtRename;
+    // Stops the write just before the rename, as a crash at that moment would.
+    JsonFileSettingsStore store(
+        path, {[&](FileStep step) {
+                   if (step != FileStep::replaceFile) {
+                       return 0;
+                   }
+                   onDiskAtRename = readFile(path);
+                   for (const auto& entry : fs::directory_iterator(directory.path())) {
+                       if (entry.path() != path) {
+                           temporaryAtRename = readFile(entry.path());
+                       }
+                   }
+                   return EIO;
+               },
+               {}});
+    EXPECT_FALSE(store.setInteger("port", 2).has_value());
+    EXPECT_EQ(onDiskAtRename, "{\"port\":1}");
+    EXPECT_EQ(json::parse(temporaryAtRename), json({{"port", 2}}));
+    EXPECT_EQ(JsonFileSettingsStore(path).integerValue("port"), 1);
+}
+
+TEST(SettingsStoreTest, AFailedDirectorySyncIsReportedThoughTheFileIsReplaced) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    JsonFileSettingsStore store(
+        path, {[](FileStep step) { return step == FileStep::synchronizeDirectory ? EIO : 0; }, {}});
+    const auto result = store.setInteger("port", 2);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error(), SettingsStoreError(Kind::synchronizeDirectory, path, EIO));
+    EXPECT_EQ(JsonFileSettingsStore(path).integerValue("port"), 2);
+}
+
+TEST(SettingsStoreTest, AFolderThatCannotBeCreatedIsReported) {
+    TemporaryDirectory directory;
+    writeFile(directory.path() / "file", "");
+    JsonFileSettingsStore store(directory.path() / "file" / "settings.json");
+    const auto result = store.setInteger("port", 2);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error(),
+              SettingsStoreError(Kind::createDirectory, directory.path() / "file", ENOTDIR));
+    EXPECT_EQ(result.error().description(), "Kelvra Hub could not create its settings folder " +
+                                                (directory.path() / "file").string() +
+                                                ": Not a directory.");
+}
+
+TEST(SettingsStoreTest, ConcurrentWritersAllReachTheFile) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    JsonFileSettingsStore store(path);
+    constexpr int kThreads = 4;
+    constexpr int kWrites = 25;
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&store, thread] {
+            for (int write = 0; write < kWrites; ++write) {
+                const std::string key = std::to_string(thread) + "." + std::to_string(write);
+                EXPECT_TRUE(store.setInteger(key, write).has_value());
+                EXPECT_EQ(store.integerValue(key), write);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const JsonFileSettingsStore reopened(path);
+    for (int thread = 0; thread < kThreads; ++thread) {
+        for (int write = 0; write < kWrites; ++write) {
+            EXPECT_EQ(reopened.integerValue(std::to_string(thread) + "." + std::to_string(write)),
+                      write);
+        }
+    }
+}
+
+TEST(SettingsStoreTest, ErrorsNameTheirCaseAndFiles) {
+    const SettingsStoreError full(Kind::writeTemporaryFile, "/c/settings.json", ENOSPC);
+    EXPECT_EQ(full.description(),
+              "Kelvra Hub could not save its settings to /c/settings.json: No space left on "
+              "device.");
+    EXPECT_EQ(full.diagnosticDescription(),
+              "SettingsStoreError.writeTemporaryFile(\"/c/settings.json\", errno 28: No space "
+              "left on device)");
+    const SettingsStoreError aside(Kind::corruptFileSetAside, "/c/settings.json", 0,
+                                   "/c/settings.json.corrupt-1");
+    EXPECT_EQ(aside.diagnosticDescription(),
+              "SettingsStoreError.corruptFileSetAside(\"/c/settings.json\", "
+              "\"/c/settings.json.corrupt-1\")");
+}
+
+}  // namespace
+}  // namespace kelvra
