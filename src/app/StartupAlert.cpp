@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 
 #include "shell/FileLog.h"
@@ -37,6 +38,11 @@ int reportStartupFailure(const Error& error, int& argc, char** argv) {
         QMessageBox alert(QMessageBox::Critical, QStringLiteral("Kelvra Hub"),
                           QString::fromUtf8(StartupFailure::kMessageText), QMessageBox::Ok);
         alert.setInformativeText(QString::fromStdString(informative));
+        // Without a width, Qt wraps paths and options at their hyphens and slashes.
+        if (auto* grid = qobject_cast<QGridLayout*>(alert.layout())) {
+            grid->addItem(new QSpacerItem(460, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+        }
         alert.activateWindow();
         alert.raise();
         alert.exec();
