@@ -1,0 +1,338 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "clicker/ClickerInputConfigurationStore.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+namespace Flags = ClickerModifierFlags;
+using nlohmann::json;
+using testing::TemporaryDirectory;
+
+const std::string kFirstId = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+const std::string kSecondId = "0B3A7C51-5F3D-4F6B-9C2A-1D4E5F607182";
+const std::string kThirdId = "9F0E8D7C-6B5A-4948-8372-615243342516";
+const Uuid kFirst = *Uuid::parse(kFirstId);
+const Uuid kSecond = *Uuid::parse(kSecondId);
+const Uuid kThird = *Uuid::parse(kThirdId);
+
+ClickerKeystroke key(uint16_t code, uint64_t flags, std::string name) {
+    return {code, flags, std::move(name)};
+}
+
+json keystroke(json keyCode, json modifiers, json name) {
+    return {{"keyCode", keyCode}, {"modifiers", modifiers}, {"displayName", name}};
+}
+
+/// A stored document with valid fixed keystrokes (F1 and F2) and the given custom rows.
+json::object_t storedWithRows(json rows) {
+    return {
+        {"clickerDistributor.previousKeystroke", keystroke(122, 0, "F1")},
+        {"clickerDistributor.nextKeystroke", keystroke(120, Flags::shift, "F2")},
+        {"clickerDistributor.customAssignments", std::move(rows)},
+    };
+}
+
+const ClickerInputConfiguration kStoredFixed{key(122, 0, "F1"), key(120, Flags::shift, "F2"), {}};
+
+ClickerInputConfiguration fixedWithRows(std::vector<CustomClickerAssignment> rows) {
+    auto configuration = kStoredFixed;
+    configuration.customAssignments = std::move(rows);
+    return configuration;
+}
+
+/// Equality plus the names that equality leaves out.
+void expectSameConfiguration(const ClickerInputConfiguration& actual,
+                             const ClickerInputConfiguration& expected) {
+    EXPECT_EQ(actual, expected);
+    EXPECT_EQ(actual.previous.baseDisplayName, expected.previous.baseDisplayName);
+    EXPECT_EQ(actual.next.baseDisplayName, expected.next.baseDisplayName);
+    ASSERT_EQ(actual.customAssignments.size(), expected.customAssignments.size());
+    for (size_t index = 0; index < actual.customAssignments.size(); ++index) {
+        const auto& actualKey = actual.customAssignments[index].keystroke;
+        const auto& expectedKey = expected.customAssignments[index].keystroke;
+        if (actualKey && expectedKey) {
+            EXPECT_EQ(actualKey->baseDisplayName, expectedKey->baseDisplayName);
+        }
+    }
+}
+
+std::vector<ClickerInputConfiguration> validConfigurations() {
+    std::vector<ClickerInputConfiguration> configurations{
+        ClickerInputConfiguration::defaults(),
+        {key(0, Flags::control | Flags::option | Flags::shift | Flags::command, "A"),
+         key(65535, 0, "Key Code 65535"),
+         {}},
+        {key(116, Flags::shift, "Bild \u2191"), key(116, 0, "\u00DF\u00DF"), {}},
+    };
+    configurations.push_back(fixedWithRows({
+        CustomClickerAssignment(kThird, ClickerCustomAction::displayStillImage10,
+                                key(96, Flags::command, "F5")),
+        CustomClickerAssignment(kFirst),
+        CustomClickerAssignment(kSecond, ClickerCustomAction::previousSlide),
+        CustomClickerAssignment(Uuid(), std::nullopt, key(52, 0, "Key Code 52")),
+        CustomClickerAssignment(Uuid::generate(), ClickerCustomAction::previousSlide,
+                                key(49, Flags::option, "Space")),
+    }));
+    return configurations;
+}
+
+TEST(ClickerInputConfigurationStoreTest, WriteThenReadAnswersAnEqualConfiguration) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    for (const auto& configuration : validConfigurations()) {
+        SCOPED_TRACE(configuration.previous.displayName());
+        ClickerInputConfigurationStore memory;
+        ASSERT_TRUE(memory.setConfiguration(configuration).has_value());
+        expectSameConfiguration(memory.configuration(), configuration);
+
+        {
+            ClickerInputConfigurationStore file(std::make_shared<JsonFileSettingsStore>(path));
+            ASSERT_TRUE(file.setConfiguration(configuration).has_value());
+        }
+        const ClickerInputConfigurationStore reopened(
+            std::make_shared<JsonFileSettingsStore>(path));
+        expectSameConfiguration(reopened.configuration(), configuration);
+    }
+}
+
+TEST(ClickerInputConfigurationStoreTest, StoresTheSharedKeysAndTypes) {
+    auto settings = std::make_shared<InMemorySettingsStore>(json::object_t{{"unrelated", 1}});
+    ClickerInputConfigurationStore store(settings);
+    ASSERT_TRUE(store
+                    .setConfiguration(fixedWithRows({
+                        CustomClickerAssignment(kFirst, ClickerCustomAction::blackout,
+                                                key(96, Flags::command | Flags::shift, "F5")),
+                        CustomClickerAssignment(kSecond),
+                    }))
+                    .has_value());
+    const json expected = {
+        {"unrelated", 1},
+        {"clickerDistributor.previousKeystroke",
+         {{"keyCode", 122}, {"modifiers", 0}, {"displayName", "F1"}}},
+        {"clickerDistributor.nextKeystroke",
+         {{"keyCode", 120}, {"modifiers", 0x20000}, {"displayName", "F2"}}},
+        {"clickerDistributor.customAssignments",
+         {
+             {{"id", kFirstId},
+              {"action", "blackout"},
+              {"keystroke", {{"keyCode", 96}, {"modifiers", 0x120000}, {"displayName", "F5"}}}},
+             {{"id", kSecondId}},
+         }},
+    };
+    EXPECT_EQ(json(settings->values()), expected);
+
+    ASSERT_TRUE(store.setConfiguration(ClickerInputConfiguration::defaults()).has_value());
+    EXPECT_EQ(settings->values().at("clickerDistributor.customAssignments"), json::array());
+    EXPECT_EQ(settings->values().at("unrelated"), 1);
+}
+
+TEST(ClickerInputConfigurationStoreTest, AnUnreadableFixedKeystrokeOrInvalidWholeGivesTheDefaults) {
+    const auto previousIs = [](json value) {
+        auto stored = storedWithRows(json::array());
+        stored["clickerDistributor.previousKeystroke"] = std::move(value);
+        return stored;
+    };
+    const auto nextIs = [](json value) {
+        auto stored = storedWithRows(json::array());
+        stored["clickerDistributor.nextKeystroke"] = std::move(value);
+        return stored;
+    };
+    auto withoutNext = storedWithRows(json::array());
+    withoutNext.erase("clickerDistributor.nextKeystroke");
+    const std::string lowerFirst = "e621e1f8-c36c-495a-93fc-0c247a3e6e5f";
+
+    const struct {
+        std::string name;
+        json::object_t stored;
+    } rows[] = {
+        {"nothing stored", {}},
+        {"only custom rows", {{"clickerDistributor.customAssignments", json::array()}}},
+        {"next missing", withoutNext},
+        {"previous is text", previousIs("Page Up")},
+        {"previous is an array", previousIs(json::array({116, 0, "Page Up"}))},
+        {"previous is a number", previousIs(116)},
+        {"previous is empty", previousIs(json::object())},
+        {"capitals lock bit", previousIs(keystroke(116, 0x10000, "Page Up"))},
+        {"capitals lock beside shift", previousIs(keystroke(116, 0x30000, "Page Up"))},
+        {"function bit", nextIs(keystroke(121, 0x800000, "Page Down"))},
+        {"negative modifiers", previousIs(keystroke(116, -1, "Page Up"))},
+        {"huge modifiers", previousIs(keystroke(116, json(UINT64_MAX), "Page Up"))},
+        {"fractional modifiers", previousIs(keystroke(116, 131072.0, "Page Up"))},
+        {"modifiers as text", previousIs(keystroke(116, "0", "Page Up"))},
+        {"modifiers as boolean", previousIs(keystroke(116, false, "Page Up"))},
+        {"modifiers missing", previousIs({{"keyCode", 116}, {"displayName", "Page Up"}})},
+        {"Escape", previousIs(keystroke(53, 0, "Escape"))},
+        {"shift key", nextIs(keystroke(56, 0, "Shift"))},
+        {"right command key", nextIs(keystroke(54, 0, "Command"))},
+        {"function key", nextIs(keystroke(63, 0, "fn"))},
+        {"key code above 65535", previousIs(keystroke(70000, 0, "Page Up"))},
+        {"key code 65536", previousIs(keystroke(65536, 0, "Page Up"))},
+        {"negative key code", previousIs(keystroke(-1, 0, "Page Up"))},
+        {"key code as text", previousIs(keystroke("116", 0, "Page Up"))},
+        {"fractional key code", previousIs(keystroke(116.0, 0, "Page Up"))},
+        {"key code as boolean", previousIs(keystroke(true, 0, "Page Up"))},
+        {"key code missing", previousIs({{"modifiers", 0}, {"displayName", "Page Up"}})},
+        {"empty name", previousIs(keystroke(116, 0, ""))},
+        {"name missing", nextIs({{"keyCode", 121}, {"modifiers", 0}})},
+        {"name as number", nextIs(keystroke(121, 0, 7))},
+        {"name as null", nextIs(keystroke(121, 0, nullptr))},
+        {"next equals previous", nextIs(keystroke(122, 0, "Another F1"))},
+        {"row reuses next",
+         storedWithRows({{{"id", kFirstId}, {"keystroke", keystroke(120, Flags::shift, "F2")}}})},
+        {"rows share a keystroke",
+         storedWithRows({{{"id", kFirstId}, {"keystroke", keystroke(96, 0, "F5")}},
+                         {{"id", kSecondId}, {"keystroke", keystroke(96, 0, "F5 again")}}})},
+        {"rows share an id", storedWithRows({{{"id", kFirstId}}, {{"id", kFirstId}}})},
+        {"rows share an id in different cases",
+         storedWithRows({{{"id", kFirstId}}, {{"id", lowerFirst}}})},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto settings = std::make_shared<InMemorySettingsStore>(row.stored);
+        const ClickerInputConfigurationStore store(settings);
+        expectSameConfiguration(store.configuration(), ClickerInputConfiguration::defaults());
+        // Reading never repairs what is stored.
+        EXPECT_EQ(settings->values(), row.stored);
+    }
+}
+
+TEST(ClickerInputConfigurationStoreTest, AnUnreadableCustomRowDropsEveryRow) {
+    const json good = {{"id", kFirstId}, {"action", "freeze"}};
+    const struct {
+        std::string name;
+        json rows;
+    } cases[] = {
+        {"unknown action in the second of three",
+         {good, {{"id", kSecondId}, {"action", "display-still-image-11"}}, {{"id", kThirdId}}}},
+        {"action with a capital letter", {good, {{"id", kSecondId}, {"action", "Blackout"}}}},
+        {"empty action", {good, {{"id", kSecondId}, {"action", ""}}}},
+        {"id missing", {good, {{"action", "freeze"}}}},
+        {"id as number", {good, {{"id", 7}}}},
+        {"id in braces", {good, {{"id", "{" + kSecondId + "}"}}}},
+        {"id without hyphens", {good, {{"id", "0B3A7C515F3D4F6B9C2A1D4E5F607182"}}}},
+        {"id with a NUL after it", {good, {{"id", kSecondId + std::string(1, '\0')}}}},
+        {"keystroke as text", {good, {{"id", kSecondId}, {"keystroke", "F5"}}}},
+        {"keystroke as null", {good, {{"id", kSecondId}, {"keystroke", nullptr}}}},
+        {"keystroke with Escape",
+         {good, {{"id", kSecondId}, {"keystroke", keystroke(53, 0, "E")}}}},
+        {"keystroke with stray bits",
+         {good, {{"id", kSecondId}, {"keystroke", keystroke(96, 0x1, "F5")}}}},
+        {"keystroke with an empty name",
+         {good, {{"id", kSecondId}, {"keystroke", keystroke(96, 0, "")}}}},
+        {"row as text", {good, kSecondId}},
+        {"row as array", {good, json::array({kSecondId})}},
+        {"row as null", {good, nullptr}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const ClickerInputConfigurationStore store(
+            std::make_shared<InMemorySettingsStore>(storedWithRows(row.rows)));
+        expectSameConfiguration(store.configuration(), kStoredFixed);
+    }
+}
+
+TEST(ClickerInputConfigurationStoreTest, ReadsLenientlyWhereTheRowStaysMeaningful) {
+    const struct {
+        std::string name;
+        json rows;
+        std::vector<CustomClickerAssignment> expected;
+    } cases[] = {
+        {"no rows stored", nullptr, {}},
+        {"rows as text", "rows", {}},
+        {"rows as object", json::object({{"id", kFirstId}}), {}},
+        {"empty rows", json::array(), {}},
+        {"only an id", {{{"id", kFirstId}}}, {CustomClickerAssignment(kFirst)}},
+        {"lower-case id",
+         {{{"id", "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"}}},
+         {CustomClickerAssignment(kFirst)}},
+        {"action as number",
+         {{{"id", kFirstId}, {"action", 3}, {"keystroke", keystroke(96, 0, "F5")}}},
+         {CustomClickerAssignment(kFirst, std::nullopt, key(96, 0, "F5"))}},
+        {"action as null",
+         {{{"id", kFirstId}, {"action", nullptr}}},
+         {CustomClickerAssignment(kFirst)}},
+        {"unknown members ignored",
+         {{{"id", kFirstId}, {"action", "freeze"}, {"colour", "red"}}},
+         {CustomClickerAssignment(kFirst, ClickerCustomAction::freeze)}},
+        {"order kept",
+         {{{"id", kThirdId}, {"action", "display-still-image-10"}},
+          {{"id", kFirstId}, {"keystroke", keystroke(97, Flags::control, "F6")}},
+          {{"id", kSecondId}, {"action", "progress-previous"}}},
+         {CustomClickerAssignment(kThird, ClickerCustomAction::displayStillImage10),
+          CustomClickerAssignment(kFirst, std::nullopt, key(97, Flags::control, "F6")),
+          CustomClickerAssignment(kSecond, ClickerCustomAction::previousSlide)}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        auto stored = storedWithRows(row.rows);
+        if (row.rows.is_null()) {
+            stored.erase("clickerDistributor.customAssignments");
+        }
+        const ClickerInputConfigurationStore store(std::make_shared<InMemorySettingsStore>(stored));
+        expectSameConfiguration(store.configuration(), fixedWithRows(row.expected));
+    }
+}
+
+TEST(ClickerInputConfigurationStoreTest, ConfigurationsThatWouldNotReadBackAreNotWritten) {
+    auto escapeNext = kStoredFixed;
+    escapeNext.next = key(53, 0, "Escape");
+    auto strayBits = kStoredFixed;
+    strayBits.next.modifierFlags |= Flags::capitalsLock;
+    auto emptyName = kStoredFixed;
+    emptyName.previous.baseDisplayName.clear();
+    auto rowWithStrayBits =
+        fixedWithRows({CustomClickerAssignment(kFirst, std::nullopt, key(96, 0x100, "F5"))});
+    auto duplicateIds =
+        fixedWithRows({CustomClickerAssignment(kFirst), CustomClickerAssignment(kFirst)});
+
+    for (const auto& configuration :
+         {escapeNext, strayBits, emptyName, rowWithStrayBits, duplicateIds}) {
+        auto settings = std::make_shared<InMemorySettingsStore>(storedWithRows(json::array()));
+        ClickerInputConfigurationStore store(settings);
+        EXPECT_FALSE(ClickerInputConfigurationStore::isStorable(configuration));
+        EXPECT_TRUE(store.setConfiguration(configuration).has_value());
+        EXPECT_EQ(settings->values(), storedWithRows(json::array()));
+        expectSameConfiguration(store.configuration(), kStoredFixed);
+    }
+}
+
+TEST(ClickerInputConfigurationStoreTest, AFailedSaveIsReportedAndTheFileKeepsTheOldValues) {
+    TemporaryDirectory directory;
+    const auto path = directory.path() / "settings.json";
+    ASSERT_TRUE(ClickerInputConfigurationStore(std::make_shared<JsonFileSettingsStore>(path))
+                    .setConfiguration(kStoredFixed)
+                    .has_value());
+
+    using FileStep = JsonFileSettingsStore::FileStep;
+    const auto diskFull = [](FileStep step) {
+        return step == FileStep::writeTemporaryFile ? ENOSPC : 0;
+    };
+    auto settings =
+        std::make_shared<JsonFileSettingsStore>(path, JsonFileSettingsStore::Seams{diskFull, {}});
+    ClickerInputConfigurationStore store(settings);
+    const auto changed = fixedWithRows({CustomClickerAssignment(kFirst)});
+    const auto result = store.setConfiguration(changed);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().kind(), SettingsStoreError::Kind::writeTemporaryFile);
+    EXPECT_EQ(store.configuration(), changed);
+    expectSameConfiguration(
+        ClickerInputConfigurationStore(std::make_shared<JsonFileSettingsStore>(path))
+            .configuration(),
+        kStoredFixed);
+}
+
+TEST(ClickerInputConfigurationStoreTest, WithoutSettingsItKeepsItsOwn) {
+    ClickerInputConfigurationStore first;
+    ClickerInputConfigurationStore second;
+    ASSERT_NE(first.defaults(), nullptr);
+    EXPECT_NE(first.defaults(), second.defaults());
+    ASSERT_TRUE(first.setConfiguration(kStoredFixed).has_value());
+    EXPECT_EQ(first.configuration(), kStoredFixed);
+    EXPECT_EQ(second.configuration(), ClickerInputConfiguration::defaults());
+}
+
+}  // namespace
+}  // namespace kelvra
