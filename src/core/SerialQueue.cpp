@@ -115,7 +115,9 @@ void SerialQueue::run(const std::shared_ptr<State>& state) {
             work = std::move(state->immediate.front());
             state->immediate.pop_front();
         } else if (!delayed.empty()) {
-            state->wakeUp.wait_until(lock, delayed.begin()->first);
+            // A copy: the destructor may clear the map while this thread waits.
+            const auto deadline = delayed.begin()->first;
+            state->wakeUp.wait_until(lock, deadline);
             continue;
         } else {
             state->wakeUp.wait(lock);
