@@ -89,6 +89,13 @@ std::string_view displayName(ClickerCustomAction action) {
     return kCustomActionNames[static_cast<size_t>(action)].displayName;
 }
 
+// Out of line: inlined into callers, GCC 12's sanitizer builds report the empty keystroke
+// as "may be used uninitialized".
+CustomClickerAssignment::CustomClickerAssignment(Uuid id,
+                                                 std::optional<ClickerCustomAction> initialAction,
+                                                 std::optional<ClickerKeystroke> initialKeystroke)
+    : action(initialAction), keystroke(std::move(initialKeystroke)), id_(id) {}
+
 const ClickerInputConfiguration& ClickerInputConfiguration::defaults() {
     static const ClickerInputConfiguration configuration{
         ClickerKeystroke{ClickerKeyCode::pageUp, 0, "Page Up"},

@@ -94,8 +94,7 @@ public:
     /// A new row with a fresh id.
     CustomClickerAssignment() : id_(Uuid::generate()) {}
     explicit CustomClickerAssignment(Uuid id, std::optional<ClickerCustomAction> initialAction = {},
-                                     std::optional<ClickerKeystroke> initialKeystroke = {})
-        : action(initialAction), keystroke(std::move(initialKeystroke)), id_(id) {}
+                                     std::optional<ClickerKeystroke> initialKeystroke = {});
 
     /// Fixed when the row is created.
     const Uuid& id() const { return id_; }
