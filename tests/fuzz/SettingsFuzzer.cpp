@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+// Arbitrary bytes as the settings file: opening it and reading the Clicker Distributor's
+// configuration must never crash, must answer a configuration that can be saved and read back
+// unchanged, and the file and in-memory stores must agree on what the bytes hold.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdlib.h>
+#include <string_view>
+
+#include "clicker/ClickerInputConfigurationStore.h"
+#include "core/SettingsStore.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kelvra;
+
+[[noreturn]] void broken(const char* invariant) {
+    std::fprintf(stderr, "settings fuzzer: %s\n", invariant);
+    std::abort();
+}
+
+fs::path makeScratchDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "kelvra-settings-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        broken("no scratch directory");
+    }
+    return pattern;
+}
+
+void removeScratchDirectory();
+
+const fs::path& scratchDirectory() {
+    static const fs::path directory = makeScratchDirectory();
+    // Registered once the path exists, so the removal runs before the path is destroyed.
+    [[maybe_unused]] static const int registered = std::atexit(removeScratchDirectory);
+    return directory;
+}
+
+void removeScratchDirectory() {
+    std::error_code ignored;
+    fs::remove_all(scratchDirectory(), ignored);
+}
+
+bool sameNames(const ClickerInputConfiguration& left, const ClickerInputConfiguration& right) {
+    if (left.previous.baseDisplayName != right.previous.baseDisplayName ||
+        left.next.baseDisplayName != right.next.baseDisplayName ||
+        left.customAssignments.size() != right.customAssignments.size()) {
+        return false;
+    }
+    for (size_t index = 0; index < left.customAssignments.size(); ++index) {
+        const auto& leftKey = left.customAssignments[index].keystroke;
+        const auto& rightKey = right.customAssignments[index].keystroke;
+        if (leftKey && rightKey && leftKey->baseDisplayName != rightKey->baseDisplayName) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ClickerInputConfiguration readAndReadBack(const std::shared_ptr<SettingsStore>& settings) {
+    ClickerInputConfigurationStore store(settings);
+    const auto configuration = store.configuration();
+    if (!ClickerInputConfigurationStore::isStorable(configuration)) {
+        broken("a read answered a configuration that cannot be stored");
+    }
+    if (!store.setConfiguration(configuration).has_value()) {
+        broken("saving a read configuration failed");
+    }
+    const auto again = store.configuration();
+    if (again != configuration || !sameNames(again, configuration)) {
+        broken("a saved configuration read back differently");
+    }
+    return configuration;
+}
+
+void decodeEveryValue(const nlohmann::json::object_t& document) {
+    for (const auto& [key, value] : document) {
+        (void)ClickerInputConfigurationStore::decodeKeystroke(value);
+        (void)ClickerInputConfigurationStore::decodeAssignment(value);
+        if (value.is_array()) {
+            for (const auto& element : value) {
+                (void)ClickerInputConfigurationStore::decodeAssignment(element);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const auto path = scratchDirectory() / "settings.json";
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    const auto parsed = JsonFileSettingsStore::parseDocument(bytes);
+    auto file = std::make_shared<JsonFileSettingsStore>(path);
+    if (!bytes.empty() && parsed.has_value() == file->openingProblem().has_value()) {
+        broken("the file store and the parser disagree on the bytes");
+    }
+    if (parsed) {
+        decodeEveryValue(*parsed);
+    }
+    auto memory =
+        std::make_shared<InMemorySettingsStore>(parsed.value_or(nlohmann::json::object_t{}));
+    if (ClickerInputConfigurationStore(file).configuration() !=
+        ClickerInputConfigurationStore(memory).configuration()) {
+        broken("the file and in-memory stores read different configurations");
+    }
+
+    readAndReadBack(memory);
+    // Saving rewrites everything else the file held too; it must open again as it was saved.
+    const auto saved = readAndReadBack(file);
+    const auto reopened = std::make_shared<JsonFileSettingsStore>(path);
+    if (reopened->openingProblem().has_value() ||
+        ClickerInputConfigurationStore(reopened).configuration() != saved) {
+        broken("a saved settings file did not open to what was saved");
+    }
+
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(scratchDirectory(), ignored)) {
+        fs::remove_all(entry.path(), ignored);
+    }
+    return 0;
+}
