@@ -378,20 +378,5 @@ TEST(SettingsStoreTest, ConcurrentWritersAllReachTheFile) {
     }
 }
 
-TEST(SettingsStoreTest, ErrorsNameTheirCaseAndFiles) {
-    const SettingsStoreError full(Kind::writeTemporaryFile, "/c/settings.json", ENOSPC);
-    EXPECT_EQ(full.description(),
-              "Kelvra Hub could not save its settings to /c/settings.json: No space left on "
-              "device.");
-    EXPECT_EQ(full.diagnosticDescription(),
-              "SettingsStoreError.writeTemporaryFile(\"/c/settings.json\", errno 28: No space "
-              "left on device)");
-    const SettingsStoreError aside(Kind::corruptFileSetAside, "/c/settings.json", 0,
-                                   "/c/settings.json.corrupt-1");
-    EXPECT_EQ(aside.diagnosticDescription(),
-              "SettingsStoreError.corruptFileSetAside(\"/c/settings.json\", "
-              "\"/c/settings.json.corrupt-1\")");
-}
-
 }  // namespace
 }  // namespace kelvra
