@@ -75,7 +75,7 @@ void BM_ClickerKeyLatency(benchmark::State& state) {
     char buffer[256];
     for (auto _ : state) {
         const auto sent = Clock::now();
-        supervisor->sendClickerKey("right");
+        supervisor->sendClickerKey(ClickerDirection::right);
         pollfd readable{reader, POLLIN, 0};
         ::poll(&readable, 1, 5000);
         microseconds.push_back(

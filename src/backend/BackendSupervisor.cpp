@@ -453,22 +453,22 @@ void BackendSupervisor::handleTermination(ChildProcess::Exit exit) {
     });
 }
 
-void BackendSupervisor::sendClickerKey(std::string_view direction) {
-    inputWriteQueue_.async(
-        [weakSelf = weak_from_this(), line = DesktopProtocol::clickerKeyCommand(direction)] {
-            if (auto self = weakSelf.lock()) {
-                self->writeCommand(line);
-            }
-        });
+void BackendSupervisor::sendClickerKey(ClickerDirection direction) {
+    inputWriteQueue_.async([weakSelf = weak_from_this(),
+                            line = DesktopProtocol::clickerKeyCommand(rawValue(direction))] {
+        if (auto self = weakSelf.lock()) {
+            self->writeCommand(line);
+        }
+    });
 }
 
-void BackendSupervisor::sendClickerAction(std::string_view action) {
-    inputWriteQueue_.async(
-        [weakSelf = weak_from_this(), line = DesktopProtocol::clickerActionCommand(action)] {
-            if (auto self = weakSelf.lock()) {
-                self->writeCommand(line);
-            }
-        });
+void BackendSupervisor::sendClickerAction(ClickerCustomAction action) {
+    inputWriteQueue_.async([weakSelf = weak_from_this(),
+                            line = DesktopProtocol::clickerActionCommand(rawValue(action))] {
+        if (auto self = weakSelf.lock()) {
+            self->writeCommand(line);
+        }
+    });
 }
 
 bool BackendSupervisor::writeCommand(const std::string& bytes) {

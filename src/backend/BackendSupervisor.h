@@ -19,6 +19,7 @@
 #include "backend/ChildProcess.h"
 #include "backend/DesktopProtocol.h"
 #include "backend/UTF8LineBuffer.h"
+#include "clicker/ClickerInputConfiguration.h"
 #include "core/Error.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
@@ -81,12 +82,12 @@ public:
     /// second call only waits, up to `concurrentStop`. Never fails.
     void stop(std::function<void()> completion);
 
-    /// Queues a "clicker-key" command for a direction's wire value ("left" or "right"); never
-    /// blocks, and drops the command when the backend cannot take it.
-    void sendClickerKey(std::string_view direction);
+    /// Queues a "clicker-key" command; never blocks, and drops the command when the backend
+    /// cannot take it.
+    void sendClickerKey(ClickerDirection direction);
 
-    /// Queues a "clicker-action" command for an action's wire value, like `sendClickerKey`.
-    void sendClickerAction(std::string_view action);
+    /// Queues a "clicker-action" command, like `sendClickerKey`.
+    void sendClickerAction(ClickerCustomAction action);
 
     /// Asks the backend to switch the Clicker Distributor; the completion gets the confirmed
     /// state or the failure on the main thread.

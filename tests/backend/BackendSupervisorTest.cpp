@@ -228,7 +228,8 @@ TEST_F(BackendSupervisorTest, AnExitAfterReadinessIsUnexpectedWhateverItsCode) {
         std::promise<int32_t> unexpected;
         supervisor->setOnUnexpectedExit([&](int32_t status) { unexpected.set_value(status); });
         EXPECT_EQ(startAndWait(supervisor), "http://127.0.0.1:8080/");
-        supervisor->sendClickerKey("right");  // the first fixture leaves on any input
+        supervisor->sendClickerKey(
+            ClickerDirection::right);  // the first fixture leaves on any input
         auto status = unexpected.get_future();
         ASSERT_EQ(status.wait_for(kPatience), std::future_status::ready);
         EXPECT_EQ(status.get(), code);
@@ -246,7 +247,7 @@ TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) 
         failures.push_back(error.description());
     });
     EXPECT_TRUE(startAndWait(supervisor).has_value());
-    supervisor->sendClickerKey("left");
+    supervisor->sendClickerKey(ClickerDirection::left);
     ASSERT_TRUE(log_->waitFor("[server] KELVRA_HUB_DESKTOP not json"));
     stopAndWait(supervisor);
     std::lock_guard lock(mutex);
@@ -257,9 +258,9 @@ TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) 
 TEST_F(BackendSupervisorTest, WritesClickerCommandsOnlyToAReadyBackend) {
     auto supervisor = make(fixture("ready.js"));
     EXPECT_TRUE(startAndWait(supervisor).has_value());
-    supervisor->sendClickerKey("right");
-    supervisor->sendClickerAction("display-still-image-10");
-    supervisor->sendClickerKey("left");
+    supervisor->sendClickerKey(ClickerDirection::right);
+    supervisor->sendClickerAction(ClickerCustomAction::displayStillImage10);
+    supervisor->sendClickerKey(ClickerDirection::left);
     ASSERT_TRUE(log_->waitFor(
         "[server] got {\"command\":\"clicker-key\",\"direction\":\"left\",\"consumed\":true}"));
     std::vector<std::string> received;
@@ -278,7 +279,7 @@ TEST_F(BackendSupervisorTest, WritesClickerCommandsOnlyToAReadyBackend) {
     EXPECT_TRUE(log_->contains("[server] got {\"command\":\"shutdown\"}"));
 
     // After the stop, commands are dropped without a word.
-    supervisor->sendClickerKey("right");
+    supervisor->sendClickerKey(ClickerDirection::right);
     std::optional<std::string> refused;
     supervisor->setClickerDistributorEnabled(true, [&](std::expected<bool, Error> result) {
         refused = result ? "confirmed" : result.error().description();
@@ -335,7 +336,7 @@ TEST_F(BackendSupervisorTest, AFullPipeDropsInputLogsOnceAndSkipsTheGracefulStop
     auto supervisor = make(fixture("no-reading.js"));
     EXPECT_TRUE(startAndWait(supervisor).has_value());
     for (int index = 0; index < 5000; ++index) {
-        supervisor->sendClickerKey("right");
+        supervisor->sendClickerKey(ClickerDirection::right);
     }
     // Queued behind every key, so its answer means all of them were tried.
     std::optional<std::string> outcome;
@@ -364,7 +365,7 @@ TEST_F(BackendSupervisorTest, ABackendDyingUnderWritesCannotTakeTheApplicationWi
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (status.wait_for(0s) != std::future_status::ready &&
            std::chrono::steady_clock::now() < deadline) {
-        supervisor->sendClickerKey("left");
+        supervisor->sendClickerKey(ClickerDirection::left);
     }
     ASSERT_EQ(status.wait_for(kPatience), std::future_status::ready);
     EXPECT_EQ(status.get(), 5);
