@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#include "server_config/HubServerPortAvailabilityChecker.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "core/UniqueFd.h"
+
+namespace kelvra::HubServerPortAvailabilityChecker {
+
+std::optional<std::string> errorMessage(int64_t port, const std::string& bindHost) {
+    const std::string portText = std::to_string(port);
+    if (static_cast<uint64_t>(port) > 65535) {
+        return "Port " + portText + " is not available.";
+    }
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket) {
+        return "Kelvra Hub could not check whether port " + portText + " is available.";
+    }
+    const int reuseAddress = 1;
+    // Without it a port that the previous server left in TIME_WAIT would look taken.
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuseAddress, sizeof reuseAddress);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    // inet_pton would stop at an embedded zero byte and accept what precedes it.
+    if (bindHost.find('\0') != std::string::npos ||
+        ::inet_pton(AF_INET, bindHost.c_str(), &address.sin_addr) != 1) {
+        return "Kelvra Hub could not check port " + portText + " on the selected network.";
+    }
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        return std::nullopt;
+    }
+    if (errno == EADDRINUSE) {
+        return "Port " + portText + " is already in use.";
+    }
+    return "Port " + portText + " is not available on the selected network.";
+}
+
+}  // namespace kelvra::HubServerPortAvailabilityChecker

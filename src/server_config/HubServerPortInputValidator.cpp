@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#include "server_config/HubServerPortInputValidator.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "core/Unicode.h"
+
+namespace kelvra::HubServerPortInputValidator {
+
+HubServerPortInputValidation validate(std::string_view text, int64_t activePort) {
+    const std::string trimmed = Unicode::trimmed(text);
+    if (trimmed.empty()) {
+        return HubServerPortInputValidation::invalid("Enter a port number.");
+    }
+    // Bytes of non-ASCII characters (full-width digits among them) are never ASCII digits.
+    const bool digitsOnly =
+        std::ranges::all_of(trimmed, [](char c) { return c >= '0' && c <= '9'; });
+    int64_t port = 0;
+    const auto [end, error] =
+        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), port);
+    if (!digitsOnly || error != std::errc() || end != trimmed.data() + trimmed.size()) {
+        return HubServerPortInputValidation::invalid("Port must contain numbers only.");
+    }
+    if (port == activePort) {
+        return HubServerPortInputValidation::unchanged();
+    }
+    if (port >= 1024 && port <= 65535) {
+        return HubServerPortInputValidation::valid(port);
+    }
+    return HubServerPortInputValidation::invalid("Use a port from 1024 through 65535.");
+}
+
+}  // namespace kelvra::HubServerPortInputValidator

@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "server_config/HubServerConfigurationStore.h"
+#include "server_config/ServerConfigurationError.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+
+void PrintTo(const HubServerConfiguration& configuration, std::ostream* stream) {
+    const auto& selection = configuration.networkSelection;
+    *stream << "port " << configuration.port << ", ";
+    switch (selection.kind()) {
+        case HubNetworkSelection::Kind::service:
+            *stream << "service(\"" << selection.id() << "\", \"" << selection.lastKnownName()
+                    << "\")";
+            break;
+        case HubNetworkSelection::Kind::allNetworks:
+            *stream << "allNetworks";
+            break;
+        case HubNetworkSelection::Kind::localhost:
+            *stream << "localhost";
+            break;
+    }
+}
+
+namespace {
+
+using nlohmann::json;
+using Selection = HubNetworkSelection;
+
+HubServerConfiguration configuration(int64_t port, Selection selection) {
+    return {port, std::move(selection)};
+}
+
+TEST(HubServerConfigurationStoreTest, ReadsStoredValuesAndFallsBackOnAnythingUnusable) {
+    const struct {
+        const char* stored;
+        HubServerConfiguration expected;
+    } rows[] = {
+        {R"j({})j", configuration(31603, Selection::allNetworks())},
+        // Port: only integers 1 through 65535 count, below 1024 included.
+        {R"j({"hubServerPort": 0})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": -1})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": 65536})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": 70000})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": 18446744073709551615})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": 1})j", configuration(1, Selection::allNetworks())},
+        {R"j({"hubServerPort": 80})j", configuration(80, Selection::allNetworks())},
+        {R"j({"hubServerPort": 65535})j", configuration(65535, Selection::allNetworks())},
+        {R"j({"hubServerPort": "8080"})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": 8080.5})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerPort": true})j", configuration(31603, Selection::allNetworks())},
+        // Mode: exact texts only.
+        {R"j({"hubServerNetworkMode": "localhost"})j",
+         configuration(31603, Selection::localhost())},
+        {R"j({"hubServerNetworkMode": "Localhost"})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": " localhost"})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": "allNetworks"})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": 1})j", configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": "localhost", "hubServerNetworkServiceID": "eth0"})j",
+         configuration(31603, Selection::localhost())},
+        // Service: an identifier is required; the name falls back to it only when absent.
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceID": "eth0",
+             "hubServerNetworkServiceName": "Ethernet (eth0)"})j",
+         configuration(31603, Selection::service("eth0", "Ethernet (eth0)"))},
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceID": "eth0"})j",
+         configuration(31603, Selection::service("eth0", "eth0"))},
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceID": "eth0",
+             "hubServerNetworkServiceName": ""})j",
+         configuration(31603, Selection::service("eth0", ""))},
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceID": "eth0",
+             "hubServerNetworkServiceName": 7})j",
+         configuration(31603, Selection::service("eth0", "eth0"))},
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceID": "",
+             "hubServerNetworkServiceName": "Wi-Fi"})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceName": "Wi-Fi"})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": "service", "hubServerNetworkServiceID": 3})j",
+         configuration(31603, Selection::allNetworks())},
+        {R"j({"hubServerNetworkMode": "Service", "hubServerNetworkServiceID": "eth0"})j",
+         configuration(31603, Selection::allNetworks())},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        const auto settings = std::make_shared<InMemorySettingsStore>(json::parse(row.stored));
+        EXPECT_EQ(HubServerConfigurationStore(settings).configuration(), row.expected);
+    }
+}
+
+TEST(HubServerConfigurationStoreTest, WritesExactlyTheKeysOfTheSelection) {
+    const json stale = {
+        {"hubServerPort", 1},
+        {"hubServerNetworkMode", "service"},
+        {"hubServerNetworkServiceID", "old"},
+        {"hubServerNetworkServiceName", "Old"},
+        {"unrelated", true},
+    };
+    const struct {
+        const char* name;
+        HubServerConfiguration written;
+        json expected;
+    } rows[] = {
+        {"all networks",
+         configuration(8080, Selection::allNetworks()),
+         {{"hubServerPort", 8080}, {"unrelated", true}}},
+        {"localhost",
+         configuration(8080, Selection::localhost()),
+         {{"hubServerPort", 8080}, {"hubServerNetworkMode", "localhost"}, {"unrelated", true}}},
+        {"service",
+         configuration(8080, Selection::service("wlp2s0", "Wi-Fi (wlp2s0)")),
+         {{"hubServerPort", 8080},
+          {"hubServerNetworkMode", "service"},
+          {"hubServerNetworkServiceID", "wlp2s0"},
+          {"hubServerNetworkServiceName", "Wi-Fi (wlp2s0)"},
+          {"unrelated", true}}},
+        {"port unchecked",
+         configuration(-5, Selection::allNetworks()),
+         {{"hubServerPort", -5}, {"unrelated", true}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto settings = std::make_shared<InMemorySettingsStore>(stale);
+        ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(row.written));
+        EXPECT_EQ(json(settings->values()), row.expected);
+    }
+}
+
+TEST(HubServerConfigurationStoreTest, ReadsBackWhatWasWrittenUnlessItCannotBeRead) {
+    const struct {
+        HubServerConfiguration written;
+        HubServerConfiguration readBack;
+    } rows[] = {
+        {configuration(8080, Selection::allNetworks()),
+         configuration(8080, Selection::allNetworks())},
+        {configuration(1024, Selection::service("eth0", "")),
+         configuration(1024, Selection::service("eth0", ""))},
+        {configuration(65535, Selection::service("id \u2014 \"x\"", "Caf\u00e9 Wi-Fi")),
+         configuration(65535, Selection::service("id \u2014 \"x\"", "Caf\u00e9 Wi-Fi"))},
+        {configuration(65536, Selection::localhost()),
+         configuration(31603, Selection::localhost())},
+        {configuration(8080, Selection::service("", "Wi-Fi")),
+         configuration(8080, Selection::allNetworks())},
+    };
+    const auto settings = std::make_shared<InMemorySettingsStore>();
+    const HubServerConfigurationStore writer(settings);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.written));
+        HubServerConfigurationStore(settings).setConfiguration(row.written);
+        // A second store over the same settings agrees: nothing is cached.
+        EXPECT_EQ(writer.configuration(), row.readBack);
+    }
+}
+
+TEST(HubServerConfigurationStoreTest, ReportsAFailedSaveAndStillAnswersTheNewValues) {
+    kelvra::testing::TemporaryDirectory directory;
+    const auto settings = std::make_shared<JsonFileSettingsStore>(
+        directory.path() / "settings.json",
+        JsonFileSettingsStore::Seams{
+            .failStep =
+                [](JsonFileSettingsStore::FileStep step) {
+                    return step == JsonFileSettingsStore::FileStep::replaceFile ? ENOSPC : 0;
+                },
+            .now = {},
+        });
+    HubServerConfigurationStore store(settings);
+    const auto written = configuration(8080, Selection::service("eth0", "Ethernet (eth0)"));
+
+    const auto saved = store.setConfiguration(written);
+
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().kind(), SettingsStoreError::Kind::replaceFile);
+    EXPECT_EQ(store.configuration(), written);
+}
+
+TEST(ServerConfigurationErrorTest, DescribesEachCase) {
+    const struct {
+        ServerConfigurationError error;
+        std::string description;
+        std::string diagnostic;
+    } rows[] = {
+        {ServerConfigurationError::applyFailed("x"),
+         "The requested address or port could not be used. The previous server settings were "
+         "restored.\n\nx",
+         "ServerConfigurationError.applyFailed(\"x\")"},
+        {ServerConfigurationError::restoreFailed("Port 8080 is already in use."),
+         "The requested server settings failed, and Kelvra Hub could not restore the previous "
+         "server.\n\nPort 8080 is already in use.",
+         "ServerConfigurationError.restoreFailed(\"Port 8080 is already in use.\")"},
+        {ServerConfigurationError::applyFailed(""),
+         "The requested address or port could not be used. The previous server settings were "
+         "restored.\n\n",
+         "ServerConfigurationError.applyFailed(\"\")"},
+        {ServerConfigurationError::appIsClosing(), "Kelvra Hub is closing.",
+         "ServerConfigurationError.appIsClosing"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.error.description(), row.description);
+        EXPECT_EQ(row.error.diagnosticDescription(), row.diagnostic);
+    }
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+#include <arpa/inet.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "core/UniqueFd.h"
+#include "server_config/HubServerPortAvailabilityChecker.h"
+#include "server_config/HubServerPortInputValidator.h"
+
+namespace kelvra {
+
+void PrintTo(const HubServerPortInputValidation& validation, std::ostream* stream) {
+    switch (validation.kind()) {
+        case HubServerPortInputValidation::Kind::invalid:
+            *stream << "invalid(\"" << validation.message() << "\")";
+            break;
+        case HubServerPortInputValidation::Kind::valid:
+            *stream << "valid(" << validation.port() << ")";
+            break;
+        case HubServerPortInputValidation::Kind::unchanged:
+            *stream << "unchanged";
+            break;
+    }
+}
+
+namespace {
+
+using namespace std::string_literals;
+using Validation = HubServerPortInputValidation;
+
+const auto kEnterPort = Validation::invalid("Enter a port number.");
+const auto kNumbersOnly = Validation::invalid("Port must contain numbers only.");
+const auto kOutOfRange = Validation::invalid("Use a port from 1024 through 65535.");
+
+TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
+    const struct {
+        std::string text;
+        int64_t activePort;
+        Validation expected;
+    } rows[] = {
+        {"8080", 31603, Validation::valid(8080)},
+        {"  8080 ", 31603, Validation::valid(8080)},
+        {"\t8080\n", 31603, Validation::valid(8080)},
+        {"\u00a08080\u3000", 31603, Validation::valid(8080)},
+        {"", 31603, kEnterPort},
+        {"   ", 31603, kEnterPort},
+        {"\n\t \u2003", 31603, kEnterPort},
+        {"+8080", 31603, kNumbersOnly},
+        {"-8080", 31603, kNumbersOnly},
+        {"-0", 31603, kNumbersOnly},
+        {"80 80", 31603, kNumbersOnly},
+        {"80a0", 31603, kNumbersOnly},
+        {"0x1F90", 31603, kNumbersOnly},
+        {"8080.0", 31603, kNumbersOnly},
+        {"1e4", 31603, kNumbersOnly},
+        {"\uff18\uff10\uff18\uff10", 31603, kNumbersOnly},  // full-width 8080
+        {"\u0668\u0660\u0668\u0660", 31603, kNumbersOnly},  // Arabic-Indic 8080
+        {"80\xff", 31603, kNumbersOnly},
+        {"80\0"s
+         "80",
+         31603, kNumbersOnly},
+        {"12345678901234567890", 31603, kNumbersOnly},
+        {"9223372036854775808", 31603, kNumbersOnly},
+        {"9223372036854775807", 31603, kOutOfRange},
+        {"00000000000000000000008080", 31603, Validation::valid(8080)},
+        {"0", 31603, kOutOfRange},
+        {"1023", 31603, kOutOfRange},
+        {"1024", 31603, Validation::valid(1024)},
+        {"65535", 31603, Validation::valid(65535)},
+        {"65536", 31603, kOutOfRange},
+        {"31603", 31603, Validation::unchanged()},
+        {" 31603 ", 31603, Validation::unchanged()},
+        // The active port is recognised before the range applies.
+        {"080", 80, Validation::unchanged()},
+        {"80", 80, Validation::unchanged()},
+        {"81", 80, kOutOfRange},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("\"" + row.text + "\" with active port " + std::to_string(row.activePort));
+        EXPECT_EQ(HubServerPortInputValidator::validate(row.text, row.activePort), row.expected);
+    }
+}
+
+/// A TCP socket bound to `host` on a port the system picks, listening when asked to.
+struct BoundSocket {
+    UniqueFd descriptor;
+    int64_t port = 0;
+};
+
+BoundSocket bindSocket(const char* host, bool listening) {
+    BoundSocket bound{UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), 0};
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, host, &address.sin_addr);
+    socklen_t length = sizeof address;
+    if (!bound.descriptor ||
+        ::bind(bound.descriptor.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        (listening && ::listen(bound.descriptor.get(), 4) != 0) ||
+        ::getsockname(bound.descriptor.get(), reinterpret_cast<sockaddr*>(&address), &length) !=
+            0) {
+        ADD_FAILURE() << "could not bind a socket on " << host;
+        return {};
+    }
+    bound.port = ntohs(address.sin_port);
+    return bound;
+}
+
+/// A port nobody listens on right now.
+int64_t freePort() {
+    return bindSocket("127.0.0.1", false).port;
+}
+
+std::string inUse(int64_t port) {
+    return "Port " + std::to_string(port) + " is already in use.";
+}
+
+TEST(HubServerPortAvailabilityCheckerTest, FindsPortsTakenByListeningSockets) {
+    const BoundSocket allInterfaces = bindSocket("0.0.0.0", true);
+    const BoundSocket loopback = bindSocket("127.0.0.1", true);
+    const struct {
+        int64_t port;
+        const char* bindHost;
+        std::optional<std::string> expected;
+    } rows[] = {
+        {allInterfaces.port, "0.0.0.0", inUse(allInterfaces.port)},
+        {allInterfaces.port, "127.0.0.1", inUse(allInterfaces.port)},
+        {loopback.port, "127.0.0.1", inUse(loopback.port)},
+        {loopback.port, "0.0.0.0", inUse(loopback.port)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.bindHost) + ":" + std::to_string(row.port));
+        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(row.port, row.bindHost),
+                  row.expected);
+    }
+}
+
+TEST(HubServerPortAvailabilityCheckerTest, AFreePortStaysFreeAfterTheCheck) {
+    for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
+        SCOPED_TRACE(host);
+        const int64_t port = freePort();
+        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host), std::nullopt);
+        // The checker's socket is gone: the server could listen there now.
+        UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, host, &address.sin_addr);
+        EXPECT_EQ(::bind(server.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(server.get(), 4), 0);
+    }
+}
+
+TEST(HubServerPortAvailabilityCheckerTest, RejectsPortsAndHostsWithoutBinding) {
+    // Every row names a port that is taken, so a message other than "already in use" shows
+    // that no bind was tried.
+    const BoundSocket taken = bindSocket("0.0.0.0", true);
+    const std::string port = std::to_string(taken.port);
+    const std::string otherNetwork =
+        "Kelvra Hub could not check port " + port + " on the selected network.";
+    const struct {
+        int64_t port;
+        std::string bindHost;
+        std::string expected;
+    } rows[] = {
+        {70000, "0.0.0.0", "Port 70000 is not available."},
+        {65536, "127.0.0.1", "Port 65536 is not available."},
+        {-1, "0.0.0.0", "Port -1 is not available."},
+        {INT64_MIN, "0.0.0.0", "Port -9223372036854775808 is not available."},
+        {taken.port, "localhost", otherNetwork},
+        {taken.port, "::1", otherNetwork},
+        {taken.port, "", otherNetwork},
+        {taken.port, " 0.0.0.0", otherNetwork},
+        {taken.port, "0.0.0.0 ", otherNetwork},
+        {taken.port, "0.0.0", otherNetwork},
+        {taken.port, "256.0.0.1", otherNetwork},
+        {taken.port, "0x7f.0.0.1", otherNetwork},
+        {taken.port, "0.0.0.0\0garbage"s, otherNetwork},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("\"" + row.bindHost + "\":" + std::to_string(row.port));
+        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(row.port, row.bindHost),
+                  row.expected);
+    }
+}
+
+TEST(HubServerPortAvailabilityCheckerTest, AnAddressOfNoInterfaceIsNotAvailable) {
+    std::ifstream nonlocalBind("/proc/sys/net/ipv4/ip_nonlocal_bind");
+    int allowed = 0;
+    if (nonlocalBind >> allowed && allowed != 0) {
+        GTEST_SKIP() << "this system lets sockets bind to addresses of no interface";
+    }
+    const int64_t port = freePort();
+    // 192.0.2.1 is reserved for documentation, so no interface has it; binding sends nothing.
+    EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, "192.0.2.1"),
+              "Port " + std::to_string(port) + " is not available on the selected network.");
+}
+
+}  // namespace
+}  // namespace kelvra
