@@ -13,6 +13,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   nodejs
   xvfb xauth
+  iproute2 desktop-file-utils
 )
 
 install_missing_packages() {
