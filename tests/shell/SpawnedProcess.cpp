@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/TestSupport.h"
+
 namespace kelvra::testing {
 namespace {
 
@@ -44,20 +46,9 @@ SpawnedProcess::SpawnedProcess(const std::filesystem::path& program,
 
     std::vector<std::string> texts{program.string()};
     texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : texts) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> environmentTexts;
-    for (const auto& [name, value] : environment) {
-        environmentTexts.push_back(name + "=" + value);
-    }
-    std::vector<char*> envp;
-    for (auto& text : environmentTexts) {
-        envp.push_back(text.data());
-    }
-    envp.push_back(nullptr);
+    auto argv = execArray(texts);
+    auto environmentEntries = environmentTexts(environment);
+    auto envp = execArray(environmentEntries);
 
     const int result =
         ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());

@@ -55,6 +55,24 @@ std::vector<std::string> readLines(const std::filesystem::path& path) {
     return lines;
 }
 
+std::vector<char*> execArray(std::vector<std::string>& texts) {
+    std::vector<char*> array;
+    array.reserve(texts.size() + 1);
+    for (auto& text : texts) {
+        array.push_back(text.data());
+    }
+    array.push_back(nullptr);
+    return array;
+}
+
+std::vector<std::string> environmentTexts(const std::map<std::string, std::string>& environment) {
+    std::vector<std::string> texts;
+    for (const auto& [name, value] : environment) {
+        texts.push_back(name + "=" + value);
+    }
+    return texts;
+}
+
 ProcessResult runProcess(const std::filesystem::path& program,
                          const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment) {
@@ -70,20 +88,9 @@ ProcessResult runProcess(const std::filesystem::path& program,
 
     std::vector<std::string> argumentTexts{program.string()};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argumentTexts) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> environmentTexts;
-    for (const auto& [name, value] : environment) {
-        environmentTexts.push_back(name + "=" + value);
-    }
-    std::vector<char*> envp;
-    for (auto& text : environmentTexts) {
-        envp.push_back(text.data());
-    }
-    envp.push_back(nullptr);
+    auto argv = execArray(argumentTexts);
+    auto environmentEntries = environmentTexts(environment);
+    auto envp = execArray(environmentEntries);
 
     pid_t pid = 0;
     const int spawnError =
