@@ -57,16 +57,15 @@ InterfaceAddressEntry withoutAddress(std::string interfaceName, unsigned int fla
     return {std::move(interfaceName), flags, std::nullopt};
 }
 
-struct ServiceSpec {
+struct ServiceRow {
     std::string id;
     std::string interfaceName;
     std::optional<std::string> name = std::nullopt;
     std::optional<std::string> displayName = std::nullopt;
 };
 
-NetworkServiceDescription described(const ServiceSpec& spec) {
-    return {true, NetworkServiceInterface{spec.interfaceName, spec.displayName}, spec.id,
-            spec.name};
+NetworkServiceDescription described(const ServiceRow& row) {
+    return {true, NetworkServiceInterface{row.interfaceName, row.displayName}, row.id, row.name};
 }
 
 HubNetworkService listed(std::string id, std::string name, std::string interfaceName,

@@ -10,7 +10,7 @@ namespace kelvra::DesktopEntry {
 namespace {
 
 constexpr std::string_view kMainGroup = "[Desktop Entry]";
-/// Characters that make the specification require quoting an argument.
+/// Characters that make the Desktop Entry specification require quoting an argument.
 constexpr std::string_view kReservedCharacters = " \t\n\"'\\><~|&;$*?#()`";
 /// Characters escaped with a backslash inside a quoted argument.
 constexpr std::string_view kQuotedEscapes = "\"`$\\";
