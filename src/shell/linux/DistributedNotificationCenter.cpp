@@ -58,6 +58,34 @@ std::optional<sockaddr_un> socketAddress(const fs::path& directoryPath, int dire
     return address;
 }
 
+/// Where `name`'s socket is: its checked directory, kept open, and the address to use.
+struct Endpoint {
+    UniqueFd directory;
+    fs::path path;
+    sockaddr_un address;
+};
+
+/// Both ends check the name and the directory the same way before touching a socket;
+/// `failure` makes the error of their own side.
+std::expected<Endpoint, NotificationCenterError> locateEndpoint(
+    const fs::path& directoryPath, const std::string& name,
+    NotificationCenterError (*failure)(fs::path, int)) {
+    if (!isValidName(name)) {
+        return std::unexpected(NotificationCenterError::invalidName(name));
+    }
+    auto directory = openPrivateDirectory(directoryPath, kForbiddenModeBits);
+    if (!directory) {
+        return std::unexpected(
+            NotificationCenterError::unsafeDirectory(directoryPath, directory.error()));
+    }
+    const fs::path path = directoryPath / name;
+    const auto address = socketAddress(directoryPath, directory->get(), name);
+    if (!address) {
+        return std::unexpected(failure(path, ENAMETOOLONG));
+    }
+    return Endpoint{std::move(*directory), path, *address};
+}
+
 bool peerIsSameUser(int socket) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
@@ -259,19 +287,13 @@ std::expected<void, NotificationCenterError> DistributedNotificationCenter::veri
 std::expected<std::unique_ptr<DistributedNotificationCenter::Observation>, NotificationCenterError>
 DistributedNotificationCenter::addObserver(const std::string& name,
                                            std::function<void()> observer) {
-    if (!isValidName(name)) {
-        return std::unexpected(NotificationCenterError::invalidName(name));
+    auto located = locateEndpoint(directory_, name, NotificationCenterError::cannotObserve);
+    if (!located) {
+        return std::unexpected(located.error());
     }
-    auto directory = openPrivateDirectory(directory_, kForbiddenModeBits);
-    if (!directory) {
-        return std::unexpected(
-            NotificationCenterError::unsafeDirectory(directory_, directory.error()));
-    }
-    const fs::path endpoint = directory_ / name;
-    const auto address = socketAddress(directory_, directory->get(), name);
-    if (!address) {
-        return std::unexpected(NotificationCenterError::cannotObserve(endpoint, ENAMETOOLONG));
-    }
+    auto& directory = located->directory;
+    const fs::path& endpoint = located->path;
+    const sockaddr_un* address = &located->address;
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener) {
         return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
@@ -279,45 +301,37 @@ DistributedNotificationCenter::addObserver(const std::string& name,
     // A socket file outlives a process that crashed. Only the caller can observe this name, so
     // whatever is there is stale; a directory or other non-socket in the way makes bind fail.
     struct stat existing {};
-    if (::fstatat(directory->get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (::fstatat(directory.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISSOCK(existing.st_mode)) {
-        ::unlinkat(directory->get(), name.c_str(), 0);
+        ::unlinkat(directory.get(), name.c_str(), 0);
     }
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) !=
-            0 ||
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0 ||
         ::listen(listener.get(), SOMAXCONN) != 0) {
         return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
     }
     struct stat bound {};
-    if (::fstatat(directory->get(), name.c_str(), &bound, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(directory.get(), name.c_str(), &bound, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
     }
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
     if (!wake) {
         const int eventError = errno;
-        ::unlinkat(directory->get(), name.c_str(), 0);
+        ::unlinkat(directory.get(), name.c_str(), 0);
         return std::unexpected(NotificationCenterError::cannotObserve(endpoint, eventError));
     }
-    return std::make_unique<SocketObservation>(std::move(*directory), name, std::move(listener),
+    return std::make_unique<SocketObservation>(std::move(directory), name, std::move(listener),
                                                bound.st_ino, std::move(wake), mainThread_,
                                                std::move(observer));
 }
 
 std::expected<void, NotificationCenterError> DistributedNotificationCenter::post(
     const std::string& name, std::chrono::milliseconds timeout) const {
-    if (!isValidName(name)) {
-        return std::unexpected(NotificationCenterError::invalidName(name));
+    const auto located = locateEndpoint(directory_, name, NotificationCenterError::cannotPost);
+    if (!located) {
+        return std::unexpected(located.error());
     }
-    auto directory = openPrivateDirectory(directory_, kForbiddenModeBits);
-    if (!directory) {
-        return std::unexpected(
-            NotificationCenterError::unsafeDirectory(directory_, directory.error()));
-    }
-    const fs::path endpoint = directory_ / name;
-    const auto address = socketAddress(directory_, directory->get(), name);
-    if (!address) {
-        return std::unexpected(NotificationCenterError::cannotPost(endpoint, ENAMETOOLONG));
-    }
+    const fs::path& endpoint = located->path;
+    const sockaddr_un* address = &located->address;
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket) {
         return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
@@ -327,8 +341,7 @@ std::expected<void, NotificationCenterError> DistributedNotificationCenter::post
                   static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
     ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) !=
-        0) {
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0) {
         return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
     }
     if (!peerIsSameUser(socket.get())) {
