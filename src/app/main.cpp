@@ -38,5 +38,9 @@ int main(int argc, char** argv) {
     (*log)->write("shell", "Kelvra Hub started; backend " +
                                options->backend.entryPointURL.string() + " run by " +
                                options->backend.nodeURL.string() + ".");
+    // The tray interface that keeps the application running is not in this build yet.
+    std::cerr << "Kelvra Hub checked its bundle and log; its system-tray interface is not part of "
+                 "this build yet. Run it with --smoke-test to exercise the server."
+              << std::endl;
     return 0;
 }
