@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <uriparser/Uri.h>
 
+#include "core/StrictJson.h"
 #include "core/Unicode.h"
 
 namespace kelvra {
@@ -142,10 +143,12 @@ std::expected<std::optional<DesktopProtocolEvent>, DesktopProtocolError> parseEv
     if (!line.starts_with(kEventPrefix)) {
         return std::nullopt;
     }
-    const json object = json::parse(line.substr(kEventPrefix.size()), nullptr, false);
-    if (object.is_discarded() || !object.is_object()) {
+    // Depth-limited, like every JSON read from outside: no event nests deeply.
+    const auto parsed = StrictJson::parseObject(line.substr(kEventPrefix.size()));
+    if (!parsed) {
         return std::unexpected(Kind::malformedEvent);
     }
+    const json object = *parsed;
     const auto event = string(member(object, "event"));
     if (!event) {
         return std::unexpected(Kind::malformedEvent);

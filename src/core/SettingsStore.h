@@ -141,9 +141,6 @@ class JsonFileSettingsStore final : public SettingsStore {
 public:
     /// Largest file read; anything larger was not written by us.
     static constexpr uint64_t kMaximumFileBytes = 4 * 1024 * 1024;
-    /// Deepest nesting of arrays and objects read; this bounds the recursion of every later
-    /// copy, comparison and serialisation of the document.
-    static constexpr int kMaximumDepth = 64;
 
     /// The file operations that can fail: moving a bad file aside, then the steps of replacing
     /// the file, in their order.
@@ -185,10 +182,6 @@ public:
     std::optional<nlohmann::json> value(std::string_view key) const override;
     std::expected<void, SettingsStoreError> apply(
         const std::vector<SettingsChange>& changes) override;
-
-    /// The object in `bytes` under the reading rules above (strict JSON, no comments, at most
-    /// `kMaximumDepth` levels); absent when `bytes` holds anything else.
-    static std::optional<nlohmann::json::object_t> parseDocument(std::string_view bytes);
 
 private:
     enum class BadFile { corrupt, unreadable };

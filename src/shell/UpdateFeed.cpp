@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/SettingsStore.h"
+#include "core/StrictJson.h"
 
 namespace kelvra::UpdateFeed {
 namespace {
@@ -232,7 +233,7 @@ std::optional<std::strong_ordering> compareVersions(std::string_view left, std::
 }
 
 std::expected<UpdateItem, UpdaterError> parse(std::string_view body, const std::string& feedURL) {
-    const auto feed = JsonFileSettingsStore::parseDocument(body);
+    const auto feed = StrictJson::parseObject(body);
     if (!feed) {
         return std::unexpected(UpdaterError::malformedFeed(feedURL, "it is not a JSON object"));
     }

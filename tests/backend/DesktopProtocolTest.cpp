@@ -123,6 +123,13 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
     }
 }
 
+TEST(DesktopProtocolTest, ADeeplyNestedLineIsMalformedNotACrash) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_EQ(event("{\"event\":\"news\",\"x\":" + deep + "}"), failure(Kind::malformedEvent));
+    const std::string shallow = std::string(60, '[') + std::string(60, ']');
+    EXPECT_EQ(event("{\"event\":\"news\",\"x\":" + shallow + "}"), Result(DesktopEvent::Unknown{}));
+}
+
 TEST(DesktopProtocolTest, RequestIdentifiersAreCountedInUserPerceivedCharacters) {
     auto result = [](const std::string& requestId) {
         return event(nlohmann::json{

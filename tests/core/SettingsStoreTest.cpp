@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/SettingsStore.h"
+#include "core/StrictJson.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
@@ -148,10 +149,10 @@ TEST(SettingsStoreTest, DefaultPathFollowsXdgConfigHome) {
 
 TEST(SettingsStoreTest, ABadFileIsMovedAsideUnchangedAndReadingStartsEmpty) {
     std::string deep;
-    for (int level = 0; level < JsonFileSettingsStore::kMaximumDepth; ++level) {
+    for (int level = 0; level < StrictJson::kMaximumDepth; ++level) {
         deep += "[";
     }
-    deep += std::string(JsonFileSettingsStore::kMaximumDepth, ']');
+    deep += std::string(StrictJson::kMaximumDepth, ']');
     const std::string tooDeep = "{\"a\":" + deep + "}";
     const std::string deepEnough = "{\"a\":" + deep.substr(1, deep.size() - 2) + "}";
     const std::string tooLarge =

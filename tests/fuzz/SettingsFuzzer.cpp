@@ -13,6 +13,7 @@
 
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "core/SettingsStore.h"
+#include "core/StrictJson.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
 
-    const auto parsed = JsonFileSettingsStore::parseDocument(bytes);
+    const auto parsed = StrictJson::parseObject(bytes);
     auto file = std::make_shared<JsonFileSettingsStore>(path);
     if (!bytes.empty() && parsed.has_value() == file->openingProblem().has_value()) {
         broken("the file store and the parser disagree on the bytes");

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "core/SettingsStore.h"
+#include "core/StrictJson.h"
 #include "core/XdgPaths.h"
 
 namespace kelvra {
@@ -18,34 +19,6 @@ using nlohmann::json;
 
 /// Validates nesting depth without building anything, so that a hostile file never reaches
 /// the recursive parts of the JSON library.
-class DepthLimit {
-public:
-    bool null() { return true; }
-    bool boolean(bool) { return true; }
-    bool number_integer(json::number_integer_t) { return true; }
-    bool number_unsigned(json::number_unsigned_t) { return true; }
-    bool number_float(json::number_float_t, const json::string_t&) { return true; }
-    bool string(json::string_t&) { return true; }
-    bool binary(json::binary_t&) { return true; }
-    bool start_object(std::size_t) { return enter(); }
-    bool key(json::string_t&) { return true; }
-    bool end_object() { return leave(); }
-    bool start_array(std::size_t) { return enter(); }
-    bool end_array() { return leave(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-        return false;
-    }
-
-private:
-    bool enter() { return ++depth_ <= JsonFileSettingsStore::kMaximumDepth; }
-    bool leave() {
-        --depth_;
-        return true;
-    }
-
-    int depth_ = 0;
-};
-
 /// Closes a descriptor when the scope ends, unless it was closed on purpose before.
 class Descriptor {
 public:
@@ -136,19 +109,6 @@ JsonFileSettingsStore::JsonFileSettingsStore(fs::path path, Seams seams)
     load();
 }
 
-std::optional<json::object_t> JsonFileSettingsStore::parseDocument(std::string_view bytes) {
-    DepthLimit limit;
-    if (!json::sax_parse(bytes.begin(), bytes.end(), &limit, json::input_format_t::json, true,
-                         false)) {
-        return std::nullopt;
-    }
-    auto document = json::parse(bytes.begin(), bytes.end(), nullptr, false, false);
-    if (!document.is_object()) {
-        return std::nullopt;
-    }
-    return std::move(document.get_ref<json::object_t&>());
-}
-
 void JsonFileSettingsStore::load() {
     const auto badFile = [this](BadFile kind, int errorNumber) {
         const auto moved = moveAside(kind);
@@ -212,7 +172,7 @@ void JsonFileSettingsStore::load() {
     if (bytes.empty()) {
         return;
     }
-    auto document = parseDocument(bytes);
+    auto document = StrictJson::parseObject(bytes);
     if (!document) {
         badFile(BadFile::corrupt, 0);
         return;
