@@ -8,9 +8,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <uuid/uuid.h>
 
 #include "core/AppIdentity.h"
+#include "core/Uuid.h"
 
 namespace kelvra {
 namespace {
@@ -19,14 +19,6 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
-
-std::string newRequestIdentifier() {
-    uuid_t uuid;
-    uuid_generate_random(uuid);
-    char text[37];
-    uuid_unparse_upper(uuid, text);
-    return text;
-}
 
 bool makeNonBlocking(int descriptor) {
     const int flags = ::fcntl(descriptor, F_GETFL);
@@ -505,7 +497,7 @@ void BackendSupervisor::logClickerWriteFailureOnce(int errorNumber) {
 }
 
 void BackendSupervisor::setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) {
-    const std::string requestId = newRequestIdentifier();
+    const std::string requestId = Uuid::generate().string();
     auto command = DesktopProtocol::setClickerDistributorEnabledCommand(enabled, requestId);
     if (!command) {
         completion(std::unexpected(Error(BackendSupervisorError(

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "clicker/ClickerKeystroke.h"
-#include "clicker/Uuid.h"
+#include "core/Uuid.h"
 
 namespace kelvra {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "clicker/Uuid.h"
+#include "core/Uuid.h"
 
 #include <uuid/uuid.h>
 
