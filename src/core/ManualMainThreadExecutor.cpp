@@ -18,18 +18,38 @@ void ManualMainThreadExecutor::post(std::function<void()> work) {
     posted_.notify_all();
 }
 
+CancellableWork ManualMainThreadExecutor::postDelayed(Duration delay, std::function<void()> work) {
+    const auto handle = CancellableWork::create();
+    std::lock_guard lock(mutex_);
+    delayed_.emplace(std::pair{now_ + std::max(delay, Duration::zero()), nextSequence_++},
+                     Delayed{std::move(work), handle});
+    return handle;
+}
+
 bool ManualMainThreadExecutor::isMainThread() const {
     return std::this_thread::get_id() == mainThread_;
 }
 
+ManualMainThreadExecutor::Duration ManualMainThreadExecutor::elapsed() const {
+    std::lock_guard lock(mutex_);
+    return now_;
+}
+
 std::function<void()> ManualMainThreadExecutor::takeNext() {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) {
-        return nullptr;
+    if (!queue_.empty()) {
+        auto work = std::move(queue_.front());
+        queue_.pop_front();
+        return work;
     }
-    auto work = std::move(queue_.front());
-    queue_.pop_front();
-    return work;
+    while (!delayed_.empty() && delayed_.begin()->first.first <= now_) {
+        auto item = std::move(delayed_.begin()->second);
+        delayed_.erase(delayed_.begin());
+        if (!item.handle.isCancelled()) {
+            return std::move(item.work);
+        }
+    }
+    return nullptr;
 }
 
 int ManualMainThreadExecutor::runPending() {
@@ -39,6 +59,27 @@ int ManualMainThreadExecutor::runPending() {
         ++count;
     }
     return count;
+}
+
+int ManualMainThreadExecutor::advance(Duration duration) {
+    Duration target;
+    {
+        std::lock_guard lock(mutex_);
+        target = now_ + duration;
+    }
+    int count = runPending();
+    while (true) {
+        {
+            std::lock_guard lock(mutex_);
+            // Step to the next deadline within reach, so work that timers post sees its own time.
+            now_ = delayed_.empty() ? target : std::min(target, delayed_.begin()->first.first);
+        }
+        count += runPending();
+        std::lock_guard lock(mutex_);
+        if (now_ == target && (delayed_.empty() || delayed_.begin()->first.first > target)) {
+            return count;
+        }
+    }
 }
 
 bool ManualMainThreadExecutor::runUntil(const std::function<bool()>& condition,

@@ -3,39 +3,61 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "core/MainThreadExecutor.h"
 
 namespace kelvra {
 
-/// A deterministic main thread for tests: posted work waits until the thread that created the
-/// executor runs it through `runPending` or `runUntil`.
+/// A deterministic main thread: posted work waits until the thread that created the executor
+/// runs it through `runPending`, `runUntil` or `advance`. Delayed work follows a virtual clock
+/// that only `advance` moves, so timers never race the wall clock.
 class ManualMainThreadExecutor final : public MainThreadExecutor {
 public:
     ManualMainThreadExecutor() = default;
 
     void post(std::function<void()> work) override;
+    CancellableWork postDelayed(Duration delay, std::function<void()> work) override;
     bool isMainThread() const override;
 
     /// Runs the work posted so far, and whatever that work posts, until none is left.
-    /// Returns how many items ran.
+    /// Delayed work runs only once it is due on the virtual clock. Returns how many items ran.
     int runPending();
 
-    /// Runs posted work as it arrives until `condition` holds; false when `limit` passed first.
-    /// The condition is checked after each batch of work and at least every few milliseconds.
+    /// Runs posted work as it arrives until `condition` holds; false when `limit` (real time)
+    /// passed first. The condition is checked after each batch of work and at least every few
+    /// milliseconds.
     bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
+    /// Moves the virtual clock forward by `duration`, running immediate work and every delayed
+    /// item as its time comes, in deadline order. Returns how many items ran.
+    int advance(Duration duration);
+
+    /// Time on the virtual clock since the executor was made.
+    Duration elapsed() const;
+
 private:
+    struct Delayed {
+        std::function<void()> work;
+        CancellableWork handle;
+    };
+
     std::function<void()> takeNext();
 
     const std::thread::id mainThread_ = std::this_thread::get_id();
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<std::function<void()>> queue_;
+    // Keyed by deadline, then posting order, so equal deadlines keep their order.
+    std::map<std::pair<Duration, std::uint64_t>, Delayed> delayed_;
+    std::uint64_t nextSequence_ = 0;
+    Duration now_{};
 };
 
 }  // namespace kelvra

@@ -13,7 +13,7 @@ namespace kelvra {
 struct SerialQueue::State {
     struct Delayed {
         std::function<void()> work;
-        std::shared_ptr<std::atomic<bool>> cancelled;
+        CancellableWork handle;
     };
 
     std::mutex mutex;
@@ -22,16 +22,6 @@ struct SerialQueue::State {
     std::multimap<Clock::time_point, Delayed> delayed;
     bool shuttingDown = false;
 };
-
-void CancellableWork::cancel() const {
-    if (cancelled_) {
-        cancelled_->store(true);
-    }
-}
-
-bool CancellableWork::isCancelled() const {
-    return cancelled_ && cancelled_->load();
-}
 
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {
@@ -69,16 +59,15 @@ void SerialQueue::async(std::function<void()> work) {
 }
 
 CancellableWork SerialQueue::asyncAfter(Clock::duration delay, std::function<void()> work) {
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    const auto handle = CancellableWork::create();
     {
         std::lock_guard lock(state_->mutex);
         if (!state_->shuttingDown) {
-            state_->delayed.emplace(Clock::now() + delay,
-                                    State::Delayed{std::move(work), cancelled});
+            state_->delayed.emplace(Clock::now() + delay, State::Delayed{std::move(work), handle});
         }
     }
     state_->wakeUp.notify_one();
-    return CancellableWork(cancelled);
+    return handle;
 }
 
 void SerialQueue::sync(std::function<void()> work) {
@@ -99,7 +88,7 @@ void SerialQueue::run(const std::shared_ptr<State>& state) {
     while (!state->shuttingDown) {
         // Drop cancelled items early so a queue that reschedules often does not hoard them.
         auto& delayed = state->delayed;
-        while (!delayed.empty() && delayed.begin()->second.cancelled->load()) {
+        while (!delayed.empty() && delayed.begin()->second.handle.isCancelled()) {
             delayed.erase(delayed.begin());
         }
         std::function<void()> work;
@@ -107,7 +96,7 @@ void SerialQueue::run(const std::shared_ptr<State>& state) {
             auto item = std::move(delayed.begin()->second);
             delayed.erase(delayed.begin());
             work = [item = std::move(item)] {
-                if (!item.cancelled->load()) {
+                if (!item.handle.isCancelled()) {
                     item.work();
                 }
             };

@@ -1,31 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "core/CancellableWork.h"
+
 namespace kelvra {
-
-/// A handle on work scheduled for later; cancelling it before it starts means it never runs.
-/// Cancelling work that has started or finished does nothing. Copies share the same work.
-class CancellableWork {
-public:
-    CancellableWork() = default;
-
-    void cancel() const;
-    bool isCancelled() const;
-
-private:
-    friend class SerialQueue;
-    explicit CancellableWork(std::shared_ptr<std::atomic<bool>> cancelled)
-        : cancelled_(std::move(cancelled)) {}
-
-    std::shared_ptr<std::atomic<bool>> cancelled_;
-};
 
 /// Runs work items one at a time, in order, on a thread of its own. Delayed items run once
 /// their time has come, in deadline order, between the immediate ones.

@@ -58,5 +58,26 @@ TEST(ManualMainThreadExecutorTest, RunUntilSeesConditionsChangedElsewhere) {
     setter.join();
 }
 
+TEST(ManualMainThreadExecutorTest, DelayedWorkFollowsTheVirtualClockInDeadlineOrder) {
+    ManualMainThreadExecutor executor;
+    std::vector<int> ran;
+    executor.postDelayed(5s, [&] { ran.push_back(5); });
+    const auto cancelled = executor.postDelayed(2s, [&] { ran.push_back(-1); });
+    executor.postDelayed(1s, [&] {
+        ran.push_back(1);
+        // Timed from the moment it was posted, on the virtual clock.
+        executor.postDelayed(1s, [&] { ran.push_back(2); });
+    });
+    executor.postDelayed(5s, [&] { ran.push_back(6); });
+    cancelled.cancel();
+
+    EXPECT_EQ(executor.runPending(), 0);
+    EXPECT_EQ(executor.advance(4s), 2);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_EQ(executor.advance(1s), 2);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 5, 6}));
+    EXPECT_EQ(executor.elapsed(), 5s);
+}
+
 }  // namespace
 }  // namespace kelvra

@@ -73,6 +73,10 @@ public:
         }
         posted_.notify_all();
     }
+    CancellableWork postDelayed(Duration, std::function<void()>) override {
+        ADD_FAILURE() << "the monitor debounces on its own queue";
+        return {};
+    }
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
 
     bool waitForPost(std::chrono::milliseconds limit) {
