@@ -3,10 +3,10 @@
 
 #include <future>
 
+#include "core/FileLog.h"
+#include "core/HttpClient.h"
 #include "core/ManualMainThreadExecutor.h"
 #include "core/Unicode.h"
-#include "shell/FileLog.h"
-#include "shell/HttpClient.h"
 
 namespace kelvra {
 
