@@ -4,9 +4,7 @@
 #include <thread>
 
 #include "core/Error.h"
-#include "shell/login_item/linux/DesktopEntry.h"
 #include "shell/login_item/linux/MainAppLoginItemService.h"
-#include "shell/login_item/linux/StartupApplicationsTool.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
@@ -15,11 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Status = LoginItemStatus;
-
-void writeExecutable(const fs::path& path, const std::string& script = "#!/bin/sh\n") {
-    testing::writeFile(path, script);
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-}
 
 std::optional<fs::path> findProgram(const std::string& name) {
     for (const char* directory : {"/usr/bin", "/bin", "/usr/local/bin"}) {
@@ -32,7 +25,7 @@ std::optional<fs::path> findProgram(const std::string& name) {
 
 class MainAppLoginItemServiceTest : public ::testing::Test {
 protected:
-    MainAppLoginItemServiceTest() { writeExecutable(executable); }
+    MainAppLoginItemServiceTest() { testing::writeExecutable(executable); }
 
     MainAppLoginItemService service(std::optional<fs::path> program) const {
         return MainAppLoginItemService(entry, std::move(program), {{"PATH", ""}});
@@ -111,7 +104,7 @@ TEST_F(MainAppLoginItemServiceTest, RegisteringWritesAValidEntryThatStartsTheExe
 
 TEST_F(MainAppLoginItemServiceTest, AnExecutableWithReservedCharactersIsQuotedValidly) {
     const fs::path odd = home.path() / "My Apps" / "100% \"K\" $HOME`x` \\ josé" / "kelvra-hub";
-    writeExecutable(odd);
+    testing::writeExecutable(odd);
     auto item = service(odd);
     ASSERT_TRUE(item.registerItem());
     expectValidEntry();
@@ -177,99 +170,11 @@ TEST_F(MainAppLoginItemServiceTest, RegisteringFailsClearlyWhereNoEntryCanBeWrit
     }
 }
 
-TEST(DesktopEntryTest, ExecValuesFollowTheQuotingAndEscapingRules) {
-    const struct {
-        std::string path;
-        std::optional<std::string> exec;
-    } rows[] = {
-        {"/opt/kelvra-hub/bin/kelvra-hub", "/opt/kelvra-hub/bin/kelvra-hub"},
-        {"/opt/josé/kelvra-hub", "/opt/josé/kelvra-hub"},
-        {"/home/a b/k", "\"/home/a b/k\""},
-        {"/x/100%/k", "/x/100%%/k"},
-        {"/x/50% off/k", "\"/x/50%% off/k\""},
-        {"/x/a\"b", "\"/x/a\\\\\"b\""},
-        {"/x/$HOME", "\"/x/\\\\$HOME\""},
-        {"/x/a`b", "\"/x/a\\\\`b\""},
-        {"/x/a\\b", "\"/x/a\\\\\\\\b\""},
-        {"/x/it's", "\"/x/it's\""},
-        {"/x/a=b", "/x/a=b"},
-        {"relative/k", std::nullopt},
-        {"/x/tab\there", std::nullopt},
-        {"/x/line\nbreak", std::nullopt},
-        {"/x/\xff", std::nullopt},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.path);
-        EXPECT_EQ(DesktopEntry::execValue(row.path), row.exec);
-    }
-}
-
-TEST(DesktopEntryTest, EnablingAddsWhatIsMissingAndDropsOnlyWhatNoReaderAccepts) {
-    const std::string fresh =
-        "[Desktop Entry]\nType=Application\nName=Kelvra Hub\nExec=/k\n"
-        "Icon=com.morvane.KelvraHub\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    const struct {
-        std::string name;
-        std::string before;
-        std::string after;
-    } rows[] = {
-        {"new file", "", fresh},
-        {"keys missing",
-         "[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n\n# next\n[Other]\nA=1\n",
-         "[Desktop Entry]\nX-GNOME-Autostart-enabled=true\nType=Application\nName=Kelvra Hub\n"
-         "Exec=/k\n\n# next\n[Other]\nA=1\n"},
-        {"stray text before the group",
-         "# note\ngarbage\n[Desktop Entry]\nName=K\nType=Application\n",
-         "# note\n[Desktop Entry]\nName=K\nType=Application\nExec=/k\n"},
-        {"no main group", "# note\n[Other]\nA=1\n", "# note\n" + fresh + "\n[Other]\nA=1\n"},
-        {"repeated Exec and CRLF",
-         "[Desktop Entry]\r\nExec=/a\r\nName=K\r\nExec=/b\r\nType=Application\r\n",
-         "[Desktop Entry]\nExec=/k\nName=K\nType=Application\n"},
-        {"no final line feed", "[Desktop Entry]\nName=K\nType=Application\nExec=/old",
-         "[Desktop Entry]\nName=K\nType=Application\nExec=/k\n"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(DesktopEntry::enabledEntry(row.before, "/k"), row.after);
-    }
-}
-
-TEST(StartupApplicationsToolTest, PrefersTheCurrentDesktopsTool) {
-    testing::TemporaryDirectory bin;
-    for (const char* tool :
-         {"gnome-session-properties", "systemsettings", "xfce4-session-settings"}) {
-        writeExecutable(bin.path() / tool);
-    }
-    const std::string path = "relative:" + bin.path().string();
-    using Command = std::optional<std::vector<std::string>>;
-    const auto at = [&](const std::string& tool) { return (bin.path() / tool).string(); };
-    const struct {
-        Environment environment;
-        Command command;
-    } rows[] = {
-        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "KDE"}},
-         std::vector<std::string>{at("systemsettings"), "kcm_autostart"}},
-        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "XFCE"}},
-         std::vector<std::string>{at("xfce4-session-settings")}},
-        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"}},
-         std::vector<std::string>{at("gnome-session-properties")}},
-        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "MATE"}},
-         std::vector<std::string>{at("gnome-session-properties")}},
-        {{{"PATH", path}}, std::vector<std::string>{at("gnome-session-properties")}},
-        {{{"PATH", "/nonexistent"}, {"XDG_CURRENT_DESKTOP", "GNOME"}}, std::nullopt},
-        {{}, std::nullopt},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(environmentValue(row.environment, "XDG_CURRENT_DESKTOP").value_or("none"));
-        EXPECT_EQ(StartupApplicationsTool::command(row.environment), row.command);
-    }
-}
-
 TEST_F(MainAppLoginItemServiceTest, OpeningTheSettingsStartsTheInstalledToolOrNothing) {
     const fs::path bin = home.path() / "bin";
     const fs::path marker = home.path() / "started";
-    writeExecutable(bin / "gnome-session-properties",
-                    "#!/bin/sh\necho \"started $#\" > '" + marker.string() + "'\n");
+    testing::writeExecutable(bin / "gnome-session-properties",
+                             "#!/bin/sh\necho \"started $#\" > '" + marker.string() + "'\n");
     MainAppLoginItemService(entry, executable, {{"PATH", "/nonexistent"}})
         .openSystemSettingsLoginItems();
     MainAppLoginItemService(entry, executable, {{"PATH", bin.string()}})
