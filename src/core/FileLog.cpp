@@ -18,10 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
-
 const char* kindName(FileLogError::Kind kind) {
     switch (kind) {
         case FileLogError::Kind::createDirectory:

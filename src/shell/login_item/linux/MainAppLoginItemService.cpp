@@ -23,10 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr mode_t kNewEntryMode = 0644;
 
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
-
 const char* kindName(LoginItemError::Kind kind) {
     switch (kind) {
         case LoginItemError::Kind::executableNotFound:
