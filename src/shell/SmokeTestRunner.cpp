@@ -5,7 +5,7 @@
 
 #include "core/FileLog.h"
 #include "core/HttpClient.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "core/QueueMainThreadExecutor.h"
 #include "core/Unicode.h"
 
 namespace kelvra {
@@ -60,9 +60,14 @@ std::expected<void, Error> exercise(BackendSupervisor& supervisor) {
     if (!url) {
         return std::unexpected(url.error());
     }
-    const auto response = httpGet(*url, kRequestTimeout);
+    HttpRequest request;
+    request.url = *url;
+    request.timeout = kRequestTimeout;
+    const auto response = httpGet(request);
     if (!response) {
-        return std::unexpected(response.error());
+        const std::string& reason = response.error().reason;
+        return std::unexpected(Error("The request to " + *url + " failed: " + reason + ".",
+                                     "HttpError(" + reason + ", " + quoted(*url) + ")"));
     }
     if (response->statusCode < 200 || response->statusCode > 299) {
         return std::unexpected(SmokeTestError(SmokeTestError::Kind::unsuccessfulResponse));
@@ -89,9 +94,9 @@ int32_t run(const BackendLaunchInfo& launchInfo, const std::filesystem::path& lo
         }
         return 1;
     }
-    // Nothing the self-test asks of the backend completes on the main thread.
+    // No event loop runs here: the supervisor's completions arrive on a queue of their own.
     auto supervisor = BackendSupervisor::create(
-        launchInfo, *log, std::nullopt, std::make_shared<ManualMainThreadExecutor>(), timeouts);
+        launchInfo, *log, std::nullopt, std::make_shared<QueueMainThreadExecutor>(), timeouts);
     const auto outcome = exercise(*supervisor);
     if (outcome) {
         (*log)->write("smoke", "Portable Kelvra Hub smoke test passed.");

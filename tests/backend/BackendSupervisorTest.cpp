@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "backend/BackendSupervisor.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 
 namespace kelvra {
