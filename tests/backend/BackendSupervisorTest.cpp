@@ -10,7 +10,7 @@
 
 #include "backend/BackendSupervisor.h"
 #include "core/Error.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 
