@@ -199,13 +199,6 @@ TEST_F(BackendSupervisorTest, DetachedCallbacksAreNeverCalledAgain) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(BackendSupervisorTest, FramesSplitWritesAndCarriageReturns) {
-    auto supervisor = make(fixture("split-writes.js"));
-    EXPECT_EQ(startAndWait(supervisor), "http://127.0.0.1:8123/caf%C3%A9");
-    EXPECT_TRUE(log_->contains("[server] Gr\u00FC\u00DFe \U0001F600 from the server"));
-    stopAndWait(supervisor);
-}
-
 TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
     const struct {
         BackendLaunchInfo launchInfo;
@@ -346,8 +339,7 @@ TEST_F(BackendSupervisorTest, ConfirmsSwitchRequestsOnTheMainThread) {
     EXPECT_EQ(outcomes, (std::vector<std::string>{"The setting could not be saved.", "on"}));
     EXPECT_TRUE(onMainThread);
     stopAndWait(supervisor);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].requestId.size(), 36u);
+    EXPECT_EQ(results.size(), 2u);
 }
 
 TEST_F(BackendSupervisorTest, UnansweredSwitchRequestsTimeOut) {
@@ -566,8 +558,9 @@ TEST_F(BackendSupervisorTest, PendingSwitchRequestsFailAtOnceWhenTheBackendGoes)
 
 TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorLeavesTheStopToItsOwnThread) {
     ASSERT_FALSE(hasChildren());
+    const int descriptorsBefore = openDescriptorCount();
     auto timeouts = quickTimeouts();
-    timeouts.terminate = 5s;  // the child ignores SIGTERM: the stop takes this long
+    timeouts.terminate = 3s;  // the child ignores SIGTERM: the stop takes this long
     auto supervisor = make(fixture("ignore-sigterm.js"), {}, timeouts);
     EXPECT_TRUE(startAndWait(supervisor).has_value());
     const pid_t pid = *supervisor->processIdentifier();
@@ -576,18 +569,21 @@ TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorLeavesTheStopToItsOwnTh
 
     const auto released = std::chrono::steady_clock::now();
     supervisor.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - released, 2s)
+    EXPECT_LT(std::chrono::steady_clock::now() - released, 1500ms)
         << "the release waited for the child";
     mainThread_->runPending();
     EXPECT_TRUE(secondStart.has_value());
 
     EXPECT_TRUE(processGoesAway(pid));
     EXPECT_TRUE(log_->waitFor("[shell] Backend ignored SIGTERM; sending SIGKILL."));
+    // The stop's thread reaps the child and closes the pipes on its own time.
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (hasChildren() && std::chrono::steady_clock::now() < deadline) {
+    while ((hasChildren() || openDescriptorCount() != descriptorsBefore) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_FALSE(hasChildren());
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(BackendSupervisorTest, ManyStartsAndStopsLeakNoDescriptorOrProcess) {

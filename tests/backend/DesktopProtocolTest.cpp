@@ -149,40 +149,20 @@ TEST(DesktopProtocolTest, RequestIdentifiersAreCountedInUserPerceivedCharacters)
     EXPECT_FALSE(result(accented + "x").has_value());
 }
 
-TEST(DesktopProtocolTest, BuildsCommandLines) {
-    EXPECT_EQ(DesktopProtocol::clickerKeyCommand("right"),
-              "{\"command\":\"clicker-key\",\"direction\":\"right\",\"consumed\":true}\n");
-    EXPECT_EQ(DesktopProtocol::clickerActionCommand("display-still-image-10"),
-              "{\"command\":\"clicker-action\",\"action\":\"display-still-image-10\","
-              "\"consumed\":true}\n");
-    EXPECT_EQ(DesktopProtocol::kShutdownCommand, "{\"command\":\"shutdown\"}\n");
-
-    EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, ""), std::nullopt);
-    EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, std::string(129, 'a')),
-              std::nullopt);
-    EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, "\xFF"), std::nullopt);
-
+TEST(DesktopProtocolTest, SwitchCommandsCarryOnlyUsableRequestIdentifiers) {
+    for (const std::string& unusable :
+         {std::string(), std::string(129, 'a'), std::string("\xFF")}) {
+        EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, unusable),
+                  std::nullopt);
+    }
     const std::string id = "0F8FAD5B-D9CB-469F-A165-70867728950E";
     const auto line = DesktopProtocol::setClickerDistributorEnabledCommand(false, id);
     ASSERT_TRUE(line.has_value());
-    ASSERT_TRUE(line->ends_with("}\n"));
     EXPECT_EQ(line->find('\n'), line->size() - 1);
-    EXPECT_EQ(line->find(' '), std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(*line),
               (nlohmann::json{{"command", "set-clicker-distributor-enabled"},
                               {"requestId", id},
                               {"enabled", false}}));
-}
-
-TEST(DesktopProtocolTest, NumericHostsOnly) {
-    for (const std::string host :
-         {"127.0.0.1", "0.0.0.0", "::1", "[::1]", "fe80::1", "[2001:db8::2]"}) {
-        EXPECT_TRUE(DesktopProtocol::isNumericIPAddress(host)) << host;
-    }
-    for (const std::string host : {"", "localhost", "[]", "1.2.3", "256.1.1.1", "[127.0.0.1",
-                                   "::1]", "example.com", " 127.0.0.1"}) {
-        EXPECT_FALSE(DesktopProtocol::isNumericIPAddress(host)) << host;
-    }
 }
 
 }  // namespace
