@@ -145,15 +145,12 @@ TEST_F(BackendSupervisorTest, LaunchesWithTheBackendEnvironment) {
         log_ = std::make_shared<RecordingLog>();
         auto supervisor = make(fixture("environment.sh", row.isDevelopment), row.binding);
         EXPECT_EQ(startAndWait(supervisor), "http://127.0.0.1:8080/");
-        EXPECT_TRUE(log_->contains("[shell] Started backend PID " +
-                                   std::to_string(*supervisor->processIdentifier()) + "."));
         EXPECT_TRUE(log_->contains("[server] cwd=" + kFixtures.string()));
         for (const auto& line : row.expected) {
             EXPECT_TRUE(log_->contains("[server] " + line)) << line;
         }
         stopAndWait(supervisor);
         EXPECT_EQ(supervisor->recordedExitCode(), 0);
-        EXPECT_FALSE(log_->contains("[shell] Backend ignored graceful shutdown; sending SIGTERM."));
     }
 }
 
@@ -304,17 +301,6 @@ TEST_F(BackendSupervisorTest, WritesClickerCommandsOnlyToAReadyBackend) {
             R"({"command":"clicker-key","direction":"left","consumed":true})"}));
     stopAndWait(supervisor);
     EXPECT_TRUE(log_->contains("[server] got {\"command\":\"shutdown\"}"));
-
-    // After the stop, commands are dropped without a word.
-    supervisor->sendClickerKey(ClickerDirection::right);
-    std::optional<UpdateOutcome> refused;
-    supervisor->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { refused = result; });
-    ASSERT_TRUE(waitUntil([&] { return refused.has_value(); }));
-    EXPECT_EQ(*refused,
-              UpdateOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
-    for (const auto& line : log_->lines()) {
-        EXPECT_FALSE(line.starts_with("[shell] Dropped")) << line;
-    }
 }
 
 TEST_F(BackendSupervisorTest, ConfirmsSwitchRequestsOnTheMainThread) {
@@ -342,23 +328,17 @@ TEST_F(BackendSupervisorTest, ConfirmsSwitchRequestsOnTheMainThread) {
     EXPECT_EQ(results.size(), 2u);
 }
 
-TEST_F(BackendSupervisorTest, UnansweredSwitchRequestsTimeOut) {
+TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThenInputDropped) {
     auto supervisor = make(fixture("no-reading.js"));
     EXPECT_TRUE(startAndWait(supervisor).has_value());
-    std::optional<UpdateOutcome> outcome;
-    supervisor->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { outcome = result; });
-    ASSERT_TRUE(log_->waitFor("[shell] Started backend PID " +
-                              std::to_string(*supervisor->processIdentifier()) + "."));
+    std::optional<UpdateOutcome> unanswered;
+    supervisor->setClickerDistributorEnabled(true,
+                                             [&](UpdateOutcome result) { unanswered = result; });
     mainThread_->advance(5s);
-    ASSERT_TRUE(outcome.has_value());
-    EXPECT_EQ(*outcome, UpdateOutcome(std::unexpected(
-                            BackendSupervisorError::Kind::clickerDistributorUpdateTimeout)));
-    stopAndWait(supervisor);
-}
+    EXPECT_EQ(unanswered, UpdateOutcome(std::unexpected(
+                              BackendSupervisorError::Kind::clickerDistributorUpdateTimeout)));
 
-TEST_F(BackendSupervisorTest, AFullPipeDropsInputLogsOnceAndSkipsTheGracefulStop) {
-    auto supervisor = make(fixture("no-reading.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    // Once the pipe is full, input is dropped; the drop is logged once.
     for (int index = 0; index < 5000; ++index) {
         supervisor->sendClickerKey(ClickerDirection::right);
     }
@@ -452,12 +432,7 @@ TEST_F(BackendSupervisorTest, ASecondConcurrentStopOnlyWaits) {
     EXPECT_EQ(log_->count("[shell] Backend ignored graceful shutdown; sending SIGTERM."), 1u);
 }
 
-TEST_F(BackendSupervisorTest, StoppingBeforeStartOrDuringStartupIsSafe) {
-    auto neverStarted = make(fixture("ready.js"));
-    stopAndWait(neverStarted);
-    EXPECT_EQ(neverStarted->processIdentifier(), std::nullopt);
-
-    // A backend still starting receives the shutdown command too, and start fails.
+TEST_F(BackendSupervisorTest, AStopDuringStartupReachesTheChildAndFailsTheStart) {
     auto starting = make(fixture("environment.sh"));
     auto outcome = start(starting);
     stopAndWait(starting);
