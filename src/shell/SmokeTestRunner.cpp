@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
+#include "core/FileLog.h"
+#include "core/HttpClient.h"
 #include "core/Unicode.h"
-#include "shell/FileLog.h"
-#include "shell/HttpClient.h"
 
 namespace kelvra {
 
