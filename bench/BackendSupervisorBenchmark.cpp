@@ -103,7 +103,7 @@ double bareLaunchSeconds(const BackendLaunchInfo& launchInfo) {
     int output[2];
     int input[2];
     if (::pipe2(output, O_CLOEXEC) != 0 || ::pipe2(input, O_CLOEXEC) != 0) {
-        return 0;
+        return -1;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
