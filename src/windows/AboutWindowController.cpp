@@ -10,6 +10,7 @@
 #include "windows/FeatureHighlightsView.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/SymbolIcon.h"
+#include "windows/widgets/WindowSizing.h"
 
 namespace kelvra {
 namespace {
@@ -94,7 +95,7 @@ AboutWindowController::AboutWindowController(const AppVersionInfo& versionInfo,
     content->addWidget(website, 0, Qt::AlignHCenter);
 
     setFixedWidth(470);
-    adjustSize();
+    fitHeightToContent(this);
 }
 
 }  // namespace kelvra

@@ -22,6 +22,7 @@
 #include "windows/widgets/Separator.h"
 #include "windows/widgets/StatusDot.h"
 #include "windows/widgets/SymbolButton.h"
+#include "windows/widgets/WindowSizing.h"
 
 namespace kelvra {
 namespace {
@@ -29,6 +30,7 @@ namespace {
 using Role = ThemeColors::Role;
 
 constexpr int kWindowWidth = 470;
+constexpr int kMinimumHeight = 356;
 
 const QString kNetworkTitle = QStringLiteral("Network interface");
 const QString kPortTitle = QStringLiteral("Port");
@@ -254,8 +256,7 @@ void SettingsWindowController::buildContent() {
 
     helpPopover_ = new HelpPopover(this, 280);
     setFixedWidth(kWindowWidth);
-    setMinimumHeight(356);
-    adjustSize();
+    fitHeightToContent(this, kMinimumHeight);
 }
 
 QToolButton* SettingsWindowController::makeHelpButton(const QString& title, const QString& text) {
@@ -574,7 +575,7 @@ void SettingsWindowController::showLaunchAtLoginNote(const QString& note) {
     launchAtLoginNoteLabel_->setText(note);
     if (launchAtLoginNoteRow_->isHidden() != note.isEmpty()) {
         launchAtLoginNoteRow_->setVisible(!note.isEmpty());
-        adjustSize();
+        fitHeightToContent(this, kMinimumHeight);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "windows/widgets/StatusDot.h"
 #include "windows/widgets/SymbolIcon.h"
 #include "windows/widgets/ThemeColors.h"
+#include "windows/widgets/WindowSizing.h"
 
 namespace kelvra {
 namespace {
@@ -219,7 +220,7 @@ void WelcomeWindowController::updateServerURL(const std::optional<std::string>& 
     if (url) {
         openButton_->setFocus();
     }
-    adjustSize();
+    fitHeightToContent(this);
 }
 
 void WelcomeWindowController::reloadDontShowAgainCheckbox() {
