@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <QWidget>
 
-#include "shell/AppVersionInfo.h"
+#include "shell/updates/AppVersionInfo.h"
 
 namespace kelvra {
 

@@ -19,8 +19,8 @@
 #include "server_config/HubServerConfiguration.h"
 #include "server_config/HubServerConfigurationStore.h"
 #include "server_config/HubServerPortInputValidator.h"
-#include "shell/LaunchAtLoginPreference.h"
 #include "shell/WelcomeWindowPreference.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
 #include "windows/widgets/ThemeColors.h"
 
 class QAbstractButton;

@@ -10,8 +10,8 @@
 #include <QPoint>
 #include <QWidget>
 
-#include "shell/AppVersionInfo.h"
 #include "shell/WelcomeWindowPreference.h"
+#include "shell/updates/AppVersionInfo.h"
 
 class QCheckBox;
 class QLabel;
