@@ -260,8 +260,11 @@ void StatusBarController::launchBackend(const BackendServerBinding& binding,
         self->setClickerBackend(nullptr);
         // A child that missed its deadline or broke the protocol may still run and hold the
         // port: it is gone before anyone launches again.
-        self->stopBackend(supervisor, [completion = std::move(completion),
+        self->stopBackend(supervisor, [weakSelf, supervisor, completion = std::move(completion),
                                        error = std::move(started.error())]() mutable {
+            if (auto stopped = weakSelf.lock(); stopped && stopped->backend_ == supervisor) {
+                stopped->backend_ = nullptr;
+            }
             completion(std::unexpected(std::move(error)));
         });
     });
@@ -400,7 +403,6 @@ void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
             return;
         }
         if (!launched) {
-            self->backend_ = nullptr;
             const std::string failure = Error(launched.error()).description();
             self->parts_.log->write(category, "Could not apply server settings: " + failure);
             self->restorePrevious(apply, failure);
