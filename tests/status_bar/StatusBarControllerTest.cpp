@@ -196,10 +196,11 @@ TEST_F(StatusBarControllerTest, UnexpectedExitEndsInOneAlertAndNothingListensBeh
     EXPECT_FALSE(listener->running);
 
     controller->applicationDidBecomeActive();
+    controller->clickerPermissionChanged(true);
+    EXPECT_FALSE(listener->permission);
     current().callbacks.onClickerDistributorStateChange({true, 2, true});
     current().callbacks.onClickerListenerChange(true);
-    controller->clickerPermissionChanged(true);
-    listener->reconcile();
+    EXPECT_FALSE(listener->distribution);
     EXPECT_FALSE(listener->running);
     controller->handleCapturedInput(ClickerDirection::right);
     EXPECT_TRUE(current().sent.empty());
