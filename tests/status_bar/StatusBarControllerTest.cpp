@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: MIT
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
+#include "backend/BackendSupervisor.h"
 #include "core/SettingsStore.h"
+#include "core/UniqueFd.h"
 #include "server_config/ControlPageAddress.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarFakes.h"
@@ -11,6 +19,7 @@
 namespace kelvra {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::FakeClickerListener;
 using testing::FakeNetworkServices;
 using testing::FakeStatusBarView;
@@ -37,7 +46,8 @@ class StatusBarControllerTest : public ::testing::Test {
 protected:
     StatusBarControllerTest() { controller = makeController(settings); }
 
-    std::shared_ptr<StatusBarController> makeController(std::shared_ptr<SettingsStore> store) {
+    std::shared_ptr<StatusBarController> makeController(std::shared_ptr<SettingsStore> store,
+                                                        BackendSupervisorFactory factory = {}) {
         monitor = HubNetworkServiceMonitor::create(
             mainThread, std::make_shared<testing::IdleNetworkChangeSource>());
         StatusBarControllerParts parts{
@@ -45,12 +55,15 @@ protected:
             .log = log,
             .logPath = "/logs/kelvra-hub.log",
             .view = view,
-            .makeSupervisor =
-                [this](std::optional<BackendServerBinding> binding) {
-                    EXPECT_EQ(runningSupervisors(), 0) << "a second child would run beside one";
-                    supervisors.push_back(std::make_shared<FakeSupervisor>(binding));
-                    return supervisors.back();
-                },
+            .makeSupervisor = factory ? std::move(factory)
+                                      : [this](std::optional<BackendServerBinding> binding) {
+                                            EXPECT_EQ(runningSupervisors(), 0)
+                                                << "a second child would run beside one";
+                                            supervisors.push_back(
+                                                std::make_shared<FakeSupervisor>(binding));
+                                            return std::shared_ptr<BackendSupervising>(
+                                                supervisors.back());
+                                        },
             .updateChecker = nullptr,
             .welcomePreference = std::make_shared<WelcomeWindowPreference>(store),
             .launchAtLoginPreference =
@@ -461,6 +474,90 @@ TEST_F(StatusBarControllerTest, QuitAsksFirst) {
     controller->confirmQuit();
     view->quitConfirmations.at(1)(true);
     EXPECT_EQ(view->terminationRequests, 1);
+}
+
+/// A socket listening on 127.0.0.1 at a port the system picked.
+UniqueFd listeningSocket(int& port) {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* generic = reinterpret_cast<sockaddr*>(&address);
+    EXPECT_EQ(::bind(socket.get(), generic, length), 0);
+    EXPECT_EQ(::listen(socket.get(), 1), 0);
+    EXPECT_EQ(::getsockname(socket.get(), generic, &length), 0);
+    port = ntohs(address.sin_port);
+    return socket;
+}
+
+/// The status line of an HTTP GET of "/" on 127.0.0.1:`port`; empty when nothing answers.
+std::string statusLineOfPage(int port) {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return {};
+    }
+    const std::string request = "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    EXPECT_EQ(::write(socket.get(), request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    std::string response(256, '\0');
+    const ssize_t got = ::read(socket.get(), response.data(), response.size());
+    response.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return response.substr(0, response.find("\r\n"));
+}
+
+/// Our living child processes.
+int childCount() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, name, state;
+        pid_t parent = 0;
+        if (stat >> pid >> name >> state >> parent && parent == ::getpid() && state != "Z") {
+            ++count;
+        }
+    }
+    return count;
+}
+
+TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
+    testing::TemporaryDirectory directory;
+    ::setenv("KELVRA_HUB_SERVER_STATE_FILE", (directory.path() / "state.json").c_str(), 1);
+    int oldPort = 0;
+    int takenPort = 0;
+    { auto probe = listeningSocket(oldPort); }
+    const UniqueFd holder = listeningSocket(takenPort);
+    HubServerConfiguration configuration{oldPort, HubNetworkSelection::localhost()};
+    ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(configuration));
+    const std::filesystem::path server = std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "server";
+    controller = makeController(
+        settings, makeBackendSupervisorFactory({KELVRA_TEST_NODE, server / "desktop.js", server},
+                                               log, mainThread));
+    controller->start([this](auto result) { startResults.push_back(result); });
+    ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
+    ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
+
+    configuration.port = takenPort;
+    controller->applyServerConfiguration(configuration, false,
+                                         [this](auto result) { applyResults.push_back(result); });
+    ASSERT_TRUE(mainThread->runUntil([&] { return !applyResults.empty(); }, 30s));
+    ASSERT_FALSE(applyResults[0].has_value());
+    EXPECT_EQ(applyResults[0].error().kind(), ServerConfigurationError::Kind::applyFailed);
+    EXPECT_TRUE(applyResults[0].error().description().starts_with(
+        "The requested address or port could not be used."));
+    EXPECT_EQ(statusLineOfPage(oldPort), "HTTP/1.1 200 OK");
+    EXPECT_EQ(storedPort(), oldPort);
+    EXPECT_EQ(childCount(), 1);
+
+    bool finished = false;
+    controller->shutdown([&finished] { finished = true; });
+    ASSERT_TRUE(mainThread->runUntil([&] { return finished; }, 20s));
+    EXPECT_EQ(childCount(), 0);
+    ::unsetenv("KELVRA_HUB_SERVER_STATE_FILE");
 }
 
 }  // namespace
