@@ -40,9 +40,37 @@ StatusBarController::StatusBarController(StatusBarControllerParts parts)
     : parts_(std::move(parts)) {}
 
 void StatusBarController::initialize() {
-    parts_.clickerListener->updateConfiguration(parts_.clickerConfigurationStore->configuration());
-    parts_.clickerListener->setPermissionGranted(parts_.clickerAccessGranted());
-    parts_.clickerListener->reconcile();
+    std::weak_ptr weakSelf = weak_from_this();
+    auto makeMonitor = [weakSelf,
+                        make = parts_.makeClickerMonitor](ClickerInputMonitorReports reports) {
+        return make(
+            [weakSelf](ClickerCapturedInput input) {
+                if (auto self = weakSelf.lock()) {
+                    self->handleCapturedInput(input);
+                }
+            },
+            std::move(reports));
+    };
+    ClickerInputMonitorReports reports{
+        .onState =
+            [weakSelf](ClickerInputListenerState state) {
+                if (auto self = weakSelf.lock()) {
+                    self->clickerListenerStateChanged(state);
+                }
+            },
+        .onConflicts =
+            [weakSelf](std::vector<ClickerKeystroke> keystrokes) {
+                auto self = weakSelf.lock();
+                if (self && self->clickerWindowWasPresented_) {
+                    self->parts_.view->setClickerConflicts(keystrokes);
+                }
+            },
+    };
+    clickerInputLifecycle_ = std::make_unique<ClickerInputMonitorLifecycle>(
+        std::move(makeMonitor), parts_.mainThread, std::move(reports));
+    clickerInputLifecycle_->updateConfiguration(parts_.clickerConfigurationStore->configuration());
+    clickerInputLifecycle_->setPermissionGranted(parts_.clickerAccessGranted());
+    clickerInputLifecycle_->reconcile();
     parts_.view->setURLActionsEnabled(false);
     setStatus(startingStatus);
     parts_.view->setToolTip("Kelvra Hub — Starting…");
@@ -310,8 +338,8 @@ BackendSupervisorCallbacks StatusBarController::callbacksFor(
                 if (!self || self->hasClickerDistributorState_) {
                     return;
                 }
-                self->parts_.clickerListener->setDistributionRequired(enabled);
-                self->parts_.clickerListener->reconcile();
+                self->clickerInputLifecycle_->setDistributionRequired(enabled);
+                self->clickerInputLifecycle_->reconcile();
             },
         .onClickerDistributorStateChange =
             [current](const ClickerDistributorState& state) {
@@ -321,8 +349,8 @@ BackendSupervisorCallbacks StatusBarController::callbacksFor(
                 }
                 self->hasClickerDistributorState_ = true;
                 self->clickerDistributorState_ = state;
-                self->parts_.clickerListener->setDistributionRequired(state.listenerRequired);
-                self->parts_.clickerListener->reconcile();
+                self->clickerInputLifecycle_->setDistributionRequired(state.listenerRequired);
+                self->clickerInputLifecycle_->reconcile();
                 if (self->clickerWindowWasPresented_) {
                     self->parts_.view->updateClickerState(state, true);
                 }
@@ -376,8 +404,8 @@ void StatusBarController::applyOperation(std::shared_ptr<Apply> apply) {
     auto old = std::exchange(backend_, nullptr);
     setClickerBackend(nullptr);
     hasClickerDistributorState_ = false;
-    parts_.clickerListener->setDistributionRequired(false);
-    parts_.clickerListener->reconcile();
+    clickerInputLifecycle_->setDistributionRequired(false);
+    clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
         parts_.view->clickerBackendRestarting();
     }
@@ -600,8 +628,8 @@ void StatusBarController::applicationDidBecomeActive() {
     if (closing_) {
         return;
     }
-    parts_.clickerListener->setPermissionGranted(parts_.clickerAccessGranted());
-    parts_.clickerListener->reconcile();
+    clickerInputLifecycle_->setPermissionGranted(parts_.clickerAccessGranted());
+    clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
         parts_.view->refreshClickerPermission();
     }
@@ -621,25 +649,22 @@ void StatusBarController::setClickerDistributorEnabled(
 
 void StatusBarController::clickerConfigurationChanged(
     const ClickerInputConfiguration& configuration) {
-    parts_.clickerListener->updateConfiguration(configuration);
+    clickerInputLifecycle_->updateConfiguration(configuration);
 }
 
 void StatusBarController::clickerTestDemandChanged(bool required) {
-    {
-        std::lock_guard lock(routingLock_);
-        inputTestRequired_ = required;
-    }
-    parts_.clickerListener->setTestRequired(required && !closing_);
-    parts_.clickerListener->reconcile();
+    clickerInputRoutingState_.setInputTestRequired(required);
+    clickerInputLifecycle_->setTestRequired(required && !closing_);
+    clickerInputLifecycle_->reconcile();
 }
 
 void StatusBarController::clickerRecordingChanged(bool recording) {
-    parts_.clickerListener->setRecordingRequired(recording);
+    clickerInputLifecycle_->setRecordingRequired(recording);
 }
 
 void StatusBarController::clickerPermissionChanged(bool granted) {
-    parts_.clickerListener->setPermissionGranted(granted && !closing_);
-    parts_.clickerListener->reconcile();
+    clickerInputLifecycle_->setPermissionGranted(granted && !closing_);
+    clickerInputLifecycle_->reconcile();
 }
 
 void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState state) {
@@ -649,7 +674,7 @@ void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState 
 }
 
 void StatusBarController::handleCapturedInput(const ClickerCapturedInput& input) {
-    const bool testing = inputTestRequired();
+    const bool testing = clickerInputRoutingState_.inputTestRequired();
     if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
         if (testing) {
             std::weak_ptr weakSelf = weak_from_this();
@@ -674,7 +699,7 @@ void StatusBarController::handleCapturedInput(const ClickerCapturedInput& input)
 }
 
 void StatusBarController::clearClickerDemands() {
-    auto& listener = *parts_.clickerListener;
+    auto& listener = *clickerInputLifecycle_;
     listener.setDistributionRequired(false);
     listener.setTestRequired(false);
     listener.setRecordingRequired(false);
@@ -692,11 +717,6 @@ void StatusBarController::setClickerBackend(std::shared_ptr<BackendSupervising> 
 std::shared_ptr<BackendSupervising> StatusBarController::clickerBackend() const {
     std::lock_guard lock(clickerBackendLock_);
     return clickerBackend_;
-}
-
-bool StatusBarController::inputTestRequired() const {
-    std::lock_guard lock(routingLock_);
-    return inputTestRequired_;
 }
 
 }  // namespace kelvra

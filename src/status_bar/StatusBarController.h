@@ -12,6 +12,7 @@
 
 #include "backend/BackendSupervising.h"
 #include "clicker/ClickerInputConfigurationStore.h"
+#include "clicker/ClickerInputMonitorLifecycle.h"
 #include "core/Error.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
@@ -22,10 +23,14 @@
 #include "shell/LaunchAtLoginPreference.h"
 #include "shell/UpdateChecking.h"
 #include "shell/WelcomeWindowPreference.h"
-#include "status_bar/ClickerListenerControl.h"
 #include "status_bar/StatusBarView.h"
 
 namespace kelvra {
+
+/// Makes a keyboard listener that hands delivered input to `onInput` on its delivery queue and
+/// reports through `reports`.
+using ClickerMonitorFactory = std::function<std::shared_ptr<ClickerInputMonitoring>(
+    std::function<void(ClickerCapturedInput)> onInput, ClickerInputMonitorReports reports)>;
 
 /// What the controller is built from; the application passes the real ones, tests their fakes.
 struct StatusBarControllerParts {
@@ -42,7 +47,7 @@ struct StatusBarControllerParts {
     std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
     std::shared_ptr<HubNetworkServiceMonitor> networkServiceMonitor;
     std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
-    std::shared_ptr<ClickerListenerControl> clickerListener;
+    ClickerMonitorFactory makeClickerMonitor;
     /// Whether keyboard access is granted now.
     std::function<bool()> clickerAccessGranted;
 };
@@ -112,6 +117,11 @@ public:
     /// From the delivery queue: to the window during an input test, else to the backend.
     void handleCapturedInput(const ClickerCapturedInput& input);
 
+    /// The keyboard listener's demands and current listener.
+    const ClickerInputMonitorLifecycle& clickerInputLifecycle() const {
+        return *clickerInputLifecycle_;
+    }
+
 private:
     using LaunchCompletion = std::function<void(
         std::expected<std::pair<std::shared_ptr<BackendSupervising>, std::string>,
@@ -157,11 +167,11 @@ private:
     void clearClickerDemands();
     void setClickerBackend(std::shared_ptr<BackendSupervising> supervisor);
     std::shared_ptr<BackendSupervising> clickerBackend() const;
-    bool inputTestRequired() const;
     void removeStatusItem();
     ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
 
     const StatusBarControllerParts parts_;
+    std::unique_ptr<ClickerInputMonitorLifecycle> clickerInputLifecycle_;
 
     // Main thread only.
     std::shared_ptr<BackendSupervising> backend_;
@@ -185,8 +195,7 @@ private:
     // Read from the delivery queue; each guarded by its own lock, never both held.
     mutable std::mutex clickerBackendLock_;
     std::shared_ptr<BackendSupervising> clickerBackend_;
-    mutable std::mutex routingLock_;
-    bool inputTestRequired_ = false;
+    ClickerInputRoutingState clickerInputRoutingState_;
 };
 
 }  // namespace kelvra

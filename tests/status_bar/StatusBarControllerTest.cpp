@@ -20,7 +20,7 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeClickerListener;
+using testing::FakeClickerMonitor;
 using testing::FakeNetworkServices;
 using testing::FakeStatusBarView;
 using testing::FakeSupervisor;
@@ -72,7 +72,12 @@ protected:
             .networkServiceProvider = std::make_shared<HubNetworkServiceProvider>(network),
             .networkServiceMonitor = monitor,
             .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(store),
-            .clickerListener = listener,
+            .makeClickerMonitor =
+                [this](auto onInput, ClickerInputMonitorReports) {
+                    deliver = std::move(onInput);
+                    monitors.push_back(std::make_shared<FakeClickerMonitor>());
+                    return monitors.back();
+                },
             .clickerAccessGranted = [this] { return accessGranted; },
         };
         return StatusBarController::create(std::move(parts));
@@ -83,6 +88,12 @@ protected:
             supervisors, [](const auto& supervisor) { return supervisor->running(); }));
     }
     FakeSupervisor& current() { return *supervisors.back(); }
+    bool listening() const {
+        return !monitors.empty() && monitors.back()->started && !monitors.back()->stopped;
+    }
+    const ClickerInputMonitorLifecycle& lifecycle() const {
+        return controller->clickerInputLifecycle();
+    }
 
     /// Starts and makes the first backend ready.
     void startRunning() {
@@ -115,7 +126,8 @@ protected:
         std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
     std::shared_ptr<FakeStatusBarView> view = std::make_shared<FakeStatusBarView>();
-    std::shared_ptr<FakeClickerListener> listener = std::make_shared<FakeClickerListener>();
+    std::vector<std::shared_ptr<FakeClickerMonitor>> monitors;
+    std::function<void(ClickerCapturedInput)> deliver;
     std::shared_ptr<FakeNetworkServices> network = std::make_shared<FakeNetworkServices>();
     std::shared_ptr<SettingsStore> settings = std::make_shared<InMemorySettingsStore>();
     std::shared_ptr<HubNetworkServiceMonitor> monitor;
@@ -199,22 +211,22 @@ TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
 TEST_F(StatusBarControllerTest, UnexpectedExitEndsInOneAlertAndNothingListensBehindIt) {
     startRunning();
     current().callbacks.onClickerDistributorStateChange({true, 2, true});
-    EXPECT_TRUE(listener->running);
+    EXPECT_TRUE(listening());
     current().callbacks.onUnexpectedExit(3);
     current().callbacks.onFatalProtocol(
         DesktopProtocolError(DesktopProtocolError::Kind::malformedReadiness));
     ASSERT_EQ(view->alerts.size(), 1u);
     EXPECT_EQ(view->alerts[0].message, "The Kelvra Hub server stopped unexpectedly with code 3.");
     EXPECT_FALSE(view->urlActionsEnabled);
-    EXPECT_FALSE(listener->running);
+    EXPECT_FALSE(listening());
 
     controller->applicationDidBecomeActive();
     controller->clickerPermissionChanged(true);
-    EXPECT_FALSE(listener->permission);
+    EXPECT_FALSE(lifecycle().permissionGranted());
     current().callbacks.onClickerDistributorStateChange({true, 2, true});
     current().callbacks.onClickerListenerChange(true);
-    EXPECT_FALSE(listener->distribution);
-    EXPECT_FALSE(listener->running);
+    EXPECT_FALSE(lifecycle().distributionRequired());
+    EXPECT_FALSE(listening());
     controller->handleCapturedInput(ClickerDirection::right);
     EXPECT_TRUE(current().sent.empty());
 }
@@ -246,7 +258,7 @@ TEST_F(StatusBarControllerTest, AppliesAfterTheOldServerStoppedAndStoresOnlyWhat
     first.callbacks.onUnexpectedExit(0);
     first.callbacks.onClickerListenerChange(true);
     EXPECT_TRUE(view->alerts.empty());
-    EXPECT_FALSE(listener->distribution);
+    EXPECT_FALSE(lifecycle().distributionRequired());
 }
 
 // A child that missed its deadline or broke the protocol may still hold the port; the restore
@@ -407,14 +419,15 @@ TEST_F(StatusBarControllerTest, QuitWhileTheNewServerStartsStopsItOnceReady) {
 
 TEST_F(StatusBarControllerTest, ShutdownWithoutBackendStopsListenerAndItem) {
     controller->clickerTestDemandChanged(true);
-    EXPECT_TRUE(listener->running);
+    EXPECT_TRUE(listening());
     EXPECT_TRUE(shutDown());
-    EXPECT_FALSE(listener->running);
+    EXPECT_FALSE(listening());
     EXPECT_EQ(view->statusItemRemovals, 1);
 }
 
 TEST_F(StatusBarControllerTest, RoutesClickerKeysByTestModeFromTheDeliveryQueue) {
     startRunning();
+    current().callbacks.onClickerDistributorStateChange({true, 1, true});
     struct Row {
         bool testing;
         ClickerCapturedInput input;
@@ -431,7 +444,7 @@ TEST_F(StatusBarControllerTest, RoutesClickerKeysByTestModeFromTheDeliveryQueue)
         current().sent.clear();
         view->detectedInput.clear();
         controller->clickerTestDemandChanged(row.testing);
-        std::thread delivery([&] { controller->handleCapturedInput(row.input); });
+        std::thread delivery([&] { deliver(row.input); });
         delivery.join();
         mainThread->runPending();
         EXPECT_EQ(current().sent.size(), row.sent ? 1u : 0u) << row.testing;

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "backend/BackendSupervising.h"
+#include "clicker/ClickerInputMonitoring.h"
 #include "core/ManualMainThreadExecutor.h"
 #include "server_config/NetworkChangeSource.h"
 #include "server_config/NetworkServiceSource.h"
-#include "status_bar/ClickerListenerControl.h"
 #include "status_bar/StatusBarController.h"
 #include "support/RecordingLog.h"
 
@@ -84,6 +84,7 @@ public:
     }
     void clickerBackendRestarting() override { ++clickerRestarts; }
     void setClickerListenerState(ClickerInputListenerState) override {}
+    void setClickerConflicts(const std::vector<ClickerKeystroke>&) override {}
     void refreshClickerPermission() override { ++permissionRefreshes; }
     void clickerInputDetected(ClickerDirection direction) override {
         detectedInput.push_back(direction);
@@ -139,22 +140,17 @@ public:
     bool running() const { return !stopped; }
 };
 
-/// Keeps the listener's four demands and whether they would keep a listener running.
-class FakeClickerListener final : public ClickerListenerControl {
+/// A keyboard listener that only records whether it runs.
+class FakeClickerMonitor final : public ClickerInputMonitoring {
 public:
-    bool distribution = false, test = false, recording = false, permission = false;
-    bool running = false;
-    int reconciles = 0;
+    bool started = false;
+    bool stopped = false;
 
-    void setDistributionRequired(bool required) override { distribution = required; }
-    void setTestRequired(bool required) override { test = required; }
-    void setRecordingRequired(bool required) override { recording = required; }
-    void setPermissionGranted(bool granted) override { permission = granted; }
-    void reconcile() override {
-        ++reconciles;
-        running = permission && (distribution || test);
-    }
-    void updateConfiguration(const ClickerInputConfiguration&) override {}
+    void start() override { started = true; }
+    void stop() override { stopped = true; }
+    void join() override {}
+    void setConfiguration(const ClickerInputConfiguration&) override {}
+    void setRecordingRequired(bool) override {}
 };
 
 /// The machine's interfaces as the test sets them.
