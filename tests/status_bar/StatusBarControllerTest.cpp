@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "backend/BackendSupervisor.h"
+#include "core/Environment.h"
 #include "core/HttpClient.h"
 #include "core/ManualMainThreadExecutor.h"
 #include "core/UniqueFd.h"
@@ -45,9 +46,12 @@ class StatusBarControllerTest : public ::testing::Test {
 protected:
     StatusBarControllerTest() { controller = makeController(); }
 
-    std::shared_ptr<StatusBarController> makeController(BackendSupervisorFactory factory = {}) {
+    std::shared_ptr<StatusBarController> makeController(
+        BackendSupervisorFactory factory = {},
+        std::shared_ptr<NetworkServiceSource> services = nullptr,
+        std::shared_ptr<NetworkChangeSource> changes = nullptr) {
         monitor = HubNetworkServiceMonitor::create(
-            mainThread, std::make_shared<testing::IdleNetworkChangeSource>());
+            mainThread, changes ? changes : std::make_shared<testing::IdleNetworkChangeSource>());
         auto fake = [this](std::optional<BackendServerBinding> binding) {
             EXPECT_TRUE(std::ranges::all_of(supervisors, [](auto& s) { return s->stopped; }))
                 << "a second child would run beside one";
@@ -65,7 +69,8 @@ protected:
             .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
                 std::make_unique<NoLoginItem>(), settings),
             .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
-            .networkServiceProvider = std::make_shared<HubNetworkServiceProvider>(network),
+            .networkServiceProvider =
+                std::make_shared<HubNetworkServiceProvider>(services ? services : network),
             .networkServiceMonitor = monitor,
             .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
             .makeClickerMonitor =
@@ -107,6 +112,14 @@ protected:
     std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
     std::shared_ptr<testing::FakeStatusBarView> view =
         std::make_shared<testing::FakeStatusBarView>();
+    BackendSupervisorFactory realFactory() {
+        const auto server = std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "server";
+        ::setenv("KELVRA_HUB_SERVER_STATE_FILE", (scratch.path() / "state.json").c_str(), 1);
+        return makeBackendSupervisorFactory({KELVRA_TEST_NODE, server / "desktop.js", server}, log,
+                                            mainThread);
+    }
+
+    testing::TemporaryDirectory scratch;
     std::shared_ptr<testing::FakeNetworkServices> network =
         std::make_shared<testing::FakeNetworkServices>();
     std::shared_ptr<SettingsStore> settings = std::make_shared<InMemorySettingsStore>();
@@ -422,15 +435,11 @@ int livingChildren() {
 }
 
 TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
-    testing::TemporaryDirectory directory;
-    ::setenv("KELVRA_HUB_SERVER_STATE_FILE", (directory.path() / "state.json").c_str(), 1);
     const int oldPort = listeningSocket().second;
     const auto [holder, takenPort] = listeningSocket();
     HubServerConfiguration configuration{oldPort, HubNetworkSelection::localhost()};
     ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(configuration));
-    const auto server = std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "server";
-    controller = makeController(makeBackendSupervisorFactory(
-        {KELVRA_TEST_NODE, server / "desktop.js", server}, log, mainThread));
+    controller = makeController(realFactory());
     start();
     ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
     ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
@@ -450,7 +459,61 @@ TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
     controller->shutdown([this] { ++shutdowns; });
     ASSERT_TRUE(mainThread->runUntil([&] { return shutdowns == 1; }, 20s));
     EXPECT_EQ(livingChildren(), 0);
-    ::unsetenv("KELVRA_HUB_SERVER_STATE_FILE");
+}
+
+constexpr const char* inNamespace = "KELVRA_TEST_IN_NETWORK_NAMESPACE";
+
+void ip(const std::string& arguments) {
+    ASSERT_EQ(std::system(("/usr/sbin/ip " + arguments).c_str()), 0) << arguments;
+}
+
+// The address of the chosen interface changes: the network monitor sees it and the server moves.
+// Runs as its own process in a network namespace of its own (the test after it).
+TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
+    if (!std::getenv(inNamespace)) {
+        GTEST_SKIP() << "runs inside NetworkChangeMovesTheServer's namespace";
+    }
+    ip("link set lo up");
+    ip("link add kh0 type veth peer name kh1");
+    ip("addr add 10.77.0.1/24 dev kh0");
+    ip("link set kh1 up");
+    ip("link set kh0 up");
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(
+        {31999, HubNetworkSelection::service("kh0", "kh0")}));
+    controller = makeController(realFactory(), makeSystemNetworkServiceSource(),
+                                makeSystemNetworkChangeSource());
+    start();
+    ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
+    ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
+    EXPECT_TRUE(log->contains("[shell] Backend ready at http://10.77.0.1:31999/."));
+
+    ip("addr add 10.78.0.1/24 dev kh0");
+    ip("addr del 10.77.0.1/24 dev kh0");
+    ASSERT_TRUE(mainThread->runUntil(
+        [&] { return log->contains("[shell] Backend ready at http://10.78.0.1:31999/."); }, 30s))
+        << ::testing::PrintToString(log->lines());
+    const auto page = httpGet("http://10.78.0.1:31999/", 5s);
+    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    controller->shutdown([this] { ++shutdowns; });
+    ASSERT_TRUE(mainThread->runUntil([&] { return shutdowns == 1; }, 20s));
+}
+
+TEST_F(StatusBarControllerTest, NetworkChangeMovesTheServer) {
+    if (std::getenv(inNamespace)) {
+        GTEST_SKIP();
+    }
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a network namespace needs root";
+    }
+    auto environment = currentEnvironment();
+    environment[inNamespace] = "1";
+    const auto result =
+        testing::runProcess("/usr/bin/unshare",
+                            {"--net", std::filesystem::read_symlink("/proc/self/exe").string(),
+                             "--gtest_filter=*InNamespaceNetworkChangeMovesTheServer"},
+                            environment);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput << result.standardError;
 }
 
 }  // namespace
