@@ -102,7 +102,7 @@ void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
 
 void StatusBarController::restorePrevious(std::shared_ptr<Apply> apply, std::string failure) {
     if (closing_) {
-        apply->finish(std::unexpected(ServerConfigurationError::applyFailed(failure)));
+        apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
         return;
     }
     launchBackend(
@@ -110,13 +110,21 @@ void StatusBarController::restorePrevious(std::shared_ptr<Apply> apply, std::str
         weakly([apply, failure](StatusBarController& self, Launched launched) {
             if (launched) {
                 self.resolvedServerConfiguration_ = apply->previous;
-                if (!self.closing_) {
-                    self.setReady(launched->second);
+                if (self.closing_) {
+                    apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
+                    return;
                 }
+                self.setReady(launched->second);
                 apply->finish(std::unexpected(ServerConfigurationError::applyFailed(failure)));
                 return;
             }
             const std::string restoreFailure = Error(launched.error()).description();
+            if (self.closing_) {
+                self.parts_.log->write(statusTexts::logCategory,
+                                       "Could not restore the previous server: " + restoreFailure);
+                apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
+                return;
+            }
             self.showFatalError(
                 "Kelvra Hub could not restore the previous server after the new settings failed: " +
                 restoreFailure);

@@ -335,6 +335,12 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
              applyPort(4000);
          },
          [&] { current().ready(secondURL); }, 2},
+        {"apply whose new server fails",
+         [&] {
+             startRunning();
+             applyPort(4000);
+         },
+         [&] { current().fail(timeout); }, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stage);
@@ -343,6 +349,7 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
         applyResults.clear();
         shutdowns = 0;
         view->alerts.clear();
+        settings = std::make_shared<InMemorySettingsStore>();
         controller = makeController();
         row.before();
         shutdown();
@@ -359,6 +366,9 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
         EXPECT_TRUE(std::ranges::all_of(supervisors, [](auto& s) { return s->stopped; }));
         EXPECT_TRUE(view->alerts.empty());
         EXPECT_FALSE(monitor->isRunning());
+        EXPECT_TRUE(std::ranges::all_of(applyResults, [](auto& result) {
+            return result || result.error() == ServerConfigurationError::appIsClosing();
+        })) << "a failure while quitting is only logged";
     }
 }
 
