@@ -85,7 +85,7 @@ void StatusBarController::startLaunched(Launched launched,
     resolvedServerConfiguration_ = std::move(resolution);
     // While closing, shutdown is waiting for this start and then stops what it brought up.
     if (!closing_) {
-        setReady(launched->second);
+        setReady(*launched);
         parts_.networkServiceMonitor->setOnChange(
             weakly([](StatusBarController& self) { self.networkServicesDidChange(); }));
         parts_.networkServiceMonitor->start();
@@ -105,26 +105,26 @@ void StatusBarController::launchBackend(const BackendServerBinding& binding,
     supervisor->setCallbacks(callbacksFor(supervisor));
     backend_ = supervisor;
     setClickerBackend(supervisor);
-    supervisor->start(weakly([supervisor, completion = std::move(completion)](
-                                 StatusBarController& self,
-                                 std::expected<std::string, BackendStartError> started) mutable {
-        if (started) {
-            completion(std::make_pair(supervisor, std::move(*started)));
-            return;
-        }
-        self.setClickerBackend(nullptr);
-        // A child that missed its deadline or broke the protocol may still run and hold the
-        // port: it is gone before anything launches again.
-        self.stopBackend(
-            supervisor,
-            self.weakly([supervisor, completion = std::move(completion),
-                         error = std::move(started.error())](StatusBarController& stopped) mutable {
-                if (stopped.backend_ == supervisor) {
+    supervisor->start(
+        weakly([weakSupervisor = std::weak_ptr(supervisor), completion = std::move(completion)](
+                   StatusBarController& self, Launched started) mutable {
+            if (started) {
+                completion(std::move(started));
+                return;
+            }
+            self.setClickerBackend(nullptr);
+            // A child that missed its deadline or broke the protocol may still run and hold the
+            // port: it is gone before anything launches again.
+            auto failed = weakSupervisor.lock();
+            self.stopBackend(failed, self.weakly([failed, completion = std::move(completion),
+                                                  error = std::move(started.error())](
+                                                     StatusBarController& stopped) mutable {
+                if (stopped.backend_ == failed) {
                     stopped.backend_ = nullptr;
                 }
                 completion(std::unexpected(std::move(error)));
             }));
-    }));
+        }));
 }
 
 void StatusBarController::stopBackend(std::shared_ptr<BackendSupervising> supervisor,

@@ -86,7 +86,8 @@ public:
 
     /// Restarts the backend with `configuration` and stores it once it runs; brings the
     /// previous server back when the new one cannot start. Without `forceRestart`, the stored
-    /// configuration while a server runs is answered with the current address at once.
+    /// configuration while a server runs is answered with the current address at once. Once
+    /// quitting has begun, failures are logged and answered with `appIsClosing`.
     void applyServerConfiguration(const HubServerConfiguration& configuration, bool forceRestart,
                                   ApplyCompletion completion);
 
@@ -123,8 +124,8 @@ public:
     }
 
 private:
-    using Launched = std::expected<std::pair<std::shared_ptr<BackendSupervising>, std::string>,
-                                   BackendStartError>;
+    /// The ready URL of a launched backend.
+    using Launched = std::expected<std::string, BackendStartError>;
     struct Apply;
 
     explicit StatusBarController(StatusBarControllerParts parts);

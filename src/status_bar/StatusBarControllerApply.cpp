@@ -94,9 +94,9 @@ void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
                                            saved.error().diagnosticDescription());
             }
             if (!self.closing_) {
-                self.setReady(launched->second);
+                self.setReady(*launched);
             }
-            apply->finish(ServerSettingsApplied{launched->second, std::move(notSavedReason)});
+            apply->finish(ServerSettingsApplied{*launched, std::move(notSavedReason)});
         }));
 }
 
@@ -114,7 +114,7 @@ void StatusBarController::restorePrevious(std::shared_ptr<Apply> apply, std::str
                     apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                     return;
                 }
-                self.setReady(launched->second);
+                self.setReady(*launched);
                 apply->finish(std::unexpected(ServerConfigurationError::applyFailed(failure)));
                 return;
             }
