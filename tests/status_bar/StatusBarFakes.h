@@ -24,20 +24,17 @@ public:
     };
 
     StatusLine status;
-    std::string toolTip;
     bool urlActionsEnabled = true;
     int statusItemRemovals = 0;
     std::vector<Alert> alerts;
     bool clipboardWorks = true;
     std::vector<std::function<void(bool)>> browserAnswers;
     int terminationRequests = 0;
-    std::optional<std::string> serverURL;
     int welcomeWindows = 0;
-    int networkReloads = 0;
     std::vector<ClickerDirection> detectedInput;
 
     void setStatusLine(const StatusLine& line) override { status = line; }
-    void setToolTip(const std::string& text) override { toolTip = text; }
+    void setToolTip(const std::string&) override {}
     void setURLActionsEnabled(bool enabled) override { urlActionsEnabled = enabled; }
     void removeStatusItem() override { ++statusItemRemovals; }
     void showCriticalAlert(const std::string& message, const std::string& informativeText,
@@ -50,10 +47,10 @@ public:
         browserAnswers.push_back(std::move(completion));
     }
     void requestTermination() override { ++terminationRequests; }
-    void showServerURL(const std::optional<std::string>& url) override { serverURL = url; }
+    void showServerURL(const std::optional<std::string>&) override {}
     void showWelcomeWindow(bool) override { ++welcomeWindows; }
     void showSettingsWindow(const std::optional<std::string>&) override {}
-    void reloadNetworkChoices() override { ++networkReloads; }
+    void reloadNetworkChoices() override {}
     void showAboutWindow() override {}
     void showClickerWindow(const ClickerDistributorState&, bool) override {}
     void updateClickerState(const ClickerDistributorState&, bool) override {}
