@@ -37,7 +37,7 @@ void StatusBarController::initialize() {
     clickerInputLifecycle_ = std::make_unique<ClickerInputMonitorLifecycle>(
         std::move(makeMonitor), parts_.mainThread, std::move(reports));
     clickerInputLifecycle_->updateConfiguration(parts_.clickerConfigurationStore->configuration());
-    clickerInputLifecycle_->setPermissionGranted(parts_.clickerAccessGranted());
+    clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
     clickerInputLifecycle_->reconcile();
     parts_.view->setURLActionsEnabled(false);
     parts_.view->setStatusLine(statusTexts::starting);
@@ -240,6 +240,11 @@ void StatusBarController::removeStatusItem() {
     if (!std::exchange(statusItemRemoved_, true)) {
         parts_.view->removeStatusItem();
     }
+}
+
+bool StatusBarController::clickerAccessGranted() const {
+    return parts_.clickerPermissionProvider->authorizationStatus() ==
+           AccessibilityAuthorizationStatus::granted;
 }
 
 ResolvedHubServerConfiguration StatusBarController::resolveNow(

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "backend/BackendSupervising.h"
+#include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitorLifecycle.h"
 #include "core/Error.h"
@@ -48,8 +49,7 @@ struct StatusBarControllerParts {
     std::shared_ptr<HubNetworkServiceMonitor> networkServiceMonitor;
     std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
     ClickerMonitorFactory makeClickerMonitor;
-    /// Whether keyboard access is granted now.
-    std::function<bool()> clickerAccessGranted;
+    std::shared_ptr<AccessibilityPermissionProviding> clickerPermissionProvider;
 };
 
 /// The tray application's controller: runs the backend server and shows where it is, applies
@@ -156,6 +156,7 @@ private:
     void setReady(const std::string& url);
     void handleUnexpectedExit(int32_t code);
     void removeStatusItem();
+    bool clickerAccessGranted() const;
     ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
 
     // Applying server settings (StatusBarControllerApply.cpp).

@@ -68,7 +68,7 @@ void StatusBarController::applicationDidBecomeActive() {
     if (closing_) {
         return;
     }
-    clickerInputLifecycle_->setPermissionGranted(parts_.clickerAccessGranted());
+    clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
     clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
         parts_.view->refreshClickerPermission();

@@ -79,7 +79,7 @@ protected:
                     monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
                     return monitors.back();
                 },
-            .clickerAccessGranted = [] { return true; },
+            .clickerPermissionProvider = std::make_shared<testing::GrantedKeyboardAccess>(),
         });
     }
 
@@ -489,6 +489,9 @@ TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
     ip("link set kh1 up");
     ip("link set kh0 up");
     ASSERT_FALSE(HasFatalFailure());
+    // A veth pair reports carrier a moment after it is up; only then is it a service.
+    const HubNetworkServiceProvider system(makeSystemNetworkServiceSource());
+    ASSERT_TRUE(mainThread->runUntil([&] { return !system.availableServices().empty(); }, 10s));
     ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(
         {31999, HubNetworkSelection::service("kh0", "kh0")}));
     controller = makeController(realFactory(), makeSystemNetworkServiceSource(),

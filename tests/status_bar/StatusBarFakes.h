@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "backend/BackendSupervising.h"
+#include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputMonitoring.h"
 #include "server_config/NetworkChangeSource.h"
 #include "server_config/NetworkServiceSource.h"
@@ -116,6 +117,15 @@ public:
     void join() override {}
     void setConfiguration(const ClickerInputConfiguration&) override {}
     void setRecordingRequired(bool) override {}
+};
+
+class GrantedKeyboardAccess final : public AccessibilityPermissionProviding {
+public:
+    AccessibilityAuthorizationStatus authorizationStatus() override {
+        return AccessibilityAuthorizationStatus::granted;
+    }
+    void requestAccess(std::function<void(bool)> completion) override { completion(true); }
+    void openSystemSettings() override {}
 };
 
 /// One interface "eth0" at the address the test sets, or none.
