@@ -17,7 +17,7 @@
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "core/UniqueFd.h"
 #include "support/TestSupport.h"
 #include "windows/SettingsWindowController.h"
