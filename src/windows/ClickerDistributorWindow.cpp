@@ -64,6 +64,8 @@ QPushButton* makePushButton(const QString& title, const QString& identifier) {
     auto* button = new QPushButton(title);
     button->setObjectName(identifier);
     button->setAutoDefault(false);
+    // Room around the title, as desktop push buttons have; the compact styles leave almost none.
+    button->setMinimumWidth(button->sizeHint().width() + 16);
     return button;
 }
 
@@ -235,13 +237,15 @@ void ClickerDistributorWindow::buildContent() {
     customScrollView->setWidgetResizable(true);
     customScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     customScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    customScrollView->setFixedHeight(130);
+    // At least the rows' usual 130, and whatever the fixed-size window leaves below them.
+    customScrollView->setMinimumHeight(130);
     customScrollView->setFocusPolicy(Qt::NoFocus);
     auto* rowsStack = new QWidget;
     rowsStack->setAutoFillBackground(false);
     customScrollView->viewport()->setAutoFillBackground(false);
     customRowsLayout_ = new QVBoxLayout(rowsStack);
-    customRowsLayout_->setContentsMargins(4, 4, 4, 4);
+    // Top and bottom insets only, so the rows line up with the columns above.
+    customRowsLayout_->setContentsMargins(0, 4, 0, 4);
     customRowsLayout_->setSpacing(0);
     customRowsLayout_->setAlignment(Qt::AlignTop);
     customEmptyLabel =
@@ -257,9 +261,10 @@ void ClickerDistributorWindow::buildContent() {
                               feedbackLabel, resetRow,        separator,   customHeader,
                               customHelp,    customScrollView};
     for (QWidget* view : assignmentSectionViews) {
-        content->addWidget(view);
+        content->addWidget(view, view == customScrollView ? 1 : 0);
     }
-    content->addStretch();
+    // Takes the space while the assignments are hidden, so the rest stays at the top.
+    content->addStretch(0);
 }
 
 QWidget* ClickerDistributorWindow::buildHeader() {
@@ -302,7 +307,8 @@ CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& i
 
     controls.commandPopup = new QComboBox;
     controls.commandPopup->setObjectName(QStringLiteral("customCommandPopup-") + id);
-    controls.commandPopup->setFixedWidth(150);
+    // Wide enough for "Choose Kelvra action…" in the common desktop fonts.
+    controls.commandPopup->setFixedWidth(176);
     controls.commandPopup->setAccessibleName(QStringLiteral("Kelvra action for custom assignment"));
     controls.commandPopup->setAccessibleDescription(
         QStringLiteral("Selects the Kelvra action sent when this key is detected."));

@@ -18,6 +18,7 @@
 #include "support/TestSupport.h"
 #include "windows/ClickerDistributorWindowController.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
+#include "windows/widgets/HelpPopover.h"
 #include "windows/widgets/ThemeColors.h"
 #include "windows/widgets/ToggleSwitch.h"
 
@@ -584,6 +585,16 @@ TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     controller->refreshPermissionState();
     controller->updateDistributorState({}, true);
     testing::saveScreenshots(window, QStringLiteral("clicker-distributor-off"));
+
+    // Keyboard access missing, and a conflict in the feedback line.
+    turnOn();
+    QTest::mouseClick(window->previousField, Qt::LeftButton);
+    press(kPageDown);
+    testing::saveScreenshots(window, QStringLiteral("clicker-distributor-conflict"));
+    QTest::mouseClick(window->informationButton, Qt::LeftButton);
+    auto* popover = window->findChild<HelpPopover*>();
+    ASSERT_NE(popover, nullptr);
+    testing::saveScreenshots(popover, QStringLiteral("clicker-distributor-about"));
 }
 
 }  // namespace
