@@ -20,6 +20,7 @@
 #include "windows/widgets/ClickerKeyRecorderField.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/HelpPopover.h"
+#include "windows/widgets/Separator.h"
 #include "windows/widgets/SymbolButton.h"
 #include "windows/widgets/ThemeColors.h"
 #include "windows/widgets/ToggleSwitch.h"
@@ -40,12 +41,9 @@ QLabel* makeWrappingLabel(const QString& text, int pixelSize, ThemeColors::Role 
     return label;
 }
 
-QFrame* makeSeparator(const QString& identifier) {
-    auto* separator = new QFrame;
+Separator* makeSeparator(const QString& identifier) {
+    auto* separator = new Separator;
     separator->setObjectName(identifier);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Plain);
-    ThemeColors::setTextRole(separator, ThemeColors::Role::separator);
     return separator;
 }
 
