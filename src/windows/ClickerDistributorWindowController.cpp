@@ -10,20 +10,12 @@
 #include <QToolButton>
 
 #include "clicker/ClickerKeystrokeInterpreter.h"
+#include "windows/ClickerAssignmentEditing.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
 #include "windows/widgets/ToggleSwitch.h"
 
 namespace kelvra {
 namespace {
-
-QString qString(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString targetName(ClickerMappingAction action) {
-    return action == ClickerMappingAction::previous ? QStringLiteral("Previous slide")
-                                                    : QStringLiteral("Next slide");
-}
 
 const QString kDefaultFeedback = QStringLiteral(
     "Each Previous slide, Next slide, or custom assignment must use a different keystroke.");
@@ -39,10 +31,7 @@ ClickerDistributorWindowController::ClickerDistributorWindowController(
       executor_(executor),
       callbacks_(std::move(callbacks)),
       window_(new ClickerDistributorWindow) {
-    const ClickerInputConfiguration stored = configurationStore_->configuration();
-    assignments_ = {{ClickerMappingAction::previous, stored.previous},
-                    {ClickerMappingAction::next, stored.next}};
-    customAssignments_ = stored.customAssignments;
+    edited_ = configurationStore_->configuration();
 
     ClickerDistributorWindow* window = window_;
     window->setKeyCaptureDelegate(
@@ -79,7 +68,7 @@ ClickerDistributorWindowController::ClickerDistributorWindowController(
         refreshControls();
     });
 
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
+    for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
         buildCustomRow(assignment);
     }
     rebuildFocusOrder();
@@ -117,7 +106,7 @@ void ClickerDistributorWindowController::rebuildFocusOrder() {
                                    window_->nextField,
                                    window_->nextListenButton,
                                    window_->addCustomAssignmentButton};
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
+    for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
         const auto found = customControls_.find(assignment.id());
         if (found == customControls_.end()) {
             continue;
@@ -132,18 +121,9 @@ void ClickerDistributorWindowController::rebuildFocusOrder() {
     }
 }
 
-std::optional<ClickerKeystroke> ClickerDistributorWindowController::keystroke(
+QString ClickerDistributorWindowController::targetDescription(
     const ClickerMappingTarget& target) const {
-    if (const auto* action = std::get_if<ClickerMappingAction>(&target)) {
-        const auto found = assignments_.find(*action);
-        if (found != assignments_.end()) {
-            return found->second;
-        }
-        const ClickerInputConfiguration& defaults = ClickerInputConfiguration::defaults();
-        return *action == ClickerMappingAction::previous ? defaults.previous : defaults.next;
-    }
-    const CustomClickerAssignment* row = customAssignment(std::get<Uuid>(target));
-    return row ? row->keystroke : std::nullopt;
+    return QString::fromStdString(ClickerAssignmentEditing::description(edited_, target));
 }
 
 QString ClickerDistributorWindowController::recorderText(const ClickerMappingTarget& target) const {
@@ -152,30 +132,9 @@ QString ClickerDistributorWindowController::recorderText(const ClickerMappingTar
                    ? QStringLiteral("Listening…")
                    : QStringLiteral("Press a key…");
     }
-    const auto assigned = keystroke(target);
+    const auto assigned = ClickerAssignmentEditing::keystroke(edited_, target);
     return assigned ? QString::fromStdString(assigned->displayName())
                     : QStringLiteral("Not assigned");
-}
-
-QString ClickerDistributorWindowController::targetDescription(
-    const ClickerMappingTarget& target) const {
-    if (const auto* action = std::get_if<ClickerMappingAction>(&target)) {
-        return targetName(*action);
-    }
-    const CustomClickerAssignment* row = customAssignment(std::get<Uuid>(target));
-    return row && row->action ? qString(displayName(*row->action))
-                              : QStringLiteral("the custom assignment");
-}
-
-CustomClickerAssignment* ClickerDistributorWindowController::customAssignment(const Uuid& id) {
-    const auto found = std::ranges::find(customAssignments_, id, &CustomClickerAssignment::id);
-    return found == customAssignments_.end() ? nullptr : &*found;
-}
-
-const CustomClickerAssignment* ClickerDistributorWindowController::customAssignment(
-    const Uuid& id) const {
-    const auto found = std::ranges::find(customAssignments_, id, &CustomClickerAssignment::id);
-    return found == customAssignments_.end() ? nullptr : &*found;
 }
 
 void ClickerDistributorWindowController::setFeedbackColour(ThemeColors::Role role) {
@@ -200,7 +159,7 @@ void ClickerDistributorWindowController::refreshControls() {
         field->setEnabled(editable);
         listen->setEnabled(editable);
     }
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
+    for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
         const auto found = customControls_.find(assignment.id());
         if (found == customControls_.end()) {
             continue;
@@ -326,9 +285,11 @@ void ClickerDistributorWindowController::detectedAssignedInput(ClickerDirection 
     const ClickerMappingAction action = direction == ClickerDirection::left
                                             ? ClickerMappingAction::previous
                                             : ClickerMappingAction::next;
-    const QString keyName = QString::fromStdString(keystroke(action)->displayName());
+    const ClickerKeystroke& detected =
+        action == ClickerMappingAction::previous ? edited_.previous : edited_.next;
+    const QString keyName = QString::fromStdString(detected.displayName());
     endTest(QStringLiteral("Detected %1 — %2. Assigned-key control is working.")
-                .arg(targetName(action), keyName),
+                .arg(targetDescription(action), keyName),
             ThemeColors::Role::green);
 }
 
@@ -409,8 +370,7 @@ bool ClickerDistributorWindowController::captureKeyDown(const ClickerKeyDown& ke
     }
     const ClickerKeystroke pressed{
         keyDown.keyCode, keyDown.modifierFlags & ClickerModifierFlags::recordable, {}};
-    return pressed == keystroke(ClickerMappingAction::previous) ||
-           pressed == keystroke(ClickerMappingAction::next);
+    return pressed == edited_.previous || pressed == edited_.next;
 }
 
 bool ClickerDistributorWindowController::handleKeyDown(const ClickerKeyDown& keyDown) {
@@ -437,17 +397,12 @@ bool ClickerDistributorWindowController::handleKeyDown(const ClickerKeyDown& key
 
 void ClickerDistributorWindowController::record(const ClickerMappingTarget& target,
                                                 const ClickerKeystroke& recorded) {
-    std::vector<ClickerMappingTarget> targets = {ClickerMappingAction::previous,
-                                                 ClickerMappingAction::next};
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
-        targets.emplace_back(assignment.id());
-    }
-    const auto conflict = std::ranges::find_if(targets, [&](const ClickerMappingTarget& other) {
-        return other != target && keystroke(other) == recorded;
-    });
+    const auto conflict = ClickerAssignmentEditing::conflictingTarget(edited_, target, recorded);
     clearCaptureAndMessage();
-    if (conflict == targets.end()) {
-        setKeystroke(target, recorded);
+    if (!conflict) {
+        if (ClickerAssignmentEditing::setKeystroke(edited_, target, recorded)) {
+            commit();
+        }
     } else {
         validationMessage_ =
             QStringLiteral("%1 is already assigned to %2. Choose a different keystroke for %3.")
@@ -458,26 +413,11 @@ void ClickerDistributorWindowController::record(const ClickerMappingTarget& targ
     refreshControls();
 }
 
-void ClickerDistributorWindowController::setKeystroke(const ClickerMappingTarget& target,
-                                                      const ClickerKeystroke& recorded) {
-    if (const auto* action = std::get_if<ClickerMappingAction>(&target)) {
-        assignments_[*action] = recorded;
-    } else if (CustomClickerAssignment* row = customAssignment(std::get<Uuid>(target))) {
-        row->keystroke = recorded;
-    } else {
-        return;
-    }
-    commit();
-}
-
 void ClickerDistributorWindowController::commit() {
-    const ClickerInputConfiguration configuration{*keystroke(ClickerMappingAction::previous),
-                                                  *keystroke(ClickerMappingAction::next),
-                                                  customAssignments_};
-    if (!configuration.isValid()) {
+    if (!edited_.isValid()) {
         return;
     }
-    const auto written = configurationStore_->setConfiguration(configuration);
+    const auto written = configurationStore_->setConfiguration(edited_);
     if (!written) {
         // The file could not be replaced. Show what the store now answers, so the window never
         // claims more than the listener uses, and say that it will not survive a restart.
@@ -494,15 +434,13 @@ void ClickerDistributorWindowController::commit() {
 
 void ClickerDistributorWindowController::showStoredConfiguration() {
     const ClickerInputConfiguration stored = configurationStore_->configuration();
-    assignments_ = {{ClickerMappingAction::previous, stored.previous},
-                    {ClickerMappingAction::next, stored.next}};
     const auto ids = [](const std::vector<CustomClickerAssignment>& rows) {
         std::vector<Uuid> result;
         std::ranges::transform(rows, std::back_inserter(result), &CustomClickerAssignment::id);
         return result;
     };
-    const bool sameRows = ids(stored.customAssignments) == ids(customAssignments_);
-    customAssignments_ = stored.customAssignments;
+    const bool sameRows = ids(stored.customAssignments) == ids(edited_.customAssignments);
+    edited_ = stored;
     if (sameRows) {
         return;
     }
@@ -510,7 +448,7 @@ void ClickerDistributorWindowController::showStoredConfiguration() {
         window_->removeCustomRow(controls);
     }
     customControls_.clear();
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
+    for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
         buildCustomRow(assignment);
     }
     rebuildFocusOrder();
@@ -521,7 +459,7 @@ void ClickerDistributorWindowController::addCustomAssignment() {
     endFieldRecording();
     refreshControls();
     const CustomClickerAssignment assignment;
-    customAssignments_.push_back(assignment);
+    edited_.customAssignments.push_back(assignment);
     buildCustomRow(assignment);
     rebuildFocusOrder();
     commit();
@@ -536,7 +474,7 @@ void ClickerDistributorWindowController::deleteCustomAssignment(const Uuid& id) 
     clearCaptureAndMessage();
     endFieldRecording();
     refreshControls();
-    std::erase_if(customAssignments_,
+    std::erase_if(edited_.customAssignments,
                   [&](const CustomClickerAssignment& row) { return row.id() == id; });
     window_->removeCustomRow(customControls_.at(id));
     customControls_.erase(id);
@@ -546,13 +484,13 @@ void ClickerDistributorWindowController::deleteCustomAssignment(const Uuid& id) 
 }
 
 void ClickerDistributorWindowController::chooseAction(const Uuid& id, int index) {
-    if (!customAssignment(id)) {
+    if (!ClickerAssignmentEditing::row(edited_, id)) {
         return;
     }
     clearCaptureAndMessage();
     endFieldRecording();
     refreshControls();
-    if (CustomClickerAssignment* row = customAssignment(id)) {
+    if (CustomClickerAssignment* row = ClickerAssignmentEditing::row(edited_, id)) {
         row->action = index >= 1 && index <= static_cast<int>(allClickerCustomActions.size())
                           ? std::optional(allClickerCustomActions[static_cast<size_t>(index - 1)])
                           : std::nullopt;
@@ -562,16 +500,7 @@ void ClickerDistributorWindowController::chooseAction(const Uuid& id, int index)
 }
 
 void ClickerDistributorWindowController::resetToDefaults() {
-    const ClickerInputConfiguration& defaults = ClickerInputConfiguration::defaults();
-    assignments_ = {{ClickerMappingAction::previous, defaults.previous},
-                    {ClickerMappingAction::next, defaults.next}};
-    bool unassigned = false;
-    for (CustomClickerAssignment& row : customAssignments_) {
-        if (row.keystroke == defaults.previous || row.keystroke == defaults.next) {
-            row.keystroke.reset();
-            unassigned = true;
-        }
-    }
+    const bool unassigned = ClickerAssignmentEditing::resetToDefaults(edited_);
     validationMessage_ =
         unassigned ? QStringLiteral("Defaults restored. Conflicting custom keys were unassigned.")
                    : QString();

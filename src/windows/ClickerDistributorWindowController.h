@@ -91,10 +91,7 @@ private:
     void rebuildFocusOrder();
     void refreshControls();
     QString recorderText(const ClickerMappingTarget& target) const;
-    std::optional<ClickerKeystroke> keystroke(const ClickerMappingTarget& target) const;
     QString targetDescription(const ClickerMappingTarget& target) const;
-    CustomClickerAssignment* customAssignment(const Uuid& id);
-    const CustomClickerAssignment* customAssignment(const Uuid& id) const;
     void setFeedbackColour(ThemeColors::Role role);
 
     void setPendingCapture(std::optional<ClickerKeyCapture> capture);
@@ -106,7 +103,6 @@ private:
     bool captureKeyDown(const ClickerKeyDown& keyDown);
     bool handleKeyDown(const ClickerKeyDown& keyDown);
     void record(const ClickerMappingTarget& target, const ClickerKeystroke& keystroke);
-    void setKeystroke(const ClickerMappingTarget& target, const ClickerKeystroke& keystroke);
     void commit();
     /// Makes the edited configuration what the store answers, rows and all.
     void showStoredConfiguration();
@@ -127,8 +123,8 @@ private:
     std::shared_ptr<ClickerInputConfigurationStore> configurationStore_;
     MainThreadExecutor& executor_;
     Callbacks callbacks_;
-    std::map<ClickerMappingAction, ClickerKeystroke> assignments_;
-    std::vector<CustomClickerAssignment> customAssignments_;
+    /// The configuration as edited here; what was last committed unless an edit was invalid.
+    ClickerInputConfiguration edited_;
     std::map<Uuid, CustomAssignmentControls> customControls_;
     std::optional<ClickerKeyCapture> pendingCapture_;
     QString validationMessage_;
