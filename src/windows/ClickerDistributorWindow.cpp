@@ -347,6 +347,20 @@ void ClickerDistributorWindow::removeCustomRow(const CustomAssignmentControls& c
     customEmptyLabel->setVisible(customRowsLayout_->count() == 1);
 }
 
+void ClickerDistributorWindow::setFocusOrder(const std::vector<CustomAssignmentControls>& rows) {
+    std::vector<QWidget*> order = {
+        masterSwitch,     permissionButton,         previousField, previousListenButton, nextField,
+        nextListenButton, addCustomAssignmentButton};
+    for (const CustomAssignmentControls& row : rows) {
+        order.insert(order.end(),
+                     {row.commandPopup, row.field, row.listenButton, row.deleteButton});
+    }
+    order.insert(order.end(), {testButton, resetButton});
+    for (size_t index = 1; index < order.size(); ++index) {
+        QWidget::setTabOrder(order[index - 1], order[index]);
+    }
+}
+
 void ClickerDistributorWindow::scrollToCustomRow(const CustomAssignmentControls& controls) {
     customScrollView->widget()->adjustSize();
     customScrollView->ensureWidgetVisible(controls.row, 0, 4);

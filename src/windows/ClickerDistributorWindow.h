@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QSet>
 #include <QWidget>
@@ -60,6 +61,9 @@ public:
     CustomAssignmentControls addCustomRow(const QString& id);
     void removeCustomRow(const CustomAssignmentControls& controls);
     void scrollToCustomRow(const CustomAssignmentControls& controls);
+    /// Tab order: switch, access button, Previous, Next, add, each custom row in `rows`' order,
+    /// test, reset.
+    void setFocusOrder(const std::vector<CustomAssignmentControls>& rows);
 
     /// Shows the About popover under the info button, or closes it when it is shown.
     void toggleInformation();

@@ -11,6 +11,7 @@
 
 #include "clicker/ClickerKeystrokeInterpreter.h"
 #include "windows/ClickerAssignmentEditing.h"
+#include "windows/ClickerDistributorStatus.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
 #include "windows/widgets/ToggleSwitch.h"
 
@@ -99,26 +100,11 @@ void ClickerDistributorWindowController::buildCustomRow(const CustomClickerAssig
 }
 
 void ClickerDistributorWindowController::rebuildFocusOrder() {
-    std::vector<QWidget*> order = {window_->masterSwitch,
-                                   window_->permissionButton,
-                                   window_->previousField,
-                                   window_->previousListenButton,
-                                   window_->nextField,
-                                   window_->nextListenButton,
-                                   window_->addCustomAssignmentButton};
+    std::vector<CustomAssignmentControls> rows;
     for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
-        const auto found = customControls_.find(assignment.id());
-        if (found == customControls_.end()) {
-            continue;
-        }
-        const CustomAssignmentControls& controls = found->second;
-        order.insert(order.end(), {controls.commandPopup, controls.field, controls.listenButton,
-                                   controls.deleteButton});
+        rows.push_back(customControls_.at(assignment.id()));
     }
-    order.insert(order.end(), {window_->testButton, window_->resetButton});
-    for (size_t index = 1; index < order.size(); ++index) {
-        QWidget::setTabOrder(order[index - 1], order[index]);
-    }
+    window_->setFocusOrder(rows);
 }
 
 QString ClickerDistributorWindowController::targetDescription(
@@ -218,33 +204,13 @@ void ClickerDistributorWindowController::refreshRuntimeControls() {
         view->setVisible(enabled);
     }
 
-    QString status;
-    ThemeColors::Role colour = ThemeColors::Role::secondaryLabel;
-    bool showPermissionButton = false;
-    if (enabled && !granted) {
-        status = QStringLiteral(
-            "Keyboard Access required — Kelvra Hub cannot reserve assigned clicker keystrokes.");
-        colour = ThemeColors::Role::orange;
-        showPermissionButton = true;
-        window->permissionButton->setText(permissionStatus_ ==
-                                                  AccessibilityAuthorizationStatus::denied
-                                              ? QStringLiteral("Show Keyboard Access Help")
-                                              : QStringLiteral("Request Keyboard Access"));
-    } else if (enabled && listenerState_ == ClickerInputListenerState::failed) {
-        status = QStringLiteral(
-            "Listener error — Kelvra Hub could not reserve assigned keystrokes. Check Keyboard "
-            "Access, then restart Kelvra Hub.");
-        colour = ThemeColors::Role::red;
-    } else if (enabled && !distributorState_.listenerRequired && !isTestingInput_) {
-        status = QStringLiteral(
-            "Ready — Keyboard Access is enabled. No Presentation group currently receives clicks.");
-    } else if (!enabled) {
-        status = QStringLiteral("Off — Kelvra Hub is not monitoring keyboard input.");
-    }
-    window->masterStatusLabel->setText(status);
-    window->masterStatusLabel->setVisible(!status.isEmpty());
-    ThemeColors::setTextRole(window->masterStatusLabel, colour);
-    window->permissionButton->setVisible(showPermissionButton);
+    const ClickerDistributorStatus status = clickerDistributorStatus(
+        distributorState_, permissionStatus_, listenerState_, isTestingInput_);
+    window->masterStatusLabel->setText(status.text);
+    window->masterStatusLabel->setVisible(!status.text.isEmpty());
+    ThemeColors::setTextRole(window->masterStatusLabel, status.colour);
+    window->permissionButton->setText(status.permissionAction);
+    window->permissionButton->setVisible(!status.permissionAction.isEmpty());
 
     window->testButton->setText(isTestingInput_ ? QStringLiteral("Cancel Test")
                                                 : QStringLiteral("Test Assigned Keys"));

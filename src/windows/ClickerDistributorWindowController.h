@@ -19,22 +19,11 @@
 #include "clicker/ClickerInputMonitoring.h"
 #include "core/CancellableWork.h"
 #include "core/MainThreadExecutor.h"
+#include "windows/ClickerDistributorStatus.h"
 #include "windows/ClickerDistributorWindow.h"
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
-
-enum class AccessibilityAuthorizationStatus { granted, denied, notDetermined };
-
-/// Keyboard access for the Clicker Distributor's listener: read, requested, explained.
-class AccessibilityPermissionProviding {
-public:
-    virtual ~AccessibilityPermissionProviding() = default;
-    virtual AccessibilityAuthorizationStatus authorizationStatus() = 0;
-    /// Completes on the main thread with whether access is granted after the request.
-    virtual void requestAccess(std::function<void(bool)> completion) = 0;
-    virtual void openSystemSettings() = 0;
-};
 
 /// The Clicker Distributor window's behaviour: the master switch, the status line and
 /// keyboard-access action, recording of the Previous, Next and custom keystrokes with their
