@@ -430,7 +430,9 @@ void ClickerDistributorWindowController::addCustomAssignment() {
     rebuildFocusOrder();
     commit();
     refreshControls();
-    window_->scrollToCustomRow(customControls_.at(assignment.id()));
+    if (const auto shown = customControls_.find(assignment.id()); shown != customControls_.end()) {
+        window_->scrollToCustomRow(shown->second);
+    }
 }
 
 void ClickerDistributorWindowController::deleteCustomAssignment(const Uuid& id) {
