@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
@@ -111,6 +112,9 @@ ClickerDistributorWindow::ClickerDistributorWindow(QWidget* parent) : QWidget(pa
     setFocusPolicy(Qt::ClickFocus);
     buildContent();
     setFixedSize(530, 730);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
     qApp->installEventFilter(this);
 }
 
