@@ -80,7 +80,7 @@ SymbolButton* makeSymbolButton(Symbol symbol, int side, int glyph, const QString
 
 }  // namespace
 
-ClickerKeyDown clickerKeyDown(const QKeyEvent& event) {
+ClickerKeyDown clickerKeyDown(const QKeyEvent& event, bool withText) {
     const quint32 scanCode = event.nativeScanCode();
     ClickerKeyDown keyDown;
     keyDown.keyCode = scanCode >= LinuxKeyMap::xKeycodeOffset
@@ -100,7 +100,9 @@ ClickerKeyDown clickerKeyDown(const QKeyEvent& event) {
     if (modifiers & Qt::MetaModifier) {
         keyDown.modifierFlags |= ClickerModifierFlags::command;
     }
-    keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
+    if (withText) {
+        keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
+    }
     return keyDown;
 }
 
@@ -423,7 +425,7 @@ bool ClickerDistributorWindow::eventFilter(QObject* watched, QEvent* event) {
         return !keyEvent->isAutoRepeat() ? consumedKeys_.remove(keyEvent->nativeScanCode())
                                          : consumedKeys_.contains(keyEvent->nativeScanCode());
     }
-    if (!captureKeyDown_ || !captureKeyDown_(clickerKeyDown(*keyEvent))) {
+    if (!captureKeyDown_ || !captureKeyDown_(clickerKeyDown(*keyEvent, capturing_))) {
         return false;
     }
     consumedKeys_.insert(keyEvent->nativeScanCode());
