@@ -14,8 +14,8 @@ packages=(
   nodejs
   xvfb xauth xdotool udev
   iproute2 desktop-file-utils
-  libqt6svg6
   dpkg-dev lintian appstream librsvg2-bin man-db
+  libqt6svg6
 )
 
 install_missing_packages() {

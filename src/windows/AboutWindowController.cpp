@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "windows/FeatureHighlightsView.h"
 #include "windows/widgets/Fonts.h"
+#include "windows/widgets/LinkButton.h"
 #include "windows/widgets/SymbolIcon.h"
 #include "windows/widgets/WindowSizing.h"
 
@@ -85,13 +85,11 @@ AboutWindowController::AboutWindowController(const AppVersionInfo& versionInfo,
     content->addSpacing(8);
     content->addWidget(label(QStringLiteral("© 2026 Morvane. All rights reserved."), 14));
 
-    auto* website = new QPushButton(QStringLiteral("Learn more about Kelvra Hub"));
+    auto* website =
+        new LinkButton(QStringLiteral("Learn more about Kelvra Hub"), ThemeColors::Role::label);
     website->setObjectName(QStringLiteral("aboutWebsiteButton"));
-    website->setFlat(true);
-    website->setFocusPolicy(Qt::NoFocus);
-    website->setCursor(Qt::PointingHandCursor);
     setFontSize(website, 15, QFont::Bold);
-    connect(website, &QPushButton::clicked, this, [this] { openURL_(websiteURL()); });
+    connect(website, &LinkButton::clicked, this, [this] { openURL_(websiteURL()); });
     content->addWidget(website, 0, Qt::AlignHCenter);
 
     setFixedWidth(470);

@@ -4,10 +4,10 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "windows/widgets/Fonts.h"
+#include "windows/widgets/LinkButton.h"
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
@@ -53,15 +53,10 @@ QWidget* FeatureHighlightsView::makeRow(const FeatureHighlight& highlight) {
     grid->addWidget(description, 1, 1, 1, 2);
 
     if (highlight.action) {
-        auto* button = new QPushButton(highlight.action->title);
+        auto* button = new LinkButton(highlight.action->title, ThemeColors::Role::link);
         button->setObjectName(highlight.action->identifier);
-        button->setFlat(true);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setCursor(Qt::PointingHandCursor);
         setFontSize(button, 13);
-        ThemeColors::setTextRole(button, ThemeColors::Role::link);
-        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        connect(button, &QPushButton::clicked, this, [this, button] { performAction(button); });
+        connect(button, &LinkButton::clicked, this, [this, button] { performAction(button); });
         actionHandlers_[button] = highlight.action->handler;
         grid->addWidget(button, 0, 2, Qt::AlignRight | Qt::AlignBottom);
     }

@@ -12,6 +12,7 @@
 #include "windows/ServerAddressText.h"
 #include "windows/widgets/Alert.h"
 #include "windows/widgets/Fonts.h"
+#include "windows/widgets/LinkButton.h"
 #include "windows/widgets/Separator.h"
 #include "windows/widgets/StatusDot.h"
 #include "windows/widgets/SymbolIcon.h"
@@ -114,7 +115,6 @@ WelcomeWindowController::WelcomeWindowController(
 
     openButton_ = new QPushButton(QStringLiteral("Open control page"));
     openButton_->setObjectName(QStringLiteral("welcomeOpenButton"));
-    openButton_->setIcon(SymbolIcon::icon(Symbol::openExternal));
     openButton_->setAccessibleDescription(QStringLiteral("Opens in a browser"));
     // Right to left puts the symbol after the title.
     openButton_->setLayoutDirection(Qt::RightToLeft);
@@ -137,19 +137,17 @@ WelcomeWindowController::WelcomeWindowController(
     statusRow->addStretch();
     content->addLayout(statusRow);
 
-    changeButton_ = new QPushButton(QStringLiteral("Change…"));
+    changeButton_ = new LinkButton(QStringLiteral("Change…"), Role::accent);
     changeButton_->setObjectName(QStringLiteral("welcomeChangeButton"));
-    changeButton_->setFlat(true);
-    changeButton_->setFocusPolicy(Qt::NoFocus);
-    changeButton_->setCursor(Qt::PointingHandCursor);
+    setFontSize(changeButton_, 13);
     changeButton_->setToolTip(QStringLiteral("Open Kelvra Hub server settings"));
     changeButton_->setAccessibleDescription(QStringLiteral("Opens Kelvra Hub server settings."));
-    ThemeColors::setTextRole(changeButton_, Role::accent);
     connect(changeButton_, &QPushButton::clicked, this, [this] { callbacks_.onOpenSettings(); });
     content->addWidget(changeButton_, 0, Qt::AlignHCenter);
     content->addSpacing(6);
     content->addWidget(makeHintView());
 
+    tintOpenButtonSymbol();
     window->addWidget(makeFooterView());
     setFixedWidth(470);
     updateServerURL(std::nullopt);
@@ -170,13 +168,9 @@ QWidget* WelcomeWindowController::makeHintView() {
     setFontSize(text, 13);
     ThemeColors::setTextRole(text, Role::welcomeHintText);
     row->addWidget(text, 1);
-    showMenuButton_ = new QPushButton(QStringLiteral("Show menu"));
+    showMenuButton_ = new LinkButton(QStringLiteral("Show menu"), Role::link);
     showMenuButton_->setObjectName(QStringLiteral("welcomeShowMenuButton"));
-    showMenuButton_->setFlat(true);
-    showMenuButton_->setFocusPolicy(Qt::NoFocus);
-    showMenuButton_->setCursor(Qt::PointingHandCursor);
     setFontSize(showMenuButton_, 13);
-    ThemeColors::setTextRole(showMenuButton_, Role::link);
     connect(showMenuButton_, &QPushButton::clicked, this, [this] {
         callbacks_.onShowMenu(showMenuButton_->mapToGlobal(QPoint(0, showMenuButton_->height())));
     });
@@ -221,6 +215,19 @@ void WelcomeWindowController::updateServerURL(const std::optional<std::string>& 
         openButton_->setFocus();
     }
     fitHeightToContent(this);
+}
+
+void WelcomeWindowController::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        tintOpenButtonSymbol();
+    }
+}
+
+void WelcomeWindowController::tintOpenButtonSymbol() {
+    openButton_->setIcon(SymbolIcon::tinted(Symbol::openExternal, openButton_->iconSize(),
+                                            palette().color(QPalette::ButtonText),
+                                            devicePixelRatioF()));
 }
 
 void WelcomeWindowController::reloadDontShowAgainCheckbox() {

@@ -13,6 +13,7 @@
 #include "shell/WelcomeWindowPreference.h"
 #include "shell/updates/AppVersionInfo.h"
 
+class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -48,11 +49,13 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* makeHintView();
     QWidget* makeFooterView();
     void dontShowAgainChanged(bool checked);
+    void tintOpenButtonSymbol();
 
     const std::shared_ptr<WelcomeWindowPreference> preference_;
     const Callbacks callbacks_;
@@ -60,8 +63,8 @@ private:
     QLabel* serverStatusLabel_ = nullptr;
     StatusDot* statusIndicator_ = nullptr;
     QPushButton* openButton_ = nullptr;
-    QPushButton* changeButton_ = nullptr;
-    QPushButton* showMenuButton_ = nullptr;
+    QAbstractButton* changeButton_ = nullptr;
+    QAbstractButton* showMenuButton_ = nullptr;
     QCheckBox* dontShowAgainCheckbox_ = nullptr;
 };
 

@@ -19,7 +19,7 @@ TEST(AboutWindowControllerTest, ShowsTheVersionAndOpensTheWebsite) {
     EXPECT_EQ(window.findChild<QLabel*>("aboutVersionLabel")->text(), "Version: Unknown");
     EXPECT_FALSE(window.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
 
-    QTest::mouseClick(window.findChild<QPushButton*>("aboutWebsiteButton"), Qt::LeftButton);
+    QTest::mouseClick(window.findChild<QAbstractButton*>("aboutWebsiteButton"), Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], AboutWindowController::websiteURL());
     EXPECT_EQ(opened[0].scheme(), "https");

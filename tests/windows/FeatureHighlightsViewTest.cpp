@@ -23,10 +23,10 @@ TEST(FeatureHighlightsViewTest, OnlyRowsWithAnActionGetAButtonAndEachCallsItsOwn
         {Symbol::clicker, "Second", "Two.", action("secondButton")},
     });
     testing::showAndWait(&view);
-    EXPECT_EQ(view.findChildren<QPushButton*>().size(), 2);
+    EXPECT_EQ(view.findChildren<QAbstractButton*>().size(), 2);
 
-    QTest::mouseClick(view.findChild<QPushButton*>("secondButton"), Qt::LeftButton);
-    QTest::mouseClick(view.findChild<QPushButton*>("firstButton"), Qt::LeftButton);
+    QTest::mouseClick(view.findChild<QAbstractButton*>("secondButton"), Qt::LeftButton);
+    QTest::mouseClick(view.findChild<QAbstractButton*>("firstButton"), Qt::LeftButton);
     QPushButton stranger;
     view.performAction(&stranger);
     EXPECT_EQ(calls, QStringList({"secondButton", "firstButton"}));

@@ -40,7 +40,7 @@ protected:
         EXPECT_NE(found, nullptr) << name.toStdString();
         return found;
     }
-    QPushButton* button(const QString& name) { return child<QPushButton>(name); }
+    QAbstractButton* button(const QString& name) { return child<QAbstractButton>(name); }
 
     testing::TemporaryDirectory directory_;
     int failWrites_ = 0;
@@ -86,7 +86,7 @@ TEST_F(WelcomeWindowControllerTest, EveryActionGoesThroughItsCallback) {
     EXPECT_EQ(calls_, QStringList({"open control page", "open control page", "open settings",
                                    "open clicker distributor"}));
 
-    QPushButton* showMenu = button("welcomeShowMenuButton");
+    QAbstractButton* showMenu = button("welcomeShowMenuButton");
     QTest::mouseClick(showMenu, Qt::LeftButton);
     EXPECT_EQ(menuPoint_, showMenu->mapToGlobal(QPoint(0, showMenu->height())));
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "windows/widgets/WindowSizing.h"
 
+#include <algorithm>
+
 #include <QLayout>
 #include <QWidget>
-
-#include <algorithm>
 
 namespace kelvra {
 
@@ -12,9 +12,9 @@ void fitHeightToContent(QWidget* window, int minimumHeight) {
     QLayout* layout = window->layout();
     layout->activate();
     const int width = window->width();
-    const int height = std::max(minimumHeight, layout->hasHeightForWidth()
-                                                   ? layout->totalHeightForWidth(width)
-                                                   : layout->totalSizeHint().height());
+    const int height =
+        std::max(minimumHeight, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                            : layout->totalSizeHint().height());
     window->setFixedHeight(height);
 }
 
