@@ -1,27 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <functional>
-
 #include <QString>
 
 #include "backend/DesktopProtocol.h"
+#include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputMonitoring.h"
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
-
-enum class AccessibilityAuthorizationStatus { granted, denied, notDetermined };
-
-/// Keyboard access for the Clicker Distributor's listener: read, requested, explained.
-class AccessibilityPermissionProviding {
-public:
-    virtual ~AccessibilityPermissionProviding() = default;
-    virtual AccessibilityAuthorizationStatus authorizationStatus() = 0;
-    /// Completes on the main thread with whether access is granted after the request.
-    virtual void requestAccess(std::function<void(bool)> completion) = 0;
-    virtual void openSystemSettings() = 0;
-};
 
 /// What the Clicker Distributor window's status line says, and whether it offers the
 /// keyboard-access action.
