@@ -14,12 +14,12 @@
 
 #include "backend/BackendSupervisorError.h"
 #include "backend/DesktopProtocol.h"
+#include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputConfiguration.h"
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitoring.h"
 #include "core/CancellableWork.h"
 #include "core/MainThreadExecutor.h"
-#include "windows/ClickerDistributorStatus.h"
 #include "windows/ClickerDistributorWindow.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -42,7 +42,8 @@ public:
         /// Ask the backend to switch distribution; the completion runs on the main thread.
         std::function<void(bool requestedEnabled, MasterUpdateCompletion completion)>
             onMasterUpdate;
-        /// After every write to the store, with what the store now answers.
+        /// After every write to the store, failed ones too (the store then still answers the
+        /// new values until the process ends), with what the store now answers.
         std::function<void(const ClickerInputConfiguration&)> onConfigurationChanged;
         /// True when an input test starts, false when it ends.
         std::function<void(bool)> onTestDemandChanged;
