@@ -39,12 +39,6 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QLabel* makeHeading(const QString& text) {
-    auto* heading = new QLabel(text);
-    setFontSize(heading, 19, QFont::Bold);
-    return heading;
-}
-
 QString networkTitle(const HubNetworkService& service) {
     QStringList addresses;
     for (const std::string& address : service.ipv4Addresses) {
@@ -92,7 +86,7 @@ void SettingsWindowController::buildContent(
     content->setContentsMargins(24, 20, 24, 22);
     content->setSpacing(10);
 
-    content->addWidget(makeHeading(QStringLiteral("Server")));
+    content->addWidget(makeLabel(QStringLiteral("Server"), 19, QFont::Bold));
 
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(8);
@@ -119,9 +113,7 @@ void SettingsWindowController::buildContent(
     const auto addRowTitle = [this, form](int row, const QString& title, const QString& help) {
         auto* titleRow = new QHBoxLayout;
         titleRow->setSpacing(4);
-        auto* label = new QLabel(title);
-        setFontSize(label, 14);
-        titleRow->addWidget(label);
+        titleRow->addWidget(makeLabel(title, 14));
         titleRow->addWidget(makeHelpButton(title, help));
         titleRow->addStretch();
         form->addLayout(titleRow, row, 0);
@@ -192,7 +184,7 @@ void SettingsWindowController::buildContent(
     content->addSpacing(6);
     content->addWidget(new Separator);
     content->addSpacing(6);
-    content->addWidget(makeHeading(QStringLiteral("General options")));
+    content->addWidget(makeLabel(QStringLiteral("General options"), 19, QFont::Bold));
 
     startupOptions_ = new SettingsStartupOptions(
         std::move(welcomePreference), std::move(launchAtLoginPreference),
