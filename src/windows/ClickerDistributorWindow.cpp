@@ -29,12 +29,6 @@
 namespace kelvra {
 namespace {
 
-QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight = QFont::Normal) {
-    auto* label = new QLabel(text);
-    setFontSize(label, pixelSize, weight);
-    return label;
-}
-
 QLabel* makeWrappingLabel(const QString& text, int pixelSize, ThemeColors::Role role) {
     auto* label = makeLabel(text, pixelSize);
     label->setWordWrap(true);
