@@ -15,6 +15,7 @@ packages=(
   xvfb xauth
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db
+  libqt6svg6
 )
 
 install_missing_packages() {

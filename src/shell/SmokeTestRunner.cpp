@@ -47,39 +47,17 @@ namespace {
 
 constexpr std::chrono::seconds kRequestTimeout{10};
 
-/// The supervisor driven from the self-test's thread, which has no event loop: everything the
-/// supervisor does runs on a queue that stands in for the main thread, and this thread waits.
-class Session {
-public:
-    explicit Session(std::shared_ptr<BackendSupervisor> supervisor,
-                     std::shared_ptr<QueueMainThreadExecutor> mainThread)
-        : supervisor_(std::move(supervisor)), mainThread_(std::move(mainThread)) {}
-
-    std::expected<std::string, BackendStartError> start() {
-        std::promise<std::expected<std::string, BackendStartError>> outcome;
-        mainThread_->post([&] {
-            supervisor_->start([&outcome](auto result) { outcome.set_value(std::move(result)); });
-        });
-        return outcome.get_future().get();
-    }
-
-    /// Stops the backend and answers its exit code.
-    std::optional<int32_t> stop() {
-        std::promise<std::optional<int32_t>> exitCode;
-        mainThread_->post([&] {
-            supervisor_->stop([&] { exitCode.set_value(supervisor_->recordedExitCode()); });
-        });
-        return exitCode.get_future().get();
-    }
-
-private:
-    const std::shared_ptr<BackendSupervisor> supervisor_;
-    const std::shared_ptr<QueueMainThreadExecutor> mainThread_;
-};
+void stopAndWait(BackendSupervisor& supervisor) {
+    std::promise<void> stopped;
+    supervisor.stop([&stopped] { stopped.set_value(); });
+    stopped.get_future().wait();
+}
 
 /// Everything after the backend exists; the error says what went wrong first.
-std::expected<void, Error> exercise(Session& session) {
-    const auto url = session.start();
+std::expected<void, Error> exercise(BackendSupervisor& supervisor) {
+    std::promise<std::expected<std::string, Error>> started;
+    supervisor.start([&started](auto outcome) { started.set_value(std::move(outcome)); });
+    const auto url = started.get_future().get();
     if (!url) {
         return std::unexpected(url.error());
     }
@@ -99,7 +77,8 @@ std::expected<void, Error> exercise(Session& session) {
         response->body.find("Kelvra Hub") == std::string::npos) {
         return std::unexpected(SmokeTestError(SmokeTestError::Kind::missingProductPage));
     }
-    if (const auto code = session.stop(); code != 0) {
+    stopAndWait(supervisor);
+    if (const auto code = supervisor.recordedExitCode(); code != 0) {
         return std::unexpected(SmokeTestError::uncleanExit(code));
     }
     return {};
@@ -116,15 +95,15 @@ int32_t run(const BackendLaunchInfo& launchInfo, const std::filesystem::path& lo
         }
         return 1;
     }
-    auto mainThread = std::make_shared<QueueMainThreadExecutor>();
-    Session session(BackendSupervisor::create(launchInfo, *log, std::nullopt, mainThread, timeouts),
-                    mainThread);
-    const auto outcome = exercise(session);
+    // No event loop runs here: the supervisor's completions arrive on a queue of their own.
+    auto supervisor = BackendSupervisor::create(
+        launchInfo, *log, std::nullopt, std::make_shared<QueueMainThreadExecutor>(), timeouts);
+    const auto outcome = exercise(*supervisor);
     if (outcome) {
         (*log)->write("smoke", "Portable Kelvra Hub smoke test passed.");
         return 0;
     }
-    session.stop();  // harmless when the backend has stopped already
+    stopAndWait(*supervisor);  // harmless when the backend has stopped already
     (*log)->write("smoke", outcome.error().diagnosticDescription());
     return 1;
 }
