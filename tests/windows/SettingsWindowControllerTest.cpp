@@ -17,8 +17,8 @@
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
-#include "support/ManualMainThreadExecutor.h"
 #include "core/UniqueFd.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/SettingsWindowController.h"
 #include "windows/widgets/ElidedLabel.h"
@@ -28,7 +28,7 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
-using FileStep = JsonFileSettingsStore::FileStep;
+using FileStep = SettingsStoreError::Kind;
 
 class FakeNetworkServiceSource final : public NetworkServiceSource {
 public:
