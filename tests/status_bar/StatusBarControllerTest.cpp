@@ -300,12 +300,13 @@ TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
     testing::TemporaryDirectory directory;
     settings = std::make_shared<JsonFileSettingsStore>(
         directory.path() / "settings.json",
-        JsonFileSettingsStore::Seams{
-            .failStep =
-                [](auto step) {
-                    return step == JsonFileSettingsStore::FileStep::replaceFile ? ENOSPC : 0;
-                },
-            .now = {}});
+        JsonFileSettingsStore::Seams{.failStep =
+                                         [](SettingsStoreError::Kind step) {
+                                             return step == SettingsStoreError::Kind::replaceFile
+                                                        ? ENOSPC
+                                                        : 0;
+                                         },
+                                     .now = {}});
     controller = makeController();
     startRunning();
     applyPort(4000);

@@ -72,10 +72,9 @@ protected:
             settingsPath(),
             JsonFileSettingsStore::Seams{
                 .failStep =
-                    [this](auto step) {
-                        return failSaving && step == JsonFileSettingsStore::FileStep::replaceFile
-                                   ? ENOSPC
-                                   : 0;
+                    [this](SettingsStoreError::Kind step) {
+                        return failSaving && step == SettingsStoreError::Kind::replaceFile ? ENOSPC
+                                                                                           : 0;
                     },
                 .now = {}});
         store = std::make_shared<ClickerInputConfigurationStore>(settings);
