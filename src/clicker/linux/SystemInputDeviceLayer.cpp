@@ -109,9 +109,13 @@ public:
                 }
             } else if (status == LIBEVDEV_READ_STATUS_SYNC) {
                 // Events were dropped; libevdev now replays the difference to the device's
-                // state as events, which the tap treats like any others.
+                // state as events, which the tap treats like any others. The drop notice itself
+                // is not passed on: the copy has lost nothing.
                 readFlags_ = LIBEVDEV_READ_FLAG_SYNC;
-                ++result.count;
+                const input_event& synced = events[result.count];
+                if (synced.type != EV_SYN || synced.code != SYN_DROPPED) {
+                    ++result.count;
+                }
             } else if (status == -EAGAIN) {
                 if (readFlags_ == LIBEVDEV_READ_FLAG_SYNC) {
                     readFlags_ = LIBEVDEV_READ_FLAG_NORMAL;
