@@ -81,12 +81,8 @@ TakeResult TappedKeyboard::take() {
     if (device_->heldKeys().any()) {
         return TakeResult::waiting;
     }
-    auto copy =
-        device_->createCopy(std::string(device_->name()) + std::string(kVirtualCopyNameSuffix));
-    if (!copy) {
-        lastError_ = copy.error();
-        return TakeResult::failed;
-    }
+    // Grab first: a keyboard another program has is then left without a copy ever appearing,
+    // and what is typed while the copy is being made waits in the device's queue for it.
     if (const int error = device_->grab(); error != 0) {
         lastError_ = error;
         return error == EBUSY ? TakeResult::busy : TakeResult::failed;
@@ -96,6 +92,13 @@ TakeResult TappedKeyboard::take() {
     if (device_->heldKeys().any()) {
         device_->ungrab();
         return TakeResult::waiting;
+    }
+    auto copy =
+        device_->createCopy(std::string(device_->name()) + std::string(kVirtualCopyNameSuffix));
+    if (!copy) {
+        device_->ungrab();
+        lastError_ = copy.error();
+        return TakeResult::failed;
     }
     copy_ = std::move(*copy);
     copyHeld_.reset();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
@@ -210,6 +211,27 @@ TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardAnotherProgramHasAloneAndSaysSoOnce
     ASSERT_TRUE(clicker->waitUntilTaken(true));
     EXPECT_EQ(log->count(line), 1u);
     EXPECT_FALSE(held->isGrabbed());
+}
+
+TEST_F(DeviceKeyboardTapTest, NeverKeepsAGrabWithoutACopy) {
+    const auto broken = system->add("Broken Keyboard");
+    broken->setCopyError(EIO);
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    EXPECT_TRUE(
+        log->contains("[shell] Clicker Distributor cannot take the keyboard \"Broken Keyboard\": " +
+                      std::string(strerror(EIO)) + "."));
+    EXPECT_FALSE(broken->isGrabbed());
+}
+
+TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
+    const auto laptop = system->add("Laptop Keyboard");
+    laptop->setCopyError(EACCES);
+    start();
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
+    EXPECT_FALSE(laptop->isGrabbed());
 }
 
 TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {

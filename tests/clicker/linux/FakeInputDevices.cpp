@@ -257,6 +257,9 @@ void FakeKeyboard::ungrab() {
 
 std::expected<std::unique_ptr<VirtualInputDevice>, int> FakeKeyboard::createCopy(
     std::string_view name) {
+    if (const int error = copyError_; error != 0) {
+        return std::unexpected(error);
+    }
     auto [tapEnd, testEnd] = socketPair();
     {
         std::lock_guard lock(mutex_);

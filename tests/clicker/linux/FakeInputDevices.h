@@ -45,6 +45,7 @@ public:
     void setHeldKeys(EvdevKeySet held);
     void setGrabError(int error) { grabError_ = error; }
     void setOpenError(int error) { openError_ = error; }
+    void setCopyError(int error) { copyError_ = error; }
     int openError() const { return openError_; }
 
     // What the test observes.
@@ -76,6 +77,7 @@ private:
     UniqueFd testEnd_;
     std::atomic<int> grabError_{0};
     std::atomic<int> openError_{0};
+    std::atomic<int> copyError_{0};
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
