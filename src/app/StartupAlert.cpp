@@ -8,7 +8,7 @@
 #include <QGridLayout>
 #include <QMessageBox>
 
-#include "shell/FileLog.h"
+#include "core/FileLog.h"
 #include "shell/StartupFailure.h"
 
 namespace kelvra {

@@ -1,183 +1,101 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <expected>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "backend/BackendCallbackRelay.h"
+#include "backend/BackendCommandChannel.h"
 #include "backend/BackendLaunchInfo.h"
+#include "backend/BackendOutputWatcher.h"
 #include "backend/BackendServerBinding.h"
-#include "backend/BackendSupervisorError.h"
-#include "backend/ChildProcess.h"
-#include "backend/DesktopProtocol.h"
-#include "backend/UTF8LineBuffer.h"
-#include "clicker/ClickerInputConfiguration.h"
-#include "core/Error.h"
+#include "backend/BackendStopSequence.h"
+#include "backend/BackendSupervising.h"
+#include "backend/BackendSupervisorTimeouts.h"
+#include "core/CancellableWork.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
-#include "core/SerialQueue.h"
-#include "core/UniqueFd.h"
 
 namespace kelvra {
 
-/// The supervisor's deadlines; tests shorten them.
-struct BackendSupervisorTimeouts {
-    using Seconds = std::chrono::duration<double>;
-    Seconds startup{15};
-    Seconds shutdown{5};
-    Seconds terminate{2};
-    Seconds kill{1};
-    /// How long a second `stop` waits for the first one's work.
-    Seconds concurrentStop{8};
-    Seconds clickerUpdate{5};
-};
-
-/// Runs one backend server child: starts it, frames and decodes what it prints, writes its
-/// commands and stops it. Each launch of the backend gets a supervisor of its own; a supervisor
-/// starts its child at most once.
+/// Runs one backend server child: starts it, reads what it prints (`BackendOutputWatcher`),
+/// writes its commands (`BackendCommandChannel`) and stops it (`BackendStopSequence`). Its
+/// deadlines for startup and switch requests run on the main thread's clock.
 ///
-/// Callbacks and the `start` completion run on the thread that saw the event (the supervisor's
-/// I/O thread or its control queue), never under the supervisor's lock. Completions of
-/// `setClickerDistributorEnabled` run on the main thread. Work queued by the supervisor holds it
-/// only weakly; dropping the last owner while the child runs ends the child at once.
-class BackendSupervisor : public std::enable_shared_from_this<BackendSupervisor> {
+/// Writing to a child that has died must fail with EPIPE rather than end the application:
+/// the process ignores SIGPIPE before it creates a supervisor (`main` does).
+///
+/// Owners stop a supervisor before they release it. One released while its child runs leaves
+/// the stop sequence to run on its own thread, and fails what is still pending at once.
+class BackendSupervisor final : public BackendSupervising,
+                                public std::enable_shared_from_this<BackendSupervisor> {
 public:
-    using Seconds = std::chrono::duration<double>;
-
-    using StartCompletion = std::function<void(std::expected<std::string, Error>)>;
-    using UpdateCompletion = std::function<void(std::expected<bool, Error>)>;
-
     static std::shared_ptr<BackendSupervisor> create(
         BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
         std::optional<BackendServerBinding> serverBinding,
         std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts = {});
 
-    ~BackendSupervisor();
+    ~BackendSupervisor() override;
     BackendSupervisor(const BackendSupervisor&) = delete;
     BackendSupervisor& operator=(const BackendSupervisor&) = delete;
 
-    void setOnUnexpectedExit(std::function<void(int32_t)> callback);
-    void setOnFatalProtocol(std::function<void(const Error&)> callback);
-    void setOnClickerListenerChange(std::function<void(bool)> callback);
-    void setOnClickerDistributorStateChange(
-        std::function<void(const ClickerDistributorState&)> callback);
-    void setOnClickerDistributorUpdateResult(
-        std::function<void(const ClickerDistributorUpdateResult&)> callback);
+    void setCallbacks(BackendSupervisorCallbacks callbacks) override;
+    void detachCallbacks() override;
 
-    /// Launches the child. Completes exactly once: with the control page's address when the
-    /// child reports readiness, or with the error when it fails to launch, exits, breaks the
-    /// protocol first or misses the startup deadline.
-    void start(StartCompletion completion);
+    /// Completes with the control page's address when the child reports readiness, or with the
+    /// error when it fails to launch, exits, breaks the protocol first or misses the deadline.
+    /// After a stop it fails at once: the supervisor never starts then.
+    void start(StartCompletion completion) override;
 
-    /// Ends the child: the shutdown command, then SIGTERM, then SIGKILL, each with its deadline,
-    /// then releases the pipes. Completes when the child is gone or the steps have run out; a
-    /// second call only waits, up to `concurrentStop`. Never fails.
-    void stop(std::function<void()> completion);
-
-    /// Queues a "clicker-key" command; never blocks, and drops the command when the backend
-    /// cannot take it.
-    void sendClickerKey(ClickerDirection direction);
-
-    /// Queues a "clicker-action" command, like `sendClickerKey`.
-    void sendClickerAction(ClickerCustomAction action);
-
-    /// Asks the backend to switch the Clicker Distributor; the completion gets the confirmed
-    /// state or the failure on the main thread.
-    void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion);
-
-    /// The child's exit code; absent before it exited and when a signal ended it.
-    std::optional<int32_t> recordedExitCode() const;
-
-    /// The child's process identifier once launched.
-    std::optional<pid_t> processIdentifier() const;
+    void stop(std::function<void()> completion) override;
+    void sendClickerKey(ClickerDirection direction) override;
+    void sendClickerAction(ClickerCustomAction action) override;
+    void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) override;
+    std::optional<int32_t> recordedExitCode() const override;
+    std::optional<pid_t> processIdentifier() const override;
 
 private:
-    enum class StreamKind { standardOutput, standardError };
-    enum class StopPhase { idle, awaitingShutdown, awaitingTerminate, awaitingKill, finished };
+    /// The supervisor's life. A failed supervisor's child may still run until it is stopped;
+    /// `ended` is final: the child is gone, the stop gave up on it, or it never started.
+    enum class Phase { idle, launching, ready, failed, stopping, ended };
 
     BackendSupervisor(BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
                       std::optional<BackendServerBinding> serverBinding,
                       std::shared_ptr<MainThreadExecutor> mainThread,
                       BackendSupervisorTimeouts timeouts);
 
-    struct WatchState;
-
-    /// The I/O thread: reads both output pipes and sees the child's exit.
-    static void watch(std::weak_ptr<BackendSupervisor> weakSelf,
-                      std::shared_ptr<ChildProcess> process, std::shared_ptr<WatchState> state,
-                      UniqueFd standardOutput, UniqueFd standardError);
-
-    void launch(StartCompletion completion);
     Environment childEnvironment() const;
-    void scheduleStartupTimeout();
-    void finishStartup(std::expected<std::string, Error> outcome);
-    void consume(StreamKind kind, std::string_view chunk);
-    void handle(StreamKind kind, const std::string& line);
-    void handleUpdateResult(const ClickerDistributorUpdateResult& result);
-    void reportProtocolFailure(const Error& error);
-    void handleTermination(ChildProcess::Exit exit);
-
-    bool writeCommand(const std::string& bytes);
-    void logClickerWriteFailureOnce(int errorNumber);
-    void finishClickerUpdate(const std::string& requestId, std::expected<bool, Error> result);
-
-    void beginStop(std::function<void()> completion);
-    void scheduleStopDeadline(Seconds delay, StopPhase phase);
-    void escalateStop(StopPhase phase);
-    void childGone();
-    void releaseStopWaiter(uint64_t waiter);
-    void finishStop();
-    void closePipes();
+    BackendOutputEvents outputEvents();
+    void handle(BackendStream stream, const std::string& line);
+    void becomeReady(const std::string& url);
+    void fail(BackendStartError error);
+    void childExited(ChildProcess::Exit exit);
+    void stopFinished();
+    void completeStart(StartCompletion completion, std::expected<std::string, BackendStartError>);
 
     const BackendLaunchInfo launchInfo_;
     const std::shared_ptr<LogSink> log_;
     const std::optional<BackendServerBinding> serverBinding_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
     const BackendSupervisorTimeouts timeouts_;
+    BackendCallbackRelay relay_;
+    const std::shared_ptr<BackendCommandChannel> commands_;
 
     mutable std::mutex mutex_;
-    bool startCalled_ = false;
+    Phase phase_ = Phase::idle;
     std::shared_ptr<ChildProcess> process_;
-    std::shared_ptr<UniqueFd> standardInput_;
-    UTF8LineBuffer stdoutBuffer_;
-    UTF8LineBuffer stderrBuffer_;
-    StartCompletion startupContinuation_;
-    CancellableWork startupTimeoutWorkItem_;
-    std::optional<std::string> readyURL_;
-    bool stopping_ = false;
-    bool stopStarted_ = false;
-    bool exited_ = false;
+    std::shared_ptr<BackendStopSequence> stopSequence_;
+    StartCompletion startCompletion_;
+    CancellableWork startupDeadline_;
     std::optional<int32_t> recordedExitCode_;
-    bool fatalProtocolReported_ = false;
-    bool standardInputIsNonBlocking_ = false;
-    bool clickerWriteFailureLogged_ = false;
-    std::map<std::string, UpdateCompletion> pendingClickerUpdates_;
-    // Only the control queue touches the stop sequence's state.
-    StopPhase stopPhase_ = StopPhase::idle;
-    CancellableWork stopDeadline_;
-    std::vector<std::function<void()>> stopCompletions_;
-    std::map<uint64_t, std::function<void()>> stopWaiters_;
-    uint64_t nextStopWaiter_ = 0;
-    std::function<void(int32_t)> onUnexpectedExit_;
-    std::function<void(const Error&)> onFatalProtocol_;
-    std::function<void(bool)> onClickerListenerChange_;
-    std::function<void(const ClickerDistributorState&)> onClickerDistributorStateChange_;
-    std::function<void(const ClickerDistributorUpdateResult&)> onClickerDistributorUpdateResult_;
-
-    // Set once by the launch on the control queue.
-    std::shared_ptr<WatchState> watchState_;
-    std::thread watcher_;
-    // Declared last: destroyed first, so no queued work outlives the fields it uses.
-    SerialQueue inputWriteQueue_;
-    SerialQueue controlQueue_;
 };
+
+/// Makes real supervisors for the launch described by `launchInfo`.
+BackendSupervisorFactory makeBackendSupervisorFactory(
+    BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
+    std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts = {});
 
 }  // namespace kelvra
