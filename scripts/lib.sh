@@ -8,11 +8,11 @@ packages=(
   build-essential cmake pkg-config git
   qt6-base-dev libgl-dev
   nlohmann-json3-dev liburiparser-dev uuid-dev libcurl4-openssl-dev libicu-dev
-  libevdev-dev libudev-dev libsystemd-dev libxcb1-dev libxcb-xkb-dev
+  libevdev-dev libudev-dev libsystemd-dev libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   nodejs
-  xvfb xauth
+  xvfb xauth xdotool udev
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db
 )
