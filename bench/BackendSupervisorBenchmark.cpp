@@ -15,7 +15,7 @@
 
 #include "backend/BackendSupervisor.h"
 #include "core/FileLog.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

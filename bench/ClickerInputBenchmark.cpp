@@ -13,7 +13,7 @@
 #include "clicker/ClickerKeyDecisionEngine.h"
 #include "clicker/KeyboardTapChoice.h"
 #include "clicker/linux/X11KeyboardTap.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "FakeInputDevices.h"
 #include "clicker/ClickerInputMonitor.h"
 #include "clicker/linux/DeviceKeyboardTap.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

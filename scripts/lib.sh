@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool udev
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db
+  libqt6svg6
 )
 
 install_missing_packages() {
