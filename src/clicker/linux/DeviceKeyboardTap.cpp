@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: MIT
+#include "clicker/linux/DeviceKeyboardTap.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "clicker/linux/LinuxKeyMap.h"
+
+namespace kelvra {
+namespace {
+
+constexpr std::string_view kCategory = "shell";
+
+bool isOwnCopy(std::string_view name) {
+    return name.ends_with(kVirtualCopyNameSuffix);
+}
+
+/// Errors that mean this user may no longer use the devices, rather than one device failing.
+bool isAccessError(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+bool readable(const pollfd& entry) {
+    return (entry.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+}
+
+void drain(int eventDescriptor) {
+    eventfd_t value = 0;
+    eventfd_read(eventDescriptor, &value);
+}
+
+std::string quotedName(std::string_view name) {
+    return "\"" + std::string(name) + "\"";
+}
+
+}  // namespace
+
+DeviceKeyboardTap::DeviceKeyboardTap(std::unique_ptr<InputDeviceLayer> layer,
+                                     std::unique_ptr<SessionLockWatch> lockWatch,
+                                     std::shared_ptr<LogSink> log)
+    : layer_(std::move(layer)),
+      lockWatch_(std::move(lockWatch)),
+      log_(std::move(log)),
+      configurationChanged_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+DeviceKeyboardTap::~DeviceKeyboardTap() = default;
+
+std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
+    if (!configurationChanged_) {
+        return std::unexpected(KeyboardTapError{"no event descriptor for configuration changes"});
+    }
+    if (const int error = layer_->virtualDevicesAvailable(); error != 0) {
+        return std::unexpected(KeyboardTapError{"virtual keyboards cannot be created: " +
+                                                std::string(strerror(error))});
+    }
+    int openError = 0;
+    bool anyKeyboard = false;
+    for (const InputDeviceNode& node : layer_->devices()) {
+        if (!node.keyboard || isOwnCopy(node.name)) {
+            continue;
+        }
+        anyKeyboard = true;
+        auto device = layer_->open(node.path);
+        if (device) {
+            openError = 0;
+            break;
+        }
+        openError = device.error();
+    }
+    if (anyKeyboard && openError != 0) {
+        return std::unexpected(KeyboardTapError{"keyboard devices cannot be opened: " +
+                                                std::string(strerror(openError))});
+    }
+    if (!layer_->watchChanges()) {
+        log_->write(kCategory,
+                    "Clicker Distributor cannot follow keyboards being plugged in; it reads the "
+                    "keyboards present now.");
+    }
+    return {};
+}
+
+void DeviceKeyboardTap::setConfiguration(
+    std::shared_ptr<const KeyboardTapConfiguration> configuration) {
+    {
+        std::lock_guard lock(mutex_);
+        pendingConfiguration_ = std::move(configuration);
+    }
+    eventfd_write(configurationChanged_.get(), 1);
+}
+
+KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClient& client) {
+    {
+        std::lock_guard lock(mutex_);
+        configuration_ = pendingConfiguration_;
+    }
+    drain(configurationChanged_.get());
+    TapContext context{.client = client, .modifiers = modifiers_};
+    KeyboardTapRunOutcome outcome = KeyboardTapRunOutcome::stopped;
+    if (lostForGood(scan())) {
+        outcome = KeyboardTapRunOutcome::sourceLost;
+    }
+    enum Fixed : size_t { kStop, kConfiguration, kChanges, kLock, kFirstKeyboard };
+    std::vector<pollfd> entries;
+    std::vector<std::string> dropped;
+    while (outcome == KeyboardTapRunOutcome::stopped) {
+        entries.clear();
+        entries.push_back({stopDescriptor, POLLIN, 0});
+        entries.push_back({configurationChanged_.get(), POLLIN, 0});
+        entries.push_back({layer_->changesDescriptor(), POLLIN, 0});
+        entries.push_back({lockWatch_->descriptor(), POLLIN, 0});
+        for (const auto& keyboard : keyboards_) {
+            entries.push_back({keyboard->device().descriptor(), POLLIN, 0});
+            entries.push_back({keyboard->feedbackDescriptor(), POLLIN, 0});
+        }
+        if (::poll(entries.data(), entries.size(), -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            outcome = KeyboardTapRunOutcome::sourceLost;
+            break;
+        }
+        if (readable(entries[kStop])) {
+            break;
+        }
+        if (readable(entries[kLock])) {
+            lockWatch_->process();
+        }
+        context.locked = lockWatch_->locked();
+
+        dropped.clear();
+        for (size_t index = 0; index < keyboards_.size(); ++index) {
+            TappedKeyboard& keyboard = *keyboards_[index];
+            if (readable(entries[kFirstKeyboard + 2 * index + 1])) {
+                keyboard.forwardFeedback();
+            }
+            if (!readable(entries[kFirstKeyboard + 2 * index])) {
+                continue;
+            }
+            if (!keyboard.service(context) || (!keyboard.isTaken() && !tryTake(keyboard))) {
+                dropped.push_back(keyboard.path());
+            }
+        }
+        for (const std::string& path : dropped) {
+            drop(path);
+        }
+        Attempt attempt = Attempt::done;
+        if (!dropped.empty() && keyboards_.empty()) {
+            // The last keyboard went: unplugged, or access revoked for all of them at once.
+            attempt = scan();
+        }
+        if (readable(entries[kChanges])) {
+            for (const InputDeviceChange& change : layer_->changes()) {
+                if (change.kind == InputDeviceChange::Kind::removed) {
+                    drop(change.node.path);
+                } else if (consider(change.node) == Attempt::denied) {
+                    attempt = Attempt::denied;
+                }
+            }
+        }
+        if (readable(entries[kConfiguration])) {
+            drain(configurationChanged_.get());
+            {
+                std::lock_guard lock(mutex_);
+                configuration_ = pendingConfiguration_;
+            }
+            if (scan() == Attempt::denied) {
+                attempt = Attempt::denied;
+            }
+        }
+        if (lostForGood(attempt)) {
+            outcome = KeyboardTapRunOutcome::sourceLost;
+        }
+    }
+    // Every keyboard goes back to the desktop with no key left held on its copy.
+    keyboards_.clear();
+    return outcome;
+}
+
+DeviceKeyboardTap::Attempt DeviceKeyboardTap::scan() {
+    Attempt result = Attempt::done;
+    for (const InputDeviceNode& node : layer_->devices()) {
+        if (consider(node) == Attempt::denied) {
+            result = Attempt::denied;
+        }
+    }
+    return result;
+}
+
+DeviceKeyboardTap::Attempt DeviceKeyboardTap::consider(const InputDeviceNode& node) {
+    if (isOwnCopy(node.name) ||
+        std::ranges::any_of(keyboards_, [&](const auto& k) { return k->path() == node.path; })) {
+        return Attempt::done;
+    }
+    auto device = layer_->open(node.path);
+    if (!device) {
+        return node.keyboard && isAccessError(device.error()) ? Attempt::denied : Attempt::done;
+    }
+    if (isOwnCopy((*device)->name()) || (!node.keyboard && !holdsAssignedKey(**device))) {
+        return Attempt::done;
+    }
+    auto keyboard =
+        std::make_unique<TappedKeyboard>(nextId_++, node.path, std::move(*device), modifiers_);
+    if (!tryTake(*keyboard)) {
+        return isAccessError(keyboard->lastError()) ? Attempt::denied : Attempt::done;
+    }
+    keyboards_.push_back(std::move(keyboard));
+    return Attempt::done;
+}
+
+bool DeviceKeyboardTap::tryTake(TappedKeyboard& keyboard) {
+    if (!keyboard.isIdle()) {
+        return true;  // taken once its keys are up
+    }
+    switch (keyboard.take()) {
+        case TakeResult::taken:
+        case TakeResult::waiting:
+            return true;
+        case TakeResult::busy:
+            logOnce(keyboard.path(), "Clicker Distributor leaves the keyboard " +
+                                         quotedName(keyboard.device().name()) +
+                                         " alone: another program has taken it.");
+            return false;
+        case TakeResult::failed:
+            logOnce(keyboard.path(), "Clicker Distributor cannot take the keyboard " +
+                                         quotedName(keyboard.device().name()) + ": " +
+                                         strerror(keyboard.lastError()) + ".");
+            return false;
+    }
+    return false;
+}
+
+bool DeviceKeyboardTap::holdsAssignedKey(InputDevice& device) const {
+    if (!configuration_) {
+        return false;
+    }
+    return std::ranges::any_of(configuration_->assignedKeystrokes, [&](const auto& keystroke) {
+        const auto evdevCode = LinuxKeyMap::evdevCodeFromKeyCode(keystroke.keyCode);
+        return evdevCode && device.hasKey(*evdevCode);
+    });
+}
+
+void DeviceKeyboardTap::drop(const std::string& path) {
+    std::erase_if(keyboards_, [&](const auto& keyboard) { return keyboard->path() == path; });
+}
+
+void DeviceKeyboardTap::logOnce(const std::string& path, const std::string& message) {
+    if (logged_.insert(path).second) {
+        log_->write(kCategory, message);
+    }
+}
+
+bool DeviceKeyboardTap::lostForGood(Attempt lastAttempt) {
+    return keyboards_.empty() && lastAttempt == Attempt::denied;
+}
+
+bool deviceKeyboardFilesOpen(InputDeviceLayer& layer) {
+    if (layer.virtualDevicesAvailable() != 0) {
+        return false;
+    }
+    bool anyKeyboard = false;
+    for (const InputDeviceNode& node : layer.devices()) {
+        if (!node.keyboard || isOwnCopy(node.name)) {
+            continue;
+        }
+        if (!layer.open(node.path)) {
+            return false;
+        }
+        anyKeyboard = true;
+    }
+    return anyKeyboard;
+}
+
+std::unique_ptr<KeyboardTapBackend> makeDeviceKeyboardTap(std::shared_ptr<LogSink> log) {
+    return std::make_unique<DeviceKeyboardTap>(makeSystemInputDeviceLayer(),
+                                               makeLogindSessionLockWatch(), std::move(log));
+}
+
+}  // namespace kelvra

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "clicker/KeyboardTapBackend.h"
+#include "clicker/linux/InputDeviceLayer.h"
+#include "clicker/linux/SessionLockWatch.h"
+#include "clicker/linux/TappedKeyboard.h"
+#include "core/LogSink.h"
+#include "core/UniqueFd.h"
+
+namespace kelvra {
+
+/// The tap of every session type: grabs each keyboard device, decides on its key events and
+/// re-emits what passes through a virtual copy of the keyboard. Keyboards are those the system
+/// calls keyboards and any device with an assigned key (a clicker may only count as a set of
+/// keys); our own copies are never read. New keyboards are taken when plugged in.
+class DeviceKeyboardTap final : public KeyboardTapBackend {
+public:
+    DeviceKeyboardTap(std::unique_ptr<InputDeviceLayer> layer,
+                      std::unique_ptr<SessionLockWatch> lockWatch, std::shared_ptr<LogSink> log);
+    ~DeviceKeyboardTap() override;
+
+    /// Fails when virtual devices cannot be created or no keyboard opens.
+    std::expected<void, KeyboardTapError> open() override;
+    void setConfiguration(std::shared_ptr<const KeyboardTapConfiguration> configuration) override;
+    /// Ends with `sourceLost` when no keyboard is left and the keyboards that are present cannot
+    /// be opened any more (access revoked).
+    KeyboardTapRunOutcome run(int stopDescriptor, KeyboardTapClient& client) override;
+
+private:
+    enum class Attempt : uint8_t { done, denied };
+
+    /// Opens and takes every device not yet read.
+    Attempt scan();
+    Attempt consider(const InputDeviceNode& node);
+    /// Takes the keyboard if it is idle; false when it is to be left alone.
+    bool tryTake(TappedKeyboard& keyboard);
+    bool holdsAssignedKey(InputDevice& device) const;
+    void drop(const std::string& path);
+    void logOnce(const std::string& path, const std::string& message);
+    /// Whether the run has to end: nothing left to read, and access to what is there is gone.
+    bool lostForGood(Attempt lastAttempt);
+
+    const std::unique_ptr<InputDeviceLayer> layer_;
+    const std::unique_ptr<SessionLockWatch> lockWatch_;
+    const std::shared_ptr<LogSink> log_;
+    /// Readable when the configuration changed.
+    UniqueFd configurationChanged_;
+
+    std::mutex mutex_;
+    std::shared_ptr<const KeyboardTapConfiguration> pendingConfiguration_;  // guarded by mutex_
+
+    // Owned by the run thread.
+    std::shared_ptr<const KeyboardTapConfiguration> configuration_;
+    HeldModifiers modifiers_;
+    std::vector<std::unique_ptr<TappedKeyboard>> keyboards_;
+    std::set<std::string> logged_;
+    uint32_t nextId_ = 1;
+};
+
+/// Whether the device tap's files open for this user: every keyboard device for reading and
+/// writing (there must be one) and the uinput device for writing.
+bool deviceKeyboardFilesOpen(InputDeviceLayer& layer);
+
+/// The device tap over the system's devices and logind's lock state.
+std::unique_ptr<KeyboardTapBackend> makeDeviceKeyboardTap(std::shared_ptr<LogSink> log);
+
+}  // namespace kelvra

@@ -1,0 +1,353 @@
+// SPDX-License-Identifier: MIT
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <tuple>
+
+#include "FakeInputDevices.h"
+#include "clicker/ClickerKeystroke.h"
+#include "clicker/linux/DeviceKeyboardTap.h"
+#include "clicker/linux/LinuxKeyMap.h"
+#include "support/RecordingLog.h"
+
+namespace kelvra {
+namespace {
+
+using testing::event;
+using testing::FakeInputSystem;
+using testing::FakeKeyboard;
+using testing::FakeSessionLock;
+using testing::frame;
+using testing::RecordingLog;
+using testing::RecordingTapClient;
+
+using Triple = std::tuple<uint16_t, uint16_t, int32_t>;
+
+std::vector<Triple> triples(const std::vector<input_event>& events) {
+    std::vector<Triple> result;
+    for (const input_event& each : events) {
+        result.emplace_back(each.type, each.code, each.value);
+    }
+    return result;
+}
+
+std::vector<Triple> keyFrame(std::initializer_list<std::pair<uint16_t, int32_t>> keys) {
+    return triples(frame(keys));
+}
+
+std::shared_ptr<const KeyboardTapConfiguration> assigning(std::vector<uint16_t> keyCodes) {
+    auto configuration = std::make_shared<KeyboardTapConfiguration>();
+    for (const uint16_t keyCode : keyCodes) {
+        configuration->assignedKeystrokes.push_back(ClickerKeystroke{keyCode, 0, ""});
+    }
+    return configuration;
+}
+
+constexpr uint16_t kF5 = 96;
+
+class DeviceKeyboardTapTest : public ::testing::Test {
+protected:
+    ~DeviceKeyboardTapTest() override {
+        if (outcome.valid()) {
+            finish();
+        }
+    }
+
+    void start(std::vector<uint16_t> assigned = {ClickerKeyCode::pageDown}) {
+        tap = std::make_unique<DeviceKeyboardTap>(system->makeLayer(), lock.makeWatch(), log);
+        tap->setConfiguration(assigning(assigned));
+        ASSERT_TRUE(tap->open().has_value());
+        outcome = std::async(std::launch::async, [this] { return tap->run(stop.get(), client); });
+    }
+
+    KeyboardTapRunOutcome finish() {
+        eventfd_write(stop.get(), 1);
+        return outcome.get();
+    }
+
+    std::vector<KeyboardTapEvent> eventsOf(uint16_t keyCode) const {
+        std::vector<KeyboardTapEvent> matching;
+        for (const auto& each : client.events()) {
+            if (each.keyCode == keyCode) {
+                matching.push_back(each);
+            }
+        }
+        return matching;
+    }
+
+    std::shared_ptr<FakeInputSystem> system = std::make_shared<FakeInputSystem>();
+    FakeSessionLock lock;
+    std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
+    RecordingTapClient client{{ClickerKeyCode::pageDown, kF5}};
+    std::unique_ptr<DeviceKeyboardTap> tap;
+    UniqueFd stop{::eventfd(0, EFD_CLOEXEC)};
+    std::future<KeyboardTapRunOutcome> outcome;
+};
+
+TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) {
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    EXPECT_EQ(laptop->copyName(), "Laptop Keyboard (Kelvra Hub)");
+
+    // The consumed key-down takes its scan code with it; its repeats and key-up follow it.
+    laptop->send({event(EV_MSC, MSC_SCAN, 0x7004e), event(EV_KEY, KEY_PAGEDOWN, 1),
+                  event(EV_SYN, SYN_REPORT, 0)});
+    laptop->send(frame({{KEY_PAGEDOWN, 2}}));
+    laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
+    laptop->send(frame({{KEY_A, 2}, {KEY_PAGEDOWN, 0}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_A, 2}}));
+    laptop->send(frame({{KEY_PAGEDOWN, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+
+    const auto pageDown = eventsOf(ClickerKeyCode::pageDown);
+    ASSERT_EQ(pageDown.size(), 4u);
+    EXPECT_EQ(pageDown[0].transition, KeyTransition::down);
+    EXPECT_EQ(pageDown[0].modifierFlags, 0u);
+    EXPECT_EQ(pageDown[1].transition, KeyTransition::repeat);
+    EXPECT_EQ(pageDown[2].transition, KeyTransition::up);
+    EXPECT_EQ(pageDown[3].modifierFlags, ClickerModifierFlags::shift);
+    EXPECT_EQ(eventsOf(0).size(), 3u);  // A: down, repeat, up
+}
+
+TEST_F(DeviceKeyboardTapTest, ModifiersHeldOnOneKeyboardApplyToAnother) {
+    const auto laptop = system->add("Laptop Keyboard");
+    const auto clicker = system->add("Clicker");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    ASSERT_TRUE(clicker->waitUntilTaken(true));
+
+    laptop->send(frame({{KEY_RIGHTCTRL, 1}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_RIGHTCTRL, 1}}));
+    clicker->send(frame({{KEY_PAGEDOWN, 1}}));
+    clicker->send(frame({{KEY_PAGEDOWN, 0}, {KEY_B, 1}}));
+    EXPECT_EQ(triples(clicker->nextCopyFrame()), keyFrame({{KEY_B, 1}}));
+
+    const auto pageDown = eventsOf(ClickerKeyCode::pageDown);
+    ASSERT_FALSE(pageDown.empty());
+    EXPECT_EQ(pageDown[0].modifierFlags, ClickerModifierFlags::control);
+    EXPECT_NE(pageDown[0].device, eventsOf(LinuxKeyMap::keyCodeFromEvdev(KEY_RIGHTCTRL))[0].device);
+}
+
+TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) {
+    const auto clicker = system->add("Clicker");
+    start();
+    ASSERT_TRUE(clicker->waitUntilTaken(true));
+
+    // The start button remapped by the hardware database is F5 by its scan code.
+    clicker->send({event(EV_MSC, MSC_SCAN, 0x7003e), event(EV_KEY, KEY_PRESENTATION, 1),
+                   event(EV_SYN, SYN_REPORT, 0)});
+    clicker->send({event(EV_KEY, KEY_PRESENTATION, 0), event(EV_SYN, SYN_REPORT, 0)});
+    clicker->send(
+        {event(EV_KEY, BTN_LEFT, 1), event(EV_REL, REL_X, 3), event(EV_SYN, SYN_REPORT, 0)});
+    EXPECT_EQ(triples(clicker->nextCopyFrame()),
+              (std::vector<Triple>{{EV_KEY, BTN_LEFT, 1}, {EV_REL, REL_X, 3}, {EV_SYN, 0, 0}}));
+
+    const auto events = client.events();
+    ASSERT_EQ(events.size(), 2u);  // the button is never decided on
+    EXPECT_EQ(events[0].keyCode, kF5);
+    // The key-up carries no scan code and is still the F5 that went down.
+    EXPECT_EQ(events[1].keyCode, kF5);
+    EXPECT_EQ(events[1].transition, KeyTransition::up);
+}
+
+TEST_F(DeviceKeyboardTapTest, FollowsKeyboardsPluggedInAndReleasesTheKeysOfThoseUnplugged) {
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+
+    const auto plugged = system->plug("USB Keyboard");
+    ASSERT_TRUE(plugged->waitUntilTaken(true));
+    plugged->send(frame({{KEY_LEFTSHIFT, 1}}));
+    plugged->send(frame({{KEY_X, 1}}));
+    EXPECT_EQ(triples(plugged->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 1}}));
+    EXPECT_EQ(triples(plugged->nextCopyFrame()), keyFrame({{KEY_X, 1}}));
+
+    system->remove(plugged);
+    EXPECT_EQ(triples(plugged->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 0}, {KEY_X, 0}}));
+    EXPECT_TRUE(plugged->nextCopyFrame().empty());  // the copy is gone
+    EXPECT_TRUE(plugged->waitUntilTaken(false));
+
+    // The Shift of the unplugged keyboard no longer counts; the other keyboard goes on.
+    laptop->send(frame({{KEY_PAGEDOWN, 1}}));
+    laptop->send(frame({{KEY_PAGEDOWN, 0}, {KEY_C, 1}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_C, 1}}));
+    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].modifierFlags, 0u);
+}
+
+TEST_F(DeviceKeyboardTapTest, ADeviceVanishingMidReadReleasesItsCopyAndListeningGoesOn) {
+    const auto laptop = system->add("Laptop Keyboard");
+    const auto usb = system->add("USB Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    ASSERT_TRUE(usb->waitUntilTaken(true));
+    usb->send(frame({{KEY_Q, 1}}));
+    EXPECT_EQ(triples(usb->nextCopyFrame()), keyFrame({{KEY_Q, 1}}));
+
+    usb->unplug();  // reads fail before udev tells of the removal
+    EXPECT_EQ(triples(usb->nextCopyFrame()), keyFrame({{KEY_Q, 0}}));
+    EXPECT_TRUE(usb->waitUntilTaken(false));
+
+    laptop->send(frame({{KEY_W, 1}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_W, 1}}));
+    EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
+}
+
+TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardAnotherProgramHasAloneAndSaysSoOnce) {
+    const auto held = system->add("Remapped Keyboard");
+    held->setGrabError(EBUSY);
+    start();
+    const std::string line =
+        "[shell] Clicker Distributor leaves the keyboard \"Remapped Keyboard\" alone: another "
+        "program has taken it.";
+    ASSERT_TRUE(log->waitFor(line));
+
+    // A new configuration looks at every device again; the busy one is not reported again.
+    const auto clicker = system->add("Clicker", false, {KEY_F5});
+    tap->setConfiguration(assigning({kF5}));
+    ASSERT_TRUE(clicker->waitUntilTaken(true));
+    EXPECT_EQ(log->count(line), 1u);
+    EXPECT_FALSE(held->isGrabbed());
+}
+
+TEST_F(DeviceKeyboardTapTest, NeverKeepsAGrabWithoutACopy) {
+    const auto broken = system->add("Broken Keyboard");
+    broken->setCopyError(EIO);
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    EXPECT_EQ(log->lines().size(), 1u);  // said once, with the reason
+    EXPECT_FALSE(broken->isGrabbed());
+}
+
+TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
+    const auto laptop = system->add("Laptop Keyboard");
+    laptop->setCopyError(EACCES);
+    start();
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
+    EXPECT_FALSE(laptop->isGrabbed());
+}
+
+TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    laptop->sendToCopy(event(EV_LED, LED_CAPSL, 1));
+    laptop->sendToCopy(event(EV_LED, LED_CAPSL, 0));
+    EXPECT_EQ(laptop->nextLed(), std::make_pair(uint16_t{LED_CAPSL}, 1));
+    EXPECT_EQ(laptop->nextLed(), std::make_pair(uint16_t{LED_CAPSL}, 0));
+}
+
+TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
+    const auto laptop = system->add("Laptop Keyboard");
+    EvdevKeySet held;
+    held.set(KEY_PAGEDOWN);
+    laptop->setHeldKeys(held);
+    const auto listedLater = system->add("USB Keyboard");
+    start();
+    ASSERT_TRUE(listedLater->waitUntilTaken(true));  // so the laptop has been looked at
+    EXPECT_FALSE(laptop->isGrabbed());
+
+    // Until then the desktop reads it directly and nothing is decided.
+    laptop->send(frame({{KEY_PAGEDOWN, 2}}));
+    laptop->setHeldKeys({});
+    laptop->send(frame({{KEY_PAGEDOWN, 0}}));
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    EXPECT_TRUE(client.events().empty());
+}
+
+TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    lock.set(true);
+    laptop->send(frame({{KEY_PAGEDOWN, 1}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_PAGEDOWN, 1}}));
+    lock.set(false);
+    laptop->send(frame({{KEY_PAGEDOWN, 0}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_PAGEDOWN, 0}}));
+    // Only the key-up was shown, so the client's held keys end.
+    ASSERT_EQ(eventsOf(ClickerKeyCode::pageDown).size(), 1u);
+    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].transition, KeyTransition::up);
+}
+
+TEST_F(DeviceKeyboardTapTest, ReleasesEveryKeyTheCopiesHoldWhenStopped) {
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
+    laptop->send(frame({{KEY_PAGEDOWN, 1}}));  // consumed: nothing to release on the copy
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
+
+    EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+    EXPECT_FALSE(laptop->isGrabbed());
+}
+
+TEST_F(DeviceKeyboardTapTest, TakesDevicesWithAnAssignedKeyButNeverItsOwnCopies) {
+    const auto ownCopy = system->add("Laptop Keyboard (Kelvra Hub)");
+    const auto powerButton = system->add("Power Button", false, {KEY_POWER});
+    const auto clicker = system->add("Presenter", false, {KEY_PAGEUP, KEY_PAGEDOWN});
+    start();
+    ASSERT_TRUE(clicker->waitUntilTaken(true));
+    EXPECT_FALSE(ownCopy->isGrabbed());
+    EXPECT_FALSE(powerButton->isGrabbed());
+
+    // Assigning one of its keys makes it a keyboard of the tap.
+    tap->setConfiguration(assigning({LinuxKeyMap::keyCodeFromEvdev(KEY_POWER)}));
+    EXPECT_TRUE(powerButton->waitUntilTaken(true));
+}
+
+TEST_F(DeviceKeyboardTapTest, EndsWhenAccessToTheLastKeyboardIsRevoked) {
+    const auto laptop = system->add("Laptop Keyboard");
+    start();
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    laptop->send(frame({{KEY_Z, 1}}));
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_Z, 1}}));
+
+    laptop->setOpenError(EACCES);
+    laptop->unplug();  // the node stays but no longer opens
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
+    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_Z, 0}}));
+}
+
+TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
+    struct Row {
+        const char* name;
+        int virtualDeviceError;
+        std::vector<int> keyboardOpenErrors;
+        bool opens;
+        bool filesOpen;
+    };
+    const Row rows[] = {
+        {"one keyboard", 0, {0}, true, true},
+        {"no uinput", ENOENT, {0}, false, false},
+        {"uinput denied", EACCES, {0}, false, false},
+        {"every keyboard denied", 0, {EACCES, EACCES}, false, false},
+        {"one of two denied", 0, {EACCES, 0}, true, false},
+        {"no keyboard yet", 0, {}, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto system = std::make_shared<FakeInputSystem>();
+        system->setVirtualDeviceError(row.virtualDeviceError);
+        for (const int error : row.keyboardOpenErrors) {
+            system->add("Keyboard")->setOpenError(error);
+        }
+        system->add("Mouse", false)->setOpenError(EACCES);  // not ours to need
+        FakeSessionLock lock;
+        DeviceKeyboardTap tap(system->makeLayer(), lock.makeWatch(),
+                              std::make_shared<RecordingLog>());
+        EXPECT_EQ(tap.open().has_value(), row.opens);
+        auto layer = system->makeLayer();
+        EXPECT_EQ(deviceKeyboardFilesOpen(*layer), row.filesOpen);
+    }
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <linux/input.h>
+
+#include "clicker/linux/VirtualCopyDescription.h"
+
+namespace kelvra {
+namespace {
+
+TEST(VirtualCopyDescriptionTest, KeepsIdentifiersAndCapabilitiesButNotRepeatOrFeedback) {
+    LibevdevPointer source(libevdev_new());
+    libevdev_set_name(source.get(), "Presenter");
+    libevdev_set_id_bustype(source.get(), BUS_USB);
+    libevdev_set_id_vendor(source.get(), 0x046d);
+    libevdev_set_id_product(source.get(), 0xc52b);
+    libevdev_set_id_version(source.get(), 0x0111);
+    libevdev_enable_property(source.get(), INPUT_PROP_POINTER);
+    for (const unsigned key : {KEY_PAGEUP, KEY_PAGEDOWN, KEY_F5, KEY_PRESENTATION, BTN_LEFT}) {
+        libevdev_enable_event_code(source.get(), EV_KEY, key, nullptr);
+    }
+    libevdev_enable_event_code(source.get(), EV_MSC, MSC_SCAN, nullptr);
+    libevdev_enable_event_code(source.get(), EV_LED, LED_CAPSL, nullptr);
+    libevdev_enable_event_code(source.get(), EV_REL, REL_WHEEL, nullptr);
+    const input_absinfo axis{
+        .value = 0, .minimum = -5, .maximum = 1023, .fuzz = 1, .flat = 2, .resolution = 40};
+    libevdev_enable_event_code(source.get(), EV_ABS, ABS_X, &axis);
+    const int repeat[2] = {250, 33};
+    libevdev_enable_event_code(source.get(), EV_REP, REP_DELAY, &repeat[0]);
+    libevdev_enable_event_code(source.get(), EV_REP, REP_PERIOD, &repeat[1]);
+    libevdev_enable_event_code(source.get(), EV_FF, FF_RUMBLE, nullptr);
+
+    const LibevdevPointer copy = describeVirtualCopy(*source, "Presenter (Kelvra Hub)");
+    ASSERT_TRUE(copy);
+    EXPECT_STREQ(libevdev_get_name(copy.get()), "Presenter (Kelvra Hub)");
+    EXPECT_EQ(libevdev_get_id_bustype(copy.get()), BUS_USB);
+    EXPECT_EQ(libevdev_get_id_vendor(copy.get()), 0x046d);
+    EXPECT_EQ(libevdev_get_id_product(copy.get()), 0xc52b);
+    EXPECT_EQ(libevdev_get_id_version(copy.get()), 0x0111);
+    EXPECT_TRUE(libevdev_has_property(copy.get(), INPUT_PROP_POINTER));
+
+    for (unsigned type = 0; type < EV_CNT; ++type) {
+        const bool expected =
+            libevdev_has_event_type(source.get(), type) && type != EV_REP && type != EV_FF;
+        EXPECT_EQ(libevdev_has_event_type(copy.get(), type) == 1, expected) << "type " << type;
+        if (!expected) {
+            continue;
+        }
+        for (int code = 0; code <= libevdev_event_type_get_max(type); ++code) {
+            EXPECT_EQ(libevdev_has_event_code(copy.get(), type, static_cast<unsigned>(code)),
+                      libevdev_has_event_code(source.get(), type, static_cast<unsigned>(code)))
+                << "type " << type << " code " << code;
+        }
+    }
+    const input_absinfo* copied = libevdev_get_abs_info(copy.get(), ABS_X);
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied->minimum, -5);
+    EXPECT_EQ(copied->maximum, 1023);
+    EXPECT_EQ(copied->resolution, 40);
+}
+
+}  // namespace
+}  // namespace kelvra
