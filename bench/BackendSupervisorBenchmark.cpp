@@ -3,8 +3,8 @@
 // the bare child, and how fast backend output flows into the log.
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <csignal>
 #include <fcntl.h>
-#include <future>
 #include <poll.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -24,6 +24,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const fs::path kFixtures = fs::path(KELVRA_BENCH_SOURCE_DIR) / "tests/backend/fixtures";
+constexpr std::chrono::minutes kPatience{1};
+
+// As in the application's main, writes to a child that has died fail instead of ending us.
+const bool kBrokenPipesIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 
 class NullLog final : public LogSink {
 public:
@@ -35,22 +39,26 @@ fs::path temporaryDirectory() {
     return mkdtemp(pattern);
 }
 
+// Completions run on the benchmark's thread, which waits for them here.
+const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
+
 std::shared_ptr<BackendSupervisor> startedSupervisor(const BackendLaunchInfo& launchInfo,
                                                      std::shared_ptr<LogSink> log) {
-    auto supervisor = BackendSupervisor::create(launchInfo, std::move(log), std::nullopt,
-                                                std::make_shared<ManualMainThreadExecutor>());
-    std::promise<std::expected<std::string, Error>> ready;
-    supervisor->start([&ready](auto outcome) { ready.set_value(std::move(outcome)); });
-    if (!ready.get_future().get()) {
+    auto supervisor =
+        BackendSupervisor::create(launchInfo, std::move(log), std::nullopt, mainThread);
+    std::optional<bool> ready;
+    supervisor->start([&ready](auto outcome) { ready = outcome.has_value(); });
+    mainThread->runUntil([&ready] { return ready.has_value(); }, kPatience);
+    if (ready != true) {
         return nullptr;
     }
     return supervisor;
 }
 
 void stop(BackendSupervisor& supervisor) {
-    std::promise<void> stopped;
-    supervisor.stop([&stopped] { stopped.set_value(); });
-    stopped.get_future().wait();
+    bool stopped = false;
+    supervisor.stop([&stopped] { stopped = true; });
+    mainThread->runUntil([&stopped] { return stopped; }, kPatience);
 }
 
 double percentile(std::vector<double> samples, double fraction) {

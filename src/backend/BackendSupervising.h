@@ -25,12 +25,13 @@ using BackendStartError = std::variant<BackendSupervisorError, DesktopProtocolEr
 /// under the supervisor's lock; none runs after `detachCallbacks` has returned.
 struct BackendSupervisorCallbacks {
     /// The child exited after readiness without being asked to (exit code, or 128 + signal).
-    std::function<void(int32_t)> onUnexpectedExit;
+    std::function<void(int32_t)> onUnexpectedExit = {};
     /// The backend broke the protocol after readiness.
-    std::function<void(const DesktopProtocolError&)> onFatalProtocol;
-    std::function<void(bool)> onClickerListenerChange;
-    std::function<void(const ClickerDistributorState&)> onClickerDistributorStateChange;
-    std::function<void(const ClickerDistributorUpdateResult&)> onClickerDistributorUpdateResult;
+    std::function<void(const DesktopProtocolError&)> onFatalProtocol = {};
+    std::function<void(bool)> onClickerListenerChange = {};
+    std::function<void(const ClickerDistributorState&)> onClickerDistributorStateChange = {};
+    std::function<void(const ClickerDistributorUpdateResult&)> onClickerDistributorUpdateResult =
+        {};
 };
 
 /// One backend server child, as its owner drives it. Each launch of the backend gets a

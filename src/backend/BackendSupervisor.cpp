@@ -25,20 +25,6 @@ bool makeNonBlocking(int descriptor) {
     return flags >= 0 && ::fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-// Linux has no per-descriptor way to stop SIGPIPE; a write to a dead backend must fail with
-// EPIPE instead of ending the application, so the signal is ignored process-wide unless
-// someone installed a handler of their own.
-bool brokenPipesCannotKill() {
-    struct sigaction current {};
-    if (::sigaction(SIGPIPE, nullptr, &current) != 0) {
-        return false;
-    }
-    if (current.sa_handler == SIG_DFL) {
-        return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    }
-    return true;
-}
-
 /// Writes all of `bytes` without ever waiting; false with errno set when it cannot.
 bool writeAllNow(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -55,13 +41,6 @@ bool writeAllNow(int descriptor, std::string_view bytes) {
         bytes.remove_prefix(static_cast<size_t>(written));
     }
     return true;
-}
-
-Error launchError(const std::filesystem::path& executable, int errorNumber) {
-    return Error("Kelvra Hub could not launch its server " + executable.string() + ": " +
-                     std::strerror(errorNumber) + ".",
-                 "LaunchError(" + quoted(executable.string()) + ", errno " +
-                     std::to_string(errorNumber) + ": " + std::strerror(errorNumber) + ")");
 }
 
 }  // namespace
@@ -104,6 +83,7 @@ BackendSupervisor::BackendSupervisor(BackendLaunchInfo launchInfo, std::shared_p
       serverBinding_(std::move(serverBinding)),
       mainThread_(std::move(mainThread)),
       timeouts_(timeouts),
+      relay_(mainThread_),
       inputWriteQueue_(appIdentifier(".backend-input")),
       controlQueue_(appIdentifier(".backend-control")) {}
 
@@ -127,31 +107,12 @@ BackendSupervisor::~BackendSupervisor() {
     watcher_.join();
 }
 
-void BackendSupervisor::setOnUnexpectedExit(std::function<void(int32_t)> callback) {
-    std::lock_guard lock(mutex_);
-    onUnexpectedExit_ = std::move(callback);
+void BackendSupervisor::setCallbacks(BackendSupervisorCallbacks callbacks) {
+    relay_.set(std::move(callbacks));
 }
 
-void BackendSupervisor::setOnFatalProtocol(std::function<void(const Error&)> callback) {
-    std::lock_guard lock(mutex_);
-    onFatalProtocol_ = std::move(callback);
-}
-
-void BackendSupervisor::setOnClickerListenerChange(std::function<void(bool)> callback) {
-    std::lock_guard lock(mutex_);
-    onClickerListenerChange_ = std::move(callback);
-}
-
-void BackendSupervisor::setOnClickerDistributorStateChange(
-    std::function<void(const ClickerDistributorState&)> callback) {
-    std::lock_guard lock(mutex_);
-    onClickerDistributorStateChange_ = std::move(callback);
-}
-
-void BackendSupervisor::setOnClickerDistributorUpdateResult(
-    std::function<void(const ClickerDistributorUpdateResult&)> callback) {
-    std::lock_guard lock(mutex_);
-    onClickerDistributorUpdateResult_ = std::move(callback);
+void BackendSupervisor::detachCallbacks() {
+    relay_.detach();
 }
 
 std::optional<int32_t> BackendSupervisor::recordedExitCode() const {
@@ -185,15 +146,20 @@ void BackendSupervisor::start(StartCompletion completion) {
 }
 
 void BackendSupervisor::launch(StartCompletion completion) {
+    bool alreadyStarted = false;
     {
         std::lock_guard lock(mutex_);
-        if (startCalled_) {
-            completion(std::unexpected(
-                Error(BackendSupervisorError(BackendSupervisorError::Kind::alreadyStarted))));
-            return;
+        alreadyStarted = startCalled_;
+        if (!alreadyStarted) {
+            startCalled_ = true;
+            startupContinuation_ = std::move(completion);
         }
-        startCalled_ = true;
-        startupContinuation_ = std::move(completion);
+    }
+    if (alreadyStarted) {
+        relay_.complete(std::move(completion),
+                        std::expected<std::string, BackendStartError>(std::unexpected(
+                            BackendSupervisorError(BackendSupervisorError::Kind::alreadyStarted))));
+        return;
     }
 
     auto spawned = ChildProcess::spawn({launchInfo_.nodeURL,
@@ -201,11 +167,11 @@ void BackendSupervisor::launch(StartCompletion completion) {
                                         launchInfo_.workingDirectoryURL,
                                         childEnvironment()});
     if (!spawned) {
-        finishStartup(std::unexpected(launchError(launchInfo_.nodeURL, spawned.error())));
+        finishStartup(std::unexpected(
+            BackendSupervisorError::launchFailed(launchInfo_.nodeURL, spawned.error())));
         return;
     }
-    const bool nonBlocking =
-        makeNonBlocking(spawned->pipes.standardInput.get()) && brokenPipesCannotKill();
+    const bool nonBlocking = makeNonBlocking(spawned->pipes.standardInput.get());
     const pid_t pid = spawned->process->pid();
     {
         std::lock_guard lock(mutex_);
@@ -304,7 +270,7 @@ void BackendSupervisor::scheduleStartupTimeout() {
         [weakSelf = weak_from_this(), seconds = timeouts_.startup.count()] {
             if (auto self = weakSelf.lock()) {
                 self->finishStartup(
-                    std::unexpected(Error(BackendSupervisorError::startupTimeout(seconds))));
+                    std::unexpected(BackendSupervisorError::startupTimeout(seconds)));
             }
         });
     std::lock_guard lock(mutex_);
@@ -312,7 +278,7 @@ void BackendSupervisor::scheduleStartupTimeout() {
     startupTimeoutWorkItem_ = item;
 }
 
-void BackendSupervisor::finishStartup(std::expected<std::string, Error> outcome) {
+void BackendSupervisor::finishStartup(std::expected<std::string, BackendStartError> outcome) {
     StartCompletion completion;
     {
         std::lock_guard lock(mutex_);
@@ -322,7 +288,7 @@ void BackendSupervisor::finishStartup(std::expected<std::string, Error> outcome)
         startupContinuation_ = nullptr;
     }
     if (completion) {
-        completion(std::move(outcome));
+        relay_.complete(std::move(completion), std::move(outcome));
     }
 }
 
@@ -372,24 +338,11 @@ void BackendSupervisor::handle(StreamKind kind, const std::string& line) {
                 }
             },
             [this](const DesktopEvent::ClickerListener& listener) {
-                std::function<void(bool)> callback;
-                {
-                    std::lock_guard lock(mutex_);
-                    callback = onClickerListenerChange_;
-                }
-                if (callback) {
-                    callback(listener.enabled);
-                }
+                relay_.deliver(&BackendSupervisorCallbacks::onClickerListenerChange,
+                               listener.enabled);
             },
             [this](const ClickerDistributorState& state) {
-                std::function<void(const ClickerDistributorState&)> callback;
-                {
-                    std::lock_guard lock(mutex_);
-                    callback = onClickerDistributorStateChange_;
-                }
-                if (callback) {
-                    callback(state);
-                }
+                relay_.deliver(&BackendSupervisorCallbacks::onClickerDistributorStateChange, state);
             },
             [this](const ClickerDistributorUpdateResult& result) { handleUpdateResult(result); },
             [](const DesktopEvent::Unknown&) {},
@@ -397,23 +350,19 @@ void BackendSupervisor::handle(StreamKind kind, const std::string& line) {
         **event);
 }
 
-void BackendSupervisor::reportProtocolFailure(const Error& error) {
+void BackendSupervisor::reportProtocolFailure(const DesktopProtocolError& error) {
     bool report = false;
     bool ready = false;
-    std::function<void(const Error&)> callback;
     {
         std::lock_guard lock(mutex_);
         if (!fatalProtocolReported_) {
             fatalProtocolReported_ = true;
             report = true;
             ready = readyURL_.has_value();
-            callback = onFatalProtocol_;
         }
     }
     if (report && ready) {
-        if (callback) {
-            callback(error);
-        }
+        relay_.deliver(&BackendSupervisorCallbacks::onFatalProtocol, error);
         return;
     }
     // Before readiness the failure becomes start's error; later repeats find start completed.
@@ -423,20 +372,18 @@ void BackendSupervisor::reportProtocolFailure(const Error& error) {
 void BackendSupervisor::handleTermination(ChildProcess::Exit exit) {
     bool stopping = false;
     bool ready = false;
-    std::function<void(int32_t)> callback;
     {
         std::lock_guard lock(mutex_);
         exited_ = true;
         recordedExitCode_ = exit.signalled ? std::nullopt : std::optional<int32_t>(exit.status);
         stopping = stopping_;
         ready = readyURL_.has_value();
-        callback = onUnexpectedExit_;
     }
     log_->write("shell", "Backend exited with code " + std::to_string(exit.status) + ".");
     if (!ready) {
-        finishStartup(std::unexpected(Error(BackendSupervisorError::earlyExit(exit.status))));
-    } else if (!stopping && callback) {
-        callback(exit.status);
+        finishStartup(std::unexpected(BackendSupervisorError::earlyExit(exit.status)));
+    } else if (!stopping) {
+        relay_.deliver(&BackendSupervisorCallbacks::onUnexpectedExit, exit.status);
     }
     controlQueue_.async([weakSelf = weak_from_this()] {
         if (auto self = weakSelf.lock()) {
@@ -500,8 +447,9 @@ void BackendSupervisor::setClickerDistributorEnabled(bool enabled, UpdateComplet
     const std::string requestId = Uuid::generate().string();
     auto command = DesktopProtocol::setClickerDistributorEnabledCommand(enabled, requestId);
     if (!command) {
-        completion(std::unexpected(Error(BackendSupervisorError(
-            BackendSupervisorError::Kind::invalidClickerDistributorCommand))));
+        relay_.complete(std::move(completion),
+                        std::expected<bool, BackendSupervisorError>(std::unexpected(
+                            BackendSupervisorError::Kind::invalidClickerDistributorCommand)));
         return;
     }
     {
@@ -514,9 +462,8 @@ void BackendSupervisor::setClickerDistributorEnabled(bool enabled, UpdateComplet
             return;
         }
         if (!self->writeCommand(line)) {
-            self->finishClickerUpdate(requestId,
-                                      std::unexpected(Error(BackendSupervisorError(
-                                          BackendSupervisorError::Kind::backendUnavailable))));
+            self->finishClickerUpdate(
+                requestId, std::unexpected(BackendSupervisorError::Kind::backendUnavailable));
             return;
         }
         self->controlQueue_.asyncAfter(
@@ -525,34 +472,26 @@ void BackendSupervisor::setClickerDistributorEnabled(bool enabled, UpdateComplet
                 if (auto owner = weakSelf.lock()) {
                     owner->finishClickerUpdate(
                         requestId,
-                        std::unexpected(Error(BackendSupervisorError(
-                            BackendSupervisorError::Kind::clickerDistributorUpdateTimeout))));
+                        std::unexpected(
+                            BackendSupervisorError::Kind::clickerDistributorUpdateTimeout));
                 }
             });
     });
 }
 
 void BackendSupervisor::handleUpdateResult(const ClickerDistributorUpdateResult& result) {
-    std::function<void(const ClickerDistributorUpdateResult&)> callback;
-    {
-        std::lock_guard lock(mutex_);
-        callback = onClickerDistributorUpdateResult_;
-    }
-    if (callback) {
-        callback(result);
-    }
+    relay_.deliver(&BackendSupervisorCallbacks::onClickerDistributorUpdateResult, result);
     if (result.ok) {
         finishClickerUpdate(result.requestId, result.enabled);
     } else {
-        finishClickerUpdate(
-            result.requestId,
-            std::unexpected(Error(BackendSupervisorError::clickerDistributorUpdateFailed(
-                result.error.value_or("The setting could not be saved.")))));
+        finishClickerUpdate(result.requestId,
+                            std::unexpected(BackendSupervisorError::clickerDistributorUpdateFailed(
+                                result.error.value_or("The setting could not be saved."))));
     }
 }
 
 void BackendSupervisor::finishClickerUpdate(const std::string& requestId,
-                                            std::expected<bool, Error> result) {
+                                            std::expected<bool, BackendSupervisorError> result) {
     UpdateCompletion completion;
     {
         std::lock_guard lock(mutex_);
@@ -563,13 +502,15 @@ void BackendSupervisor::finishClickerUpdate(const std::string& requestId,
         completion = std::move(found->second);
         pendingClickerUpdates_.erase(found);
     }
-    mainThread_->post(
-        [completion = std::move(completion), result = std::move(result)] { completion(result); });
+    relay_.complete(std::move(completion), std::move(result));
 }
 
 void BackendSupervisor::stop(std::function<void()> completion) {
-    controlQueue_.async([self = shared_from_this(), completion = std::move(completion)]() mutable {
-        self->beginStop(std::move(completion));
+    auto onMainThread = [mainThread = mainThread_, completion = std::move(completion)] {
+        mainThread->post(completion);
+    };
+    controlQueue_.async([self = shared_from_this(), onMainThread]() mutable {
+        self->beginStop(std::move(onMainThread));
     });
 }
 
@@ -701,6 +642,20 @@ void BackendSupervisor::closePipes() {
         standardInputIsNonBlocking_ = false;
     }
     // The output pipes belong to the watcher, which closes them once the child has gone.
+}
+
+}  // namespace kelvra
+
+namespace kelvra {
+
+BackendSupervisorFactory makeBackendSupervisorFactory(
+    BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
+    std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts) {
+    return [launchInfo = std::move(launchInfo), log = std::move(log),
+            mainThread = std::move(mainThread), timeouts](
+               std::optional<BackendServerBinding> binding) -> std::shared_ptr<BackendSupervising> {
+        return BackendSupervisor::create(launchInfo, log, std::move(binding), mainThread, timeouts);
+    };
 }
 
 }  // namespace kelvra

@@ -13,14 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "backend/BackendCallbackRelay.h"
 #include "backend/BackendLaunchInfo.h"
 #include "backend/BackendServerBinding.h"
+#include "backend/BackendSupervising.h"
 #include "backend/BackendSupervisorError.h"
 #include "backend/ChildProcess.h"
 #include "backend/DesktopProtocol.h"
 #include "backend/UTF8LineBuffer.h"
 #include "clicker/ClickerInputConfiguration.h"
-#include "core/Error.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
 #include "core/SerialQueue.h"
@@ -41,63 +42,39 @@ struct BackendSupervisorTimeouts {
 };
 
 /// Runs one backend server child: starts it, frames and decodes what it prints, writes its
-/// commands and stops it. Each launch of the backend gets a supervisor of its own; a supervisor
-/// starts its child at most once.
+/// commands and stops it.
 ///
-/// Callbacks and the `start` completion run on the thread that saw the event (the supervisor's
-/// I/O thread or its control queue), never under the supervisor's lock. Completions of
-/// `setClickerDistributorEnabled` run on the main thread. Work queued by the supervisor holds it
-/// only weakly; dropping the last owner while the child runs ends the child at once.
-class BackendSupervisor : public std::enable_shared_from_this<BackendSupervisor> {
+/// Writing to a child that has died must fail with EPIPE rather than end the application:
+/// the process ignores SIGPIPE before it creates a supervisor (`main` does).
+class BackendSupervisor final : public BackendSupervising,
+                                public std::enable_shared_from_this<BackendSupervisor> {
 public:
     using Seconds = std::chrono::duration<double>;
-
-    using StartCompletion = std::function<void(std::expected<std::string, Error>)>;
-    using UpdateCompletion = std::function<void(std::expected<bool, Error>)>;
 
     static std::shared_ptr<BackendSupervisor> create(
         BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
         std::optional<BackendServerBinding> serverBinding,
         std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts = {});
 
-    ~BackendSupervisor();
+    ~BackendSupervisor() override;
     BackendSupervisor(const BackendSupervisor&) = delete;
     BackendSupervisor& operator=(const BackendSupervisor&) = delete;
 
-    void setOnUnexpectedExit(std::function<void(int32_t)> callback);
-    void setOnFatalProtocol(std::function<void(const Error&)> callback);
-    void setOnClickerListenerChange(std::function<void(bool)> callback);
-    void setOnClickerDistributorStateChange(
-        std::function<void(const ClickerDistributorState&)> callback);
-    void setOnClickerDistributorUpdateResult(
-        std::function<void(const ClickerDistributorUpdateResult&)> callback);
+    void setCallbacks(BackendSupervisorCallbacks callbacks) override;
+    void detachCallbacks() override;
 
-    /// Launches the child. Completes exactly once: with the control page's address when the
-    /// child reports readiness, or with the error when it fails to launch, exits, breaks the
-    /// protocol first or misses the startup deadline.
-    void start(StartCompletion completion);
+    /// Completes with the control page's address when the child reports readiness, or with the
+    /// error when it fails to launch, exits, breaks the protocol first or misses the deadline.
+    void start(StartCompletion completion) override;
 
-    /// Ends the child: the shutdown command, then SIGTERM, then SIGKILL, each with its deadline,
-    /// then releases the pipes. Completes when the child is gone or the steps have run out; a
-    /// second call only waits, up to `concurrentStop`. Never fails.
-    void stop(std::function<void()> completion);
+    /// A second call only waits, up to `concurrentStop`.
+    void stop(std::function<void()> completion) override;
 
-    /// Queues a "clicker-key" command; never blocks, and drops the command when the backend
-    /// cannot take it.
-    void sendClickerKey(ClickerDirection direction);
-
-    /// Queues a "clicker-action" command, like `sendClickerKey`.
-    void sendClickerAction(ClickerCustomAction action);
-
-    /// Asks the backend to switch the Clicker Distributor; the completion gets the confirmed
-    /// state or the failure on the main thread.
-    void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion);
-
-    /// The child's exit code; absent before it exited and when a signal ended it.
-    std::optional<int32_t> recordedExitCode() const;
-
-    /// The child's process identifier once launched.
-    std::optional<pid_t> processIdentifier() const;
+    void sendClickerKey(ClickerDirection direction) override;
+    void sendClickerAction(ClickerCustomAction action) override;
+    void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) override;
+    std::optional<int32_t> recordedExitCode() const override;
+    std::optional<pid_t> processIdentifier() const override;
 
 private:
     enum class StreamKind { standardOutput, standardError };
@@ -118,16 +95,17 @@ private:
     void launch(StartCompletion completion);
     Environment childEnvironment() const;
     void scheduleStartupTimeout();
-    void finishStartup(std::expected<std::string, Error> outcome);
+    void finishStartup(std::expected<std::string, BackendStartError> outcome);
     void consume(StreamKind kind, std::string_view chunk);
     void handle(StreamKind kind, const std::string& line);
     void handleUpdateResult(const ClickerDistributorUpdateResult& result);
-    void reportProtocolFailure(const Error& error);
+    void reportProtocolFailure(const DesktopProtocolError& error);
     void handleTermination(ChildProcess::Exit exit);
 
     bool writeCommand(const std::string& bytes);
     void logClickerWriteFailureOnce(int errorNumber);
-    void finishClickerUpdate(const std::string& requestId, std::expected<bool, Error> result);
+    void finishClickerUpdate(const std::string& requestId,
+                             std::expected<bool, BackendSupervisorError> result);
 
     void beginStop(std::function<void()> completion);
     void scheduleStopDeadline(Seconds delay, StopPhase phase);
@@ -166,11 +144,7 @@ private:
     std::vector<std::function<void()>> stopCompletions_;
     std::map<uint64_t, std::function<void()>> stopWaiters_;
     uint64_t nextStopWaiter_ = 0;
-    std::function<void(int32_t)> onUnexpectedExit_;
-    std::function<void(const Error&)> onFatalProtocol_;
-    std::function<void(bool)> onClickerListenerChange_;
-    std::function<void(const ClickerDistributorState&)> onClickerDistributorStateChange_;
-    std::function<void(const ClickerDistributorUpdateResult&)> onClickerDistributorUpdateResult_;
+    BackendCallbackRelay relay_;
 
     // Set once by the launch on the control queue.
     std::shared_ptr<WatchState> watchState_;
@@ -179,5 +153,14 @@ private:
     SerialQueue inputWriteQueue_;
     SerialQueue controlQueue_;
 };
+
+}  // namespace kelvra
+
+namespace kelvra {
+
+/// Makes real supervisors for the launch described by `launchInfo`.
+BackendSupervisorFactory makeBackendSupervisorFactory(
+    BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
+    std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts = {});
 
 }  // namespace kelvra

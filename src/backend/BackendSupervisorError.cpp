@@ -2,10 +2,19 @@
 #include "backend/BackendSupervisorError.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "core/Error.h"
 
 namespace kelvra {
+
+BackendSupervisorError BackendSupervisorError::launchFailed(std::filesystem::path executable,
+                                                            int errorNumber) {
+    BackendSupervisorError error(Kind::launchFailed);
+    error.executable_ = std::move(executable);
+    error.errorNumber_ = errorNumber;
+    return error;
+}
 
 BackendSupervisorError BackendSupervisorError::startupTimeout(double seconds) {
     BackendSupervisorError error(Kind::startupTimeout);
@@ -27,6 +36,9 @@ BackendSupervisorError BackendSupervisorError::clickerDistributorUpdateFailed(st
 
 std::string BackendSupervisorError::description() const {
     switch (kind_) {
+        case Kind::launchFailed:
+            return "Kelvra Hub could not launch its server " + executable_.string() + ": " +
+                   std::strerror(errorNumber_) + ".";
         case Kind::startupTimeout:
             return "The Kelvra Hub server did not become ready within " +
                    std::to_string(static_cast<int64_t>(seconds_)) + " seconds.";
@@ -49,6 +61,9 @@ std::string BackendSupervisorError::description() const {
 
 std::string BackendSupervisorError::diagnosticDescription() const {
     switch (kind_) {
+        case Kind::launchFailed:
+            return "BackendSupervisorError.launchFailed(" + quoted(executable_.string()) +
+                   ", errno " + std::to_string(errorNumber_) + ")";
         case Kind::startupTimeout: {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%g", seconds_);

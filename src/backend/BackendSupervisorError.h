@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace kelvra {
@@ -10,6 +11,7 @@ namespace kelvra {
 class BackendSupervisorError {
 public:
     enum class Kind {
+        launchFailed,
         startupTimeout,
         earlyExit,
         clickerDistributorUpdateFailed,
@@ -19,6 +21,8 @@ public:
         clickerDistributorUpdateTimeout,
     };
 
+    /// The runtime could not be started; `errorNumber` is the errno of the failed step.
+    static BackendSupervisorError launchFailed(std::filesystem::path executable, int errorNumber);
     static BackendSupervisorError startupTimeout(double seconds);
     static BackendSupervisorError earlyExit(int32_t status);
     static BackendSupervisorError clickerDistributorUpdateFailed(std::string message);
@@ -32,6 +36,8 @@ public:
 
 private:
     Kind kind_;
+    std::filesystem::path executable_;
+    int errorNumber_ = 0;
     double seconds_ = 0;
     int32_t status_ = 0;
     std::string message_;

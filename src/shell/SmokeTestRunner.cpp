@@ -45,18 +45,39 @@ namespace SmokeTestRunner {
 namespace {
 
 constexpr std::chrono::seconds kRequestTimeout{10};
+// The supervisor's own deadlines end every wait long before this.
+constexpr std::chrono::hours kNoLimit{24};
 
-void stopAndWait(BackendSupervisor& supervisor) {
-    std::promise<void> stopped;
-    supervisor.stop([&stopped] { stopped.set_value(); });
-    stopped.get_future().wait();
-}
+/// The self-test's main thread: runs the supervisor's completions while waiting for one.
+class Session {
+public:
+    explicit Session(std::shared_ptr<BackendSupervisor> supervisor,
+                     std::shared_ptr<ManualMainThreadExecutor> mainThread)
+        : supervisor_(std::move(supervisor)), mainThread_(std::move(mainThread)) {}
+
+    std::expected<std::string, BackendStartError> start() {
+        std::optional<std::expected<std::string, BackendStartError>> outcome;
+        supervisor_->start([&outcome](auto result) { outcome = std::move(result); });
+        mainThread_->runUntil([&outcome] { return outcome.has_value(); }, kNoLimit);
+        return *outcome;
+    }
+
+    void stop() {
+        bool stopped = false;
+        supervisor_->stop([&stopped] { stopped = true; });
+        mainThread_->runUntil([&stopped] { return stopped; }, kNoLimit);
+    }
+
+    std::optional<int32_t> recordedExitCode() const { return supervisor_->recordedExitCode(); }
+
+private:
+    const std::shared_ptr<BackendSupervisor> supervisor_;
+    const std::shared_ptr<ManualMainThreadExecutor> mainThread_;
+};
 
 /// Everything after the backend exists; the error says what went wrong first.
-std::expected<void, Error> exercise(BackendSupervisor& supervisor) {
-    std::promise<std::expected<std::string, Error>> started;
-    supervisor.start([&started](auto outcome) { started.set_value(std::move(outcome)); });
-    const auto url = started.get_future().get();
+std::expected<void, Error> exercise(Session& session) {
+    const auto url = session.start();
     if (!url) {
         return std::unexpected(url.error());
     }
@@ -71,8 +92,8 @@ std::expected<void, Error> exercise(BackendSupervisor& supervisor) {
         response->body.find("Kelvra Hub") == std::string::npos) {
         return std::unexpected(SmokeTestError(SmokeTestError::Kind::missingProductPage));
     }
-    stopAndWait(supervisor);
-    if (const auto code = supervisor.recordedExitCode(); code != 0) {
+    session.stop();
+    if (const auto code = session.recordedExitCode(); code != 0) {
         return std::unexpected(SmokeTestError::uncleanExit(code));
     }
     return {};
@@ -89,15 +110,15 @@ int32_t run(const BackendLaunchInfo& launchInfo, const std::filesystem::path& lo
         }
         return 1;
     }
-    // Nothing the self-test asks of the backend completes on the main thread.
-    auto supervisor = BackendSupervisor::create(
-        launchInfo, *log, std::nullopt, std::make_shared<ManualMainThreadExecutor>(), timeouts);
-    const auto outcome = exercise(*supervisor);
+    auto mainThread = std::make_shared<ManualMainThreadExecutor>();
+    Session session(BackendSupervisor::create(launchInfo, *log, std::nullopt, mainThread, timeouts),
+                    mainThread);
+    const auto outcome = exercise(session);
     if (outcome) {
         (*log)->write("smoke", "Portable Kelvra Hub smoke test passed.");
         return 0;
     }
-    stopAndWait(*supervisor);  // harmless when the backend has stopped already
+    session.stop();  // harmless when the backend has stopped already
     (*log)->write("smoke", outcome.error().diagnosticDescription());
     return 1;
 }

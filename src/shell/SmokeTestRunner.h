@@ -33,7 +33,8 @@ private:
 /// left cleanly. Logs its result; needs no display and takes no instance lock.
 namespace SmokeTestRunner {
 
-/// Runs the test to its end and returns the exit status: 0 on success, 1 on any failure.
+/// Runs the test to its end and returns the exit status: 0 on success, 1 on any failure. Like
+/// every supervisor's owner, the caller has set SIGPIPE to be ignored.
 int32_t run(const BackendLaunchInfo& launchInfo, const std::filesystem::path& logDirectory,
             BackendSupervisorTimeouts timeouts = {});
 
