@@ -14,6 +14,7 @@ packages=(
   nodejs
   xvfb xauth
   iproute2 desktop-file-utils
+  libqt6svg6 trayer xdotool xclip x11-apps
 )
 
 install_missing_packages() {

@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: MIT
+#include "app/AppDelegate.h"
+
+#include <csignal>
+#include <iostream>
+
+#include <QApplication>
+#include <QEvent>
+#include <QSessionManager>
+#include <QTimer>
+
+#include "app/QtMainThreadExecutor.h"
+#include "app/StartupAlert.h"
+#include "app/TerminationSignals.h"
+#include "app/UpdateDialogs.h"
+#include "backend/BackendSupervisor.h"
+#include "clicker/ClickerInputConfigurationStore.h"
+#include "core/SettingsStore.h"
+#include "server_config/HubNetworkServiceMonitor.h"
+#include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/HubServerConfigurationStore.h"
+#include "server_config/NetworkChangeSource.h"
+#include "server_config/NetworkServiceSource.h"
+#include "shell/AppUpdater.h"
+#include "shell/AppVersionInfo.h"
+#include "shell/BundleInfo.h"
+#include "shell/FeedUpdaterController.h"
+#include "shell/FileLog.h"
+#include "shell/LaunchAtLoginPreference.h"
+#include "shell/SingleInstanceCoordinator.h"
+#include "shell/UpdateFeed.h"
+#include "shell/WelcomeWindowPreference.h"
+#include "shell/linux/MainAppLoginItemService.h"
+#include "status_bar/StatusBarController.h"
+#include "status_bar/qt/QtStatusBarView.h"
+
+namespace kelvra {
+namespace {
+
+// Stands in for the keyboard listener until this build has one: every demand is accepted and
+// no key is taken.
+class AbsentClickerListener final : public ClickerListenerControl {
+public:
+    void setDistributionRequired(bool) override {}
+    void setTestRequired(bool) override {}
+    void setRecordingRequired(bool) override {}
+    void setPermissionGranted(bool) override {}
+    void reconcile() override {}
+    void updateConfiguration(const ClickerInputConfiguration&) override {}
+};
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::scheduleLaunch() {
+    // Quitting works only once the loop runs, and a second instance or a failed launch quits.
+    QTimer::singleShot(0, this, &AppDelegate::applicationDidFinishLaunching);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    mainThread_ = std::make_shared<QtMainThreadExecutor>();
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Every way the desktop asks us to quit becomes a termination request.
+    qApp->installEventFilter(this);
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { requestTermination(); });
+    terminationSignals_ =
+        std::make_unique<TerminationSignals>([this](int) { requestTermination(); });
+
+    const auto environment = currentEnvironment();
+    auto center = std::make_shared<DistributedNotificationCenter>(
+        DistributedNotificationCenter::defaultDirectory(environment), mainThread_);
+    auto coordinator = SingleInstanceCoordinator::create(
+        SingleInstanceCoordinator::defaultDirectory(),
+        SingleInstanceCoordinator::defaultNotificationIdentifier(), center);
+    if (!coordinator) {
+        failLaunch(Error(coordinator.error()));
+        return;
+    }
+    singleInstance_ = std::move(*coordinator);
+    if (!singleInstance_->isPrimary()) {
+        if (const auto posted = center->post(singleInstance_->notificationName()); !posted) {
+            std::cerr << "Kelvra Hub is already running but did not answer: "
+                      << posted.error().description() << std::endl;
+        }
+        terminationApproved_ = true;
+        requestTermination();
+        return;
+    }
+
+    auto log = FileLog::open(FileLog::defaultDirectory(), FileLog::kDefaultMaximumBytes);
+    if (!log) {
+        failLaunch(Error(log.error()));
+        return;
+    }
+    log_ = std::move(*log);
+    log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointURL.string() +
+                             " run by " + options_.backend.nodeURL.string() + ".");
+
+    auto settings =
+        std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
+    auto welcomePreference = std::make_shared<WelcomeWindowPreference>(settings);
+    view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Parts{
+        .mainThread = mainThread_,
+        .welcomePreference = welcomePreference,
+        .requestTermination = [this] { requestTermination(); },
+    });
+
+    const AppVersionInfo version(BundleInfo::dictionary());
+    updateDialogs_ = std::make_shared<UpdateDialogs>(version.version, view_->browser());
+    updater_ = AppUpdater::create(
+        nullptr, [log = log_](const std::string& message) { log->write("updater", message); },
+        mainThread_,
+        FeedUpdaterController::factory(
+            UpdateFeed::CheckConfiguration::standard(BundleInfo::dictionary(), environment),
+            mainThread_, updateDialogs_));
+
+    controller_ = StatusBarController::create(StatusBarControllerParts{
+        .mainThread = mainThread_,
+        .log = log_,
+        .logPath = FileLog::defaultURL().string(),
+        .view = view_,
+        .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
+        .updateChecker = updater_,
+        .welcomePreference = welcomePreference,
+        .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
+            MainAppLoginItemService::createDefault(environment), settings),
+        .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
+        .networkServiceProvider =
+            std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
+        .networkServiceMonitor =
+            HubNetworkServiceMonitor::create(mainThread_, makeSystemNetworkChangeSource()),
+        .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
+        .clickerListener = std::make_shared<AbsentClickerListener>(),
+        .clickerAccessGranted = [] { return false; },
+    });
+    view_->setController(controller_);
+
+    updater_->checkForUpdatesOnStartup();
+    singleInstance_->installOpenHandler(
+        [this] { mainThread_->post([this] { handleOpenRequest(); }); });
+    controller_->start([weak = std::weak_ptr(controller_)](std::expected<void, Error> started) {
+        if (const auto controller = weak.lock(); controller && !started) {
+            controller->showFatalError(started.error().description());
+        }
+    });
+}
+
+void AppDelegate::handleOpenRequest() {
+    if (!controller_) {
+        return;
+    }
+    controller_->openKelvra();
+    // Without a tray the welcome window is the only way to the menu.
+    if (!view_->hasTray()) {
+        view_->presentWelcomeWindow();
+    }
+}
+
+void AppDelegate::failLaunch(const Error& error) {
+    presentStartupFailure(error);
+    exitStatus_ = 1;
+    terminationApproved_ = true;
+    requestTermination();
+}
+
+void AppDelegate::requestTermination() {
+    QTimer::singleShot(0, this, [this] {
+        if (applicationShouldTerminate()) {
+            mainThread_->end();
+            QCoreApplication::exit(exitStatus_);
+        }
+    });
+}
+
+bool AppDelegate::applicationShouldTerminate() {
+    if (terminationApproved_ || !controller_) {
+        return true;
+    }
+    if (terminationInProgress_) {
+        return false;
+    }
+    terminationInProgress_ = true;
+    controller_->shutdown([this] {
+        terminationApproved_ = true;
+        requestTermination();
+    });
+    return false;
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // The desktop's quit (and Qt's own `quit()`): ours to answer, after the backend has stopped.
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        requestTermination();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace kelvra
