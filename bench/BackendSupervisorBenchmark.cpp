@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "backend/BackendSupervisor.h"
+#include "core/FileLog.h"
 #include "core/ManualMainThreadExecutor.h"
-#include "shell/FileLog.h"
 
 namespace kelvra {
 namespace {

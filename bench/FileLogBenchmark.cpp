@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string>
 
-#include "shell/FileLog.h"
+#include "core/FileLog.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <QApplication>
 
-#include "shell/FileLog.h"
+#include "core/FileLog.h"
 #include "shell/StartupFailure.h"
 #include "status_bar/qt/Alert.h"
 

@@ -9,9 +9,9 @@
 #include "app/AppDelegate.h"
 #include "app/StartupAlert.h"
 #include "core/Environment.h"
+#include "core/FileLog.h"
 #include "shell/AppOptions.h"
 #include "shell/BundleLocation.h"
-#include "shell/FileLog.h"
 #include "shell/SmokeTestRunner.h"
 
 int main(int argc, char** argv) {

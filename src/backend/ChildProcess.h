@@ -25,8 +25,7 @@ public:
         Environment environment;
     };
 
-    /// The parent's ends of the child's standard streams; all close-on-exec, the output ends
-    /// non-blocking. The input end is left blocking for the caller to configure.
+    /// The parent's ends of the child's standard streams; all close-on-exec and non-blocking.
     struct Pipes {
         UniqueFd standardInput;
         UniqueFd standardOutput;

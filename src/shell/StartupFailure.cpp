@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "shell/StartupFailure.h"
 
-#include "shell/FileLog.h"
+#include "core/FileLog.h"
 
 namespace kelvra::StartupFailure {
 

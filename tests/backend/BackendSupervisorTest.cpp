@@ -12,6 +12,7 @@
 #include "core/Error.h"
 #include "core/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace kelvra {
 namespace {
@@ -29,8 +30,7 @@ BackendSupervisorTimeouts quickTimeouts() {
     timeouts.shutdown = 300ms;
     timeouts.terminate = 300ms;
     timeouts.kill = 1s;
-    timeouts.concurrentStop = 8s;
-    timeouts.clickerUpdate = 300ms;
+    timeouts.clickerUpdate = 5s;
     return timeouts;
 }
 
@@ -214,7 +214,7 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
     } rows[] = {
         {fixture("exit-3.sh"), BackendSupervisorError::earlyExit(3),
          "[shell] Backend exited with code 3."},
-        {fixture("never-ready.sh"), BackendSupervisorError::startupTimeout(1.5),
+        {fixture("never-ready.sh"), BackendSupervisorError::startupTimeout(10),
          "[server] still warming up"},
         {fixture("localhost-ready.sh"), DesktopProtocolError::Kind::malformedReadiness, ""},
         {fixture("garbled-ready.sh"), DesktopProtocolError::Kind::malformedEvent, ""},
@@ -226,17 +226,18 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
     for (const auto& row : rows) {
         SCOPED_TRACE(Error(row.error).description());
         log_ = std::make_shared<RecordingLog>();
-        auto timeouts = quickTimeouts();
-        timeouts.startup = 1500ms;
-        auto supervisor = make(row.launchInfo, {}, timeouts);
+        auto supervisor = make(row.launchInfo);
         bool fatalProtocol = false;
         supervisor->setCallbacks({.onFatalProtocol = [&](auto&) { fatalProtocol = true; }});
-        const auto outcome = startAndWait(supervisor);
-        ASSERT_FALSE(outcome.has_value());
-        EXPECT_EQ(outcome.error(), row.error);
+        auto outcome = start(supervisor);
         if (!row.logLine.empty()) {
             EXPECT_TRUE(log_->waitFor(row.logLine));
         }
+        if (row.error == BackendStartError(BackendSupervisorError::startupTimeout(10))) {
+            mainThread_->advance(10s);
+        }
+        ASSERT_TRUE(waitUntil([&] { return outcome->has_value(); }));
+        EXPECT_EQ(**outcome, StartOutcome(std::unexpected(row.error)));
         stopAndWait(supervisor);  // a failed start leaves the child to its owner
         EXPECT_FALSE(fatalProtocol);
     }
@@ -354,7 +355,10 @@ TEST_F(BackendSupervisorTest, UnansweredSwitchRequestsTimeOut) {
     EXPECT_TRUE(startAndWait(supervisor).has_value());
     std::optional<UpdateOutcome> outcome;
     supervisor->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { outcome = result; });
-    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    ASSERT_TRUE(log_->waitFor("[shell] Started backend PID " +
+                              std::to_string(*supervisor->processIdentifier()) + "."));
+    mainThread_->advance(5s);
+    ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(*outcome, UpdateOutcome(std::unexpected(
                             BackendSupervisorError::Kind::clickerDistributorUpdateTimeout)));
     stopAndWait(supervisor);
@@ -488,13 +492,97 @@ TEST_F(BackendSupervisorTest, NoWorkerOfTheBackendOutlivesIt) {
     EXPECT_TRUE(processGoesAway(worker));
 }
 
-TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorEndsItsChild) {
-    auto supervisor = make(fixture("ignore-shutdown.js"));
+TEST_F(BackendSupervisorTest, StopBeforeStartLeavesASupervisorThatNeverStarts) {
+    ASSERT_FALSE(hasChildren());
+    auto supervisor = make(fixture("ready.js"));
+    stopAndWait(supervisor);
+    const auto outcome = startAndWait(supervisor);
+    EXPECT_EQ(outcome,
+              StartOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
+    EXPECT_EQ(supervisor->processIdentifier(), std::nullopt);
+    EXPECT_FALSE(hasChildren());
+    stopAndWait(supervisor);
+}
+
+TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
+    for (const bool timedOut : {true, false}) {
+        SCOPED_TRACE(timedOut ? "after the startup deadline" : "after a protocol failure");
+        log_ = std::make_shared<RecordingLog>();
+        testing::TemporaryDirectory workingDirectory;
+        auto launchInfo = fixture(timedOut ? "late-ready.sh" : "garbled-then-ready.sh");
+        launchInfo.workingDirectoryURL = workingDirectory.path();
+        auto supervisor = make(launchInfo);
+        bool unexpectedExit = false;
+        supervisor->setCallbacks({.onUnexpectedExit = [&](int32_t) { unexpectedExit = true; }});
+        auto outcome = start(supervisor);
+        if (timedOut) {
+            ASSERT_TRUE(log_->waitFor("[server] waiting"));
+            mainThread_->advance(10s);
+            testing::writeFile(workingDirectory.path() / "gate", "");
+        }
+        ASSERT_TRUE(log_->waitFor(
+            R"([server] KELVRA_HUB_DESKTOP {"event":"ready","url":"http://127.0.0.1:8080/"})"));
+        ASSERT_TRUE(waitUntil([&] { return outcome->has_value(); }));
+        EXPECT_FALSE(outcome->value().has_value());
+
+        // A running backend would take the key, leave on it and be reported as gone.
+        supervisor->sendClickerKey(ClickerDirection::left);
+        std::optional<UpdateOutcome> refused;
+        supervisor->setClickerDistributorEnabled(true,
+                                                 [&](UpdateOutcome result) { refused = result; });
+        ASSERT_TRUE(waitUntil([&] { return refused.has_value(); }));
+        EXPECT_EQ(*refused,
+                  UpdateOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
+        stopAndWait(supervisor);
+        mainThread_->runPending();
+        EXPECT_TRUE(log_->contains(R"([server] got {"command":"shutdown"})"));
+        EXPECT_FALSE(unexpectedExit);
+    }
+}
+
+TEST_F(BackendSupervisorTest, PendingSwitchRequestsFailAtOnceWhenTheBackendGoes) {
+    // Exits on its first line of input: the request itself.
+    auto exiting = make(fixture("ready-then-exit.sh"));
+    EXPECT_TRUE(startAndWait(exiting).has_value());
+    std::optional<UpdateOutcome> afterExit;
+    exiting->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { afterExit = result; });
+    // The virtual clock stands still, so no timeout can answer.
+    ASSERT_TRUE(waitUntil([&] { return afterExit.has_value(); }));
+    EXPECT_EQ(*afterExit,
+              UpdateOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
+    stopAndWait(exiting);
+
+    auto released = make(fixture("no-reading.js"));
+    EXPECT_TRUE(startAndWait(released).has_value());
+    std::optional<UpdateOutcome> afterRelease;
+    released->setClickerDistributorEnabled(true,
+                                           [&](UpdateOutcome result) { afterRelease = result; });
+    stopAndWait(released);
+    released.reset();
+    mainThread_->runPending();
+    EXPECT_EQ(afterRelease,
+              UpdateOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
+}
+
+TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorLeavesTheStopToItsOwnThread) {
+    ASSERT_FALSE(hasChildren());
+    auto timeouts = quickTimeouts();
+    timeouts.terminate = 5s;  // the child ignores SIGTERM: the stop takes this long
+    auto supervisor = make(fixture("ignore-sigterm.js"), {}, timeouts);
     EXPECT_TRUE(startAndWait(supervisor).has_value());
     const pid_t pid = *supervisor->processIdentifier();
-    // The last owner may be one of the supervisor's own queues, finishing just after start.
+    std::optional<StartOutcome> secondStart;
+    supervisor->start([&](StartOutcome outcome) { secondStart = std::move(outcome); });
+
+    const auto released = std::chrono::steady_clock::now();
     supervisor.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - released, 2s)
+        << "the release waited for the child";
+    mainThread_->runPending();
+    EXPECT_TRUE(secondStart.has_value());
+
     EXPECT_TRUE(processGoesAway(pid));
+    EXPECT_TRUE(log_->waitFor("[shell] Backend ignored SIGTERM; sending SIGKILL."));
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (hasChildren() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);

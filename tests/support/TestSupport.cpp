@@ -39,6 +39,12 @@ void writeFile(const std::filesystem::path& path, const std::string& contents) {
     stream << contents;
 }
 
+void writeExecutable(const std::filesystem::path& path, const std::string& script) {
+    writeFile(path, script);
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream stream(path, std::ios::binary);
     std::ostringstream contents;

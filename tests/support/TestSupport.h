@@ -23,6 +23,8 @@ private:
 };
 
 void writeFile(const std::filesystem::path& path, const std::string& contents);
+/// Writes `script` and makes it executable.
+void writeExecutable(const std::filesystem::path& path, const std::string& script = "#!/bin/sh\n");
 std::string readFile(const std::filesystem::path& path);
 /// The file's lines, without their line feeds.
 std::vector<std::string> readLines(const std::filesystem::path& path);

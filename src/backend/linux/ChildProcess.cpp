@@ -65,7 +65,8 @@ std::expected<ChildProcess::Spawned, int> ChildProcess::spawn(const Launch& laun
     if (!input || !output || !error) {
         return std::unexpected(!input ? input.error() : !output ? output.error() : error.error());
     }
-    if (!setNonBlocking(output->read.get()) || !setNonBlocking(error->read.get())) {
+    if (!setNonBlocking(input->write.get()) || !setNonBlocking(output->read.get()) ||
+        !setNonBlocking(error->read.get())) {
         return std::unexpected(errno);
     }
 

@@ -1,0 +1,373 @@
+// SPDX-License-Identifier: MIT
+#include "shell/instance/DistributedNotificationCenter.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "core/Error.h"
+#include "core/XdgPaths.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+/// Group and other bits: the directory must be the owner's alone.
+constexpr mode_t kForbiddenModeBits = 0077;
+/// A request is the name and a line feed; anything longer is not ours.
+constexpr size_t kMaximumNameBytes = 200;
+constexpr std::string_view kAnswer = "ok\n";
+/// How long the listener waits for a connected client to send its request.
+constexpr std::chrono::milliseconds kRequestTimeout{1000};
+/// The pause after an accept failure that poll would report again at once (no descriptors).
+constexpr int kAcceptRetryMilliseconds = 100;
+
+std::string errorText(int errorNumber) {
+    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
+}
+
+bool isValidName(const std::string& name) {
+    return !name.empty() && name.size() <= kMaximumNameBytes && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\n\0", 3)) == std::string::npos;
+}
+
+/// The socket address of `name` in the open `directory`: its plain path when that fits, else a
+/// path through the directory's descriptor, which is short whatever the directory's path.
+std::optional<sockaddr_un> socketAddress(const fs::path& directoryPath, int directory,
+                                         const std::string& name) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = (directoryPath / name).string();
+    if (path.size() >= sizeof address.sun_path) {
+        path = "/proc/self/fd/" + std::to_string(directory) + "/" + name;
+        if (path.size() >= sizeof address.sun_path) {
+            return std::nullopt;
+        }
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
+/// Where `name`'s socket is: its checked directory, kept open, and the address to use.
+struct Endpoint {
+    UniqueFd directory;
+    fs::path path;
+    sockaddr_un address;
+};
+
+/// Both ends check the name and the directory the same way before touching a socket;
+/// `failure` makes the error of their own side.
+std::expected<Endpoint, NotificationCenterError> locateEndpoint(
+    const fs::path& directoryPath, const std::string& name,
+    NotificationCenterError (*failure)(fs::path, int)) {
+    if (!isValidName(name)) {
+        return std::unexpected(NotificationCenterError::invalidName(name));
+    }
+    auto directory = openPrivateDirectory(directoryPath, kForbiddenModeBits);
+    if (!directory) {
+        return std::unexpected(
+            NotificationCenterError::unsafeDirectory(directoryPath, directory.error()));
+    }
+    const fs::path path = directoryPath / name;
+    const auto address = socketAddress(directoryPath, directory->get(), name);
+    if (!address) {
+        return std::unexpected(failure(path, ENAMETOOLONG));
+    }
+    return Endpoint{std::move(*directory), path, *address};
+}
+
+bool peerIsSameUser(int socket) {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+           credentials.uid == ::geteuid();
+}
+
+/// Reads one line of at most `kMaximumNameBytes` before `deadline`; absent on anything else.
+std::optional<std::string> readRequest(int socket, Clock::time_point deadline) {
+    std::string received;
+    char buffer[256];
+    while (received.size() <= kMaximumNameBytes) {
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0) {
+            return std::nullopt;
+        }
+        pollfd readable{socket, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(remaining.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return std::nullopt;
+        }
+        const ssize_t count = ::recv(socket, buffer, sizeof buffer, 0);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return std::nullopt;
+        }
+        received.append(buffer, static_cast<size_t>(count));
+        if (const auto end = received.find('\n'); end != std::string::npos) {
+            return end + 1 == received.size() ? std::optional(received.substr(0, end))
+                                              : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+class SocketObservation final : public DistributedNotificationCenter::Observation {
+public:
+    SocketObservation(UniqueFd directory, std::string name, UniqueFd listener, ino_t endpoint,
+                      UniqueFd wake, std::shared_ptr<MainThreadExecutor> mainThread,
+                      std::function<void()> observer)
+        : directory_(std::move(directory)),
+          name_(std::move(name)),
+          listener_(std::move(listener)),
+          endpoint_(endpoint),
+          wake_(std::move(wake)) {
+        thread_ = std::thread([this, mainThread = std::move(mainThread),
+                               observer = std::move(observer)] { listen(*mainThread, observer); });
+    }
+
+    ~SocketObservation() override {
+        const uint64_t one = 1;
+        // eventfd writes of 8 bytes cannot be partial; the result is not actionable either way.
+        [[maybe_unused]] const ssize_t written = ::write(wake_.get(), &one, sizeof one);
+        thread_.join();
+        struct stat status {};
+        if (::fstatat(directory_.get(), name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISSOCK(status.st_mode) && status.st_ino == endpoint_) {
+            ::unlinkat(directory_.get(), name_.c_str(), 0);
+        }
+    }
+
+private:
+    void listen(MainThreadExecutor& mainThread, const std::function<void()>& observer) {
+        ::pthread_setname_np(::pthread_self(), "open-request");
+        while (true) {
+            pollfd descriptors[] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+            if (::poll(descriptors, 2, -1) < 0) {
+                continue;  // EINTR; nothing else can fail with valid descriptors
+            }
+            if (descriptors[1].revents != 0) {
+                return;
+            }
+            UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (!client) {
+                if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) {
+                    pollfd wake{wake_.get(), POLLIN, 0};
+                    if (::poll(&wake, 1, kAcceptRetryMilliseconds) > 0) {
+                        return;
+                    }
+                }
+                continue;
+            }
+            serve(client.get(), mainThread, observer);
+        }
+    }
+
+    void serve(int client, MainThreadExecutor& mainThread, const std::function<void()>& observer) {
+        if (!peerIsSameUser(client)) {
+            return;
+        }
+        const auto request = readRequest(client, Clock::now() + kRequestTimeout);
+        if (request != name_) {
+            return;
+        }
+        mainThread.post(observer);
+        // The poster may have given up already; it then learns nothing it needs.
+        ::send(client, kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL);
+    }
+
+    const UniqueFd directory_;
+    const std::string name_;
+    const UniqueFd listener_;
+    const ino_t endpoint_;
+    const UniqueFd wake_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+NotificationCenterError NotificationCenterError::unsafeDirectory(fs::path directory,
+                                                                 DirectoryProblem problem) {
+    NotificationCenterError error(Kind::unsafeDirectory, std::move(directory));
+    error.problem_ = problem;
+    return error;
+}
+
+NotificationCenterError NotificationCenterError::invalidName(std::string name) {
+    return NotificationCenterError(Kind::invalidName, std::move(name), EINVAL);
+}
+
+NotificationCenterError NotificationCenterError::cannotObserve(fs::path endpoint, int errorNumber) {
+    return NotificationCenterError(Kind::cannotObserve, std::move(endpoint), errorNumber);
+}
+
+NotificationCenterError NotificationCenterError::cannotPost(fs::path endpoint, int errorNumber) {
+    return NotificationCenterError(Kind::cannotPost, std::move(endpoint), errorNumber);
+}
+
+NotificationCenterError NotificationCenterError::noAnswer(fs::path endpoint) {
+    return NotificationCenterError(Kind::noAnswer, std::move(endpoint));
+}
+
+std::string NotificationCenterError::description() const {
+    const std::string path = path_.string();
+    switch (kind_) {
+        case Kind::unsafeDirectory:
+            return "Kelvra Hub will not use " + path +
+                   " to talk to its other running instance because " + problem_->explanation() +
+                   ". The folder must belong to you and be closed to other users (permissions "
+                   "0700).";
+        case Kind::invalidName:
+            return "Kelvra Hub cannot use \"" + path + "\" as a notification name.";
+        case Kind::cannotObserve:
+            return "Kelvra Hub could not listen for requests from its other instances at " + path +
+                   ": " + errorText(errorNumber_) + ".";
+        case Kind::cannotPost:
+            return "Kelvra Hub could not reach its running instance at " + path + ": " +
+                   errorText(errorNumber_) + ".";
+        case Kind::noAnswer:
+            return "The running Kelvra Hub did not answer at " + path + ".";
+    }
+    return {};
+}
+
+std::string NotificationCenterError::diagnosticDescription() const {
+    const std::string path = quoted(path_.string());
+    switch (kind_) {
+        case Kind::unsafeDirectory:
+            return "NotificationCenterError.unsafeDirectory(" + path + ", " +
+                   problem_->diagnosticDescription() + ")";
+        case Kind::invalidName:
+            return "NotificationCenterError.invalidName(" + path + ")";
+        case Kind::cannotObserve:
+            return "NotificationCenterError.cannotObserve(" + path + ", errno " +
+                   std::to_string(errorNumber_) + ": " + errorText(errorNumber_) + ")";
+        case Kind::cannotPost:
+            return "NotificationCenterError.cannotPost(" + path + ", errno " +
+                   std::to_string(errorNumber_) + ": " + errorText(errorNumber_) + ")";
+        case Kind::noAnswer:
+            return "NotificationCenterError.noAnswer(" + path + ")";
+    }
+    return {};
+}
+
+fs::path DistributedNotificationCenter::defaultDirectory(const Environment& environment) {
+    return XdgPaths::runtimeDirectory(environment)
+        .value_or(XdgPaths::applicationDirectory(XdgPaths::dataHome(environment)));
+}
+
+DistributedNotificationCenter::DistributedNotificationCenter(
+    fs::path directory, std::shared_ptr<MainThreadExecutor> mainThread)
+    : directory_(std::move(directory)), mainThread_(std::move(mainThread)) {}
+
+std::expected<void, NotificationCenterError> DistributedNotificationCenter::verifyDirectory()
+    const {
+    if (auto directory = openPrivateDirectory(directory_, kForbiddenModeBits); !directory) {
+        return std::unexpected(
+            NotificationCenterError::unsafeDirectory(directory_, directory.error()));
+    }
+    return {};
+}
+
+std::expected<std::unique_ptr<DistributedNotificationCenter::Observation>, NotificationCenterError>
+DistributedNotificationCenter::addObserver(const std::string& name,
+                                           std::function<void()> observer) {
+    auto located = locateEndpoint(directory_, name, NotificationCenterError::cannotObserve);
+    if (!located) {
+        return std::unexpected(located.error());
+    }
+    auto& directory = located->directory;
+    const fs::path& endpoint = located->path;
+    const sockaddr_un* address = &located->address;
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener) {
+        return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
+    }
+    // A socket file outlives a process that crashed. Only the caller can observe this name, so
+    // whatever is there is stale; a directory or other non-socket in the way makes bind fail.
+    struct stat existing {};
+    if (::fstatat(directory.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISSOCK(existing.st_mode)) {
+        ::unlinkat(directory.get(), name.c_str(), 0);
+    }
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0 ||
+        ::listen(listener.get(), SOMAXCONN) != 0) {
+        return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
+    }
+    struct stat bound {};
+    if (::fstatat(directory.get(), name.c_str(), &bound, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
+    }
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
+    if (!wake) {
+        const int eventError = errno;
+        ::unlinkat(directory.get(), name.c_str(), 0);
+        return std::unexpected(NotificationCenterError::cannotObserve(endpoint, eventError));
+    }
+    return std::make_unique<SocketObservation>(std::move(directory), name, std::move(listener),
+                                               bound.st_ino, std::move(wake), mainThread_,
+                                               std::move(observer));
+}
+
+std::expected<void, NotificationCenterError> DistributedNotificationCenter::post(
+    const std::string& name, std::chrono::milliseconds timeout) const {
+    const auto located = locateEndpoint(directory_, name, NotificationCenterError::cannotPost);
+    if (!located) {
+        return std::unexpected(located.error());
+    }
+    const fs::path& endpoint = located->path;
+    const sockaddr_un* address = &located->address;
+    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket) {
+        return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
+    }
+    // Bounds a connect to a full backlog as well as the send and the wait for the answer.
+    timeval limit{static_cast<time_t>(timeout.count() / 1000),
+                  static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0) {
+        return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
+    }
+    if (!peerIsSameUser(socket.get())) {
+        return std::unexpected(NotificationCenterError::cannotPost(endpoint, EPERM));
+    }
+    const std::string request = name + "\n";
+    if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size())) {
+        return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
+    }
+    std::string answer;
+    char buffer[8];
+    while (answer.size() < kAnswer.size()) {
+        const ssize_t count = ::recv(socket.get(), buffer, sizeof buffer, 0);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        answer.append(buffer, static_cast<size_t>(count));
+    }
+    if (answer != kAnswer) {
+        return std::unexpected(NotificationCenterError::noAnswer(endpoint));
+    }
+    return {};
+}
+
+}  // namespace kelvra

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "core/Error.h"
+#include "core/FileLog.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::readLines;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+TEST(FileLogTest, FormatsOneUTCLinePerWrite) {
+    // 2026-03-14T09:26:53Z
+    const auto time = std::chrono::system_clock::time_point(std::chrono::seconds(1773480413)) +
+                      std::chrono::milliseconds(999);
+    EXPECT_EQ(FileLog::formatLine(time, "updater", "x"), "2026-03-14T09:26:53Z [updater] x\n");
+    EXPECT_EQ(FileLog::formatLine(time, "server:err", "two\nlines"),
+              "2026-03-14T09:26:53Z [server:err] two\nlines\n");
+    EXPECT_EQ(FileLog::formatLine(time, "server", "bad \xFF byte"),
+              "2026-03-14T09:26:53Z [server] bad \uFFFD byte\n");
+}
+
+TEST(FileLogTest, FirstRunCreatesTheDirectoryTreeAndAnEmptyLog) {
+    TemporaryDirectory directory;
+    const auto logDirectory = directory.path() / "state" / "Morvane" / "Kelvra Hub";
+    auto log = FileLog::open(logDirectory, FileLog::kDefaultMaximumBytes);
+    ASSERT_TRUE(log.has_value()) << log.error().description();
+    EXPECT_EQ((*log)->url(), logDirectory / "kelvra-hub.log");
+    EXPECT_EQ((*log)->previousURL(), logDirectory / "kelvra-hub.previous.log");
+    EXPECT_TRUE(fs::exists((*log)->url()));
+    EXPECT_EQ(fs::file_size((*log)->url()), 0u);
+    EXPECT_FALSE(fs::exists((*log)->previousURL()));
+}
+
+TEST(FileLogTest, AppendsAfterAnEarlierRunsLines) {
+    TemporaryDirectory directory;
+    writeFile(directory.path() / "kelvra-hub.log", "earlier line\n");
+    {
+        auto log = FileLog::open(directory.path(), 1000);
+        ASSERT_TRUE(log.has_value());
+        (*log)->write("shell", "hello");
+    }
+    const auto lines = readLines(directory.path() / "kelvra-hub.log");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "earlier line");
+    // For example "2026-03-14T09:26:53Z [shell] hello".
+    ASSERT_EQ(lines[1].size(), 34u) << lines[1];
+    EXPECT_EQ(lines[1].substr(20), " [shell] hello");
+    EXPECT_EQ(lines[1][10], 'T');
+    EXPECT_EQ(lines[1][19], 'Z');
+}
+
+TEST(FileLogTest, RotatesAtTheLimitOnlyWhenOpened) {
+    const struct {
+        size_t size;
+        bool rotated;
+    } rows[] = {{99, false}, {100, true}, {101, true}};
+    for (const auto& row : rows) {
+        TemporaryDirectory directory;
+        const std::string old = std::string(row.size - 1, 'o') + "\n";
+        writeFile(directory.path() / "kelvra-hub.log", old);
+        writeFile(directory.path() / "kelvra-hub.previous.log", "older generation");
+        auto log = FileLog::open(directory.path(), 100);
+        ASSERT_TRUE(log.has_value());
+        (*log)->write("shell", std::string(200, 'n'));  // beyond the limit while running
+        (*log)->write("shell", "again");
+        EXPECT_EQ(readFile((*log)->previousURL()), row.rotated ? old : "older generation")
+            << row.size;
+        EXPECT_EQ(readLines((*log)->url()).size(), row.rotated ? 2u : 3u) << row.size;
+    }
+}
+
+TEST(FileLogTest, CreationFailuresSayWhatCouldNotBeDone) {
+    TemporaryDirectory directory;
+    writeFile(directory.path() / "occupied", "a file where the folder should be");
+    const auto blocked = FileLog::open(directory.path() / "occupied" / "logs", 100);
+    ASSERT_FALSE(blocked.has_value());
+    EXPECT_EQ(blocked.error().kind(), FileLogError::Kind::createDirectory);
+    EXPECT_TRUE(Error(blocked.error())
+                    .description()
+                    .starts_with("Kelvra Hub could not create its log folder " +
+                                 (directory.path() / "occupied" / "logs").string()));
+    EXPECT_TRUE(
+        blocked.error().diagnosticDescription().starts_with("FileLogError.createDirectory("));
+
+    const auto sameName = FileLog::open(directory.path() / "occupied", 100);
+    ASSERT_FALSE(sameName.has_value());
+    EXPECT_EQ(sameName.error().kind(), FileLogError::Kind::createDirectory);
+
+    // The current log is a directory: it is big enough to rotate, and rotation must fail over a
+    // previous generation that is a non-empty directory too.
+    fs::create_directories(directory.path() / "d" / "kelvra-hub.log" / "x");
+    fs::create_directories(directory.path() / "d" / "kelvra-hub.previous.log" / "y");
+    const auto unopenable = FileLog::open(directory.path() / "d", 0);
+    ASSERT_FALSE(unopenable.has_value());
+    EXPECT_EQ(unopenable.error().kind(), FileLogError::Kind::rotate);
+}
+
+TEST(FileLogTest, KeepsWritingAfterTheFileWasDeletedBehindItsBack) {
+    TemporaryDirectory directory;
+    auto log = FileLog::open(directory.path(), 100);
+    ASSERT_TRUE(log.has_value());
+    fs::remove((*log)->url());
+    (*log)->write("shell", "into the unlinked file");
+    EXPECT_FALSE(fs::exists((*log)->url()));
+}
+
+TEST(FileLogTest, ConcurrentWritesNeverInterleave) {
+    TemporaryDirectory directory;
+    auto log = FileLog::open(directory.path(), FileLog::kDefaultMaximumBytes);
+    ASSERT_TRUE(log.has_value());
+    constexpr int kThreads = 4;
+    constexpr int kLines = 100;
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&, thread] {
+            const std::string message(500, static_cast<char>('a' + thread));
+            for (int line = 0; line < kLines; ++line) {
+                (*log)->write("t", message);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const auto lines = readLines((*log)->url());
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+    for (const auto& line : lines) {
+        const auto message = line.substr(line.find("] ") + 2);
+        ASSERT_EQ(message.size(), 500u);
+        EXPECT_EQ(message.find_first_not_of(message[0]), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace kelvra

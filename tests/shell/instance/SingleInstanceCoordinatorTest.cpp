@@ -1,0 +1,280 @@
+// SPDX-License-Identifier: MIT
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "core/Error.h"
+#include "core/ManualMainThreadExecutor.h"
+#include "shell/instance/SingleInstanceCoordinator.h"
+#include "support/SpawnedProcess.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr auto kLimit = 10s;
+const std::string kName = "com.morvane.kelvrahub.open-request.test";
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+/// A socket file with nobody listening, as a crashed instance leaves it.
+void leaveStaleSocket(const fs::path& path) {
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(descriptor);
+}
+
+class SingleInstanceCoordinatorTest : public ::testing::Test {
+protected:
+    SingleInstanceCoordinatorTest() {
+        fs::create_directory(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+    }
+
+    std::expected<std::shared_ptr<SingleInstanceCoordinator>,
+                  SingleInstanceCoordinator::CreationError>
+    create() {
+        return SingleInstanceCoordinator::create(lockDirectory, kName, center);
+    }
+
+    std::shared_ptr<SingleInstanceCoordinator> createPrimary() {
+        auto coordinator = create();
+        EXPECT_TRUE(coordinator) << Error(coordinator.error()).diagnosticDescription();
+        EXPECT_TRUE(coordinator && (*coordinator)->isPrimary());
+        return coordinator ? *coordinator : nullptr;
+    }
+
+    testing::TemporaryDirectory home;
+    const fs::path lockDirectory = home.path() / "data" / "Morvane" / "Kelvra Hub";
+    const fs::path runtime = home.path() / "runtime";
+    const std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::shared_ptr<DistributedNotificationCenter> center =
+        std::make_shared<DistributedNotificationCenter>(runtime, mainThread);
+};
+
+TEST_F(SingleInstanceCoordinatorTest, AFirstLaunchCreatesAPrivateLockAndBecomesPrimary) {
+    const auto coordinator = createPrimary();
+    ASSERT_TRUE(coordinator);
+    EXPECT_EQ(coordinator->notificationName(), kName);
+    EXPECT_EQ(coordinator->lockFile(), lockDirectory / "kelvra-hub.lock");
+    EXPECT_EQ(modeOf(lockDirectory / "kelvra-hub.lock"), 0600u);
+    EXPECT_EQ(modeOf(lockDirectory), 0700u);
+    EXPECT_EQ(modeOf(home.path() / "data" / "Morvane"), 0700u);
+    EXPECT_EQ(fs::status(runtime / kName).type(), fs::file_type::socket);
+    EXPECT_EQ(SingleInstanceCoordinator::defaultNotificationIdentifier(),
+              "com.morvane.kelvrahub.open-request." + std::to_string(::getuid()));
+}
+
+TEST_F(SingleInstanceCoordinatorTest, ASecondInstanceIsSecondaryAndItsRequestReachesThePrimary) {
+    const auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    int calls = 0;
+    primary->installOpenHandler([&] { ++calls; });
+
+    const auto secondary = create();
+    ASSERT_TRUE(secondary);
+    EXPECT_FALSE((*secondary)->isPrimary());
+    ASSERT_TRUE(center->post((*secondary)->notificationName()));
+    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+
+    // A request that reaches a secondary is ignored.
+    (*secondary)->receiveOpenRequest();
+    mainThread->runPending();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(SingleInstanceCoordinatorTest, RequestsBeforeTheHandlerExistsGiveOneCall) {
+    const auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    // A post returns once the primary has queued the request on its main thread.
+    ASSERT_TRUE(center->post(kName));
+    ASSERT_TRUE(center->post(kName));
+    EXPECT_EQ(mainThread->runPending(), 2);
+
+    int calls = 0;
+    primary->installOpenHandler([&] { ++calls; });
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(center->post(kName));
+    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 2; }, kLimit));
+}
+
+TEST_F(SingleInstanceCoordinatorTest, UnsafeDirectoriesAreRefusedBeforeAnySocketExists) {
+    const bool root = ::geteuid() == 0;
+    const uid_t stranger = 65534;
+    const struct {
+        std::string name;
+        bool needsRoot;
+        std::function<void(const fs::path& lock, const fs::path& sockets)> prepare;
+        std::string error;
+    } rows[] = {
+        {"lock folder open to others", false,
+         [](const fs::path& lock, const fs::path&) { ::chmod(lock.c_str(), 0777); },
+         "SingleInstanceError.unsafeDirectory"},
+        {"lock folder of another user", true,
+         [&](const fs::path& lock, const fs::path&) {
+             ASSERT_EQ(::chown(lock.c_str(), stranger, stranger), 0);
+         },
+         "SingleInstanceError.unsafeDirectory"},
+        {"socket folder readable by others", false,
+         [](const fs::path&, const fs::path& sockets) { ::chmod(sockets.c_str(), 0755); },
+         "NotificationCenterError.unsafeDirectory"},
+        {"socket folder of another user", true,
+         [&](const fs::path&, const fs::path& sockets) {
+             ASSERT_EQ(::chown(sockets.c_str(), stranger, stranger), 0);
+         },
+         "NotificationCenterError.unsafeDirectory"},
+        {"socket folder missing", false,
+         [](const fs::path&, const fs::path& sockets) { fs::remove(sockets); },
+         "NotificationCenterError.unsafeDirectory"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && !root) {
+            std::printf("skipped \"%s\": changing a folder's owner needs root\n", row.name.c_str());
+            continue;
+        }
+        testing::TemporaryDirectory place;
+        const fs::path lock = place.path() / "lock";
+        const fs::path sockets = place.path() / "runtime";
+        fs::create_directory(lock);
+        fs::create_directory(sockets);
+        ::chmod(lock.c_str(), 0700);
+        ::chmod(sockets.c_str(), 0700);
+        row.prepare(lock, sockets);
+
+        const auto coordinator = SingleInstanceCoordinator::create(
+            lock, kName, std::make_shared<DistributedNotificationCenter>(sockets, mainThread));
+        ASSERT_FALSE(coordinator);
+        const Error error(coordinator.error());
+        EXPECT_TRUE(error.diagnosticDescription().starts_with(row.error))
+            << error.diagnosticDescription();
+        EXPECT_TRUE(error.description().starts_with("Kelvra Hub will not")) << error.description();
+        EXPECT_FALSE(fs::exists(sockets / kName));
+    }
+}
+
+TEST_F(SingleInstanceCoordinatorTest, AStaleSocketDoesNotStopTheNextPrimary) {
+    leaveStaleSocket(runtime / kName);
+    const auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    int calls = 0;
+    primary->installOpenHandler([&] { ++calls; });
+    ASSERT_TRUE(center->post(kName));
+    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+}
+
+TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressStillWorks) {
+    const fs::path deep = runtime / std::string(120, 'd');
+    fs::create_directory(deep);
+    fs::permissions(deep, fs::perms::owner_all);
+    center = std::make_shared<DistributedNotificationCenter>(deep, mainThread);
+    const auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    EXPECT_EQ(fs::status(deep / kName).type(), fs::file_type::socket);
+    int calls = 0;
+    primary->installOpenHandler([&] { ++calls; });
+    ASSERT_TRUE(center->post(kName));
+    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+}
+
+TEST_F(SingleInstanceCoordinatorTest, DestroyingThePrimaryFreesTheLockAndItsSocket) {
+    auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    primary.reset();
+    EXPECT_FALSE(fs::exists(runtime / kName));
+    const auto post = center->post(kName, 1s);
+    ASSERT_FALSE(post);
+    EXPECT_EQ(post.error().kind(), NotificationCenterError::Kind::cannotPost);
+    EXPECT_TRUE(createPrimary());
+}
+
+/// Real launches of the helper, which uses the default directories of its environment.
+class SingleInstanceProcessTest : public ::testing::TestWithParam<bool> {
+protected:
+    std::map<std::string, std::string> environment() const {
+        std::map<std::string, std::string> values{
+            {"HOME", home.path().string()},
+            {"XDG_DATA_HOME", (home.path() / "data").string()},
+            {"PATH", "/usr/bin:/bin"}};
+        if (GetParam()) {
+            values["XDG_RUNTIME_DIR"] = runtime.string();
+        }
+        return values;
+    }
+
+    fs::path socketPath() const {
+        const fs::path directory =
+            GetParam() ? runtime : home.path() / "data" / "Morvane" / "Kelvra Hub";
+        return directory / ("com.morvane.kelvrahub.open-request." + std::to_string(::getuid()));
+    }
+
+    std::unique_ptr<testing::SpawnedProcess> launch() const {
+        return std::make_unique<testing::SpawnedProcess>(KELVRA_TEST_SINGLE_INSTANCE_HELPER,
+                                                         std::vector<std::string>{}, environment());
+    }
+
+    /// A second launch: secondary, posts, ends.
+    void launchSecondary() const {
+        const auto secondary = launch();
+        EXPECT_EQ(secondary->readLine(kLimit), "secondary");
+        EXPECT_EQ(secondary->readLine(kLimit), "posted");
+        EXPECT_EQ(secondary->wait(kLimit), 0);
+    }
+
+    void SetUp() override {
+        fs::create_directory(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+    }
+
+    testing::TemporaryDirectory home;
+    const fs::path runtime = home.path() / "runtime";
+};
+
+TEST_P(SingleInstanceProcessTest, TwoLaunchesContendAndTheSecondHandsItsRequestOver) {
+    const auto first = launch();
+    ASSERT_EQ(first->readLine(kLimit), "primary");
+    launchSecondary();
+    EXPECT_EQ(first->readLine(kLimit), "open-request");
+    launchSecondary();
+    EXPECT_EQ(first->readLine(kLimit), "open-request");
+    first->closeInput();
+    EXPECT_EQ(first->wait(kLimit), 0);
+    EXPECT_FALSE(fs::exists(socketPath()));
+}
+
+TEST_P(SingleInstanceProcessTest, ALaunchAfterAKilledPrimaryBecomesPrimaryAndTakesRequests) {
+    const auto crashed = launch();
+    ASSERT_EQ(crashed->readLine(kLimit), "primary");
+    crashed->kill(SIGKILL);
+    ASSERT_EQ(crashed->wait(kLimit), 128 + SIGKILL);
+    ASSERT_EQ(fs::status(socketPath()).type(), fs::file_type::socket);
+
+    const auto next = launch();
+    ASSERT_EQ(next->readLine(kLimit), "primary");
+    launchSecondary();
+    EXPECT_EQ(next->readLine(kLimit), "open-request");
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketFolders, SingleInstanceProcessTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& parameter) {
+                             return parameter.param ? "RuntimeDirectory"
+                                                    : "SupportDirectoryFallback";
+                         });
+
+}  // namespace
+}  // namespace kelvra

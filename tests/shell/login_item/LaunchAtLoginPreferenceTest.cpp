@@ -1,0 +1,230 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "core/Error.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
+
+namespace kelvra {
+namespace {
+
+using Status = LoginItemStatus;
+
+/// The login item as the preference sees it; the test keeps the state to inspect it.
+struct FakeItem {
+    Status status = Status::notRegistered;
+    /// What registering leaves behind: enabled, unless the desktop keeps it switched off.
+    Status afterRegister = Status::enabled;
+    bool registerFails = false;
+    bool unregisterFails = false;
+    std::vector<std::string> calls;
+};
+
+class FakeLoginItemService final : public LoginItemService {
+public:
+    explicit FakeLoginItemService(std::shared_ptr<FakeItem> item) : item_(std::move(item)) {}
+
+    Status status() const override { return item_->status; }
+    std::expected<void, LoginItemError> registerItem() override {
+        item_->calls.push_back("register");
+        if (item_->registerFails) {
+            return std::unexpected(LoginItemError(LoginItemError::Kind::writeEntry, "/entry", 28));
+        }
+        item_->status = item_->afterRegister;
+        return {};
+    }
+    std::expected<void, LoginItemError> unregister() override {
+        item_->calls.push_back("unregister");
+        if (item_->unregisterFails) {
+            return std::unexpected(LoginItemError(LoginItemError::Kind::removeEntry, "/entry", 13));
+        }
+        item_->status = Status::notRegistered;
+        return {};
+    }
+    void openSystemSettingsLoginItems() override { item_->calls.push_back("open settings"); }
+
+private:
+    std::shared_ptr<FakeItem> item_;
+};
+
+/// A store whose every write fails, as a full disk would make it.
+class FailingSettingsStore final : public SettingsStore {
+public:
+    std::optional<nlohmann::json> value(std::string_view) const override { return std::nullopt; }
+    std::expected<void, SettingsStoreError> apply(const std::vector<SettingsChange>&) override {
+        return std::unexpected(
+            SettingsStoreError(SettingsStoreError::Kind::writeTemporaryFile, "/settings.json", 28));
+    }
+};
+
+using Calls = std::vector<std::string>;
+
+TEST(LaunchAtLoginPreferenceTest, TheFirstRunDefaultRegistersOnlyAnItemThatIsMissing) {
+    const struct {
+        std::string name;
+        std::optional<bool> applied;
+        Status status;
+        bool registerFails;
+        Calls calls;
+    } rows[] = {
+        {"first run, not registered", std::nullopt, Status::notRegistered, false, {"register"}},
+        {"first run, not found", std::nullopt, Status::notFound, false, {"register"}},
+        {"first run, switched off by the user", std::nullopt, Status::requiresApproval, false, {}},
+        {"first run, already enabled", std::nullopt, Status::enabled, false, {}},
+        {"flag stored false", false, Status::notRegistered, false, {"register"}},
+        {"later run after the user unregistered", true, Status::notRegistered, false, {}},
+        {"first registration fails", std::nullopt, Status::notRegistered, true, {"register"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto item = std::make_shared<FakeItem>();
+        item->status = row.status;
+        item->registerFails = row.registerFails;
+        auto defaults = std::make_shared<InMemorySettingsStore>();
+        if (row.applied) {
+            ASSERT_TRUE(defaults->setBoolean("launchAtLoginDefaultApplied", *row.applied));
+        }
+        LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item), defaults);
+
+        const auto applied = preference.applyDefaultIfNeeded();
+        EXPECT_EQ(applied.has_value(), !row.registerFails);
+        if (!applied) {
+            EXPECT_EQ(Error(applied.error()).diagnosticDescription(),
+                      "LoginItemError.writeEntry(\"/entry\", errno 28)");
+        }
+        EXPECT_EQ(item->calls, row.calls);
+        EXPECT_EQ(defaults->boolean("launchAtLoginDefaultApplied"), true);
+    }
+}
+
+TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsState) {
+    const struct {
+        std::string name;
+        bool enabled;
+        Status status;
+        Status afterRegister;
+        bool fails;
+        Calls calls;
+        std::optional<LaunchAtLoginState> state;  ///< absent: the operation fails
+    } rows[] = {
+        {"enable a missing item",
+         true,
+         Status::notRegistered,
+         Status::enabled,
+         false,
+         {"register"},
+         LaunchAtLoginState::enabled},
+        {"enable an enabled item",
+         true,
+         Status::enabled,
+         Status::enabled,
+         false,
+         {},
+         LaunchAtLoginState::enabled},
+        {"enable an item the desktop keeps off",
+         true,
+         Status::requiresApproval,
+         Status::requiresApproval,
+         false,
+         {"register", "open settings"},
+         LaunchAtLoginState::requiresApproval},
+        {"enable an item that registering allows again",
+         true,
+         Status::requiresApproval,
+         Status::enabled,
+         false,
+         {"register"},
+         LaunchAtLoginState::enabled},
+        {"enable fails",
+         true,
+         Status::notRegistered,
+         Status::enabled,
+         true,
+         {"register"},
+         std::nullopt},
+        {"disable an enabled item",
+         false,
+         Status::enabled,
+         Status::enabled,
+         false,
+         {"unregister"},
+         LaunchAtLoginState::disabled},
+        {"disable an item the desktop keeps off",
+         false,
+         Status::requiresApproval,
+         Status::enabled,
+         false,
+         {"unregister"},
+         LaunchAtLoginState::disabled},
+        {"disable an item that is not found",
+         false,
+         Status::notFound,
+         Status::enabled,
+         false,
+         {},
+         LaunchAtLoginState::disabled},
+        {"disable a missing item",
+         false,
+         Status::notRegistered,
+         Status::enabled,
+         false,
+         {},
+         LaunchAtLoginState::disabled},
+        {"disable fails",
+         false,
+         Status::enabled,
+         Status::enabled,
+         true,
+         {"unregister"},
+         std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto item = std::make_shared<FakeItem>();
+        item->status = row.status;
+        item->afterRegister = row.afterRegister;
+        item->registerFails = item->unregisterFails = row.fails;
+        auto defaults = std::make_shared<InMemorySettingsStore>();
+        LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item), defaults);
+
+        const auto state = preference.setEnabled(row.enabled);
+        EXPECT_EQ(state ? std::optional(*state) : std::nullopt, row.state);
+        EXPECT_EQ(item->calls, row.calls);
+        EXPECT_EQ(defaults->boolean("launchAtLoginDefaultApplied"), true);
+    }
+}
+
+TEST(LaunchAtLoginPreferenceTest, StateMapsEachStatusWithoutChangingAnything) {
+    const std::pair<Status, LaunchAtLoginState> rows[] = {
+        {Status::notRegistered, LaunchAtLoginState::disabled},
+        {Status::enabled, LaunchAtLoginState::enabled},
+        {Status::requiresApproval, LaunchAtLoginState::requiresApproval},
+        {Status::notFound, LaunchAtLoginState::disabled},
+    };
+    for (const auto& [status, state] : rows) {
+        auto item = std::make_shared<FakeItem>();
+        item->status = status;
+        auto defaults = std::make_shared<InMemorySettingsStore>();
+        const LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item),
+                                                 defaults);
+        EXPECT_EQ(preference.state(), state);
+        EXPECT_TRUE(item->calls.empty());
+        EXPECT_TRUE(defaults->values().empty());
+    }
+}
+
+TEST(LaunchAtLoginPreferenceTest, AChoiceThatCannotBeRecordedLeavesTheItemAlone) {
+    auto item = std::make_shared<FakeItem>();
+    item->status = Status::enabled;
+    LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item),
+                                       std::make_shared<FailingSettingsStore>());
+    const auto disabled = preference.setEnabled(false);
+    ASSERT_FALSE(disabled);
+    EXPECT_TRUE(std::holds_alternative<SettingsStoreError>(disabled.error()));
+    item->status = Status::notRegistered;
+    EXPECT_FALSE(preference.applyDefaultIfNeeded());
+    EXPECT_TRUE(item->calls.empty());
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+#include "core/Error.h"
+#include "shell/login_item/linux/MainAppLoginItemService.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Status = LoginItemStatus;
+
+std::optional<fs::path> findProgram(const std::string& name) {
+    for (const char* directory : {"/usr/bin", "/bin", "/usr/local/bin"}) {
+        if (fs::exists(fs::path(directory) / name)) {
+            return fs::path(directory) / name;
+        }
+    }
+    return std::nullopt;
+}
+
+class MainAppLoginItemServiceTest : public ::testing::Test {
+protected:
+    MainAppLoginItemServiceTest() { testing::writeExecutable(executable); }
+
+    MainAppLoginItemService service(std::optional<fs::path> program) const {
+        return MainAppLoginItemService(entry, std::move(program), {{"PATH", ""}});
+    }
+
+    /// Fails the test with the validator's report; skips when the validator is not installed.
+    void expectValidEntry() const {
+        const auto validator = findProgram("desktop-file-validate");
+        if (!validator) {
+            GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
+        }
+        const auto result = testing::runProcess(*validator, {entry.string()}, {});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardOutput << result.standardError;
+        EXPECT_EQ(result.standardOutput, "");
+    }
+
+    testing::TemporaryDirectory home;
+    const fs::path executable = home.path() / "opt" / "kelvra-hub" / "bin" / "kelvra-hub";
+    const fs::path entry = home.path() / "config" / "autostart" / "com.morvane.KelvraHub.desktop";
+};
+
+TEST_F(MainAppLoginItemServiceTest, TheEntryFileGivesEachOfTheFourStatuses) {
+    const std::string plain = "[Desktop Entry]\nType=Application\nName=Kelvra Hub\nExec=/k\n";
+    const struct {
+        std::string name;
+        std::optional<std::string> contents;  ///< absent: no entry file
+        bool executableKnown;
+        Status status;
+    } rows[] = {
+        {"no entry", std::nullopt, true, Status::notRegistered},
+        {"no entry, no executable", std::nullopt, false, Status::notFound},
+        {"plain entry", plain, true, Status::enabled},
+        {"plain entry, no executable", plain, false, Status::enabled},
+        {"hidden", plain + "Hidden=true\n", true, Status::requiresApproval},
+        {"hidden, spaced", plain + "Hidden = true\n", true, Status::requiresApproval},
+        {"GNOME switch off", plain + "X-GNOME-Autostart-enabled=false\n", true,
+         Status::requiresApproval},
+        {"GNOME switch on", plain + "X-GNOME-Autostart-enabled=true\n", true, Status::enabled},
+        {"not hidden", plain + "Hidden=false\n", true, Status::enabled},
+        {"hidden in another group", plain + "[Desktop Action quit]\nName=Q\nHidden=true\n", true,
+         Status::enabled},
+        {"a comment that mentions it", plain + "# Hidden=true\n", true, Status::enabled},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(entry);
+        if (row.contents) {
+            testing::writeFile(entry, *row.contents);
+        }
+        EXPECT_EQ(service(row.executableKnown ? std::optional(executable) : std::nullopt).status(),
+                  row.status);
+    }
+    fs::remove(entry);
+    EXPECT_EQ(service(home.path() / "missing").status(), Status::notFound);
+    EXPECT_EQ(service(fs::path("kelvra-hub")).status(), Status::notFound);
+}
+
+TEST_F(MainAppLoginItemServiceTest, RegisteringWritesAValidEntryThatStartsTheExecutable) {
+    auto item = service(executable);
+    ASSERT_TRUE(item.registerItem());
+    EXPECT_EQ(item.status(), Status::enabled);
+    const auto lines = testing::readLines(entry);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "[Desktop Entry]");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Exec=" + executable.string()), lines.end());
+    struct stat status {};
+    ASSERT_EQ(::stat(entry.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+    expectValidEntry();
+
+    ASSERT_TRUE(item.unregister());
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_EQ(item.status(), Status::notRegistered);
+    EXPECT_TRUE(item.unregister());
+}
+
+TEST_F(MainAppLoginItemServiceTest, AnExecutableWithReservedCharactersIsQuotedValidly) {
+    const fs::path odd = home.path() / "My Apps" / "100% \"K\" $HOME`x` \\ josé" / "kelvra-hub";
+    testing::writeExecutable(odd);
+    auto item = service(odd);
+    ASSERT_TRUE(item.registerItem());
+    expectValidEntry();
+}
+
+TEST_F(MainAppLoginItemServiceTest, RegisteringAnEntryTheUserSwitchedOffKeepsTheirContent) {
+    testing::writeFile(entry,
+                       "# Kept by the user\n"
+                       "[Desktop Entry]\n"
+                       "Name=My Kelvra\n"
+                       "Name[de]=Mein Kelvra\n"
+                       "Type=Application\n"
+                       "# started with a flag\n"
+                       "Exec=/usr/bin/other --flag\n"
+                       "X-Custom=1\n"
+                       "Hidden=true\n"
+                       "X-GNOME-Autostart-enabled=false\n"
+                       "\n"
+                       "[Desktop Action extra]\n"
+                       "Name=Extra\n"
+                       "Exec=/usr/bin/extra\n");
+    auto item = service(executable);
+    ASSERT_EQ(item.status(), Status::requiresApproval);
+    ASSERT_TRUE(item.registerItem());
+    EXPECT_EQ(item.status(), Status::enabled);
+    EXPECT_EQ(testing::readFile(entry),
+              "# Kept by the user\n"
+              "[Desktop Entry]\n"
+              "Name=My Kelvra\n"
+              "Name[de]=Mein Kelvra\n"
+              "Type=Application\n"
+              "# started with a flag\n"
+              "Exec=" +
+                  executable.string() +
+                  "\n"
+                  "X-Custom=1\n"
+                  "Hidden=false\n"
+                  "X-GNOME-Autostart-enabled=true\n"
+                  "\n"
+                  "[Desktop Action extra]\n"
+                  "Name=Extra\n"
+                  "Exec=/usr/bin/extra\n");
+}
+
+TEST_F(MainAppLoginItemServiceTest, RegisteringFailsClearlyWhereNoEntryCanBeWritten) {
+    testing::writeFile(home.path() / "config", "a file where the folder should be");
+    const struct {
+        std::string name;
+        std::optional<fs::path> executable;
+        LoginItemError::Kind kind;
+    } rows[] = {
+        {"no executable", std::nullopt, LoginItemError::Kind::executableNotFound},
+        {"deleted executable", home.path() / "gone", LoginItemError::Kind::executableNotFound},
+        {"autostart folder blocked", executable, LoginItemError::Kind::writeEntry},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto registered = service(row.executable).registerItem();
+        ASSERT_FALSE(registered);
+        EXPECT_EQ(registered.error().kind(), row.kind);
+        EXPECT_TRUE(registered.error().description().starts_with("Kelvra Hub could not"))
+            << registered.error().description();
+    }
+}
+
+TEST_F(MainAppLoginItemServiceTest, OpeningTheSettingsStartsTheInstalledToolOrNothing) {
+    const fs::path bin = home.path() / "bin";
+    const fs::path marker = home.path() / "started";
+    testing::writeExecutable(bin / "gnome-session-properties",
+                             "#!/bin/sh\necho \"started $#\" > '" + marker.string() + "'\n");
+    MainAppLoginItemService(entry, executable, {{"PATH", "/nonexistent"}})
+        .openSystemSettingsLoginItems();
+    MainAppLoginItemService(entry, executable, {{"PATH", bin.string()}})
+        .openSystemSettingsLoginItems();
+    // The tool runs detached; its mark appears once it has run.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (testing::readFile(marker) != "started 0\n" &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(testing::readFile(marker), "started 0\n");
+}
+
+}  // namespace
+}  // namespace kelvra

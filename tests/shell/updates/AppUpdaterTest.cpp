@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "core/ManualMainThreadExecutor.h"
+#include "shell/updates/AppUpdater.h"
+
+namespace kelvra {
+namespace {
+
+/// Records every call in order as a word; `startUpdater` fails when told to.
+class FakeController final : public SparkleUpdaterControlling {
+public:
+    bool automaticallyChecksForUpdates() const override { return automatic; }
+    void setAutomaticallyChecksForUpdates(bool enabled) override {
+        automatic = enabled;
+        calls.push_back(enabled ? "automatic=true" : "automatic=false");
+    }
+    std::expected<void, Error> startUpdater() override {
+        calls.push_back("start");
+        if (startFails) {
+            return std::unexpected(Error("The feed is not configured.", "Fake.startFailed"));
+        }
+        return {};
+    }
+    void checkForUpdateInformation() override { calls.push_back("probe"); }
+    void checkForUpdates(UpdateCheckSender sender) override {
+        calls.push_back("interactive");
+        senders.push_back(sender.has_value() ? std::any_cast<int>(sender) : -1);
+    }
+
+    bool automatic = true;
+    bool startFails = false;
+    std::vector<std::string> calls;
+    std::vector<int> senders;
+};
+
+class AppUpdaterTest : public ::testing::Test {
+protected:
+    std::shared_ptr<AppUpdater> makeUpdater() {
+        return AppUpdater::create(
+            controller, [this](const std::string& line) { log.push_back(line); }, mainThread);
+    }
+
+    const UpdateItem item{"9.0.0", "90", std::nullopt, std::nullopt, "https://example.com/"};
+    const std::shared_ptr<FakeController> controller = std::make_shared<FakeController>();
+    const std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::vector<std::string> log;
+};
+
+const std::string kProbeLine = "Checking for updates at startup; periodic checks are disabled.";
+
+TEST_F(AppUpdaterTest, TheStartupProbeOffersAnUpdateOnlyWhenOneExists) {
+    const auto noUpdate = UpdaterError::noUpdateFound("0.1.0");
+    const auto timeout =
+        UpdaterError::feedTimeout("http://127.0.0.1:1/feed", std::chrono::seconds(1));
+    const struct {
+        std::string name;
+        bool found;
+        std::optional<UpdaterError> error;
+        std::vector<std::string> log;
+        size_t interactiveChecks;
+    } rows[] = {
+        {"update available", true, std::nullopt, {kProbeLine}, 1},
+        {"no update", false, noUpdate, {kProbeLine}, 0},
+        {"probe failed",
+         false,
+         timeout,
+         {kProbeLine, "Startup update check failed: " + timeout.description()},
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        *controller = FakeController();
+        log.clear();
+        const auto updater = makeUpdater();
+        updater->checkForUpdatesOnStartup();
+        EXPECT_EQ(controller->calls,
+                  (std::vector<std::string>{"automatic=false", "start", "probe"}));
+        if (row.found) {
+            updater->didFindValidUpdate(item);
+        }
+        updater->didFinishUpdateCycle(UpdateCheck::updateInformation, row.error);
+        // The interactive check is queued, never made inside the callback.
+        EXPECT_EQ(controller->senders.size(), 0u);
+        mainThread->runPending();
+        EXPECT_EQ(controller->senders.size(), row.interactiveChecks);
+        EXPECT_EQ(log, row.log);
+    }
+}
+
+TEST_F(AppUpdaterTest, ManualRequestsDuringTheProbeGiveOneCheckWithTheLastSender) {
+    const auto updater = makeUpdater();
+    updater->checkForUpdatesOnStartup();
+    updater->checkForUpdates(1);
+    updater->checkForUpdates(2);
+    mainThread->runPending();
+    EXPECT_TRUE(controller->senders.empty());
+
+    // Even a failed probe answers a pending request once.
+    updater->didFinishUpdateCycle(UpdateCheck::updateInformation,
+                                  UpdaterError::feedUnavailable("http://127.0.0.1/", 404));
+    mainThread->runPending();
+    EXPECT_EQ(controller->senders, std::vector<int>{2});
+
+    // After the probe, requests go straight through.
+    updater->checkForUpdates(3);
+    EXPECT_EQ(controller->senders, (std::vector<int>{2, 3}));
+}
+
+TEST_F(AppUpdaterTest, OnlyTheProbesOwnFinishEndsIt) {
+    const auto updater = makeUpdater();
+    updater->checkForUpdatesOnStartup();
+    updater->checkForUpdates(1);
+    updater->didFindValidUpdate(item);
+    updater->didFinishUpdateCycle(UpdateCheck::updates, std::nullopt);
+    mainThread->runPending();
+    EXPECT_TRUE(controller->senders.empty());
+
+    updater->didFinishUpdateCycle(UpdateCheck::updateInformation,
+                                  UpdaterError::noUpdateFound("0.1.0"));
+    mainThread->runPending();
+    EXPECT_EQ(controller->senders, std::vector<int>{1});
+    // A later finish of any kind changes nothing.
+    updater->didFinishUpdateCycle(UpdateCheck::updateInformation, std::nullopt);
+    mainThread->runPending();
+    EXPECT_EQ(controller->senders, std::vector<int>{1});
+}
+
+TEST_F(AppUpdaterTest, TheProbeRunsOnceAndNotAtAllWhenTheUpdaterCannotStart) {
+    controller->startFails = true;
+    const auto updater = makeUpdater();
+    updater->checkForUpdatesOnStartup();
+    updater->checkForUpdatesOnStartup();
+    EXPECT_EQ(controller->calls, (std::vector<std::string>{"automatic=false", "start"}));
+    EXPECT_EQ(log,
+              std::vector<std::string>{"Could not start the updater: The feed is not configured."});
+    updater->checkForUpdates(7);
+    EXPECT_EQ(controller->senders, std::vector<int>{7});
+}
+
+TEST_F(AppUpdaterTest, AReleasedUpdaterMakesNoQueuedCheck) {
+    auto updater = makeUpdater();
+    updater->checkForUpdatesOnStartup();
+    updater->didFindValidUpdate(item);
+    updater->didFinishUpdateCycle(UpdateCheck::updateInformation, std::nullopt);
+    updater.reset();
+    mainThread->runPending();
+    EXPECT_TRUE(controller->senders.empty());
+}
+
+TEST_F(AppUpdaterTest, WithoutAControllerTheFactoryMakesOneWithTheUpdaterAsDelegate) {
+    std::weak_ptr<SparkleUpdaterDelegate> delegate;
+    const auto updater = AppUpdater::create(
+        nullptr, [](const std::string&) {}, mainThread,
+        [&](std::weak_ptr<SparkleUpdaterDelegate> given) {
+            delegate = given;
+            return controller;
+        });
+    EXPECT_EQ(updater->controller(), controller);
+    EXPECT_EQ(delegate.lock(), std::static_pointer_cast<SparkleUpdaterDelegate>(updater));
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "core/ManualMainThreadExecutor.h"
+#include "shell/updates/AppUpdater.h"
+#include "shell/updates/FeedUpdaterController.h"
+#include "shell/updates/UpdateFeed.h"
+#include "support/SpawnedProcess.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr auto kLimit = 10s;
+
+TEST(UpdateFeedTest, VersionsCompareComponentByComponentAsNumbers) {
+    using Order = std::optional<std::strong_ordering>;
+    const struct {
+        std::string left;
+        std::string right;
+        Order order;
+    } rows[] = {
+        {"1.10", "1.9", std::strong_ordering::greater},
+        {"1.2", "1.2.0", std::strong_ordering::equal},
+        {"1.2.1", "1.2", std::strong_ordering::greater},
+        {"2", "10", std::strong_ordering::less},
+        {"01.002", "1.2", std::strong_ordering::equal},
+        {"0.0", "0", std::strong_ordering::equal},
+        {"123456789012345678901234567890", "123456789012345678901234567889",
+         std::strong_ordering::greater},
+        {"1.x", "1", std::nullopt},
+        {"1..2", "1", std::nullopt},
+        {"1.2.", "1", std::nullopt},
+        {"v1.2", "1", std::nullopt},
+        {"1.2", "-1", std::nullopt},
+        {"", "1", std::nullopt},
+        {" 1", "1", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.left + " <=> " + row.right);
+        EXPECT_EQ(UpdateFeed::compareVersions(row.left, row.right), row.order);
+    }
+}
+
+TEST(UpdateFeedTest, TheEnvironmentOverridesTheBuiltInFeedAddress) {
+    const InfoDictionary dictionary{{"CFBundleShortVersionString", std::string("1.2.3")},
+                                    {"CFBundleVersion", std::string("7")},
+                                    {"SUFeedURL", std::string("https://example.com/feed.json")}};
+    const struct {
+        Environment environment;
+        std::string feedURL;
+    } rows[] = {
+        {{}, "https://example.com/feed.json"},
+        {{{"KELVRA_HUB_UPDATE_FEED_URL", ""}}, "https://example.com/feed.json"},
+        {{{"KELVRA_HUB_UPDATE_FEED_URL", "http://127.0.0.1:8/f"}}, "http://127.0.0.1:8/f"},
+    };
+    const struct {
+        Environment environment;
+        std::string exceptions;
+    } proxyRows[] = {
+        {{}, "localhost,127.0.0.1,::1"},
+        {{{"no_proxy", ".corp"}}, "localhost,127.0.0.1,::1,.corp"},
+        {{{"NO_PROXY", ".corp"}}, "localhost,127.0.0.1,::1,.corp"},
+        {{{"no_proxy", "*"}}, "*"},
+    };
+    for (const auto& row : proxyRows) {
+        EXPECT_EQ(
+            UpdateFeed::CheckConfiguration::standard(dictionary, row.environment).proxyExceptions,
+            row.exceptions);
+    }
+    for (const auto& row : rows) {
+        const auto configuration =
+            UpdateFeed::CheckConfiguration::standard(dictionary, row.environment);
+        EXPECT_EQ(configuration.feedURL, row.feedURL);
+        EXPECT_EQ(configuration.installedVersion, "1.2.3");
+        EXPECT_EQ(configuration.installedBuild, "7");
+        EXPECT_TRUE(configuration.systemVersion &&
+                    UpdateFeed::compareVersions(*configuration.systemVersion, "2"));
+    }
+    EXPECT_TRUE(std::any_cast<std::string>(BundleInfo::dictionary().at("SUFeedURL"))
+                    .starts_with("https://"));
+}
+
+/// The feed server of fixtures/update-feed-server.js, one per test suite.
+class FeedServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server = new testing::SpawnedProcess(
+            KELVRA_TEST_NODE,
+            {(fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/shell/fixtures/update-feed-server.js")
+                 .string()},
+            {{"PATH", "/usr/bin:/bin"}});
+        const auto port = server->readLine(kLimit);
+        ASSERT_TRUE(port) << "the feed server did not start";
+        base = "http://127.0.0.1:" + *port;
+    }
+
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+
+    static UpdateFeed::CheckConfiguration configuration(const std::string& path) {
+        UpdateFeed::CheckConfiguration result;
+        result.feedURL = base + path;
+        result.installedVersion = "1.2.3";
+        result.installedBuild = "7";
+        result.systemVersion = "2.36";
+        result.timeout = 5s;
+        return result;
+    }
+
+    static inline testing::SpawnedProcess* server = nullptr;
+    static inline std::string base;
+};
+
+TEST_F(FeedServerTest, EachFeedEndsWithItsOfferOrItsOwnError) {
+    using Kind = UpdaterError::Kind;
+    const struct {
+        std::string path;
+        std::optional<Kind> error;  ///< absent: the release is offered
+        std::string description;    ///< a part of the error's description
+    } rows[] = {
+        {"/newer", std::nullopt, ""},
+        {"/newer-build", std::nullopt, ""},
+        {"/minimal", std::nullopt, ""},
+        {"/redirect", std::nullopt, ""},
+        {"/same", Kind::noUpdateFound, "Kelvra Hub 1.2.3 is currently the newest version"},
+        {"/older", Kind::noUpdateFound, "newest version"},
+        {"/needs-newer-system", Kind::noUpdateFound, "needs a newer system"},
+        {"/not-json", Kind::malformedFeed, "it is not a JSON object"},
+        {"/array", Kind::malformedFeed, "it is not a JSON object"},
+        {"/empty", Kind::malformedFeed, "it is not a JSON object"},
+        {"/huge", Kind::malformedFeed, "larger than 256 KiB"},
+        {"/missing-version", Kind::missingFeedField, "lacks the field \"version\""},
+        {"/missing-build", Kind::missingFeedField, "lacks the field \"build\""},
+        {"/missing-download", Kind::missingFeedField, "lacks the field \"downloadURL\""},
+        {"/bad-version", Kind::invalidFeedField, "invalid \"version\": \"1.x\""},
+        {"/numeric-version", Kind::invalidFeedField, "invalid \"version\": 2"},
+        {"/bad-system", Kind::invalidFeedField, "invalid \"minimumSystemVersion\""},
+        {"/bad-download", Kind::invalidFeedField, "invalid \"downloadURL\""},
+        {"/not-found", Kind::feedUnavailable, "(HTTP status 404)"},
+        {"/server-error", Kind::feedUnavailable, "(HTTP status 500)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        const auto outcome = UpdateFeed::check(configuration(row.path));
+        if (!row.error) {
+            ASSERT_TRUE(outcome) << outcome.error().diagnosticDescription();
+            continue;
+        }
+        ASSERT_FALSE(outcome);
+        EXPECT_EQ(outcome.error().kind(), *row.error) << outcome.error().diagnosticDescription();
+        EXPECT_NE(outcome.error().description().find(row.description), std::string::npos)
+            << outcome.error().description();
+    }
+    const auto offered = UpdateFeed::check(configuration("/newer"));
+    ASSERT_TRUE(offered);
+    EXPECT_EQ(*offered, (UpdateItem{"9.0.0", "900", "2.0", "https://example.com/notes",
+                                    "https://example.com/download"}));
+}
+
+TEST_F(FeedServerTest, FeedsThatCannotBeReachedFailWithTheirOwnCodes) {
+    auto silent = configuration("/never-answers");
+    silent.timeout = 300ms;
+    auto refused = configuration("/newer");
+    refused.feedURL = "http://127.0.0.1:1/feed.json";
+    auto local = configuration("/newer");
+    local.feedURL = "file:///etc/passwd";
+    const struct {
+        UpdateFeed::CheckConfiguration configuration;
+        int32_t code;
+        std::string description;
+    } rows[] = {
+        {silent, 1005, "did not answer within 1 second."},
+        {refused, 1006, "could not be downloaded from http://127.0.0.1:1/feed.json: "},
+        {local, 1007, "is not an http or https address."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.configuration.feedURL);
+        const auto outcome = UpdateFeed::check(row.configuration);
+        ASSERT_FALSE(outcome);
+        EXPECT_EQ(outcome.error().code(), row.code);
+        EXPECT_NE(outcome.error().description().find(row.description), std::string::npos)
+            << outcome.error().description();
+    }
+    EXPECT_EQ(server->readLine(kLimit), "waiting /never-answers");
+}
+
+class RecordingUserDriver final : public UpdateUserDriver {
+public:
+    void showUpdateFound(const UpdateItem& item) override {
+        shown.push_back("found " + item.version);
+    }
+    void showUpToDate(const UpdaterError& error) override {
+        shown.push_back("up to date " + std::to_string(error.code()));
+    }
+    void showUpdateError(const UpdaterError& error) override {
+        shown.push_back("error " + std::to_string(error.code()));
+    }
+    std::vector<std::string> shown;
+};
+
+/// Counts finished cycles and passes every callback on to the updater.
+class CountingDelegate final : public SparkleUpdaterDelegate {
+public:
+    void didFindValidUpdate(const UpdateItem& item) override {
+        if (const auto updater = target.lock()) {
+            updater->didFindValidUpdate(item);
+        }
+    }
+    void didFinishUpdateCycle(UpdateCheck check,
+                              const std::optional<UpdaterError>& error) override {
+        ++finished;
+        if (const auto updater = target.lock()) {
+            updater->didFinishUpdateCycle(check, error);
+        }
+    }
+    std::weak_ptr<SparkleUpdaterDelegate> target;
+    int finished = 0;
+};
+
+TEST_F(FeedServerTest, TheStartupProbeShowsOnlyAnUpdateThatExists) {
+    const struct {
+        std::string path;
+        std::vector<std::string> shown;
+        bool logsFailure;
+    } rows[] = {
+        {"/newer", {"found 9.0.0"}, false}, {"/same", {}, false},
+        {"/needs-newer-system", {}, false}, {"/not-json", {}, true},
+        {"/missing-version", {}, true},     {"/bad-version", {}, true},
+        {"/not-found", {}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
+        const auto userDriver = std::make_shared<RecordingUserDriver>();
+        const auto delegate = std::make_shared<CountingDelegate>();
+        std::vector<std::string> log;
+        const auto updater = AppUpdater::create(
+            nullptr, [&](const std::string& line) { log.push_back(line); }, mainThread,
+            [&](std::weak_ptr<SparkleUpdaterDelegate> target) {
+                delegate->target = std::move(target);
+                return FeedUpdaterController::create(configuration(row.path), mainThread,
+                                                     userDriver, delegate);
+            });
+        updater->checkForUpdatesOnStartup();
+        ASSERT_TRUE(mainThread->runUntil([&] { return delegate->finished == 1; }, kLimit));
+        mainThread->runPending();
+        // Checks run in order, so once this one is shown, an offer of the probe would be too.
+        updater->checkForUpdates(std::any());
+        const int cycles = 2 + static_cast<int>(row.shown.size());
+        ASSERT_TRUE(mainThread->runUntil([&] { return delegate->finished == cycles; }, kLimit));
+        ASSERT_FALSE(userDriver->shown.empty());
+        userDriver->shown.pop_back();
+        EXPECT_EQ(userDriver->shown, row.shown);
+        EXPECT_EQ(log.size(), row.logsFailure ? 2u : 1u);
+        if (row.logsFailure) {
+            EXPECT_TRUE(log.back().starts_with("Startup update check failed: The update "))
+                << log.back();
+        }
+    }
+}
+
+TEST_F(FeedServerTest, TheInteractiveCheckShowsItsOutcome) {
+    const struct {
+        std::string path;
+        std::string shown;
+    } rows[] = {
+        {"/newer", "found 9.0.0"},
+        {"/same", "up to date 1001"},
+        {"/bad-version", "error 1004"},
+        {"/not-found", "error 1002"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
+        const auto userDriver = std::make_shared<RecordingUserDriver>();
+        const auto controller =
+            FeedUpdaterController::create(configuration(row.path), mainThread, userDriver, {});
+        controller->checkForUpdates(std::any());
+        ASSERT_TRUE(mainThread->runUntil([&] { return !userDriver->shown.empty(); }, kLimit));
+        EXPECT_EQ(userDriver->shown, std::vector<std::string>{row.shown});
+    }
+}
+
+TEST_F(FeedServerTest, DroppingTheControllerEndsACheckInFlightWithoutReporting) {
+    const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
+    const auto userDriver = std::make_shared<RecordingUserDriver>();
+    auto slow = configuration("/never-answers");
+    slow.timeout = 60s;
+    auto controller = FeedUpdaterController::create(slow, mainThread, userDriver, {});
+    controller->checkForUpdates(std::any());
+    ASSERT_EQ(server->readLine(kLimit), "waiting /never-answers");
+    const auto started = std::chrono::steady_clock::now();
+    controller.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    mainThread->runPending();
+    EXPECT_TRUE(userDriver->shown.empty());
+}
+
+}  // namespace
+}  // namespace kelvra
