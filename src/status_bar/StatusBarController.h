@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <deque>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -12,6 +11,7 @@
 
 #include "backend/BackendSupervising.h"
 #include "clicker/ClickerInputConfigurationStore.h"
+#include "clicker/ClickerInputMonitorLifecycle.h"
 #include "core/Error.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
@@ -22,10 +22,15 @@
 #include "shell/LaunchAtLoginPreference.h"
 #include "shell/UpdateChecking.h"
 #include "shell/WelcomeWindowPreference.h"
-#include "status_bar/ClickerListenerControl.h"
+#include "status_bar/OperationQueue.h"
 #include "status_bar/StatusBarView.h"
 
 namespace kelvra {
+
+/// Makes a keyboard listener that hands delivered input to `onInput` on its delivery queue and
+/// reports through `reports`.
+using ClickerMonitorFactory = std::function<std::shared_ptr<ClickerInputMonitoring>(
+    std::function<void(ClickerCapturedInput)> onInput, ClickerInputMonitorReports reports)>;
 
 /// What the controller is built from; the application passes the real ones, tests their fakes.
 struct StatusBarControllerParts {
@@ -42,7 +47,7 @@ struct StatusBarControllerParts {
     std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
     std::shared_ptr<HubNetworkServiceMonitor> networkServiceMonitor;
     std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
-    std::shared_ptr<ClickerListenerControl> clickerListener;
+    ClickerMonitorFactory makeClickerMonitor;
     /// Whether keyboard access is granted now.
     std::function<bool()> clickerAccessGranted;
 };
@@ -112,56 +117,60 @@ public:
     /// From the delivery queue: to the window during an input test, else to the backend.
     void handleCapturedInput(const ClickerCapturedInput& input);
 
-private:
-    using LaunchCompletion = std::function<void(
-        std::expected<std::pair<std::shared_ptr<BackendSupervising>, std::string>,
-                      BackendStartError>)>;
+    /// The keyboard listener's demands and current listener.
+    const ClickerInputMonitorLifecycle& clickerInputLifecycle() const {
+        return *clickerInputLifecycle_;
+    }
 
-    /// One start or apply; `abandon` answers it when the controller closes before it runs.
-    struct Operation {
-        std::function<void(std::function<void()> done)> run;
-        std::function<void()> abandon;
-        bool followsNetworkChange = false;
-    };
+private:
+    using Launched = std::expected<std::pair<std::shared_ptr<BackendSupervising>, std::string>,
+                                   BackendStartError>;
+    struct Apply;
 
     explicit StatusBarController(StatusBarControllerParts parts);
     void initialize();
 
-    void enqueue(Operation operation);
-    void runNextOperation();
-    void operationFinished();
-    void whenIdle(std::function<void()> work);
+    /// `work(controller, arguments…)` as a callback that holds the controller weakly and does
+    /// nothing once it is gone.
+    template <typename Work>
+    auto weakly(Work work) {
+        return [weakSelf = weak_from_this(), work = std::move(work)](auto&&... arguments) mutable {
+            if (auto self = weakSelf.lock()) {
+                work(*self, std::forward<decltype(arguments)>(arguments)...);
+            }
+        };
+    }
 
+    // Startup and the backend's life (StatusBarController.cpp).
     void startOperation(StartCompletion completion, std::function<void()> done);
-    void startLaunched(std::expected<std::pair<std::shared_ptr<BackendSupervising>, std::string>,
-                                     BackendStartError>
-                           launched,
-                       ResolvedHubServerConfiguration resolution, StartCompletion completion,
-                       std::function<void()> done);
+    void startLaunched(Launched launched, ResolvedHubServerConfiguration resolution,
+                       StartCompletion completion, std::function<void()> done);
+    /// Creates and starts a supervisor, which becomes `backend_`. A supervisor that fails to
+    /// start has been stopped when `completion` runs.
+    void launchBackend(const BackendServerBinding& binding,
+                       std::function<void(Launched)> completion);
+    void stopBackend(std::shared_ptr<BackendSupervising> supervisor,
+                     std::function<void()> completion);
+    BackendSupervisorCallbacks callbacksFor(const std::shared_ptr<BackendSupervising>& supervisor);
+    void setReady(const std::string& url);
+    void handleUnexpectedExit(int32_t code);
+    void removeStatusItem();
+    ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
 
-    struct Apply;
+    // Applying server settings (StatusBarControllerApply.cpp).
     void applyOperation(std::shared_ptr<Apply> apply);
     void applyNewConfiguration(std::shared_ptr<Apply> apply);
     void restorePrevious(std::shared_ptr<Apply> apply, std::string failure);
     void followNetworkChange(std::function<void()> done);
 
-    void launchBackend(const BackendServerBinding& binding, LaunchCompletion completion);
-    void stopBackend(std::shared_ptr<BackendSupervising> supervisor,
-                     std::function<void()> completion);
-    BackendSupervisorCallbacks callbacksFor(const std::shared_ptr<BackendSupervising>& supervisor);
-    bool isCurrent(const std::weak_ptr<BackendSupervising>& supervisor) const;
-
-    void setReady(const std::string& url);
-    void handleUnexpectedExit(int32_t code);
-    void setStatus(StatusLine line);
+    // The keyboard listener and key routing (StatusBarControllerActions.cpp).
     void clearClickerDemands();
     void setClickerBackend(std::shared_ptr<BackendSupervising> supervisor);
     std::shared_ptr<BackendSupervising> clickerBackend() const;
-    bool inputTestRequired() const;
-    void removeStatusItem();
-    ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
 
     const StatusBarControllerParts parts_;
+    const std::shared_ptr<OperationQueue> operations_;
+    std::unique_ptr<ClickerInputMonitorLifecycle> clickerInputLifecycle_;
 
     // Main thread only.
     std::shared_ptr<BackendSupervising> backend_;
@@ -173,20 +182,16 @@ private:
     bool openWhenReady_ = false;
     /// Set first by `shutdown` and the fatal path; nothing launches once it is set.
     bool closing_ = false;
-    bool fatalErrorShown_ = false;
-    bool shutdownStarted_ = false;
     bool statusItemRemoved_ = false;
-    std::deque<Operation> operations_;
-    bool operationRunning_ = false;
+    /// A network-change apply waits in `operations_`; later changes join it.
     bool networkChangeQueued_ = false;
-    std::vector<std::function<void()>> idleWaiters_;
+    bool shutdownStarted_ = false;
     std::vector<std::function<void()>> shutdownCompletions_;
 
     // Read from the delivery queue; each guarded by its own lock, never both held.
     mutable std::mutex clickerBackendLock_;
     std::shared_ptr<BackendSupervising> clickerBackend_;
-    mutable std::mutex routingLock_;
-    bool inputTestRequired_ = false;
+    ClickerInputRoutingState clickerInputRoutingState_;
 };
 
 }  // namespace kelvra

@@ -5,10 +5,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "backend/DesktopProtocol.h"
 #include "clicker/ClickerInputConfiguration.h"
-#include "clicker/ClickerInputListenerState.h"
+#include "clicker/ClickerInputMonitoring.h"
 #include "server_config/ServerConfigurationError.h"
 
 namespace kelvra {
@@ -89,6 +90,8 @@ public:
     /// a running input test ends without a message, runtime controls are refreshed.
     virtual void clickerBackendRestarting() = 0;
     virtual void setClickerListenerState(ClickerInputListenerState state) = 0;
+    /// Assigned keystrokes another program holds; empty once none is held.
+    virtual void setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) = 0;
     /// The application became active: the window reads the keyboard access status again.
     virtual void refreshClickerPermission() = 0;
     /// An assigned Previous/Next key arrived while the window's input test runs. May create

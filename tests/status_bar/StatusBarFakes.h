@@ -8,43 +8,35 @@
 #include <vector>
 
 #include "backend/BackendSupervising.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "clicker/ClickerInputMonitoring.h"
 #include "server_config/NetworkChangeSource.h"
 #include "server_config/NetworkServiceSource.h"
-#include "status_bar/ClickerListenerControl.h"
-#include "status_bar/StatusBarController.h"
-#include "support/RecordingLog.h"
+#include "status_bar/StatusBarView.h"
 
 namespace kelvra::testing {
 
-/// Records what the controller shows and holds each asynchronous answer for the test to give.
+/// Records what the controller shows; holds alerts and browser answers for the test to give.
 class FakeStatusBarView final : public StatusBarView {
 public:
     struct Alert {
-        std::string message;
-        std::string informativeText;
+        std::string message, informativeText;
         std::function<void()> dismissed;
     };
 
-    std::vector<StatusLine> statusLines;
+    StatusLine status;
     std::string toolTip;
     bool urlActionsEnabled = true;
     int statusItemRemovals = 0;
     std::vector<Alert> alerts;
-    std::vector<std::function<void(bool)>> quitConfirmations;
     bool clipboardWorks = true;
-    std::vector<std::string> clipboard;
-    std::vector<std::pair<std::string, std::function<void(bool)>>> openedURLs;
+    std::vector<std::function<void(bool)>> browserAnswers;
     int terminationRequests = 0;
-    std::vector<std::optional<std::string>> serverURLs;
-    std::vector<bool> welcomeWindows;
+    std::optional<std::string> serverURL;
+    int welcomeWindows = 0;
     int networkReloads = 0;
-    std::vector<std::pair<ClickerDistributorState, bool>> clickerStates;
-    int clickerRestarts = 0;
-    int permissionRefreshes = 0;
     std::vector<ClickerDirection> detectedInput;
 
-    void setStatusLine(const StatusLine& line) override { statusLines.push_back(line); }
+    void setStatusLine(const StatusLine& line) override { status = line; }
     void setToolTip(const std::string& text) override { toolTip = text; }
     void setURLActionsEnabled(bool enabled) override { urlActionsEnabled = enabled; }
     void removeStatusItem() override { ++statusItemRemovals; }
@@ -52,56 +44,36 @@ public:
                            std::function<void()> dismissed) override {
         alerts.push_back({message, informativeText, std::move(dismissed)});
     }
-    void confirmQuit(std::function<void(bool)> completion) override {
-        quitConfirmations.push_back(std::move(completion));
-    }
-    bool writeClipboard(const std::string& text) override {
-        if (clipboardWorks) {
-            clipboard.push_back(text);
-        }
-        return clipboardWorks;
-    }
-    void openURL(const std::string& url, std::function<void(bool)> completion) override {
-        openedURLs.emplace_back(url, std::move(completion));
+    void confirmQuit(std::function<void(bool)> completion) override { completion(true); }
+    bool writeClipboard(const std::string&) override { return clipboardWorks; }
+    void openURL(const std::string&, std::function<void(bool)> completion) override {
+        browserAnswers.push_back(std::move(completion));
     }
     void requestTermination() override { ++terminationRequests; }
-    void showServerURL(const std::optional<std::string>& url) override {
-        serverURLs.push_back(url);
-    }
-    void showWelcomeWindow(bool dontShowAgainChecked) override {
-        welcomeWindows.push_back(dontShowAgainChecked);
-    }
-    void showSettingsWindow(const std::optional<std::string>& url) override {
-        serverURLs.push_back(url);
-    }
+    void showServerURL(const std::optional<std::string>& url) override { serverURL = url; }
+    void showWelcomeWindow(bool) override { ++welcomeWindows; }
+    void showSettingsWindow(const std::optional<std::string>&) override {}
     void reloadNetworkChoices() override { ++networkReloads; }
     void showAboutWindow() override {}
-    void showClickerWindow(const ClickerDistributorState& state, bool available) override {
-        clickerStates.emplace_back(state, available);
-    }
-    void updateClickerState(const ClickerDistributorState& state, bool available) override {
-        clickerStates.emplace_back(state, available);
-    }
-    void clickerBackendRestarting() override { ++clickerRestarts; }
+    void showClickerWindow(const ClickerDistributorState&, bool) override {}
+    void updateClickerState(const ClickerDistributorState&, bool) override {}
+    void clickerBackendRestarting() override {}
     void setClickerListenerState(ClickerInputListenerState) override {}
-    void refreshClickerPermission() override { ++permissionRefreshes; }
+    void setClickerConflicts(const std::vector<ClickerKeystroke>&) override {}
+    void refreshClickerPermission() override {}
     void clickerInputDetected(ClickerDirection direction) override {
         detectedInput.push_back(direction);
     }
-
-    const StatusLine& status() const { return statusLines.back(); }
 };
 
-/// A supervisor whose start and stop finish when the test says so. Callbacks stay reachable
+/// A supervisor whose start and stop end when the test says so. Its callbacks stay reachable
 /// after `detachCallbacks`, so a test can deliver one that was already on its way.
 class FakeSupervisor final : public BackendSupervising {
 public:
-    explicit FakeSupervisor(std::optional<BackendServerBinding> given)
-        : binding(std::move(given)) {}
+    explicit FakeSupervisor(std::optional<BackendServerBinding> given) : binding(given) {}
 
     std::optional<BackendServerBinding> binding;
     BackendSupervisorCallbacks callbacks;
-    bool detached = false;
     StartCompletion startCompletion;
     std::vector<std::function<void()>> stopCompletions;
     bool stopsAtOnce = true;
@@ -109,11 +81,11 @@ public:
     std::vector<ClickerCapturedInput> sent;
 
     void setCallbacks(BackendSupervisorCallbacks given) override { callbacks = std::move(given); }
-    void detachCallbacks() override { detached = true; }
+    void detachCallbacks() override {}
     void start(StartCompletion completion) override { startCompletion = std::move(completion); }
     void stop(std::function<void()> completion) override {
         stopCompletions.push_back(std::move(completion));
-        if (stopsAtOnce) {
+        if (stopsAtOnce || stopped) {
             finishStop();
         }
     }
@@ -135,51 +107,39 @@ public:
             completion();
         }
     }
-    /// Started and not stopped: its child would be running.
-    bool running() const { return !stopped; }
 };
 
-/// Keeps the listener's four demands and whether they would keep a listener running.
-class FakeClickerListener final : public ClickerListenerControl {
+/// A keyboard listener that only records whether it runs.
+class FakeClickerMonitor final : public ClickerInputMonitoring {
 public:
-    bool distribution = false, test = false, recording = false, permission = false;
-    bool running = false;
-    int reconciles = 0;
+    bool started = false, stopped = false;
 
-    void setDistributionRequired(bool required) override { distribution = required; }
-    void setTestRequired(bool required) override { test = required; }
-    void setRecordingRequired(bool required) override { recording = required; }
-    void setPermissionGranted(bool granted) override { permission = granted; }
-    void reconcile() override {
-        ++reconciles;
-        running = permission && (distribution || test);
-    }
-    void updateConfiguration(const ClickerInputConfiguration&) override {}
+    void start() override { started = true; }
+    void stop() override { stopped = true; }
+    void join() override {}
+    void setConfiguration(const ClickerInputConfiguration&) override {}
+    void setRecordingRequired(bool) override {}
 };
 
-/// The machine's interfaces as the test sets them.
+/// One interface "eth0" at the address the test sets, or none.
 class FakeNetworkServices final : public NetworkServiceSource {
 public:
-    /// One usable interface "eth0" at `address`, or none.
-    void setEthernetAddress(std::optional<std::string> address) { address_ = std::move(address); }
+    std::optional<std::string> address;
 
     std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
-        if (!address_) {
+        if (!address) {
             return std::vector<InterfaceAddressEntry>{};
         }
         sockaddr_storage storage{};
         auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
         inet->sin_family = AF_INET;
-        ::inet_pton(AF_INET, address_->c_str(), &inet->sin_addr);
+        ::inet_pton(AF_INET, address->c_str(), &inet->sin_addr);
         return std::vector{InterfaceAddressEntry{"eth0", IFF_UP | IFF_RUNNING, storage}};
     }
     std::optional<std::vector<NetworkServiceDescription>> services() const override {
         return std::vector{NetworkServiceDescription{
             true, NetworkServiceInterface{"eth0", "Ethernet"}, "eth0", "Ethernet"}};
     }
-
-private:
-    std::optional<std::string> address_;
 };
 
 class IdleNetworkChangeSource final : public NetworkChangeSource {

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "clicker/ClickerInputMonitoring.h"
+#include "core/MainThreadExecutor.h"
+
+namespace kelvra {
+
+/// Decides when a keyboard listener exists: only while keyboard access is granted and either
+/// distribution or an input test is wanted. Used on the main thread only.
+///
+/// Each listener serves one run; after `failed` the lifecycle keeps it until a reconcile drops
+/// it. Reports reach the owner only from the current listener, so a replaced listener's late
+/// `failed` cannot land after its successor's `listening`; dropping a listener reports `stopped`.
+class ClickerInputMonitorLifecycle {
+public:
+    /// Makes a listener that reports through `reports`.
+    using MonitorFactory =
+        std::function<std::shared_ptr<ClickerInputMonitoring>(ClickerInputMonitorReports reports)>;
+
+    ClickerInputMonitorLifecycle(MonitorFactory makeMonitor,
+                                 std::shared_ptr<MainThreadExecutor> mainThread,
+                                 ClickerInputMonitorReports reports);
+    /// Stops the listener and waits for its thread.
+    ~ClickerInputMonitorLifecycle();
+    ClickerInputMonitorLifecycle(const ClickerInputMonitorLifecycle&) = delete;
+    ClickerInputMonitorLifecycle& operator=(const ClickerInputMonitorLifecycle&) = delete;
+
+    /// Brings the listener in line with the flags: creates and starts one when it is needed and
+    /// missing; stops, waits for and drops it when it is not needed.
+    void reconcile();
+
+    /// Kept for each new listener and written into the current one.
+    void updateConfiguration(const ClickerInputConfiguration& configuration);
+    /// Written into the current listener at once; never starts or stops one.
+    void setRecordingRequired(bool recordingRequired);
+
+    /// These take effect at the next `reconcile`.
+    void setDistributionRequired(bool required) { distributionRequired_ = required; }
+    void setTestRequired(bool required) { testRequired_ = required; }
+    void setPermissionGranted(bool granted) { permissionGranted_ = granted; }
+
+    bool distributionRequired() const { return distributionRequired_; }
+    bool testRequired() const { return testRequired_; }
+    bool recordingRequired() const { return recordingRequired_; }
+    bool permissionGranted() const { return permissionGranted_; }
+    const std::shared_ptr<ClickerInputMonitoring>& monitor() const { return monitor_; }
+
+private:
+    // Shared with the reports in flight, which check their listener's generation against it.
+    struct Reporting {
+        uint64_t generation = 0;
+        ClickerInputMonitorReports reports;
+    };
+
+    ClickerInputMonitorReports reportsFor(uint64_t generation) const;
+    void dropMonitor();
+
+    const MonitorFactory makeMonitor_;
+    const std::shared_ptr<MainThreadExecutor> mainThread_;
+    const std::shared_ptr<Reporting> reporting_;
+    std::shared_ptr<ClickerInputMonitoring> monitor_;
+    bool distributionRequired_ = false;
+    bool testRequired_ = false;
+    bool recordingRequired_ = false;
+    bool permissionGranted_ = false;
+    ClickerInputConfiguration configuration_ = ClickerInputConfiguration::defaults();
+};
+
+/// Whether delivered Previous and Next input is a test shown in the window rather than sent.
+/// Written on the main thread, read on the delivery queue.
+class ClickerInputRoutingState {
+public:
+    bool inputTestRequired() const {
+        std::lock_guard lock(lock_);
+        return inputTestRequired_;
+    }
+    void setInputTestRequired(bool required) {
+        std::lock_guard lock(lock_);
+        inputTestRequired_ = required;
+    }
+
+private:
+    mutable std::mutex lock_;
+    bool inputTestRequired_ = false;
+};
+
+}  // namespace kelvra

@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "clicker/ClickerInputMonitorLifecycle.h"
+#include "core/ManualMainThreadExecutor.h"
+
+namespace kelvra {
+namespace {
+
+using State = ClickerInputListenerState;
+using ::testing::ElementsAre;
+
+struct FakeMonitor final : ClickerInputMonitoring {
+    explicit FakeMonitor(ClickerInputMonitorReports monitorReports)
+        : reports(std::move(monitorReports)) {}
+    void start() override { calls.push_back("start"); }
+    void stop() override { calls.push_back("stop"); }
+    void join() override { calls.push_back("join"); }
+    void setConfiguration(const ClickerInputConfiguration& value) override {
+        configuration = value;
+    }
+    void setRecordingRequired(bool value) override { recording = value; }
+
+    ClickerInputMonitorReports reports;
+    std::vector<std::string> calls;
+    ClickerInputConfiguration configuration;
+    bool recording = false;
+};
+
+class ClickerInputMonitorLifecycleTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::vector<std::shared_ptr<FakeMonitor>> made;
+    std::vector<State> states;
+    std::vector<std::vector<ClickerKeystroke>> conflicts;
+    ClickerInputMonitorLifecycle lifecycle{
+        [this](ClickerInputMonitorReports reports) {
+            made.push_back(std::make_shared<FakeMonitor>(std::move(reports)));
+            return made.back();
+        },
+        mainThread,
+        {[this](State state) { states.push_back(state); },
+         [this](std::vector<ClickerKeystroke> keystrokes) {
+             conflicts.push_back(std::move(keystrokes));
+         }}};
+
+    void setFlags(int flags) {
+        lifecycle.setDistributionRequired(flags & 1);
+        lifecycle.setTestRequired(flags & 2);
+        lifecycle.setRecordingRequired(flags & 4);
+        lifecycle.setPermissionGranted(flags & 8);
+    }
+};
+
+TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWanted) {
+    for (int from = 0; from < 16; ++from) {
+        for (int to = 0; to < 16; ++to) {
+            SCOPED_TRACE("from " + std::to_string(from) + " to " + std::to_string(to));
+            const auto wanted = [](int flags) { return (flags & 8) && (flags & 3); };
+            setFlags(from);
+            lifecycle.reconcile();
+            const auto first = lifecycle.monitor();
+            ASSERT_EQ(first != nullptr, wanted(from));
+            setFlags(to);
+            lifecycle.reconcile();
+            ASSERT_EQ(lifecycle.monitor() != nullptr, wanted(to));
+            if (first && wanted(to)) {
+                EXPECT_EQ(lifecycle.monitor(), first);  // kept, never restarted
+                EXPECT_THAT(made.back()->calls, ElementsAre("start"));
+            }
+            if (first && !wanted(to)) {
+                EXPECT_THAT(made.back()->calls, ElementsAre("start", "stop", "join"));
+            }
+            if (lifecycle.monitor()) {
+                EXPECT_EQ(made.back()->recording, (to & 4) != 0);
+            }
+            setFlags(0);
+            lifecycle.reconcile();
+        }
+    }
+}
+
+TEST_F(ClickerInputMonitorLifecycleTest, NewListenersTakeTheConfigurationAndRecordingFlag) {
+    auto configuration = ClickerInputConfiguration::defaults();
+    configuration.next = {96, 0, "F5"};
+    lifecycle.updateConfiguration(configuration);
+    lifecycle.setRecordingRequired(true);
+    setFlags(1 | 4 | 8);
+    lifecycle.reconcile();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0]->configuration, configuration);
+    EXPECT_TRUE(made[0]->recording);
+    lifecycle.updateConfiguration(ClickerInputConfiguration::defaults());
+    lifecycle.setRecordingRequired(false);
+    EXPECT_EQ(made[0]->configuration, ClickerInputConfiguration::defaults());
+    EXPECT_FALSE(made[0]->recording);
+    EXPECT_THAT(made[0]->calls, ElementsAre("start"));
+}
+
+TEST_F(ClickerInputMonitorLifecycleTest, OnlyTheCurrentListenerReports) {
+    setFlags(1 | 8);
+    lifecycle.reconcile();
+    const auto replaced = made.back();
+    replaced->reports.onState(State::listening);
+    setFlags(0);
+    lifecycle.reconcile();
+    mainThread->runPending();
+    EXPECT_THAT(states, ElementsAre(State::listening, State::stopped));
+
+    setFlags(1 | 8);
+    lifecycle.reconcile();
+    const auto current = made.back();
+    current->reports.onState(State::listening);
+    replaced->reports.onState(State::failed);  // late, from the replaced listener
+    replaced->reports.onConflicts({{121, 0, "Page Down"}});
+    current->reports.onConflicts({});
+    EXPECT_THAT(states, ElementsAre(State::listening, State::stopped, State::listening));
+    ASSERT_EQ(conflicts.size(), 1u);
+    EXPECT_TRUE(conflicts[0].empty());
+}
+
+TEST_F(ClickerInputMonitorLifecycleTest, ADroppedListenersStoppedGivesWayToItsSuccessor) {
+    setFlags(1 | 8);
+    lifecycle.reconcile();
+    setFlags(0);
+    lifecycle.reconcile();
+    setFlags(1 | 8);
+    lifecycle.reconcile();
+    made.back()->reports.onState(State::starting);
+    mainThread->runPending();
+    EXPECT_THAT(states, ElementsAre(State::starting));
+}
+
+TEST_F(ClickerInputMonitorLifecycleTest, DestructionStopsAndJoinsTheListener) {
+    std::shared_ptr<FakeMonitor> monitor;
+    {
+        ClickerInputMonitorLifecycle owned(
+            [&](ClickerInputMonitorReports reports) {
+                monitor = std::make_shared<FakeMonitor>(std::move(reports));
+                return monitor;
+            },
+            mainThread, {});
+        owned.setPermissionGranted(true);
+        owned.setTestRequired(true);
+        owned.reconcile();
+    }
+    EXPECT_THAT(monitor->calls, ElementsAre("start", "stop", "join"));
+    monitor->reports.onState(State::failed);  // the lifecycle is gone: dropped quietly
+}
+
+TEST(ClickerInputRoutingStateTest, StartsWithRealInput) {
+    ClickerInputRoutingState routing;
+    EXPECT_FALSE(routing.inputTestRequired());
+    routing.setInputTestRequired(true);
+    EXPECT_TRUE(routing.inputTestRequired());
+}
+
+}  // namespace
+}  // namespace kelvra

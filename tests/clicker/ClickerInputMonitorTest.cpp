@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: MIT
+#include <future>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "clicker/ClickerInputMonitor.h"
+#include "clicker/FakeKeyboardTap.h"
+#include "clicker/KeyboardTapChoice.h"
+#include "core/ManualMainThreadExecutor.h"
+#include "support/RecordingLog.h"
+
+namespace kelvra {
+namespace {
+
+using State = ClickerInputListenerState;
+using kelvra::testing::FakeKeyboardTap;
+using ::testing::ElementsAre;
+
+constexpr auto kLimit = std::chrono::seconds(10);
+
+class ClickerInputMonitorTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ClickerInputMonitor> makeMonitor() {
+        return ClickerInputMonitor::create(
+            log, mainThread,
+            [control = control] {
+                return openKeyboardTap(
+                    {[control] { return std::make_unique<FakeKeyboardTap>(control); }, {}},
+                    std::nullopt);
+            },
+            [this](ClickerCapturedInput input) {
+                std::lock_guard lock(mutex);
+                inputs.push_back(input);
+                inputThreads.push_back(std::this_thread::get_id());
+                delivered.notify_all();
+            },
+            {[this](State state) { states.push_back(state); },
+             [this](std::vector<ClickerKeystroke> keystrokes) {
+                 conflictReports.push_back(std::move(keystrokes));
+             }},
+            ClickerInputConfiguration::defaults());
+    }
+
+    bool runUntilState(State state) {
+        return mainThread->runUntil([&] { return !states.empty() && states.back() == state; },
+                                    kLimit);
+    }
+
+    // Joins without letting a lost stop hang the test run.
+    static bool joins(ClickerInputMonitor& monitor) {
+        auto joined = std::async(std::launch::async, [&] { monitor.join(); });
+        return joined.wait_for(kLimit) == std::future_status::ready;
+    }
+
+    std::shared_ptr<kelvra::testing::RecordingLog> log =
+        std::make_shared<kelvra::testing::RecordingLog>();
+    std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::shared_ptr<FakeKeyboardTap::Control> control =
+        std::make_shared<FakeKeyboardTap::Control>();
+    std::vector<State> states;
+    std::vector<std::vector<ClickerKeystroke>> conflictReports;
+    std::mutex mutex;
+    std::condition_variable delivered;
+    std::vector<ClickerCapturedInput> inputs;
+    std::vector<std::thread::id> inputThreads;
+};
+
+TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndConsumesItsPress) {
+    const auto monitor = makeMonitor();
+    monitor->start();
+    monitor->start();
+    ASSERT_TRUE(runUntilState(State::listening));
+    control->inject({1, ClickerKeyCode::pageDown, KeyTransition::down, 0});
+    control->inject({1, ClickerKeyCode::pageDown, KeyTransition::repeat, 0});
+    control->inject({1, ClickerKeyCode::pageDown, KeyTransition::up, 0});
+    control->inject({1, 0, KeyTransition::down, 0});
+    ASSERT_TRUE(control->waitUntil([&] { return control->decisions.size() == 4; }));
+    EXPECT_THAT(control->decisions,
+                ElementsAre(KeyboardTapDecision::consume, KeyboardTapDecision::consume,
+                            KeyboardTapDecision::consume, KeyboardTapDecision::pass));
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(delivered.wait_for(lock, kLimit, [&] { return !inputs.empty(); }));
+        EXPECT_THAT(inputs, ElementsAre(ClickerCapturedInput(ClickerDirection::right)));
+        EXPECT_NE(inputThreads[0], std::this_thread::get_id());
+    }
+    monitor->stop();
+    monitor->stop();
+    ASSERT_TRUE(joins(*monitor));
+    mainThread->runPending();
+    // One thread and one open for two starts; the second stop adds nothing to the stop's report
+    // and the thread's own at its end.
+    EXPECT_EQ(control->opened, 1);
+    EXPECT_THAT(states,
+                ElementsAre(State::starting, State::listening, State::stopped, State::stopped));
+    EXPECT_TRUE(
+        log->contains("[shell] Clicker Distributor assigned-key consuming listener is active."));
+}
+
+TEST_F(ClickerInputMonitorTest, AStopLandingJustBeforeTheTapRunsIsNotLost) {
+    control->holdAtRunEntry = true;
+    const auto monitor = makeMonitor();
+    monitor->start();
+    ASSERT_TRUE(control->waitUntil([&] { return control->atRunEntry; }));
+    monitor->stop();
+    control->update([](auto& c) { c.holdAtRunEntry = false; });
+    ASSERT_TRUE(joins(*monitor));
+    EXPECT_FALSE(control->running);
+}
+
+TEST_F(ClickerInputMonitorTest, AStopBeforeTheThreadBeginsEndsItWithoutOpeningATap) {
+    for (int round = 0; round < 20; ++round) {
+        const auto monitor = makeMonitor();
+        monitor->start();
+        monitor->stop();
+        ASSERT_TRUE(joins(*monitor));
+    }
+    mainThread->runPending();
+    EXPECT_EQ(std::count(states.begin(), states.end(), State::failed), 0);
+}
+
+TEST_F(ClickerInputMonitorTest, ATapThatCannotOpenFailsWithTheLogLine) {
+    control->openError = "no keyboard could be opened";
+    const auto monitor = makeMonitor();
+    monitor->start();
+    ASSERT_TRUE(runUntilState(State::failed));
+    EXPECT_TRUE(log->waitFor(
+        "[shell] Clicker Distributor could not create its active keyboard event tap. Keyboard "
+        "access may be unavailable."));
+    ASSERT_TRUE(joins(*monitor));
+    EXPECT_THAT(states, ElementsAre(State::starting, State::failed));
+}
+
+TEST_F(ClickerInputMonitorTest, ALostSourceEndsTheRunWithFailed) {
+    const auto monitor = makeMonitor();
+    monitor->start();
+    ASSERT_TRUE(runUntilState(State::listening));
+    control->update([](auto& c) { c.loseSource = true; });
+    ASSERT_TRUE(runUntilState(State::failed));
+    EXPECT_TRUE(log->contains(
+        "[shell] Clicker Distributor active keyboard event tap was disabled by the system."));
+    monitor->stop();  // nothing left to stop
+    ASSERT_TRUE(joins(*monitor));
+    mainThread->runPending();
+    EXPECT_THAT(states, ElementsAre(State::starting, State::listening, State::failed));
+}
+
+TEST_F(ClickerInputMonitorTest, ConfigurationAndRecordingReachTheRunningTap) {
+    const auto monitor = makeMonitor();
+    monitor->start();
+    ASSERT_TRUE(runUntilState(State::listening));
+    auto configuration = ClickerInputConfiguration::defaults();
+    configuration.customAssignments.emplace_back(Uuid::generate(), ClickerCustomAction::freeze,
+                                                 ClickerKeystroke{96, 0, "F5"});
+    configuration.customAssignments.emplace_back(Uuid::generate(), std::nullopt,
+                                                 ClickerKeystroke{97, 0, "F6"});
+    monitor->setConfiguration(configuration);
+    monitor->setRecordingRequired(true);
+    ASSERT_TRUE(control->waitUntil([&] {
+        return !control->configurations.empty() && control->configurations.back()->recording;
+    }));
+    const auto& last = *control->configurations.back();
+    EXPECT_THAT(last.assignedKeystrokes,
+                ElementsAre(ClickerKeystroke{116, 0, ""}, ClickerKeystroke{121, 0, ""},
+                            ClickerKeystroke{96, 0, ""}));
+    // While recording, even an assigned key passes; after it, the new assignment is matched.
+    control->inject({1, 96, KeyTransition::down, 0});
+    control->inject({1, 96, KeyTransition::up, 0});
+    ASSERT_TRUE(control->waitUntil([&] { return control->decisions.size() == 2; }));
+    monitor->setRecordingRequired(false);
+    control->inject({1, 96, KeyTransition::down, 0});
+    ASSERT_TRUE(control->waitUntil([&] { return control->decisions.size() == 3; }));
+    EXPECT_THAT(control->decisions,
+                ElementsAre(KeyboardTapDecision::pass, KeyboardTapDecision::pass,
+                            KeyboardTapDecision::consume));
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(delivered.wait_for(lock, kLimit, [&] { return !inputs.empty(); }));
+    EXPECT_EQ(inputs[0], ClickerCapturedInput(ClickerCustomAction::freeze));
+    lock.unlock();
+    monitor->stop();
+    ASSERT_TRUE(joins(*monitor));
+}
+
+TEST_F(ClickerInputMonitorTest, ConflictsReachTheOwnerEachTimeAndTheLogOnce) {
+    const auto monitor = makeMonitor();
+    monitor->start();
+    ASSERT_TRUE(runUntilState(State::listening));
+    const std::vector<ClickerKeystroke> pageDown = {{121, 0, "Page Down"}};
+    control->update([&](auto& c) { c.conflictsToReport = pageDown; });
+    ASSERT_TRUE(mainThread->runUntil([&] { return conflictReports.size() == 1; }, kLimit));
+    control->update([&](auto& c) { c.conflictsToReport = pageDown; });
+    ASSERT_TRUE(mainThread->runUntil([&] { return conflictReports.size() == 2; }, kLimit));
+    EXPECT_EQ(conflictReports[1], pageDown);
+    EXPECT_EQ(log->count("[shell] Clicker Distributor could not reserve Page Down: another program "
+                         "has already grabbed it."),
+              1u);
+    monitor->stop();
+    ASSERT_TRUE(joins(*monitor));
+}
+
+TEST_F(ClickerInputMonitorTest, NothingIsReportedOnceTheMonitorIsGone) {
+    auto monitor = makeMonitor();
+    monitor->start();
+    monitor->stop();
+    ASSERT_TRUE(joins(*monitor));
+    monitor.reset();
+    mainThread->runPending();
+    EXPECT_TRUE(states.empty());
+}
+
+}  // namespace
+}  // namespace kelvra
