@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "shell/UpdateChecking.h"
+#include "shell/updates/UpdateChecking.h"
 
 namespace kelvra {
 

@@ -15,7 +15,7 @@
 
 #include <QImage>
 
-#include "shell/HttpClient.h"
+#include "core/HttpClient.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
