@@ -19,9 +19,9 @@
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfigurationResolver.h"
 #include "server_config/HubServerConfigurationStore.h"
-#include "shell/LaunchAtLoginPreference.h"
-#include "shell/UpdateChecking.h"
 #include "shell/WelcomeWindowPreference.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
+#include "shell/updates/UpdateChecking.h"
 #include "status_bar/OperationQueue.h"
 #include "status_bar/StatusBarView.h"
 

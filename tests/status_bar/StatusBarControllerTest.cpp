@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include "backend/BackendSupervisor.h"
+#include "core/HttpClient.h"
 #include "core/ManualMainThreadExecutor.h"
 #include "core/UniqueFd.h"
 #include "server_config/ControlPageAddress.h"
-#include "shell/HttpClient.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarFakes.h"
 #include "support/RecordingLog.h"
