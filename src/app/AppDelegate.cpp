@@ -15,6 +15,8 @@
 #include "app/UpdateDialogs.h"
 #include "backend/BackendSupervisor.h"
 #include "clicker/ClickerInputConfigurationStore.h"
+#include "clicker/ClickerInputMonitor.h"
+#include "clicker/KeyboardTapChoice.h"
 #include "core/FileLog.h"
 #include "core/SettingsStore.h"
 #include "server_config/HubNetworkServiceMonitor.h"
@@ -35,21 +37,6 @@
 #include "status_bar/qt/QtStatusBarView.h"
 
 namespace kelvra {
-namespace {
-
-// Stands in for the keyboard listener until this build has one: every demand is accepted and
-// no key is taken.
-class AbsentClickerListener final : public ClickerListenerControl {
-public:
-    void setDistributionRequired(bool) override {}
-    void setTestRequired(bool) override {}
-    void setRecordingRequired(bool) override {}
-    void setPermissionGranted(bool) override {}
-    void reconcile() override {}
-    void updateConfiguration(const ClickerInputConfiguration&) override {}
-};
-
-}  // namespace
 
 AppDelegate::AppDelegate(AppOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {}
@@ -119,6 +106,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             UpdateFeed::CheckConfiguration::standard(BundleInfo::dictionary(), environment),
             mainThread_, updateDialogs_));
 
+    auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
     controller_ = StatusBarController::create(StatusBarControllerParts{
         .mainThread = mainThread_,
         .log = log_,
@@ -134,8 +122,22 @@ void AppDelegate::applicationDidFinishLaunching() {
             std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
         .networkServiceMonitor =
             HubNetworkServiceMonitor::create(mainThread_, makeSystemNetworkChangeSource()),
-        .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
-        .clickerListener = std::make_shared<AbsentClickerListener>(),
+        .clickerConfigurationStore = clickerConfigurationStore,
+        .makeClickerMonitor =
+            [log = log_, mainThread = mainThread_, clickerConfigurationStore](
+                std::function<void(ClickerCapturedInput)> onInput,
+                ClickerInputMonitorReports reports) {
+                return ClickerInputMonitor::create(
+                    log, mainThread,
+                    [] {
+                        return openKeyboardTap(KeyboardTapBackends{},
+                                               environmentValue(currentEnvironment(),
+                                                                std::string(kKeyboardTapVariable)));
+                    },
+                    std::move(onInput), std::move(reports),
+                    clickerConfigurationStore->configuration());
+            },
+        // Keyboard access is never granted while this build has no keyboard tap.
         .clickerAccessGranted = [] { return false; },
     });
     view_->setController(controller_);

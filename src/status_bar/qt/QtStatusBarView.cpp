@@ -167,6 +167,8 @@ void QtStatusBarView::clickerBackendRestarting() {}
 
 void QtStatusBarView::setClickerListenerState(ClickerInputListenerState) {}
 
+void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>&) {}
+
 void QtStatusBarView::refreshClickerPermission() {}
 
 void QtStatusBarView::clickerInputDetected(ClickerDirection) {}

@@ -76,6 +76,7 @@ public:
     void updateClickerState(const ClickerDistributorState& state, bool backendAvailable) override;
     void clickerBackendRestarting() override;
     void setClickerListenerState(ClickerInputListenerState state) override;
+    void setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) override;
     void refreshClickerPermission() override;
     void clickerInputDetected(ClickerDirection direction) override;
 
