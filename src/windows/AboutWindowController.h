@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <functional>
+
+#include <QIcon>
+#include <QUrl>
+#include <QWidget>
+
+#include "shell/updates/AppVersionInfo.h"
+
+namespace kelvra {
+
+/// The about window: icon, name, version, a short description, the two headline features and
+/// a link to the product website. Kept for reuse when closed. Main thread only.
+class AboutWindowController final : public QWidget {
+    Q_OBJECT
+
+public:
+    /// The product website.
+    static const QUrl& websiteURL();
+
+    /// `statusIcon` is the tray's image; without one the application icon is shown.
+    /// `openURL` opens an address in the default browser.
+    AboutWindowController(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
+                          std::function<void(const QUrl&)> openURL, QWidget* parent = nullptr);
+
+private:
+    const std::function<void(const QUrl&)> openURL_;
+};
+
+}  // namespace kelvra

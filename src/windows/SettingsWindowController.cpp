@@ -1,0 +1,593 @@
+// SPDX-License-Identifier: MIT
+#include "windows/SettingsWindowController.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "server_config/HubServerConfigurationResolver.h"
+#include "server_config/HubServerPortAvailabilityChecker.h"
+#include "windows/ServerAddressText.h"
+#include "windows/widgets/Alert.h"
+#include "windows/widgets/ElidedLabel.h"
+#include "windows/widgets/Fonts.h"
+#include "windows/widgets/HelpPopover.h"
+#include "windows/widgets/Separator.h"
+#include "windows/widgets/StatusDot.h"
+#include "windows/widgets/SymbolButton.h"
+#include "windows/widgets/WindowSizing.h"
+
+namespace kelvra {
+namespace {
+
+using Role = ThemeColors::Role;
+
+constexpr int kWindowWidth = 470;
+constexpr int kMinimumHeight = 356;
+
+const QString kNetworkTitle = QStringLiteral("Network interface");
+const QString kPortTitle = QStringLiteral("Port");
+const QString kLaunchAtLoginTitle = QStringLiteral("Run App at system startup");
+const QString kWelcomeTitle = QStringLiteral("Welcome window");
+const QString kStartupSettings = QStringLiteral("your desktop's Startup Applications settings");
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QLabel* makeHeading(const QString& text) {
+    auto* heading = new QLabel(text);
+    setFontSize(heading, 19, QFont::Bold);
+    return heading;
+}
+
+QString networkTitle(const HubNetworkService& service) {
+    QStringList addresses;
+    for (const std::string& address : service.ipv4Addresses) {
+        addresses << qs(address);
+    }
+    return qs(service.name) + QStringLiteral(" — ") + addresses.join(QStringLiteral(", "));
+}
+
+bool sameSelection(const HubNetworkSelection& a, const HubNetworkSelection& b) {
+    if (a.kind() != b.kind()) {
+        return false;
+    }
+    return a.kind() != HubNetworkSelection::Kind::service || a.id() == b.id();
+}
+
+}  // namespace
+
+SettingsWindowController::SettingsWindowController(
+    std::shared_ptr<WelcomeWindowPreference> welcomePreference,
+    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference,
+    std::shared_ptr<HubServerConfigurationStore> configurationStore,
+    std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
+    std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      welcomePreference_(std::move(welcomePreference)),
+      launchAtLoginPreference_(std::move(launchAtLoginPreference)),
+      configurationStore_(std::move(configurationStore)),
+      serviceProvider_(std::move(serviceProvider)),
+      mainThread_(std::move(mainThread)),
+      callbacks_(std::move(callbacks)) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Kelvra Hub Settings"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    buildContent();
+    updateServerURL(std::nullopt);
+    reloadNetworkPopup();
+    reloadWelcomeCheckbox();
+    reloadLaunchAtLoginControls();
+}
+
+SettingsWindowController::~SettingsWindowController() {
+    portFeedbackClearWorkItem_.cancel();
+}
+
+void SettingsWindowController::buildContent() {
+    auto* content = new QVBoxLayout(this);
+    content->setContentsMargins(24, 20, 24, 22);
+    content->setSpacing(10);
+
+    content->addWidget(makeHeading(QStringLiteral("Server")));
+
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(8);
+    statusIndicator_ = new StatusDot(10);
+    serverStatusLabel_ = new ElidedLabel(Qt::ElideMiddle);
+    serverStatusLabel_->setObjectName(QStringLiteral("serverStatusLabel"));
+    setFontSize(serverStatusLabel_, 14);
+    ThemeColors::setTextRole(serverStatusLabel_, Role::secondaryLabel);
+    auto* copyButton = new QPushButton(QStringLiteral("Copy URL"));
+    copyButton->setObjectName(QStringLiteral("copyURLButton"));
+    setFontSize(copyButton, 12);
+    connect(copyButton, &QPushButton::clicked, this, &SettingsWindowController::copyURL);
+    statusRow->addWidget(statusIndicator_);
+    statusRow->addWidget(serverStatusLabel_, 1);
+    statusRow->addWidget(copyButton);
+    content->addLayout(statusRow);
+    content->addSpacing(4);
+
+    // The two server rows share a title column, so their controls line up.
+    auto* form = new QGridLayout;
+    form->setHorizontalSpacing(12);
+    form->setVerticalSpacing(10);
+    form->setColumnStretch(1, 1);
+    const auto addRowTitle = [this, form](int row, const QString& title, const QString& help) {
+        auto* titleRow = new QHBoxLayout;
+        titleRow->setSpacing(4);
+        auto* label = new QLabel(title);
+        setFontSize(label, 14);
+        titleRow->addWidget(label);
+        titleRow->addWidget(makeHelpButton(title, help));
+        titleRow->addStretch();
+        form->addLayout(titleRow, row, 0);
+    };
+
+    addRowTitle(0, kNetworkTitle,
+                QStringLiteral("Which network Kelvra Hub uses for the control page, Kelvra "
+                               "discovery, connections, and file transfers. “All networks” works "
+                               "for most setups. Choose a specific network if this computer is "
+                               "connected to several, or “Localhost only” to use Kelvra on this "
+                               "computer only."));
+    networkPopup_ = new QComboBox;
+    networkPopup_->setObjectName(QStringLiteral("networkPopup"));
+    networkPopup_->setAccessibleName(kNetworkTitle);
+    networkPopup_->setFixedWidth(210);
+    networkPopup_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    connect(networkPopup_, &QComboBox::activated, this,
+            &SettingsWindowController::networkSelectionChanged);
+    form->addWidget(networkPopup_, 0, 1, Qt::AlignLeft);
+
+    addRowTitle(1, kPortTitle,
+                QStringLiteral("The port the control page is served on. Changing it breaks "
+                               "existing bookmarks — anyone viewing the control page must reload "
+                               "it at the new address."));
+    auto* portRow = new QHBoxLayout;
+    portRow->setSpacing(6);
+    portField_ = new QLineEdit(QString::number(HubServerConfiguration::defaultPort));
+    portField_->setObjectName(QStringLiteral("portField"));
+    portField_->setAccessibleName(kPortTitle);
+    portField_->setAlignment(Qt::AlignRight);
+    portField_->setFixedWidth(80);
+    portField_->installEventFilter(this);
+    connect(portField_, &QLineEdit::textEdited, this, &SettingsWindowController::portTextEdited);
+    connect(portField_, &QLineEdit::returnPressed, this,
+            &SettingsWindowController::applyPortChange);
+    portApplyButton_ = new QPushButton(QStringLiteral("Apply"));
+    portApplyButton_->setObjectName(QStringLiteral("portApplyButton"));
+    portApplyButton_->setAutoDefault(false);
+    portApplyButton_->hide();
+    connect(portApplyButton_, &QPushButton::clicked, this,
+            &SettingsWindowController::applyPortChange);
+    portCancelButton_ = new QToolButton;
+    portCancelButton_->setObjectName(QStringLiteral("portCancelButton"));
+    portCancelButton_->setText(QStringLiteral("✕"));
+    portCancelButton_->setAutoRaise(true);
+    portCancelButton_->setToolTip(QStringLiteral("Cancel port change"));
+    portCancelButton_->setAccessibleName(QStringLiteral("Cancel port change"));
+    portCancelButton_->hide();
+    connect(portCancelButton_, &QToolButton::clicked, this,
+            &SettingsWindowController::cancelPortChange);
+    portRow->addWidget(portField_);
+    portRow->addWidget(portApplyButton_);
+    portRow->addWidget(portCancelButton_);
+    portRow->addStretch();
+    form->addLayout(portRow, 1, 1);
+
+    portFeedbackLabel_ = new QLabel;
+    portFeedbackLabel_->setObjectName(QStringLiteral("portFeedbackLabel"));
+    portFeedbackLabel_->setWordWrap(true);
+    portFeedbackLabel_->setTextFormat(Qt::PlainText);
+    portFeedbackLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setFontSize(portFeedbackLabel_, 12);
+    portFeedbackLabel_->setMaximumHeight(portFeedbackLabel_->fontMetrics().lineSpacing() * 2 + 2);
+    portFeedbackLabel_->hide();
+    form->addWidget(portFeedbackLabel_, 2, 1);
+    content->addLayout(form);
+
+    content->addSpacing(6);
+    content->addWidget(new Separator);
+    content->addSpacing(6);
+    content->addWidget(makeHeading(QStringLiteral("General options")));
+
+    const auto checkboxRow = [this](QCheckBox* checkbox, const QString& title,
+                                    const QString& help) {
+        setFontSize(checkbox, 15);
+        auto* row = new QHBoxLayout;
+        row->setSpacing(4);
+        row->addWidget(checkbox);
+        row->addWidget(makeHelpButton(title, help));
+        row->addStretch();
+        return row;
+    };
+    launchAtLoginCheckbox_ = new QCheckBox(kLaunchAtLoginTitle);
+    launchAtLoginCheckbox_->setObjectName(QStringLiteral("launchAtLoginCheckbox"));
+    connect(launchAtLoginCheckbox_, &QCheckBox::clicked, this,
+            &SettingsWindowController::launchAtLoginChanged);
+    content->addLayout(checkboxRow(
+        launchAtLoginCheckbox_, kLaunchAtLoginTitle,
+        QStringLiteral("Recommended. Kelvra Hub starts in the background when you log in, so "
+                       "Kelvra machines can always be controlled from this computer. You can "
+                       "also change this in ") +
+            kStartupSettings + u'.'));
+
+    launchAtLoginNoteRow_ = new QWidget;
+    launchAtLoginNoteRow_->setObjectName(QStringLiteral("launchAtLoginNoteRow"));
+    auto* noteRow = new QHBoxLayout(launchAtLoginNoteRow_);
+    // Indented to the checkbox's text, which the note explains.
+    noteRow->setContentsMargins(24, 0, 0, 0);
+    noteRow->setSpacing(8);
+    launchAtLoginNoteLabel_ = new QLabel;
+    launchAtLoginNoteLabel_->setObjectName(QStringLiteral("launchAtLoginNoteLabel"));
+    launchAtLoginNoteLabel_->setWordWrap(true);
+    setFontSize(launchAtLoginNoteLabel_, 12);
+    ThemeColors::setTextRole(launchAtLoginNoteLabel_, Role::secondaryLabel);
+    launchAtLoginSettingsButton_ = new QPushButton(QStringLiteral("Open Startup Applications…"));
+    launchAtLoginSettingsButton_->setObjectName(QStringLiteral("launchAtLoginSettingsButton"));
+    setFontSize(launchAtLoginSettingsButton_, 12);
+    connect(launchAtLoginSettingsButton_, &QPushButton::clicked, this, [this] {
+        if (callbacks_.openLoginItemsSettings) {
+            callbacks_.openLoginItemsSettings();
+        }
+    });
+    noteRow->addWidget(launchAtLoginNoteLabel_, 1);
+    noteRow->addWidget(launchAtLoginSettingsButton_, 0, Qt::AlignTop);
+    launchAtLoginNoteRow_->hide();
+    content->addWidget(launchAtLoginNoteRow_);
+
+    welcomeCheckbox_ = new QCheckBox(QStringLiteral("Show welcome window"));
+    welcomeCheckbox_->setObjectName(QStringLiteral("welcomeCheckbox"));
+    connect(welcomeCheckbox_, &QCheckBox::clicked, this,
+            &SettingsWindowController::welcomePreferenceChanged);
+    content->addLayout(checkboxRow(welcomeCheckbox_, kWelcomeTitle,
+                                   QStringLiteral("Shows the welcome window each time Kelvra Hub "
+                                                  "starts, with the control page address and a "
+                                                  "quick overview.")));
+    content->addStretch();
+
+    helpPopover_ = new HelpPopover(this, 280);
+    setFixedWidth(kWindowWidth);
+    fitHeightToContent(this, kMinimumHeight);
+}
+
+QToolButton* SettingsWindowController::makeHelpButton(const QString& title, const QString& text) {
+    auto* button = new SymbolButton(Symbol::info, Role::secondaryLabel, {20, 20}, {16, 16});
+    button->setObjectName(title);
+    button->setToolTip(text);
+    button->setAccessibleDescription(text);
+    button->setAccessibleName(QStringLiteral("About ") + title);
+    connect(button, &QToolButton::clicked, this, [this, button] { showHelp(button); });
+    return button;
+}
+
+void SettingsWindowController::showHelp(QToolButton* button) {
+    helpPopover_->toggle(button, button->objectName(), {button->toolTip()});
+}
+
+// Showing and reloading.
+
+void SettingsWindowController::present() {
+    reloadWelcomeCheckbox();
+    reloadLaunchAtLoginControls();
+    reloadServerControls();
+    show();
+    raise();
+    activateWindow();
+}
+
+void SettingsWindowController::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        // The desktop's own settings may have changed the login item meanwhile.
+        reloadLaunchAtLoginControls();
+    }
+}
+
+void SettingsWindowController::updateServerURL(const std::optional<std::string>& url) {
+    serverURL_ = url;
+    if (url) {
+        serverStatusLabel_->setFullText(QStringLiteral("Running on ") + serverHostAndPort(*url));
+        statusIndicator_->setRole(Role::green);
+    } else {
+        serverStatusLabel_->setFullText(QStringLiteral("Starting Kelvra Hub…"));
+        statusIndicator_->setRole(Role::secondaryLabel);
+    }
+}
+
+void SettingsWindowController::reloadNetworkPopup() {
+    const HubNetworkSelection stored = configurationStore_->configuration().networkSelection;
+    std::vector<HubNetworkSelection> selections{HubNetworkSelection::allNetworks(),
+                                                HubNetworkSelection::localhost()};
+    QStringList titles{QStringLiteral("All networks"),
+                       QStringLiteral("Localhost only (this computer)")};
+    bool storedServiceListed = false;
+    for (const HubNetworkService& service : serviceProvider_->availableServices()) {
+        selections.push_back(HubNetworkSelection::service(service.id, service.name));
+        titles << networkTitle(service);
+        storedServiceListed = storedServiceListed || service.id == stored.id();
+    }
+    if (stored.kind() == HubNetworkSelection::Kind::service && !storedServiceListed) {
+        selections.push_back(stored);
+        titles << qs(stored.lastKnownName()) + QStringLiteral(" (unavailable)");
+    }
+
+    networkSelections_ = std::move(selections);
+    const QSignalBlocker blocker(networkPopup_);
+    networkPopup_->clear();
+    networkPopup_->addItems(titles);
+    int selected = 0;
+    for (size_t index = 0; index < networkSelections_.size(); ++index) {
+        if (sameSelection(networkSelections_[index], stored)) {
+            selected = static_cast<int>(index);
+            break;
+        }
+    }
+    networkPopup_->setCurrentIndex(selected);
+}
+
+void SettingsWindowController::reloadServerControls() {
+    reloadNetworkPopup();
+    if (!isApplyingConfiguration_) {
+        cancelPortChange();
+    }
+}
+
+void SettingsWindowController::reloadWelcomeCheckbox() {
+    welcomeCheckbox_->setChecked(welcomePreference_->shouldShowAtStartup());
+}
+
+// Network and port.
+
+void SettingsWindowController::networkSelectionChanged(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= networkSelections_.size()) {
+        return;
+    }
+    HubServerConfiguration configuration = configurationStore_->configuration();
+    if (networkSelections_[index] == configuration.networkSelection) {
+        return;
+    }
+    configuration.networkSelection = networkSelections_[index];
+    apply(configuration, ChangedSetting::network);
+}
+
+bool SettingsWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == portField_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        cancelPortChange();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsWindowController::portTextEdited() {
+    if (!isApplyingConfiguration_) {
+        refreshPortChangeUI();
+    }
+}
+
+HubServerPortInputValidation SettingsWindowController::validatedPortInput() const {
+    const HubServerConfiguration stored = configurationStore_->configuration();
+    HubServerPortInputValidation validation =
+        HubServerPortInputValidator::validate(portField_->text().toStdString(), stored.port);
+    if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
+        return validation;
+    }
+    const std::string bindHost =
+        HubServerConfigurationResolver::resolve(stored, serviceProvider_->availableServices())
+            .binding.bindHost;
+    if (auto message =
+            HubServerPortAvailabilityChecker::errorMessage(validation.port(), bindHost)) {
+        return HubServerPortInputValidation::invalid(std::move(*message));
+    }
+    return validation;
+}
+
+void SettingsWindowController::refreshPortChangeUI() {
+    portFeedbackClearWorkItem_.cancel();
+    const HubServerPortInputValidation validation = validatedPortInput();
+    refreshPortActionControls(validation);
+    if (validation.kind() == HubServerPortInputValidation::Kind::invalid) {
+        showPortFeedback(qs(validation.message()), Role::red, std::nullopt);
+    } else {
+        hidePortFeedback();
+    }
+}
+
+void SettingsWindowController::refreshPortActionControls(
+    const HubServerPortInputValidation& validation) {
+    const bool changed = validation.kind() != HubServerPortInputValidation::Kind::unchanged;
+    portApplyButton_->setVisible(changed);
+    portCancelButton_->setVisible(changed);
+    portApplyButton_->setEnabled(validation.kind() == HubServerPortInputValidation::Kind::valid &&
+                                 !isApplyingConfiguration_);
+    portCancelButton_->setEnabled(!isApplyingConfiguration_);
+}
+
+void SettingsWindowController::applyPortChange() {
+    if (isApplyingConfiguration_) {
+        return;
+    }
+    const HubServerPortInputValidation validation = validatedPortInput();
+    if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
+        refreshPortChangeUI();
+        return;
+    }
+    HubServerConfiguration configuration = configurationStore_->configuration();
+    configuration.port = validation.port();
+    apply(configuration, ChangedSetting::port);
+}
+
+void SettingsWindowController::cancelPortChange() {
+    portFeedbackClearWorkItem_.cancel();
+    showStoredPort();
+    portApplyButton_->hide();
+    portCancelButton_->hide();
+    hidePortFeedback();
+}
+
+void SettingsWindowController::showStoredPort() {
+    portField_->setText(QString::number(configurationStore_->configuration().port));
+}
+
+// Applying.
+
+void SettingsWindowController::apply(const HubServerConfiguration& configuration,
+                                     ChangedSetting changedSetting) {
+    if (isApplyingConfiguration_) {
+        return;
+    }
+    isApplyingConfiguration_ = true;
+    setApplyingControlsEnabled(false);
+    portApplyButton_->setEnabled(false);
+    portCancelButton_->setEnabled(false);
+    serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
+    statusIndicator_->setRole(Role::orange);
+    if (changedSetting == ChangedSetting::port) {
+        showPortFeedback(QStringLiteral("Changing port…"), Role::secondaryLabel, std::nullopt);
+    }
+
+    const QPointer<SettingsWindowController> self(this);
+    callbacks_.applyConfiguration(
+        configuration, [self, mainThread = mainThread_, changedSetting](ApplyResult result) {
+            mainThread->post([self, changedSetting, result = std::move(result)] {
+                if (!self) {
+                    return;
+                }
+                if (result) {
+                    self->applySucceeded(*result, changedSetting);
+                } else {
+                    self->applyFailed(result.error(), changedSetting);
+                }
+            });
+        });
+}
+
+void SettingsWindowController::applySucceeded(const std::string& url,
+                                              ChangedSetting changedSetting) {
+    isApplyingConfiguration_ = false;
+    setApplyingControlsEnabled(true);
+    if (changedSetting == ChangedSetting::port) {
+        showStoredPort();
+        portApplyButton_->hide();
+        portCancelButton_->hide();
+        const int64_t port = serverPort(url).value_or(configurationStore_->configuration().port);
+        showPortFeedback(QStringLiteral("Port changed — reload the control page on %1.").arg(port),
+                         Role::green, kPortFeedbackDuration);
+    } else {
+        reloadNetworkPopup();
+        refreshPortChangeUI();
+    }
+    updateServerURL(url);
+}
+
+void SettingsWindowController::applyFailed(const Error& error, ChangedSetting changedSetting) {
+    isApplyingConfiguration_ = false;
+    setApplyingControlsEnabled(true);
+    updateServerURL(serverURL_);
+    if (changedSetting == ChangedSetting::network) {
+        reloadNetworkPopup();
+        refreshPortChangeUI();
+        showAlert(this, QStringLiteral("Kelvra Hub could not apply the server settings."),
+                  qs(error.description()));
+    } else {
+        refreshPortActionControls(validatedPortInput());
+        showPortFeedback(QStringLiteral("Could not change port: ") + qs(error.description()),
+                         Role::red, std::nullopt);
+    }
+}
+
+void SettingsWindowController::setApplyingControlsEnabled(bool enabled) {
+    networkPopup_->setEnabled(enabled);
+    portField_->setEnabled(enabled);
+}
+
+void SettingsWindowController::showPortFeedback(
+    const QString& message, ThemeColors::Role role,
+    std::optional<MainThreadExecutor::Duration> clearsAfter) {
+    portFeedbackClearWorkItem_.cancel();
+    portFeedbackLabel_->setText(message);
+    portFeedbackLabel_->setToolTip(message);
+    ThemeColors::setTextRole(portFeedbackLabel_, role);
+    portFeedbackLabel_->show();
+    if (clearsAfter) {
+        const QPointer<SettingsWindowController> self(this);
+        portFeedbackClearWorkItem_ = mainThread_->postDelayed(*clearsAfter, [self] {
+            if (self) {
+                self->hidePortFeedback();
+            }
+        });
+    }
+}
+
+void SettingsWindowController::hidePortFeedback() {
+    portFeedbackClearWorkItem_.cancel();
+    portFeedbackLabel_->clear();
+    portFeedbackLabel_->setToolTip({});
+    portFeedbackLabel_->hide();
+}
+
+// Copying and the startup options.
+
+void SettingsWindowController::copyURL() {
+    if (!serverURL_) {
+        return;
+    }
+    if (!callbacks_.copyToClipboard(*serverURL_)) {
+        showAlert(this, QStringLiteral("Kelvra Hub could not copy the URL."),
+                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually."));
+    }
+}
+
+void SettingsWindowController::reloadLaunchAtLoginControls() {
+    const LaunchAtLoginState state = launchAtLoginPreference_->state();
+    launchAtLoginCheckbox_->setChecked(state == LaunchAtLoginState::enabled);
+    showLaunchAtLoginNote(state == LaunchAtLoginState::requiresApproval
+                              ? QStringLiteral("Kelvra Hub is turned off in ") + kStartupSettings +
+                                    u'.'
+                              : QString());
+}
+
+void SettingsWindowController::launchAtLoginChanged(bool checked) {
+    const auto result = launchAtLoginPreference_->setEnabled(checked);
+    reloadLaunchAtLoginControls();
+    if (!result) {
+        showAlert(this,
+                  checked ? QStringLiteral("Kelvra Hub could not be set to run at system startup.")
+                          : QStringLiteral("Kelvra Hub could not stop running at system startup."),
+                  qs(Error(result.error()).description()) +
+                      QStringLiteral("\n\nYou can change this in ") + kStartupSettings + u'.');
+    } else if (checked && *result == LaunchAtLoginState::requiresApproval) {
+        showLaunchAtLoginNote(QStringLiteral("Turn on Kelvra Hub in ") + kStartupSettings +
+                              QStringLiteral(" to finish."));
+    }
+}
+
+void SettingsWindowController::showLaunchAtLoginNote(const QString& note) {
+    launchAtLoginNoteLabel_->setText(note);
+    if (launchAtLoginNoteRow_->isHidden() != note.isEmpty()) {
+        launchAtLoginNoteRow_->setVisible(!note.isEmpty());
+        fitHeightToContent(this, kMinimumHeight);
+    }
+}
+
+void SettingsWindowController::welcomePreferenceChanged(bool checked) {
+    if (const auto stored = welcomePreference_->setShouldShowAtStartup(checked); !stored) {
+        // A failed save still changes what the settings answer; put the old choice back so the
+        // checkbox, the settings and the file agree.
+        (void)welcomePreference_->setShouldShowAtStartup(!checked);
+        reloadWelcomeCheckbox();
+        showAlert(this, QStringLiteral("Kelvra Hub could not save this setting."),
+                  qs(stored.error().description()));
+    }
+}
+
+}  // namespace kelvra

@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "core/CancellableWork.h"
+#include "core/Error.h"
+#include "core/MainThreadExecutor.h"
+#include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/HubServerConfiguration.h"
+#include "server_config/HubServerConfigurationStore.h"
+#include "server_config/HubServerPortInputValidator.h"
+#include "shell/WelcomeWindowPreference.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
+#include "windows/widgets/ThemeColors.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace kelvra {
+
+class ElidedLabel;
+class HelpPopover;
+class StatusDot;
+
+/// The settings window: where the server runs, its address, the network and port it uses, and
+/// the two startup options. Network and port changes are not stored here: the window hands a
+/// whole configuration to `applyConfiguration` and shows its progress and outcome. The window
+/// is created once and only hidden when closed. Main thread only.
+class SettingsWindowController final : public QWidget {
+    Q_OBJECT
+
+public:
+    /// The control page's address once the new configuration runs, or why it does not.
+    using ApplyResult = std::expected<std::string, Error>;
+    /// Applies a configuration (restarting the server, storing it on success) and completes
+    /// once, on any thread.
+    using ApplyConfiguration =
+        std::function<void(const HubServerConfiguration&, std::function<void(ApplyResult)>)>;
+
+    struct Callbacks {
+        ApplyConfiguration applyConfiguration;
+        /// Puts a text on the clipboard; false when it did not get there.
+        std::function<bool(const std::string&)> copyToClipboard;
+        /// Opens the desktop's Startup Applications settings.
+        std::function<void()> openLoginItemsSettings;
+    };
+
+    /// How long the "Port changed" message stays.
+    static constexpr std::chrono::seconds kPortFeedbackDuration{5};
+
+    SettingsWindowController(std::shared_ptr<WelcomeWindowPreference> welcomePreference,
+                             std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference,
+                             std::shared_ptr<HubServerConfigurationStore> configurationStore,
+                             std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
+                             std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
+                             QWidget* parent = nullptr);
+    ~SettingsWindowController() override;
+
+    /// Reloads every control from what is stored, then shows the window in front.
+    void present();
+    /// The address the server is reachable at; none while it starts or restarts.
+    void updateServerURL(const std::optional<std::string>& url);
+    void reloadNetworkPopup();
+    /// The network list, and the port field back at the stored port unless an apply runs.
+    void reloadServerControls();
+    void reloadLaunchAtLoginControls();
+    /// The welcome checkbox from the welcome preference.
+    void reloadWelcomeCheckbox();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    enum class ChangedSetting { network, port };
+
+    void buildContent();
+    QToolButton* makeHelpButton(const QString& title, const QString& text);
+    void showHelp(QToolButton* button);
+
+    void networkSelectionChanged(int index);
+    void portTextEdited();
+    void applyPortChange();
+    void cancelPortChange();
+    void copyURL();
+    void launchAtLoginChanged(bool checked);
+    void welcomePreferenceChanged(bool checked);
+
+    HubServerPortInputValidation validatedPortInput() const;
+    void refreshPortChangeUI();
+    void refreshPortActionControls(const HubServerPortInputValidation& validation);
+    void showStoredPort();
+
+    void apply(const HubServerConfiguration& configuration, ChangedSetting changedSetting);
+    void applySucceeded(const std::string& url, ChangedSetting changedSetting);
+    void applyFailed(const Error& error, ChangedSetting changedSetting);
+    void setApplyingControlsEnabled(bool enabled);
+
+    void showPortFeedback(const QString& message, ThemeColors::Role role,
+                          std::optional<MainThreadExecutor::Duration> clearsAfter);
+    void hidePortFeedback();
+    void showLaunchAtLoginNote(const QString& note);
+
+    const std::shared_ptr<WelcomeWindowPreference> welcomePreference_;
+    const std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference_;
+    const std::shared_ptr<HubServerConfigurationStore> configurationStore_;
+    const std::shared_ptr<const HubNetworkServiceProvider> serviceProvider_;
+    const std::shared_ptr<MainThreadExecutor> mainThread_;
+    const Callbacks callbacks_;
+
+    StatusDot* statusIndicator_ = nullptr;
+    ElidedLabel* serverStatusLabel_ = nullptr;
+    QComboBox* networkPopup_ = nullptr;
+    QLineEdit* portField_ = nullptr;
+    QPushButton* portApplyButton_ = nullptr;
+    QToolButton* portCancelButton_ = nullptr;
+    QLabel* portFeedbackLabel_ = nullptr;
+    QCheckBox* welcomeCheckbox_ = nullptr;
+    QCheckBox* launchAtLoginCheckbox_ = nullptr;
+    QLabel* launchAtLoginNoteLabel_ = nullptr;
+    QPushButton* launchAtLoginSettingsButton_ = nullptr;
+    QWidget* launchAtLoginNoteRow_ = nullptr;
+    HelpPopover* helpPopover_ = nullptr;
+
+    std::vector<HubNetworkSelection> networkSelections_;
+    std::optional<std::string> serverURL_;
+    bool isApplyingConfiguration_ = false;
+    CancellableWork portFeedbackClearWorkItem_;
+};
+
+}  // namespace kelvra

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QIcon>
+#include <QPoint>
+#include <QWidget>
+
+#include "shell/WelcomeWindowPreference.h"
+#include "shell/updates/AppVersionInfo.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace kelvra {
+
+class StatusDot;
+
+/// The welcome window: what Kelvra Hub does, where the control page is once the server is
+/// ready, and where the tray icon lives. It starts nothing itself; every action goes through a
+/// callback. Kept for reuse when closed. Main thread only.
+class WelcomeWindowController final : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Callbacks {
+        std::function<void()> onOpenControlPage;
+        std::function<void()> onOpenSettings;
+        std::function<void()> onOpenClickerDistributor;
+        /// Pops the tray menu up; the point (global, logical pixels) is just below "Show menu".
+        std::function<void(QPoint)> onShowMenu;
+    };
+
+    /// `statusIcon` is the tray's image; without one the application icon is shown.
+    WelcomeWindowController(std::shared_ptr<WelcomeWindowPreference> preference,
+                            const AppVersionInfo& versionInfo, const QIcon& statusIcon,
+                            Callbacks callbacks, QWidget* parent = nullptr);
+
+    /// The control page's address once the server is ready; none while it starts.
+    void updateServerURL(const std::optional<std::string>& url);
+    /// "Don’t show this again" from the preference (checked when the window is not wanted).
+    void reloadDontShowAgainCheckbox();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QWidget* makeHintView();
+    QWidget* makeFooterView();
+    void dontShowAgainChanged(bool checked);
+    void tintOpenButtonSymbol();
+
+    const std::shared_ptr<WelcomeWindowPreference> preference_;
+    const Callbacks callbacks_;
+
+    QLabel* serverStatusLabel_ = nullptr;
+    StatusDot* statusIndicator_ = nullptr;
+    QPushButton* openButton_ = nullptr;
+    QAbstractButton* changeButton_ = nullptr;
+    QAbstractButton* showMenuButton_ = nullptr;
+    QCheckBox* dontShowAgainCheckbox_ = nullptr;
+};
+
+}  // namespace kelvra

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QAbstractButton>
+
+#include "windows/widgets/ThemeColors.h"
+
+namespace kelvra {
+
+/// A borderless text button drawn in a named colour, as tight as its text, outside the focus
+/// chain (it is reachable by pointer; the window's own controls carry the keyboard path). The
+/// colour is resolved when painting, so it follows light and dark at once.
+class LinkButton final : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    LinkButton(const QString& text, ThemeColors::Role role, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    ThemeColors::Role role_;
+};
+
+}  // namespace kelvra

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#include "windows/widgets/SymbolIcon.h"
+
+#include <QPainter>
+
+namespace kelvra::SymbolIcon {
+namespace {
+
+QString bundledPath(Symbol symbol) {
+    switch (symbol) {
+        case Symbol::info:
+            return QStringLiteral(":/symbols/info.svg");
+        case Symbol::trash:
+            return QStringLiteral(":/symbols/trash.svg");
+        case Symbol::presentationSync:
+            return QStringLiteral(":/symbols/presentation-sync.svg");
+        case Symbol::clicker:
+            return QStringLiteral(":/symbols/clicker.svg");
+        case Symbol::desktop:
+            return QStringLiteral(":/symbols/desktop.svg");
+        case Symbol::openExternal:
+            return QStringLiteral(":/symbols/open-external.svg");
+    }
+    return {};
+}
+
+}  // namespace
+
+const char* themeName(Symbol symbol) {
+    switch (symbol) {
+        case Symbol::info:
+            return "dialog-information";
+        case Symbol::trash:
+            return "edit-delete";
+        case Symbol::presentationSync:
+            return "view-presentation";
+        case Symbol::clicker:
+            return "input-tablet";
+        case Symbol::desktop:
+            return "computer";
+        case Symbol::openExternal:
+            return "document-open";
+    }
+    return "";
+}
+
+QIcon icon(Symbol symbol) {
+    return QIcon::fromTheme(QString::fromLatin1(themeName(symbol)), QIcon(bundledPath(symbol)));
+}
+
+QPixmap tinted(Symbol symbol, QSize size, const QColor& color, qreal devicePixelRatio) {
+    // Only a symbolic theme icon is one colour; tinting a full-colour one would leave a blot.
+    const QString symbolicName =
+        QString::fromLatin1(themeName(symbol)) + QStringLiteral("-symbolic");
+    const QIcon source = QIcon::hasThemeIcon(symbolicName) ? QIcon::fromTheme(symbolicName)
+                                                           : QIcon(bundledPath(symbol));
+    QPixmap pixmap = source.pixmap(size, devicePixelRatio);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    return pixmap;
+}
+
+QIcon applicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("com.morvane.KelvraHub"),
+                            QIcon(QStringLiteral(":/symbols/app-icon.svg")));
+}
+
+}  // namespace kelvra::SymbolIcon

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QSize>
+
+namespace kelvra {
+
+/// The system symbols our windows show, each an icon-theme name with a bundled monochrome
+/// fallback for themes without it.
+enum class Symbol {
+    info,              // info.circle
+    trash,             // trash
+    presentationSync,  // rectangle.on.rectangle
+    clicker,           // av.remote
+    desktop,           // desktopcomputer
+    openExternal,      // arrow.up.forward.square
+};
+
+namespace SymbolIcon {
+
+/// The icon theme's name for `symbol`.
+const char* themeName(Symbol symbol);
+
+/// The theme's icon, else the bundled one.
+QIcon icon(Symbol symbol);
+
+/// `symbol` drawn in one colour at `size` (logical pixels, sharp on high-density screens): the
+/// theme's symbolic variant when it has one, else the bundled glyph.
+QPixmap tinted(Symbol symbol, QSize size, const QColor& color, qreal devicePixelRatio);
+
+/// The application's icon: the theme's, else the bundled one.
+QIcon applicationIcon();
+
+}  // namespace SymbolIcon
+}  // namespace kelvra

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "WidgetTestSupport.h"
+#include "windows/AboutWindowController.h"
+
+namespace kelvra {
+namespace {
+
+TEST(AboutWindowControllerTest, ShowsTheVersionAndOpensTheWebsite) {
+    std::vector<QUrl> opened;
+    AboutWindowController window(AppVersionInfo(InfoDictionary{}), QIcon(),
+                                 [&opened](const QUrl& url) { opened.push_back(url); });
+    testing::showAndWait(&window);
+    EXPECT_EQ(window.findChild<QLabel*>("aboutVersionLabel")->text(), "Version: Unknown");
+    EXPECT_FALSE(window.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
+
+    QTest::mouseClick(window.findChild<QAbstractButton*>("aboutWebsiteButton"), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], AboutWindowController::websiteURL());
+    EXPECT_EQ(opened[0].scheme(), "https");
+
+    window.close();
+    window.show();  // kept for reuse
+    EXPECT_TRUE(window.isVisible());
+    testing::saveScreenshots(&window, "about");
+}
+
+}  // namespace
+}  // namespace kelvra

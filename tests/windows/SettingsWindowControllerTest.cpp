@@ -1,0 +1,390 @@
+// SPDX-License-Identifier: MIT
+#include <arpa/inet.h>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "WidgetTestSupport.h"
+#include "core/ManualMainThreadExecutor.h"
+#include "core/UniqueFd.h"
+#include "support/TestSupport.h"
+#include "windows/SettingsWindowController.h"
+#include "windows/widgets/ElidedLabel.h"
+#include "windows/widgets/HelpPopover.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+using FileStep = JsonFileSettingsStore::FileStep;
+
+class FakeNetworkServiceSource final : public NetworkServiceSource {
+public:
+    std::vector<std::pair<std::string, std::string>> interfaces;  // name, IPv4 address
+
+    std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
+        std::vector<InterfaceAddressEntry> entries;
+        for (const auto& [name, address] : interfaces) {
+            sockaddr_storage storage{};
+            auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
+            inet->sin_family = AF_INET;
+            ::inet_pton(AF_INET, address.c_str(), &inet->sin_addr);
+            entries.push_back({name, IFF_UP | IFF_RUNNING, storage});
+        }
+        return entries;
+    }
+    std::optional<std::vector<NetworkServiceDescription>> services() const override {
+        std::vector<NetworkServiceDescription> services;
+        for (const auto& [name, address] : interfaces) {
+            services.push_back({true, NetworkServiceInterface{name, std::nullopt}, name,
+                                "Ethernet (" + name + ")"});
+        }
+        return services;
+    }
+};
+
+class FakeLoginItemService final : public LoginItemService {
+public:
+    explicit FakeLoginItemService(LoginItemStatus* status) : status_(status) {}
+
+    LoginItemStatus status() const override { return *status_; }
+    std::expected<void, LoginItemError> registerItem() override {
+        if (registerFails) {
+            return std::unexpected(LoginItemError(LoginItemError::Kind::writeEntry,
+                                                  "/home/user/.config/autostart/entry", EROFS));
+        }
+        *status_ = afterRegister;
+        return {};
+    }
+    std::expected<void, LoginItemError> unregister() override {
+        *status_ = LoginItemStatus::notRegistered;
+        return {};
+    }
+    void openSystemSettingsLoginItems() override {}
+
+    bool registerFails = false;
+    LoginItemStatus afterRegister = LoginItemStatus::enabled;
+
+private:
+    LoginItemStatus* status_;
+};
+
+class SettingsWindowControllerTest : public ::testing::Test {
+protected:
+    SettingsWindowControllerTest() {
+        source_->interfaces = {{"enp3s0", "192.168.1.20"}, {"wlp2s0", "10.0.0.7"}};
+        auto loginService = std::make_unique<FakeLoginItemService>(&loginStatus_);
+        loginService_ = loginService.get();
+        launchAtLogin_ = std::make_shared<LaunchAtLoginPreference>(std::move(loginService), store_);
+    }
+
+    SettingsWindowController& window() {
+        if (!window_) {
+            SettingsWindowController::Callbacks callbacks;
+            callbacks.applyConfiguration = [this](const HubServerConfiguration& configuration,
+                                                  auto completion) {
+                applied_.push_back(configuration);
+                pendingApply_ = std::move(completion);
+            };
+            callbacks.copyToClipboard = [this](const std::string& text) {
+                copied_.push_back(text);
+                return clipboardWorks_;
+            };
+            window_ = std::make_unique<SettingsWindowController>(
+                std::make_shared<WelcomeWindowPreference>(store_), launchAtLogin_,
+                configurationStore_, std::make_shared<HubNetworkServiceProvider>(source_),
+                executor_, std::move(callbacks));
+            window_->present();
+            testing::showAndWait(window_.get());
+        }
+        return *window_;
+    }
+
+    template <typename T>
+    T* child(const QString& name) {
+        T* found = window().findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    QLineEdit* portField() { return child<QLineEdit>("portField"); }
+    QPushButton* applyButton() { return child<QPushButton>("portApplyButton"); }
+    QToolButton* cancelButton() { return child<QToolButton>("portCancelButton"); }
+    QLabel* feedback() { return child<QLabel>("portFeedbackLabel"); }
+    QString status() { return child<ElidedLabel>("serverStatusLabel")->fullText(); }
+    QComboBox* networks() { return child<QComboBox>("networkPopup"); }
+    QString alertText() {
+        auto* alert = window().findChild<QMessageBox*>();
+        return alert ? alert->text() + u'|' + alert->informativeText() : QString();
+    }
+
+    void typePort(const QString& text) {
+        portField()->selectAll();
+        QTest::keyClick(portField(), Qt::Key_Backspace);
+        QTest::keyClicks(portField(), text);
+    }
+
+    // The controller's side of a finished apply: it stores the configuration only on success.
+    void finishApply(std::expected<std::string, Error> result) {
+        ASSERT_TRUE(pendingApply_);
+        if (result) {
+            ASSERT_TRUE(configurationStore_->setConfiguration(applied_.back()));
+        }
+        std::exchange(pendingApply_, nullptr)(std::move(result));
+        executor_->runPending();
+    }
+
+    testing::TemporaryDirectory directory_;
+    int failWrites_ = 0;  // the errno every file write fails with; 0 while writes work
+    std::shared_ptr<JsonFileSettingsStore> store_ = std::make_shared<JsonFileSettingsStore>(
+        directory_.path() / "settings.json",
+        JsonFileSettingsStore::Seams{[this](FileStep) { return failWrites_; }, {}});
+    std::shared_ptr<HubServerConfigurationStore> configurationStore_ =
+        std::make_shared<HubServerConfigurationStore>(store_);
+    std::shared_ptr<FakeNetworkServiceSource> source_ =
+        std::make_shared<FakeNetworkServiceSource>();
+    LoginItemStatus loginStatus_ = LoginItemStatus::notRegistered;
+    FakeLoginItemService* loginService_ = nullptr;
+    std::shared_ptr<LaunchAtLoginPreference> launchAtLogin_;
+    std::shared_ptr<ManualMainThreadExecutor> executor_ =
+        std::make_shared<ManualMainThreadExecutor>();
+
+    std::vector<HubServerConfiguration> applied_;
+    std::function<void(SettingsWindowController::ApplyResult)> pendingApply_;
+    std::vector<std::string> copied_;
+    bool clipboardWorks_ = true;
+    std::unique_ptr<SettingsWindowController> window_;
+};
+
+TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOne) {
+    const struct {
+        const char* name;
+        HubNetworkSelection stored;
+        QStringList extraItems;
+        int selected;
+    } rows[] = {
+        {"all networks", HubNetworkSelection::allNetworks(), {}, 0},
+        {"localhost", HubNetworkSelection::localhost(), {}, 1},
+        {"a listed service", HubNetworkSelection::service("wlp2s0", "Old name"), {}, 3},
+        {"a gone service",
+         HubNetworkSelection::service("usb0", "iPhone USB"),
+         {"iPhone USB (unavailable)"},
+         4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(configurationStore_->setConfiguration({31603, row.stored}));
+        window().reloadNetworkPopup();
+        QStringList items;
+        for (int index = 0; index < networks()->count(); ++index) {
+            items << networks()->itemText(index);
+        }
+        EXPECT_EQ(items, QStringList({"All networks", "Localhost only (this computer)",
+                                      "Ethernet (enp3s0) — 192.168.1.20",
+                                      "Ethernet (wlp2s0) — 10.0.0.7"}) +
+                             row.extraItems);
+        EXPECT_EQ(networks()->currentIndex(), row.selected);
+    }
+}
+
+TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
+    // A port another program holds, found by the real bind check.
+    UniqueFd busy(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(31688);
+    ASSERT_EQ(::bind(busy.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(busy.get(), 1), 0);
+
+    const struct {
+        const char* typed;
+        bool buttonsShown;
+        bool applyEnabled;
+        bool messageShown;
+    } rows[] = {
+        {"31604", true, true, false}, {"31603", false, false, false},
+        {"80", true, false, true},    {"port", true, false, true},
+        {"31688", true, false, true}, {" 31603 ", false, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        typePort(row.typed);
+        EXPECT_EQ(applyButton()->isVisible(), row.buttonsShown);
+        EXPECT_EQ(cancelButton()->isVisible(), row.buttonsShown);
+        EXPECT_EQ(applyButton()->isEnabled(), row.applyEnabled);
+        EXPECT_EQ(feedback()->isVisible(), row.messageShown);
+        EXPECT_EQ(feedback()->toolTip(), row.messageShown ? feedback()->text() : QString());
+    }
+    EXPECT_TRUE(applied_.empty());
+}
+
+TEST_F(SettingsWindowControllerTest, ReturnAppliesOnlyAValidPortAndEscapeRestoresTheStoredOne) {
+    typePort("12");
+    QTest::keyClick(portField(), Qt::Key_Return);
+    EXPECT_TRUE(applied_.empty());
+    EXPECT_TRUE(feedback()->isVisible());
+
+    QTest::keyClick(portField(), Qt::Key_Escape);
+    EXPECT_EQ(portField()->text(), "31603");
+    EXPECT_FALSE(feedback()->isVisible());
+    EXPECT_FALSE(applyButton()->isVisible());
+
+    typePort("31605");
+    QTest::keyClick(portField(), Qt::Key_Enter);
+    ASSERT_EQ(applied_.size(), 1u);
+    EXPECT_EQ(applied_[0].port, 31605);
+}
+
+TEST_F(SettingsWindowControllerTest, ASuccessfulPortChangeShowsProgressThenAMessageForFiveSeconds) {
+    window().updateServerURL("http://192.168.1.20:31603/");
+    EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
+    typePort("31604");
+    QTest::mouseClick(applyButton(), Qt::LeftButton);
+
+    EXPECT_EQ(status(), "Applying server settings…");
+    EXPECT_EQ(feedback()->text(), "Changing port…");
+    EXPECT_FALSE(portField()->isEnabled());
+    EXPECT_FALSE(networks()->isEnabled());
+    EXPECT_FALSE(applyButton()->isEnabled());
+    QTest::keyClick(networks(), Qt::Key_Down);  // a second apply while one runs
+    EXPECT_EQ(applied_.size(), 1u);
+
+    finishApply("http://192.168.1.20:31604/");
+    EXPECT_EQ(status(), "Running on 192.168.1.20:31604");
+    EXPECT_EQ(portField()->text(), "31604");
+    EXPECT_TRUE(portField()->isEnabled());
+    EXPECT_FALSE(applyButton()->isVisible());
+    EXPECT_EQ(feedback()->text(), "Port changed — reload the control page on 31604.");
+    executor_->advance(4900ms);
+    EXPECT_TRUE(feedback()->isVisible());
+    executor_->advance(200ms);
+    EXPECT_FALSE(feedback()->isVisible());
+}
+
+TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageUntilTheNextEdit) {
+    typePort("31604");
+    QTest::keyClick(portField(), Qt::Key_Return);
+    finishApply(std::unexpected(Error("The port could not be opened.", "test")));
+
+    EXPECT_EQ(status(), "Starting Kelvra Hub…");
+    EXPECT_EQ(configurationStore_->configuration().port, 31603);
+    EXPECT_EQ(portField()->text(), "31604");
+    EXPECT_TRUE(applyButton()->isVisible() && applyButton()->isEnabled());
+    EXPECT_EQ(feedback()->text(), "Could not change port: The port could not be opened.");
+    executor_->advance(30s);
+    EXPECT_TRUE(feedback()->isVisible());
+    QTest::keyClick(portField(), Qt::Key_Backspace);
+    EXPECT_FALSE(feedback()->isVisible());
+}
+
+TEST_F(SettingsWindowControllerTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
+    window().updateServerURL("http://192.168.1.20:31603/");
+    networks()->setFocus();
+    QTest::keyClick(networks(), Qt::Key_Down);
+    ASSERT_EQ(applied_.size(), 1u);
+    EXPECT_EQ(applied_[0].networkSelection, HubNetworkSelection::localhost());
+    finishApply(std::unexpected(Error("Kelvra Hub could not apply the new settings.", "test")));
+
+    EXPECT_EQ(networks()->currentIndex(), 0);
+    EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
+    EXPECT_EQ(alertText(),
+              "Kelvra Hub could not apply the server settings.|Kelvra Hub could not "
+              "apply the new settings.");
+
+    QTest::keyClick(networks(), Qt::Key_End);
+    ASSERT_EQ(applied_.size(), 2u);
+    finishApply("http://10.0.0.7:31603/");
+    EXPECT_EQ(networks()->currentText(), "Ethernet (wlp2s0) — 10.0.0.7");
+    EXPECT_EQ(status(), "Running on 10.0.0.7:31603");
+}
+
+TEST_F(SettingsWindowControllerTest, AWelcomeChoiceThatCannotBeSavedIsPutBackAndExplained) {
+    auto* checkbox = child<QCheckBox>("welcomeCheckbox");
+    ASSERT_TRUE(checkbox->isChecked());
+    failWrites_ = ENOSPC;
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+
+    EXPECT_TRUE(checkbox->isChecked());
+    EXPECT_NE(store_->boolean(WelcomeWindowPreference::kKey), false);
+    EXPECT_FALSE(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey));
+    EXPECT_TRUE(alertText().contains("No space left on device")) << alertText().toStdString();
+
+    failWrites_ = 0;
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+    EXPECT_FALSE(checkbox->isChecked());
+    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), false);
+}
+
+TEST_F(SettingsWindowControllerTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {
+    loginStatus_ = LoginItemStatus::requiresApproval;
+    auto* checkbox = child<QCheckBox>("launchAtLoginCheckbox");
+    auto* note = child<QLabel>("launchAtLoginNoteLabel");
+    EXPECT_FALSE(checkbox->isChecked());
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(),
+              "Kelvra Hub is turned off in your desktop's Startup Applications settings.");
+
+    loginStatus_ = LoginItemStatus::notRegistered;
+    loginService_->afterRegister = LoginItemStatus::requiresApproval;
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+    EXPECT_EQ(note->text(),
+              "Turn on Kelvra Hub in your desktop's Startup Applications settings to finish.");
+
+    loginStatus_ = LoginItemStatus::notRegistered;
+    loginService_->registerFails = true;
+    window().reloadLaunchAtLoginControls();
+    EXPECT_FALSE(note->isVisible());
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+    EXPECT_FALSE(checkbox->isChecked());
+    EXPECT_TRUE(alertText().startsWith("Kelvra Hub could not be set to run at system startup.|"));
+    EXPECT_TRUE(alertText().endsWith(
+        "\n\nYou can change this in your desktop's Startup Applications settings."));
+}
+
+TEST_F(SettingsWindowControllerTest, CopyURLReportsAClipboardThatFailed) {
+    auto* copy = child<QPushButton>("copyURLButton");
+    QTest::mouseClick(copy, Qt::LeftButton);
+    EXPECT_TRUE(copied_.empty());
+
+    window().updateServerURL("http://127.0.0.1:31603/");
+    clipboardWorks_ = false;
+    QTest::mouseClick(copy, Qt::LeftButton);
+    EXPECT_EQ(copied_, std::vector<std::string>{"http://127.0.0.1:31603/"});
+    EXPECT_EQ(alertText(),
+              "Kelvra Hub could not copy the URL.|Copy http://127.0.0.1:31603/ manually.");
+}
+
+TEST_F(SettingsWindowControllerTest, HelpButtonsNameTheirRowAndOpenTheirText) {
+    auto* help = child<QToolButton>("Port");
+    EXPECT_EQ(help->accessibleName(), "About Port");
+    EXPECT_EQ(help->accessibleDescription(), help->toolTip());
+    QTest::mouseClick(help, Qt::LeftButton);
+    auto* popover = window().findChild<HelpPopover*>();
+    ASSERT_NE(popover, nullptr);
+    EXPECT_EQ(popover->anchor(), help);
+    testing::saveScreenshots(popover, "settings-help");
+}
+
+TEST_F(SettingsWindowControllerTest, Screenshots) {
+    window().updateServerURL("http://192.168.1.20:31603/");
+    typePort("80");
+    testing::saveScreenshots(&window(), "settings");
+    loginStatus_ = LoginItemStatus::requiresApproval;
+    window().reloadLaunchAtLoginControls();
+    typePort("31604");
+    testing::saveScreenshots(&window(), "settings-note");
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: MIT
+#include <cerrno>
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "WidgetTestSupport.h"
+#include "support/TestSupport.h"
+#include "windows/WelcomeWindowController.h"
+#include "windows/widgets/StatusDot.h"
+
+namespace kelvra {
+namespace {
+
+using FileStep = JsonFileSettingsStore::FileStep;
+
+class WelcomeWindowControllerTest : public ::testing::Test {
+protected:
+    WelcomeWindowControllerTest() {
+        WelcomeWindowController::Callbacks callbacks;
+        callbacks.onOpenControlPage = [this] { calls_ << "open control page"; };
+        callbacks.onOpenSettings = [this] { calls_ << "open settings"; };
+        callbacks.onOpenClickerDistributor = [this] { calls_ << "open clicker distributor"; };
+        callbacks.onShowMenu = [this](QPoint point) { menuPoint_ = point; };
+        window_ = std::make_unique<WelcomeWindowController>(
+            std::make_shared<WelcomeWindowPreference>(store_),
+            AppVersionInfo(InfoDictionary{{"CFBundleShortVersionString", std::string("1.4.0")},
+                                          {"CFBundleVersion", std::string("7")}}),
+            QIcon(), std::move(callbacks));
+        testing::showAndWait(window_.get());
+    }
+
+    template <typename T>
+    T* child(const QString& name) {
+        T* found = window_->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    QAbstractButton* button(const QString& name) { return child<QAbstractButton>(name); }
+
+    testing::TemporaryDirectory directory_;
+    int failWrites_ = 0;
+    std::shared_ptr<JsonFileSettingsStore> store_ = std::make_shared<JsonFileSettingsStore>(
+        directory_.path() / "settings.json",
+        JsonFileSettingsStore::Seams{[this](FileStep) { return failWrites_; }, {}});
+    QStringList calls_;
+    std::optional<QPoint> menuPoint_;
+    std::unique_ptr<WelcomeWindowController> window_;
+};
+
+TEST_F(WelcomeWindowControllerTest, WaitsForTheServerAndThenShowsItsAddress) {
+    const struct {
+        std::optional<std::string> url;
+        QString shown;
+    } rows[] = {
+        {"http://192.168.1.20:3000/", "192.168.1.20:3000"},
+        {"http://192.168.1.20/", "192.168.1.20:80"},
+        {std::nullopt, "This usually takes a few seconds."},
+        {"http:/path", "localhost:80"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown.toStdString());
+        window_->updateServerURL(row.url);
+        const bool ready = row.url.has_value();
+        EXPECT_EQ(child<QLabel>("welcomeServerStatusLabel")->text(), row.shown);
+        EXPECT_EQ(button("welcomeOpenButton")->isEnabled(), ready);
+        EXPECT_EQ(button("welcomeChangeButton")->isVisible(), ready);
+        EXPECT_EQ(window_->findChild<StatusDot*>()->isVisible(), ready);
+        if (ready) {
+            EXPECT_EQ(window_->focusWidget(), button("welcomeOpenButton"));
+        }
+    }
+}
+
+TEST_F(WelcomeWindowControllerTest, EveryActionGoesThroughItsCallback) {
+    QTest::keyClick(window_.get(), Qt::Key_Return);  // nothing to open yet
+    window_->updateServerURL("http://127.0.0.1:31603/");
+    QTest::keyClick(window_.get(), Qt::Key_Return);
+    QTest::mouseClick(button("welcomeOpenButton"), Qt::LeftButton);
+    QTest::mouseClick(button("welcomeChangeButton"), Qt::LeftButton);
+    QTest::mouseClick(button("welcomeClickerDistributorButton"), Qt::LeftButton);
+    EXPECT_EQ(calls_, QStringList({"open control page", "open control page", "open settings",
+                                   "open clicker distributor"}));
+
+    QAbstractButton* showMenu = button("welcomeShowMenuButton");
+    QTest::mouseClick(showMenu, Qt::LeftButton);
+    EXPECT_EQ(menuPoint_, showMenu->mapToGlobal(QPoint(0, showMenu->height())));
+
+    QTest::mouseClick(button("welcomeCloseButton"), Qt::LeftButton);
+    EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(WelcomeWindowControllerTest, TheCheckboxStoresTheOppositeAndSurvivesAFailedSave) {
+    auto* checkbox = child<QCheckBox>("dontShowAgainCheckbox");
+    EXPECT_FALSE(checkbox->isChecked());
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), false);
+
+    failWrites_ = EROFS;
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+    EXPECT_TRUE(checkbox->isChecked());
+    EXPECT_EQ(store_->boolean(WelcomeWindowPreference::kKey), false);
+    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), false);
+    auto* alert = window_->findChild<QMessageBox*>();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->informativeText().contains("Read-only file system"));
+
+    failWrites_ = 0;
+    QTest::mouseClick(checkbox, Qt::LeftButton);
+    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), true);
+}
+
+TEST_F(WelcomeWindowControllerTest, ShowsTheVersionAndAnIconWithoutATrayImage) {
+    EXPECT_EQ(child<QLabel>("welcomeVersionLabel")->text(), "Version 1.4.0 (7)");
+    EXPECT_FALSE(child<QLabel>("welcomeIcon")->pixmap().isNull());
+}
+
+TEST_F(WelcomeWindowControllerTest, Screenshots) {
+    testing::saveScreenshots(window_.get(), "welcome-waiting");
+    window_->updateServerURL("http://192.168.1.20:31603/");
+    testing::saveScreenshots(window_.get(), "welcome-ready");
+}
+
+}  // namespace
+}  // namespace kelvra
