@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config git
   qt6-base-dev libgl-dev
   nlohmann-json3-dev liburiparser-dev uuid-dev libcurl4-openssl-dev libicu-dev
-  libevdev-dev libxcb1-dev libxcb-xkb-dev
+  libevdev-dev libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   nodejs
