@@ -37,6 +37,20 @@
 #include "status_bar/qt/QtStatusBarView.h"
 
 namespace kelvra {
+namespace {
+
+// Keyboard access as long as this build has no keyboard tap: never granted, and asking for it
+// changes nothing.
+class AbsentKeyboardAccess final : public AccessibilityPermissionProviding {
+public:
+    AccessibilityAuthorizationStatus authorizationStatus() override {
+        return AccessibilityAuthorizationStatus::denied;
+    }
+    void requestAccess(std::function<void(bool)> completion) override { completion(false); }
+    void openSystemSettings() override {}
+};
+
+}  // namespace
 
 AppDelegate::AppDelegate(AppOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {}
@@ -91,13 +105,26 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto settings =
         std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
     auto welcomePreference = std::make_shared<WelcomeWindowPreference>(settings);
+    auto launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
+        MainAppLoginItemService::createDefault(environment), settings);
+    auto serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings);
+    auto networkServiceProvider =
+        std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource());
+    auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
+    const AppVersionInfo version(BundleInfo::dictionary());
     view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Parts{
         .mainThread = mainThread_,
+        .versionInfo = version,
         .welcomePreference = welcomePreference,
+        .launchAtLoginPreference = launchAtLoginPreference,
+        .loginItems = MainAppLoginItemService::createDefault(environment),
+        .serverConfigurationStore = serverConfigurationStore,
+        .networkServiceProvider = networkServiceProvider,
+        .clickerConfigurationStore = clickerConfigurationStore,
+        .permissionProvider = std::make_shared<AbsentKeyboardAccess>(),
         .requestTermination = [this] { requestTermination(); },
     });
 
-    const AppVersionInfo version(BundleInfo::dictionary());
     updateDialogs_ = std::make_shared<UpdateDialogs>(version.version, view_->browser());
     updater_ = AppUpdater::create(
         nullptr, [log = log_](const std::string& message) { log->write("updater", message); },
@@ -106,7 +133,6 @@ void AppDelegate::applicationDidFinishLaunching() {
             UpdateFeed::CheckConfiguration::standard(BundleInfo::dictionary(), environment),
             mainThread_, updateDialogs_));
 
-    auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
     controller_ = StatusBarController::create(StatusBarControllerParts{
         .mainThread = mainThread_,
         .log = log_,
@@ -115,11 +141,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
         .updateChecker = updater_,
         .welcomePreference = welcomePreference,
-        .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-            MainAppLoginItemService::createDefault(environment), settings),
-        .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
-        .networkServiceProvider =
-            std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
+        .launchAtLoginPreference = launchAtLoginPreference,
+        .serverConfigurationStore = serverConfigurationStore,
+        .networkServiceProvider = networkServiceProvider,
         .networkServiceMonitor =
             HubNetworkServiceMonitor::create(mainThread_, makeSystemNetworkChangeSource()),
         .clickerConfigurationStore = clickerConfigurationStore,
@@ -137,7 +161,6 @@ void AppDelegate::applicationDidFinishLaunching() {
                     std::move(onInput), std::move(reports),
                     clickerConfigurationStore->configuration());
             },
-        // Keyboard access is never granted while this build has no keyboard tap.
         .clickerAccessGranted = [] { return false; },
     });
     view_->setController(controller_);

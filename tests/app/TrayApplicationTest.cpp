@@ -109,6 +109,8 @@ protected:
         if (const char* authority = std::getenv("XAUTHORITY")) {
             authority_ = authority;
         }
+        // The X server resets when its last client leaves; a connection of ours keeps it up.
+        connection_ = xcb_connect(display_.c_str(), nullptr);
         fs::create_directories(home());
         fs::create_directories(runtime());
         fs::permissions(runtime(), fs::perms::owner_all);
@@ -117,8 +119,7 @@ protected:
                            "#!/bin/sh\necho \"$1\" >> '" + openedRecord().string() + "'\n");
         fs::permissions(bin() / "xdg-open", fs::perms::owner_all);
         // The welcome window would take the focus the menu tests rely on.
-        testing::writeFile(home() / ".config/Morvane/Kelvra Hub/settings.json",
-                           R"({"showWelcomeWindowAtStartup": false})");
+        testing::writeFile(settingsFile(), R"({"showWelcomeWindowAtStartup": false})");
         tray_ = std::make_unique<Launched>(
             "/usr/bin/trayer",
             std::vector<std::string>{"--edge", "top", "--align", "right", "--widthtype", "request",
@@ -127,6 +128,7 @@ protected:
     }
 
     fs::path home() const { return directory_.path() / "home"; }
+    fs::path settingsFile() const { return home() / ".config/Morvane/Kelvra Hub/settings.json"; }
     fs::path runtime() const { return directory_.path() / "runtime"; }
     fs::path bin() const { return directory_.path() / "bin"; }
     fs::path openedRecord() const { return directory_.path() / "opened"; }
@@ -306,7 +308,14 @@ protected:
             << "the backend outlived the application";
     }
 
+    void TearDown() override {
+        if (connection_ != nullptr) {
+            xcb_disconnect(connection_);
+        }
+    }
+
     testing::TemporaryDirectory directory_;
+    xcb_connection_t* connection_ = nullptr;
     std::string display_;
     std::string authority_;
     std::unique_ptr<Launched> tray_;
@@ -390,6 +399,41 @@ TEST_F(TrayApplicationTest, ABackendThatDiesEndsInTheUnexpectedStopAlert) {
     saveScreenshot("unexpected-stop-alert");
     EXPECT_TRUE(app->isRunning());
     tool("xdotool", {"key", "Return"});
+    expectCleanExit(*app, backend);
+}
+
+TEST_F(TrayApplicationTest, TheFirstStartShowsTheWelcomeWindowBesideTheIcon) {
+    fs::remove(settingsFile());
+    auto app = launch();
+    ASSERT_TRUE(waitForLog("[shell] Backend ready at ")) << diagnostics();
+    ASSERT_TRUE(waitFor([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "no welcome window";
+    std::this_thread::sleep_for(500ms);  // lets the page address settle in before the picture
+    saveScreenshot("welcome-window");
+    const pid_t backend = backendPid();
+    ::kill(app->pid(), SIGTERM);
+    expectCleanExit(*app, backend);
+}
+
+TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInForIt) {
+    tray_.reset();
+    auto app = launch();
+    ASSERT_TRUE(waitForLog("[shell] Backend ready at ")) << diagnostics();
+    // The tray may come up late at login: the icon waits half a minute for one.
+    EXPECT_FALSE(waitFor([&] { return alert().has_value(); }, 20s));
+    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 20s)) << "no welcome window";
+    EXPECT_FALSE(trayIcon().has_value());
+
+    // A second launch opens the page, and the welcome window is the way to the menu.
+    const auto window = alert();
+    tool("xdotool", {"windowunmap", "--sync", window->id});
+    const auto second = testing::runProcess(kExecutable, {}, environment());
+    EXPECT_EQ(second.exitStatus, 0) << second.standardError;
+    EXPECT_TRUE(waitFor([&] { return fs::exists(openedRecord()); }, 10s));
+    EXPECT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "not presented again";
+
+    const pid_t backend = backendPid();
+    ::kill(app->pid(), SIGTERM);
     expectCleanExit(*app, backend);
 }
 

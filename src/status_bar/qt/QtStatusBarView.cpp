@@ -3,27 +3,28 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QWindow>
 
 #include "status_bar/StatusBarController.h"
 #include "status_bar/qt/Alert.h"
 #include "status_bar/qt/Clipboard.h"
+#include "windows/AboutWindowController.h"
+#include "windows/SettingsWindowController.h"
+#include "windows/WelcomeWindowController.h"
+#include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
 namespace {
 
 QColor colorOf(StatusColor color) {
     const QPalette palette = QApplication::palette();
-    const bool dark = palette.color(QPalette::Window).lightnessF() < 0.5;
     switch (color) {
-        case StatusColor::secondary: {
-            QColor secondary = palette.color(QPalette::WindowText);
-            secondary.setAlphaF(0.5);
-            return secondary;
-        }
+        case StatusColor::secondary:
+            return ThemeColors::color(ThemeColors::Role::secondaryLabel, palette);
         case StatusColor::green:
-            return dark ? QColor(48, 209, 88) : QColor(52, 199, 89);
+            return ThemeColors::color(ThemeColors::Role::green, palette);
         case StatusColor::red:
-            return dark ? QColor(255, 69, 58) : QColor(255, 59, 48);
+            return ThemeColors::color(ThemeColors::Role::red, palette);
     }
     return {};
 }
@@ -51,6 +52,13 @@ QtStatusBarView::QtStatusBarView(Parts parts, QObject* parent)
             [this] { withController([](auto& controller) { controller.showAbout(); }); });
     connect(&tray_, &TrayIcon::quitRequested, this,
             [this] { withController([](auto& controller) { controller.confirmQuit(); }); });
+    // One of our windows gaining focus: keyboard access may have been granted meanwhile.
+    connect(
+        qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) {
+                withController([](auto& controller) { controller.applicationDidBecomeActive(); });
+            }
+        });
 
     waitForTray(std::chrono::steady_clock::now() + kTrayWaitLimit);
 }
@@ -91,11 +99,10 @@ void QtStatusBarView::withController(const std::function<void(StatusBarControlle
 }
 
 void QtStatusBarView::presentWelcomeWindow() {
-    // The welcome window arrives with the windows; until then there is nothing to present.
+    bringToFront(welcomeWindow());
 }
 
 void QtStatusBarView::setStatusLine(const StatusLine& line) {
-    statusLine_ = line;
     tray_.setStatusLine(qtText(line.symbol), colorOf(line.color), qtText(line.text));
 }
 
@@ -149,28 +156,228 @@ void QtStatusBarView::requestTermination() {
     parts_.requestTermination();
 }
 
-void QtStatusBarView::showServerURL(const std::optional<std::string>&) {}
+void QtStatusBarView::showServerURL(const std::optional<std::string>& url) {
+    serverURL_ = url;
+    welcomeWindow().updateServerURL(url);
+    settingsWindow().updateServerURL(url);
+}
 
-void QtStatusBarView::showWelcomeWindow(bool) {}
+void QtStatusBarView::showWelcomeWindow(bool) {
+    // The window reads the box from the preference, which is what the controller passes.
+    welcomeWindow().reloadDontShowAgainCheckbox();
+    presentWelcomeWindow();
+}
 
-void QtStatusBarView::showSettingsWindow(const std::optional<std::string>&) {}
+void QtStatusBarView::showSettingsWindow(const std::optional<std::string>& url) {
+    SettingsWindowController& window = settingsWindow();
+    window.updateServerURL(url);
+    window.present();
+    bringToFront(window);
+}
 
-void QtStatusBarView::reloadNetworkChoices() {}
+void QtStatusBarView::reloadNetworkChoices() {
+    settingsWindow().reloadNetworkPopup();
+}
 
-void QtStatusBarView::showAboutWindow() {}
+void QtStatusBarView::showAboutWindow() {
+    if (!aboutWindow_) {
+        aboutWindow_ = std::make_unique<AboutWindowController>(
+            parts_.versionInfo, statusIcon(),
+            [this](const QUrl& url) { openPage(url.toString().toStdString()); });
+    }
+    bringToFront(*aboutWindow_);
+}
 
-void QtStatusBarView::showClickerWindow(const ClickerDistributorState&, bool) {}
+void QtStatusBarView::showClickerWindow(const ClickerDistributorState& state,
+                                        bool backendAvailable) {
+    clickerState_ = state;
+    ClickerDistributorWindowController& window = clickerWindow();
+    window.updateDistributorState(state, backendAvailable);
+    window.present();
+    bringToFront(*window.window());
+}
 
-void QtStatusBarView::updateClickerState(const ClickerDistributorState&, bool) {}
+void QtStatusBarView::updateClickerState(const ClickerDistributorState& state,
+                                         bool backendAvailable) {
+    clickerState_ = state;
+    if (clickerWindow_) {
+        clickerWindow_->updateDistributorState(state, backendAvailable);
+    }
+}
 
-void QtStatusBarView::clickerBackendRestarting() {}
+void QtStatusBarView::clickerBackendRestarting() {
+    if (clickerWindow_) {
+        clickerWindow_->updateDistributorState(clickerState_, false);
+        clickerWindow_->refreshRuntimeControls();
+    }
+}
 
-void QtStatusBarView::setClickerListenerState(ClickerInputListenerState) {}
+void QtStatusBarView::setClickerListenerState(ClickerInputListenerState state) {
+    if (clickerWindow_) {
+        clickerWindow_->setListenerState(state);
+        clickerWindow_->refreshRuntimeControls();
+    }
+}
 
-void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>&) {}
+void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>&) {
+    // The window shows conflicts found while recording; those of a running listener are logged.
+}
 
-void QtStatusBarView::refreshClickerPermission() {}
+void QtStatusBarView::refreshClickerPermission() {
+    if (clickerWindow_) {
+        clickerWindow_->refreshPermissionState();
+    }
+}
 
-void QtStatusBarView::clickerInputDetected(ClickerDirection) {}
+void QtStatusBarView::clickerInputDetected(ClickerDirection direction) {
+    clickerWindow().detectedAssignedInput(direction);
+}
+
+WelcomeWindowController& QtStatusBarView::welcomeWindow() {
+    if (!welcomeWindow_) {
+        welcomeWindow_ = std::make_unique<WelcomeWindowController>(
+            parts_.welcomePreference, parts_.versionInfo, statusIcon(),
+            WelcomeWindowController::Callbacks{
+                .onOpenControlPage =
+                    [this] { withController([](auto& controller) { controller.openKelvra(); }); },
+                .onOpenSettings =
+                    [this] { withController([](auto& controller) { controller.showSettings(); }); },
+                .onOpenClickerDistributor =
+                    [this] {
+                        withController(
+                            [](auto& controller) { controller.showClickerDistributor(); });
+                    },
+                .onShowMenu = [this](QPoint point) { tray_.menu().popup(point); },
+            });
+        welcomeWindow_->updateServerURL(serverURL_);
+        tray_.installShortcuts(welcomeWindow_.get());
+    }
+    return *welcomeWindow_;
+}
+
+SettingsWindowController& QtStatusBarView::settingsWindow() {
+    if (!settingsWindow_) {
+        settingsWindow_ = std::make_unique<SettingsWindowController>(
+            parts_.welcomePreference, parts_.launchAtLoginPreference,
+            parts_.serverConfigurationStore, parts_.networkServiceProvider, parts_.mainThread,
+            SettingsWindowController::Callbacks{
+                .applyConfiguration =
+                    [this](const HubServerConfiguration& configuration,
+                           std::function<void(SettingsWindowController::ApplyResult)> completion) {
+                        applyServerSettings(configuration, std::move(completion));
+                    },
+                .copyToClipboard =
+                    [](const std::string& text) {
+                        return Clipboard::copyPlainText(QString::fromStdString(text));
+                    },
+                .openLoginItemsSettings =
+                    [loginItems = parts_.loginItems] {
+                        loginItems->openSystemSettingsLoginItems();
+                    },
+            });
+        settingsWindow_->updateServerURL(serverURL_);
+        tray_.installShortcuts(settingsWindow_.get());
+    }
+    return *settingsWindow_;
+}
+
+void QtStatusBarView::applyServerSettings(
+    const HubServerConfiguration& configuration,
+    std::function<void(SettingsWindowController::ApplyResult)> completion) {
+    const auto controller = controller_.lock();
+    if (!controller) {
+        completion(std::unexpected(Error(ServerConfigurationError::appIsClosing())));
+        return;
+    }
+    controller->applyServerConfiguration(
+        configuration, false,
+        [this, guard = QPointer(this),
+         completion = std::move(completion)](ServerSettingsApplyResult result) {
+            if (!result) {
+                completion(std::unexpected(Error(result.error())));
+                return;
+            }
+            completion(result->url);
+            // The server runs the new settings, but they are lost when Kelvra Hub quits.
+            if (result->notSavedReason && guard) {
+                Alert{.style = AlertStyle::warning,
+                      .message = QStringLiteral("Kelvra Hub could not save the server settings."),
+                      .informativeText =
+                          QStringLiteral("The server runs with them until Kelvra Hub quits. ") +
+                          qtText(*result->notSavedReason)}
+                    .open({});
+            }
+        });
+}
+
+ClickerDistributorWindowController& QtStatusBarView::clickerWindow() {
+    if (!clickerWindow_) {
+        clickerWindow_ = std::make_unique<ClickerDistributorWindowController>(
+            parts_.permissionProvider, parts_.clickerConfigurationStore, *parts_.mainThread,
+            ClickerDistributorWindowController::Callbacks{
+                .onMasterUpdate =
+                    [this](bool enabled,
+                           ClickerDistributorWindowController::MasterUpdateCompletion completion) {
+                        const auto controller = controller_.lock();
+                        if (!controller) {
+                            completion(std::unexpected(BackendSupervisorError(
+                                BackendSupervisorError::Kind::backendUnavailable)));
+                            return;
+                        }
+                        controller->setClickerDistributorEnabled(enabled, std::move(completion));
+                    },
+                .onConfigurationChanged =
+                    [this](const ClickerInputConfiguration& configuration) {
+                        withController([&](auto& controller) {
+                            controller.clickerConfigurationChanged(configuration);
+                        });
+                    },
+                .onTestDemandChanged =
+                    [this](bool required) {
+                        withController([&](auto& controller) {
+                            controller.clickerTestDemandChanged(required);
+                        });
+                    },
+                .onRecordingChanged =
+                    [this](bool recording) {
+                        withController([&](auto& controller) {
+                            controller.clickerRecordingChanged(recording);
+                        });
+                    },
+                .onPermissionChanged =
+                    [this](AccessibilityAuthorizationStatus status) {
+                        withController([&](auto& controller) {
+                            controller.clickerPermissionChanged(
+                                status == AccessibilityAuthorizationStatus::granted);
+                        });
+                    },
+            });
+        tray_.installShortcuts(clickerWindow_->window());
+    }
+    return *clickerWindow_;
+}
+
+void QtStatusBarView::bringToFront(QWidget& window) {
+    // A window minimized or unmapped by the desktop still counts as visible to Qt.
+    if (window.isVisible() && window.windowHandle() != nullptr &&
+        !window.windowHandle()->isExposed()) {
+        window.hide();
+    }
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void QtStatusBarView::openPage(const std::string& url) {
+    browser_.open(qtText(url), [url](bool opened) {
+        if (!opened) {
+            Alert{.style = AlertStyle::critical,
+                  .message = QStringLiteral("Kelvra Hub could not open your default browser."),
+                  .informativeText = QStringLiteral("Open %1 manually.").arg(qtText(url))}
+                .open({});
+        }
+    });
+}
 
 }  // namespace kelvra
