@@ -36,6 +36,7 @@ read_switches() {
 }
 rss_kb=$(awk '/VmRSS/ { print $2 }' /proc/"$app"/status)
 threads=$(ls /proc/"$app"/task | wc -l)
+thread_names=$(cat /proc/"$app"/task/*/comm | sort | uniq -c | awk '{ printf "%s%s×%s", sep, $2, $1; sep = ", " }')
 before=$(read_switches)
 sleep 10
 after=$(read_switches)
@@ -53,6 +54,6 @@ backend_ms=$(( ($(now) - start) / 1000000 ))
 kill -TERM "$backend"
 
 echo "idle resident memory: $((rss_kb / 1024)) MB ($rss_kb kB)"
-echo "idle threads: $threads"
+echo "idle threads: $threads ($thread_names)"
 echo "idle wakeups per second: $(awk -v a="$before" -v b="$after" 'BEGIN { printf "%.1f", (b - a) / 10 }')"
 echo "launch to ready: $launch_ms ms; backend alone: $backend_ms ms; ratio $(awk -v a="$launch_ms" -v b="$backend_ms" 'BEGIN { printf "%.2f", a / b }')"
