@@ -15,7 +15,7 @@
 
 #include "backend/BackendSupervisor.h"
 #include "core/FileLog.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {
@@ -101,9 +101,10 @@ BENCHMARK(BM_ClickerKeyLatency)->Iterations(5000)->UseRealTime();
 /// Spawns the reference backend bare and times it to its ready line.
 double bareLaunchSeconds(const BackendLaunchInfo& launchInfo) {
     int output[2];
-    ::pipe2(output, O_CLOEXEC);
     int input[2];
-    ::pipe2(input, O_CLOEXEC);
+    if (::pipe2(output, O_CLOEXEC) != 0 || ::pipe2(input, O_CLOEXEC) != 0) {
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input[0], 0);

@@ -14,6 +14,7 @@ packages=(
   nodejs
   xvfb xauth
   iproute2 desktop-file-utils
+  dpkg-dev lintian appstream librsvg2-bin man-db
   libqt6svg6 trayer xdotool xclip x11-apps
 )
 

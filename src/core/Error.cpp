@@ -2,6 +2,7 @@
 #include "core/Error.h"
 
 #include <cstdio>
+#include <system_error>
 
 namespace kelvra {
 
@@ -35,6 +36,11 @@ std::string quoted(const std::string& text) {
         }
     }
     return result + "\"";
+}
+
+std::string errorText(int errorNumber) {
+    // The standard library reads the text with strerror_r, unlike strerror's shared buffer.
+    return errorNumber == 0 ? "unknown error" : std::system_category().message(errorNumber);
 }
 
 }  // namespace kelvra

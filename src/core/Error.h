@@ -44,4 +44,7 @@ private:
 /// Quotes a text for a diagnostic description, so empty and blank values stay visible.
 std::string quoted(const std::string& text);
 
+/// The system's text for an errno value, safe to call from any thread; "unknown error" for 0.
+std::string errorText(int errorNumber);
+
 }  // namespace kelvra

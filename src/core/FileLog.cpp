@@ -10,17 +10,15 @@
 
 #include "core/Environment.h"
 #include "core/Error.h"
+#include "core/PrivateDirectory.h"
 #include "core/Unicode.h"
+#include "core/UniqueFd.h"
 #include "core/XdgPaths.h"
 
 namespace kelvra {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
 
 const char* kindName(FileLogError::Kind kind) {
     switch (kind) {
@@ -93,11 +91,8 @@ std::expected<std::shared_ptr<FileLog>, FileLogError> FileLog::open(const fs::pa
     const fs::path url = directory / "kelvra-hub.log";
     const fs::path previousURL = directory / "kelvra-hub.previous.log";
 
-    std::error_code error;
-    fs::create_directories(directory, error);
-    if (error || !fs::is_directory(directory)) {
-        return std::unexpected(FileLogError(FileLogError::Kind::createDirectory, directory,
-                                            error ? error.value() : ENOTDIR));
+    if (const int error = createPrivateDirectories(directory); error != 0) {
+        return std::unexpected(FileLogError(FileLogError::Kind::createDirectory, directory, error));
     }
     if (auto rotated = rotateIfNeeded(url, previousURL, maximumBytes); !rotated) {
         return std::unexpected(rotated.error());
@@ -139,18 +134,9 @@ void FileLog::write(std::string_view category, std::string_view message) {
     const std::string line = formatLine(std::chrono::system_clock::now(), category, message);
 
     std::lock_guard lock(mutex_);
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t result = ::write(descriptor_, line.data() + written, line.size() - written);
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result <= 0) {
-            return;
-        }
-        written += static_cast<size_t>(result);
+    if (writeAll(descriptor_, line) == 0) {
+        ::fdatasync(descriptor_);
     }
-    ::fdatasync(descriptor_);
 }
 
 }  // namespace kelvra

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/Error.h"
+
 namespace kelvra {
 namespace {
 
@@ -44,7 +46,7 @@ DirectoryProblem DirectoryProblem::openToOthers(mode_t mode) {
 std::string DirectoryProblem::explanation() const {
     switch (kind_) {
         case Kind::unavailable:
-            return std::string("it cannot be opened (") + std::strerror(errorNumber_) + ")";
+            return std::string("it cannot be opened (") + errorText(errorNumber_) + ")";
         case Kind::notADirectory:
             return "it is not a folder";
         case Kind::foreignOwner:
@@ -59,7 +61,7 @@ std::string DirectoryProblem::diagnosticDescription() const {
     switch (kind_) {
         case Kind::unavailable:
             return "unavailable(errno " + std::to_string(errorNumber_) + ": " +
-                   std::strerror(errorNumber_) + ")";
+                   errorText(errorNumber_) + ")";
         case Kind::notADirectory:
             return "notADirectory";
         case Kind::foreignOwner:

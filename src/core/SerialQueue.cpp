@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <vector>
 
 namespace kelvra {
 
@@ -33,13 +34,18 @@ SerialQueue::SerialQueue(std::string label)
 }
 
 SerialQueue::~SerialQueue() {
+    std::deque<std::function<void()>> immediate;
+    std::multimap<Clock::time_point, State::Delayed> delayed;
     {
         std::lock_guard lock(state_->mutex);
         state_->shuttingDown = true;
-        state_->immediate.clear();
-        state_->delayed.clear();
+        immediate.swap(state_->immediate);
+        delayed.swap(state_->delayed);
     }
     state_->wakeUp.notify_one();
+    // Discarded outside the lock: a capture's destructor may post to this queue.
+    immediate.clear();
+    delayed.clear();
     if (isCurrent()) {
         thread_.detach();
     } else {
@@ -70,13 +76,21 @@ CancellableWork SerialQueue::asyncAfter(Clock::duration delay, std::function<voi
     return handle;
 }
 
-void SerialQueue::sync(std::function<void()> work) {
-    std::promise<void> done;
-    async([&] {
+bool SerialQueue::sync(std::function<void()> work) {
+    // The item owns the promise, so an item the queue discards unrun breaks it.
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    async([&work, done = std::move(done)] {
         work();
-        done.set_value();
+        done->set_value();
     });
-    done.get_future().wait();
+    finished.wait();
+    try {
+        finished.get();
+        return true;
+    } catch (const std::future_error&) {
+        return false;
+    }
 }
 
 bool SerialQueue::isCurrent() const {
@@ -85,11 +99,20 @@ bool SerialQueue::isCurrent() const {
 
 void SerialQueue::run(const std::shared_ptr<State>& state) {
     std::unique_lock lock(state->mutex);
+    std::vector<State::Delayed> cancelled;
     while (!state->shuttingDown) {
-        // Drop cancelled items early so a queue that reschedules often does not hoard them.
+        // Drop cancelled items early so a queue that reschedules often does not hoard them;
+        // destroyed outside the lock, as a capture's destructor may post to this queue.
         auto& delayed = state->delayed;
         while (!delayed.empty() && delayed.begin()->second.handle.isCancelled()) {
+            cancelled.push_back(std::move(delayed.begin()->second));
             delayed.erase(delayed.begin());
+        }
+        if (!cancelled.empty()) {
+            lock.unlock();
+            cancelled.clear();
+            lock.lock();
+            continue;
         }
         std::function<void()> work;
         if (!delayed.empty() && delayed.begin()->first <= Clock::now()) {

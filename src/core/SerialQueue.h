@@ -36,9 +36,9 @@ public:
     /// Queues `work` to run once `delay` has passed, unless it is cancelled first.
     CancellableWork asyncAfter(Clock::duration delay, std::function<void()> work);
 
-    /// Runs `work` on the queue and waits for it. Must not be called from the queue itself, nor
-    /// after work on the queue has begun to destroy it.
-    void sync(std::function<void()> work);
+    /// Runs `work` on the queue and waits for it; false, without running it, when the queue is
+    /// shutting down. Must not be called from the queue itself.
+    [[nodiscard]] bool sync(std::function<void()> work);
 
     /// Whether the caller runs on this queue's thread.
     bool isCurrent() const;

@@ -9,10 +9,6 @@
 namespace kelvra {
 namespace {
 
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
-
 const char* kindName(SettingsStoreError::Kind kind) {
     using Kind = SettingsStoreError::Kind;
     switch (kind) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "windows/SettingsWindowController.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -15,6 +14,7 @@
 #include "server_config/HubServerConfigurationResolver.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "windows/ServerAddressText.h"
+#include "windows/SettingsStartupOptions.h"
 #include "windows/widgets/Alert.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
@@ -34,18 +34,9 @@ constexpr int kMinimumHeight = 356;
 
 const QString kNetworkTitle = QStringLiteral("Network interface");
 const QString kPortTitle = QStringLiteral("Port");
-const QString kLaunchAtLoginTitle = QStringLiteral("Run App at system startup");
-const QString kWelcomeTitle = QStringLiteral("Welcome window");
-const QString kStartupSettings = QStringLiteral("your desktop's Startup Applications settings");
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-QLabel* makeHeading(const QString& text) {
-    auto* heading = new QLabel(text);
-    setFontSize(heading, 19, QFont::Bold);
-    return heading;
 }
 
 QString networkTitle(const HubNetworkService& service) {
@@ -72,8 +63,6 @@ SettingsWindowController::SettingsWindowController(
     std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
     std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks, QWidget* parent)
     : QWidget(parent, Qt::Window),
-      welcomePreference_(std::move(welcomePreference)),
-      launchAtLoginPreference_(std::move(launchAtLoginPreference)),
       configurationStore_(std::move(configurationStore)),
       serviceProvider_(std::move(serviceProvider)),
       mainThread_(std::move(mainThread)),
@@ -81,23 +70,23 @@ SettingsWindowController::SettingsWindowController(
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Kelvra Hub Settings"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    buildContent();
+    buildContent(std::move(welcomePreference), std::move(launchAtLoginPreference));
     updateServerURL(std::nullopt);
     reloadNetworkPopup();
-    reloadWelcomeCheckbox();
-    reloadLaunchAtLoginControls();
 }
 
 SettingsWindowController::~SettingsWindowController() {
     portFeedbackClearWorkItem_.cancel();
 }
 
-void SettingsWindowController::buildContent() {
+void SettingsWindowController::buildContent(
+    std::shared_ptr<WelcomeWindowPreference> welcomePreference,
+    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference) {
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(24, 20, 24, 22);
     content->setSpacing(10);
 
-    content->addWidget(makeHeading(QStringLiteral("Server")));
+    content->addWidget(makeLabel(QStringLiteral("Server"), 19, QFont::Bold));
 
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(8);
@@ -124,9 +113,7 @@ void SettingsWindowController::buildContent() {
     const auto addRowTitle = [this, form](int row, const QString& title, const QString& help) {
         auto* titleRow = new QHBoxLayout;
         titleRow->setSpacing(4);
-        auto* label = new QLabel(title);
-        setFontSize(label, 14);
-        titleRow->addWidget(label);
+        titleRow->addWidget(makeLabel(title, 14));
         titleRow->addWidget(makeHelpButton(title, help));
         titleRow->addStretch();
         form->addLayout(titleRow, row, 0);
@@ -197,61 +184,15 @@ void SettingsWindowController::buildContent() {
     content->addSpacing(6);
     content->addWidget(new Separator);
     content->addSpacing(6);
-    content->addWidget(makeHeading(QStringLiteral("General options")));
+    content->addWidget(makeLabel(QStringLiteral("General options"), 19, QFont::Bold));
 
-    const auto checkboxRow = [this](QCheckBox* checkbox, const QString& title,
-                                    const QString& help) {
-        setFontSize(checkbox, 15);
-        auto* row = new QHBoxLayout;
-        row->setSpacing(4);
-        row->addWidget(checkbox);
-        row->addWidget(makeHelpButton(title, help));
-        row->addStretch();
-        return row;
-    };
-    launchAtLoginCheckbox_ = new QCheckBox(kLaunchAtLoginTitle);
-    launchAtLoginCheckbox_->setObjectName(QStringLiteral("launchAtLoginCheckbox"));
-    connect(launchAtLoginCheckbox_, &QCheckBox::clicked, this,
-            &SettingsWindowController::launchAtLoginChanged);
-    content->addLayout(checkboxRow(
-        launchAtLoginCheckbox_, kLaunchAtLoginTitle,
-        QStringLiteral("Recommended. Kelvra Hub starts in the background when you log in, so "
-                       "Kelvra machines can always be controlled from this computer. You can "
-                       "also change this in ") +
-            kStartupSettings + u'.'));
-
-    launchAtLoginNoteRow_ = new QWidget;
-    launchAtLoginNoteRow_->setObjectName(QStringLiteral("launchAtLoginNoteRow"));
-    auto* noteRow = new QHBoxLayout(launchAtLoginNoteRow_);
-    // Indented to the checkbox's text, which the note explains.
-    noteRow->setContentsMargins(24, 0, 0, 0);
-    noteRow->setSpacing(8);
-    launchAtLoginNoteLabel_ = new QLabel;
-    launchAtLoginNoteLabel_->setObjectName(QStringLiteral("launchAtLoginNoteLabel"));
-    launchAtLoginNoteLabel_->setWordWrap(true);
-    setFontSize(launchAtLoginNoteLabel_, 12);
-    ThemeColors::setTextRole(launchAtLoginNoteLabel_, Role::secondaryLabel);
-    launchAtLoginSettingsButton_ = new QPushButton(QStringLiteral("Open Startup Applications…"));
-    launchAtLoginSettingsButton_->setObjectName(QStringLiteral("launchAtLoginSettingsButton"));
-    setFontSize(launchAtLoginSettingsButton_, 12);
-    connect(launchAtLoginSettingsButton_, &QPushButton::clicked, this, [this] {
-        if (callbacks_.openLoginItemsSettings) {
-            callbacks_.openLoginItemsSettings();
-        }
-    });
-    noteRow->addWidget(launchAtLoginNoteLabel_, 1);
-    noteRow->addWidget(launchAtLoginSettingsButton_, 0, Qt::AlignTop);
-    launchAtLoginNoteRow_->hide();
-    content->addWidget(launchAtLoginNoteRow_);
-
-    welcomeCheckbox_ = new QCheckBox(QStringLiteral("Show welcome window"));
-    welcomeCheckbox_->setObjectName(QStringLiteral("welcomeCheckbox"));
-    connect(welcomeCheckbox_, &QCheckBox::clicked, this,
-            &SettingsWindowController::welcomePreferenceChanged);
-    content->addLayout(checkboxRow(welcomeCheckbox_, kWelcomeTitle,
-                                   QStringLiteral("Shows the welcome window each time Kelvra Hub "
-                                                  "starts, with the control page address and a "
-                                                  "quick overview.")));
+    startupOptions_ = new SettingsStartupOptions(
+        std::move(welcomePreference), std::move(launchAtLoginPreference),
+        callbacks_.openLoginItemsSettings,
+        [this](const QString& title, const QString& help) { return makeHelpButton(title, help); });
+    connect(startupOptions_, &SettingsStartupOptions::noteRowToggled, this,
+            [this] { fitHeightToContent(this, kMinimumHeight); });
+    content->addWidget(startupOptions_);
     content->addStretch();
 
     helpPopover_ = new HelpPopover(this, 280);
@@ -339,10 +280,6 @@ void SettingsWindowController::reloadServerControls() {
     if (!isApplyingConfiguration_) {
         cancelPortChange();
     }
-}
-
-void SettingsWindowController::reloadWelcomeCheckbox() {
-    welcomeCheckbox_->setChecked(welcomePreference_->shouldShowAtStartup());
 }
 
 // Network and port.
@@ -548,46 +485,11 @@ void SettingsWindowController::copyURL() {
 }
 
 void SettingsWindowController::reloadLaunchAtLoginControls() {
-    const LaunchAtLoginState state = launchAtLoginPreference_->state();
-    launchAtLoginCheckbox_->setChecked(state == LaunchAtLoginState::enabled);
-    showLaunchAtLoginNote(state == LaunchAtLoginState::requiresApproval
-                              ? QStringLiteral("Kelvra Hub is turned off in ") + kStartupSettings +
-                                    u'.'
-                              : QString());
+    startupOptions_->reloadLaunchAtLoginControls();
 }
 
-void SettingsWindowController::launchAtLoginChanged(bool checked) {
-    const auto result = launchAtLoginPreference_->setEnabled(checked);
-    reloadLaunchAtLoginControls();
-    if (!result) {
-        showAlert(this,
-                  checked ? QStringLiteral("Kelvra Hub could not be set to run at system startup.")
-                          : QStringLiteral("Kelvra Hub could not stop running at system startup."),
-                  qs(Error(result.error()).description()) +
-                      QStringLiteral("\n\nYou can change this in ") + kStartupSettings + u'.');
-    } else if (checked && *result == LaunchAtLoginState::requiresApproval) {
-        showLaunchAtLoginNote(QStringLiteral("Turn on Kelvra Hub in ") + kStartupSettings +
-                              QStringLiteral(" to finish."));
-    }
-}
-
-void SettingsWindowController::showLaunchAtLoginNote(const QString& note) {
-    launchAtLoginNoteLabel_->setText(note);
-    if (launchAtLoginNoteRow_->isHidden() != note.isEmpty()) {
-        launchAtLoginNoteRow_->setVisible(!note.isEmpty());
-        fitHeightToContent(this, kMinimumHeight);
-    }
-}
-
-void SettingsWindowController::welcomePreferenceChanged(bool checked) {
-    if (const auto stored = welcomePreference_->setShouldShowAtStartup(checked); !stored) {
-        // A failed save still changes what the settings answer; put the old choice back so the
-        // checkbox, the settings and the file agree.
-        (void)welcomePreference_->setShouldShowAtStartup(!checked);
-        reloadWelcomeCheckbox();
-        showAlert(this, QStringLiteral("Kelvra Hub could not save this setting."),
-                  qs(stored.error().description()));
-    }
+void SettingsWindowController::reloadWelcomeCheckbox() {
+    startupOptions_->reloadWelcomeCheckbox();
 }
 
 }  // namespace kelvra

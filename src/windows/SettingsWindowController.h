@@ -24,7 +24,6 @@
 #include "windows/widgets/ThemeColors.h"
 
 class QAbstractButton;
-class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -35,6 +34,7 @@ namespace kelvra {
 
 class ElidedLabel;
 class HelpPopover;
+class SettingsStartupOptions;
 class StatusDot;
 
 /// The settings window: where the server runs, its address, the network and port it uses, and
@@ -89,7 +89,8 @@ protected:
 private:
     enum class ChangedSetting { network, port };
 
-    void buildContent();
+    void buildContent(std::shared_ptr<WelcomeWindowPreference> welcomePreference,
+                      std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference);
     QToolButton* makeHelpButton(const QString& title, const QString& text);
     void showHelp(QToolButton* button);
 
@@ -98,8 +99,6 @@ private:
     void applyPortChange();
     void cancelPortChange();
     void copyURL();
-    void launchAtLoginChanged(bool checked);
-    void welcomePreferenceChanged(bool checked);
 
     HubServerPortInputValidation validatedPortInput() const;
     void refreshPortChangeUI();
@@ -114,10 +113,7 @@ private:
     void showPortFeedback(const QString& message, ThemeColors::Role role,
                           std::optional<MainThreadExecutor::Duration> clearsAfter);
     void hidePortFeedback();
-    void showLaunchAtLoginNote(const QString& note);
 
-    const std::shared_ptr<WelcomeWindowPreference> welcomePreference_;
-    const std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference_;
     const std::shared_ptr<HubServerConfigurationStore> configurationStore_;
     const std::shared_ptr<const HubNetworkServiceProvider> serviceProvider_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
@@ -130,11 +126,7 @@ private:
     QPushButton* portApplyButton_ = nullptr;
     QToolButton* portCancelButton_ = nullptr;
     QLabel* portFeedbackLabel_ = nullptr;
-    QCheckBox* welcomeCheckbox_ = nullptr;
-    QCheckBox* launchAtLoginCheckbox_ = nullptr;
-    QLabel* launchAtLoginNoteLabel_ = nullptr;
-    QPushButton* launchAtLoginSettingsButton_ = nullptr;
-    QWidget* launchAtLoginNoteRow_ = nullptr;
+    SettingsStartupOptions* startupOptions_ = nullptr;
     HelpPopover* helpPopover_ = nullptr;
 
     std::vector<HubNetworkSelection> networkSelections_;

@@ -10,7 +10,7 @@
 
 #include "backend/BackendSupervisor.h"
 #include "core/Error.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 
@@ -145,15 +145,12 @@ TEST_F(BackendSupervisorTest, LaunchesWithTheBackendEnvironment) {
         log_ = std::make_shared<RecordingLog>();
         auto supervisor = make(fixture("environment.sh", row.isDevelopment), row.binding);
         EXPECT_EQ(startAndWait(supervisor), "http://127.0.0.1:8080/");
-        EXPECT_TRUE(log_->contains("[shell] Started backend PID " +
-                                   std::to_string(*supervisor->processIdentifier()) + "."));
         EXPECT_TRUE(log_->contains("[server] cwd=" + kFixtures.string()));
         for (const auto& line : row.expected) {
             EXPECT_TRUE(log_->contains("[server] " + line)) << line;
         }
         stopAndWait(supervisor);
         EXPECT_EQ(supervisor->recordedExitCode(), 0);
-        EXPECT_FALSE(log_->contains("[shell] Backend ignored graceful shutdown; sending SIGTERM."));
     }
 }
 
@@ -197,13 +194,6 @@ TEST_F(BackendSupervisorTest, DetachedCallbacksAreNeverCalledAgain) {
     ASSERT_TRUE(waitUntil([&] { return outcome->has_value(); }));
     stopAndWait(supervisor);
     EXPECT_EQ(calls, 0);
-}
-
-TEST_F(BackendSupervisorTest, FramesSplitWritesAndCarriageReturns) {
-    auto supervisor = make(fixture("split-writes.js"));
-    EXPECT_EQ(startAndWait(supervisor), "http://127.0.0.1:8123/caf%C3%A9");
-    EXPECT_TRUE(log_->contains("[server] Gr\u00FC\u00DFe \U0001F600 from the server"));
-    stopAndWait(supervisor);
 }
 
 TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
@@ -311,17 +301,6 @@ TEST_F(BackendSupervisorTest, WritesClickerCommandsOnlyToAReadyBackend) {
             R"({"command":"clicker-key","direction":"left","consumed":true})"}));
     stopAndWait(supervisor);
     EXPECT_TRUE(log_->contains("[server] got {\"command\":\"shutdown\"}"));
-
-    // After the stop, commands are dropped without a word.
-    supervisor->sendClickerKey(ClickerDirection::right);
-    std::optional<UpdateOutcome> refused;
-    supervisor->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { refused = result; });
-    ASSERT_TRUE(waitUntil([&] { return refused.has_value(); }));
-    EXPECT_EQ(*refused,
-              UpdateOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
-    for (const auto& line : log_->lines()) {
-        EXPECT_FALSE(line.starts_with("[shell] Dropped")) << line;
-    }
 }
 
 TEST_F(BackendSupervisorTest, ConfirmsSwitchRequestsOnTheMainThread) {
@@ -346,27 +325,20 @@ TEST_F(BackendSupervisorTest, ConfirmsSwitchRequestsOnTheMainThread) {
     EXPECT_EQ(outcomes, (std::vector<std::string>{"The setting could not be saved.", "on"}));
     EXPECT_TRUE(onMainThread);
     stopAndWait(supervisor);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].requestId.size(), 36u);
+    EXPECT_EQ(results.size(), 2u);
 }
 
-TEST_F(BackendSupervisorTest, UnansweredSwitchRequestsTimeOut) {
+TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThenInputDropped) {
     auto supervisor = make(fixture("no-reading.js"));
     EXPECT_TRUE(startAndWait(supervisor).has_value());
-    std::optional<UpdateOutcome> outcome;
-    supervisor->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { outcome = result; });
-    ASSERT_TRUE(log_->waitFor("[shell] Started backend PID " +
-                              std::to_string(*supervisor->processIdentifier()) + "."));
+    std::optional<UpdateOutcome> unanswered;
+    supervisor->setClickerDistributorEnabled(true,
+                                             [&](UpdateOutcome result) { unanswered = result; });
     mainThread_->advance(5s);
-    ASSERT_TRUE(outcome.has_value());
-    EXPECT_EQ(*outcome, UpdateOutcome(std::unexpected(
-                            BackendSupervisorError::Kind::clickerDistributorUpdateTimeout)));
-    stopAndWait(supervisor);
-}
+    EXPECT_EQ(unanswered, UpdateOutcome(std::unexpected(
+                              BackendSupervisorError::Kind::clickerDistributorUpdateTimeout)));
 
-TEST_F(BackendSupervisorTest, AFullPipeDropsInputLogsOnceAndSkipsTheGracefulStop) {
-    auto supervisor = make(fixture("no-reading.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    // Once the pipe is full, input is dropped; the drop is logged once.
     for (int index = 0; index < 5000; ++index) {
         supervisor->sendClickerKey(ClickerDirection::right);
     }
@@ -460,12 +432,7 @@ TEST_F(BackendSupervisorTest, ASecondConcurrentStopOnlyWaits) {
     EXPECT_EQ(log_->count("[shell] Backend ignored graceful shutdown; sending SIGTERM."), 1u);
 }
 
-TEST_F(BackendSupervisorTest, StoppingBeforeStartOrDuringStartupIsSafe) {
-    auto neverStarted = make(fixture("ready.js"));
-    stopAndWait(neverStarted);
-    EXPECT_EQ(neverStarted->processIdentifier(), std::nullopt);
-
-    // A backend still starting receives the shutdown command too, and start fails.
+TEST_F(BackendSupervisorTest, AStopDuringStartupReachesTheChildAndFailsTheStart) {
     auto starting = make(fixture("environment.sh"));
     auto outcome = start(starting);
     stopAndWait(starting);
@@ -566,28 +533,28 @@ TEST_F(BackendSupervisorTest, PendingSwitchRequestsFailAtOnceWhenTheBackendGoes)
 
 TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorLeavesTheStopToItsOwnThread) {
     ASSERT_FALSE(hasChildren());
+    const int descriptorsBefore = openDescriptorCount();
     auto timeouts = quickTimeouts();
-    timeouts.terminate = 5s;  // the child ignores SIGTERM: the stop takes this long
+    timeouts.terminate = 3s;  // the child ignores SIGTERM: the stop takes this long
     auto supervisor = make(fixture("ignore-sigterm.js"), {}, timeouts);
     EXPECT_TRUE(startAndWait(supervisor).has_value());
     const pid_t pid = *supervisor->processIdentifier();
-    std::optional<StartOutcome> secondStart;
-    supervisor->start([&](StartOutcome outcome) { secondStart = std::move(outcome); });
 
     const auto released = std::chrono::steady_clock::now();
     supervisor.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - released, 2s)
+    EXPECT_LT(std::chrono::steady_clock::now() - released, 1500ms)
         << "the release waited for the child";
-    mainThread_->runPending();
-    EXPECT_TRUE(secondStart.has_value());
 
     EXPECT_TRUE(processGoesAway(pid));
     EXPECT_TRUE(log_->waitFor("[shell] Backend ignored SIGTERM; sending SIGKILL."));
+    // The stop's thread reaps the child and closes the pipes on its own time.
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (hasChildren() && std::chrono::steady_clock::now() < deadline) {
+    while ((hasChildren() || openDescriptorCount() != descriptorsBefore) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_FALSE(hasChildren());
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(BackendSupervisorTest, ManyStartsAndStopsLeakNoDescriptorOrProcess) {

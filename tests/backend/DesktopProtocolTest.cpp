@@ -35,7 +35,6 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
         // Framing of the JSON object itself.
         {"", failure(Kind::malformedEvent)},
         {"[]", failure(Kind::malformedEvent)},
-        {"42", failure(Kind::malformedEvent)},
         {"{\"event\":\"ready\"", failure(Kind::malformedEvent)},
         {"{}", failure(Kind::malformedEvent)},
         {"{\"event\":7}", failure(Kind::malformedEvent)},
@@ -53,14 +52,11 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
         {R"({"event":"ready","url":"http://localhost:8080/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"https://127.0.0.1:8080/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://127.0.0.1/"})", failure(Kind::malformedReadiness)},
-        {R"({"event":"ready","url":"http://127.0.0.1:/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://127.0.0.1:0/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://127.0.0.1:70000/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://127.0.0.1:99999999999999999999/"})",
          failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://a:b@127.0.0.1:8080/"})",
-         failure(Kind::malformedReadiness)},
-        {R"({"event":"ready","url":"http://a@127.0.0.1:8080/"})",
          failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"/relative"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://999.0.0.1:80/"})", failure(Kind::malformedReadiness)},
@@ -69,11 +65,8 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
         {R"({"event":"ready"})", failure(Kind::malformedReadiness)},
 
         // Clicker listener.
-        {R"({"event":"clicker-listener","enabled":false})", DesktopEvent::ClickerListener{false}},
         {R"({"event":"clicker-listener","enabled":true})", DesktopEvent::ClickerListener{true}},
         {R"({"event":"clicker-listener","enabled":1})", failure(Kind::malformedClickerListener)},
-        {R"({"event":"clicker-listener","enabled":"true"})",
-         failure(Kind::malformedClickerListener)},
         {R"({"event":"clicker-listener"})", failure(Kind::malformedClickerListener)},
 
         // Clicker Distributor state and its invariant.
@@ -149,40 +142,20 @@ TEST(DesktopProtocolTest, RequestIdentifiersAreCountedInUserPerceivedCharacters)
     EXPECT_FALSE(result(accented + "x").has_value());
 }
 
-TEST(DesktopProtocolTest, BuildsCommandLines) {
-    EXPECT_EQ(DesktopProtocol::clickerKeyCommand("right"),
-              "{\"command\":\"clicker-key\",\"direction\":\"right\",\"consumed\":true}\n");
-    EXPECT_EQ(DesktopProtocol::clickerActionCommand("display-still-image-10"),
-              "{\"command\":\"clicker-action\",\"action\":\"display-still-image-10\","
-              "\"consumed\":true}\n");
-    EXPECT_EQ(DesktopProtocol::kShutdownCommand, "{\"command\":\"shutdown\"}\n");
-
-    EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, ""), std::nullopt);
-    EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, std::string(129, 'a')),
-              std::nullopt);
-    EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, "\xFF"), std::nullopt);
-
+TEST(DesktopProtocolTest, SwitchCommandsCarryOnlyUsableRequestIdentifiers) {
+    for (const std::string& unusable :
+         {std::string(), std::string(129, 'a'), std::string("\xFF")}) {
+        EXPECT_EQ(DesktopProtocol::setClickerDistributorEnabledCommand(true, unusable),
+                  std::nullopt);
+    }
     const std::string id = "0F8FAD5B-D9CB-469F-A165-70867728950E";
     const auto line = DesktopProtocol::setClickerDistributorEnabledCommand(false, id);
     ASSERT_TRUE(line.has_value());
-    ASSERT_TRUE(line->ends_with("}\n"));
     EXPECT_EQ(line->find('\n'), line->size() - 1);
-    EXPECT_EQ(line->find(' '), std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(*line),
               (nlohmann::json{{"command", "set-clicker-distributor-enabled"},
                               {"requestId", id},
                               {"enabled", false}}));
-}
-
-TEST(DesktopProtocolTest, NumericHostsOnly) {
-    for (const std::string host :
-         {"127.0.0.1", "0.0.0.0", "::1", "[::1]", "fe80::1", "[2001:db8::2]"}) {
-        EXPECT_TRUE(DesktopProtocol::isNumericIPAddress(host)) << host;
-    }
-    for (const std::string host : {"", "localhost", "[]", "1.2.3", "256.1.1.1", "[127.0.0.1",
-                                   "::1]", "example.com", " 127.0.0.1"}) {
-        EXPECT_FALSE(DesktopProtocol::isNumericIPAddress(host)) << host;
-    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "core/SerialQueue.h"
@@ -10,6 +11,14 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
+
+/// Posts to `queue` when the work item holding it is destroyed, as captured state with a
+/// destructor of its own may.
+struct PostsWhenDestroyed {
+    SerialQueue& queue;
+    std::function<void()> work;
+    ~PostsWhenDestroyed() { queue.async(work); }
+};
 
 TEST(SerialQueueTest, RunsImmediateWorkInOrderOneAtATime) {
     SerialQueue queue("com.morvane.kelvrahub.test-order");
@@ -23,7 +32,7 @@ TEST(SerialQueueTest, RunsImmediateWorkInOrderOneAtATime) {
             --running;
         });
     }
-    queue.sync([] {});
+    ASSERT_TRUE(queue.sync([] {}));
     ASSERT_EQ(order.size(), 200u);
     for (int index = 0; index < 200; ++index) {
         EXPECT_EQ(order[static_cast<size_t>(index)], index);
@@ -74,6 +83,57 @@ TEST(SerialQueueTest, DestructionDiscardsPendingDelayedWorkAndJoins) {
     EXPECT_FALSE(ran->load());
 }
 
+TEST(SerialQueueTest, DiscardedWorkMayPostToTheQueueFromItsCapturesDestructor) {
+    auto queue = std::make_unique<SerialQueue>("discard-posts");
+    auto guard = std::make_shared<PostsWhenDestroyed>(*queue, [] {});
+    queue->asyncAfter(1h, [guard] {});
+    guard.reset();
+    std::promise<void> destroyed;
+    std::thread destroying([&] {
+        queue.reset();
+        destroyed.set_value();
+    });
+    const bool finished = destroyed.get_future().wait_for(10s) == std::future_status::ready;
+    finished ? destroying.join() : destroying.detach();
+    EXPECT_TRUE(finished) << "destruction deadlocked";
+}
+
+TEST(SerialQueueTest, CancelledWorkMayPostToTheQueueFromItsCapturesDestructor) {
+    SerialQueue queue("cancel-posts");
+    std::promise<void> posted;
+    auto guard = std::make_shared<PostsWhenDestroyed>(queue, [&] { posted.set_value(); });
+    const auto cancelled = queue.asyncAfter(1h, [guard] {});
+    guard.reset();
+    cancelled.cancel();
+    queue.async([] {});  // wakes the queue, which drops the cancelled item
+    EXPECT_EQ(posted.get_future().wait_for(10s), std::future_status::ready);
+}
+
+TEST(SerialQueueTest, SyncReportsAQueueThatIsShuttingDown) {
+    auto queue = std::make_unique<SerialQueue>("sync-shutdown");
+    SerialQueue* const raw = queue.get();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    queue->async([released] { released.wait(); });
+    // Its destruction tells that the destructor has begun to discard pending work.
+    std::promise<void> discarding;
+    auto marker = std::shared_ptr<void>(nullptr, [&](void*) { discarding.set_value(); });
+    queue->asyncAfter(1h, [marker] {});
+    marker.reset();
+    std::thread destroying([&] { queue.reset(); });
+    ASSERT_EQ(discarding.get_future().wait_for(10s), std::future_status::ready);
+
+    std::promise<bool> synced;
+    std::thread syncing([&] { synced.set_value(raw->sync([] {})); });
+    auto result = synced.get_future();
+    const bool returned = result.wait_for(10s) == std::future_status::ready;
+    release.set_value();
+    destroying.join();
+    returned ? syncing.join() : syncing.detach();
+    ASSERT_TRUE(returned) << "sync waited on a queue that is shutting down";
+    EXPECT_FALSE(result.get());
+}
+
 TEST(SerialQueueTest, MayBeDestroyedByItsOwnWork) {
     auto queue = std::make_shared<SerialQueue>("self-destroy");
     std::weak_ptr<SerialQueue> watcher = queue;
@@ -91,7 +151,7 @@ TEST(SerialQueueTest, KnowsItsOwnThread) {
     SerialQueue queue("current");
     EXPECT_FALSE(queue.isCurrent());
     bool inside = false;
-    queue.sync([&] { inside = queue.isCurrent(); });
+    ASSERT_TRUE(queue.sync([&] { inside = queue.isCurrent(); }));
     EXPECT_TRUE(inside);
 }
 

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <thread>
 
-#include "core/ManualMainThreadExecutor.h"
 #include "server_config/HubNetworkServiceMonitor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

@@ -9,6 +9,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/Error.h"
+
 namespace kelvra::testing {
 namespace {
 
@@ -26,16 +28,16 @@ std::optional<std::filesystem::path> findIpProgram() {
 std::optional<std::string> enterNewNamespace() {
     if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
         return std::string("needs root to create network namespaces (unshare: ") +
-               std::strerror(errno) + ")";
+               errorText(errno) + ")";
     }
     // Our mounts must not spread back into the mount namespace we came from.
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0) {
-        return std::string("could not make the mounts private: ") + std::strerror(errno);
+        return std::string("could not make the mounts private: ") + errorText(errno);
     }
     // A sysfs mounted from inside the namespace lists the namespace's interfaces.
     ::umount2("/sys", MNT_DETACH);
     if (::mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0) {
-        return std::string("could not mount sysfs in the namespace: ") + std::strerror(errno);
+        return std::string("could not mount sysfs in the namespace: ") + errorText(errno);
     }
     return std::nullopt;
 }
@@ -51,8 +53,8 @@ std::expected<std::unique_ptr<NetworkNamespace>, std::string> NetworkNamespace::
         return std::unexpected("needs the ip command (package iproute2) to create interfaces");
     }
     auto thread = std::make_unique<SerialQueue>("com.morvane.kelvrahub.test-netns");
-    std::optional<std::string> failure;
-    thread->sync([&] { failure = enterNewNamespace(); });
+    std::optional<std::string> failure = "the namespace thread ended";
+    static_cast<void>(thread->sync([&] { failure = enterNewNamespace(); }));
     if (failure) {
         return std::unexpected(*failure);
     }
@@ -60,7 +62,8 @@ std::expected<std::unique_ptr<NetworkNamespace>, std::string> NetworkNamespace::
 }
 
 void NetworkNamespace::run(const std::function<void()>& work) {
-    thread_->sync(work);
+    // The queue lives as long as this object, so it never shuts down under a caller.
+    static_cast<void>(thread_->sync(work));
 }
 
 std::string NetworkNamespace::ip(const std::vector<std::string>& arguments) {

@@ -5,10 +5,10 @@
 #include <net/if.h>
 
 #include "NetworkNamespace.h"
-#include "core/ManualMainThreadExecutor.h"
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/linux/LinuxNetworkServiceSource.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 

@@ -81,6 +81,19 @@ private:
     LoginItemStatus* status_;
 };
 
+// A listening socket on a port the system hands out, and that port; ports chosen by the system
+// keep other programs on this machine from interfering. Let the socket go for a free port.
+std::pair<UniqueFd, QString> listeningSocket() {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    EXPECT_EQ(::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(socket.get(), 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    return {std::move(socket), QString::number(ntohs(address.sin_port))};
+}
+
 class SettingsWindowControllerTest : public ::testing::Test {
 protected:
     SettingsWindowControllerTest() {
@@ -199,26 +212,22 @@ TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOn
 }
 
 TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
-    // A port another program holds, found by the real bind check.
-    UniqueFd busy(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(31688);
-    ASSERT_EQ(::bind(busy.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(busy.get(), 1), 0);
+    // A port another program holds, which the real bind check must refuse.
+    const auto [busy, busyPort] = listeningSocket();
+    const QString freePort = listeningSocket().second;
 
     const struct {
-        const char* typed;
+        QString typed;
         bool buttonsShown;
         bool applyEnabled;
         bool messageShown;
     } rows[] = {
-        {"31604", true, true, false}, {"31603", false, false, false},
-        {"80", true, false, true},    {"port", true, false, true},
-        {"31688", true, false, true}, {" 31603 ", false, false, false},
+        {freePort, true, true, false}, {"31603", false, false, false},
+        {"80", true, false, true},     {"port", true, false, true},
+        {busyPort, true, false, true}, {" 31603 ", false, false, false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.typed);
+        SCOPED_TRACE(row.typed.toStdString());
         typePort(row.typed);
         EXPECT_EQ(applyButton()->isVisible(), row.buttonsShown);
         EXPECT_EQ(cancelButton()->isVisible(), row.buttonsShown);
@@ -240,16 +249,18 @@ TEST_F(SettingsWindowControllerTest, ReturnAppliesOnlyAValidPortAndEscapeRestore
     EXPECT_FALSE(feedback()->isVisible());
     EXPECT_FALSE(applyButton()->isVisible());
 
-    typePort("31605");
+    const QString port = listeningSocket().second;
+    typePort(port);
     QTest::keyClick(portField(), Qt::Key_Enter);
     ASSERT_EQ(applied_.size(), 1u);
-    EXPECT_EQ(applied_[0].port, 31605);
+    EXPECT_EQ(applied_[0].port, port.toInt());
 }
 
 TEST_F(SettingsWindowControllerTest, ASuccessfulPortChangeShowsProgressThenAMessageForFiveSeconds) {
     window().updateServerURL("http://192.168.1.20:31603/");
     EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
-    typePort("31604");
+    const QString port = listeningSocket().second;
+    typePort(port);
     QTest::mouseClick(applyButton(), Qt::LeftButton);
 
     EXPECT_EQ(status(), "Applying server settings…");
@@ -260,12 +271,12 @@ TEST_F(SettingsWindowControllerTest, ASuccessfulPortChangeShowsProgressThenAMess
     QTest::keyClick(networks(), Qt::Key_Down);  // a second apply while one runs
     EXPECT_EQ(applied_.size(), 1u);
 
-    finishApply("http://192.168.1.20:31604/");
-    EXPECT_EQ(status(), "Running on 192.168.1.20:31604");
-    EXPECT_EQ(portField()->text(), "31604");
+    finishApply("http://192.168.1.20:" + port.toStdString() + "/");
+    EXPECT_EQ(status(), "Running on 192.168.1.20:" + port);
+    EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(portField()->isEnabled());
     EXPECT_FALSE(applyButton()->isVisible());
-    EXPECT_EQ(feedback()->text(), "Port changed — reload the control page on 31604.");
+    EXPECT_EQ(feedback()->text(), "Port changed — reload the control page on " + port + ".");
     executor_->advance(4900ms);
     EXPECT_TRUE(feedback()->isVisible());
     executor_->advance(200ms);
@@ -273,13 +284,14 @@ TEST_F(SettingsWindowControllerTest, ASuccessfulPortChangeShowsProgressThenAMess
 }
 
 TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageUntilTheNextEdit) {
-    typePort("31604");
+    const QString port = listeningSocket().second;
+    typePort(port);
     QTest::keyClick(portField(), Qt::Key_Return);
     finishApply(std::unexpected(Error("The port could not be opened.", "test")));
 
     EXPECT_EQ(status(), "Starting Kelvra Hub…");
     EXPECT_EQ(configurationStore_->configuration().port, 31603);
-    EXPECT_EQ(portField()->text(), "31604");
+    EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(applyButton()->isVisible() && applyButton()->isEnabled());
     EXPECT_EQ(feedback()->text(), "Could not change port: The port could not be opened.");
     executor_->advance(30s);

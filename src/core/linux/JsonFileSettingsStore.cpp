@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/PrivateDirectory.h"
 #include "core/SettingsStore.h"
 #include "core/StrictJson.h"
+#include "core/UniqueFd.h"
 #include "core/XdgPaths.h"
 
 namespace kelvra {
@@ -65,36 +67,6 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
         return errno;
     }
     ::unlink(from.c_str());
-    return 0;
-}
-
-/// mkdir -p with the mode the XDG base directory rules ask for.
-int createDirectories(const fs::path& directory) {
-    fs::path partial;
-    for (const auto& component : directory) {
-        partial /= component;
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            return errno;
-        }
-    }
-    struct stat status {};
-    if (::stat(directory.c_str(), &status) != 0) {
-        return errno;
-    }
-    return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
-}
-
-int writeAll(int descriptor, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
     return 0;
 }
 
@@ -252,7 +224,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
 
     int error = injectedFailure(FileStep::createDirectory);
     if (error == 0) {
-        error = createDirectories(directory);
+        error = createPrivateDirectories(directory);
     }
     if (error != 0) {
         return std::unexpected(SettingsStoreError(Kind::createDirectory, directory, error));

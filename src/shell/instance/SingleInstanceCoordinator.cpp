@@ -21,10 +21,6 @@ namespace fs = std::filesystem;
 /// Others must not be able to replace the lock file, which would let a second instance in.
 constexpr mode_t kForbiddenLockDirectoryBits = 0022;
 
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
-
 }  // namespace
 
 SingleInstanceError SingleInstanceError::cannotCreateDirectory(fs::path directory,

@@ -2,13 +2,13 @@
 #include "shell/updates/UpdateFeed.h"
 
 #include <algorithm>
-#include <curl/curl.h>
 #include <gnu/libc-version.h>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "core/HttpClient.h"
 #include "core/SettingsStore.h"
 #include "core/StrictJson.h"
 
@@ -94,87 +94,44 @@ std::expected<std::string, UpdaterError> requiredField(const json::object_t& fee
     return std::move(**value);
 }
 
-struct Download {
-    std::string body;
-    bool tooLarge = false;
-    const std::atomic<bool>* cancelled = nullptr;
-};
-
-size_t appendBody(char* data, size_t size, size_t count, void* context) {
-    auto& download = *static_cast<Download*>(context);
-    if (download.body.size() + size * count > kMaximumFeedBytes) {
-        download.tooLarge = true;
-        return 0;  // makes libcurl stop with a write error
-    }
-    download.body.append(data, size * count);
-    return size * count;
-}
-
-int progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* cancelled = static_cast<Download*>(context)->cancelled;
-    return cancelled != nullptr && cancelled->load() ? 1 : 0;
-}
-
 std::expected<std::string, UpdaterError> fetch(const CheckConfiguration& configuration,
                                                const std::atomic<bool>* cancelled) {
     const std::string& url = configuration.feedURL;
     if (!isWebAddress(url)) {
         return std::unexpected(UpdaterError::invalidFeedAddress(url));
     }
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
-                                                                     curl_easy_cleanup);
-    if (!handle) {
-        return std::unexpected(
-            UpdaterError::networkFailure(url, "the request could not be set up"));
-    }
-    CURL* curl = handle.get();
-    Download download;
-    download.cancelled = cancelled;
-    char errorText[CURL_ERROR_SIZE] = {};
-    const std::string userAgent = "Kelvra Hub/" + configuration.installedVersion;
+    HttpRequest request;
+    request.url = url;
+    request.timeout = configuration.timeout;
     // A secure feed may only redirect to secure addresses.
-    const char* protocols = url.starts_with("https://") ? "https" : "http,https";
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(configuration.timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, configuration.proxyExceptions.c_str());
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &download);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-
-    const CURLcode result = curl_easy_perform(curl);
-    if (download.tooLarge) {
-        return std::unexpected(UpdaterError::malformedFeed(
-            url, "it is larger than " + std::to_string(kMaximumFeedBytes / 1024) + " KiB"));
+    request.protocols = url.starts_with("https://") ? "https" : "http,https";
+    request.proxyExceptions = configuration.proxyExceptions;
+    request.userAgent = "Kelvra Hub/" + configuration.installedVersion;
+    request.maximumBodyBytes = kMaximumFeedBytes;
+    request.cancelled = cancelled;
+    auto response = httpGet(request);
+    if (!response) {
+        switch (response.error().kind) {
+            case HttpFailure::Kind::setUp:
+                return std::unexpected(
+                    UpdaterError::networkFailure(url, "the request could not be set up"));
+            case HttpFailure::Kind::bodyTooLarge:
+                return std::unexpected(UpdaterError::malformedFeed(
+                    url, "it is larger than " + std::to_string(kMaximumFeedBytes / 1024) + " KiB"));
+            case HttpFailure::Kind::timedOut:
+                return std::unexpected(UpdaterError::feedTimeout(url, configuration.timeout));
+            case HttpFailure::Kind::cancelled:
+                return std::unexpected(
+                    UpdaterError::networkFailure(url, "the check was cancelled"));
+            case HttpFailure::Kind::transfer:
+                break;
+        }
+        return std::unexpected(UpdaterError::networkFailure(url, response.error().reason));
     }
-    if (result == CURLE_OPERATION_TIMEDOUT) {
-        return std::unexpected(UpdaterError::feedTimeout(url, configuration.timeout));
+    if (response->statusCode != 200) {
+        return std::unexpected(UpdaterError::feedUnavailable(url, response->statusCode));
     }
-    if (result == CURLE_ABORTED_BY_CALLBACK) {
-        return std::unexpected(UpdaterError::networkFailure(url, "the check was cancelled"));
-    }
-    if (result != CURLE_OK) {
-        return std::unexpected(UpdaterError::networkFailure(
-            url, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)));
-    }
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (status != 200) {
-        return std::unexpected(UpdaterError::feedUnavailable(url, status));
-    }
-    return std::move(download.body);
+    return std::move(response->body);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "windows/widgets/Fonts.h"
 
-#include <QWidget>
+#include <QLabel>
 
 namespace kelvra {
 
@@ -10,6 +10,13 @@ void setFontSize(QWidget* widget, int pixelSize, QFont::Weight weight) {
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     widget->setFont(font);
+}
+
+QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight) {
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    setFontSize(label, pixelSize, weight);
+    return label;
 }
 
 }  // namespace kelvra

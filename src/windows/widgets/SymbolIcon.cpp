@@ -49,12 +49,9 @@ QIcon icon(Symbol symbol) {
 }
 
 QPixmap tinted(Symbol symbol, QSize size, const QColor& color, qreal devicePixelRatio) {
-    // Only a symbolic theme icon is one colour; tinting a full-colour one would leave a blot.
-    const QString symbolicName =
-        QString::fromLatin1(themeName(symbol)) + QStringLiteral("-symbolic");
-    const QIcon source = QIcon::hasThemeIcon(symbolicName) ? QIcon::fromTheme(symbolicName)
-                                                           : QIcon(bundledPath(symbol));
-    QPixmap pixmap = source.pixmap(size, devicePixelRatio);
+    // Our own glyph: a theme asked for "<name>-symbolic" answers with its full-colour icon when
+    // it lacks the symbolic one, and tinting that would leave a blot.
+    QPixmap pixmap = QIcon(bundledPath(symbol)).pixmap(size, devicePixelRatio);
     QPainter painter(&pixmap);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(pixmap.rect(), color);

@@ -27,8 +27,8 @@ const char* themeName(Symbol symbol);
 /// The theme's icon, else the bundled one.
 QIcon icon(Symbol symbol);
 
-/// `symbol` drawn in one colour at `size` (logical pixels, sharp on high-density screens): the
-/// theme's symbolic variant when it has one, else the bundled glyph.
+/// `symbol` drawn in one colour at `size` (logical pixels, sharp on high-density screens), from
+/// the bundled glyph, which is always one colour.
 QPixmap tinted(Symbol symbol, QSize size, const QColor& color, qreal devicePixelRatio);
 
 /// The application's icon: the theme's, else the bundled one.

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "core/Error.h"
-#include "core/ManualMainThreadExecutor.h"
 #include "shell/instance/SingleInstanceCoordinator.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/SpawnedProcess.h"
 #include "support/TestSupport.h"
 

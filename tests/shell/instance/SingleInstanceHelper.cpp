@@ -11,9 +11,9 @@
 
 #include "core/Environment.h"
 #include "core/Error.h"
-#include "core/ManualMainThreadExecutor.h"
 #include "shell/instance/DistributedNotificationCenter.h"
 #include "shell/instance/SingleInstanceCoordinator.h"
+#include "support/ManualMainThreadExecutor.h"
 
 int main() {
     using namespace kelvra;

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "core/ManualMainThreadExecutor.h"
 #include "shell/updates/AppUpdater.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

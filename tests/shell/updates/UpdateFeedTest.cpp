@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "core/ManualMainThreadExecutor.h"
 #include "shell/updates/AppUpdater.h"
 #include "shell/updates/FeedUpdaterController.h"
 #include "shell/updates/UpdateFeed.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/SpawnedProcess.h"
 
 namespace kelvra {

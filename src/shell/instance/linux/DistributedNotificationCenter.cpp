@@ -32,10 +32,6 @@ constexpr std::chrono::milliseconds kRequestTimeout{1000};
 /// The pause after an accept failure that poll would report again at once (no descriptors).
 constexpr int kAcceptRetryMilliseconds = 100;
 
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
-
 bool isValidName(const std::string& name) {
     return !name.empty() && name.size() <= kMaximumNameBytes && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\n\0", 3)) == std::string::npos;

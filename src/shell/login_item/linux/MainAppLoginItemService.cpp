@@ -23,10 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr mode_t kNewEntryMode = 0644;
 
-std::string errorText(int errorNumber) {
-    return errorNumber == 0 ? "unknown error" : std::strerror(errorNumber);
-}
-
 const char* kindName(LoginItemError::Kind kind) {
     switch (kind) {
         case LoginItemError::Kind::executableNotFound:
@@ -85,17 +81,8 @@ int replaceFile(const fs::path& path, const std::string& contents, mode_t mode) 
         ::unlink(temporary.c_str());
         return error;
     };
-    size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t count =
-            ::write(file.get(), contents.data() + written, contents.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return fail(errno);
-        }
-        written += static_cast<size_t>(count);
+    if (const int error = writeAll(file.get(), contents); error != 0) {
+        return fail(error);
     }
     if (::fchmod(file.get(), mode) != 0 || ::fsync(file.get()) != 0) {
         return fail(errno);

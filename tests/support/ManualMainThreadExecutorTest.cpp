@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

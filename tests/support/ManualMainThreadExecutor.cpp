@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 #include <algorithm>
 
