@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
@@ -27,12 +28,6 @@
 
 namespace kelvra {
 namespace {
-
-QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight = QFont::Normal) {
-    auto* label = new QLabel(text);
-    setFontSize(label, pixelSize, weight);
-    return label;
-}
 
 QLabel* makeWrappingLabel(const QString& text, int pixelSize, ThemeColors::Role role) {
     auto* label = makeLabel(text, pixelSize);
@@ -79,7 +74,7 @@ SymbolButton* makeSymbolButton(Symbol symbol, int side, int glyph, const QString
 
 }  // namespace
 
-ClickerKeyDown clickerKeyDown(const QKeyEvent& event) {
+ClickerKeyDown clickerKeyDown(const QKeyEvent& event, bool withText) {
     const quint32 scanCode = event.nativeScanCode();
     ClickerKeyDown keyDown;
     keyDown.keyCode = scanCode >= LinuxKeyMap::xKeycodeOffset
@@ -99,7 +94,9 @@ ClickerKeyDown clickerKeyDown(const QKeyEvent& event) {
     if (modifiers & Qt::MetaModifier) {
         keyDown.modifierFlags |= ClickerModifierFlags::command;
     }
-    keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
+    if (withText) {
+        keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
+    }
     return keyDown;
 }
 
@@ -111,6 +108,9 @@ ClickerDistributorWindow::ClickerDistributorWindow(QWidget* parent) : QWidget(pa
     setFocusPolicy(Qt::ClickFocus);
     buildContent();
     setFixedSize(530, 730);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
     qApp->installEventFilter(this);
 }
 
@@ -347,6 +347,20 @@ void ClickerDistributorWindow::removeCustomRow(const CustomAssignmentControls& c
     customEmptyLabel->setVisible(customRowsLayout_->count() == 1);
 }
 
+void ClickerDistributorWindow::setFocusOrder(const std::vector<CustomAssignmentControls>& rows) {
+    std::vector<QWidget*> order = {
+        masterSwitch,     permissionButton,         previousField, previousListenButton, nextField,
+        nextListenButton, addCustomAssignmentButton};
+    for (const CustomAssignmentControls& row : rows) {
+        order.insert(order.end(),
+                     {row.commandPopup, row.field, row.listenButton, row.deleteButton});
+    }
+    order.insert(order.end(), {testButton, resetButton});
+    for (size_t index = 1; index < order.size(); ++index) {
+        QWidget::setTabOrder(order[index - 1], order[index]);
+    }
+}
+
 void ClickerDistributorWindow::scrollToCustomRow(const CustomAssignmentControls& controls) {
     customScrollView->widget()->adjustSize();
     customScrollView->ensureWidgetVisible(controls.row, 0, 4);
@@ -405,7 +419,7 @@ bool ClickerDistributorWindow::eventFilter(QObject* watched, QEvent* event) {
         return !keyEvent->isAutoRepeat() ? consumedKeys_.remove(keyEvent->nativeScanCode())
                                          : consumedKeys_.contains(keyEvent->nativeScanCode());
     }
-    if (!captureKeyDown_ || !captureKeyDown_(clickerKeyDown(*keyEvent))) {
+    if (!captureKeyDown_ || !captureKeyDown_(clickerKeyDown(*keyEvent, capturing_))) {
         return false;
     }
     consumedKeys_.insert(keyEvent->nativeScanCode());

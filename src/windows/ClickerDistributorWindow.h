@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QSet>
 #include <QWidget>
@@ -52,7 +53,8 @@ public:
 
     /// Answers whether it consumed the key-down.
     void setKeyCaptureDelegate(std::function<bool(const ClickerKeyDown&)> captureKeyDown);
-    /// While true, Tab, Backtab and shortcuts are keys to record, not navigation.
+    /// While true, Tab, Backtab and shortcuts are keys to record, not navigation, and key
+    /// presses carry their text.
     void setCapturing(bool capturing) { capturing_ = capturing; }
 
     /// The controls of a new custom row for the assignment `id` (upper-case UUID text),
@@ -60,6 +62,9 @@ public:
     CustomAssignmentControls addCustomRow(const QString& id);
     void removeCustomRow(const CustomAssignmentControls& controls);
     void scrollToCustomRow(const CustomAssignmentControls& controls);
+    /// Tab order: switch, access button, Previous, Next, add, each custom row in `rows`' order,
+    /// test, reset.
+    void setFocusOrder(const std::vector<CustomAssignmentControls>& rows);
 
     /// Shows the About popover under the info button, or closes it when it is shown.
     void toggleInformation();
@@ -109,7 +114,8 @@ private:
 };
 
 /// The recorder's view of a Qt key press: the physical key through the key map, the
-/// modifiers as the four application bits, and the layout's unshifted text.
-ClickerKeyDown clickerKeyDown(const class QKeyEvent& event);
+/// modifiers as the four application bits, and, `withText`, the layout's unshifted text (which
+/// costs a keymap compilation, so only a pending capture asks for it).
+ClickerKeyDown clickerKeyDown(const class QKeyEvent& event, bool withText);
 
 }  // namespace kelvra

@@ -1,29 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "windows/ClickerDistributorWindowController.h"
 
-#include <algorithm>
-
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 
-#include "clicker/ClickerKeystrokeInterpreter.h"
+#include "windows/ClickerAssignmentEditing.h"
+#include "windows/ClickerDistributorStatus.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
 #include "windows/widgets/ToggleSwitch.h"
 
 namespace kelvra {
 namespace {
-
-QString qString(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString targetName(ClickerMappingAction action) {
-    return action == ClickerMappingAction::previous ? QStringLiteral("Previous slide")
-                                                    : QStringLiteral("Next slide");
-}
 
 const QString kDefaultFeedback = QStringLiteral(
     "Each Previous slide, Next slide, or custom assignment must use a different keystroke.");
@@ -39,10 +28,7 @@ ClickerDistributorWindowController::ClickerDistributorWindowController(
       executor_(executor),
       callbacks_(std::move(callbacks)),
       window_(new ClickerDistributorWindow) {
-    const ClickerInputConfiguration stored = configurationStore_->configuration();
-    assignments_ = {{ClickerMappingAction::previous, stored.previous},
-                    {ClickerMappingAction::next, stored.next}};
-    customAssignments_ = stored.customAssignments;
+    edited_ = configurationStore_->configuration();
 
     ClickerDistributorWindow* window = window_;
     window->setKeyCaptureDelegate(
@@ -79,7 +65,7 @@ ClickerDistributorWindowController::ClickerDistributorWindowController(
         refreshControls();
     });
 
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
+    for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
         buildCustomRow(assignment);
     }
     rebuildFocusOrder();
@@ -93,57 +79,9 @@ ClickerDistributorWindowController::~ClickerDistributorWindowController() {
     delete window_.data();
 }
 
-void ClickerDistributorWindowController::buildCustomRow(const CustomClickerAssignment& assignment) {
-    const Uuid id = assignment.id();
-    const CustomAssignmentControls controls =
-        window_->addCustomRow(QString::fromStdString(id.string()));
-    connect(controls.field, &ClickerKeyRecorderField::recordingBegan, this,
-            &ClickerDistributorWindowController::fieldBeganRecording);
-    connect(controls.field, &ClickerKeyRecorderField::recordingEnded, this,
-            &ClickerDistributorWindowController::fieldEndedRecording);
-    connect(controls.listenButton, &QPushButton::clicked, this, [this, id] { listenPressed(id); });
-    connect(controls.deleteButton, &QToolButton::clicked, this,
-            [this, id] { deleteCustomAssignment(id); });
-    connect(controls.commandPopup, &QComboBox::activated, this,
-            [this, id](int index) { chooseAction(id, index); });
-    customControls_[id] = controls;
-}
-
-void ClickerDistributorWindowController::rebuildFocusOrder() {
-    std::vector<QWidget*> order = {window_->masterSwitch,
-                                   window_->permissionButton,
-                                   window_->previousField,
-                                   window_->previousListenButton,
-                                   window_->nextField,
-                                   window_->nextListenButton,
-                                   window_->addCustomAssignmentButton};
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
-        const auto found = customControls_.find(assignment.id());
-        if (found == customControls_.end()) {
-            continue;
-        }
-        const CustomAssignmentControls& controls = found->second;
-        order.insert(order.end(), {controls.commandPopup, controls.field, controls.listenButton,
-                                   controls.deleteButton});
-    }
-    order.insert(order.end(), {window_->testButton, window_->resetButton});
-    for (size_t index = 1; index < order.size(); ++index) {
-        QWidget::setTabOrder(order[index - 1], order[index]);
-    }
-}
-
-std::optional<ClickerKeystroke> ClickerDistributorWindowController::keystroke(
+QString ClickerDistributorWindowController::targetDescription(
     const ClickerMappingTarget& target) const {
-    if (const auto* action = std::get_if<ClickerMappingAction>(&target)) {
-        const auto found = assignments_.find(*action);
-        if (found != assignments_.end()) {
-            return found->second;
-        }
-        const ClickerInputConfiguration& defaults = ClickerInputConfiguration::defaults();
-        return *action == ClickerMappingAction::previous ? defaults.previous : defaults.next;
-    }
-    const CustomClickerAssignment* row = customAssignment(std::get<Uuid>(target));
-    return row ? row->keystroke : std::nullopt;
+    return QString::fromStdString(ClickerAssignmentEditing::description(edited_, target));
 }
 
 QString ClickerDistributorWindowController::recorderText(const ClickerMappingTarget& target) const {
@@ -152,30 +90,9 @@ QString ClickerDistributorWindowController::recorderText(const ClickerMappingTar
                    ? QStringLiteral("Listening…")
                    : QStringLiteral("Press a key…");
     }
-    const auto assigned = keystroke(target);
+    const auto assigned = ClickerAssignmentEditing::keystroke(edited_, target);
     return assigned ? QString::fromStdString(assigned->displayName())
                     : QStringLiteral("Not assigned");
-}
-
-QString ClickerDistributorWindowController::targetDescription(
-    const ClickerMappingTarget& target) const {
-    if (const auto* action = std::get_if<ClickerMappingAction>(&target)) {
-        return targetName(*action);
-    }
-    const CustomClickerAssignment* row = customAssignment(std::get<Uuid>(target));
-    return row && row->action ? qString(displayName(*row->action))
-                              : QStringLiteral("the custom assignment");
-}
-
-CustomClickerAssignment* ClickerDistributorWindowController::customAssignment(const Uuid& id) {
-    const auto found = std::ranges::find(customAssignments_, id, &CustomClickerAssignment::id);
-    return found == customAssignments_.end() ? nullptr : &*found;
-}
-
-const CustomClickerAssignment* ClickerDistributorWindowController::customAssignment(
-    const Uuid& id) const {
-    const auto found = std::ranges::find(customAssignments_, id, &CustomClickerAssignment::id);
-    return found == customAssignments_.end() ? nullptr : &*found;
 }
 
 void ClickerDistributorWindowController::setFeedbackColour(ThemeColors::Role role) {
@@ -200,7 +117,7 @@ void ClickerDistributorWindowController::refreshControls() {
         field->setEnabled(editable);
         listen->setEnabled(editable);
     }
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
+    for (const CustomClickerAssignment& assignment : edited_.customAssignments) {
         const auto found = customControls_.find(assignment.id());
         if (found == customControls_.end()) {
             continue;
@@ -259,33 +176,13 @@ void ClickerDistributorWindowController::refreshRuntimeControls() {
         view->setVisible(enabled);
     }
 
-    QString status;
-    ThemeColors::Role colour = ThemeColors::Role::secondaryLabel;
-    bool showPermissionButton = false;
-    if (enabled && !granted) {
-        status = QStringLiteral(
-            "Keyboard Access required — Kelvra Hub cannot reserve assigned clicker keystrokes.");
-        colour = ThemeColors::Role::orange;
-        showPermissionButton = true;
-        window->permissionButton->setText(permissionStatus_ ==
-                                                  AccessibilityAuthorizationStatus::denied
-                                              ? QStringLiteral("Show Keyboard Access Help")
-                                              : QStringLiteral("Request Keyboard Access"));
-    } else if (enabled && listenerState_ == ClickerInputListenerState::failed) {
-        status = QStringLiteral(
-            "Listener error — Kelvra Hub could not reserve assigned keystrokes. Check Keyboard "
-            "Access, then restart Kelvra Hub.");
-        colour = ThemeColors::Role::red;
-    } else if (enabled && !distributorState_.listenerRequired && !isTestingInput_) {
-        status = QStringLiteral(
-            "Ready — Keyboard Access is enabled. No Presentation group currently receives clicks.");
-    } else if (!enabled) {
-        status = QStringLiteral("Off — Kelvra Hub is not monitoring keyboard input.");
-    }
-    window->masterStatusLabel->setText(status);
-    window->masterStatusLabel->setVisible(!status.isEmpty());
-    ThemeColors::setTextRole(window->masterStatusLabel, colour);
-    window->permissionButton->setVisible(showPermissionButton);
+    const ClickerDistributorStatus status = clickerDistributorStatus(
+        distributorState_, permissionStatus_, listenerState_, isTestingInput_);
+    window->masterStatusLabel->setText(status.text);
+    window->masterStatusLabel->setVisible(!status.text.isEmpty());
+    ThemeColors::setTextRole(window->masterStatusLabel, status.colour);
+    window->permissionButton->setText(status.permissionAction);
+    window->permissionButton->setVisible(!status.permissionAction.isEmpty());
 
     window->testButton->setText(isTestingInput_ ? QStringLiteral("Cancel Test")
                                                 : QStringLiteral("Test Assigned Keys"));
@@ -326,9 +223,11 @@ void ClickerDistributorWindowController::detectedAssignedInput(ClickerDirection 
     const ClickerMappingAction action = direction == ClickerDirection::left
                                             ? ClickerMappingAction::previous
                                             : ClickerMappingAction::next;
-    const QString keyName = QString::fromStdString(keystroke(action)->displayName());
+    const ClickerKeystroke& detected =
+        action == ClickerMappingAction::previous ? edited_.previous : edited_.next;
+    const QString keyName = QString::fromStdString(detected.displayName());
     endTest(QStringLiteral("Detected %1 — %2. Assigned-key control is working.")
-                .arg(targetName(action), keyName),
+                .arg(targetDescription(action), keyName),
             ThemeColors::Role::green);
 }
 
@@ -342,243 +241,6 @@ void ClickerDistributorWindowController::refreshPermissionState() {
         callbacks_.onPermissionChanged(status);
     }
     refreshRuntimeControls();
-}
-
-void ClickerDistributorWindowController::setPendingCapture(
-    std::optional<ClickerKeyCapture> capture) {
-    const bool wasRecording = pendingCapture_.has_value();
-    pendingCapture_ = std::move(capture);
-    window_->setCapturing(pendingCapture_.has_value());
-    if (wasRecording != pendingCapture_.has_value() && callbacks_.onRecordingChanged) {
-        callbacks_.onRecordingChanged(pendingCapture_.has_value());
-    }
-}
-
-void ClickerDistributorWindowController::clearCaptureAndMessage() {
-    setPendingCapture(std::nullopt);
-    validationMessage_.clear();
-}
-
-void ClickerDistributorWindowController::endFieldRecording() {
-    if (qobject_cast<ClickerKeyRecorderField*>(window_->focusWidget())) {
-        window_->setFocus(Qt::OtherFocusReason);
-    }
-}
-
-void ClickerDistributorWindowController::fieldBeganRecording(const ClickerMappingTarget& target) {
-    if (isTestingInput_) {
-        return;
-    }
-    validationMessage_.clear();
-    setPendingCapture(ClickerKeyCapture{target, ClickerKeyCaptureMode::direct});
-    refreshControls();
-}
-
-void ClickerDistributorWindowController::fieldEndedRecording(const ClickerMappingTarget& target) {
-    if (pendingCapture_ != ClickerKeyCapture{target, ClickerKeyCaptureMode::direct}) {
-        return;
-    }
-    setPendingCapture(std::nullopt);
-    endFieldRecording();
-    refreshControls();
-}
-
-void ClickerDistributorWindowController::listenPressed(const ClickerMappingTarget& target) {
-    const ClickerKeyCapture listening{target, ClickerKeyCaptureMode::listening};
-    if (pendingCapture_ == listening) {
-        clearCaptureAndMessage();
-        endFieldRecording();
-        refreshControls();
-        return;
-    }
-    if (isTestingInput_) {
-        return;
-    }
-    validationMessage_.clear();
-    setPendingCapture(listening);
-    refreshControls();
-}
-
-bool ClickerDistributorWindowController::captureKeyDown(const ClickerKeyDown& keyDown) {
-    if (!isTestingInput_) {
-        return handleKeyDown(keyDown);
-    }
-    if (keyDown.keyCode == ClickerKeyCode::escape) {
-        endTest();
-        return true;
-    }
-    const ClickerKeystroke pressed{
-        keyDown.keyCode, keyDown.modifierFlags & ClickerModifierFlags::recordable, {}};
-    return pressed == keystroke(ClickerMappingAction::previous) ||
-           pressed == keystroke(ClickerMappingAction::next);
-}
-
-bool ClickerDistributorWindowController::handleKeyDown(const ClickerKeyDown& keyDown) {
-    if (!pendingCapture_) {
-        return false;
-    }
-    const ClickerKeystrokeInterpretation interpretation = ClickerKeystrokeInterpreter::interpret(
-        keyDown.keyCode, keyDown.modifierFlags, keyDown.charactersIgnoringModifiers);
-    switch (interpretation.kind) {
-        case ClickerKeystrokeInterpretation::Kind::cancel:
-            clearCaptureAndMessage();
-            endFieldRecording();
-            refreshControls();
-            break;
-        case ClickerKeystrokeInterpretation::Kind::ignored:
-            break;
-        case ClickerKeystrokeInterpretation::Kind::keystroke:
-            // A copy: recording clears the pending capture.
-            record(ClickerMappingTarget(pendingCapture_->action), *interpretation.keystroke);
-            break;
-    }
-    return true;
-}
-
-void ClickerDistributorWindowController::record(const ClickerMappingTarget& target,
-                                                const ClickerKeystroke& recorded) {
-    std::vector<ClickerMappingTarget> targets = {ClickerMappingAction::previous,
-                                                 ClickerMappingAction::next};
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
-        targets.emplace_back(assignment.id());
-    }
-    const auto conflict = std::ranges::find_if(targets, [&](const ClickerMappingTarget& other) {
-        return other != target && keystroke(other) == recorded;
-    });
-    clearCaptureAndMessage();
-    if (conflict == targets.end()) {
-        setKeystroke(target, recorded);
-    } else {
-        validationMessage_ =
-            QStringLiteral("%1 is already assigned to %2. Choose a different keystroke for %3.")
-                .arg(QString::fromStdString(recorded.displayName()), targetDescription(*conflict),
-                     targetDescription(target));
-    }
-    endFieldRecording();
-    refreshControls();
-}
-
-void ClickerDistributorWindowController::setKeystroke(const ClickerMappingTarget& target,
-                                                      const ClickerKeystroke& recorded) {
-    if (const auto* action = std::get_if<ClickerMappingAction>(&target)) {
-        assignments_[*action] = recorded;
-    } else if (CustomClickerAssignment* row = customAssignment(std::get<Uuid>(target))) {
-        row->keystroke = recorded;
-    } else {
-        return;
-    }
-    commit();
-}
-
-void ClickerDistributorWindowController::commit() {
-    const ClickerInputConfiguration configuration{*keystroke(ClickerMappingAction::previous),
-                                                  *keystroke(ClickerMappingAction::next),
-                                                  customAssignments_};
-    if (!configuration.isValid()) {
-        return;
-    }
-    const auto written = configurationStore_->setConfiguration(configuration);
-    if (!written) {
-        // The file could not be replaced. Show what the store now answers, so the window never
-        // claims more than the listener uses, and say that it will not survive a restart.
-        showStoredConfiguration();
-        validationMessage_ = QString::fromStdString(written.error().description()) +
-                             QStringLiteral(
-                                 " The keystroke assignments shown apply until Kelvra "
-                                 "Hub quits.");
-    }
-    if (callbacks_.onConfigurationChanged) {
-        callbacks_.onConfigurationChanged(configurationStore_->configuration());
-    }
-}
-
-void ClickerDistributorWindowController::showStoredConfiguration() {
-    const ClickerInputConfiguration stored = configurationStore_->configuration();
-    assignments_ = {{ClickerMappingAction::previous, stored.previous},
-                    {ClickerMappingAction::next, stored.next}};
-    const auto ids = [](const std::vector<CustomClickerAssignment>& rows) {
-        std::vector<Uuid> result;
-        std::ranges::transform(rows, std::back_inserter(result), &CustomClickerAssignment::id);
-        return result;
-    };
-    const bool sameRows = ids(stored.customAssignments) == ids(customAssignments_);
-    customAssignments_ = stored.customAssignments;
-    if (sameRows) {
-        return;
-    }
-    for (const auto& [id, controls] : customControls_) {
-        window_->removeCustomRow(controls);
-    }
-    customControls_.clear();
-    for (const CustomClickerAssignment& assignment : customAssignments_) {
-        buildCustomRow(assignment);
-    }
-    rebuildFocusOrder();
-}
-
-void ClickerDistributorWindowController::addCustomAssignment() {
-    clearCaptureAndMessage();
-    endFieldRecording();
-    refreshControls();
-    const CustomClickerAssignment assignment;
-    customAssignments_.push_back(assignment);
-    buildCustomRow(assignment);
-    rebuildFocusOrder();
-    commit();
-    refreshControls();
-    window_->scrollToCustomRow(customControls_.at(assignment.id()));
-}
-
-void ClickerDistributorWindowController::deleteCustomAssignment(const Uuid& id) {
-    if (!customControls_.contains(id)) {
-        return;
-    }
-    clearCaptureAndMessage();
-    endFieldRecording();
-    refreshControls();
-    std::erase_if(customAssignments_,
-                  [&](const CustomClickerAssignment& row) { return row.id() == id; });
-    window_->removeCustomRow(customControls_.at(id));
-    customControls_.erase(id);
-    rebuildFocusOrder();
-    commit();
-    refreshControls();
-}
-
-void ClickerDistributorWindowController::chooseAction(const Uuid& id, int index) {
-    if (!customAssignment(id)) {
-        return;
-    }
-    clearCaptureAndMessage();
-    endFieldRecording();
-    refreshControls();
-    if (CustomClickerAssignment* row = customAssignment(id)) {
-        row->action = index >= 1 && index <= static_cast<int>(allClickerCustomActions.size())
-                          ? std::optional(allClickerCustomActions[static_cast<size_t>(index - 1)])
-                          : std::nullopt;
-    }
-    commit();
-    refreshControls();
-}
-
-void ClickerDistributorWindowController::resetToDefaults() {
-    const ClickerInputConfiguration& defaults = ClickerInputConfiguration::defaults();
-    assignments_ = {{ClickerMappingAction::previous, defaults.previous},
-                    {ClickerMappingAction::next, defaults.next}};
-    bool unassigned = false;
-    for (CustomClickerAssignment& row : customAssignments_) {
-        if (row.keystroke == defaults.previous || row.keystroke == defaults.next) {
-            row.keystroke.reset();
-            unassigned = true;
-        }
-    }
-    validationMessage_ =
-        unassigned ? QStringLiteral("Defaults restored. Conflicting custom keys were unassigned.")
-                   : QString();
-    setPendingCapture(std::nullopt);
-    commit();
-    endFieldRecording();
-    refreshControls();
 }
 
 void ClickerDistributorWindowController::testPressed() {

@@ -14,6 +14,7 @@
 
 #include "backend/BackendSupervisorError.h"
 #include "backend/DesktopProtocol.h"
+#include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputConfiguration.h"
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitoring.h"
@@ -23,18 +24,6 @@
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
-
-enum class AccessibilityAuthorizationStatus { granted, denied, notDetermined };
-
-/// Keyboard access for the Clicker Distributor's listener: read, requested, explained.
-class AccessibilityPermissionProviding {
-public:
-    virtual ~AccessibilityPermissionProviding() = default;
-    virtual AccessibilityAuthorizationStatus authorizationStatus() = 0;
-    /// Completes on the main thread with whether access is granted after the request.
-    virtual void requestAccess(std::function<void(bool)> completion) = 0;
-    virtual void openSystemSettings() = 0;
-};
 
 /// The Clicker Distributor window's behaviour: the master switch, the status line and
 /// keyboard-access action, recording of the Previous, Next and custom keystrokes with their
@@ -53,7 +42,8 @@ public:
         /// Ask the backend to switch distribution; the completion runs on the main thread.
         std::function<void(bool requestedEnabled, MasterUpdateCompletion completion)>
             onMasterUpdate;
-        /// After every write to the store, with what the store now answers.
+        /// After every write to the store, failed ones too (the store then still answers the
+        /// new values until the process ends), with what the store now answers.
         std::function<void(const ClickerInputConfiguration&)> onConfigurationChanged;
         /// True when an input test starts, false when it ends.
         std::function<void(bool)> onTestDemandChanged;
@@ -91,10 +81,7 @@ private:
     void rebuildFocusOrder();
     void refreshControls();
     QString recorderText(const ClickerMappingTarget& target) const;
-    std::optional<ClickerKeystroke> keystroke(const ClickerMappingTarget& target) const;
     QString targetDescription(const ClickerMappingTarget& target) const;
-    CustomClickerAssignment* customAssignment(const Uuid& id);
-    const CustomClickerAssignment* customAssignment(const Uuid& id) const;
     void setFeedbackColour(ThemeColors::Role role);
 
     void setPendingCapture(std::optional<ClickerKeyCapture> capture);
@@ -106,7 +93,6 @@ private:
     bool captureKeyDown(const ClickerKeyDown& keyDown);
     bool handleKeyDown(const ClickerKeyDown& keyDown);
     void record(const ClickerMappingTarget& target, const ClickerKeystroke& keystroke);
-    void setKeystroke(const ClickerMappingTarget& target, const ClickerKeystroke& keystroke);
     void commit();
     /// Makes the edited configuration what the store answers, rows and all.
     void showStoredConfiguration();
@@ -127,8 +113,8 @@ private:
     std::shared_ptr<ClickerInputConfigurationStore> configurationStore_;
     MainThreadExecutor& executor_;
     Callbacks callbacks_;
-    std::map<ClickerMappingAction, ClickerKeystroke> assignments_;
-    std::vector<CustomClickerAssignment> customAssignments_;
+    /// The configuration as edited here; what was last committed unless an edit was invalid.
+    ClickerInputConfiguration edited_;
     std::map<Uuid, CustomAssignmentControls> customControls_;
     std::optional<ClickerKeyCapture> pendingCapture_;
     QString validationMessage_;

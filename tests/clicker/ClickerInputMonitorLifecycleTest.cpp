@@ -150,12 +150,5 @@ TEST_F(ClickerInputMonitorLifecycleTest, DestructionStopsAndJoinsTheListener) {
     monitor->reports.onState(State::failed);  // the lifecycle is gone: dropped quietly
 }
 
-TEST(ClickerInputRoutingStateTest, StartsWithRealInput) {
-    ClickerInputRoutingState routing;
-    EXPECT_FALSE(routing.inputTestRequired());
-    routing.setInputTestRequired(true);
-    EXPECT_TRUE(routing.inputTestRequired());
-}
-
 }  // namespace
 }  // namespace kelvra

@@ -83,14 +83,5 @@ TEST(LinuxKeyMapTest, KeysymFallbackIgnoresLetterCaseAndUnknownSymbols) {
     EXPECT_TRUE(keysymsOfKeyCode(63).empty());
 }
 
-TEST(LinuxKeyMapTest, ModifierKeysHoldTheirFlag) {
-    EXPECT_EQ(modifierFlagOfEvdev(KEY_RIGHTSHIFT), ClickerModifierFlags::shift);
-    EXPECT_EQ(modifierFlagOfEvdev(KEY_LEFTCTRL), ClickerModifierFlags::control);
-    EXPECT_EQ(modifierFlagOfEvdev(KEY_RIGHTALT), ClickerModifierFlags::option);
-    EXPECT_EQ(modifierFlagOfEvdev(KEY_LEFTMETA), ClickerModifierFlags::command);
-    EXPECT_EQ(modifierFlagOfEvdev(KEY_CAPSLOCK), 0u);
-    EXPECT_EQ(modifierFlagOfEvdev(KEY_PAGEDOWN), 0u);
-}
-
 }  // namespace
 }  // namespace kelvra

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clicker/AccessibilityPermissionProviding.h"
+#include "core/LogSink.h"
+#include "core/MainThreadExecutor.h"
+#include "core/SettingsStore.h"
+
+namespace kelvra {
+
+/// Runs a program found on PATH to its end without blocking the caller; `done` gets its exit
+/// status (128 + the signal for a program ended by a signal, 127 when it could not start) on a
+/// thread of its own.
+using CommandRunner =
+    std::function<void(std::vector<std::string> arguments, std::function<void(int status)> done)>;
+
+/// The real `CommandRunner`.
+void runCommandAsynchronously(std::vector<std::string> arguments, std::function<void(int)> done);
+
+/// Keyboard access on Linux: granted when the keyboard tap the session would use really opens
+/// (the device files, or else the X connection). Requesting it runs our helper through pkexec,
+/// which installs a udev rule for the user at the seat, then probes again; the help page says
+/// what the rule allows and how to remove it.
+class KeyboardAccessPermissionProvider final : public AccessibilityPermissionProviding {
+public:
+    struct Files {
+        /// `kelvra-hub-keyboard-access`, installed beside the executable.
+        std::filesystem::path helper;
+        /// The Keyboard Access help page in the bundle's resources.
+        std::filesystem::path helpPage;
+    };
+
+    /// `canOpenTap` tells whether a keyboard tap opens now.
+    KeyboardAccessPermissionProvider(std::shared_ptr<SettingsStore> defaults,
+                                     std::function<bool()> canOpenTap, CommandRunner runCommand,
+                                     std::shared_ptr<MainThreadExecutor> mainThread,
+                                     std::shared_ptr<LogSink> log, Files files);
+
+    AccessibilityAuthorizationStatus authorizationStatus() override;
+    void requestAccess(std::function<void(bool granted)> completion) override;
+    void openSystemSettings() override;
+
+private:
+    void recordRequest();
+
+    const std::shared_ptr<SettingsStore> defaults_;
+    const std::function<bool()> canOpenTap_;
+    const CommandRunner runCommand_;
+    const std::shared_ptr<MainThreadExecutor> mainThread_;
+    const std::shared_ptr<LogSink> log_;
+    const Files files_;
+};
+
+}  // namespace kelvra

@@ -1,0 +1,284 @@
+// SPDX-License-Identifier: MIT
+// Runs under `xvfb-run -a`: a real X server, real clients and key presses through XTEST.
+#include <X11/keysym.h>
+#include <chrono>
+#include <cstdlib>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include "clicker/ClickerInputMonitor.h"
+#include "clicker/KeyboardTapChoice.h"
+#include "clicker/linux/X11KeyboardTap.h"
+#include "core/ManualMainThreadExecutor.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+using State = ClickerInputListenerState;
+
+constexpr xcb_keycode_t kNextKeycode = 109 + 8;  // Page Down
+constexpr xcb_keycode_t kAKeycode = 30 + 8;
+
+/// A focused top-level window of a client of its own, which records the keys it receives.
+class TestWindow {
+public:
+    TestWindow() {
+        connection_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection_) != 0) {
+            return;
+        }
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        root_ = screen->root;
+        window_ = xcb_generate_id(connection_);
+        const uint32_t events =
+            XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, root_, 0, 0, 200, 200, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK,
+                          &events);
+        xcb_map_window(connection_, window_);
+        xcb_flush(connection_);
+        waitFor([](const xcb_generic_event_t& event) {
+            return (event.response_type & 0x7F) == XCB_MAP_NOTIFY;
+        });
+        xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_POINTER_ROOT, window_, XCB_CURRENT_TIME);
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        keys_.clear();
+    }
+    ~TestWindow() { xcb_disconnect(connection_); }
+
+    struct Key {
+        bool press;
+        xcb_keycode_t keycode;
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+
+    /// Reads events until `condition` holds for one of them; false after ten seconds.
+    template <typename Condition>
+    bool waitFor(Condition condition) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                const uint8_t type = event->response_type & 0x7F;
+                if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
+                    keys_.push_back({type == XCB_KEY_PRESS,
+                                     reinterpret_cast<xcb_key_press_event_t*>(event)->detail});
+                }
+                const bool done = condition(*event);
+                free(event);
+                if (done) {
+                    return true;
+                }
+            }
+            pollfd descriptor{xcb_get_file_descriptor(connection_), POLLIN, 0};
+            ::poll(&descriptor, 1, 100);
+        }
+        return false;
+    }
+
+    /// Waits for the release of `keycode`, which every key typed after the keys under test
+    /// reaches the window with, so everything before it has been delivered.
+    bool waitForRelease(xcb_keycode_t keycode) {
+        return waitFor([&](const xcb_generic_event_t& event) {
+            return (event.response_type & 0x7F) == XCB_KEY_RELEASE &&
+                   reinterpret_cast<const xcb_key_release_event_t&>(event).detail == keycode;
+        });
+    }
+
+    /// What the window received and who has the focus, for failure messages.
+    std::string describe() const {
+        std::string text = "keys:";
+        for (const Key& key : keys_) {
+            text += (key.press ? " +" : " -") + std::to_string(key.keycode);
+        }
+        xcb_get_input_focus_reply_t* focus =
+            xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
+        text += "; focus " + std::to_string(focus ? focus->focus : 0) + ", window " +
+                std::to_string(window_);
+        free(focus);
+        return text;
+    }
+
+    bool isConnected() const { return xcb_connection_has_error(connection_) == 0; }
+    xcb_connection_t* connection() const { return connection_; }
+    xcb_window_t root() const { return root_; }
+    std::vector<Key> keys_;
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = 0;
+    xcb_window_t window_ = 0;
+};
+
+class X11KeyboardTapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr) {
+            GTEST_SKIP() << "needs an X server: run under xvfb-run -a";
+        }
+        window = std::make_unique<TestWindow>();
+        // Xvfb must run with -noreset: a server that resets when its last client leaves refuses
+        // the next test's clients for a moment.
+        ASSERT_TRUE(window->isConnected());
+    }
+
+    void TearDown() override {
+        if (monitor) {
+            monitor->stop();
+            monitor->join();
+        }
+    }
+
+    void startMonitor() {
+        const Environment environment = currentEnvironment();
+        monitor = ClickerInputMonitor::create(
+            log, mainThread,
+            [environment] {
+                return openKeyboardTap(
+                    {{}, [environment] { return makeX11KeyboardTap(environment); }}, "x11");
+            },
+            [this](ClickerCapturedInput input) {
+                std::lock_guard lock(mutex);
+                inputs.push_back(input);
+            },
+            {[this](State state) { states.push_back(state); },
+             [this](std::vector<ClickerKeystroke> keystrokes) {
+                 conflicts.push_back(std::move(keystrokes));
+             }},
+            ClickerInputConfiguration::defaults());
+        monitor->start();
+        ASSERT_TRUE(mainThread->runUntil(
+            [&] { return !states.empty() && states.back() == State::listening; }, 10s));
+    }
+
+    static void xdotool(std::vector<std::string> arguments) {
+        std::map<std::string, std::string> environment = {{"DISPLAY", std::getenv("DISPLAY")}};
+        if (const char* authority = std::getenv("XAUTHORITY")) {
+            environment["XAUTHORITY"] = authority;
+        }
+        const auto result = kelvra::testing::runProcess("/usr/bin/xdotool", arguments, environment);
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    }
+
+    size_t inputCount() {
+        std::lock_guard lock(mutex);
+        return inputs.size();
+    }
+
+    bool waitForInputs(size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (inputCount() < count && std::chrono::steady_clock::now() < deadline) {
+            mainThread->runUntil([] { return false; }, 20ms);
+        }
+        return inputCount() >= count;
+    }
+
+    /// The tap grabs once it runs, a moment after it reports listening: press Page Down until
+    /// it is delivered, then forget what the window saw meanwhile.
+    void waitUntilGrabbed() {
+        const size_t before = inputCount();
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (inputCount() == before && std::chrono::steady_clock::now() < deadline) {
+            xdotool({"key", "Next"});
+            waitForInputs(before + 1);
+        }
+        ASSERT_GT(inputCount(), before);
+        xdotool({"key", "a"});
+        ASSERT_TRUE(window->waitForRelease(kAKeycode)) << window->describe();
+        window->keys_.clear();
+        std::lock_guard lock(mutex);
+        inputs.clear();
+    }
+
+    std::shared_ptr<kelvra::testing::RecordingLog> log =
+        std::make_shared<kelvra::testing::RecordingLog>();
+    std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::unique_ptr<TestWindow> window;
+    std::shared_ptr<ClickerInputMonitor> monitor;
+    std::vector<State> states;
+    std::vector<std::vector<ClickerKeystroke>> conflicts;
+    std::mutex mutex;
+    std::vector<ClickerCapturedInput> inputs;
+};
+
+TEST_F(X11KeyboardTapTest, AnAssignedKeyIsDeliveredOnceAndNeverReachesTheWindow) {
+    startMonitor();
+    waitUntilGrabbed();
+    // Held long enough for the server's auto-repeat to begin.
+    xdotool({"keydown", "Next", "sleep", "1", "keyup", "Next"});
+    xdotool({"key", "shift+Next", "a"});
+    ASSERT_TRUE(window->waitForRelease(kAKeycode));
+    ASSERT_TRUE(waitForInputs(1));
+    EXPECT_THAT(inputs, ::testing::ElementsAre(ClickerCapturedInput(ClickerDirection::right)));
+    // Shift+Page Down is not assigned and reaches the window, as does the A key.
+    const std::vector<TestWindow::Key> expected = {
+        {true, kNextKeycode}, {false, kNextKeycode}, {true, kAKeycode}, {false, kAKeycode}};
+    std::vector<TestWindow::Key> keys;
+    for (const auto& key : window->keys_) {
+        if (key.keycode == kNextKeycode || key.keycode == kAKeycode) {
+            keys.push_back(key);
+        }
+    }
+    EXPECT_EQ(keys, expected);
+}
+
+TEST_F(X11KeyboardTapTest, LockModifiersDoNotLetAnAssignedKeyThrough) {
+    startMonitor();
+    waitUntilGrabbed();
+    for (const char* lock : {"Caps_Lock", "Num_Lock"}) {
+        xdotool({"key", lock, "Prior", lock, "a"});
+        ASSERT_TRUE(window->waitForRelease(kAKeycode)) << lock;
+    }
+    ASSERT_TRUE(waitForInputs(2));
+    EXPECT_THAT(inputs, ::testing::Each(ClickerCapturedInput(ClickerDirection::left)));
+    for (const auto& key : window->keys_) {
+        EXPECT_NE(key.keycode, 104 + 8) << "Page Up reached the window";
+    }
+}
+
+TEST_F(X11KeyboardTapTest, AKeyAnotherClientGrabbedIsAConflict) {
+    xcb_connection_t* other = window->connection();
+    xcb_generic_error_t* error =
+        xcb_request_check(other, xcb_grab_key_checked(other, 1, window->root(), 0, kNextKeycode,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    ASSERT_EQ(error, nullptr);
+    startMonitor();
+    ASSERT_TRUE(mainThread->runUntil([&] { return !conflicts.empty(); }, 10s));
+    ASSERT_EQ(conflicts.back().size(), 1u);
+    EXPECT_EQ(conflicts.back()[0].keyCode, ClickerKeyCode::pageDown);
+    EXPECT_TRUE(log->waitFor(
+        "[shell] Clicker Distributor could not reserve Page Down: another program has already "
+        "grabbed it."));
+}
+
+TEST_F(X11KeyboardTapTest, RecordingReleasesTheGrabs) {
+    startMonitor();
+    waitUntilGrabbed();
+    monitor->setRecordingRequired(true);
+    // Only once the tap has let go can another client take the same grab.
+    xcb_connection_t* other = window->connection();
+    bool grabbed = false;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!grabbed && std::chrono::steady_clock::now() < deadline) {
+        xcb_generic_error_t* error = xcb_request_check(
+            other, xcb_grab_key_checked(other, 1, window->root(), 0, kNextKeycode,
+                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        grabbed = error == nullptr;
+        free(error);
+        mainThread->runUntil([] { return false; }, 20ms);
+    }
+    ASSERT_TRUE(grabbed);
+    xcb_ungrab_key(other, kNextKeycode, window->root(), 0);
+    xcb_flush(other);
+    monitor->setRecordingRequired(false);
+    waitUntilGrabbed();
+}
+
+}  // namespace
+}  // namespace kelvra
