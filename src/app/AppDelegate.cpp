@@ -17,6 +17,8 @@
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitor.h"
 #include "clicker/KeyboardTapChoice.h"
+#include "clicker/linux/KeyboardAccessPermissionProvider.h"
+#include "clicker/linux/X11KeyboardTap.h"
 #include "core/FileLog.h"
 #include "core/SettingsStore.h"
 #include "server_config/HubNetworkServiceMonitor.h"
@@ -24,6 +26,7 @@
 #include "server_config/HubServerConfigurationStore.h"
 #include "server_config/NetworkChangeSource.h"
 #include "server_config/NetworkServiceSource.h"
+#include "shell/BundleLocation.h"
 #include "shell/WelcomeWindowPreference.h"
 #include "shell/instance/SingleInstanceCoordinator.h"
 #include "shell/login_item/LaunchAtLoginPreference.h"
@@ -37,20 +40,6 @@
 #include "status_bar/qt/QtStatusBarView.h"
 
 namespace kelvra {
-namespace {
-
-// Keyboard access as long as this build has no keyboard tap: never granted, and asking for it
-// changes nothing.
-class AbsentKeyboardAccess final : public AccessibilityPermissionProviding {
-public:
-    AccessibilityAuthorizationStatus authorizationStatus() override {
-        return AccessibilityAuthorizationStatus::denied;
-    }
-    void requestAccess(std::function<void(bool)> completion) override { completion(false); }
-    void openSystemSettings() override {}
-};
-
-}  // namespace
 
 AppDelegate::AppDelegate(AppOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {}
@@ -111,6 +100,25 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto networkServiceProvider =
         std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource());
     auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
+    // The listener's tap: the X11 one where the session has an X server (the device tap joins
+    // it when this build has one); KELVRA_HUB_KEYBOARD_TAP may force one.
+    const KeyboardTapBackends tapBackends{
+        .device = {},
+        .x11 = [environment] { return makeX11KeyboardTap(environment); },
+    };
+    const auto forcedTap = environmentValue(environment, std::string(kKeyboardTapVariable));
+    auto openTap = [tapBackends, forcedTap] { return openKeyboardTap(tapBackends, forcedTap); };
+    const auto executable = BundleLocation::executablePath();
+    const auto resources =
+        executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
+    auto keyboardAccess = std::make_shared<KeyboardAccessPermissionProvider>(
+        settings, [openTap] { return openTap().has_value(); }, runCommandAsynchronously,
+        mainThread_, log_,
+        KeyboardAccessPermissionProvider::Files{
+            .helper = executable ? executable->parent_path() / "kelvra-hub-keyboard-access"
+                                 : std::filesystem::path(),
+            .helpPage = resources ? *resources / "keyboard-access.html" : std::filesystem::path(),
+        });
     const AppVersionInfo version(BundleInfo::dictionary());
     view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Parts{
         .mainThread = mainThread_,
@@ -121,7 +129,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         .serverConfigurationStore = serverConfigurationStore,
         .networkServiceProvider = networkServiceProvider,
         .clickerConfigurationStore = clickerConfigurationStore,
-        .permissionProvider = std::make_shared<AbsentKeyboardAccess>(),
+        .permissionProvider = keyboardAccess,
         .requestTermination = [this] { requestTermination(); },
     });
 
@@ -148,20 +156,18 @@ void AppDelegate::applicationDidFinishLaunching() {
             HubNetworkServiceMonitor::create(mainThread_, makeSystemNetworkChangeSource()),
         .clickerConfigurationStore = clickerConfigurationStore,
         .makeClickerMonitor =
-            [log = log_, mainThread = mainThread_, clickerConfigurationStore](
+            [log = log_, mainThread = mainThread_, clickerConfigurationStore, openTap](
                 std::function<void(ClickerCapturedInput)> onInput,
                 ClickerInputMonitorReports reports) {
-                return ClickerInputMonitor::create(
-                    log, mainThread,
-                    [] {
-                        return openKeyboardTap(KeyboardTapBackends{},
-                                               environmentValue(currentEnvironment(),
-                                                                std::string(kKeyboardTapVariable)));
-                    },
-                    std::move(onInput), std::move(reports),
-                    clickerConfigurationStore->configuration());
+                return ClickerInputMonitor::create(log, mainThread, openTap, std::move(onInput),
+                                                   std::move(reports),
+                                                   clickerConfigurationStore->configuration());
             },
-        .clickerAccessGranted = [] { return false; },
+        .clickerAccessGranted =
+            [keyboardAccess] {
+                return keyboardAccess->authorizationStatus() ==
+                       AccessibilityAuthorizationStatus::granted;
+            },
     });
     view_->setController(controller_);
 

@@ -326,8 +326,11 @@ TEST_F(TrayApplicationTest, LaunchDocksTheIconServesThePageAndASecondLaunchOpens
     ASSERT_TRUE(waitForLog("[shell] Backend ready at ")) << diagnostics();
     ASSERT_TRUE(waitFor([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
 
-    const auto page = httpGet(readyURL(), 10s);
-    ASSERT_TRUE(page) << page.error().description();
+    HttpRequest request;
+    request.url = readyURL();
+    request.timeout = 10s;
+    const auto page = httpGet(request);
+    ASSERT_TRUE(page) << page.error().reason;
     EXPECT_EQ(page->statusCode, 200);
     EXPECT_NE(page->body.find("Kelvra Hub"), std::string::npos);
 
