@@ -44,6 +44,7 @@ kill -TERM "$app"
 wait "$app" || true
 
 # The backend alone, started the way the application starts it, to its ready line.
+: >"$scratch/backend.out"
 start=$(now)
 KELVRA_HUB_DESKTOP_HOST=127.0.0.1 KELVRA_HUB_DESKTOP_PORT=0 NODE_ENV=production \
   "$build/bundle/Helpers/node" "$build/bundle/Resources/app/server/desktop.js" \
