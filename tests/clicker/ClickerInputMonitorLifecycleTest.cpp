@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "clicker/ClickerInputMonitorLifecycle.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

@@ -7,7 +7,7 @@
 #include "clicker/ClickerInputMonitor.h"
 #include "clicker/FakeKeyboardTap.h"
 #include "clicker/KeyboardTapChoice.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 
 namespace kelvra {

@@ -8,7 +8,7 @@
 
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/linux/KeyboardAccessPermissionProvider.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 

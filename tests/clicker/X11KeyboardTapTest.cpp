@@ -12,7 +12,7 @@
 #include "clicker/ClickerInputMonitor.h"
 #include "clicker/KeyboardTapChoice.h"
 #include "clicker/linux/X11KeyboardTap.h"
-#include "core/ManualMainThreadExecutor.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 

@@ -10,11 +10,11 @@
 
 #include "backend/BackendSupervisor.h"
 #include "core/HttpClient.h"
-#include "core/ManualMainThreadExecutor.h"
 #include "core/UniqueFd.h"
 #include "server_config/ControlPageAddress.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarFakes.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 
@@ -442,7 +442,10 @@ TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
     ASSERT_FALSE(applyResults[0].has_value());
     EXPECT_TRUE(applyResults[0].error().description().starts_with(
         "The requested address or port could not be used."));
-    const auto page = httpGet("http://127.0.0.1:" + std::to_string(oldPort) + "/", 5s);
+    HttpRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(oldPort) + "/";
+    request.timeout = 5s;
+    const auto page = httpGet(request);
     EXPECT_EQ(page ? page->statusCode : 0, 200);
     EXPECT_EQ(storedPort(), oldPort);
     EXPECT_EQ(livingChildren(), 1);

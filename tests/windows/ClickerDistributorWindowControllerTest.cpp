@@ -13,8 +13,8 @@
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
-#include "core/ManualMainThreadExecutor.h"
 #include "core/SettingsStore.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/ClickerDistributorWindowController.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"

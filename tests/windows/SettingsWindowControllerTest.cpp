@@ -17,8 +17,8 @@
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
-#include "core/ManualMainThreadExecutor.h"
 #include "core/UniqueFd.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/SettingsWindowController.h"
 #include "windows/widgets/ElidedLabel.h"
