@@ -16,7 +16,7 @@ packages=(
   xvfb xauth xdotool udev
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db
-  libqt6svg6
+  libqt6svg6 trayer xdotool xclip x11-apps
 )
 
 install_missing_packages() {
