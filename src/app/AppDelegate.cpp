@@ -17,6 +17,7 @@
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitor.h"
 #include "clicker/KeyboardTapChoice.h"
+#include "clicker/linux/DeviceKeyboardTap.h"
 #include "clicker/linux/KeyboardAccessPermissionProvider.h"
 #include "clicker/linux/X11KeyboardTap.h"
 #include "core/FileLog.h"
@@ -40,6 +41,22 @@
 #include "status_bar/qt/QtStatusBarView.h"
 
 namespace kelvra {
+namespace {
+
+/// Whether a keyboard tap can run. The device tap is probed by opening its files, not by
+/// grabbing every keyboard; only the X11 tap, which takes nothing until it listens, is opened.
+template <typename OpenTap>
+bool keyboardAccessGranted(const OpenTap& openTap, const std::optional<std::string>& forced) {
+    if (forced != "x11") {
+        if (const auto layer = makeSystemInputDeviceLayer();
+            layer && deviceKeyboardFilesOpen(*layer)) {
+            return true;
+        }
+    }
+    return forced != "device" && openTap().has_value();
+}
+
+}  // namespace
 
 AppDelegate::AppDelegate(AppOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {}
@@ -100,10 +117,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto networkServiceProvider =
         std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource());
     auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
-    // The listener's tap: the X11 one where the session has an X server (the device tap joins
-    // it when this build has one); KELVRA_HUB_KEYBOARD_TAP may force one.
+    // The listener's tap: the device tap where the keyboards open for this user, else the X11
+    // one where the session has an X server; KELVRA_HUB_KEYBOARD_TAP may force one.
     const KeyboardTapBackends tapBackends{
-        .device = {},
+        .device = [log = log_] { return makeDeviceKeyboardTap(log); },
         .x11 = [environment] { return makeX11KeyboardTap(environment); },
     };
     const auto forcedTap = environmentValue(environment, std::string(kKeyboardTapVariable));
@@ -112,8 +129,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     const auto resources =
         executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
     auto keyboardAccess = std::make_shared<KeyboardAccessPermissionProvider>(
-        settings, [openTap] { return openTap().has_value(); }, runCommandAsynchronously,
-        mainThread_, log_,
+        settings, [openTap, forcedTap] { return keyboardAccessGranted(openTap, forcedTap); },
+        runCommandAsynchronously, mainThread_, log_,
         KeyboardAccessPermissionProvider::Files{
             .helper = executable ? executable->parent_path() / "kelvra-hub-keyboard-access"
                                  : std::filesystem::path(),
