@@ -9,13 +9,14 @@ packages=(
   qt6-base-dev libgl-dev
   nlohmann-json3-dev liburiparser-dev uuid-dev libcurl4-openssl-dev libicu-dev
   libevdev-dev libudev-dev libsystemd-dev libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev
+  libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   nodejs
   xvfb xauth xdotool udev
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db
-  libqt6svg6
+  libqt6svg6 trayer xdotool xclip x11-apps
 )
 
 install_missing_packages() {

@@ -5,11 +5,10 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
-#include <QGridLayout>
-#include <QMessageBox>
 
 #include "core/FileLog.h"
 #include "shell/StartupFailure.h"
+#include "status_bar/qt/Alert.h"
 
 namespace kelvra {
 
@@ -28,24 +27,42 @@ bool canShowWindows(const Environment& environment) {
     return connected;
 }
 
-int reportStartupFailure(const Error& error, int& argc, char** argv) {
+bool canOpenDisplay(const Environment& environment) {
+    return !environmentValue(environment, "QT_QPA_PLATFORM").value_or("").empty() ||
+           !environmentValue(environment, "WAYLAND_DISPLAY").value_or("").empty() ||
+           canShowWindows(environment);
+}
+
+namespace {
+
+std::string recordStartupFailure(const Error& error) {
     StartupFailure::record(error, FileLog::defaultDirectory());
     const std::string informative = StartupFailure::informativeText(error, FileLog::defaultURL());
     std::cerr << StartupFailure::kMessageText << '\n' << informative << std::endl;
+    return informative;
+}
 
+void runStartupAlert(const std::string& informative) {
+    Alert{.style = AlertStyle::critical,
+          .message = QString::fromUtf8(StartupFailure::kMessageText),
+          .informativeText = QString::fromStdString(informative)}
+        .run();
+}
+
+}  // namespace
+
+void presentStartupFailure(const Error& error) {
+    const std::string informative = recordStartupFailure(error);
+    if (canShowWindows(currentEnvironment())) {
+        runStartupAlert(informative);
+    }
+}
+
+int reportStartupFailure(const Error& error, int& argc, char** argv) {
+    const std::string informative = recordStartupFailure(error);
     if (canShowWindows(currentEnvironment())) {
         QApplication application(argc, argv);
-        QMessageBox alert(QMessageBox::Critical, QStringLiteral("Kelvra Hub"),
-                          QString::fromUtf8(StartupFailure::kMessageText), QMessageBox::Ok);
-        alert.setInformativeText(QString::fromStdString(informative));
-        // Without a width, Qt wraps paths and options at their hyphens and slashes.
-        if (auto* grid = qobject_cast<QGridLayout*>(alert.layout())) {
-            grid->addItem(new QSpacerItem(460, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
-                          grid->rowCount(), 0, 1, grid->columnCount());
-        }
-        alert.activateWindow();
-        alert.raise();
-        alert.exec();
+        runStartupAlert(informative);
     }
     return 1;
 }

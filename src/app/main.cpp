@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
+
+#include "app/AppDelegate.h"
 #include "app/StartupAlert.h"
 #include "core/Environment.h"
 #include "core/FileLog.h"
@@ -21,7 +24,7 @@ int main(int argc, char** argv) {
     const auto executable = BundleLocation::executablePath();
     const auto resources =
         executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
-    const auto options = AppOptions::parse(arguments, resources, currentEnvironment());
+    auto options = AppOptions::parse(arguments, resources, currentEnvironment());
     if (!options) {
         return reportStartupFailure(options.error(), argc, argv);
     }
@@ -31,16 +34,18 @@ int main(int argc, char** argv) {
         return SmokeTestRunner::run(options->backend, FileLog::defaultDirectory());
     }
 
-    auto log = FileLog::open(FileLog::defaultDirectory(), FileLog::kDefaultMaximumBytes);
-    if (!log) {
-        return reportStartupFailure(log.error(), argc, argv);
+    if (!canOpenDisplay(currentEnvironment())) {
+        std::cerr << "Kelvra Hub runs in a desktop session: it could not connect to a display."
+                  << std::endl;
+        return 1;
     }
-    (*log)->write("shell", "Kelvra Hub started; backend " +
-                               options->backend.entryPointURL.string() + " run by " +
-                               options->backend.nodeURL.string() + ".");
-    // The tray interface that keeps the application running is not in this build yet.
-    std::cerr << "Kelvra Hub checked its bundle and log; its system-tray interface is not part of "
-                 "this build yet. Run it with --smoke-test to exercise the server."
-              << std::endl;
-    return 0;
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kelvra Hub"));
+    QApplication::setOrganizationName(QStringLiteral("Morvane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.morvane.KelvraHub"));
+    AppDelegate delegate(std::move(*options));
+    delegate.scheduleLaunch();
+    const int loopStatus = QApplication::exec();
+    return loopStatus != 0 ? loopStatus : delegate.exitStatus();
 }

@@ -158,8 +158,7 @@ std::expected<void, SettingsStoreError> SettingsStore::remove(std::string_view k
     return apply({{std::string(key), std::nullopt}});
 }
 
-std::optional<nlohmann::json> InMemorySettingsStore::value(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+std::optional<nlohmann::json> SettingsDocument::value(std::string_view key) const {
     const auto found = values_.find(key);
     if (found == values_.end()) {
         return std::nullopt;
@@ -167,9 +166,7 @@ std::optional<nlohmann::json> InMemorySettingsStore::value(std::string_view key)
     return found->second;
 }
 
-std::expected<void, SettingsStoreError> InMemorySettingsStore::apply(
-    const std::vector<SettingsChange>& changes) {
-    std::lock_guard lock(mutex_);
+void SettingsDocument::apply(const std::vector<SettingsChange>& changes) {
     for (const auto& change : changes) {
         if (change.value) {
             values_.insert_or_assign(change.key, *change.value);
@@ -177,12 +174,23 @@ std::expected<void, SettingsStoreError> InMemorySettingsStore::apply(
             values_.erase(change.key);
         }
     }
+}
+
+std::optional<nlohmann::json> InMemorySettingsStore::value(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    return document_.value(key);
+}
+
+std::expected<void, SettingsStoreError> InMemorySettingsStore::apply(
+    const std::vector<SettingsChange>& changes) {
+    std::lock_guard lock(mutex_);
+    document_.apply(changes);
     return {};
 }
 
 nlohmann::json::object_t InMemorySettingsStore::values() const {
     std::lock_guard lock(mutex_);
-    return values_;
+    return document_.values();
 }
 
 }  // namespace kelvra

@@ -71,6 +71,20 @@ struct SettingsChange {
     std::optional<nlohmann::json> value;
 };
 
+/// The values under their keys, as both stores keep them; not synchronised (each store guards
+/// its own).
+class SettingsDocument {
+public:
+    explicit SettingsDocument(nlohmann::json::object_t values = {}) : values_(std::move(values)) {}
+
+    std::optional<nlohmann::json> value(std::string_view key) const;
+    void apply(const std::vector<SettingsChange>& changes);
+    const nlohmann::json::object_t& values() const { return values_; }
+
+private:
+    nlohmann::json::object_t values_;
+};
+
 /// The per-user settings: typed values under string keys, safe for concurrent use from any
 /// thread. A value of another type than the one asked for reads as absent.
 ///
@@ -112,7 +126,7 @@ public:
 class InMemorySettingsStore final : public SettingsStore {
 public:
     explicit InMemorySettingsStore(nlohmann::json::object_t values = {})
-        : values_(std::move(values)) {}
+        : document_(std::move(values)) {}
 
     std::optional<nlohmann::json> value(std::string_view key) const override;
     std::expected<void, SettingsStoreError> apply(
@@ -123,7 +137,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    nlohmann::json::object_t values_;
+    SettingsDocument document_;
 };
 
 /// Settings kept as one JSON object in one file, loaded once at construction.
@@ -142,23 +156,12 @@ public:
     /// Largest file read; anything larger was not written by us.
     static constexpr uint64_t kMaximumFileBytes = 4 * 1024 * 1024;
 
-    /// The file operations that can fail: moving a bad file aside, then the steps of replacing
-    /// the file, in their order.
-    enum class FileStep {
-        setAside,
-        createDirectory,
-        createTemporaryFile,
-        writeTemporaryFile,
-        synchronizeTemporaryFile,
-        replaceFile,
-        synchronizeDirectory,
-    };
-
     /// Where tests take the place of the system.
     struct Seams {
-        /// Called before each step; a non-zero errno makes the step fail with it, as if the
-        /// system had refused.
-        std::function<int(FileStep)> failStep;
+        /// Called before each file operation that can fail, named by the error its failure
+        /// gives (`setAsideFailed` for moving a bad file aside); a non-zero errno makes the step
+        /// fail with it, as if the system had refused.
+        std::function<int(SettingsStoreError::Kind)> failStep;
         /// The time that names a file moved aside; the system clock when empty.
         std::function<std::chrono::system_clock::time_point()> now;
     };
@@ -190,14 +193,14 @@ private:
     /// The new name of the bad file, empty when it has vanished; or the errno of the failure.
     std::expected<std::filesystem::path, int> moveAside(BadFile kind) const;
     std::expected<void, SettingsStoreError> replaceFile(const std::string& contents) const;
-    int injectedFailure(FileStep step) const;
+    int injectedFailure(SettingsStoreError::Kind step) const;
 
     const std::filesystem::path path_;
     const Seams seams_;
     std::optional<SettingsStoreError> openingProblem_;
 
     mutable std::mutex mutex_;
-    nlohmann::json::object_t document_;
+    SettingsDocument document_;
     /// A bad file that could not be moved aside at opening: set it aside before any write.
     std::optional<BadFile> pendingSetAside_;
 };

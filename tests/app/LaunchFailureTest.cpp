@@ -127,7 +127,15 @@ TEST_F(LaunchFailureTest, BrokenBundlesNameTheMissingPiece) {
 
 TEST_F(LaunchFailureTest, ALogThatCannotBeOpenedIsReportedWithItsPath) {
     writeFile(home() / ".local/state/Morvane", "a file where the log folder belongs");
-    const auto result = runProcess(kBuiltExecutable, {}, environment());
+    // The log is opened by the running application, after the instance lock: it needs a Qt
+    // platform, and the offscreen one shows no alert.
+    auto offscreen = environment();
+    offscreen["QT_QPA_PLATFORM"] = "offscreen";
+    const fs::path runtime = directory_.path() / "runtime";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    offscreen["XDG_RUNTIME_DIR"] = runtime.string();
+    const auto result = runProcess(kBuiltExecutable, {}, offscreen);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_TRUE(result.standardError.starts_with(
         "Kelvra Hub could not start.\nKelvra Hub could not create its log folder " +
@@ -135,7 +143,17 @@ TEST_F(LaunchFailureTest, ALogThatCannotBeOpenedIsReportedWithItsPath) {
         << result.standardError;
     EXPECT_TRUE(result.standardError.ends_with("\n\nLog: " + logFile().string() + "\n"))
         << result.standardError;
-    EXPECT_EQ(filesInHome(), std::vector<std::string>{".local/state/Morvane"});
+    EXPECT_EQ(filesInHome(), (std::vector<std::string>{
+                                 ".local/share/Morvane/Kelvra Hub/kelvra-hub.lock",
+                                 ".local/state/Morvane",
+                             }));
+}
+
+TEST_F(LaunchFailureTest, WithoutADisplayItSaysSoAndEnds) {
+    const auto result = runProcess(kBuiltExecutable, {}, environment());
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.standardError.find("could not connect to a display"), std::string::npos)
+        << result.standardError;
 }
 
 }  // namespace

@@ -149,43 +149,25 @@ TEST(ClickerInputConfigurationStoreTest, AnUnreadableFixedKeystrokeOrInvalidWhol
         json::object_t stored;
     } rows[] = {
         {"nothing stored", {}},
-        {"only custom rows", {{"clickerDistributor.customAssignments", json::array()}}},
         {"next missing", withoutNext},
         {"previous is text", previousIs("Page Up")},
-        {"previous is an array", previousIs(json::array({116, 0, "Page Up"}))},
-        {"previous is a number", previousIs(116)},
-        {"previous is empty", previousIs(json::object())},
         {"capitals lock bit", previousIs(keystroke(116, 0x10000, "Page Up"))},
-        {"capitals lock beside shift", previousIs(keystroke(116, 0x30000, "Page Up"))},
         {"function bit", nextIs(keystroke(121, 0x800000, "Page Down"))},
         {"negative modifiers", previousIs(keystroke(116, -1, "Page Up"))},
-        {"huge modifiers", previousIs(keystroke(116, json(UINT64_MAX), "Page Up"))},
-        {"fractional modifiers", previousIs(keystroke(116, 131072.0, "Page Up"))},
         {"modifiers as text", previousIs(keystroke(116, "0", "Page Up"))},
-        {"modifiers as boolean", previousIs(keystroke(116, false, "Page Up"))},
-        {"modifiers missing", previousIs({{"keyCode", 116}, {"displayName", "Page Up"}})},
         {"Escape", previousIs(keystroke(53, 0, "Escape"))},
-        {"shift key", nextIs(keystroke(56, 0, "Shift"))},
-        {"right command key", nextIs(keystroke(54, 0, "Command"))},
         {"function key", nextIs(keystroke(63, 0, "fn"))},
-        {"key code above 65535", previousIs(keystroke(70000, 0, "Page Up"))},
         {"key code 65536", previousIs(keystroke(65536, 0, "Page Up"))},
         {"negative key code", previousIs(keystroke(-1, 0, "Page Up"))},
-        {"key code as text", previousIs(keystroke("116", 0, "Page Up"))},
         {"fractional key code", previousIs(keystroke(116.0, 0, "Page Up"))},
-        {"key code as boolean", previousIs(keystroke(true, 0, "Page Up"))},
-        {"key code missing", previousIs({{"modifiers", 0}, {"displayName", "Page Up"}})},
         {"empty name", previousIs(keystroke(116, 0, ""))},
-        {"name missing", nextIs({{"keyCode", 121}, {"modifiers", 0}})},
         {"name as number", nextIs(keystroke(121, 0, 7))},
-        {"name as null", nextIs(keystroke(121, 0, nullptr))},
         {"next equals previous", nextIs(keystroke(122, 0, "Another F1"))},
         {"row reuses next",
          storedWithRows({{{"id", kFirstId}, {"keystroke", keystroke(120, Flags::shift, "F2")}}})},
         {"rows share a keystroke",
          storedWithRows({{{"id", kFirstId}, {"keystroke", keystroke(96, 0, "F5")}},
                          {{"id", kSecondId}, {"keystroke", keystroke(96, 0, "F5 again")}}})},
-        {"rows share an id", storedWithRows({{{"id", kFirstId}}, {{"id", kFirstId}}})},
         {"rows share an id in different cases",
          storedWithRows({{{"id", kFirstId}}, {{"id", lowerFirst}}})},
     };
@@ -207,24 +189,15 @@ TEST(ClickerInputConfigurationStoreTest, AnUnreadableCustomRowDropsEveryRow) {
     } cases[] = {
         {"unknown action in the second of three",
          {good, {{"id", kSecondId}, {"action", "display-still-image-11"}}, {{"id", kThirdId}}}},
-        {"action with a capital letter", {good, {{"id", kSecondId}, {"action", "Blackout"}}}},
-        {"empty action", {good, {{"id", kSecondId}, {"action", ""}}}},
         {"id missing", {good, {{"action", "freeze"}}}},
-        {"id as number", {good, {{"id", 7}}}},
         {"id in braces", {good, {{"id", "{" + kSecondId + "}"}}}},
-        {"id without hyphens", {good, {{"id", "0B3A7C515F3D4F6B9C2A1D4E5F607182"}}}},
         {"id with a NUL after it", {good, {{"id", kSecondId + std::string(1, '\0')}}}},
         {"keystroke as text", {good, {{"id", kSecondId}, {"keystroke", "F5"}}}},
-        {"keystroke as null", {good, {{"id", kSecondId}, {"keystroke", nullptr}}}},
         {"keystroke with Escape",
          {good, {{"id", kSecondId}, {"keystroke", keystroke(53, 0, "E")}}}},
         {"keystroke with stray bits",
          {good, {{"id", kSecondId}, {"keystroke", keystroke(96, 0x1, "F5")}}}},
-        {"keystroke with an empty name",
-         {good, {{"id", kSecondId}, {"keystroke", keystroke(96, 0, "")}}}},
         {"row as text", {good, kSecondId}},
-        {"row as array", {good, json::array({kSecondId})}},
-        {"row as null", {good, nullptr}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
@@ -242,8 +215,6 @@ TEST(ClickerInputConfigurationStoreTest, ReadsLenientlyWhereTheRowStaysMeaningfu
     } cases[] = {
         {"no rows stored", nullptr, {}},
         {"rows as text", "rows", {}},
-        {"rows as object", json::object({{"id", kFirstId}}), {}},
-        {"empty rows", json::array(), {}},
         {"only an id", {{{"id", kFirstId}}}, {CustomClickerAssignment(kFirst)}},
         {"lower-case id",
          {{{"id", "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"}}},
@@ -251,12 +222,6 @@ TEST(ClickerInputConfigurationStoreTest, ReadsLenientlyWhereTheRowStaysMeaningfu
         {"action as number",
          {{{"id", kFirstId}, {"action", 3}, {"keystroke", keystroke(96, 0, "F5")}}},
          {CustomClickerAssignment(kFirst, std::nullopt, key(96, 0, "F5"))}},
-        {"action as null",
-         {{{"id", kFirstId}, {"action", nullptr}}},
-         {CustomClickerAssignment(kFirst)}},
-        {"unknown members ignored",
-         {{{"id", kFirstId}, {"action", "freeze"}, {"colour", "red"}}},
-         {CustomClickerAssignment(kFirst, ClickerCustomAction::freeze)}},
         {"order kept",
          {{{"id", kThirdId}, {"action", "display-still-image-10"}},
           {{"id", kFirstId}, {"keystroke", keystroke(97, Flags::control, "F6")}},
@@ -297,31 +262,6 @@ TEST(ClickerInputConfigurationStoreTest, ConfigurationsThatWouldNotReadBackAreNo
         EXPECT_EQ(settings->values(), storedWithRows(json::array()));
         expectSameConfiguration(store.configuration(), kStoredFixed);
     }
-}
-
-TEST(ClickerInputConfigurationStoreTest, AFailedSaveIsReportedAndTheFileKeepsTheOldValues) {
-    TemporaryDirectory directory;
-    const auto path = directory.path() / "settings.json";
-    ASSERT_TRUE(ClickerInputConfigurationStore(std::make_shared<JsonFileSettingsStore>(path))
-                    .setConfiguration(kStoredFixed)
-                    .has_value());
-
-    using FileStep = JsonFileSettingsStore::FileStep;
-    const auto diskFull = [](FileStep step) {
-        return step == FileStep::writeTemporaryFile ? ENOSPC : 0;
-    };
-    auto settings =
-        std::make_shared<JsonFileSettingsStore>(path, JsonFileSettingsStore::Seams{diskFull, {}});
-    ClickerInputConfigurationStore store(settings);
-    const auto changed = fixedWithRows({CustomClickerAssignment(kFirst)});
-    const auto result = store.setConfiguration(changed);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().kind(), SettingsStoreError::Kind::writeTemporaryFile);
-    EXPECT_EQ(store.configuration(), changed);
-    expectSameConfiguration(
-        ClickerInputConfigurationStore(std::make_shared<JsonFileSettingsStore>(path))
-            .configuration(),
-        kStoredFixed);
 }
 
 TEST(ClickerInputConfigurationStoreTest, WithoutSettingsItKeepsItsOwn) {

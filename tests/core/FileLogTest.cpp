@@ -76,18 +76,12 @@ TEST(FileLogTest, RotatesAtTheLimitOnlyWhenOpened) {
     }
 }
 
-TEST(FileLogTest, CreationFailuresSayWhatCouldNotBeDone) {
+TEST(FileLogTest, CreationFailuresSayWhichStepFailed) {
     TemporaryDirectory directory;
     writeFile(directory.path() / "occupied", "a file where the folder should be");
     const auto blocked = FileLog::open(directory.path() / "occupied" / "logs", 100);
     ASSERT_FALSE(blocked.has_value());
     EXPECT_EQ(blocked.error().kind(), FileLogError::Kind::createDirectory);
-    EXPECT_TRUE(Error(blocked.error())
-                    .description()
-                    .starts_with("Kelvra Hub could not create its log folder " +
-                                 (directory.path() / "occupied" / "logs").string()));
-    EXPECT_TRUE(
-        blocked.error().diagnosticDescription().starts_with("FileLogError.createDirectory("));
 
     const auto sameName = FileLog::open(directory.path() / "occupied", 100);
     ASSERT_FALSE(sameName.has_value());

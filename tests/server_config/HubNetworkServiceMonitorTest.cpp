@@ -62,46 +62,6 @@ private:
     int stops_ = 0;
 };
 
-/// A main thread whose posted work waits until the test releases it, so that a notification
-/// can be caught on its way.
-class HeldMainThreadExecutor final : public MainThreadExecutor {
-public:
-    void post(std::function<void()> work) override {
-        {
-            std::lock_guard lock(mutex_);
-            held_.push_back(std::move(work));
-        }
-        posted_.notify_all();
-    }
-    CancellableWork postDelayed(Duration, std::function<void()>) override {
-        ADD_FAILURE() << "the monitor debounces on its own queue";
-        return {};
-    }
-    bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
-
-    bool waitForPost(std::chrono::milliseconds limit) {
-        std::unique_lock lock(mutex_);
-        return posted_.wait_for(lock, limit, [&] { return !held_.empty(); });
-    }
-
-    void release() {
-        std::deque<std::function<void()>> work;
-        {
-            std::lock_guard lock(mutex_);
-            work.swap(held_);
-        }
-        for (auto& item : work) {
-            item();
-        }
-    }
-
-private:
-    const std::thread::id mainThread_ = std::this_thread::get_id();
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> held_;
-};
-
 struct MonitorFixture {
     std::shared_ptr<ManualMainThreadExecutor> mainThread =
         std::make_shared<ManualMainThreadExecutor>();
@@ -188,41 +148,41 @@ TEST(HubNetworkServiceMonitorTest, ReportsNothingAfterStop) {
 }
 
 TEST(HubNetworkServiceMonitorTest, StopDropsANotificationAlreadyOnItsWay) {
-    const auto mainThread = std::make_shared<HeldMainThreadExecutor>();
+    const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
     const auto source = std::make_shared<FakeNetworkChangeSource>();
     const auto monitor = HubNetworkServiceMonitor::create(mainThread, source, 20ms);
     int changes = 0;
     monitor->setOnChange([&] { ++changes; });
     monitor->start();
     ASSERT_TRUE(source->announce());
-    ASSERT_TRUE(mainThread->waitForPost(10s));
+    ASSERT_TRUE(mainThread->waitForPending(10s));
 
     monitor->stop();
-    mainThread->release();
+    mainThread->runPending();
     EXPECT_EQ(changes, 0);
 
     // A new run is not confused with the dropped one.
     monitor->start();
     ASSERT_TRUE(source->announce());
-    ASSERT_TRUE(mainThread->waitForPost(10s));
-    mainThread->release();
+    ASSERT_TRUE(mainThread->waitForPending(10s));
+    mainThread->runPending();
     EXPECT_EQ(changes, 1);
 }
 
 TEST(HubNetworkServiceMonitorTest, ReleasingTheMonitorStopsItAndSilencesWhatIsOnItsWay) {
-    const auto mainThread = std::make_shared<HeldMainThreadExecutor>();
+    const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
     const auto source = std::make_shared<FakeNetworkChangeSource>();
     auto monitor = HubNetworkServiceMonitor::create(mainThread, source, 20ms);
     int changes = 0;
     monitor->setOnChange([&] { ++changes; });
     monitor->start();
     ASSERT_TRUE(source->announce());
-    ASSERT_TRUE(mainThread->waitForPost(10s));
+    ASSERT_TRUE(mainThread->waitForPending(10s));
 
     monitor.reset();
     EXPECT_EQ(source->stops(), 1);
     EXPECT_FALSE(source->announce());
-    mainThread->release();
+    mainThread->runPending();
     EXPECT_EQ(changes, 0);
 }
 

@@ -156,26 +156,5 @@ TEST(HubServerConfigurationStoreTest, ReadsBackWhatWasWrittenUnlessItCannotBeRea
     }
 }
 
-TEST(HubServerConfigurationStoreTest, ReportsAFailedSaveAndStillAnswersTheNewValues) {
-    kelvra::testing::TemporaryDirectory directory;
-    const auto settings = std::make_shared<JsonFileSettingsStore>(
-        directory.path() / "settings.json",
-        JsonFileSettingsStore::Seams{
-            .failStep =
-                [](JsonFileSettingsStore::FileStep step) {
-                    return step == JsonFileSettingsStore::FileStep::replaceFile ? ENOSPC : 0;
-                },
-            .now = {},
-        });
-    HubServerConfigurationStore store(settings);
-    const auto written = configuration(8080, Selection::service("eth0", "Ethernet (eth0)"));
-
-    const auto saved = store.setConfiguration(written);
-
-    ASSERT_FALSE(saved);
-    EXPECT_EQ(saved.error().kind(), SettingsStoreError::Kind::replaceFile);
-    EXPECT_EQ(store.configuration(), written);
-}
-
 }  // namespace
 }  // namespace kelvra

@@ -42,39 +42,27 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
     } rows[] = {
         {"8080", 31603, Validation::valid(8080)},
         {"  8080 ", 31603, Validation::valid(8080)},
-        {"\t8080\n", 31603, Validation::valid(8080)},
         {"\u00a08080\u3000", 31603, Validation::valid(8080)},
         {"", 31603, kEnterPort},
-        {"   ", 31603, kEnterPort},
         {"\n\t \u2003", 31603, kEnterPort},
-        {"+8080", 31603, kNumbersOnly},
         {"-8080", 31603, kNumbersOnly},
-        {"-0", 31603, kNumbersOnly},
         {"80 80", 31603, kNumbersOnly},
-        {"80a0", 31603, kNumbersOnly},
         {"0x1F90", 31603, kNumbersOnly},
-        {"8080.0", 31603, kNumbersOnly},
         {"1e4", 31603, kNumbersOnly},
-        {"\uff18\uff10\uff18\uff10", 31603, kNumbersOnly},  // full-width 8080
         {"\u0668\u0660\u0668\u0660", 31603, kNumbersOnly},  // Arabic-Indic 8080
         {"80\xff", 31603, kNumbersOnly},
         {"80\0"s
          "80",
          31603, kNumbersOnly},
-        {"12345678901234567890", 31603, kNumbersOnly},
         {"9223372036854775808", 31603, kNumbersOnly},
         {"9223372036854775807", 31603, kOutOfRange},
         {"00000000000000000000008080", 31603, Validation::valid(8080)},
         {"0", 31603, kOutOfRange},
-        {"1023", 31603, kOutOfRange},
         {"1024", 31603, Validation::valid(1024)},
-        {"65535", 31603, Validation::valid(65535)},
         {"65536", 31603, kOutOfRange},
         {"31603", 31603, Validation::unchanged()},
-        {" 31603 ", 31603, Validation::unchanged()},
         // The active port is recognised before the range applies.
         {"080", 80, Validation::unchanged()},
-        {"80", 80, Validation::unchanged()},
         {"81", 80, kOutOfRange},
     };
     for (const auto& row : rows) {

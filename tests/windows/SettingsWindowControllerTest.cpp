@@ -28,7 +28,7 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
-using FileStep = JsonFileSettingsStore::FileStep;
+using FileStep = SettingsStoreError::Kind;
 
 class FakeNetworkServiceSource final : public NetworkServiceSource {
 public:

@@ -16,7 +16,7 @@
 namespace kelvra {
 namespace {
 
-using FileStep = JsonFileSettingsStore::FileStep;
+using FileStep = SettingsStoreError::Kind;
 
 class WelcomeWindowControllerTest : public ::testing::Test {
 protected:

@@ -149,7 +149,7 @@ void JsonFileSettingsStore::load() {
         badFile(BadFile::corrupt, 0);
         return;
     }
-    document_ = std::move(*document);
+    document_ = SettingsDocument(std::move(*document));
 }
 
 std::expected<fs::path, int> JsonFileSettingsStore::moveAside(BadFile kind) const {
@@ -160,7 +160,7 @@ std::expected<fs::path, int> JsonFileSettingsStore::moveAside(BadFile kind) cons
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         const auto candidate =
             path_.parent_path() / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
-        int result = injectedFailure(FileStep::setAside);
+        int result = injectedFailure(SettingsStoreError::Kind::setAsideFailed);
         if (result == 0) {
             result = renameNoReplace(path_, candidate);
         }
@@ -177,29 +177,19 @@ std::expected<fs::path, int> JsonFileSettingsStore::moveAside(BadFile kind) cons
     return std::unexpected(EEXIST);
 }
 
-int JsonFileSettingsStore::injectedFailure(FileStep step) const {
+int JsonFileSettingsStore::injectedFailure(SettingsStoreError::Kind step) const {
     return seams_.failStep ? seams_.failStep(step) : 0;
 }
 
 std::optional<json> JsonFileSettingsStore::value(std::string_view key) const {
     std::lock_guard lock(mutex_);
-    const auto found = document_.find(key);
-    if (found == document_.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return document_.value(key);
 }
 
 std::expected<void, SettingsStoreError> JsonFileSettingsStore::apply(
     const std::vector<SettingsChange>& changes) {
     std::lock_guard lock(mutex_);
-    for (const auto& change : changes) {
-        if (change.value) {
-            document_.insert_or_assign(change.key, *change.value);
-        } else {
-            document_.erase(change.key);
-        }
-    }
+    document_.apply(changes);
     if (pendingSetAside_) {
         const auto moved = moveAside(*pendingSetAside_);
         if (!moved) {
@@ -210,7 +200,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::apply(
     }
     // Invalid UTF-8 handed in by a caller is saved as U+FFFD rather than failing the save.
     const std::string contents =
-        json(document_).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+        json(document_.values()).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
     return replaceFile(contents);
 }
 
@@ -222,7 +212,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
         return std::unexpected(SettingsStoreError(kind, path_, errorNumber));
     };
 
-    int error = injectedFailure(FileStep::createDirectory);
+    int error = injectedFailure(Kind::createDirectory);
     if (error == 0) {
         error = createPrivateDirectories(directory);
     }
@@ -232,7 +222,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
 
     std::string temporaryPath =
         (directory / ("." + path_.filename().string() + ".XXXXXX")).string();
-    error = injectedFailure(FileStep::createTemporaryFile);
+    error = injectedFailure(Kind::createTemporaryFile);
     Descriptor temporary(error == 0 ? ::mkostemp(temporaryPath.data(), O_CLOEXEC) : -1);
     if (temporary.get() < 0) {
         return failure(Kind::createTemporaryFile, error != 0 ? error : errno);
@@ -242,7 +232,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
         return failure(kind, errorNumber);
     };
 
-    error = injectedFailure(FileStep::writeTemporaryFile);
+    error = injectedFailure(Kind::writeTemporaryFile);
     if (error == 0) {
         error = writeAll(temporary.get(), contents);
     }
@@ -250,7 +240,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
         return discard(Kind::writeTemporaryFile, error);
     }
 
-    error = injectedFailure(FileStep::synchronizeTemporaryFile);
+    error = injectedFailure(Kind::synchronizeTemporaryFile);
     if (error == 0 && ::fsync(temporary.get()) != 0) {
         error = errno;
     }
@@ -261,7 +251,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
         return discard(Kind::synchronizeTemporaryFile, error);
     }
 
-    error = injectedFailure(FileStep::replaceFile);
+    error = injectedFailure(Kind::replaceFile);
     if (error == 0 && ::rename(temporaryPath.c_str(), path_.c_str()) != 0) {
         error = errno;
     }
@@ -269,7 +259,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
         return discard(Kind::replaceFile, error);
     }
 
-    error = injectedFailure(FileStep::synchronizeDirectory);
+    error = injectedFailure(Kind::synchronizeDirectory);
     if (error == 0) {
         Descriptor directoryDescriptor(
             ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

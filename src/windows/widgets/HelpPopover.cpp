@@ -69,6 +69,8 @@ QLabel* HelpPopover::addLabel(const QString& text) {
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setFixedWidth(contentWidth_);
+    // The fixed-size layout sizes a wrapped label by its size hint, which guesses another width.
+    label->setMinimumHeight(label->heightForWidth(contentWidth_));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout_->addWidget(label);
     return label;

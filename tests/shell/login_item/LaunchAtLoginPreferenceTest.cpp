@@ -114,13 +114,6 @@ TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsSta
          false,
          {"register"},
          LaunchAtLoginState::enabled},
-        {"enable an enabled item",
-         true,
-         Status::enabled,
-         Status::enabled,
-         false,
-         {},
-         LaunchAtLoginState::enabled},
         {"enable an item the desktop keeps off",
          true,
          Status::requiresApproval,
@@ -156,20 +149,6 @@ TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsSta
          false,
          {"unregister"},
          LaunchAtLoginState::disabled},
-        {"disable an item that is not found",
-         false,
-         Status::notFound,
-         Status::enabled,
-         false,
-         {},
-         LaunchAtLoginState::disabled},
-        {"disable a missing item",
-         false,
-         Status::notRegistered,
-         Status::enabled,
-         false,
-         {},
-         LaunchAtLoginState::disabled},
         {"disable fails",
          false,
          Status::enabled,
@@ -191,25 +170,6 @@ TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsSta
         EXPECT_EQ(state ? std::optional(*state) : std::nullopt, row.state);
         EXPECT_EQ(item->calls, row.calls);
         EXPECT_EQ(defaults->boolean("launchAtLoginDefaultApplied"), true);
-    }
-}
-
-TEST(LaunchAtLoginPreferenceTest, StateMapsEachStatusWithoutChangingAnything) {
-    const std::pair<Status, LaunchAtLoginState> rows[] = {
-        {Status::notRegistered, LaunchAtLoginState::disabled},
-        {Status::enabled, LaunchAtLoginState::enabled},
-        {Status::requiresApproval, LaunchAtLoginState::requiresApproval},
-        {Status::notFound, LaunchAtLoginState::disabled},
-    };
-    for (const auto& [status, state] : rows) {
-        auto item = std::make_shared<FakeItem>();
-        item->status = status;
-        auto defaults = std::make_shared<InMemorySettingsStore>();
-        const LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item),
-                                                 defaults);
-        EXPECT_EQ(preference.state(), state);
-        EXPECT_TRUE(item->calls.empty());
-        EXPECT_TRUE(defaults->values().empty());
     }
 }
 

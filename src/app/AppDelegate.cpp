@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: MIT
+#include "app/AppDelegate.h"
+
+#include <csignal>
+#include <iostream>
+
+#include <QApplication>
+#include <QEvent>
+#include <QSessionManager>
+#include <QTimer>
+
+#include "app/QtMainThreadExecutor.h"
+#include "app/StartupAlert.h"
+#include "app/TerminationSignals.h"
+#include "app/UpdateDialogs.h"
+#include "backend/BackendSupervisor.h"
+#include "clicker/ClickerInputConfigurationStore.h"
+#include "clicker/ClickerInputMonitor.h"
+#include "clicker/KeyboardTapChoice.h"
+#include "clicker/linux/KeyboardAccessPermissionProvider.h"
+#include "clicker/linux/X11KeyboardTap.h"
+#include "core/FileLog.h"
+#include "core/SettingsStore.h"
+#include "server_config/HubNetworkServiceMonitor.h"
+#include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/HubServerConfigurationStore.h"
+#include "server_config/NetworkChangeSource.h"
+#include "server_config/NetworkServiceSource.h"
+#include "shell/BundleLocation.h"
+#include "shell/WelcomeWindowPreference.h"
+#include "shell/instance/SingleInstanceCoordinator.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
+#include "shell/login_item/linux/MainAppLoginItemService.h"
+#include "shell/updates/AppUpdater.h"
+#include "shell/updates/AppVersionInfo.h"
+#include "shell/updates/BundleInfo.h"
+#include "shell/updates/FeedUpdaterController.h"
+#include "shell/updates/UpdateFeed.h"
+#include "status_bar/StatusBarController.h"
+#include "status_bar/qt/QtStatusBarView.h"
+
+namespace kelvra {
+
+AppDelegate::AppDelegate(AppOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::scheduleLaunch() {
+    // Quitting works only once the loop runs, and a second instance or a failed launch quits.
+    QTimer::singleShot(0, this, &AppDelegate::applicationDidFinishLaunching);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    mainThread_ = std::make_shared<QtMainThreadExecutor>();
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Every way the desktop asks us to quit becomes a termination request.
+    qApp->installEventFilter(this);
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { requestTermination(); });
+    terminationSignals_ =
+        std::make_unique<TerminationSignals>([this](int) { requestTermination(); });
+
+    const auto environment = currentEnvironment();
+    auto center = std::make_shared<DistributedNotificationCenter>(
+        DistributedNotificationCenter::defaultDirectory(environment), mainThread_);
+    auto coordinator = SingleInstanceCoordinator::create(
+        SingleInstanceCoordinator::defaultDirectory(),
+        SingleInstanceCoordinator::defaultNotificationIdentifier(), center);
+    if (!coordinator) {
+        failLaunch(Error(coordinator.error()));
+        return;
+    }
+    singleInstance_ = std::move(*coordinator);
+    if (!singleInstance_->isPrimary()) {
+        if (const auto posted = center->post(singleInstance_->notificationName()); !posted) {
+            std::cerr << "Kelvra Hub is already running but did not answer: "
+                      << posted.error().description() << std::endl;
+        }
+        terminationApproved_ = true;
+        requestTermination();
+        return;
+    }
+
+    auto log = FileLog::open(FileLog::defaultDirectory(), FileLog::kDefaultMaximumBytes);
+    if (!log) {
+        failLaunch(Error(log.error()));
+        return;
+    }
+    log_ = std::move(*log);
+    log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointURL.string() +
+                             " run by " + options_.backend.nodeURL.string() + ".");
+
+    auto settings =
+        std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
+    auto welcomePreference = std::make_shared<WelcomeWindowPreference>(settings);
+    auto launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
+        MainAppLoginItemService::createDefault(environment), settings);
+    auto serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings);
+    auto networkServiceProvider =
+        std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource());
+    auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
+    // The listener's tap: the X11 one where the session has an X server (the device tap joins
+    // it when this build has one); KELVRA_HUB_KEYBOARD_TAP may force one.
+    const KeyboardTapBackends tapBackends{
+        .device = {},
+        .x11 = [environment] { return makeX11KeyboardTap(environment); },
+    };
+    const auto forcedTap = environmentValue(environment, std::string(kKeyboardTapVariable));
+    auto openTap = [tapBackends, forcedTap] { return openKeyboardTap(tapBackends, forcedTap); };
+    const auto executable = BundleLocation::executablePath();
+    const auto resources =
+        executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
+    auto keyboardAccess = std::make_shared<KeyboardAccessPermissionProvider>(
+        settings, [openTap] { return openTap().has_value(); }, runCommandAsynchronously,
+        mainThread_, log_,
+        KeyboardAccessPermissionProvider::Files{
+            .helper = executable ? executable->parent_path() / "kelvra-hub-keyboard-access"
+                                 : std::filesystem::path(),
+            .helpPage = resources ? *resources / "keyboard-access.html" : std::filesystem::path(),
+        });
+    const AppVersionInfo version(BundleInfo::dictionary());
+    view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Parts{
+        .mainThread = mainThread_,
+        .versionInfo = version,
+        .welcomePreference = welcomePreference,
+        .launchAtLoginPreference = launchAtLoginPreference,
+        .loginItems = MainAppLoginItemService::createDefault(environment),
+        .serverConfigurationStore = serverConfigurationStore,
+        .networkServiceProvider = networkServiceProvider,
+        .clickerConfigurationStore = clickerConfigurationStore,
+        .permissionProvider = keyboardAccess,
+        .requestTermination = [this] { requestTermination(); },
+    });
+
+    updateDialogs_ = std::make_shared<UpdateDialogs>(version.version, view_->browser());
+    updater_ = AppUpdater::create(
+        nullptr, [log = log_](const std::string& message) { log->write("updater", message); },
+        mainThread_,
+        FeedUpdaterController::factory(
+            UpdateFeed::CheckConfiguration::standard(BundleInfo::dictionary(), environment),
+            mainThread_, updateDialogs_));
+
+    controller_ = StatusBarController::create(StatusBarControllerParts{
+        .mainThread = mainThread_,
+        .log = log_,
+        .logPath = FileLog::defaultURL().string(),
+        .view = view_,
+        .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
+        .updateChecker = updater_,
+        .welcomePreference = welcomePreference,
+        .launchAtLoginPreference = launchAtLoginPreference,
+        .serverConfigurationStore = serverConfigurationStore,
+        .networkServiceProvider = networkServiceProvider,
+        .networkServiceMonitor =
+            HubNetworkServiceMonitor::create(mainThread_, makeSystemNetworkChangeSource()),
+        .clickerConfigurationStore = clickerConfigurationStore,
+        .makeClickerMonitor =
+            [log = log_, mainThread = mainThread_, clickerConfigurationStore, openTap](
+                std::function<void(ClickerCapturedInput)> onInput,
+                ClickerInputMonitorReports reports) {
+                return ClickerInputMonitor::create(log, mainThread, openTap, std::move(onInput),
+                                                   std::move(reports),
+                                                   clickerConfigurationStore->configuration());
+            },
+        .clickerPermissionProvider = keyboardAccess,
+    });
+    view_->setController(controller_);
+
+    updater_->checkForUpdatesOnStartup();
+    singleInstance_->installOpenHandler(
+        [this] { mainThread_->post([this] { handleOpenRequest(); }); });
+    controller_->start([weak = std::weak_ptr(controller_)](std::expected<void, Error> started) {
+        if (const auto controller = weak.lock(); controller && !started) {
+            controller->showFatalError(started.error().description());
+        }
+    });
+}
+
+void AppDelegate::handleOpenRequest() {
+    if (!controller_) {
+        return;
+    }
+    controller_->openKelvra();
+    // Without a tray the welcome window is the only way to the menu.
+    if (!view_->hasTray()) {
+        view_->presentWelcomeWindow();
+    }
+}
+
+void AppDelegate::failLaunch(const Error& error) {
+    presentStartupFailure(error);
+    exitStatus_ = 1;
+    terminationApproved_ = true;
+    requestTermination();
+}
+
+void AppDelegate::requestTermination() {
+    QTimer::singleShot(0, this, [this] {
+        if (applicationShouldTerminate()) {
+            mainThread_->end();
+            QCoreApplication::exit(exitStatus_);
+        }
+    });
+}
+
+bool AppDelegate::applicationShouldTerminate() {
+    if (terminationApproved_ || !controller_) {
+        return true;
+    }
+    if (terminationInProgress_) {
+        return false;
+    }
+    terminationInProgress_ = true;
+    controller_->shutdown([this] {
+        terminationApproved_ = true;
+        requestTermination();
+    });
+    return false;
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // The desktop's quit (and Qt's own `quit()`): ours to answer, after the backend has stopped.
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        requestTermination();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace kelvra

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#include "app/QtMainThreadExecutor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace kelvra {
+
+QtMainThreadExecutor::QtMainThreadExecutor() {
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                     QCoreApplication::instance(), [state = state_] {
+                         std::unique_lock lock(state->mutex);
+                         state->ended = true;
+                     });
+}
+
+void QtMainThreadExecutor::post(std::function<void()> work) {
+    std::shared_lock lock(state_->mutex);
+    if (state_->ended) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [state = state_, work = std::move(work)] {
+            if (!state->hasEnded()) {
+                work();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+CancellableWork QtMainThreadExecutor::postDelayed(Duration delay, std::function<void()> work) {
+    const auto handle = CancellableWork::create();
+    // A timer belongs to the thread that starts it, so timers are started on the main thread.
+    // Precise timers keep work that is due at the same time in posting order.
+    const auto milliseconds =
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(delay), std::chrono::milliseconds(0));
+    auto startTimer = [state = state_, handle, milliseconds, work = std::move(work)]() mutable {
+        QTimer::singleShot(milliseconds, Qt::PreciseTimer, QCoreApplication::instance(),
+                           [state, handle, work = std::move(work)] {
+                               if (!handle.isCancelled() && !state->hasEnded()) {
+                                   work();
+                               }
+                           });
+    };
+    if (isMainThread()) {
+        if (!state_->hasEnded()) {
+            startTimer();
+        }
+    } else {
+        post(std::move(startTimer));
+    }
+    return handle;
+}
+
+bool QtMainThreadExecutor::isMainThread() const {
+    return std::this_thread::get_id() == state_->mainThread;
+}
+
+void QtMainThreadExecutor::end() {
+    std::unique_lock lock(state_->mutex);
+    state_->ended = true;
+}
+
+bool QtMainThreadExecutor::State::hasEnded() {
+    std::shared_lock lock(mutex);
+    return ended;
+}
+
+}  // namespace kelvra

@@ -1,0 +1,256 @@
+// SPDX-License-Identifier: MIT
+#include "status_bar/StatusBarController.h"
+
+#include "server_config/ControlPageAddress.h"
+#include "status_bar/StatusBarTexts.h"
+
+namespace kelvra {
+
+std::shared_ptr<StatusBarController> StatusBarController::create(StatusBarControllerParts parts) {
+    std::shared_ptr<StatusBarController> controller(new StatusBarController(std::move(parts)));
+    controller->initialize();
+    return controller;
+}
+
+StatusBarController::StatusBarController(StatusBarControllerParts parts)
+    : parts_(std::move(parts)), operations_(OperationQueue::create(parts_.mainThread)) {}
+
+void StatusBarController::initialize() {
+    auto makeMonitor = [this,
+                        make = parts_.makeClickerMonitor](ClickerInputMonitorReports reports) {
+        return make(weakly([](StatusBarController& self, ClickerCapturedInput input) {
+                        self.handleCapturedInput(input);
+                    }),
+                    std::move(reports));
+    };
+    ClickerInputMonitorReports reports{
+        .onState = weakly([](StatusBarController& self, ClickerInputListenerState state) {
+            self.clickerListenerStateChanged(state);
+        }),
+        .onConflicts =
+            weakly([](StatusBarController& self, std::vector<ClickerKeystroke> keystrokes) {
+                if (self.clickerWindowWasPresented_) {
+                    self.parts_.view->setClickerConflicts(keystrokes);
+                }
+            }),
+    };
+    clickerInputLifecycle_ = std::make_unique<ClickerInputMonitorLifecycle>(
+        std::move(makeMonitor), parts_.mainThread, std::move(reports));
+    clickerInputLifecycle_->updateConfiguration(parts_.clickerConfigurationStore->configuration());
+    clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
+    clickerInputLifecycle_->reconcile();
+    parts_.view->setURLActionsEnabled(false);
+    parts_.view->setStatusLine(statusTexts::starting);
+    parts_.view->setToolTip(std::string(statusTexts::startingToolTip));
+}
+
+// ---- Start --------------------------------------------------------------------------------
+
+void StatusBarController::start(StartCompletion completion) {
+    auto shared = std::make_shared<StartCompletion>(std::move(completion));
+    operations_->enqueue({
+        .run = weakly([shared](StatusBarController& self, std::function<void()> done) {
+            self.startOperation(std::move(*shared), std::move(done));
+        }),
+        .abandon = [shared] { (*shared)({}); },
+    });
+}
+
+void StatusBarController::startOperation(StartCompletion completion, std::function<void()> done) {
+    if (auto applied = parts_.launchAtLoginPreference->applyDefaultIfNeeded(); !applied) {
+        parts_.log->write(statusTexts::logCategory, "Could not enable run at system startup: " +
+                                                        Error(applied.error()).description());
+    }
+    if (parts_.welcomePreference->shouldShowAtStartup()) {
+        parts_.view->showWelcomeWindow(false);
+    }
+    auto resolution = resolveNow(parts_.serverConfigurationStore->configuration());
+    const auto binding = resolution.binding;
+    launchBackend(binding, weakly([resolution = std::move(resolution),
+                                   completion = std::move(completion), done = std::move(done)](
+                                      StatusBarController& self, Launched launched) mutable {
+                      self.startLaunched(std::move(launched), std::move(resolution),
+                                         std::move(completion), std::move(done));
+                  }));
+}
+
+void StatusBarController::startLaunched(Launched launched,
+                                        ResolvedHubServerConfiguration resolution,
+                                        StartCompletion completion, std::function<void()> done) {
+    if (!launched) {
+        completion(std::unexpected(Error(launched.error())));
+        done();
+        return;
+    }
+    resolvedServerConfiguration_ = std::move(resolution);
+    // While closing, shutdown is waiting for this start and then stops what it brought up.
+    if (!closing_) {
+        setReady(*launched);
+        parts_.networkServiceMonitor->setOnChange(
+            weakly([](StatusBarController& self) { self.networkServicesDidChange(); }));
+        parts_.networkServiceMonitor->start();
+        if (std::exchange(openWhenReady_, false)) {
+            openKelvra();
+        }
+    }
+    completion({});
+    done();
+}
+
+// ---- Launching and stopping backends ------------------------------------------------------
+
+void StatusBarController::launchBackend(const BackendServerBinding& binding,
+                                        std::function<void(Launched)> completion) {
+    auto supervisor = parts_.makeSupervisor(binding);
+    supervisor->setCallbacks(callbacksFor(supervisor));
+    backend_ = supervisor;
+    setClickerBackend(supervisor);
+    supervisor->start(
+        weakly([weakSupervisor = std::weak_ptr(supervisor), completion = std::move(completion)](
+                   StatusBarController& self, Launched started) mutable {
+            if (started) {
+                completion(std::move(started));
+                return;
+            }
+            self.setClickerBackend(nullptr);
+            // A child that missed its deadline or broke the protocol may still run and hold the
+            // port: it is gone before anything launches again.
+            auto failed = weakSupervisor.lock();
+            self.stopBackend(failed, self.weakly([failed, completion = std::move(completion),
+                                                  error = std::move(started.error())](
+                                                     StatusBarController& stopped) mutable {
+                if (stopped.backend_ == failed) {
+                    stopped.backend_ = nullptr;
+                }
+                completion(std::unexpected(std::move(error)));
+            }));
+        }));
+}
+
+void StatusBarController::stopBackend(std::shared_ptr<BackendSupervising> supervisor,
+                                      std::function<void()> completion) {
+    if (!supervisor) {
+        completion();
+        return;
+    }
+    supervisor->detachCallbacks();
+    // Kept alive until its stop has completed.
+    supervisor->stop([supervisor, completion = std::move(completion)] { completion(); });
+}
+
+BackendSupervisorCallbacks StatusBarController::callbacksFor(
+    const std::shared_ptr<BackendSupervising>& supervisor) {
+    // Each does something only while its supervisor is the current one and nothing closes.
+    auto ifCurrent = [this, weakSupervisor = std::weak_ptr(supervisor)](auto work) {
+        return weakly([weakSupervisor, work](StatusBarController& self, auto&&... arguments) {
+            auto strong = weakSupervisor.lock();
+            if (!self.closing_ && strong && strong == self.backend_) {
+                work(self, arguments...);
+            }
+        });
+    };
+    return {
+        .onUnexpectedExit = ifCurrent(
+            [](StatusBarController& self, int32_t code) { self.handleUnexpectedExit(code); }),
+        .onFatalProtocol =
+            ifCurrent([](StatusBarController& self, const DesktopProtocolError& error) {
+                self.showFatalError(error.description());
+            }),
+        .onClickerListenerChange = ifCurrent([](StatusBarController& self, bool enabled) {
+            if (!self.hasClickerDistributorState_) {
+                self.clickerInputLifecycle_->setDistributionRequired(enabled);
+                self.clickerInputLifecycle_->reconcile();
+            }
+        }),
+        .onClickerDistributorStateChange =
+            ifCurrent([](StatusBarController& self, const ClickerDistributorState& state) {
+                self.hasClickerDistributorState_ = true;
+                self.clickerDistributorState_ = state;
+                self.clickerInputLifecycle_->setDistributionRequired(state.listenerRequired);
+                self.clickerInputLifecycle_->reconcile();
+                if (self.clickerWindowWasPresented_) {
+                    self.parts_.view->updateClickerState(state, true);
+                }
+            }),
+        .onClickerDistributorUpdateResult = {},
+    };
+}
+
+// ---- Readiness, fatal errors and shutdown -------------------------------------------------
+
+void StatusBarController::setReady(const std::string& url) {
+    readyURL_ = url;
+    parts_.view->showServerURL(url);
+    parts_.view->setURLActionsEnabled(true);
+    parts_.view->setToolTip(std::string(statusTexts::readyToolTip));
+    parts_.view->setStatusLine(statusTexts::running(controlPageHostAndPort(url)));
+    parts_.log->write(statusTexts::logCategory, "Backend ready at " + url + ".");
+}
+
+void StatusBarController::handleUnexpectedExit(int32_t code) {
+    parts_.view->setStatusLine(statusTexts::serverError);
+    showFatalError("The Kelvra Hub server stopped unexpectedly with code " + std::to_string(code) +
+                   ".");
+}
+
+void StatusBarController::showFatalError(const std::string& message) {
+    if (closing_) {
+        parts_.log->write(statusTexts::logCategory, "Not shown while closing: " + message);
+        return;
+    }
+    closing_ = true;
+    operations_->close();
+    parts_.log->write(statusTexts::logCategory, "Fatal error: " + message);
+    clearClickerDemands();
+    setClickerBackend(nullptr);
+    parts_.view->setStatusLine(statusTexts::serverError);
+    parts_.view->setURLActionsEnabled(false);
+    removeStatusItem();
+    parts_.view->showCriticalAlert(message, "Log: " + parts_.logPath,
+                                   [view = std::weak_ptr(parts_.view)] {
+                                       if (auto strongView = view.lock()) {
+                                           strongView->requestTermination();
+                                       }
+                                   });
+}
+
+void StatusBarController::shutdown(std::function<void()> completion) {
+    closing_ = true;
+    shutdownCompletions_.push_back(std::move(completion));
+    if (std::exchange(shutdownStarted_, true)) {
+        return;
+    }
+    parts_.networkServiceMonitor->stop();
+    clearClickerDemands();
+    setClickerBackend(nullptr);
+    // What waits never runs; what runs is waited for, so that its backend is stopped too.
+    operations_->close();
+    operations_->whenIdle(weakly([](StatusBarController& self) {
+        self.stopBackend(
+            std::exchange(self.backend_, nullptr), self.weakly([](StatusBarController& stopped) {
+                stopped.removeStatusItem();
+                for (auto& finished : std::exchange(stopped.shutdownCompletions_, {})) {
+                    finished();
+                }
+            }));
+    }));
+}
+
+void StatusBarController::removeStatusItem() {
+    if (!std::exchange(statusItemRemoved_, true)) {
+        parts_.view->removeStatusItem();
+    }
+}
+
+bool StatusBarController::clickerAccessGranted() const {
+    return parts_.clickerPermissionProvider->authorizationStatus() ==
+           AccessibilityAuthorizationStatus::granted;
+}
+
+ResolvedHubServerConfiguration StatusBarController::resolveNow(
+    const HubServerConfiguration& configuration) const {
+    return HubServerConfigurationResolver::resolve(
+        configuration, parts_.networkServiceProvider->availableServices());
+}
+
+}  // namespace kelvra

@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <expected>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backend/BackendSupervising.h"
+#include "clicker/AccessibilityPermissionProviding.h"
+#include "clicker/ClickerInputConfigurationStore.h"
+#include "clicker/ClickerInputMonitorLifecycle.h"
+#include "core/Error.h"
+#include "core/LogSink.h"
+#include "core/MainThreadExecutor.h"
+#include "server_config/HubNetworkServiceMonitor.h"
+#include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/HubServerConfigurationResolver.h"
+#include "server_config/HubServerConfigurationStore.h"
+#include "shell/WelcomeWindowPreference.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
+#include "shell/updates/UpdateChecking.h"
+#include "status_bar/OperationQueue.h"
+#include "status_bar/StatusBarView.h"
+
+namespace kelvra {
+
+/// Makes a keyboard listener that hands delivered input to `onInput` on its delivery queue and
+/// reports through `reports`.
+using ClickerMonitorFactory = std::function<std::shared_ptr<ClickerInputMonitoring>(
+    std::function<void(ClickerCapturedInput)> onInput, ClickerInputMonitorReports reports)>;
+
+/// What the controller is built from; the application passes the real ones, tests their fakes.
+struct StatusBarControllerParts {
+    std::shared_ptr<MainThreadExecutor> mainThread;
+    std::shared_ptr<LogSink> log;
+    /// The log file's path, named in the fatal alert.
+    std::string logPath;
+    std::shared_ptr<StatusBarView> view;
+    BackendSupervisorFactory makeSupervisor;
+    std::shared_ptr<UpdateChecking> updateChecker;
+    std::shared_ptr<WelcomeWindowPreference> welcomePreference;
+    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference;
+    std::shared_ptr<HubServerConfigurationStore> serverConfigurationStore;
+    std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
+    std::shared_ptr<HubNetworkServiceMonitor> networkServiceMonitor;
+    std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
+    ClickerMonitorFactory makeClickerMonitor;
+    std::shared_ptr<AccessibilityPermissionProviding> clickerPermissionProvider;
+};
+
+/// The tray application's controller: runs the backend server and shows where it is, applies
+/// new server settings with rollback, follows network changes, answers the menu and the
+/// windows, and routes clicker keys to the backend.
+///
+/// Lives on the main thread; only `handleCapturedInput` is called from elsewhere (the keyboard
+/// listener's delivery queue). The start and every apply run one after another, never
+/// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
+/// launched, callbacks of the backend are ignored, and failures are only logged.
+class StatusBarController : public std::enable_shared_from_this<StatusBarController> {
+public:
+    using StartCompletion = std::function<void(std::expected<void, Error>)>;
+    using ApplyCompletion = std::function<void(ServerSettingsApplyResult)>;
+
+    /// Shows the tray item in its starting state and sets up the keyboard listener's demands.
+    static std::shared_ptr<StatusBarController> create(StatusBarControllerParts parts);
+
+    StatusBarController(const StatusBarController&) = delete;
+    StatusBarController& operator=(const StatusBarController&) = delete;
+
+    /// Applies the run-at-login default, shows the welcome window if wanted, launches the
+    /// backend on the stored settings and starts following network changes. Fails with the
+    /// launch's error; the caller then shows it through `showFatalError`.
+    void start(StartCompletion completion);
+
+    /// Stops following the network, stops the keyboard listener, waits for a start or apply in
+    /// flight, stops the backend and takes the tray item away. Never fails.
+    void shutdown(std::function<void()> completion);
+
+    /// One alert with `message`, then termination; later calls, and calls while shutting down,
+    /// are only logged.
+    void showFatalError(const std::string& message);
+
+    /// Restarts the backend with `configuration` and stores it once it runs; brings the
+    /// previous server back when the new one cannot start. Without `forceRestart`, the stored
+    /// configuration while a server runs is answered with the current address at once. Once
+    /// quitting has begun, failures are logged and answered with `appIsClosing`.
+    void applyServerConfiguration(const HubServerConfiguration& configuration, bool forceRestart,
+                                  ApplyCompletion completion);
+
+    /// The network monitor's report: restart when the stored settings now resolve differently.
+    void networkServicesDidChange();
+
+    // Menu and window actions.
+    /// Opens the control page, or once the server is first ready when it is not yet.
+    void openKelvra();
+    void copyURL();
+    void showSettings();
+    void showClickerDistributor();
+    void showAbout();
+    void checkForUpdates(UpdateCheckSender sender);
+    void confirmQuit();
+    void applicationDidBecomeActive();
+
+    // The Clicker Distributor window's callbacks.
+    void setClickerDistributorEnabled(bool enabled,
+                                      BackendSupervising::UpdateCompletion completion);
+    void clickerConfigurationChanged(const ClickerInputConfiguration& configuration);
+    void clickerTestDemandChanged(bool required);
+    void clickerRecordingChanged(bool recording);
+    void clickerPermissionChanged(bool granted);
+
+    // The keyboard listener's reports.
+    void clickerListenerStateChanged(ClickerInputListenerState state);
+    /// From the delivery queue: to the window during an input test, else to the backend.
+    void handleCapturedInput(const ClickerCapturedInput& input);
+
+    /// The keyboard listener's demands and current listener.
+    const ClickerInputMonitorLifecycle& clickerInputLifecycle() const {
+        return *clickerInputLifecycle_;
+    }
+
+private:
+    /// The ready URL of a launched backend.
+    using Launched = std::expected<std::string, BackendStartError>;
+    struct Apply;
+
+    explicit StatusBarController(StatusBarControllerParts parts);
+    void initialize();
+
+    /// `work(controller, arguments…)` as a callback that holds the controller weakly and does
+    /// nothing once it is gone.
+    template <typename Work>
+    auto weakly(Work work) {
+        return [weakSelf = weak_from_this(), work = std::move(work)](auto&&... arguments) mutable {
+            if (auto self = weakSelf.lock()) {
+                work(*self, std::forward<decltype(arguments)>(arguments)...);
+            }
+        };
+    }
+
+    // Startup and the backend's life (StatusBarController.cpp).
+    void startOperation(StartCompletion completion, std::function<void()> done);
+    void startLaunched(Launched launched, ResolvedHubServerConfiguration resolution,
+                       StartCompletion completion, std::function<void()> done);
+    /// Creates and starts a supervisor, which becomes `backend_`. A supervisor that fails to
+    /// start has been stopped when `completion` runs.
+    void launchBackend(const BackendServerBinding& binding,
+                       std::function<void(Launched)> completion);
+    void stopBackend(std::shared_ptr<BackendSupervising> supervisor,
+                     std::function<void()> completion);
+    BackendSupervisorCallbacks callbacksFor(const std::shared_ptr<BackendSupervising>& supervisor);
+    void setReady(const std::string& url);
+    void handleUnexpectedExit(int32_t code);
+    void removeStatusItem();
+    bool clickerAccessGranted() const;
+    ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
+
+    // Applying server settings (StatusBarControllerApply.cpp).
+    void applyOperation(std::shared_ptr<Apply> apply);
+    void applyNewConfiguration(std::shared_ptr<Apply> apply);
+    void restorePrevious(std::shared_ptr<Apply> apply, std::string failure);
+    void followNetworkChange(std::function<void()> done);
+
+    // The keyboard listener and key routing (StatusBarControllerActions.cpp).
+    void clearClickerDemands();
+    void setClickerBackend(std::shared_ptr<BackendSupervising> supervisor);
+    std::shared_ptr<BackendSupervising> clickerBackend() const;
+
+    const StatusBarControllerParts parts_;
+    const std::shared_ptr<OperationQueue> operations_;
+    std::unique_ptr<ClickerInputMonitorLifecycle> clickerInputLifecycle_;
+
+    // Main thread only.
+    std::shared_ptr<BackendSupervising> backend_;
+    std::optional<ResolvedHubServerConfiguration> resolvedServerConfiguration_;
+    std::optional<std::string> readyURL_;
+    ClickerDistributorState clickerDistributorState_;
+    bool hasClickerDistributorState_ = false;
+    bool clickerWindowWasPresented_ = false;
+    bool openWhenReady_ = false;
+    /// Set first by `shutdown` and the fatal path; nothing launches once it is set.
+    bool closing_ = false;
+    bool statusItemRemoved_ = false;
+    /// A network-change apply waits in `operations_`; later changes join it.
+    bool networkChangeQueued_ = false;
+    bool shutdownStarted_ = false;
+    std::vector<std::function<void()>> shutdownCompletions_;
+
+    // Read from the delivery queue; each guarded by its own lock, never both held.
+    mutable std::mutex clickerBackendLock_;
+    std::shared_ptr<BackendSupervising> clickerBackend_;
+    ClickerInputRoutingState clickerInputRoutingState_;
+};
+
+}  // namespace kelvra

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+// Menu and window actions, the keyboard listener's demands, and the routing of clicker keys.
+#include "status_bar/StatusBarController.h"
+#include "status_bar/StatusBarTexts.h"
+
+namespace kelvra {
+
+void StatusBarController::openKelvra() {
+    if (!readyURL_) {
+        openWhenReady_ = true;
+        return;
+    }
+    parts_.view->openURL(*readyURL_, weakly([url = *readyURL_](StatusBarController& self,
+                                                               bool opened) {
+        auto& log = *self.parts_.log;
+        if (opened) {
+            log.write(statusTexts::logCategory, "Opened " + url + " in the default browser.");
+            return;
+        }
+        log.write(statusTexts::logCategory, "Could not open " + url + " in the default browser.");
+        self.parts_.view->showCriticalAlert("Kelvra Hub could not open your default browser.",
+                                            "Open " + url + " manually.", [] {});
+    }));
+}
+
+void StatusBarController::copyURL() {
+    if (!readyURL_) {
+        return;
+    }
+    const std::string& url = *readyURL_;
+    if (parts_.view->writeClipboard(url)) {
+        parts_.log->write(statusTexts::logCategory, "Copied " + url + " to the clipboard.");
+        return;
+    }
+    parts_.log->write(statusTexts::logCategory, "Could not copy " + url + " to the clipboard.");
+    parts_.view->showCriticalAlert("Kelvra Hub could not copy the URL.",
+                                   "Copy " + url + " manually.", [] {});
+}
+
+void StatusBarController::showSettings() {
+    parts_.view->showSettingsWindow(readyURL_);
+}
+
+void StatusBarController::showClickerDistributor() {
+    clickerWindowWasPresented_ = true;
+    parts_.view->showClickerWindow(clickerDistributorState_, clickerBackend() != nullptr);
+}
+
+void StatusBarController::showAbout() {
+    parts_.view->showAboutWindow();
+}
+
+void StatusBarController::checkForUpdates(UpdateCheckSender sender) {
+    parts_.updateChecker->checkForUpdates(std::move(sender));
+}
+
+void StatusBarController::confirmQuit() {
+    parts_.view->confirmQuit([view = std::weak_ptr(parts_.view)](bool quit) {
+        auto strongView = view.lock();
+        if (quit && strongView) {
+            strongView->requestTermination();
+        }
+    });
+}
+
+void StatusBarController::applicationDidBecomeActive() {
+    // The fatal alert activates the application too: nothing may start listening behind it.
+    if (closing_) {
+        return;
+    }
+    clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
+    clickerInputLifecycle_->reconcile();
+    if (clickerWindowWasPresented_) {
+        parts_.view->refreshClickerPermission();
+    }
+}
+
+// ---- The Clicker Distributor window's callbacks -------------------------------------------
+
+void StatusBarController::setClickerDistributorEnabled(
+    bool enabled, BackendSupervising::UpdateCompletion completion) {
+    if (auto supervisor = clickerBackend()) {
+        supervisor->setClickerDistributorEnabled(enabled, std::move(completion));
+        return;
+    }
+    completion(std::unexpected(BackendSupervisorError::Kind::backendUnavailable));
+}
+
+void StatusBarController::clickerConfigurationChanged(
+    const ClickerInputConfiguration& configuration) {
+    clickerInputLifecycle_->updateConfiguration(configuration);
+}
+
+void StatusBarController::clickerTestDemandChanged(bool required) {
+    clickerInputRoutingState_.setInputTestRequired(required);
+    clickerInputLifecycle_->setTestRequired(required && !closing_);
+    clickerInputLifecycle_->reconcile();
+}
+
+void StatusBarController::clickerRecordingChanged(bool recording) {
+    clickerInputLifecycle_->setRecordingRequired(recording);
+}
+
+void StatusBarController::clickerPermissionChanged(bool granted) {
+    clickerInputLifecycle_->setPermissionGranted(granted && !closing_);
+    clickerInputLifecycle_->reconcile();
+}
+
+// ---- The keyboard listener ----------------------------------------------------------------
+
+void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState state) {
+    if (clickerWindowWasPresented_) {
+        parts_.view->setClickerListenerState(state);
+    }
+}
+
+void StatusBarController::handleCapturedInput(const ClickerCapturedInput& input) {
+    // On the delivery queue: only the routing state and `clickerBackend_`, each under its own
+    // lock, one after the other; the window only through the main thread.
+    const bool testing = clickerInputRoutingState_.inputTestRequired();
+    if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
+        if (testing) {
+            parts_.mainThread->post(weakly([direction = *direction](StatusBarController& self) {
+                self.parts_.view->clickerInputDetected(direction);
+            }));
+        } else if (auto supervisor = clickerBackend()) {
+            supervisor->sendClickerKey(*direction);
+        }
+        return;
+    }
+    if (!testing) {
+        if (auto supervisor = clickerBackend()) {
+            supervisor->sendClickerAction(std::get<ClickerCustomAction>(input));
+        }
+    }
+}
+
+void StatusBarController::clearClickerDemands() {
+    auto& lifecycle = *clickerInputLifecycle_;
+    lifecycle.setDistributionRequired(false);
+    lifecycle.setTestRequired(false);
+    lifecycle.setRecordingRequired(false);
+    lifecycle.setPermissionGranted(false);
+    lifecycle.reconcile();
+}
+
+void StatusBarController::setClickerBackend(std::shared_ptr<BackendSupervising> supervisor) {
+    {
+        std::lock_guard lock(clickerBackendLock_);
+        std::swap(clickerBackend_, supervisor);
+    }
+    // The one replaced is released here, outside the lock.
+}
+
+std::shared_ptr<BackendSupervising> StatusBarController::clickerBackend() const {
+    std::lock_guard lock(clickerBackendLock_);
+    return clickerBackend_;
+}
+
+}  // namespace kelvra

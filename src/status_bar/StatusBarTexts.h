@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "status_bar/StatusBarView.h"
+
+/// What the controller's parts show and log in common.
+namespace kelvra::statusTexts {
+
+inline constexpr std::string_view logCategory = "shell";
+
+inline const StatusLine starting{"●", StatusColor::secondary, "Starting Kelvra Hub…"};
+inline const StatusLine restarting{"●", StatusColor::secondary, "Restarting Kelvra Hub…"};
+inline const StatusLine serverError{"✕", StatusColor::red, "Kelvra Hub server error"};
+inline StatusLine running(const std::string& hostAndPort) {
+    return {"●", StatusColor::green, "Running on " + hostAndPort};
+}
+
+inline constexpr std::string_view startingToolTip = "Kelvra Hub — Starting…";
+inline constexpr std::string_view readyToolTip = "Kelvra Hub";
+
+}  // namespace kelvra::statusTexts

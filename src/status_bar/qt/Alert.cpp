@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+#include "status_bar/qt/Alert.h"
+
+#include <memory>
+
+#include <QAbstractButton>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+
+namespace kelvra {
+namespace {
+
+QMessageBox::Icon iconFor(AlertStyle style) {
+    switch (style) {
+        case AlertStyle::informational:
+            return QMessageBox::Information;
+        case AlertStyle::warning:
+            return QMessageBox::Warning;
+        case AlertStyle::critical:
+            return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+constexpr auto kResponseProperty = "kelvraResponse";
+
+}  // namespace
+
+QMessageBox* Alert::create() const {
+    auto* box = new QMessageBox(iconFor(style), QStringLiteral("Kelvra Hub"), message);
+    box->setInformativeText(informativeText);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    for (int index = 0; index < buttons.size(); ++index) {
+        const bool cancels = buttons[index] == QStringLiteral("Cancel");
+        auto* button = box->addButton(buttons[index], index == 0 ? QMessageBox::AcceptRole
+                                                      : cancels  ? QMessageBox::RejectRole
+                                                                 : QMessageBox::ActionRole);
+        button->setProperty(kResponseProperty, kFirstButtonResponse + index);
+        if (index == 0) {
+            box->setDefaultButton(button);
+        }
+        if (cancels || buttons.size() == 1) {
+            box->setEscapeButton(button);
+        }
+    }
+    // Without a width, Qt wraps paths and addresses at their hyphens and slashes.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        grid->addItem(new QSpacerItem(420, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    return box;
+}
+
+int Alert::run() const {
+    const std::unique_ptr<QMessageBox> box(create());
+    box->show();
+    box->raise();
+    box->activateWindow();
+    box->exec();
+    return responseOf(*box);
+}
+
+void Alert::open(std::function<void(int response)> completion) const {
+    QMessageBox* box = create();
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, completion = std::move(completion)] {
+        if (completion) {
+            completion(responseOf(*box));
+        }
+    });
+    box->open();
+    box->raise();
+    box->activateWindow();
+}
+
+int Alert::responseOf(const QMessageBox& box) {
+    const QAbstractButton* chosen = box.clickedButton();
+    if (chosen == nullptr) {
+        chosen = box.escapeButton();
+    }
+    return chosen != nullptr ? chosen->property(kResponseProperty).toInt() : kSecondButtonResponse;
+}
+
+}  // namespace kelvra

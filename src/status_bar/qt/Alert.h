@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QStringList>
+
+class QMessageBox;
+
+namespace kelvra {
+
+enum class AlertStyle { informational, warning, critical };
+
+/// A modal alert as the application shows them: titled "Kelvra Hub", kept on top of other
+/// windows, its first button accepting and default, a "Cancel" button rejecting and answering
+/// Escape.
+struct Alert {
+    /// The responses of the first and second buttons; later buttons follow on.
+    static constexpr int kFirstButtonResponse = 1000;
+    static constexpr int kSecondButtonResponse = 1001;
+
+    AlertStyle style = AlertStyle::critical;
+    QString message;
+    QString informativeText;
+    QStringList buttons{QStringLiteral("OK")};
+
+    /// Builds the box without showing it; the caller owns it.
+    QMessageBox* create() const;
+
+    /// Brings it to the front and runs it modally; returns the chosen button's response. When
+    /// the box closes without a choice (the loop ended under it), the answer is Escape's.
+    int run() const;
+
+    /// Shows it on top and returns at once; `completion` (may be empty) runs on the main thread
+    /// with the chosen button's response when it closes.
+    void open(std::function<void(int response)> completion) const;
+
+    /// The response of a finished box that `create` made.
+    static int responseOf(const QMessageBox& box);
+};
+
+}  // namespace kelvra

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#include "status_bar/qt/Browser.h"
+
+#include <memory>
+
+#include <QProcess>
+#include <QTimer>
+
+namespace kelvra {
+
+void Browser::open(const QString& url, std::function<void(bool)> completion) {
+    auto* process = new QProcess(this);
+    process->setProgram(QStringLiteral("xdg-open"));
+    process->setArguments({url});
+    // The browser may inherit these; nobody reads them.
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+
+    // Whatever comes first of exit, failure to start and the grace period decides.
+    auto complete = std::make_shared<std::function<void(bool)>>(std::move(completion));
+    auto decide = [complete](bool opened) {
+        if (*complete) {
+            std::exchange(*complete, nullptr)(opened);
+        }
+    };
+    connect(process, &QProcess::finished, this,
+            [process, decide](int exitCode, QProcess::ExitStatus status) {
+                decide(status == QProcess::NormalExit && exitCode == 0);
+                process->deleteLater();
+            });
+    connect(process, &QProcess::errorOccurred, this,
+            [process, decide](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart) {
+                    decide(false);
+                    process->deleteLater();
+                }
+            });
+    QTimer::singleShot(stillRunningMeansOpened_, process, [decide] { decide(true); });
+    process->start();
+}
+
+}  // namespace kelvra

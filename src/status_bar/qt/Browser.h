@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include <QObject>
+#include <QString>
+
+namespace kelvra {
+
+/// Opens addresses in the user's default browser through `xdg-open`, judged by its exit status
+/// (the desktop services of Qt report success even when no browser is found).
+class Browser final : public QObject {
+    Q_OBJECT
+
+public:
+    /// A generic `xdg-open` runs a browser that was not running yet in its own foreground;
+    /// still running after this long, it has found one.
+    static constexpr std::chrono::milliseconds kStillRunningMeansOpened{10000};
+
+    explicit Browser(std::chrono::milliseconds stillRunningMeansOpened = kStillRunningMeansOpened,
+                     QObject* parent = nullptr)
+        : QObject(parent), stillRunningMeansOpened_(stillRunningMeansOpened) {}
+
+    /// Starts `xdg-open url`; `completion` runs on the main thread with whether it worked,
+    /// unless this object goes first.
+    void open(const QString& url, std::function<void(bool)> completion);
+
+private:
+    const std::chrono::milliseconds stillRunningMeansOpened_;
+};
+
+}  // namespace kelvra

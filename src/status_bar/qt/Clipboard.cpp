@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+#include "status_bar/qt/Clipboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace kelvra::Clipboard {
+namespace {
+
+constexpr int kWlCopyLimitMilliseconds = 3000;
+
+bool copyWithWlCopy(const QString& text) {
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("wl-copy"));
+    if (program.isEmpty()) {
+        return false;
+    }
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    // wl-copy returns once its background copy serves the selection.
+    process.start(program, {QStringLiteral("--type"), QStringLiteral("text/plain;charset=utf-8")});
+    if (!process.waitForStarted(kWlCopyLimitMilliseconds)) {
+        return false;
+    }
+    process.write(text.toUtf8());
+    process.closeWriteChannel();
+    if (!process.waitForFinished(kWlCopyLimitMilliseconds)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+}  // namespace
+
+bool copyPlainText(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(text);
+    if (clipboard->text() == text) {
+        return true;
+    }
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland")) &&
+           copyWithWlCopy(text);
+}
+
+}  // namespace kelvra::Clipboard

@@ -1,0 +1,383 @@
+// SPDX-License-Identifier: MIT
+#include "status_bar/qt/QtStatusBarView.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QWindow>
+
+#include "status_bar/StatusBarController.h"
+#include "status_bar/qt/Alert.h"
+#include "status_bar/qt/Clipboard.h"
+#include "windows/AboutWindowController.h"
+#include "windows/SettingsWindowController.h"
+#include "windows/WelcomeWindowController.h"
+#include "windows/widgets/ThemeColors.h"
+
+namespace kelvra {
+namespace {
+
+QColor colorOf(StatusColor color) {
+    const QPalette palette = QApplication::palette();
+    switch (color) {
+        case StatusColor::secondary:
+            return ThemeColors::color(ThemeColors::Role::secondaryLabel, palette);
+        case StatusColor::green:
+            return ThemeColors::color(ThemeColors::Role::green, palette);
+        case StatusColor::red:
+            return ThemeColors::color(ThemeColors::Role::red, palette);
+    }
+    return {};
+}
+
+QString qtText(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+QtStatusBarView::QtStatusBarView(Parts parts, QObject* parent)
+    : QObject(parent), parts_(std::move(parts)) {
+    connect(&tray_, &TrayIcon::openControlPageRequested, this,
+            [this] { withController([](auto& controller) { controller.openKelvra(); }); });
+    connect(&tray_, &TrayIcon::copyURLRequested, this,
+            [this] { withController([](auto& controller) { controller.copyURL(); }); });
+    connect(&tray_, &TrayIcon::settingsRequested, this,
+            [this] { withController([](auto& controller) { controller.showSettings(); }); });
+    connect(&tray_, &TrayIcon::clickerDistributorRequested, this, [this] {
+        withController([](auto& controller) { controller.showClickerDistributor(); });
+    });
+    connect(&tray_, &TrayIcon::checkForUpdatesRequested, this,
+            [this] { withController([](auto& controller) { controller.checkForUpdates({}); }); });
+    connect(&tray_, &TrayIcon::aboutRequested, this,
+            [this] { withController([](auto& controller) { controller.showAbout(); }); });
+    connect(&tray_, &TrayIcon::quitRequested, this,
+            [this] { withController([](auto& controller) { controller.confirmQuit(); }); });
+    // One of our windows gaining focus: keyboard access may have been granted meanwhile.
+    connect(
+        qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) {
+                withController([](auto& controller) { controller.applicationDidBecomeActive(); });
+            }
+        });
+
+    waitForTray(std::chrono::steady_clock::now() + kTrayWaitLimit);
+}
+
+QtStatusBarView::~QtStatusBarView() {
+    trayWait_.cancel();
+}
+
+void QtStatusBarView::setController(std::weak_ptr<StatusBarController> controller) {
+    controller_ = std::move(controller);
+}
+
+void QtStatusBarView::waitForTray(std::chrono::steady_clock::time_point deadline) {
+    if (statusItemRemoved_) {
+        return;
+    }
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        trayShown_ = true;
+        tray_.show();
+        return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+        presentWelcomeWindow();
+        return;
+    }
+    trayWait_ =
+        parts_.mainThread->postDelayed(kTrayPollInterval, [this, guard = QPointer(this), deadline] {
+            if (guard) {
+                waitForTray(deadline);
+            }
+        });
+}
+
+void QtStatusBarView::withController(const std::function<void(StatusBarController&)>& action) {
+    if (const auto controller = controller_.lock()) {
+        action(*controller);
+    }
+}
+
+void QtStatusBarView::presentWelcomeWindow() {
+    bringToFront(welcomeWindow());
+}
+
+void QtStatusBarView::setStatusLine(const StatusLine& line) {
+    tray_.setStatusLine(qtText(line.symbol), colorOf(line.color), qtText(line.text));
+}
+
+void QtStatusBarView::setToolTip(const std::string& toolTip) {
+    tray_.setToolTip(qtText(toolTip));
+}
+
+void QtStatusBarView::setURLActionsEnabled(bool enabled) {
+    tray_.setURLItemsEnabled(enabled);
+}
+
+void QtStatusBarView::removeStatusItem() {
+    statusItemRemoved_ = true;
+    trayWait_.cancel();
+    trayShown_ = false;
+    tray_.hide();
+}
+
+void QtStatusBarView::showCriticalAlert(const std::string& message,
+                                        const std::string& informativeText,
+                                        std::function<void()> dismissed) {
+    Alert{.style = AlertStyle::critical,
+          .message = qtText(message),
+          .informativeText = qtText(informativeText)}
+        .open([dismissed = std::move(dismissed)](int) {
+            if (dismissed) {
+                dismissed();
+            }
+        });
+}
+
+void QtStatusBarView::confirmQuit(std::function<void(bool quit)> completion) {
+    Alert{.style = AlertStyle::warning,
+          .message = QStringLiteral("Are you sure you want to quit Kelvra Hub?"),
+          .informativeText = QStringLiteral("Kelvra Hub will stop running."),
+          .buttons = {QStringLiteral("Quit"), QStringLiteral("Cancel")}}
+        .open([completion = std::move(completion)](int response) {
+            completion(response == Alert::kFirstButtonResponse);
+        });
+}
+
+bool QtStatusBarView::writeClipboard(const std::string& text) {
+    return Clipboard::copyPlainText(qtText(text));
+}
+
+void QtStatusBarView::openURL(const std::string& url, std::function<void(bool opened)> completion) {
+    browser_.open(qtText(url), std::move(completion));
+}
+
+void QtStatusBarView::requestTermination() {
+    parts_.requestTermination();
+}
+
+void QtStatusBarView::showServerURL(const std::optional<std::string>& url) {
+    serverURL_ = url;
+    welcomeWindow().updateServerURL(url);
+    settingsWindow().updateServerURL(url);
+}
+
+void QtStatusBarView::showWelcomeWindow(bool) {
+    // The window reads the box from the preference, which is what the controller passes.
+    welcomeWindow().reloadDontShowAgainCheckbox();
+    presentWelcomeWindow();
+}
+
+void QtStatusBarView::showSettingsWindow(const std::optional<std::string>& url) {
+    SettingsWindowController& window = settingsWindow();
+    window.updateServerURL(url);
+    window.present();
+    bringToFront(window);
+}
+
+void QtStatusBarView::reloadNetworkChoices() {
+    settingsWindow().reloadNetworkPopup();
+}
+
+void QtStatusBarView::showAboutWindow() {
+    if (!aboutWindow_) {
+        aboutWindow_ = std::make_unique<AboutWindowController>(
+            parts_.versionInfo, statusIcon(),
+            [this](const QUrl& url) { openPage(url.toString().toStdString()); });
+    }
+    bringToFront(*aboutWindow_);
+}
+
+void QtStatusBarView::showClickerWindow(const ClickerDistributorState& state,
+                                        bool backendAvailable) {
+    clickerState_ = state;
+    ClickerDistributorWindowController& window = clickerWindow();
+    window.updateDistributorState(state, backendAvailable);
+    window.present();
+    bringToFront(*window.window());
+}
+
+void QtStatusBarView::updateClickerState(const ClickerDistributorState& state,
+                                         bool backendAvailable) {
+    clickerState_ = state;
+    if (clickerWindow_) {
+        clickerWindow_->updateDistributorState(state, backendAvailable);
+    }
+}
+
+void QtStatusBarView::clickerBackendRestarting() {
+    if (clickerWindow_) {
+        clickerWindow_->updateDistributorState(clickerState_, false);
+        clickerWindow_->refreshRuntimeControls();
+    }
+}
+
+void QtStatusBarView::setClickerListenerState(ClickerInputListenerState state) {
+    if (clickerWindow_) {
+        clickerWindow_->setListenerState(state);
+        clickerWindow_->refreshRuntimeControls();
+    }
+}
+
+void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>&) {
+    // The window shows conflicts found while recording; those of a running listener are logged.
+}
+
+void QtStatusBarView::refreshClickerPermission() {
+    if (clickerWindow_) {
+        clickerWindow_->refreshPermissionState();
+    }
+}
+
+void QtStatusBarView::clickerInputDetected(ClickerDirection direction) {
+    clickerWindow().detectedAssignedInput(direction);
+}
+
+WelcomeWindowController& QtStatusBarView::welcomeWindow() {
+    if (!welcomeWindow_) {
+        welcomeWindow_ = std::make_unique<WelcomeWindowController>(
+            parts_.welcomePreference, parts_.versionInfo, statusIcon(),
+            WelcomeWindowController::Callbacks{
+                .onOpenControlPage =
+                    [this] { withController([](auto& controller) { controller.openKelvra(); }); },
+                .onOpenSettings =
+                    [this] { withController([](auto& controller) { controller.showSettings(); }); },
+                .onOpenClickerDistributor =
+                    [this] {
+                        withController(
+                            [](auto& controller) { controller.showClickerDistributor(); });
+                    },
+                .onShowMenu = [this](QPoint point) { tray_.menu().popup(point); },
+            });
+        welcomeWindow_->updateServerURL(serverURL_);
+        tray_.installShortcuts(welcomeWindow_.get());
+    }
+    return *welcomeWindow_;
+}
+
+SettingsWindowController& QtStatusBarView::settingsWindow() {
+    if (!settingsWindow_) {
+        settingsWindow_ = std::make_unique<SettingsWindowController>(
+            parts_.welcomePreference, parts_.launchAtLoginPreference,
+            parts_.serverConfigurationStore, parts_.networkServiceProvider, parts_.mainThread,
+            SettingsWindowController::Callbacks{
+                .applyConfiguration =
+                    [this](const HubServerConfiguration& configuration,
+                           std::function<void(SettingsWindowController::ApplyResult)> completion) {
+                        applyServerSettings(configuration, std::move(completion));
+                    },
+                .copyToClipboard =
+                    [](const std::string& text) {
+                        return Clipboard::copyPlainText(QString::fromStdString(text));
+                    },
+                .openLoginItemsSettings =
+                    [loginItems = parts_.loginItems] {
+                        loginItems->openSystemSettingsLoginItems();
+                    },
+            });
+        settingsWindow_->updateServerURL(serverURL_);
+        tray_.installShortcuts(settingsWindow_.get());
+    }
+    return *settingsWindow_;
+}
+
+void QtStatusBarView::applyServerSettings(
+    const HubServerConfiguration& configuration,
+    std::function<void(SettingsWindowController::ApplyResult)> completion) {
+    const auto controller = controller_.lock();
+    if (!controller) {
+        completion(std::unexpected(Error(ServerConfigurationError::appIsClosing())));
+        return;
+    }
+    controller->applyServerConfiguration(
+        configuration, false,
+        [this, guard = QPointer(this),
+         completion = std::move(completion)](ServerSettingsApplyResult result) {
+            if (!result) {
+                completion(std::unexpected(Error(result.error())));
+                return;
+            }
+            completion(result->url);
+            // The server runs the new settings, but they are lost when Kelvra Hub quits.
+            if (result->notSavedReason && guard) {
+                Alert{.style = AlertStyle::warning,
+                      .message = QStringLiteral("Kelvra Hub could not save the server settings."),
+                      .informativeText =
+                          QStringLiteral("The server runs with them until Kelvra Hub quits. ") +
+                          qtText(*result->notSavedReason)}
+                    .open({});
+            }
+        });
+}
+
+ClickerDistributorWindowController& QtStatusBarView::clickerWindow() {
+    if (!clickerWindow_) {
+        clickerWindow_ = std::make_unique<ClickerDistributorWindowController>(
+            parts_.permissionProvider, parts_.clickerConfigurationStore, *parts_.mainThread,
+            ClickerDistributorWindowController::Callbacks{
+                .onMasterUpdate =
+                    [this](bool enabled,
+                           ClickerDistributorWindowController::MasterUpdateCompletion completion) {
+                        const auto controller = controller_.lock();
+                        if (!controller) {
+                            completion(std::unexpected(BackendSupervisorError(
+                                BackendSupervisorError::Kind::backendUnavailable)));
+                            return;
+                        }
+                        controller->setClickerDistributorEnabled(enabled, std::move(completion));
+                    },
+                .onConfigurationChanged =
+                    [this](const ClickerInputConfiguration& configuration) {
+                        withController([&](auto& controller) {
+                            controller.clickerConfigurationChanged(configuration);
+                        });
+                    },
+                .onTestDemandChanged =
+                    [this](bool required) {
+                        withController([&](auto& controller) {
+                            controller.clickerTestDemandChanged(required);
+                        });
+                    },
+                .onRecordingChanged =
+                    [this](bool recording) {
+                        withController([&](auto& controller) {
+                            controller.clickerRecordingChanged(recording);
+                        });
+                    },
+                .onPermissionChanged =
+                    [this](AccessibilityAuthorizationStatus status) {
+                        withController([&](auto& controller) {
+                            controller.clickerPermissionChanged(
+                                status == AccessibilityAuthorizationStatus::granted);
+                        });
+                    },
+            });
+        tray_.installShortcuts(clickerWindow_->window());
+    }
+    return *clickerWindow_;
+}
+
+void QtStatusBarView::bringToFront(QWidget& window) {
+    // A window minimized or unmapped by the desktop still counts as visible to Qt.
+    if (window.isVisible() && window.windowHandle() != nullptr &&
+        !window.windowHandle()->isExposed()) {
+        window.hide();
+    }
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void QtStatusBarView::openPage(const std::string& url) {
+    browser_.open(qtText(url), [url](bool opened) {
+        if (!opened) {
+            Alert{.style = AlertStyle::critical,
+                  .message = QStringLiteral("Kelvra Hub could not open your default browser."),
+                  .informativeText = QStringLiteral("Open %1 manually.").arg(qtText(url))}
+                .open({});
+        }
+    });
+}
+
+}  // namespace kelvra

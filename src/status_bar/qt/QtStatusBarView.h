@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QPointer>
+
+#include "clicker/ClickerInputConfigurationStore.h"
+#include "core/CancellableWork.h"
+#include "core/Error.h"
+#include "core/MainThreadExecutor.h"
+#include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/HubServerConfigurationStore.h"
+#include "shell/WelcomeWindowPreference.h"
+#include "shell/login_item/LaunchAtLoginPreference.h"
+#include "shell/login_item/LoginItemService.h"
+#include "shell/updates/AppVersionInfo.h"
+#include "status_bar/StatusBarView.h"
+#include "status_bar/qt/Browser.h"
+#include "status_bar/qt/TrayIcon.h"
+#include "windows/ClickerDistributorWindowController.h"
+
+namespace kelvra {
+
+class AboutWindowController;
+class SettingsWindowController;
+class StatusBarController;
+class WelcomeWindowController;
+
+/// The status-bar view on a Qt desktop: the tray icon and its menu, alerts, clipboard,
+/// browser and the windows, created on first use. Menu choices and window callbacks go to the
+/// controller, which it holds weakly.
+///
+/// At login the tray may come up after us, so the icon waits for one for up to
+/// `kTrayWaitLimit`. Without a tray the welcome window stands in for it: it is shown at startup
+/// whatever its preference, and an open request presents it again.
+class QtStatusBarView final : public QObject, public StatusBarView {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::seconds kTrayWaitLimit{30};
+    static constexpr std::chrono::seconds kTrayPollInterval{1};
+
+    /// What the windows are made of, and the way out of the application.
+    struct Parts {
+        std::shared_ptr<MainThreadExecutor> mainThread;
+        AppVersionInfo versionInfo;
+        std::shared_ptr<WelcomeWindowPreference> welcomePreference;
+        std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference;
+        /// Opens the desktop's Startup Applications settings.
+        std::shared_ptr<LoginItemService> loginItems;
+        std::shared_ptr<HubServerConfigurationStore> serverConfigurationStore;
+        std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
+        std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
+        std::shared_ptr<AccessibilityPermissionProviding> permissionProvider;
+        /// Asks the application to terminate (the delegate's termination flow).
+        std::function<void()> requestTermination;
+    };
+
+    explicit QtStatusBarView(Parts parts, QObject* parent = nullptr);
+    ~QtStatusBarView() override;
+
+    void setController(std::weak_ptr<StatusBarController> controller);
+
+    /// Whether the status item lives in a tray; false while waiting for one and without one.
+    bool hasTray() const { return trayShown_; }
+
+    /// The stand-in for the tray: brings the welcome window up, creating it if needed.
+    void presentWelcomeWindow();
+
+    TrayIcon& tray() { return tray_; }
+    Browser& browser() { return browser_; }
+
+    void setStatusLine(const StatusLine& line) override;
+    void setToolTip(const std::string& toolTip) override;
+    void setURLActionsEnabled(bool enabled) override;
+    void removeStatusItem() override;
+
+    void showCriticalAlert(const std::string& message, const std::string& informativeText,
+                           std::function<void()> dismissed) override;
+    void confirmQuit(std::function<void(bool quit)> completion) override;
+
+    bool writeClipboard(const std::string& text) override;
+    void openURL(const std::string& url, std::function<void(bool opened)> completion) override;
+    void requestTermination() override;
+
+    void showServerURL(const std::optional<std::string>& url) override;
+    void showWelcomeWindow(bool dontShowAgainChecked) override;
+    void showSettingsWindow(const std::optional<std::string>& url) override;
+    void reloadNetworkChoices() override;
+    void showAboutWindow() override;
+
+    void showClickerWindow(const ClickerDistributorState& state, bool backendAvailable) override;
+    void updateClickerState(const ClickerDistributorState& state, bool backendAvailable) override;
+    void clickerBackendRestarting() override;
+    void setClickerListenerState(ClickerInputListenerState state) override;
+    void setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) override;
+    void refreshClickerPermission() override;
+    void clickerInputDetected(ClickerDirection direction) override;
+
+private:
+    void waitForTray(std::chrono::steady_clock::time_point deadline);
+    void withController(const std::function<void(StatusBarController&)>& action);
+
+    WelcomeWindowController& welcomeWindow();
+    SettingsWindowController& settingsWindow();
+    ClickerDistributorWindowController& clickerWindow();
+    /// Shows a window of ours in front, with the menu's shortcuts.
+    void bringToFront(QWidget& window);
+    /// Opens a page from a window, saying so when no browser takes it.
+    void openPage(const std::string& url);
+    void applyServerSettings(const HubServerConfiguration& configuration,
+                             std::function<void(std::expected<std::string, Error>)> completion);
+
+    const Parts parts_;
+    std::weak_ptr<StatusBarController> controller_;
+    TrayIcon tray_;
+    Browser browser_;
+    std::optional<std::string> serverURL_;
+    ClickerDistributorState clickerState_;
+    std::unique_ptr<WelcomeWindowController> welcomeWindow_;
+    std::unique_ptr<SettingsWindowController> settingsWindow_;
+    std::unique_ptr<AboutWindowController> aboutWindow_;
+    std::unique_ptr<ClickerDistributorWindowController> clickerWindow_;
+    bool trayShown_ = false;
+    bool statusItemRemoved_ = false;
+    CancellableWork trayWait_;
+};
+
+}  // namespace kelvra

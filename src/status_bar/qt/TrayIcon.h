@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QColor>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+class QAction;
+class QWidget;
+
+namespace kelvra {
+
+/// The status item: our icon in the system tray with the application's menu. A left click
+/// opens the same menu as a right click, since many trays give the item no other use. Trays
+/// that show menus as plain text (DBusMenu) lose colours, so the status line keeps its symbol
+/// in its text and carries its colour as its icon.
+class TrayIcon final : public QSystemTrayIcon {
+    Q_OBJECT
+
+public:
+    explicit TrayIcon(QObject* parent = nullptr);
+
+    /// The first line of the menu, always disabled: "<symbol> <text>", the icon a dot of `color`.
+    void setStatusLine(const QString& symbol, const QColor& color, const QString& text);
+    QString statusLine() const;
+
+    /// "Open Control Page" and "Copy URL" are usable only while the page is served.
+    void setURLItemsEnabled(bool enabled);
+
+    /// Makes Ctrl+, and Ctrl+Q (the menu's key equivalents) work in `window`.
+    void installShortcuts(QWidget* window);
+
+    /// Pops the menu up below `anchor`, the welcome window's stand-in for the tray button.
+    void popUpMenuBelow(QWidget* anchor);
+
+    QMenu& menu() { return menu_; }
+
+signals:
+    void openControlPageRequested();
+    void copyURLRequested();
+    void settingsRequested();
+    void clickerDistributorRequested();
+    void checkForUpdatesRequested();
+    void aboutRequested();
+    void quitRequested();
+
+private:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
+    QMenu menu_;
+    QAction* statusAction_;
+    QAction* openAction_;
+    QAction* copyURLAction_;
+    QAction* settingsAction_;
+    QAction* clickerDistributorAction_;
+    QAction* checkForUpdatesAction_;
+    QAction* aboutAction_;
+    QAction* quitAction_;
+};
+
+/// Our bundled status icon, or the theme's `network-wireless` when it cannot be drawn.
+QIcon statusIcon();
+
+}  // namespace kelvra

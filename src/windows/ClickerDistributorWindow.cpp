@@ -1,0 +1,441 @@
+// SPDX-License-Identifier: MIT
+#include "windows/ClickerDistributorWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "clicker/ClickerInputConfiguration.h"
+#include "clicker/linux/LinuxKeyMap.h"
+#include "windows/KeyboardLayoutText.h"
+#include "windows/widgets/ClickerKeyRecorderField.h"
+#include "windows/widgets/Fonts.h"
+#include "windows/widgets/HelpPopover.h"
+#include "windows/widgets/Separator.h"
+#include "windows/widgets/SymbolButton.h"
+#include "windows/widgets/ThemeColors.h"
+#include "windows/widgets/ToggleSwitch.h"
+
+namespace kelvra {
+namespace {
+
+QLabel* makeWrappingLabel(const QString& text, int pixelSize, ThemeColors::Role role) {
+    auto* label = makeLabel(text, pixelSize);
+    label->setWordWrap(true);
+    ThemeColors::setTextRole(label, role);
+    return label;
+}
+
+Separator* makeSeparator(const QString& identifier) {
+    auto* separator = new Separator;
+    separator->setObjectName(identifier);
+    return separator;
+}
+
+QPushButton* makeListenButton(const QString& identifier, const QString& name, int minimumWidth) {
+    auto* button = new QPushButton(QStringLiteral("Listen"));
+    button->setObjectName(identifier);
+    button->setAccessibleName(QStringLiteral("Listen for %1 key").arg(name));
+    button->setAccessibleDescription(
+        QStringLiteral("Capture the next keyboard key or clicker button for %1.").arg(name));
+    button->setMinimumWidth(minimumWidth);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton* makePushButton(const QString& title, const QString& identifier) {
+    auto* button = new QPushButton(title);
+    button->setObjectName(identifier);
+    button->setAutoDefault(false);
+    // Room around the title, as desktop push buttons have; the compact styles leave almost none.
+    button->setMinimumWidth(button->sizeHint().width() + 16);
+    return button;
+}
+
+SymbolButton* makeSymbolButton(Symbol symbol, int side, int glyph, const QString& identifier,
+                               const QString& label) {
+    auto* button = new SymbolButton(symbol, ThemeColors::Role::secondaryLabel, QSize(side, side),
+                                    QSize(glyph, glyph));
+    button->setObjectName(identifier);
+    button->setToolTip(label);
+    button->setAccessibleName(label);
+    return button;
+}
+
+}  // namespace
+
+ClickerKeyDown clickerKeyDown(const QKeyEvent& event, bool withText) {
+    const quint32 scanCode = event.nativeScanCode();
+    ClickerKeyDown keyDown;
+    keyDown.keyCode = scanCode >= LinuxKeyMap::xKeycodeOffset
+                          ? LinuxKeyMap::keyCodeFromEvdev(
+                                static_cast<uint16_t>(scanCode - LinuxKeyMap::xKeycodeOffset))
+                          : LinuxKeyMap::outOfRangeBase;
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    if (modifiers & Qt::ShiftModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::shift;
+    }
+    if (modifiers & Qt::ControlModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::control;
+    }
+    if (modifiers & Qt::AltModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::option;
+    }
+    if (modifiers & Qt::MetaModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::command;
+    }
+    if (withText) {
+        keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
+    }
+    return keyDown;
+}
+
+ClickerDistributorWindow::ClickerDistributorWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("clickerDistributorWindow"));
+    setWindowTitle(QStringLiteral("Clicker Distributor"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
+    setFocusPolicy(Qt::ClickFocus);
+    buildContent();
+    setFixedSize(530, 730);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    qApp->installEventFilter(this);
+}
+
+ClickerDistributorWindow::~ClickerDistributorWindow() {
+    qApp->removeEventFilter(this);
+}
+
+void ClickerDistributorWindow::setKeyCaptureDelegate(
+    std::function<bool(const ClickerKeyDown&)> captureKeyDown) {
+    captureKeyDown_ = std::move(captureKeyDown);
+}
+
+void ClickerDistributorWindow::buildContent() {
+    auto* content = new QVBoxLayout(this);
+    content->setContentsMargins(24, 20, 24, 20);
+    content->setSpacing(10);
+    content->setAlignment(Qt::AlignTop);
+
+    content->addWidget(buildHeader());
+    auto* subtitle = makeWrappingLabel(
+        QStringLiteral("Use your clicker to move through slides and animation steps in the current "
+                       "presentation. Commands go to Presentation groups that have Clicker "
+                       "Distributor turned on."),
+        13, ThemeColors::Role::secondaryLabel);
+    content->addWidget(subtitle);
+
+    auto* masterRow = new QHBoxLayout;
+    masterRow->setSpacing(10);
+    masterSwitch = new ToggleSwitch;
+    masterSwitch->setObjectName(QStringLiteral("clickerDistributorMasterSwitch"));
+    masterSwitch->setAccessibleName(QStringLiteral("Clicker Distributor"));
+    masterValueLabel = makeLabel(QStringLiteral("Off"), 13, QFont::Medium);
+    masterValueLabel->setAccessibleName(QStringLiteral("Clicker Distributor state"));
+    masterRow->addWidget(masterSwitch);
+    masterRow->addWidget(masterValueLabel);
+    masterRow->addStretch();
+    content->addLayout(masterRow);
+
+    masterStatusLabel =
+        makeWrappingLabel(QStringLiteral("Off — Kelvra Hub is not monitoring keyboard input."), 11,
+                          ThemeColors::Role::secondaryLabel);
+    masterStatusLabel->setObjectName(QStringLiteral("clickerDistributorRuntimeStatus"));
+    masterStatusLabel->setAccessibleName(QStringLiteral("Clicker Distributor status"));
+    content->addWidget(masterStatusLabel);
+
+    permissionButton = makePushButton(QStringLiteral("Request Keyboard Access"),
+                                      QStringLiteral("clickerPermissionAction"));
+    setFontSize(permissionButton, 11);
+    auto* permissionRow = new QHBoxLayout;
+    permissionRow->addWidget(permissionButton);
+    permissionRow->addStretch();
+    content->addLayout(permissionRow);
+
+    content->addWidget(makeSeparator(QStringLiteral("clickerDistributorMasterDivider")));
+
+    auto* sectionTitle = makeLabel(QStringLiteral("Keystroke assignments"), 19, QFont::Bold);
+    auto* sectionHelp = makeWrappingLabel(
+        QStringLiteral("Click a key field or choose Listen, then press the desired keyboard key or "
+                       "presentation clicker button. Press Escape to cancel."),
+        13, ThemeColors::Role::secondaryLabel);
+
+    previousField = new ClickerKeyRecorderField(ClickerMappingAction::previous,
+                                                QStringLiteral("Previous slide"), 180);
+    previousField->setObjectName(QStringLiteral("previousKeyField"));
+    nextField =
+        new ClickerKeyRecorderField(ClickerMappingAction::next, QStringLiteral("Next slide"), 180);
+    nextField->setObjectName(QStringLiteral("nextKeyField"));
+    previousListenButton = makeListenButton(QStringLiteral("previousListenButton"),
+                                            QStringLiteral("Previous slide"), 78);
+    nextListenButton =
+        makeListenButton(QStringLiteral("nextListenButton"), QStringLiteral("Next slide"), 78);
+    auto* previousRow =
+        buildAssignmentRow(QStringLiteral("Previous slide"), previousField, previousListenButton);
+    auto* nextRow = buildAssignmentRow(QStringLiteral("Next slide"), nextField, nextListenButton);
+
+    feedbackLabel = makeWrappingLabel(QString(), 11, ThemeColors::Role::secondaryLabel);
+    feedbackLabel->setObjectName(QStringLiteral("clickerMappingFeedback"));
+    feedbackLabel->setAccessibleName(QStringLiteral("Keystroke assignment status"));
+    feedbackLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    feedbackLabel->setMinimumHeight(32);
+    feedbackLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    auto* resetRow = new QWidget;
+    resetRow->setObjectName(QStringLiteral("resetDefaultsRow"));
+    auto* resetLayout = new QHBoxLayout(resetRow);
+    resetLayout->setContentsMargins(0, 0, 0, 0);
+    testButton = makePushButton(QStringLiteral("Test Assigned Keys"),
+                                QStringLiteral("testAssignedClickerKeys"));
+    testButton->setAccessibleDescription(
+        QStringLiteral("Consumes one assigned Previous slide or Next slide keystroke without "
+                       "sending it to Presentation groups."));
+    resetButton =
+        makePushButton(QStringLiteral("Reset to Defaults"), QStringLiteral("resetClickerMappings"));
+    resetButton->setAccessibleDescription(
+        QStringLiteral("Sets only Previous slide to Page Up and Next slide to Page Down."));
+    resetLayout->addWidget(testButton);
+    resetLayout->addWidget(resetButton);
+    resetLayout->addStretch();
+
+    auto* customHeader = new QWidget;
+    auto* customHeaderLayout = new QHBoxLayout(customHeader);
+    customHeaderLayout->setContentsMargins(0, 0, 0, 0);
+    customHeaderLayout->addWidget(makeLabel(QStringLiteral("Custom assignments"), 16, QFont::Bold));
+    addCustomAssignmentButton =
+        makePushButton(QStringLiteral("+"), QStringLiteral("addCustomAssignment"));
+    addCustomAssignmentButton->setFixedWidth(30);
+    addCustomAssignmentButton->setToolTip(QStringLiteral("Add custom assignment"));
+    addCustomAssignmentButton->setAccessibleName(QStringLiteral("Add custom assignment"));
+    addCustomAssignmentButton->setAccessibleDescription(
+        QStringLiteral("Adds another keystroke and Kelvra command assignment."));
+    customHeaderLayout->addWidget(addCustomAssignmentButton);
+    customHeaderLayout->addStretch();
+
+    auto* customHelp = makeWrappingLabel(
+        QStringLiteral("Choose an Kelvra action, then record the keystroke or clicker button that "
+                       "should trigger it."),
+        11, ThemeColors::Role::secondaryLabel);
+
+    customScrollView = new QScrollArea;
+    customScrollView->setObjectName(QStringLiteral("customAssignmentsScrollView"));
+    customScrollView->setFrameShape(QFrame::NoFrame);
+    customScrollView->setWidgetResizable(true);
+    customScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    customScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // At least the rows' usual 130, and whatever the fixed-size window leaves below them.
+    customScrollView->setMinimumHeight(130);
+    customScrollView->setFocusPolicy(Qt::NoFocus);
+    auto* rowsStack = new QWidget;
+    rowsStack->setAutoFillBackground(false);
+    customScrollView->viewport()->setAutoFillBackground(false);
+    customRowsLayout_ = new QVBoxLayout(rowsStack);
+    // Top and bottom insets only, so the rows line up with the columns above.
+    customRowsLayout_->setContentsMargins(0, 4, 0, 4);
+    customRowsLayout_->setSpacing(0);
+    customRowsLayout_->setAlignment(Qt::AlignTop);
+    customEmptyLabel =
+        makeWrappingLabel(QStringLiteral("No custom assignments yet. Choose + to add one."), 13,
+                          ThemeColors::Role::tertiaryLabel);
+    customEmptyLabel->setAlignment(Qt::AlignCenter);
+    customEmptyLabel->setAccessibleName(QStringLiteral("No custom assignments"));
+    customRowsLayout_->addWidget(customEmptyLabel);
+    customScrollView->setWidget(rowsStack);
+
+    const auto separator = makeSeparator(QStringLiteral("customAssignmentsDivider"));
+    assignmentSectionViews = {sectionTitle,  sectionHelp,     previousRow, nextRow,
+                              feedbackLabel, resetRow,        separator,   customHeader,
+                              customHelp,    customScrollView};
+    for (QWidget* view : assignmentSectionViews) {
+        content->addWidget(view, view == customScrollView ? 1 : 0);
+    }
+    // Takes the space while the assignments are hidden, so the rest stays at the top.
+    content->addStretch(0);
+}
+
+QWidget* ClickerDistributorWindow::buildHeader() {
+    auto* header = new QWidget;
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(makeLabel(QStringLiteral("Clicker Distributor"), 19, QFont::Bold));
+    informationButton =
+        makeSymbolButton(Symbol::info, 20, 16, QStringLiteral("clickerDistributorInformation"),
+                         QStringLiteral("About Clicker Distributor"));
+    layout->addWidget(informationButton);
+    layout->addStretch();
+    return header;
+}
+
+QWidget* ClickerDistributorWindow::buildAssignmentRow(const QString& title,
+                                                      ClickerKeyRecorderField* field,
+                                                      QPushButton* listenButton) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    auto* label = makeLabel(title, 15);
+    label->setFixedWidth(110);
+    layout->addWidget(label);
+    layout->addWidget(field);
+    layout->addWidget(listenButton);
+    layout->addStretch();
+    return row;
+}
+
+CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& id) {
+    CustomAssignmentControls controls;
+    controls.row = new QWidget;
+    controls.row->setObjectName(QStringLiteral("customAssignmentRow-") + id);
+    auto* layout = new QHBoxLayout(controls.row);
+    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setSpacing(8);
+
+    controls.commandPopup = new QComboBox;
+    controls.commandPopup->setObjectName(QStringLiteral("customCommandPopup-") + id);
+    // Wide enough for "Choose Kelvra action…" in the common desktop fonts.
+    controls.commandPopup->setFixedWidth(176);
+    controls.commandPopup->setAccessibleName(QStringLiteral("Kelvra action for custom assignment"));
+    controls.commandPopup->setAccessibleDescription(
+        QStringLiteral("Selects the Kelvra action sent when this key is detected."));
+    controls.commandPopup->addItem(QStringLiteral("Choose Kelvra action…"));
+    for (const ClickerCustomAction action : allClickerCustomActions) {
+        const std::string_view name = displayName(action);
+        controls.commandPopup->addItem(
+            QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    }
+
+    const auto uuid = Uuid::parse(id.toStdString());
+    controls.field = new ClickerKeyRecorderField(uuid.value_or(Uuid()),
+                                                 QStringLiteral("custom assignment"), 128);
+    controls.field->setObjectName(QStringLiteral("customKeyField-") + id);
+    controls.listenButton = makeListenButton(QStringLiteral("customListenButton-") + id,
+                                             QStringLiteral("custom assignment"), 66);
+    controls.deleteButton =
+        makeSymbolButton(Symbol::trash, 26, 16, QStringLiteral("deleteCustomAssignment-") + id,
+                         QStringLiteral("Delete custom assignment"));
+
+    layout->addWidget(controls.commandPopup);
+    layout->addWidget(controls.field);
+    layout->addWidget(controls.listenButton);
+    layout->addWidget(controls.deleteButton);
+    layout->addStretch();
+    customRowsLayout_->addWidget(controls.row);
+    // Shown now rather than on the next turn of the event loop, so focus and scrolling see it.
+    controls.row->show();
+    customEmptyLabel->hide();
+    return controls;
+}
+
+void ClickerDistributorWindow::removeCustomRow(const CustomAssignmentControls& controls) {
+    customRowsLayout_->removeWidget(controls.row);
+    // Deleted later: the row's own delete button is still delivering the click that got here.
+    controls.row->hide();
+    controls.row->deleteLater();
+    customEmptyLabel->setVisible(customRowsLayout_->count() == 1);
+}
+
+void ClickerDistributorWindow::setFocusOrder(const std::vector<CustomAssignmentControls>& rows) {
+    std::vector<QWidget*> order = {
+        masterSwitch,     permissionButton,         previousField, previousListenButton, nextField,
+        nextListenButton, addCustomAssignmentButton};
+    for (const CustomAssignmentControls& row : rows) {
+        order.insert(order.end(),
+                     {row.commandPopup, row.field, row.listenButton, row.deleteButton});
+    }
+    order.insert(order.end(), {testButton, resetButton});
+    for (size_t index = 1; index < order.size(); ++index) {
+        QWidget::setTabOrder(order[index - 1], order[index]);
+    }
+}
+
+void ClickerDistributorWindow::scrollToCustomRow(const CustomAssignmentControls& controls) {
+    customScrollView->widget()->adjustSize();
+    customScrollView->ensureWidgetVisible(controls.row, 0, 4);
+}
+
+void ClickerDistributorWindow::toggleInformation() {
+    if (!informationPopover_) {
+        // 390 wide with 16 around the text.
+        informationPopover_ = new HelpPopover(this, 358, 16);
+    }
+    informationPopover_->toggle(
+        informationButton, QStringLiteral("Clicker Distributor"),
+        {QStringLiteral(
+             "When Clicker Distributor is on, Kelvra Hub reserves assigned keystrokes and "
+             "sends one matching command to every eligible Presentation-group member, "
+             "including Kelvra on this computer."),
+         QStringLiteral(
+             "Every keyboard connected to this computer is affected. Assigned keystrokes do "
+             "not reach the foreground app; unassigned keystrokes remain untouched. Turning "
+             "Clicker Distributor off removes the global listener while preserving your "
+             "group choices and assignments."),
+         QStringLiteral(
+             "Keyboard access lets Kelvra Hub control assigned keystrokes. It is granted to "
+             "your user account for keyboards and virtual input devices. If access was "
+             "denied, follow the Keyboard Access help, then return to this window. Secure "
+             "login and lock-screen input are outside supported behavior.")});
+}
+
+bool ClickerDistributorWindow::isInformationShown() const {
+    return informationPopover_ && informationPopover_->anchor() != nullptr;
+}
+
+bool ClickerDistributorWindow::ownsReceiver(QObject* watched) const {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    return widget && (widget == this || isAncestorOf(widget));
+}
+
+bool ClickerDistributorWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease &&
+        type != QEvent::ShortcutOverride) {
+        return false;
+    }
+    if (!ownsReceiver(watched)) {
+        return false;
+    }
+    auto* keyEvent = static_cast<QKeyEvent*>(event);
+    if (type == QEvent::ShortcutOverride) {
+        // While a key is awaited, a shortcut's key is a key to record.
+        if (capturing_) {
+            keyEvent->accept();
+        }
+        return false;
+    }
+    if (type == QEvent::KeyRelease) {
+        return !keyEvent->isAutoRepeat() ? consumedKeys_.remove(keyEvent->nativeScanCode())
+                                         : consumedKeys_.contains(keyEvent->nativeScanCode());
+    }
+    if (!captureKeyDown_ || !captureKeyDown_(clickerKeyDown(*keyEvent, capturing_))) {
+        return false;
+    }
+    consumedKeys_.insert(keyEvent->nativeScanCode());
+    return true;
+}
+
+bool ClickerDistributorWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate) {
+        emit deactivated();
+    }
+    return QWidget::event(event);
+}
+
+void ClickerDistributorWindow::closeEvent(QCloseEvent* event) {
+    emit closed();
+    QWidget::closeEvent(event);
+}
+
+}  // namespace kelvra

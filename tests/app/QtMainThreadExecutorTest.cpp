@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <QTest>
+
+#include "app/QtMainThreadExecutor.h"
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+
+class QtMainThreadExecutorTest : public ::testing::Test {
+protected:
+    void record(int value) {
+        EXPECT_TRUE(executor_.isMainThread());
+        std::lock_guard lock(mutex_);
+        ran_.push_back(value);
+    }
+
+    std::vector<int> ran() {
+        std::lock_guard lock(mutex_);
+        return ran_;
+    }
+
+    bool waitForCount(size_t count) {
+        return QTest::qWaitFor([&] { return ran().size() >= count; }, 10000);
+    }
+
+    QtMainThreadExecutor executor_;
+    std::mutex mutex_;
+    std::vector<int> ran_;
+};
+
+TEST_F(QtMainThreadExecutorTest, RunsWorkFromOtherThreadsOnTheMainThreadInPostingOrder) {
+    EXPECT_TRUE(executor_.isMainThread());
+    std::thread poster([&] {
+        EXPECT_FALSE(executor_.isMainThread());
+        for (int value = 0; value < 100; ++value) {
+            executor_.post([this, value] { record(value); });
+        }
+    });
+    poster.join();
+    ASSERT_TRUE(waitForCount(100));
+    for (int value = 0; value < 100; ++value) {
+        EXPECT_EQ(ran()[value], value);
+    }
+}
+
+TEST_F(QtMainThreadExecutorTest, RunsDelayedWorkWhenDueInDeadlineOrderUnlessCancelled) {
+    const auto start = std::chrono::steady_clock::now();
+    executor_.postDelayed(120ms, [this] { record(3); });
+    executor_.postDelayed(40ms, [this] { record(1); });
+    executor_.postDelayed(40ms, [this] { record(2); });
+    executor_.postDelayed(60ms, [this] { record(99); }).cancel();
+    std::thread([&] { executor_.postDelayed(80ms, [this] { record(-1); }).cancel(); }).join();
+
+    ASSERT_TRUE(waitForCount(3));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 120ms);
+    QTest::qWait(100);
+    EXPECT_EQ(ran(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(QtMainThreadExecutorTest, DropsWorkOnceTheLoopHasEnded) {
+    executor_.post([this] { record(1); });
+    executor_.postDelayed(1ms, [this] { record(2); });
+    executor_.end();
+    executor_.post([this] { record(3); });
+    std::thread([&] { executor_.post([this] { record(4); }); }).join();
+    executor_.postDelayed(1ms, [this] { record(5); });
+    QTest::qWait(100);
+    EXPECT_TRUE(ran().empty());
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,541 @@
+// SPDX-License-Identifier: MIT
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "backend/BackendSupervisor.h"
+#include "core/Environment.h"
+#include "core/HttpClient.h"
+#include "core/UniqueFd.h"
+#include "server_config/ControlPageAddress.h"
+#include "status_bar/StatusBarController.h"
+#include "status_bar/StatusBarFakes.h"
+#include "support/ManualMainThreadExecutor.h"
+#include "support/RecordingLog.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+std::expected<HttpResponse, HttpFailure> fetchPage(const std::string& url) {
+    HttpRequest request;
+    request.url = url;
+    request.timeout = std::chrono::seconds(5);
+    return httpGet(request);
+}
+
+using namespace std::chrono_literals;
+using testing::FakeSupervisor;
+
+class NoLoginItem final : public LoginItemService {
+public:
+    LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
+    std::expected<void, LoginItemError> registerItem() override {
+        return std::unexpected(LoginItemError(LoginItemError::Kind::executableNotFound, "/x"));
+    }
+    std::expected<void, LoginItemError> unregister() override { return {}; }
+    void openSystemSettingsLoginItems() override {}
+};
+
+const std::string firstURL = "http://127.0.0.1:31603/";
+const std::string secondURL = "http://127.0.0.1:4000/";
+const BackendStartError timeout = BackendSupervisorError::startupTimeout(15);
+const BackendStartError earlyExit = BackendSupervisorError::earlyExit(1);
+const BackendStartError protocolFailure =
+    DesktopProtocolError(DesktopProtocolError::Kind::malformedReadiness);
+
+class StatusBarControllerTest : public ::testing::Test {
+protected:
+    StatusBarControllerTest() { controller = makeController(); }
+
+    std::shared_ptr<StatusBarController> makeController(
+        BackendSupervisorFactory factory = {},
+        std::shared_ptr<NetworkServiceSource> services = nullptr,
+        std::shared_ptr<NetworkChangeSource> changes = nullptr) {
+        monitor = HubNetworkServiceMonitor::create(
+            mainThread, changes ? changes : std::make_shared<testing::IdleNetworkChangeSource>());
+        auto fake = [this](std::optional<BackendServerBinding> binding) {
+            EXPECT_TRUE(std::ranges::all_of(supervisors, [](auto& s) { return s->stopped; }))
+                << "a second child would run beside one";
+            supervisors.push_back(std::make_shared<FakeSupervisor>(binding));
+            return std::shared_ptr<BackendSupervising>(supervisors.back());
+        };
+        return StatusBarController::create({
+            .mainThread = mainThread,
+            .log = log,
+            .logPath = "/logs/kelvra-hub.log",
+            .view = view,
+            .makeSupervisor = factory ? std::move(factory) : fake,
+            .updateChecker = nullptr,
+            .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
+            .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
+                std::make_unique<NoLoginItem>(), settings),
+            .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
+            .networkServiceProvider =
+                std::make_shared<HubNetworkServiceProvider>(services ? services : network),
+            .networkServiceMonitor = monitor,
+            .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
+            .makeClickerMonitor =
+                [this](auto onInput, ClickerInputMonitorReports) {
+                    deliver = std::move(onInput);
+                    monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
+                    return monitors.back();
+                },
+            .clickerPermissionProvider = std::make_shared<testing::GrantedKeyboardAccess>(),
+        });
+    }
+
+    FakeSupervisor& current() { return *supervisors.back(); }
+    bool listening() const {
+        return !monitors.empty() && monitors.back()->started && !monitors.back()->stopped;
+    }
+    int64_t storedPort() const {
+        return HubServerConfigurationStore(settings).configuration().port;
+    }
+    void start() {
+        controller->start([this](auto result) { startResults.push_back(result); });
+    }
+    void startRunning() {
+        start();
+        current().ready(firstURL);
+    }
+    void applyPort(int64_t port) {
+        controller->applyServerConfiguration(
+            {port, {}}, false, [this](auto result) { applyResults.push_back(result); });
+        mainThread->runPending();
+    }
+    void shutdown() {
+        controller->shutdown([this] { ++shutdowns; });
+        mainThread->runPending();
+    }
+
+    std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
+    std::shared_ptr<testing::FakeStatusBarView> view =
+        std::make_shared<testing::FakeStatusBarView>();
+    BackendSupervisorFactory realFactory() {
+        const auto server = std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "server";
+        ::setenv("KELVRA_HUB_SERVER_STATE_FILE", (scratch.path() / "state.json").c_str(), 1);
+        return makeBackendSupervisorFactory({KELVRA_TEST_NODE, server / "desktop.js", server}, log,
+                                            mainThread);
+    }
+
+    testing::TemporaryDirectory scratch;
+    std::shared_ptr<testing::FakeNetworkServices> network =
+        std::make_shared<testing::FakeNetworkServices>();
+    std::shared_ptr<SettingsStore> settings = std::make_shared<InMemorySettingsStore>();
+    std::shared_ptr<HubNetworkServiceMonitor> monitor;
+    std::vector<std::shared_ptr<testing::FakeClickerMonitor>> monitors;
+    std::function<void(ClickerCapturedInput)> deliver;
+    std::vector<std::shared_ptr<FakeSupervisor>> supervisors;
+    std::vector<std::expected<void, Error>> startResults;
+    std::vector<ServerSettingsApplyResult> applyResults;
+    int shutdowns = 0;
+    std::shared_ptr<StatusBarController> controller;
+};
+
+TEST_F(StatusBarControllerTest, StartsAndOpensThePageAskedForWhileStarting) {
+    EXPECT_EQ(view->status.text, "Starting Kelvra Hub…");
+    start();
+    controller->openKelvra();
+    EXPECT_TRUE(view->browserAnswers.empty());
+    EXPECT_EQ(view->welcomeWindows, 1);
+    EXPECT_EQ(current().binding, (BackendServerBinding{"0.0.0.0", 31603, "127.0.0.1"}));
+    current().ready(firstURL);
+    EXPECT_TRUE(startResults.at(0).has_value());
+    EXPECT_EQ(view->status, (StatusLine{"●", StatusColor::green, "Running on 127.0.0.1:31603"}));
+    EXPECT_TRUE(view->urlActionsEnabled);
+    EXPECT_TRUE(monitor->isRunning());
+    EXPECT_EQ(view->browserAnswers.size(), 1u);
+
+    // Asked while an apply restarts the server: nothing opens when it ends.
+    applyPort(4000);
+    controller->openKelvra();
+    current().ready(secondURL);
+    EXPECT_EQ(view->browserAnswers.size(), 1u);
+}
+
+TEST_F(StatusBarControllerTest, HostAndPortOfTheControlPageAddress) {
+    EXPECT_EQ(controlPageHostAndPort("http://10.0.0.1/"), "10.0.0.1:80");
+    EXPECT_EQ(controlPageHostAndPort("http://:8080/"), "localhost:8080");
+}
+
+TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
+    start();
+    current().stopsAtOnce = false;
+    current().fail(timeout);
+    EXPECT_TRUE(startResults.empty()) << "the start must wait for the failed child's stop";
+    current().finishStop();
+    ASSERT_FALSE(startResults.at(0).has_value());
+    controller->handleCapturedInput(ClickerDirection::right);
+    EXPECT_TRUE(current().sent.empty());
+
+    controller->showFatalError(startResults[0].error().description());
+    controller->showFatalError("The Kelvra Hub server stopped unexpectedly with code 1.");
+    ASSERT_EQ(view->alerts.size(), 1u);
+    EXPECT_EQ(view->alerts[0].message, Error(timeout).description());
+    EXPECT_EQ(view->alerts[0].informativeText, "Log: /logs/kelvra-hub.log");
+    view->alerts[0].dismissed();
+    EXPECT_EQ(view->terminationRequests, 1);
+    shutdown();
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_EQ(view->statusItemRemovals, 1);
+}
+
+// The fatal alert activates the application and the supervisor may still report: neither may
+// start the keyboard listener behind it.
+TEST_F(StatusBarControllerTest, NothingListensBehindTheFatalAlert) {
+    startRunning();
+    current().callbacks.onClickerDistributorStateChange({true, 2, true});
+    EXPECT_TRUE(listening());
+    current().callbacks.onUnexpectedExit(3);
+    current().callbacks.onFatalProtocol(DesktopProtocolError::Kind::malformedEvent);
+    ASSERT_EQ(view->alerts.size(), 1u);
+    EXPECT_EQ(view->alerts[0].message, "The Kelvra Hub server stopped unexpectedly with code 3.");
+    EXPECT_FALSE(listening());
+
+    controller->applicationDidBecomeActive();
+    EXPECT_FALSE(controller->clickerInputLifecycle().permissionGranted());
+    current().callbacks.onClickerDistributorStateChange({true, 2, true});
+    current().callbacks.onClickerListenerChange(true);
+    EXPECT_FALSE(controller->clickerInputLifecycle().distributionRequired());
+}
+
+TEST_F(StatusBarControllerTest, AppliesAfterTheOldServerStoppedAndStoresOnlyWhatRuns) {
+    startRunning();
+    auto& first = current();
+    first.stopsAtOnce = false;
+    applyPort(4000);
+    EXPECT_EQ(view->status.text, "Restarting Kelvra Hub…");
+    EXPECT_EQ(supervisors.size(), 1u) << "nothing launches before the old server has stopped";
+    first.finishStop();
+    EXPECT_EQ(current().binding->port, 4000);
+    EXPECT_EQ(storedPort(), HubServerConfiguration::defaultPort);
+    current().ready(secondURL);
+    EXPECT_EQ(applyResults.at(0), (ServerSettingsApplied{secondURL, std::nullopt}));
+    EXPECT_EQ(storedPort(), 4000);
+
+    // The stored settings again: the address at once, no restart.
+    applyPort(4000);
+    EXPECT_EQ(applyResults.at(1), (ServerSettingsApplied{secondURL, std::nullopt}));
+    EXPECT_EQ(supervisors.size(), 2u);
+
+    // Late reports of the replaced supervisor change nothing.
+    first.callbacks.onUnexpectedExit(0);
+    first.callbacks.onClickerListenerChange(true);
+    EXPECT_TRUE(view->alerts.empty());
+    EXPECT_FALSE(controller->clickerInputLifecycle().distributionRequired());
+}
+
+// A child that missed its deadline or broke the protocol may still hold the port; the restore
+// on the same port waits until it is gone.
+TEST_F(StatusBarControllerTest, FailedNewServerIsStoppedBeforeThePreviousOneComesBack) {
+    for (const BackendStartError& failure : {timeout, protocolFailure}) {
+        SCOPED_TRACE(Error(failure).diagnosticDescription());
+        supervisors.clear();
+        applyResults.clear();
+        controller = makeController();
+        startRunning();
+        applyPort(4000);
+        current().stopsAtOnce = false;
+        current().fail(failure);
+        EXPECT_EQ(supervisors.size(), 2u);
+        current().finishStop();
+        EXPECT_EQ(current().binding->port, HubServerConfiguration::defaultPort);
+        current().ready(firstURL);
+        EXPECT_EQ(
+            applyResults.at(0),
+            std::unexpected(ServerConfigurationError::applyFailed(Error(failure).description())));
+        EXPECT_EQ(storedPort(), HubServerConfiguration::defaultPort);
+        EXPECT_EQ(view->status.text, "Running on 127.0.0.1:31603");
+        shutdown();
+    }
+}
+
+TEST_F(StatusBarControllerTest, FailedRestoreEndsInTheFatalAlert) {
+    startRunning();
+    applyPort(4000);
+    current().fail(earlyExit);
+    current().fail(earlyExit);
+    const auto reason = Error(earlyExit).description();
+    EXPECT_EQ(applyResults.at(0), std::unexpected(ServerConfigurationError::restoreFailed(reason)));
+    EXPECT_EQ(view->alerts.at(0).message,
+              "Kelvra Hub could not restore the previous server after the new settings failed: " +
+                  reason);
+}
+
+// Network changes that pile up behind a settings apply become one, which resolves the settings
+// stored by the time it runs.
+TEST_F(StatusBarControllerTest, OverlappingAppliesRunOneAfterAnother) {
+    startRunning();
+    applyPort(4000);
+    network->address = "10.1.2.3";
+    for (int i = 0; i < 3; ++i) {
+        controller->networkServicesDidChange();
+    }
+    applyPort(5000);
+    current().ready(secondURL);
+    mainThread->runPending();
+    EXPECT_EQ(current().binding, (BackendServerBinding{"0.0.0.0", 4000, "10.1.2.3"}));
+    current().ready("http://10.1.2.3:4000/");
+    mainThread->runPending();
+    EXPECT_EQ(current().binding->port, 5000);
+    current().ready("http://10.1.2.3:5000/");
+    EXPECT_EQ(supervisors.size(), 4u);
+    EXPECT_EQ(storedPort(), 5000);
+
+    // A change that leaves the binding as it is restarts nothing.
+    controller->networkServicesDidChange();
+    mainThread->runPending();
+    EXPECT_EQ(supervisors.size(), 4u);
+}
+
+TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
+    testing::TemporaryDirectory directory;
+    settings = std::make_shared<JsonFileSettingsStore>(
+        directory.path() / "settings.json",
+        JsonFileSettingsStore::Seams{.failStep =
+                                         [](SettingsStoreError::Kind step) {
+                                             return step == SettingsStoreError::Kind::replaceFile
+                                                        ? ENOSPC
+                                                        : 0;
+                                         },
+                                     .now = {}});
+    controller = makeController();
+    startRunning();
+    applyPort(4000);
+    current().ready(secondURL);
+    ASSERT_TRUE(applyResults.at(0).has_value());
+    EXPECT_EQ(applyResults[0]->notSavedReason,
+              settings->setInteger("probe", 1).error().description());
+    EXPECT_FALSE(current().stopped);
+    EXPECT_EQ(view->status.text, "Running on 127.0.0.1:4000");
+}
+
+// Quitting at each stage: no alert, nothing launched after the quit, every child stopped
+// before the shutdown completes.
+TEST_F(StatusBarControllerTest, QuitAtEachStage) {
+    struct Row {
+        const char* stage;
+        std::function<void()> before, after;
+        size_t supervisorCount;
+    };
+    const Row rows[] = {
+        {"start, then ready", [&] { start(); }, [&] { current().ready(firstURL); }, 1},
+        {"start, then failed", [&] { start(); }, [&] { current().fail(earlyExit); }, 1},
+        {"apply stopping the old server",
+         [&] {
+             startRunning();
+             current().stopsAtOnce = false;
+             applyPort(4000);
+             applyPort(5000);
+         },
+         [&] { current().finishStop(); }, 1},
+        {"apply starting the new server",
+         [&] {
+             startRunning();
+             applyPort(4000);
+         },
+         [&] { current().ready(secondURL); }, 2},
+        {"apply whose new server fails",
+         [&] {
+             startRunning();
+             applyPort(4000);
+         },
+         [&] { current().fail(timeout); }, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stage);
+        supervisors.clear();
+        startResults.clear();
+        applyResults.clear();
+        shutdowns = 0;
+        view->alerts.clear();
+        settings = std::make_shared<InMemorySettingsStore>();
+        controller = makeController();
+        row.before();
+        shutdown();
+        EXPECT_EQ(shutdowns, 0) << "what is in flight is waited for";
+        row.after();
+        mainThread->runPending();
+        for (const auto& result : startResults) {
+            if (!result) {
+                controller->showFatalError(result.error().description());
+            }
+        }
+        EXPECT_EQ(shutdowns, 1);
+        EXPECT_EQ(supervisors.size(), row.supervisorCount);
+        EXPECT_TRUE(std::ranges::all_of(supervisors, [](auto& s) { return s->stopped; }));
+        EXPECT_TRUE(view->alerts.empty());
+        EXPECT_FALSE(monitor->isRunning());
+        EXPECT_TRUE(std::ranges::all_of(applyResults, [](auto& result) {
+            return result || result.error() == ServerConfigurationError::appIsClosing();
+        })) << "a failure while quitting is only logged";
+    }
+}
+
+TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
+    startRunning();
+    current().callbacks.onClickerDistributorStateChange({true, 1, true});
+    struct Row {
+        bool testing;
+        ClickerCapturedInput input;
+        bool sent, detected;
+    };
+    const Row rows[] = {
+        {false, ClickerDirection::right, true, false},
+        {false, ClickerCustomAction::blackout, true, false},
+        {true, ClickerDirection::left, false, true},
+        {true, ClickerCustomAction::blackout, false, false},
+    };
+    for (const auto& row : rows) {
+        current().sent.clear();
+        view->detectedInput.clear();
+        controller->clickerTestDemandChanged(row.testing);
+        std::thread([&] { deliver(row.input); }).join();
+        mainThread->runPending();
+        EXPECT_EQ(current().sent.size(), row.sent ? 1u : 0u) << row.testing;
+        EXPECT_EQ(view->detectedInput.size(), row.detected ? 1u : 0u) << row.testing;
+    }
+
+    // During an apply no backend takes keys or the master switch.
+    current().stopsAtOnce = false;
+    controller->clickerTestDemandChanged(false);
+    applyPort(4000);
+    std::thread([&] { deliver(ClickerDirection::right); }).join();
+    EXPECT_TRUE(current().sent.empty());
+    std::optional<std::expected<bool, BackendSupervisorError>> switched;
+    controller->setClickerDistributorEnabled(true, [&](auto result) { switched = result; });
+    EXPECT_EQ(switched, std::unexpected(BackendSupervisorError::Kind::backendUnavailable));
+}
+
+TEST_F(StatusBarControllerTest, CopyAndOpenFailuresNameTheAddress) {
+    startRunning();
+    view->clipboardWorks = false;
+    controller->copyURL();
+    controller->openKelvra();
+    view->browserAnswers.at(0)(false);
+    ASSERT_EQ(view->alerts.size(), 2u);
+    EXPECT_EQ(view->alerts[0].informativeText, "Copy " + firstURL + " manually.");
+    EXPECT_EQ(view->alerts[1].informativeText, "Open " + firstURL + " manually.");
+    EXPECT_EQ(view->terminationRequests, 0);
+}
+
+/// A socket listening on 127.0.0.1, and its port.
+std::pair<UniqueFd, int> listeningSocket() {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    socklen_t length = sizeof address;
+    auto* generic = reinterpret_cast<sockaddr*>(&address);
+    EXPECT_EQ(::bind(socket.get(), generic, length), 0);
+    EXPECT_EQ(::listen(socket.get(), 1), 0);
+    EXPECT_EQ(::getsockname(socket.get(), generic, &length), 0);
+    return {std::move(socket), ntohs(address.sin_port)};
+}
+
+/// Our child processes that have not ended.
+int livingChildren() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, name, state;
+        pid_t parent = 0;
+        count += stat >> pid >> name >> state >> parent && parent == ::getpid() && state != "Z";
+    }
+    return count;
+}
+
+TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
+    const int oldPort = listeningSocket().second;
+    const auto [holder, takenPort] = listeningSocket();
+    HubServerConfiguration configuration{oldPort, HubNetworkSelection::localhost()};
+    ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(configuration));
+    controller = makeController(realFactory());
+    start();
+    ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
+    ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
+
+    configuration.port = takenPort;
+    controller->applyServerConfiguration(configuration, false,
+                                         [this](auto result) { applyResults.push_back(result); });
+    ASSERT_TRUE(mainThread->runUntil([&] { return !applyResults.empty(); }, 30s));
+    ASSERT_FALSE(applyResults[0].has_value());
+    EXPECT_TRUE(applyResults[0].error().description().starts_with(
+        "The requested address or port could not be used."));
+    const auto page = fetchPage("http://127.0.0.1:" + std::to_string(oldPort) + "/");
+    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    EXPECT_EQ(storedPort(), oldPort);
+    EXPECT_EQ(livingChildren(), 1);
+
+    controller->shutdown([this] { ++shutdowns; });
+    ASSERT_TRUE(mainThread->runUntil([&] { return shutdowns == 1; }, 20s));
+    EXPECT_EQ(livingChildren(), 0);
+}
+
+constexpr const char* inNamespace = "KELVRA_TEST_IN_NETWORK_NAMESPACE";
+
+void ip(const std::string& arguments) {
+    ASSERT_EQ(std::system(("/usr/sbin/ip " + arguments).c_str()), 0) << arguments;
+}
+
+// The address of the chosen interface changes: the network monitor sees it and the server moves.
+// Runs as its own process in a network namespace of its own (the test after it).
+TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
+    if (!std::getenv(inNamespace)) {
+        GTEST_SKIP() << "runs inside NetworkChangeMovesTheServer's namespace";
+    }
+    ip("link set lo up");
+    ip("link add kh0 type veth peer name kh1");
+    ip("addr add 10.77.0.1/24 dev kh0");
+    ip("link set kh1 up");
+    ip("link set kh0 up");
+    ASSERT_FALSE(HasFatalFailure());
+    // A veth pair reports carrier a moment after it is up; only then is it a service.
+    const HubNetworkServiceProvider system(makeSystemNetworkServiceSource());
+    ASSERT_TRUE(mainThread->runUntil([&] { return !system.availableServices().empty(); }, 10s));
+    ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(
+        {31999, HubNetworkSelection::service("kh0", "kh0")}));
+    controller = makeController(realFactory(), makeSystemNetworkServiceSource(),
+                                makeSystemNetworkChangeSource());
+    start();
+    ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
+    ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
+    EXPECT_TRUE(log->contains("[shell] Backend ready at http://10.77.0.1:31999/."));
+
+    ip("addr add 10.78.0.1/24 dev kh0");
+    ip("addr del 10.77.0.1/24 dev kh0");
+    ASSERT_TRUE(mainThread->runUntil(
+        [&] { return log->contains("[shell] Backend ready at http://10.78.0.1:31999/."); }, 30s))
+        << ::testing::PrintToString(log->lines());
+    const auto page = fetchPage("http://10.78.0.1:31999/");
+    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    controller->shutdown([this] { ++shutdowns; });
+    ASSERT_TRUE(mainThread->runUntil([&] { return shutdowns == 1; }, 20s));
+}
+
+TEST_F(StatusBarControllerTest, NetworkChangeMovesTheServer) {
+    if (std::getenv(inNamespace)) {
+        GTEST_SKIP();
+    }
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a network namespace needs root";
+    }
+    auto environment = currentEnvironment();
+    environment[inNamespace] = "1";
+    const auto result =
+        testing::runProcess("/usr/bin/unshare",
+                            {"--net", std::filesystem::read_symlink("/proc/self/exe").string(),
+                             "--gtest_filter=*InNamespaceNetworkChangeMovesTheServer"},
+                            environment);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput << result.standardError;
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <optional>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "status_bar/qt/Alert.h"
+
+namespace kelvra {
+namespace {
+
+// The box `open` shows, once it is up.
+QMessageBox* shownAlert() {
+    QMessageBox* shown = nullptr;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (auto* widget : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    shown = box;
+                }
+            }
+            return shown != nullptr;
+        },
+        10000);
+    return shown;
+}
+
+const Alert kQuitConfirmation{
+    .style = AlertStyle::warning,
+    .message = QStringLiteral("Are you sure you want to quit Kelvra Hub?"),
+    .informativeText = QStringLiteral("Kelvra Hub will stop running."),
+    .buttons = {QStringLiteral("Quit"), QStringLiteral("Cancel")},
+};
+
+TEST(AlertTest, TheFirstButtonAcceptsByDefaultAndCancelAnswersEscape) {
+    const struct {
+        const char* name;
+        Alert alert;
+        Qt::Key key;
+        int response;
+    } rows[] = {
+        {"Return chooses Quit", kQuitConfirmation, Qt::Key_Return, 1000},
+        {"Escape chooses Cancel", kQuitConfirmation, Qt::Key_Escape, 1001},
+        {"Escape closes a lone OK",
+         Alert{.message = QStringLiteral("Failed."), .informativeText = {}}, Qt::Key_Escape, 1000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<int> response;
+        row.alert.open([&](int chosen) { response = chosen; });
+        QMessageBox* box = shownAlert();
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        EXPECT_EQ(box->defaultButton()->text(), row.alert.buttons.front());
+        QTest::keyClick(box, row.key);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return response.has_value(); }, 10000));
+        EXPECT_EQ(*response, row.response);
+    }
+}
+
+TEST(AlertTest, ClickingTheSecondButtonAnswersItsResponse) {
+    std::optional<int> response;
+    kQuitConfirmation.open([&](int chosen) { response = chosen; });
+    QMessageBox* box = shownAlert();
+    ASSERT_NE(box, nullptr);
+    const auto buttons = box->buttons();
+    const auto cancel = std::find_if(buttons.begin(), buttons.end(), [](auto* button) {
+        return button->text() == QStringLiteral("Cancel");
+    });
+    ASSERT_NE(cancel, buttons.end());
+    QTest::mouseClick(*cancel, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return response.has_value(); }, 10000));
+    EXPECT_EQ(*response, Alert::kSecondButtonResponse);
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <optional>
+
+#include <QTest>
+
+#include "status_bar/qt/Browser.h"
+#include "support/TestSupport.h"
+
+namespace kelvra {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// `xdg-open` is found on PATH; each row puts a stand-in of its own first.
+class BrowserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedPath_ = std::getenv("PATH");
+        setenv("PATH", (directory_.path().string() + ":/usr/bin:/bin").c_str(), 1);
+    }
+    void TearDown() override { setenv("PATH", savedPath_.c_str(), 1); }
+
+    void installXdgOpen(const std::string& body) {
+        const fs::path script = directory_.path() / "xdg-open";
+        testing::writeFile(script,
+                           "#!/bin/sh\necho \"$1\" >> '" + record().string() + "'\n" + body);
+        fs::permissions(script, fs::perms::owner_all);
+    }
+
+    fs::path record() const { return directory_.path() / "opened"; }
+
+    std::optional<bool> open(Browser& browser, const QString& url) {
+        std::optional<bool> opened;
+        browser.open(url, [&](bool result) {
+            EXPECT_FALSE(opened.has_value()) << "completed twice";
+            opened = result;
+        });
+        (void)QTest::qWaitFor([&] { return opened.has_value(); }, 10000);
+        return opened;
+    }
+
+    testing::TemporaryDirectory directory_;
+    std::string savedPath_;
+};
+
+TEST_F(BrowserTest, JudgesTheBrowserByTheExitStatusOfXdgOpen) {
+    const struct {
+        const char* name;
+        std::optional<std::string> script;
+        bool opened;
+    } rows[] = {
+        {"browser found", "exit 0\n", true},
+        {"no browser", "exit 3\n", false},
+        {"killed", "kill -9 $$\n", false},
+        {"browser running in the foreground", "exec sleep 30\n", true},
+        {"xdg-open missing", std::nullopt, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(directory_.path() / "xdg-open");
+        fs::remove(record());
+        if (row.script) {
+            installXdgOpen(*row.script);
+        }
+        Browser browser(300ms);
+        EXPECT_EQ(open(browser, QStringLiteral("http://127.0.0.1:8080/")), row.opened);
+        if (row.script) {
+            EXPECT_EQ(testing::readFile(record()), "http://127.0.0.1:8080/\n");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelvra

@@ -1,0 +1,599 @@
+// SPDX-License-Identifier: MIT
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+#include <QToolButton>
+
+#include "WidgetTestSupport.h"
+#include "core/SettingsStore.h"
+#include "support/ManualMainThreadExecutor.h"
+#include "support/TestSupport.h"
+#include "windows/ClickerDistributorWindowController.h"
+#include "windows/widgets/ClickerKeyRecorderField.h"
+#include "windows/widgets/HelpPopover.h"
+#include "windows/widgets/ThemeColors.h"
+#include "windows/widgets/ToggleSwitch.h"
+
+// Readable failures; internal, so no other test file's printer can clash with it.
+static void PrintTo(const QString& text, std::ostream* stream) {
+    *stream << '"' << text.toStdString() << '"';
+}
+
+namespace kelvra {
+namespace {
+
+using namespace std::chrono_literals;
+using Status = AccessibilityAuthorizationStatus;
+
+class FakePermissionProvider final : public AccessibilityPermissionProviding {
+public:
+    AccessibilityAuthorizationStatus authorizationStatus() override { return status; }
+    void requestAccess(std::function<void(bool)> completion) override {
+        ++requests;
+        completion(status == Status::granted);
+    }
+    void openSystemSettings() override { ++settingsOpened; }
+
+    Status status = Status::granted;
+    int requests = 0;
+    int settingsOpened = 0;
+};
+
+/// A key as the X server reports it: the evdev code + 8 as the native scan code.
+struct Key {
+    int evdev;
+    Qt::Key qtKey;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    QString text = {};
+};
+
+const Key kPageDown{KEY_PAGEDOWN, Qt::Key_PageDown};
+const Key kPageUp{KEY_PAGEUP, Qt::Key_PageUp};
+const Key kF5{KEY_F5, Qt::Key_F5};
+const Key kF7{KEY_F7, Qt::Key_F7};
+const Key kEscape{KEY_ESC, Qt::Key_Escape};
+const Key kTab{KEY_TAB, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t")};
+
+class ClickerDistributorWindowControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override { makeController(); }
+
+    void makeController() {
+        controller.reset();
+        settings = std::make_shared<JsonFileSettingsStore>(
+            settingsPath(),
+            JsonFileSettingsStore::Seams{
+                .failStep =
+                    [this](SettingsStoreError::Kind step) {
+                        return failSaving && step == SettingsStoreError::Kind::replaceFile ? ENOSPC
+                                                                                           : 0;
+                    },
+                .now = {}});
+        store = std::make_shared<ClickerInputConfigurationStore>(settings);
+        ClickerDistributorWindowController::Callbacks callbacks{
+            .onMasterUpdate =
+                [this](bool requested, auto completion) {
+                    masterRequests.push_back(requested);
+                    masterCompletion = std::move(completion);
+                },
+            .onConfigurationChanged =
+                [this](const ClickerInputConfiguration& configuration) {
+                    reportedConfigurations.push_back(configuration);
+                },
+            .onTestDemandChanged = [this](bool demand) { testDemands.push_back(demand); },
+            .onRecordingChanged = [this](bool recording) { recordings.push_back(recording); },
+            .onPermissionChanged = [this](Status status) { permissions.push_back(status); },
+        };
+        controller = std::make_unique<ClickerDistributorWindowController>(
+            permission, store, executor, std::move(callbacks));
+        window = controller->window();
+        controller->present();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    }
+
+    std::filesystem::path settingsPath() const { return directory.path() / "settings.json"; }
+
+    /// Distribution on, a group receiving clicks, the backend running, keyboard access given.
+    void turnOn() {
+        controller->updateDistributorState(
+            {.enabled = true, .enabledGroupCount = 1, .listenerRequired = true}, true);
+    }
+
+    /// What a fresh read of the settings file answers.
+    ClickerInputConfiguration storedOnDisk() const {
+        return ClickerInputConfigurationStore(
+                   std::make_shared<JsonFileSettingsStore>(settingsPath()))
+            .configuration();
+    }
+
+    void press(const Key& key) {
+        QWidget* receiver = QApplication::focusWidget() ? QApplication::focusWidget() : window;
+        for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent event(type, key.qtKey, key.modifiers, static_cast<quint32>(key.evdev + 8), 0,
+                            0, key.text);
+            QApplication::sendEvent(receiver, &event);
+        }
+    }
+
+    template <typename T>
+    T* child(const QString& identifier) const {
+        return window->findChild<T*>(identifier);
+    }
+
+    QString feedback() const { return window->feedbackLabel->text(); }
+
+    QColor feedbackColour() const {
+        return window->feedbackLabel->palette().color(QPalette::WindowText);
+    }
+
+    QColor colour(ThemeColors::Role role) const {
+        return ThemeColors::color(role, window->palette());
+    }
+
+    testing::TemporaryDirectory directory;
+    bool failSaving = false;
+    std::shared_ptr<JsonFileSettingsStore> settings;
+    std::shared_ptr<ClickerInputConfigurationStore> store;
+    std::shared_ptr<FakePermissionProvider> permission = std::make_shared<FakePermissionProvider>();
+    ManualMainThreadExecutor executor;
+    std::vector<bool> masterRequests;
+    ClickerDistributorWindowController::MasterUpdateCompletion masterCompletion;
+    std::vector<ClickerInputConfiguration> reportedConfigurations;
+    std::vector<bool> testDemands;
+    std::vector<bool> recordings;
+    std::vector<Status> permissions;
+    std::unique_ptr<ClickerDistributorWindowController> controller;
+    ClickerDistributorWindow* window = nullptr;
+};
+
+const QString kDefaultFeedback = QStringLiteral(
+    "Each Previous slide, Next slide, or custom assignment must use a different keystroke.");
+
+struct RecordingCase {
+    const char* name;
+    const char* field;
+    /// Start with the Listen button instead of clicking the field.
+    bool listen;
+    Key key;
+    QString shown;
+    uint16_t keyCode;
+    uint64_t modifiers;
+};
+
+class RecordingTest : public ClickerDistributorWindowControllerTest,
+                      public ::testing::WithParamInterface<RecordingCase> {};
+
+TEST_P(RecordingTest, RecordsTheKeyPressedAndStoresIt) {
+    const RecordingCase& row = GetParam();
+    turnOn();
+    auto* field = child<ClickerKeyRecorderField>(QString::fromLatin1(row.field));
+    const QString listenName = QString::fromLatin1(row.field).replace("KeyField", "ListenButton");
+    if (row.listen) {
+        QTest::mouseClick(child<QPushButton>(listenName), Qt::LeftButton);
+        EXPECT_EQ(field->text(), QStringLiteral("Listening…"));
+        EXPECT_EQ(child<QPushButton>(listenName)->text(), QStringLiteral("Cancel"));
+        EXPECT_TRUE(feedback().startsWith(QStringLiteral("Listening… Press a keyboard key")));
+    } else {
+        QTest::mouseClick(field, Qt::LeftButton);
+        EXPECT_EQ(field->text(), QStringLiteral("Press a key…"));
+        EXPECT_TRUE(feedback().startsWith(QStringLiteral("Recording… Press a keyboard key")));
+    }
+    QWidget* focusBefore = QApplication::focusWidget();
+
+    press({KEY_LEFTSHIFT, Qt::Key_Shift, Qt::ShiftModifier});  // alone: keeps waiting
+    EXPECT_TRUE(controller->pendingCapture().has_value());
+    press(row.key);
+
+    EXPECT_FALSE(controller->pendingCapture().has_value());
+    EXPECT_EQ(field->text(), row.shown);
+    EXPECT_EQ(feedback(), kDefaultFeedback);
+    EXPECT_EQ(recordings, (std::vector<bool>{true, false}));
+    EXPECT_NE(QApplication::focusWidget(), field) << "recording ends with the field";
+    if (row.listen) {
+        EXPECT_EQ(QApplication::focusWidget(), focusBefore) << "Tab must not move the focus";
+    }
+    const ClickerInputConfiguration stored = storedOnDisk();
+    const ClickerKeystroke& recorded =
+        QString::fromLatin1(row.field).startsWith("previous") ? stored.previous : stored.next;
+    EXPECT_EQ(recorded.keyCode, row.keyCode);
+    EXPECT_EQ(recorded.modifierFlags, row.modifiers);
+    EXPECT_EQ(QString::fromStdString(recorded.displayName()), row.shown);
+    ASSERT_FALSE(reportedConfigurations.empty());
+    EXPECT_EQ(reportedConfigurations.back(), stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, RecordingTest,
+    ::testing::Values(
+        RecordingCase{"PageDownAgainForNext", "nextKeyField", false, kPageDown, "Page Down", 121,
+                      0},
+        RecordingCase{"F5ForPrevious", "previousKeyField", true, kF5, "F5", 96, 0},
+        RecordingCase{"ShiftUpForNext", "nextKeyField", false,
+                      Key{KEY_UP, Qt::Key_Up, Qt::ShiftModifier}, "⇧Up Arrow", 126, 0x20000},
+        RecordingCase{"TabWhileListening", "previousKeyField", true, kTab, "Tab", 48, 0},
+        RecordingCase{"LetterNamedByLayout", "nextKeyField", true,
+                      Key{KEY_A, Qt::Key_A, Qt::ControlModifier, QStringLiteral("\x01")}, "⌃A", 0,
+                      0x40000}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ClickerDistributorWindowControllerTest, EscapeCancelsAndLeavesTheAssignment) {
+    turnOn();
+    for (const Key& escape : {kEscape, Key{KEY_ESC, Qt::Key_Escape, Qt::ShiftModifier}}) {
+        QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
+        ASSERT_TRUE(controller->pendingCapture().has_value());
+        press(escape);
+        EXPECT_FALSE(controller->pendingCapture().has_value());
+        EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
+        EXPECT_EQ(window->previousListenButton->text(), QStringLiteral("Listen"));
+        EXPECT_EQ(feedback(), kDefaultFeedback);
+    }
+    EXPECT_TRUE(reportedConfigurations.empty());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
+    EXPECT_EQ(recordings, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, ListenTwiceCancels) {
+    turnOn();
+    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
+    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
+    EXPECT_FALSE(controller->pendingCapture().has_value());
+    EXPECT_EQ(window->nextField->text(), QStringLiteral("Page Down"));
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored) {
+    turnOn();
+    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
+    press(kF5);
+    const std::string before = testing::readFile(settingsPath());
+    const size_t reports = reportedConfigurations.size();
+
+    QTest::mouseClick(window->previousField, Qt::LeftButton);
+    press(kF5);
+
+    EXPECT_EQ(feedback(), QStringLiteral("F5 is already assigned to Next slide. Choose a different "
+                                         "keystroke for Previous slide."));
+    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
+    EXPECT_EQ(testing::readFile(settingsPath()), before);
+    EXPECT_EQ(reportedConfigurations.size(), reports);
+    EXPECT_FALSE(controller->pendingCapture().has_value());
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeletedAndReadBack) {
+    turnOn();
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    ClickerInputConfiguration stored = storedOnDisk();
+    ASSERT_EQ(stored.customAssignments.size(), 2u) << "rows are stored as soon as they are added";
+    EXPECT_TRUE(window->customEmptyLabel->isHidden());
+    const QString first = QString::fromStdString(stored.customAssignments[0].id().string());
+    const QString second = QString::fromStdString(stored.customAssignments[1].id().string());
+
+    // Both rows are empty: the conflict names each "the custom assignment".
+    QTest::mouseClick(child<QPushButton>("customListenButton-" + first), Qt::LeftButton);
+    press(kF7);
+    QTest::mouseClick(child<QPushButton>("customListenButton-" + second), Qt::LeftButton);
+    press(kF7);
+    EXPECT_EQ(feedback(), QStringLiteral("F7 is already assigned to the custom assignment. Choose "
+                                         "a different keystroke for the custom assignment."));
+
+    auto* popup = child<QComboBox>("customCommandPopup-" + first);
+    ASSERT_EQ(popup->count(), 15);
+    EXPECT_EQ(popup->itemText(0), QStringLiteral("Choose Kelvra action…"));
+    popup->setFocus();
+    QTest::keyClick(popup, Qt::Key_Down);
+    QTest::keyClick(popup, Qt::Key_Down);
+    QTest::keyClick(popup, Qt::Key_Down);
+    EXPECT_EQ(popup->currentText(), QStringLiteral("Blackout"));
+
+    QTest::mouseClick(child<QToolButton>("deleteCustomAssignment-" + second), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(child<QWidget>("customAssignmentRow-" + second), nullptr);
+
+    stored = storedOnDisk();
+    ASSERT_EQ(stored.customAssignments.size(), 1u);
+    EXPECT_EQ(stored.customAssignments[0].action, ClickerCustomAction::blackout);
+    EXPECT_EQ(stored.customAssignments[0].keystroke->keyCode, 98);
+
+    makeController();  // a restart shows what was stored
+    turnOn();
+    EXPECT_EQ(child<QComboBox>("customCommandPopup-" + first)->currentText(),
+              QStringLiteral("Blackout"));
+    EXPECT_EQ(child<ClickerKeyRecorderField>("customKeyField-" + first)->text(),
+              QStringLiteral("F7"));
+    QTest::mouseClick(child<QToolButton>("deleteCustomAssignment-" + first), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(storedOnDisk().customAssignments.empty());
+    EXPECT_FALSE(window->customEmptyLabel->isHidden());
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, ResetUnassignsOnlyConflictingCustomKeys) {
+    turnOn();
+    QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
+    press(kF7);
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    const auto rows = storedOnDisk().customAssignments;
+    const QString pageUpRow = QString::fromStdString(rows[0].id().string());
+    const QString f5Row = QString::fromStdString(rows[1].id().string());
+    QTest::mouseClick(child<QPushButton>("customListenButton-" + pageUpRow), Qt::LeftButton);
+    press(kPageUp);
+    QTest::mouseClick(child<QPushButton>("customListenButton-" + f5Row), Qt::LeftButton);
+    press(kF5);
+
+    QTest::mouseClick(window->resetButton, Qt::LeftButton);
+
+    EXPECT_EQ(feedback(),
+              QStringLiteral("Defaults restored. Conflicting custom keys were unassigned."));
+    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    const ClickerInputConfiguration stored = storedOnDisk();
+    EXPECT_EQ(stored.previous.keyCode, 116);
+    EXPECT_EQ(stored.next.keyCode, 121);
+    EXPECT_FALSE(stored.customAssignments[0].keystroke.has_value());
+    EXPECT_EQ(stored.customAssignments[1].keystroke->keyCode, 96);
+    EXPECT_EQ(child<ClickerKeyRecorderField>("customKeyField-" + pageUpRow)->text(),
+              QStringLiteral("Not assigned"));
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnDetection) {
+    turnOn();
+    controller->refreshPermissionState();
+    QTest::mouseClick(window->testButton, Qt::LeftButton);
+    EXPECT_TRUE(controller->isTestingInput());
+    EXPECT_EQ(window->testButton->text(), QStringLiteral("Cancel Test"));
+    EXPECT_FALSE(window->resetButton->isEnabled());
+    EXPECT_FALSE(window->masterSwitch->isEnabled());
+    EXPECT_TRUE(feedback().startsWith(QStringLiteral("Press the assigned Previous slide")));
+
+    // Assigned keys are kept from the window's controls; Escape is not an assignment.
+    press(kPageDown);
+    EXPECT_TRUE(controller->isTestingInput());
+    executor.advance(9900ms);
+    EXPECT_TRUE(controller->isTestingInput());
+    executor.advance(100ms);
+    EXPECT_FALSE(controller->isTestingInput());
+    EXPECT_EQ(feedback(), QStringLiteral("No assigned input was detected. Check the clicker, "
+                                         "assignment, and Keyboard Access permission."));
+    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+
+    QTest::mouseClick(window->testButton, Qt::LeftButton);
+    controller->detectedAssignedInput(ClickerDirection::right);
+    EXPECT_EQ(feedback(), QStringLiteral("Detected Next slide — Page Down. Assigned-key control is "
+                                         "working."));
+    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::green));
+    executor.advance(20s);
+    EXPECT_EQ(feedback(), QStringLiteral("Detected Next slide — Page Down. Assigned-key control is "
+                                         "working."))
+        << "the cancelled timeout must not fire";
+
+    QTest::mouseClick(window->testButton, Qt::LeftButton);
+    press(kEscape);
+    EXPECT_FALSE(controller->isTestingInput());
+    EXPECT_EQ(testDemands, (std::vector<bool>{true, false, true, false, true, false}));
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, InputTestNeedsDistributionAndKeyboardAccess) {
+    permission->status = Status::denied;
+    controller->refreshPermissionState();
+    turnOn();
+    EXPECT_FALSE(window->testButton->isEnabled());
+    QTest::mouseClick(window->testButton, Qt::LeftButton);
+    EXPECT_FALSE(controller->isTestingInput());
+    EXPECT_TRUE(testDemands.empty());
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, MasterSwitchWaitsForTheBackendAndRevertsOnFailure) {
+    controller->updateDistributorState({}, true);
+    EXPECT_FALSE(window->previousField->isVisible());
+    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
+    ASSERT_EQ(masterRequests, std::vector<bool>{true});
+    EXPECT_FALSE(window->masterSwitch->isEnabled()) << "pending";
+    EXPECT_TRUE(window->masterSwitch->isChecked());
+
+    masterCompletion(
+        std::unexpected(BackendSupervisorError(BackendSupervisorError::Kind::backendUnavailable)));
+    EXPECT_FALSE(window->masterSwitch->isChecked());
+    EXPECT_TRUE(window->masterSwitch->isEnabled());
+    EXPECT_EQ(window->masterValueLabel->text(), QStringLiteral("Off"));
+    EXPECT_EQ(masterRequests.size(), 1u) << "putting the switch back must not ask again";
+
+    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
+    masterCompletion(true);
+    EXPECT_TRUE(window->masterSwitch->isChecked());
+    EXPECT_EQ(window->masterValueLabel->text(), QStringLiteral("On"));
+    EXPECT_TRUE(window->previousField->isVisible());
+    EXPECT_EQ(masterRequests, (std::vector<bool>{true, true}));
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, TurningOnWithoutAccessAsksForIt) {
+    permission->status = Status::notDetermined;
+    controller->refreshPermissionState();
+    controller->updateDistributorState({}, true);
+    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
+    masterCompletion(true);
+    EXPECT_EQ(permission->requests, 1);
+    EXPECT_EQ(permission->settingsOpened, 1) << "refused: the help is shown";
+    EXPECT_EQ(window->masterStatusLabel->text(),
+              QStringLiteral("Keyboard Access required — Kelvra Hub cannot reserve assigned "
+                             "clicker keystrokes."));
+    EXPECT_FALSE(window->permissionButton->isHidden());
+}
+
+struct StatusCase {
+    const char* name;
+    bool enabled;
+    bool listenerRequired;
+    Status permission;
+    ClickerInputListenerState listener;
+    QString status;
+    QString permissionButton;  ///< empty: hidden
+};
+
+class StatusLineTest : public ClickerDistributorWindowControllerTest,
+                       public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(StatusLineTest, FollowsStateAndPermission) {
+    const StatusCase& row = GetParam();
+    permission->status = row.permission;
+    controller->refreshPermissionState();
+    controller->updateDistributorState(
+        {.enabled = row.enabled, .enabledGroupCount = 1, .listenerRequired = row.listenerRequired},
+        true);
+    controller->setListenerState(row.listener);
+    controller->refreshRuntimeControls();
+    EXPECT_EQ(window->masterStatusLabel->isHidden(), row.status.isEmpty());
+    EXPECT_EQ(window->masterStatusLabel->text(), row.status);
+    EXPECT_EQ(window->permissionButton->isHidden(), row.permissionButton.isEmpty());
+    if (!row.permissionButton.isEmpty()) {
+        EXPECT_EQ(window->permissionButton->text(), row.permissionButton);
+    }
+    EXPECT_EQ(permissions.back(), row.permission);
+}
+
+using Listener = ClickerInputListenerState;
+INSTANTIATE_TEST_SUITE_P(
+    States, StatusLineTest,
+    ::testing::Values(
+        StatusCase{"NeverAsked", true, true, Status::notDetermined, Listener::stopped,
+                   "Keyboard Access required — Kelvra Hub cannot reserve assigned clicker "
+                   "keystrokes.",
+                   "Request Keyboard Access"},
+        StatusCase{"Denied", true, true, Status::denied, Listener::failed,
+                   "Keyboard Access required — Kelvra Hub cannot reserve assigned clicker "
+                   "keystrokes.",
+                   "Show Keyboard Access Help"},
+        StatusCase{"ListenerFailed", true, true, Status::granted, Listener::failed,
+                   "Listener error — Kelvra Hub could not reserve assigned keystrokes. Check "
+                   "Keyboard Access, then restart Kelvra Hub.",
+                   ""},
+        StatusCase{"NoGroup", true, false, Status::granted, Listener::stopped,
+                   "Ready — Keyboard Access is enabled. No Presentation group currently receives "
+                   "clicks.",
+                   ""},
+        StatusCase{"Listening", true, true, Status::granted, Listener::listening, "", ""},
+        StatusCase{"Off", false, false, Status::granted, Listener::stopped,
+                   "Off — Kelvra Hub is not monitoring keyboard input.", ""}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ClickerDistributorWindowControllerTest, LosingActivationEndsTheCapture) {
+    turnOn();
+    for (const bool listen : {false, true}) {
+        if (listen) {
+            QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
+        } else {
+            QTest::mouseClick(window->nextField, Qt::LeftButton);
+        }
+        ASSERT_TRUE(controller->pendingCapture().has_value());
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QApplication::sendEvent(window, &deactivate);
+        EXPECT_FALSE(controller->pendingCapture().has_value());
+        EXPECT_EQ(window->nextField->text(), QStringLiteral("Page Down"));
+        EXPECT_NE(window->focusWidget(), window->nextField)
+            << "coming back must not start recording again";
+    }
+    EXPECT_EQ(recordings, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStoreAnswers) {
+    turnOn();
+    failSaving = true;
+    QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
+    press(kF5);
+    EXPECT_TRUE(feedback().contains(QStringLiteral("could not save its settings")))
+        << feedback().toStdString();
+    EXPECT_TRUE(feedback().contains(QString::fromStdString(settingsPath().string())));
+    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    EXPECT_EQ(window->previousField->text(),
+              QString::fromStdString(store->configuration().previous.displayName()));
+    EXPECT_EQ(reportedConfigurations.back(), store->configuration());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
+
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    EXPECT_TRUE(feedback().contains(QStringLiteral("could not save its settings")));
+    EXPECT_EQ(window->findChildren<ClickerKeyRecorderField*>().size(),
+              2 + store->configuration().customAssignments.size());
+
+    failSaving = false;
+    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
+    press(kF7);
+    EXPECT_EQ(feedback(), kDefaultFeedback);
+    EXPECT_EQ(storedOnDisk(), store->configuration()) << "the next save catches up";
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, FocusFollowsTheRowsInOrder) {
+    turnOn();
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    const QString id = QString::fromStdString(storedOnDisk().customAssignments.at(0).id().string());
+    const std::vector<QString> expected = {"clickerDistributorMasterSwitch",
+                                           "previousKeyField",
+                                           "previousListenButton",
+                                           "nextKeyField",
+                                           "nextListenButton",
+                                           "addCustomAssignment",
+                                           "customCommandPopup-" + id,
+                                           "customKeyField-" + id,
+                                           "customListenButton-" + id,
+                                           "deleteCustomAssignment-" + id,
+                                           "testAssignedClickerKeys",
+                                           "resetClickerMappings"};
+    std::vector<QString> chain;
+    QWidget* widget = window->masterSwitch;
+    do {
+        if (widget->isVisible() && widget->focusPolicy() & Qt::TabFocus &&
+            !widget->objectName().isEmpty()) {
+            chain.push_back(widget->objectName());
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != window->masterSwitch && chain.size() < expected.size());
+    EXPECT_EQ(chain, expected);
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, InfoButtonTogglesTheAboutPopover) {
+    QTest::mouseClick(window->informationButton, Qt::LeftButton);
+    EXPECT_TRUE(window->isInformationShown());
+    window->toggleInformation();
+    EXPECT_FALSE(window->isInformationShown());
+}
+
+TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
+    turnOn();
+    controller->refreshPermissionState();
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    const auto rows = storedOnDisk().customAssignments;
+    const QString id = QString::fromStdString(rows[0].id().string());
+    auto* popup = child<QComboBox>("customCommandPopup-" + id);
+    popup->setCurrentIndex(4);
+    emit popup->activated(4);
+    QTest::mouseClick(child<QPushButton>("customListenButton-" + id), Qt::LeftButton);
+    press({KEY_B, Qt::Key_B, Qt::NoModifier, QStringLiteral("b")});
+    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
+    testing::saveScreenshots(window, QStringLiteral("clicker-distributor"));
+
+    makeController();
+    permission->status = Status::notDetermined;
+    controller->refreshPermissionState();
+    controller->updateDistributorState({}, true);
+    testing::saveScreenshots(window, QStringLiteral("clicker-distributor-off"));
+
+    // Keyboard access missing, and a conflict in the feedback line.
+    turnOn();
+    QTest::mouseClick(window->previousField, Qt::LeftButton);
+    press(kPageDown);
+    testing::saveScreenshots(window, QStringLiteral("clicker-distributor-conflict"));
+    QTest::mouseClick(window->informationButton, Qt::LeftButton);
+    auto* popover = window->findChild<HelpPopover*>();
+    ASSERT_NE(popover, nullptr);
+    testing::saveScreenshots(popover, QStringLiteral("clicker-distributor-about"));
+}
+
+}  // namespace
+}  // namespace kelvra
