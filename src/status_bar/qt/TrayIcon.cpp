@@ -2,11 +2,15 @@
 #include "status_bar/qt/TrayIcon.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
+
+#include "windows/widgets/ThemeColors.h"
 
 // Resources of a static library are registered by name, outside any namespace.
 static void registerStatusBarResources() {
@@ -45,6 +49,16 @@ QIcon statusIcon() {
     return icon;
 }
 
+QIcon trayGlyph(const QPalette& palette) {
+    registerStatusBarResources();
+    QIcon icon(ThemeColors::isDark(palette) ? QStringLiteral(":/status_bar/StatusIcon-dark.svg")
+                                            : QStringLiteral(":/status_bar/StatusIcon-light.svg"));
+    if (icon.pixmap(18, 18).isNull()) {
+        icon = QIcon::fromTheme(QStringLiteral("network-wireless"));
+    }
+    return icon;
+}
+
 TrayIcon::TrayIcon(QObject* parent) : QSystemTrayIcon(parent) {
     statusAction_ = menu_.addAction(QString());
     statusAction_->setEnabled(false);
@@ -72,7 +86,16 @@ TrayIcon::TrayIcon(QObject* parent) : QSystemTrayIcon(parent) {
     connect(this, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
 
     setContextMenu(&menu_);
-    setIcon(statusIcon());
+    // Panels follow the desktop's palette; the application's is the nearest we can read.
+    setIcon(trayGlyph(QGuiApplication::palette()));
+    qApp->installEventFilter(this);
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+        setIcon(trayGlyph(QGuiApplication::palette()));
+    }
+    return QSystemTrayIcon::eventFilter(watched, event);
 }
 
 void TrayIcon::setStatusLine(const QString& symbol, const QColor& color, const QString& text) {

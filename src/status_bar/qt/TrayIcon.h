@@ -44,6 +44,10 @@ signals:
     void aboutRequested();
     void quitRequested();
 
+protected:
+    /// Follows the desktop's palette, so the glyph stays visible on light and dark panels.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -60,5 +64,9 @@ private:
 
 /// Our bundled status icon, or the theme's `network-wireless` when it cannot be drawn.
 QIcon statusIcon();
+
+/// The tray's one-colour glyph for a panel drawn in `palette`: light on dark panels, dark on
+/// light ones; the theme's `network-wireless` when it cannot be drawn.
+QIcon trayGlyph(const QPalette& palette);
 
 }  // namespace kelvra
