@@ -7,29 +7,9 @@
 #include <thread>
 
 #include "backend/DesktopProtocol.h"
+#include "core/Error.h"
 
 namespace kelvra {
-namespace {
-
-/// Writes all of `bytes` without ever waiting; false with errno set when it cannot.
-bool writeAllNow(int descriptor, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
-}  // namespace
 
 BackendStopSequence::BackendStopSequence(std::shared_ptr<ChildProcess> process,
                                          std::shared_ptr<BackendExitSignal> gone,
@@ -72,12 +52,12 @@ void BackendStopSequence::run() {
     }
     // The shutdown command does not wait for readiness: a backend still starting gets it too.
     if (!goneWithin({})) {
-        const bool written = writeAllNow(input->get(), DesktopProtocol::kShutdownCommand);
-        if (!written) {
-            log_->write("shell",
-                        std::string("Graceful backend shutdown failed: ") + std::strerror(errno));
+        // Standard input never blocks, so a full pipe fails at once rather than waiting.
+        const int writeError = writeAll(input->get(), DesktopProtocol::kShutdownCommand);
+        if (writeError != 0) {
+            log_->write("shell", "Graceful backend shutdown failed: " + errorText(writeError));
         }
-        if (!written || !goneWithin(timeouts_.shutdown)) {
+        if (writeError != 0 || !goneWithin(timeouts_.shutdown)) {
             log_->write("shell", "Backend ignored graceful shutdown; sending SIGTERM.");
             process_->signalGroup(SIGTERM);
             if (!goneWithin(timeouts_.terminate)) {

@@ -38,7 +38,7 @@ std::string BackendSupervisorError::description() const {
     switch (kind_) {
         case Kind::launchFailed:
             return "Kelvra Hub could not launch its server " + executable_.string() + ": " +
-                   std::strerror(errorNumber_) + ".";
+                   errorText(errorNumber_) + ".";
         case Kind::startupTimeout:
             return "The Kelvra Hub server did not become ready within " +
                    std::to_string(static_cast<int64_t>(seconds_)) + " seconds.";

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "clicker/linux/LinuxKeyMap.h"
+#include "core/Error.h"
 
 namespace kelvra {
 namespace {
@@ -54,8 +55,8 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
         return std::unexpected(KeyboardTapError{"no event descriptor for configuration changes"});
     }
     if (const int error = layer_->virtualDevicesAvailable(); error != 0) {
-        return std::unexpected(KeyboardTapError{"virtual keyboards cannot be created: " +
-                                                std::string(strerror(error))});
+        return std::unexpected(
+            KeyboardTapError{"virtual keyboards cannot be created: " + errorText(error)});
     }
     int openError = 0;
     bool anyKeyboard = false;
@@ -72,8 +73,8 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
         openError = device.error();
     }
     if (anyKeyboard && openError != 0) {
-        return std::unexpected(KeyboardTapError{"keyboard devices cannot be opened: " +
-                                                std::string(strerror(openError))});
+        return std::unexpected(
+            KeyboardTapError{"keyboard devices cannot be opened: " + errorText(openError)});
     }
     if (!layer_->watchChanges()) {
         log_->write(kCategory,
@@ -227,7 +228,7 @@ bool DeviceKeyboardTap::tryTake(TappedKeyboard& keyboard) {
         case TakeResult::failed:
             logOnce(keyboard.path(), "Clicker Distributor cannot take the keyboard " +
                                          quotedName(keyboard.device().name()) + ": " +
-                                         strerror(keyboard.lastError()) + ".");
+                                         errorText(keyboard.lastError()) + ".");
             return false;
     }
     return false;
