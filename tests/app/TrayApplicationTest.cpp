@@ -135,11 +135,13 @@ protected:
     fs::path logFile() const { return home() / ".local/state/Morvane/Kelvra Hub/kelvra-hub.log"; }
 
     std::map<std::string, std::string> environment() const {
-        return {{"HOME", home().string()},
-                {"XDG_RUNTIME_DIR", runtime().string()},
-                {"PATH", bin().string() + ":/usr/bin:/bin"},
-                {"DISPLAY", display_},
-                {"XAUTHORITY", authority_}};
+        auto variables = extraEnvironment_;
+        variables.insert({{"HOME", home().string()},
+                          {"XDG_RUNTIME_DIR", runtime().string()},
+                          {"PATH", bin().string() + ":/usr/bin:/bin"},
+                          {"DISPLAY", display_},
+                          {"XAUTHORITY", authority_}});
+        return variables;
     }
 
     std::unique_ptr<Launched> launch() {
@@ -316,6 +318,7 @@ protected:
 
     testing::TemporaryDirectory directory_;
     xcb_connection_t* connection_ = nullptr;
+    std::map<std::string, std::string> extraEnvironment_;
     std::string display_;
     std::string authority_;
     std::unique_ptr<Launched> tray_;
@@ -434,6 +437,34 @@ TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInForIt) {
     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
     EXPECT_TRUE(waitFor([&] { return fs::exists(openedRecord()); }, 10s));
     EXPECT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "not presented again";
+
+    const pid_t backend = backendPid();
+    ::kill(app->pid(), SIGTERM);
+    expectCleanExit(*app, backend);
+}
+
+TEST_F(TrayApplicationTest, ANextKeyWithDistributionOnReachesTheBackend) {
+    // The backend keeps its switch in its state file: start with distribution on, and listen
+    // through the X11 tap, which needs no device access.
+    testing::writeFile(home() / ".local/state/Morvane/Kelvra Hub/server-state.json",
+                       R"({"version": 1, "clickerDistributorEnabled": true,
+                           "groups": {"stage-left": true}})");
+    extraEnvironment_["KELVRA_HUB_KEYBOARD_TAP"] = "x11";
+    auto app = launch();
+    ASSERT_TRUE(waitForLog("Clicker Distributor assigned-key consuming listener is active."))
+        << diagnostics();
+
+    // The grabs follow the listener's start; press until the first key gets through.
+    const auto received = [&] {
+        return log().find("Received clicker-key right") != std::string::npos;
+    };
+    EXPECT_TRUE(waitFor(
+        [&] {
+            tool("xdotool", {"key", "Next"});
+            return waitFor(received, 500ms);
+        },
+        20s))
+        << diagnostics();
 
     const pid_t backend = backendPid();
     ::kill(app->pid(), SIGTERM);
