@@ -413,6 +413,12 @@ TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
     std::optional<std::expected<bool, BackendSupervisorError>> switched;
     controller->setClickerDistributorEnabled(true, [&](auto result) { switched = result; });
     EXPECT_EQ(switched, std::unexpected(BackendSupervisorError::Kind::backendUnavailable));
+
+    // Let the apply finish, so that no supervisor still holds its work when the test ends.
+    current().finishStop();
+    mainThread->runPending();
+    current().ready(secondURL);
+    mainThread->runPending();
 }
 
 TEST_F(StatusBarControllerTest, CopyAndOpenFailuresNameTheAddress) {
