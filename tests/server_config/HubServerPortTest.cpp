@@ -41,14 +41,10 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
         Validation expected;
     } rows[] = {
         {"8080", 31603, Validation::valid(8080)},
-        {"  8080 ", 31603, Validation::valid(8080)},
         {"\u00a08080\u3000", 31603, Validation::valid(8080)},
         {"", 31603, kEnterPort},
         {"\n\t \u2003", 31603, kEnterPort},
         {"-8080", 31603, kNumbersOnly},
-        {"80 80", 31603, kNumbersOnly},
-        {"0x1F90", 31603, kNumbersOnly},
-        {"1e4", 31603, kNumbersOnly},
         {"\u0668\u0660\u0668\u0660", 31603, kNumbersOnly},  // Arabic-Indic 8080
         {"80\xff", 31603, kNumbersOnly},
         {"80\0"s

@@ -14,19 +14,12 @@ TEST(DesktopEntryTest, ExecValuesFollowTheQuotingAndEscapingRules) {
         std::optional<std::string> exec;
     } rows[] = {
         {"/opt/kelvra-hub/bin/kelvra-hub", "/opt/kelvra-hub/bin/kelvra-hub"},
-        {"/opt/josé/kelvra-hub", "/opt/josé/kelvra-hub"},
         {"/home/a b/k", "\"/home/a b/k\""},
         {"/x/100%/k", "/x/100%%/k"},
-        {"/x/50% off/k", "\"/x/50%% off/k\""},
         {"/x/a\"b", "\"/x/a\\\\\"b\""},
         {"/x/$HOME", "\"/x/\\\\$HOME\""},
-        {"/x/a`b", "\"/x/a\\\\`b\""},
-        {"/x/a\\b", "\"/x/a\\\\\\\\b\""},
-        {"/x/it's", "\"/x/it's\""},
-        {"/x/a=b", "/x/a=b"},
         {"relative/k", std::nullopt},
         {"/x/tab\there", std::nullopt},
-        {"/x/line\nbreak", std::nullopt},
         {"/x/\xff", std::nullopt},
     };
     for (const auto& row : rows) {
