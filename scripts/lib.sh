@@ -17,6 +17,7 @@ packages=(
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db
   libqt6svg6 trayer xdotool xclip x11-apps
+  dbus-daemon python3-dbus python3-gi weston qt6-wayland wl-clipboard
 )
 
 install_missing_packages() {
