@@ -90,7 +90,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     singleInstance_ = std::move(*coordinator);
     if (!singleInstance_->isPrimary()) {
-        if (const auto posted = center->post(singleInstance_->notificationName()); !posted) {
+        // The desktop's permission to take the focus, which only the running instance can use.
+        const auto activationToken = environmentValue(environment, "XDG_ACTIVATION_TOKEN");
+        if (const auto posted = center->post(singleInstance_->notificationName(), activationToken);
+            !posted) {
             std::cerr << "Kelvra Hub is already running but did not answer: "
                       << posted.error().description() << std::endl;
         }
@@ -185,8 +188,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     view_->setController(controller_);
 
     updater_->checkForUpdatesOnStartup();
-    singleInstance_->installOpenHandler(
-        [this] { mainThread_->post([this] { handleOpenRequest(); }); });
+    singleInstance_->installOpenHandler([this](std::optional<std::string> activationToken) {
+        mainThread_->post([this, activationToken = std::move(activationToken)] {
+            handleOpenRequest(activationToken);
+        });
+    });
     controller_->start([weak = std::weak_ptr(controller_)](std::expected<void, Error> started) {
         if (const auto controller = weak.lock(); controller && !started) {
             controller->showFatalError(started.error().description());
@@ -194,14 +200,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
 }
 
-void AppDelegate::handleOpenRequest() {
+void AppDelegate::handleOpenRequest(const std::optional<std::string>& activationToken) {
     if (!controller_) {
         return;
     }
     controller_->openKelvra();
     // Without a tray the welcome window is the only way to the menu.
     if (!view_->hasTray()) {
-        view_->presentWelcomeWindow();
+        view_->presentWelcomeWindow(activationToken);
     }
 }
 

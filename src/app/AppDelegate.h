@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <QObject>
 
@@ -50,8 +52,8 @@ protected:
 private:
     void applicationDidFinishLaunching();
     bool applicationShouldTerminate();
-    /// An open request from a second launch, and the reopen of a running application.
-    void handleOpenRequest();
+    /// An open request from a second launch, with the XDG activation token it was started with.
+    void handleOpenRequest(const std::optional<std::string>& activationToken);
     void failLaunch(const class Error& error);
 
     const AppOptions options_;

@@ -60,6 +60,9 @@ public:
         virtual ~Observation() = default;
     };
 
+    /// Called once for every post, with the post's detail when it carried one.
+    using Observer = std::function<void(std::optional<std::string> detail)>;
+
     static constexpr std::chrono::milliseconds kDefaultPostTimeout{3000};
 
     /// `$XDG_RUNTIME_DIR`, or the application's support directory
@@ -77,16 +80,19 @@ public:
     std::expected<void, NotificationCenterError> verifyDirectory() const;
 
     /// Starts listening for posts of `name` on a thread of its own; `observer` runs on the main
-    /// thread once for every post. An endpoint left by a process that has ended is replaced, so
-    /// call this only where no live process observes `name`.
+    /// thread once for every post, a post without a detail included. An endpoint left by a process
+    /// that has ended is replaced, so call this only where no live process observes `name`.
     std::expected<std::unique_ptr<Observation>, NotificationCenterError> addObserver(
-        const std::string& name, std::function<void()> observer);
+        const std::string& name, Observer observer);
 
     /// Delivers `name` to its observer in another process and returns once that process has
-    /// taken it (its observer call is queued). Fails when nobody observes `name`, the observer
-    /// does not answer within `timeout`, or the directory is unsafe.
+    /// taken it (its observer call is queued). `detail` goes along unless it is empty, holds a
+    /// line feed or NUL, or is longer than 512 bytes; then the post carries none. Fails when
+    /// nobody observes `name`, the observer does not answer within `timeout`, or the directory
+    /// is unsafe.
     std::expected<void, NotificationCenterError> post(
-        const std::string& name, std::chrono::milliseconds timeout = kDefaultPostTimeout) const;
+        const std::string& name, const std::optional<std::string>& detail = std::nullopt,
+        std::chrono::milliseconds timeout = kDefaultPostTimeout) const;
 
 private:
     const std::filesystem::path directory_;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 #include "core/AppIdentity.h"
 #include "core/Environment.h"
@@ -129,12 +130,13 @@ SingleInstanceCoordinator::create(const fs::path& directory,
     }
     coordinator->isPrimary_ = true;
 
-    auto observation = coordinator->center_->addObserver(coordinator->notificationName_,
-                                                         [weak = std::weak_ptr(coordinator)] {
-                                                             if (const auto self = weak.lock()) {
-                                                                 self->receiveOpenRequest();
-                                                             }
-                                                         });
+    auto observation = coordinator->center_->addObserver(
+        coordinator->notificationName_,
+        [weak = std::weak_ptr(coordinator)](std::optional<std::string> activationToken) {
+            if (const auto self = weak.lock()) {
+                self->receiveOpenRequest(std::move(activationToken));
+            }
+        });
     if (!observation) {
         return std::unexpected(observation.error());
     }
@@ -152,7 +154,7 @@ SingleInstanceCoordinator::~SingleInstanceCoordinator() {
     }
 }
 
-void SingleInstanceCoordinator::installOpenHandler(std::function<void()> handler) {
+void SingleInstanceCoordinator::installOpenHandler(OpenHandler handler) {
     assert(isPrimary_ && "only the primary instance handles open requests");
     if (!isPrimary_) {
         return;
@@ -160,18 +162,22 @@ void SingleInstanceCoordinator::installOpenHandler(std::function<void()> handler
     openHandler_ = std::move(handler);
     if (pendingOpen_ && openHandler_) {
         pendingOpen_ = false;
-        openHandler_();
+        openHandler_(std::exchange(pendingActivationToken_, std::nullopt));
     }
 }
 
-void SingleInstanceCoordinator::receiveOpenRequest() {
+void SingleInstanceCoordinator::receiveOpenRequest(std::optional<std::string> activationToken) {
     if (!isPrimary_) {
         return;
     }
     if (openHandler_) {
-        openHandler_();
-    } else {
-        pendingOpen_ = true;
+        openHandler_(std::move(activationToken));
+        return;
+    }
+    pendingOpen_ = true;
+    // Merged requests raise the window once, for the latest launch.
+    if (activationToken) {
+        pendingActivationToken_ = std::move(activationToken);
     }
 }
 

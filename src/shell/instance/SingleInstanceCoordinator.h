@@ -55,6 +55,10 @@ class SingleInstanceCoordinator : public std::enable_shared_from_this<SingleInst
 public:
     using CreationError = std::variant<SingleInstanceError, NotificationCenterError>;
 
+    /// Called for an open request with the XDG activation token the second launch was started
+    /// with, if any, so that the window it raises may take the focus.
+    using OpenHandler = std::function<void(std::optional<std::string> activationToken)>;
+
     static constexpr const char* kLockFileName = "kelvra-hub.lock";
 
     /// "$XDG_DATA_HOME/Morvane/Kelvra Hub", fixed at first use.
@@ -82,11 +86,11 @@ public:
 
     /// Stores the handler for open requests; when a request arrived before, calls it once, now.
     /// Only for the primary: on a secondary this is a programming error and does nothing.
-    void installOpenHandler(std::function<void()> handler);
+    void installOpenHandler(OpenHandler handler);
 
     /// One open request, as the notification centre delivers it. A secondary ignores it;
-    /// requests before a handler exists merge into one.
-    void receiveOpenRequest();
+    /// requests before a handler exists merge into one, with the latest token given.
+    void receiveOpenRequest(std::optional<std::string> activationToken = std::nullopt);
 
 private:
     SingleInstanceCoordinator(std::shared_ptr<DistributedNotificationCenter> center,
@@ -100,8 +104,9 @@ private:
     const std::string notificationName_;
     const std::filesystem::path lockFile_;
     int lockDescriptor_ = -1;
-    std::function<void()> openHandler_;
+    OpenHandler openHandler_;
     bool pendingOpen_ = false;
+    std::optional<std::string> pendingActivationToken_;
     std::unique_ptr<DistributedNotificationCenter::Observation> observation_;
 };
 

@@ -33,6 +33,31 @@ QString qtText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+/// Lends a second launch's XDG activation token to the raising of one window. Qt 6.4's Wayland
+/// shell has no call that takes a token: it reads the variable when a window asks for the focus
+/// and unsets it once spent. Unset here whatever happened, so that no child process inherits a
+/// token that is not its own. Main thread only, like every change of the environment we make.
+class ActivationTokenLoan {
+public:
+    explicit ActivationTokenLoan(const std::optional<std::string>& token)
+        : active_(token && !token->empty() &&
+                  QGuiApplication::platformName().startsWith(QStringLiteral("wayland"))) {
+        if (active_) {
+            qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(*token));
+        }
+    }
+    ~ActivationTokenLoan() {
+        if (active_) {
+            qunsetenv("XDG_ACTIVATION_TOKEN");
+        }
+    }
+    ActivationTokenLoan(const ActivationTokenLoan&) = delete;
+    ActivationTokenLoan& operator=(const ActivationTokenLoan&) = delete;
+
+private:
+    const bool active_;
+};
+
 }  // namespace
 
 QtStatusBarView::QtStatusBarView(Parts parts, QObject* parent)
@@ -98,8 +123,8 @@ void QtStatusBarView::withController(const std::function<void(StatusBarControlle
     }
 }
 
-void QtStatusBarView::presentWelcomeWindow() {
-    bringToFront(welcomeWindow());
+void QtStatusBarView::presentWelcomeWindow(const std::optional<std::string>& activationToken) {
+    bringToFront(welcomeWindow(), activationToken);
 }
 
 void QtStatusBarView::setStatusLine(const StatusLine& line) {
@@ -247,7 +272,7 @@ WelcomeWindowController& QtStatusBarView::welcomeWindow() {
                         withController(
                             [](auto& controller) { controller.showClickerDistributor(); });
                     },
-                .onShowMenu = [this](QPoint point) { tray_.menu().popup(point); },
+                .onShowMenu = [this](QWidget* anchor) { tray_.popUpMenuBelow(anchor); },
             });
         welcomeWindow_->updateServerURL(serverURL_);
         tray_.installShortcuts(welcomeWindow_.get());
@@ -357,13 +382,16 @@ ClickerDistributorWindowController& QtStatusBarView::clickerWindow() {
     return *clickerWindow_;
 }
 
-void QtStatusBarView::bringToFront(QWidget& window) {
+void QtStatusBarView::bringToFront(QWidget& window,
+                                   const std::optional<std::string>& activationToken) {
     // A window minimized or unmapped by the desktop still counts as visible to Qt.
     if (window.isVisible() && window.windowHandle() != nullptr &&
         !window.windowHandle()->isExposed()) {
         window.hide();
     }
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    // Lent before showing: a Qt that activates windows as they are shown spends it there.
+    const ActivationTokenLoan loan(activationToken);
     window.show();
     window.raise();
     window.activateWindow();

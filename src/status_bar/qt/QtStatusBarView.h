@@ -67,8 +67,9 @@ public:
     /// Whether the status item lives in a tray; false while waiting for one and without one.
     bool hasTray() const { return trayShown_; }
 
-    /// The stand-in for the tray: brings the welcome window up, creating it if needed.
-    void presentWelcomeWindow();
+    /// The stand-in for the tray: brings the welcome window up, creating it if needed. On
+    /// Wayland `activationToken` (a second launch's) lets it take the focus.
+    void presentWelcomeWindow(const std::optional<std::string>& activationToken = std::nullopt);
 
     TrayIcon& tray() { return tray_; }
     Browser& browser() { return browser_; }
@@ -108,7 +109,8 @@ private:
     SettingsWindowController& settingsWindow();
     ClickerDistributorWindowController& clickerWindow();
     /// Shows a window of ours in front, with the menu's shortcuts.
-    void bringToFront(QWidget& window);
+    void bringToFront(QWidget& window,
+                      const std::optional<std::string>& activationToken = std::nullopt);
     /// Opens a page from a window, saying so when no browser takes it.
     void openPage(const std::string& url);
     void applyServerSettings(const HubServerConfiguration& configuration,

@@ -84,7 +84,7 @@ TEST_F(SingleInstanceCoordinatorTest, ASecondInstanceIsSecondaryAndItsRequestRea
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
     int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
+    primary->installOpenHandler([&](auto) { ++calls; });
 
     const auto secondary = create();
     ASSERT_TRUE(secondary);
@@ -93,24 +93,44 @@ TEST_F(SingleInstanceCoordinatorTest, ASecondInstanceIsSecondaryAndItsRequestRea
     EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
 
     // A request that reaches a secondary is ignored.
-    (*secondary)->receiveOpenRequest();
+    (*secondary)->receiveOpenRequest("token");
     mainThread->runPending();
     EXPECT_EQ(calls, 1);
 }
 
-TEST_F(SingleInstanceCoordinatorTest, RequestsBeforeTheHandlerExistsGiveOneCall) {
+TEST_F(SingleInstanceCoordinatorTest, RequestsBeforeTheHandlerExistsGiveOneCallWithTheLastToken) {
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
     // A post returns once the primary has queued the request on its main thread.
+    ASSERT_TRUE(center->post(kName, "first"));
+    ASSERT_TRUE(center->post(kName, "second"));
     ASSERT_TRUE(center->post(kName));
-    ASSERT_TRUE(center->post(kName));
-    EXPECT_EQ(mainThread->runPending(), 2);
+    EXPECT_EQ(mainThread->runPending(), 3);
 
-    int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
-    EXPECT_EQ(calls, 1);
+    std::vector<std::optional<std::string>> tokens;
+    primary->installOpenHandler([&](auto token) { tokens.push_back(token); });
+    EXPECT_EQ(tokens, (std::vector<std::optional<std::string>>{"second"}));
     ASSERT_TRUE(center->post(kName));
-    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 2; }, kLimit));
+    EXPECT_TRUE(mainThread->runUntil([&] { return tokens.size() == 2; }, kLimit));
+    EXPECT_EQ(tokens.back(), std::nullopt);
+}
+
+TEST_F(SingleInstanceCoordinatorTest, AnActivationTokenTravelsWithTheRequestWhenItCan) {
+    const auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    std::vector<std::optional<std::string>> tokens;
+    primary->installOpenHandler([&](auto token) { tokens.push_back(token); });
+    const std::string longest(512, 't');
+    // Tokens are opaque: spaces pass; a line break or an oversized one would break the framing.
+    const std::optional<std::string> sent[] = {"kwin-1 2_TIME34", longest, longest + "t", "a\nb",
+                                               ""};
+    const std::optional<std::string> received[] = {"kwin-1 2_TIME34", longest, std::nullopt,
+                                                   std::nullopt, std::nullopt};
+    for (const auto& token : sent) {
+        ASSERT_TRUE(center->post(kName, token));
+    }
+    ASSERT_TRUE(mainThread->runUntil([&] { return tokens.size() == 5; }, kLimit));
+    EXPECT_EQ(tokens, std::vector(std::begin(received), std::end(received)));
 }
 
 TEST_F(SingleInstanceCoordinatorTest, UnsafeDirectoriesAreRefusedBeforeAnySocketExists) {
@@ -173,7 +193,7 @@ TEST_F(SingleInstanceCoordinatorTest, AStaleSocketDoesNotStopTheNextPrimary) {
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
     int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
+    primary->installOpenHandler([&](auto) { ++calls; });
     ASSERT_TRUE(center->post(kName));
     EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
 }
@@ -187,7 +207,7 @@ TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressS
     ASSERT_TRUE(primary);
     EXPECT_EQ(fs::status(deep / kName).type(), fs::file_type::socket);
     int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
+    primary->installOpenHandler([&](auto) { ++calls; });
     ASSERT_TRUE(center->post(kName));
     EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
 }
@@ -197,7 +217,7 @@ TEST_F(SingleInstanceCoordinatorTest, DestroyingThePrimaryFreesTheLockAndItsSock
     ASSERT_TRUE(primary);
     primary.reset();
     EXPECT_FALSE(fs::exists(runtime / kName));
-    const auto post = center->post(kName, 1s);
+    const auto post = center->post(kName, {}, 1s);
     ASSERT_FALSE(post);
     EXPECT_EQ(post.error().kind(), NotificationCenterError::Kind::cannotPost);
     EXPECT_TRUE(createPrimary());

@@ -40,7 +40,7 @@ int main() {
     }
 
     say("primary");
-    (*coordinator)->installOpenHandler([&] { say("open-request"); });
+    (*coordinator)->installOpenHandler([&](auto) { say("open-request"); });
     std::atomic<bool> inputClosed = false;
     std::thread watcher([&] {
         char byte;

@@ -24,8 +24,11 @@ using Clock = std::chrono::steady_clock;
 
 /// Group and other bits: the directory must be the owner's alone.
 constexpr mode_t kForbiddenModeBits = 0077;
-/// A request is the name and a line feed; anything longer is not ours.
+/// A request is the name, optionally a space and a detail, and a line feed; anything longer is
+/// not ours.
 constexpr size_t kMaximumNameBytes = 200;
+constexpr size_t kMaximumDetailBytes = 512;
+constexpr size_t kMaximumRequestBytes = kMaximumNameBytes + 1 + kMaximumDetailBytes;
 constexpr std::string_view kAnswer = "ok\n";
 /// How long the listener waits for a connected client to send its request.
 constexpr std::chrono::milliseconds kRequestTimeout{1000};
@@ -35,6 +38,11 @@ constexpr int kAcceptRetryMilliseconds = 100;
 bool isValidName(const std::string& name) {
     return !name.empty() && name.size() <= kMaximumNameBytes && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\n\0", 3)) == std::string::npos;
+}
+
+bool isValidDetail(const std::string& detail) {
+    return !detail.empty() && detail.size() <= kMaximumDetailBytes &&
+           detail.find_first_of(std::string_view("\n\0", 2)) == std::string::npos;
 }
 
 /// The socket address of `name` in the open `directory`: its plain path when that fits, else a
@@ -89,11 +97,11 @@ bool peerIsSameUser(int socket) {
            credentials.uid == ::geteuid();
 }
 
-/// Reads one line of at most `kMaximumNameBytes` before `deadline`; absent on anything else.
+/// Reads one line of at most `kMaximumRequestBytes` before `deadline`; absent on anything else.
 std::optional<std::string> readRequest(int socket, Clock::time_point deadline) {
     std::string received;
     char buffer[256];
-    while (received.size() <= kMaximumNameBytes) {
+    while (received.size() <= kMaximumRequestBytes) {
         const auto remaining =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (remaining.count() <= 0) {
@@ -127,7 +135,7 @@ class SocketObservation final : public DistributedNotificationCenter::Observatio
 public:
     SocketObservation(UniqueFd directory, std::string name, UniqueFd listener, ino_t endpoint,
                       UniqueFd wake, std::shared_ptr<MainThreadExecutor> mainThread,
-                      std::function<void()> observer)
+                      DistributedNotificationCenter::Observer observer)
         : directory_(std::move(directory)),
           name_(std::move(name)),
           listener_(std::move(listener)),
@@ -150,7 +158,8 @@ public:
     }
 
 private:
-    void listen(MainThreadExecutor& mainThread, const std::function<void()>& observer) {
+    void listen(MainThreadExecutor& mainThread,
+                const DistributedNotificationCenter::Observer& observer) {
         ::pthread_setname_np(::pthread_self(), "open-request");
         while (true) {
             pollfd descriptors[] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
@@ -174,15 +183,22 @@ private:
         }
     }
 
-    void serve(int client, MainThreadExecutor& mainThread, const std::function<void()>& observer) {
+    void serve(int client, MainThreadExecutor& mainThread,
+               const DistributedNotificationCenter::Observer& observer) {
         if (!peerIsSameUser(client)) {
             return;
         }
         const auto request = readRequest(client, Clock::now() + kRequestTimeout);
-        if (request != name_) {
+        if (!request) {
             return;
         }
-        mainThread.post(observer);
+        std::optional<std::string> detail;
+        if (request->starts_with(name_ + ' ')) {
+            detail = request->substr(name_.size() + 1);
+        } else if (*request != name_) {
+            return;
+        }
+        mainThread.post([observer, detail = std::move(detail)] { observer(detail); });
         // The poster may have given up already; it then learns nothing it needs.
         ::send(client, kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL);
     }
@@ -281,8 +297,7 @@ std::expected<void, NotificationCenterError> DistributedNotificationCenter::veri
 }
 
 std::expected<std::unique_ptr<DistributedNotificationCenter::Observation>, NotificationCenterError>
-DistributedNotificationCenter::addObserver(const std::string& name,
-                                           std::function<void()> observer) {
+DistributedNotificationCenter::addObserver(const std::string& name, Observer observer) {
     auto located = locateEndpoint(directory_, name, NotificationCenterError::cannotObserve);
     if (!located) {
         return std::unexpected(located.error());
@@ -321,7 +336,8 @@ DistributedNotificationCenter::addObserver(const std::string& name,
 }
 
 std::expected<void, NotificationCenterError> DistributedNotificationCenter::post(
-    const std::string& name, std::chrono::milliseconds timeout) const {
+    const std::string& name, const std::optional<std::string>& detail,
+    std::chrono::milliseconds timeout) const {
     const auto located = locateEndpoint(directory_, name, NotificationCenterError::cannotPost);
     if (!located) {
         return std::unexpected(located.error());
@@ -343,7 +359,8 @@ std::expected<void, NotificationCenterError> DistributedNotificationCenter::post
     if (!peerIsSameUser(socket.get())) {
         return std::unexpected(NotificationCenterError::cannotPost(endpoint, EPERM));
     }
-    const std::string request = name + "\n";
+    const std::string request =
+        name + (detail && isValidDetail(*detail) ? " " + *detail : std::string()) + "\n";
     if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size())) {
         return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
