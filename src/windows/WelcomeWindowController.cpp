@@ -171,9 +171,8 @@ QWidget* WelcomeWindowController::makeHintView() {
     showMenuButton_ = new LinkButton(QStringLiteral("Show menu"), Role::link);
     showMenuButton_->setObjectName(QStringLiteral("welcomeShowMenuButton"));
     setFontSize(showMenuButton_, 13);
-    connect(showMenuButton_, &QPushButton::clicked, this, [this] {
-        callbacks_.onShowMenu(showMenuButton_->mapToGlobal(QPoint(0, showMenuButton_->height())));
-    });
+    connect(showMenuButton_, &QPushButton::clicked, this,
+            [this] { callbacks_.onShowMenu(showMenuButton_); });
     row->addWidget(showMenuButton_, 0, Qt::AlignVCenter);
     return hint;
 }

@@ -7,7 +7,6 @@
 #include <string>
 
 #include <QIcon>
-#include <QPoint>
 #include <QWidget>
 
 #include "shell/WelcomeWindowPreference.h"
@@ -33,8 +32,8 @@ public:
         std::function<void()> onOpenControlPage;
         std::function<void()> onOpenSettings;
         std::function<void()> onOpenClickerDistributor;
-        /// Pops the tray menu up; the point (global, logical pixels) is just below "Show menu".
-        std::function<void(QPoint)> onShowMenu;
+        /// Pops the tray menu up below `anchor`, the "Show menu" button.
+        std::function<void(QWidget* anchor)> onShowMenu;
     };
 
     /// `statusIcon` is the tray's image; without one the application icon is shown.

@@ -25,7 +25,7 @@ protected:
         callbacks.onOpenControlPage = [this] { calls_ << "open control page"; };
         callbacks.onOpenSettings = [this] { calls_ << "open settings"; };
         callbacks.onOpenClickerDistributor = [this] { calls_ << "open clicker distributor"; };
-        callbacks.onShowMenu = [this](QPoint point) { menuPoint_ = point; };
+        callbacks.onShowMenu = [this](QWidget* anchor) { menuAnchor_ = anchor; };
         window_ = std::make_unique<WelcomeWindowController>(
             std::make_shared<WelcomeWindowPreference>(store_),
             AppVersionInfo(InfoDictionary{{"CFBundleShortVersionString", std::string("1.4.0")},
@@ -48,7 +48,7 @@ protected:
         directory_.path() / "settings.json",
         JsonFileSettingsStore::Seams{[this](FileStep) { return failWrites_; }, {}});
     QStringList calls_;
-    std::optional<QPoint> menuPoint_;
+    QWidget* menuAnchor_ = nullptr;
     std::unique_ptr<WelcomeWindowController> window_;
 };
 
@@ -88,7 +88,7 @@ TEST_F(WelcomeWindowControllerTest, EveryActionGoesThroughItsCallback) {
 
     QAbstractButton* showMenu = button("welcomeShowMenuButton");
     QTest::mouseClick(showMenu, Qt::LeftButton);
-    EXPECT_EQ(menuPoint_, showMenu->mapToGlobal(QPoint(0, showMenu->height())));
+    EXPECT_EQ(menuAnchor_, showMenu);
 
     QTest::mouseClick(button("welcomeCloseButton"), Qt::LeftButton);
     EXPECT_FALSE(window_->isVisible());

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
+#include <QWindow>
 
 #include "windows/widgets/ThemeColors.h"
 
@@ -121,6 +122,10 @@ void TrayIcon::installShortcuts(QWidget* window) {
 }
 
 void TrayIcon::popUpMenuBelow(QWidget* anchor) {
+    // Wayland places a popup only relative to its parent window, and turns a parentless one
+    // into a free-standing window. The menu also serves the tray, so it is lent, not reparented.
+    menu_.winId();
+    menu_.windowHandle()->setTransientParent(anchor->window()->windowHandle());
     menu_.popup(anchor->mapToGlobal(QPoint(0, anchor->height())));
 }
 

@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QImage>
 #include <QPalette>
+#include <QPushButton>
+#include <QTest>
+#include <QWindow>
 
 #include "status_bar/qt/TrayIcon.h"
 
@@ -31,6 +34,22 @@ TEST(TrayIconTest, TheGlyphStaysVisibleWhenThePanelTurnsDark) {
     QApplication::setPalette(paletteWithWindow(QColor(0x24, 0x24, 0x24)));
     EXPECT_GT(centreLightness(tray.icon()), 155);
     QApplication::setPalette(original);
+}
+
+TEST(TrayIconTest, TheWelcomeWindowsMenuIsAPopupOfThatWindowBelowItsButton) {
+    // Wayland turns a popup without a parent window into a window of its own.
+    QWidget window;
+    auto* button = new QPushButton(QStringLiteral("Show menu"), &window);
+    button->move(40, 60);
+    window.resize(300, 200);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TrayIcon tray;
+    tray.popUpMenuBelow(button);
+    ASSERT_TRUE(tray.menu().isVisible());
+    EXPECT_EQ(tray.menu().windowHandle()->transientParent(), window.windowHandle());
+    EXPECT_EQ(tray.menu().pos(), button->mapToGlobal(QPoint(0, button->height())));
+    tray.menu().hide();
 }
 
 }  // namespace
