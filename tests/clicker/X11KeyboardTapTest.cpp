@@ -280,5 +280,17 @@ TEST_F(X11KeyboardTapTest, RecordingReleasesTheGrabs) {
     waitUntilGrabbed();
 }
 
+TEST(X11KeyboardTapChoiceTest, AWaylandSessionNeverGetsTheX11Tap) {
+    // XWayland's grabs miss Wayland windows, and Debian's XWayland does not say what it is.
+    const Environment sessions[] = {
+        {{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}},
+        {{"DISPLAY", ":0"}, {"XDG_SESSION_TYPE", "wayland"}},
+    };
+    for (const auto& session : sessions) {
+        EXPECT_EQ(makeX11KeyboardTap(session), nullptr);
+    }
+    EXPECT_NE(makeX11KeyboardTap({{"DISPLAY", ":0"}, {"XDG_SESSION_TYPE", "x11"}}), nullptr);
+}
+
 }  // namespace
 }  // namespace kelvra

@@ -445,6 +445,12 @@ std::unique_ptr<KeyboardTapBackend> makeX11KeyboardTap(const Environment& enviro
     if (!display || display->empty()) {
         return nullptr;
     }
+    // The X display of a Wayland session is XWayland, which tells clients so only from
+    // Xwayland 23.1 on: the session says it for older ones.
+    if (!environmentValue(environment, "WAYLAND_DISPLAY").value_or("").empty() ||
+        environmentValue(environment, "XDG_SESSION_TYPE") == "wayland") {
+        return nullptr;
+    }
     return std::make_unique<X11KeyboardTap>(*display);
 }
 

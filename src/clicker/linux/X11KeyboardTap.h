@@ -16,7 +16,7 @@ namespace kelvra {
 /// client already holds is reported as a conflict. Never used under XWayland, whose grabs do not
 /// reach Wayland windows.
 ///
-/// Absent when the environment names no X display.
+/// Absent when the environment names no X display, or names a Wayland session.
 std::unique_ptr<KeyboardTapBackend> makeX11KeyboardTap(const Environment& environment);
 
 }  // namespace kelvra
