@@ -12,7 +12,8 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_RUNTIME_DIR=$runtime
-weston --backend=headless-backend.so --socket=wayland-test --idle-time=0 \
+# --debug lets a test list the windows on screen: `weston-debug scene-graph`.
+weston --backend=headless-backend.so --socket=wayland-test --idle-time=0 --debug \
   --log="$runtime/weston.log" >/dev/null 2>&1 &
 weston_pid=$!
 for _ in $(seq 100); do
