@@ -37,14 +37,20 @@ bool copyWithWlCopy(const QString& text) {
 }  // namespace
 
 bool copyPlainText(const QString& text) {
+    const bool wayland = QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+    // A Wayland compositor gives the clipboard only to the client with the keyboard focus and
+    // ignores anyone else, while Qt reads its own offer back all the same: from a tray menu,
+    // with no window of ours focused, only wl-copy's word counts.
+    if (wayland && QGuiApplication::focusWindow() == nullptr) {
+        return copyWithWlCopy(text);
+    }
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(text);
     if (clipboard->text() == text) {
         return true;
     }
-    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland")) &&
-           copyWithWlCopy(text);
+    return wayland && copyWithWlCopy(text);
 }
 
 }  // namespace kelvra::Clipboard
