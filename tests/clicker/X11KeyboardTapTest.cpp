@@ -135,7 +135,10 @@ protected:
     }
 
     void startMonitor() {
-        const Environment environment = currentEnvironment();
+        // Xvfb is a plain X server even when the tests run from a Wayland desktop.
+        Environment environment = currentEnvironment();
+        environment.erase("WAYLAND_DISPLAY");
+        environment.erase("XDG_SESSION_TYPE");
         monitor = ClickerInputMonitor::create(
             log, mainThread,
             [environment] {
