@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/Error.h"
@@ -131,6 +132,36 @@ TEST_F(SingleInstanceCoordinatorTest, AnActivationTokenTravelsWithTheRequestWhen
     }
     ASSERT_TRUE(mainThread->runUntil([&] { return tokens.size() == 5; }, kLimit));
     EXPECT_EQ(tokens, std::vector(std::begin(received), std::end(received)));
+}
+
+TEST_F(SingleInstanceCoordinatorTest, AnInstanceThatKnowsNoTokensStillTakesTheRequest) {
+    // As instances were before tokens travelled: any line but the bare name is hung up on.
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    (runtime / kName).string().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 2), 0);
+    std::vector<std::string> lines;
+    std::thread observer([&] {
+        while (lines.size() < 2) {
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client < 0) {
+                return;
+            }
+            char buffer[600];
+            const ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
+            lines.emplace_back(buffer, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+            if (lines.back() == kName + "\n") {
+                ::send(client, "ok\n", 3, MSG_NOSIGNAL);
+            }
+            ::close(client);
+        }
+    });
+    EXPECT_TRUE(center->post(kName, "token"));
+    ::shutdown(listener, SHUT_RDWR);  // wakes the accept of a second request that never came
+    observer.join();
+    ::close(listener);
+    EXPECT_EQ(lines, (std::vector<std::string>{kName + " token\n", kName + "\n"}));
 }
 
 TEST_F(SingleInstanceCoordinatorTest, UnsafeDirectoriesAreRefusedBeforeAnySocketExists) {

@@ -344,40 +344,56 @@ std::expected<void, NotificationCenterError> DistributedNotificationCenter::post
     }
     const fs::path& endpoint = located->path;
     const sockaddr_un* address = &located->address;
-    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket) {
-        return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
-    }
-    // Bounds a connect to a full backlog as well as the send and the wait for the answer.
-    timeval limit{static_cast<time_t>(timeout.count() / 1000),
-                  static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
-    ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0) {
-        return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
-    }
-    if (!peerIsSameUser(socket.get())) {
-        return std::unexpected(NotificationCenterError::cannotPost(endpoint, EPERM));
-    }
-    const std::string request =
-        name + (detail && isValidDetail(*detail) ? " " + *detail : std::string()) + "\n";
-    if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size())) {
-        return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
-    }
-    std::string answer;
-    char buffer[8];
-    while (answer.size() < kAnswer.size()) {
-        const ssize_t count = ::recv(socket.get(), buffer, sizeof buffer, 0);
-        if (count < 0 && errno == EINTR) {
-            continue;
+    enum class Reply { answered, closed, other };
+    const auto exchange =
+        [&](const std::string& request) -> std::expected<Reply, NotificationCenterError> {
+        UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!socket) {
+            return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
         }
-        if (count <= 0) {
-            break;
+        // Bounds a connect to a full backlog as well as the send and the wait for the answer.
+        timeval limit{static_cast<time_t>(timeout.count() / 1000),
+                      static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(address), sizeof *address) !=
+            0) {
+            return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
         }
-        answer.append(buffer, static_cast<size_t>(count));
+        if (!peerIsSameUser(socket.get())) {
+            return std::unexpected(NotificationCenterError::cannotPost(endpoint, EPERM));
+        }
+        if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+            return std::unexpected(NotificationCenterError::cannotPost(endpoint, errno));
+        }
+        std::string answer;
+        char buffer[8];
+        while (answer.size() < kAnswer.size()) {
+            const ssize_t count = ::recv(socket.get(), buffer, sizeof buffer, 0);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count == 0 && answer.empty()) {
+                return Reply::closed;
+            }
+            if (count <= 0) {
+                break;
+            }
+            answer.append(buffer, static_cast<size_t>(count));
+        }
+        return answer == kAnswer ? Reply::answered : Reply::other;
+    };
+    const bool withDetail = detail && isValidDetail(*detail);
+    auto reply = exchange(name + (withDetail ? " " + *detail : std::string()) + "\n");
+    // An observer from before details travelled hangs up on one: it still takes the bare name.
+    if (reply == Reply::closed && withDetail) {
+        reply = exchange(name + "\n");
     }
-    if (answer != kAnswer) {
+    if (!reply) {
+        return std::unexpected(reply.error());
+    }
+    if (*reply != Reply::answered) {
         return std::unexpected(NotificationCenterError::noAnswer(endpoint));
     }
     return {};
