@@ -38,6 +38,7 @@
 #include "shell/updates/FeedUpdaterController.h"
 #include "shell/updates/UpdateFeed.h"
 #include "status_bar/StatusBarController.h"
+#include "status_bar/qt/ActivationTokenLoan.h"
 #include "status_bar/qt/QtStatusBarView.h"
 
 namespace kelvra {
@@ -204,11 +205,15 @@ void AppDelegate::handleOpenRequest(const std::optional<std::string>& activation
     if (!controller_) {
         return;
     }
+    if (view_->hasTray()) {
+        // The page is all that comes up: its browser may take the focus.
+        const ActivationTokenLoan loan(activationToken);
+        controller_->openKelvra();
+        return;
+    }
     controller_->openKelvra();
     // Without a tray the welcome window is the only way to the menu.
-    if (!view_->hasTray()) {
-        view_->presentWelcomeWindow(activationToken);
-    }
+    view_->presentWelcomeWindow(activationToken);
 }
 
 void AppDelegate::failLaunch(const Error& error) {

@@ -6,6 +6,7 @@
 #include <QWindow>
 
 #include "status_bar/StatusBarController.h"
+#include "status_bar/qt/ActivationTokenLoan.h"
 #include "status_bar/qt/Alert.h"
 #include "status_bar/qt/Clipboard.h"
 #include "windows/AboutWindowController.h"
@@ -32,31 +33,6 @@ QColor colorOf(StatusColor color) {
 QString qtText(const std::string& text) {
     return QString::fromStdString(text);
 }
-
-/// Lends a second launch's XDG activation token to the raising of one window. Qt 6.4's Wayland
-/// shell has no call that takes a token: it reads the variable when a window asks for the focus
-/// and unsets it once spent. Unset here whatever happened, so that no child process inherits a
-/// token that is not its own. Main thread only, like every change of the environment we make.
-class ActivationTokenLoan {
-public:
-    explicit ActivationTokenLoan(const std::optional<std::string>& token)
-        : active_(token && !token->empty() &&
-                  QGuiApplication::platformName().startsWith(QStringLiteral("wayland"))) {
-        if (active_) {
-            qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(*token));
-        }
-    }
-    ~ActivationTokenLoan() {
-        if (active_) {
-            qunsetenv("XDG_ACTIVATION_TOKEN");
-        }
-    }
-    ActivationTokenLoan(const ActivationTokenLoan&) = delete;
-    ActivationTokenLoan& operator=(const ActivationTokenLoan&) = delete;
-
-private:
-    const bool active_;
-};
 
 }  // namespace
 
