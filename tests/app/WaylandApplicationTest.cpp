@@ -45,73 +45,58 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     return true;
 }
 
-class WaylandApplicationTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (const char* name :
-             {"WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
-            const char* value = std::getenv(name);
-            if (value == nullptr) {
-                GTEST_SKIP() << "run inside dbus-run-session and tests/app/weston-run.sh";
-            }
-            environment_[name] = value;
+TEST(WaylandApplicationTest, WithoutATrayASecondLaunchPresentsTheWelcomeWindowAndOpensThePage) {
+    std::map<std::string, std::string> environment;
+    for (const char* name : {"WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
+        if (std::getenv(name) == nullptr) {
+            GTEST_SKIP() << "run inside dbus-run-session and tests/app/weston-run.sh";
         }
-        environment_["HOME"] = home().string();
-        environment_["PATH"] = (directory_.path() / "bin").string() + ":/usr/bin:/bin";
-        environment_["QT_QPA_PLATFORM"] = "wayland";
-        testing::writeExecutable(directory_.path() / "bin" / "xdg-open",
-                                 "#!/bin/sh\necho \"$1\" >> '" + opened().string() + "'\n");
-        // The window must come from the second launch, not from the first start.
-        testing::writeFile(home() / ".config/Morvane/Kelvra Hub/settings.json",
-                           R"({"showWelcomeWindowAtStartup": false, "hubServerPort": )" +
-                               std::to_string(freePort()) + "}");
+        environment[name] = std::getenv(name);
     }
-
-    fs::path home() const { return directory_.path() / "home"; }
-    fs::path opened() const { return directory_.path() / "opened"; }
-
-    std::string log() const {
-        const fs::path file = home() / ".local/state/Morvane/Kelvra Hub/kelvra-hub.log";
+    testing::TemporaryDirectory directory;
+    const fs::path home = directory.path() / "home", opened = directory.path() / "opened";
+    environment.insert({{"HOME", home.string()},
+                        {"PATH", (directory.path() / "bin").string() + ":/usr/bin:/bin"},
+                        {"QT_QPA_PLATFORM", "wayland"}});
+    testing::writeExecutable(directory.path() / "bin" / "xdg-open",
+                             "#!/bin/sh\necho \"$1\" >> '" + opened.string() + "'\n");
+    // The window must come from the second launch, not from the first start.
+    testing::writeFile(home / ".config/Morvane/Kelvra Hub/settings.json",
+                       R"({"showWelcomeWindowAtStartup": false, "hubServerPort": )" +
+                           std::to_string(freePort()) + "}");
+    const auto log = [&] {
+        const fs::path file = home / ".local/state/Morvane/Kelvra Hub/kelvra-hub.log";
         return fs::exists(file) ? testing::readFile(file) : "";
-    }
-
-    /// What the log says between `marker` and `end`; empty until it says it.
-    std::string logged(const std::string& marker, const std::string& end) const {
+    };
+    // What the log says between `marker` and the next full stop; empty until it says it.
+    const auto logged = [&](const std::string& marker) -> std::string {
         const std::string text = log();
         const auto start = text.find(marker);
         return start == std::string::npos
                    ? ""
                    : text.substr(start + marker.size(),
-                                 text.find(end, start) - start - marker.size());
-    }
+                                 text.find(".\n", start) - start - marker.size());
+    };
+    const auto welcomeShown = [&] {
+        return testing::runProcess("/usr/bin/weston-debug", {"scene-graph"}, environment)
+                   .standardOutput.find("top-level window 'Kelvra Hub'") != std::string::npos;
+    };
 
-    /// Whether the compositor shows a top-level window titled `title`.
-    bool showsWindow(const std::string& title) const {
-        const auto scene =
-            testing::runProcess("/usr/bin/weston-debug", {"scene-graph"}, environment_);
-        return scene.standardOutput.find("top-level window '" + title + "'") != std::string::npos;
-    }
-
-    testing::TemporaryDirectory directory_;
-    std::map<std::string, std::string> environment_;
-};
-
-TEST_F(WaylandApplicationTest, WithoutATrayASecondLaunchPresentsTheWelcomeWindowAndOpensThePage) {
-    testing::SpawnedProcess app(kExecutable, {}, environment_);
-    ASSERT_TRUE(waitFor([&] { return !logged("[shell] Backend ready at ", ".\n").empty(); }, 30s))
+    testing::SpawnedProcess app(kExecutable, {}, environment);
+    ASSERT_TRUE(waitFor([&] { return !logged("[shell] Backend ready at ").empty(); }, 30s))
         << log();
-    const std::string url = logged("[shell] Backend ready at ", ".\n");
-    const pid_t backend = std::stoi(logged("[shell] Started backend PID ", "."));
-    EXPECT_FALSE(showsWindow("Kelvra Hub"));
+    const std::string url = logged("[shell] Backend ready at ");
+    const pid_t backend = std::stoi(logged("[shell] Started backend PID "));
+    EXPECT_FALSE(welcomeShown());
 
     // Launched as a desktop launcher would on Wayland, with a token to take the focus.
-    auto second = environment_;
+    auto second = environment;
     second["XDG_ACTIVATION_TOKEN"] = "launcher-token-1";
     const auto result = testing::runProcess(kExecutable, {}, second);
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_TRUE(waitFor([&] { return showsWindow("Kelvra Hub"); }, 20s)) << "not presented";
-    ASSERT_TRUE(waitFor([&] { return fs::exists(opened()); }, 20s));
-    EXPECT_EQ(testing::readFile(opened()), url + "\n");
+    EXPECT_TRUE(waitFor(welcomeShown, 20s)) << "not presented";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(opened); }, 20s));
+    EXPECT_EQ(testing::readFile(opened), url + "\n");
 
     app.kill(SIGTERM);
     const auto status = app.wait(10s);
