@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: MIT
 """The built application's tray item as a StatusNotifierItem panel (sni_panel.py) meets it, in a
 private D-Bus session under xvfb-run or weston-run.sh; the bundle is in KELVRA_TEST_BUNDLE_DIR."""
+import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -42,7 +44,10 @@ class DBusTrayTest(unittest.TestCase):
         home, bin_dir = self.dir / "home", self.dir / "bin"
         settings = home / ".config/Morvane/Kelvra Hub/settings.json"
         settings.parent.mkdir(parents=True)
-        settings.write_text('{"showWelcomeWindowAtStartup": false}')
+        with socket.socket() as probe:  # a port of its own, beside other tests' servers
+            probe.bind(("127.0.0.1", 0))
+            settings.write_text(json.dumps({"showWelcomeWindowAtStartup": False,
+                                            "hubServerPort": probe.getsockname()[1]}))
         self.log = home / ".local/state/Morvane/Kelvra Hub/kelvra-hub.log"
         bin_dir.mkdir()
         # The browser records what it is asked to open; the server waits for the test's word.
@@ -96,7 +101,8 @@ class DBusTrayTest(unittest.TestCase):
                          + [(label not in ENTRIES[:2], label) for label in ENTRIES])
 
         (self.dir / "go").touch()
-        self.assertTrue(wait_for(lambda: sni_panel.props(self.bus)["ToolTip"] == "Kelvra Hub"))
+        self.assertTrue(wait_for(lambda: sni_panel.props(self.bus)["ToolTip"] == "Kelvra Hub"),
+                        self.read("app.out") + self.log.read_text() + self.read("panel.out"))
         url = self.log.read_text().split("Backend ready at ", 1)[1].split(".\n", 1)[0]
         running = "● Running on " + url.split("//")[1].rstrip("/")
         self.assertEqual(self.entries(), [(False, running)] + [(True, label) for label in ENTRIES])
@@ -115,8 +121,10 @@ class DBusTrayTest(unittest.TestCase):
             self.assertTrue(wait_for(self.windows), "a left click shows no menu")
             subprocess.run(["xdotool", "key", "Escape"], env=self.env)
             self.assertTrue(wait_for(lambda: not self.windows()))
-            sni_panel.click(self.bus, "Quit")
-            self.assertTrue(wait_for(self.windows), "no confirmation")
+            for label in ["Settings", "Clicker Distributor", "About", "Quit"]:
+                shown = len(self.windows())
+                sni_panel.click(self.bus, label)
+                self.assertTrue(wait_for(lambda: len(self.windows()) > shown), label)
             subprocess.run(["xdotool", "key", "Return"], env=self.env)
         self.assertEqual(app.wait(10), 0)
         self.assertTrue(wait_for(lambda: not sni_panel.items(self.bus)))
