@@ -135,7 +135,9 @@ class DBusTrayTest(unittest.TestCase):
         time.sleep(10)  # the panel of a slow login, well within the application's wait
         self.start_panel()
         self.assertTrue(wait_for(lambda: sni_panel.items(self.bus)), self.read("app.out"))
-        self.assertTrue(wait_for(lambda: "Backend ready at " in self.log.read_text()))
+        # Made late, the item still carries what the menu and tooltip became meanwhile.
+        self.assertTrue(wait_for(lambda: sni_panel.props(self.bus)["ToolTip"] == "Kelvra Hub"))
+        self.assertTrue(self.entries()[0][1].startswith("● Running on "), self.entries())
         backend = int(self.log.read_text().split("Started backend PID ", 1)[1].split(".")[0])
         os.kill(backend, signal.SIGKILL)
         self.assertTrue(wait_for(lambda: not sni_panel.items(self.bus)), "the item outlived it")
