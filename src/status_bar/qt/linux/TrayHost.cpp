@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "status_bar/qt/linux/TrayHost.h"
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <xcb/xcb.h>
