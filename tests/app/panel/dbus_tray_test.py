@@ -111,6 +111,8 @@ class DBusTrayTest(unittest.TestCase):
         sni_panel.click(self.bus, "Open Control Page")
         self.assertEqual(wait_for(lambda: self.read("opened")), url + "\n")
         if WAYLAND:  # no seat there: no clipboard, no keyboard for the alerts
+            sni_panel.click(self.bus, "Copy URL")  # nobody may own the clipboard: said so
+            self.assertTrue(wait_for(lambda: "Could not copy" in self.log.read_text()))
             app.send_signal(signal.SIGTERM)
         else:
             sni_panel.click(self.bus, "Copy URL")
