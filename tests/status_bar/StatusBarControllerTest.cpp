@@ -13,6 +13,7 @@
 #include "core/HttpClient.h"
 #include "core/UniqueFd.h"
 #include "server_config/ControlPageAddress.h"
+#include "shell/login_item/FakeLoginItemService.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
@@ -31,16 +32,6 @@ std::expected<HttpResponse, HttpFailure> fetchPage(const std::string& url) {
 
 using namespace std::chrono_literals;
 using testing::FakeSupervisor;
-
-class NoLoginItem final : public LoginItemService {
-public:
-    LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-    std::expected<void, LoginItemError> registerItem() override {
-        return std::unexpected(LoginItemError(LoginItemError::Kind::executableNotFound, "/x"));
-    }
-    std::expected<void, LoginItemError> unregister() override { return {}; }
-    void openSystemSettingsLoginItems() override {}
-};
 
 const std::string firstURL = "http://127.0.0.1:31603/";
 const std::string secondURL = "http://127.0.0.1:4000/";
@@ -74,7 +65,7 @@ protected:
             .updateChecker = nullptr,
             .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
             .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-                std::make_unique<NoLoginItem>(), settings),
+                std::make_unique<testing::FakeLoginItemService>(), settings),
             .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
             .networkServiceProvider =
                 std::make_shared<HubNetworkServiceProvider>(services ? services : network),
