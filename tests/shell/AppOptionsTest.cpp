@@ -57,17 +57,14 @@ TEST_F(AppOptionsTest, AcceptsTheTwoOptions) {
 }
 
 TEST_F(AppOptionsTest, RejectsEverythingElseAtTheFirstBadArgument) {
-    const struct {
-        std::vector<std::string> arguments;
-        std::string expected;
-    } rows[] = {
-        {{"-x"}, "Unknown Kelvra Hub option: -x"},
-        {{"--dev-root=/src"}, "Unknown Kelvra Hub option: --dev-root=/src"},
-        {{"--bogus", "--dev-root"}, "Unknown Kelvra Hub option: --bogus"},
-        {{"--dev-root"}, "--dev-root requires a repository path."},
+    const std::pair<std::vector<std::string>, AppOptionsError> rows[] = {
+        {{"-x"}, AppOptionsError::unknownArgument("-x")},
+        {{"--dev-root=/src"}, AppOptionsError::unknownArgument("--dev-root=/src")},
+        {{"--bogus", "--dev-root"}, AppOptionsError::unknownArgument("--bogus")},
+        {{"--dev-root"}, AppOptionsError::missingDevelopmentRoot()},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(describe(parse(row.arguments)), row.expected);
+    for (const auto& [arguments, error] : rows) {
+        EXPECT_EQ(parse(arguments), std::unexpected(AppOptions::ParseError(error)));
     }
 }
 

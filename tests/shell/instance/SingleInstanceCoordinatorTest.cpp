@@ -58,6 +58,12 @@ protected:
         return coordinator ? *coordinator : nullptr;
     }
 
+    /// Whether a request posted by name reaches `primary`'s open handler.
+    bool requestReaches(SingleInstanceCoordinator& primary) {
+        primary.installOpenHandler([this] { ++opens; });
+        return center->post(kName) && mainThread->runUntil([&] { return opens == 1; }, kLimit);
+    }
+
     testing::TemporaryDirectory home;
     const fs::path lockDirectory = home.path() / "data" / "Morvane" / "Kelvra Hub";
     const fs::path runtime = home.path() / "runtime";
@@ -65,37 +71,31 @@ protected:
         std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<DistributedNotificationCenter> center =
         std::make_shared<DistributedNotificationCenter>(runtime, mainThread);
+    int opens = 0;
 };
 
 TEST_F(SingleInstanceCoordinatorTest, AFirstLaunchCreatesAPrivateLockAndBecomesPrimary) {
     const auto coordinator = createPrimary();
     ASSERT_TRUE(coordinator);
-    EXPECT_EQ(coordinator->notificationName(), kName);
     EXPECT_EQ(coordinator->lockFile(), lockDirectory / "kelvra-hub.lock");
     EXPECT_EQ(modeOf(lockDirectory / "kelvra-hub.lock"), 0600u);
     EXPECT_EQ(modeOf(lockDirectory), 0700u);
     EXPECT_EQ(modeOf(home.path() / "data" / "Morvane"), 0700u);
     EXPECT_EQ(fs::status(runtime / kName).type(), fs::file_type::socket);
-    EXPECT_EQ(SingleInstanceCoordinator::defaultNotificationIdentifier(),
-              "com.morvane.kelvrahub.open-request." + std::to_string(::getuid()));
 }
 
 TEST_F(SingleInstanceCoordinatorTest, ASecondInstanceIsSecondaryAndItsRequestReachesThePrimary) {
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
-    int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
-
     const auto secondary = create();
     ASSERT_TRUE(secondary);
     EXPECT_FALSE((*secondary)->isPrimary());
-    ASSERT_TRUE(center->post((*secondary)->notificationName()));
-    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+    EXPECT_EQ((*secondary)->notificationName(), kName);
+    EXPECT_TRUE(requestReaches(*primary));
 
     // A request that reaches a secondary is ignored.
     (*secondary)->receiveOpenRequest();
-    mainThread->runPending();
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(mainThread->runPending(), 0);
 }
 
 TEST_F(SingleInstanceCoordinatorTest, RequestsBeforeTheHandlerExistsGiveOneCall) {
@@ -114,54 +114,46 @@ TEST_F(SingleInstanceCoordinatorTest, RequestsBeforeTheHandlerExistsGiveOneCall)
 }
 
 TEST_F(SingleInstanceCoordinatorTest, UnsafeDirectoriesAreRefusedBeforeAnySocketExists) {
-    const bool root = ::geteuid() == 0;
-    const uid_t stranger = 65534;
+    using Change = std::function<void(const fs::path&)>;
+    const auto modeTo = [](mode_t mode) -> Change {
+        return [mode](const fs::path& folder) { ::chmod(folder.c_str(), mode); };
+    };
+    const Change giveAway = [](const fs::path& folder) {
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);  // nobody
+    };
     const struct {
         std::string name;
-        bool needsRoot;
-        std::function<void(const fs::path& lock, const fs::path& sockets)> prepare;
+        bool lockFolder;  ///< else the socket folder
+        Change change;
         std::string error;
     } rows[] = {
-        {"lock folder open to others", false,
-         [](const fs::path& lock, const fs::path&) { ::chmod(lock.c_str(), 0777); },
-         "SingleInstanceError.unsafeDirectory"},
-        {"lock folder of another user", true,
-         [&](const fs::path& lock, const fs::path&) {
-             ASSERT_EQ(::chown(lock.c_str(), stranger, stranger), 0);
-         },
-         "SingleInstanceError.unsafeDirectory"},
-        {"socket folder readable by others", false,
-         [](const fs::path&, const fs::path& sockets) { ::chmod(sockets.c_str(), 0755); },
-         "NotificationCenterError.unsafeDirectory"},
-        {"socket folder of another user", true,
-         [&](const fs::path&, const fs::path& sockets) {
-             ASSERT_EQ(::chown(sockets.c_str(), stranger, stranger), 0);
-         },
-         "NotificationCenterError.unsafeDirectory"},
-        {"socket folder missing", false,
-         [](const fs::path&, const fs::path& sockets) { fs::remove(sockets); },
-         "NotificationCenterError.unsafeDirectory"},
+        {"lock folder open to others", true, modeTo(0777), "SingleInstanceError"},
+        {"lock folder of another user", true, giveAway, "SingleInstanceError"},
+        {"socket folder readable by others", false, modeTo(0755), "NotificationCenterError"},
+        {"socket folder of another user", false, giveAway, "NotificationCenterError"},
+        {"socket folder missing", false, [](const fs::path& folder) { fs::remove(folder); },
+         "NotificationCenterError"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.needsRoot && !root) {
+        if (row.name.ends_with("another user") && ::geteuid() != 0) {
             std::printf("skipped \"%s\": changing a folder's owner needs root\n", row.name.c_str());
             continue;
         }
         testing::TemporaryDirectory place;
         const fs::path lock = place.path() / "lock";
         const fs::path sockets = place.path() / "runtime";
-        fs::create_directory(lock);
-        fs::create_directory(sockets);
-        ::chmod(lock.c_str(), 0700);
-        ::chmod(sockets.c_str(), 0700);
-        row.prepare(lock, sockets);
+        for (const auto& folder : {lock, sockets}) {
+            fs::create_directory(folder);
+            ::chmod(folder.c_str(), 0700);
+        }
+        row.change(row.lockFolder ? lock : sockets);
 
         const auto coordinator = SingleInstanceCoordinator::create(
             lock, kName, std::make_shared<DistributedNotificationCenter>(sockets, mainThread));
         ASSERT_FALSE(coordinator);
         const Error error(coordinator.error());
-        EXPECT_TRUE(error.diagnosticDescription().starts_with(row.error))
+        EXPECT_TRUE(error.diagnosticDescription().starts_with(row.error + ".unsafeDirectory"))
             << error.diagnosticDescription();
         EXPECT_TRUE(error.description().starts_with("Kelvra Hub will not")) << error.description();
         EXPECT_FALSE(fs::exists(sockets / kName));
@@ -172,10 +164,7 @@ TEST_F(SingleInstanceCoordinatorTest, AStaleSocketDoesNotStopTheNextPrimary) {
     leaveStaleSocket(runtime / kName);
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
-    int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
-    ASSERT_TRUE(center->post(kName));
-    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+    EXPECT_TRUE(requestReaches(*primary));
 }
 
 TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressStillWorks) {
@@ -186,10 +175,7 @@ TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressS
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
     EXPECT_EQ(fs::status(deep / kName).type(), fs::file_type::socket);
-    int calls = 0;
-    primary->installOpenHandler([&] { ++calls; });
-    ASSERT_TRUE(center->post(kName));
-    EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+    EXPECT_TRUE(requestReaches(*primary));
 }
 
 TEST_F(SingleInstanceCoordinatorTest, DestroyingThePrimaryFreesTheLockAndItsSocket) {
