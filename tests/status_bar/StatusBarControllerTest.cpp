@@ -3,15 +3,12 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 #include "backend/BackendSupervisor.h"
 #include "core/Environment.h"
 #include "core/HttpClient.h"
-#include "core/UniqueFd.h"
 #include "server_config/ControlPageAddress.h"
 #include "shell/login_item/FakeLoginItemService.h"
 #include "status_bar/StatusBarController.h"
@@ -77,7 +74,7 @@ protected:
                     monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
                     return monitors.back();
                 },
-            .clickerPermissionProvider = std::make_shared<testing::GrantedKeyboardAccess>(),
+            .clickerPermissionProvider = std::make_shared<testing::FakePermissionProvider>(),
         });
     }
 
@@ -266,7 +263,7 @@ TEST_F(StatusBarControllerTest, FailedRestoreEndsInTheFatalAlert) {
 TEST_F(StatusBarControllerTest, OverlappingAppliesRunOneAfterAnother) {
     startRunning();
     applyPort(4000);
-    network->address = "10.1.2.3";
+    network->interfaces = {{"eth0", "10.1.2.3"}};
     for (int i = 0; i < 3; ++i) {
         controller->networkServicesDidChange();
     }
@@ -424,19 +421,6 @@ TEST_F(StatusBarControllerTest, CopyAndOpenFailuresNameTheAddress) {
     EXPECT_EQ(view->terminationRequests, 0);
 }
 
-/// A socket listening on 127.0.0.1, and its port.
-std::pair<UniqueFd, int> listeningSocket() {
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{
-        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    auto* generic = reinterpret_cast<sockaddr*>(&address);
-    EXPECT_EQ(::bind(socket.get(), generic, length), 0);
-    EXPECT_EQ(::listen(socket.get(), 1), 0);
-    EXPECT_EQ(::getsockname(socket.get(), generic, &length), 0);
-    return {std::move(socket), ntohs(address.sin_port)};
-}
-
 /// Our child processes that have not ended.
 int livingChildren() {
     int count = 0;
@@ -450,8 +434,8 @@ int livingChildren() {
 }
 
 TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
-    const int oldPort = listeningSocket().second;
-    const auto [holder, takenPort] = listeningSocket();
+    const int oldPort = testing::listeningSocket().second;
+    const auto [holder, takenPort] = testing::listeningSocket();
     HubServerConfiguration configuration{oldPort, HubNetworkSelection::localhost()};
     ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(configuration));
     controller = makeController(realFactory());

@@ -13,6 +13,7 @@
 
 #include "WidgetTestSupport.h"
 #include "core/SettingsStore.h"
+#include "status_bar/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/ClickerDistributorWindowController.h"
@@ -31,19 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using Status = AccessibilityAuthorizationStatus;
 
-class FakePermissionProvider final : public AccessibilityPermissionProviding {
-public:
-    AccessibilityAuthorizationStatus authorizationStatus() override { return status; }
-    void requestAccess(std::function<void(bool)> completion) override {
-        ++requests;
-        completion(status == Status::granted);
-    }
-    void openSystemSettings() override { ++settingsOpened; }
-
-    Status status = Status::granted;
-    int requests = 0;
-    int settingsOpened = 0;
-};
+using testing::FakePermissionProvider;
 
 /// A key as the X server reports it: the evdev code + 8 as the native scan code.
 struct Key {

@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include <arpa/inet.h>
 #include <cerrno>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,8 +13,8 @@
 
 #include "WidgetTestSupport.h"
 #include "core/Error.h"
-#include "core/UniqueFd.h"
 #include "shell/login_item/FakeLoginItemService.h"
+#include "status_bar/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/SettingsWindowController.h"
@@ -32,42 +27,9 @@ namespace {
 using namespace std::chrono_literals;
 using FileStep = SettingsStoreError::Kind;
 
-class FakeNetworkServiceSource final : public NetworkServiceSource {
-public:
-    std::vector<std::pair<std::string, std::string>> interfaces;  // name, IPv4 address
-
-    std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
-        std::vector<InterfaceAddressEntry> entries;
-        for (const auto& [name, address] : interfaces) {
-            sockaddr_storage storage{};
-            auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
-            inet->sin_family = AF_INET;
-            ::inet_pton(AF_INET, address.c_str(), &inet->sin_addr);
-            entries.push_back({name, IFF_UP | IFF_RUNNING, storage});
-        }
-        return entries;
-    }
-    std::optional<std::vector<NetworkServiceDescription>> services() const override {
-        std::vector<NetworkServiceDescription> services;
-        for (const auto& [name, address] : interfaces) {
-            services.push_back({true, NetworkServiceInterface{name, std::nullopt}, name,
-                                "Ethernet (" + name + ")"});
-        }
-        return services;
-    }
-};
-
-// A listening socket on a port the system hands out, and that port; ports chosen by the system
-// keep other programs on this machine from interfering. Let the socket go for a free port.
-std::pair<UniqueFd, QString> listeningSocket() {
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    EXPECT_EQ(::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(socket.get(), 1), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    return {std::move(socket), QString::number(ntohs(address.sin_port))};
+/// A port nothing listens on, as text.
+QString freePort() {
+    return QString::number(testing::listeningSocket().second);
 }
 
 class SettingsWindowControllerTest : public ::testing::Test {
@@ -140,8 +102,8 @@ protected:
         JsonFileSettingsStore::Seams{[this](FileStep) { return failWrites_; }, {}});
     std::shared_ptr<HubServerConfigurationStore> configurationStore_ =
         std::make_shared<HubServerConfigurationStore>(store_);
-    std::shared_ptr<FakeNetworkServiceSource> source_ =
-        std::make_shared<FakeNetworkServiceSource>();
+    std::shared_ptr<testing::FakeNetworkServices> source_ =
+        std::make_shared<testing::FakeNetworkServices>();
     std::shared_ptr<testing::FakeLoginItem> loginItem_ = std::make_shared<testing::FakeLoginItem>();
     std::shared_ptr<LaunchAtLoginPreference> launchAtLogin_;
     std::shared_ptr<ManualMainThreadExecutor> executor_ =
@@ -186,8 +148,7 @@ TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOn
 
 TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
     // A port another program holds, which the real bind check must refuse.
-    const auto [busy, busyPort] = listeningSocket();
-    const QString freePort = listeningSocket().second;
+    const auto [busy, busyPort] = testing::listeningSocket();
 
     const struct {
         QString typed;
@@ -195,9 +156,12 @@ TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
         bool applyEnabled;
         bool messageShown;
     } rows[] = {
-        {freePort, true, true, false}, {"31603", false, false, false},
-        {"80", true, false, true},     {"port", true, false, true},
-        {busyPort, true, false, true}, {" 31603 ", false, false, false},
+        {freePort(), true, true, false},
+        {"31603", false, false, false},
+        {"80", true, false, true},
+        {"port", true, false, true},
+        {QString::number(busyPort), true, false, true},
+        {" 31603 ", false, false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed.toStdString());
@@ -222,7 +186,7 @@ TEST_F(SettingsWindowControllerTest, ReturnAppliesOnlyAValidPortAndEscapeRestore
     EXPECT_FALSE(feedback()->isVisible());
     EXPECT_FALSE(applyButton()->isVisible());
 
-    const QString port = listeningSocket().second;
+    const QString port = freePort();
     typePort(port);
     QTest::keyClick(portField(), Qt::Key_Enter);
     ASSERT_EQ(applied_.size(), 1u);
@@ -232,7 +196,7 @@ TEST_F(SettingsWindowControllerTest, ReturnAppliesOnlyAValidPortAndEscapeRestore
 TEST_F(SettingsWindowControllerTest, ASuccessfulPortChangeShowsProgressThenAMessageForFiveSeconds) {
     window().updateServerURL("http://192.168.1.20:31603/");
     EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
-    const QString port = listeningSocket().second;
+    const QString port = freePort();
     typePort(port);
     QTest::mouseClick(applyButton(), Qt::LeftButton);
 
@@ -255,7 +219,7 @@ TEST_F(SettingsWindowControllerTest, ASuccessfulPortChangeShowsProgressThenAMess
 }
 
 TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageUntilTheNextEdit) {
-    const QString port = listeningSocket().second;
+    const QString port = freePort();
     typePort(port);
     QTest::keyClick(portField(), Qt::Key_Return);
     finishApply(std::unexpected(Error("The port could not be opened.", "test")));
