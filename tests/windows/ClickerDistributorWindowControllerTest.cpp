@@ -101,6 +101,11 @@ protected:
             .configuration();
     }
 
+    /// The identifier of the stored custom row at `index`, as its widgets' names end.
+    QString customId(size_t index) const {
+        return QString::fromStdString(storedOnDisk().customAssignments.at(index).id().string());
+    }
+
     void press(const Key& key) {
         QWidget* receiver = QApplication::focusWidget() ? QApplication::focusWidget() : window;
         for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
@@ -234,11 +239,10 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     turnOn();
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    ClickerInputConfiguration stored = storedOnDisk();
-    ASSERT_EQ(stored.customAssignments.size(), 2u) << "rows are stored as soon as they are added";
+    ASSERT_EQ(storedOnDisk().customAssignments.size(), 2u) << "rows are stored when added";
     EXPECT_TRUE(window->customEmptyLabel->isHidden());
-    const QString first = QString::fromStdString(stored.customAssignments[0].id().string());
-    const QString second = QString::fromStdString(stored.customAssignments[1].id().string());
+    const QString first = customId(0);
+    const QString second = customId(1);
 
     // Both rows are empty: the conflict names each "the custom assignment".
     QTest::mouseClick(child<QPushButton>("customListenButton-" + first), Qt::LeftButton);
@@ -258,7 +262,7 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(child<QWidget>("customAssignmentRow-" + second), nullptr);
 
-    stored = storedOnDisk();
+    const ClickerInputConfiguration stored = storedOnDisk();
     ASSERT_EQ(stored.customAssignments.size(), 1u);
     EXPECT_EQ(stored.customAssignments[0].action, ClickerCustomAction::blackout);
     EXPECT_EQ(stored.customAssignments[0].keystroke->keyCode, 98);
@@ -281,9 +285,8 @@ TEST_F(ClickerDistributorWindowControllerTest, ResetUnassignsOnlyConflictingCust
     press(kF7);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const auto rows = storedOnDisk().customAssignments;
-    const QString pageUpRow = QString::fromStdString(rows[0].id().string());
-    const QString f5Row = QString::fromStdString(rows[1].id().string());
+    const QString pageUpRow = customId(0);
+    const QString f5Row = customId(1);
     QTest::mouseClick(child<QPushButton>("customListenButton-" + pageUpRow), Qt::LeftButton);
     press(kPageUp);
     QTest::mouseClick(child<QPushButton>("customListenButton-" + f5Row), Qt::LeftButton);
@@ -464,7 +467,7 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
 TEST_F(ClickerDistributorWindowControllerTest, FocusFollowsTheRowsInOrder) {
     turnOn();
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const QString id = QString::fromStdString(storedOnDisk().customAssignments.at(0).id().string());
+    const QString id = customId(0);
     const QStringList expected =
         QStringLiteral(
             "clickerDistributorMasterSwitch previousKeyField previousListenButton "
@@ -490,8 +493,7 @@ TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     controller->refreshPermissionState();
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const auto rows = storedOnDisk().customAssignments;
-    const QString id = QString::fromStdString(rows[0].id().string());
+    const QString id = customId(0);
     auto* popup = child<QComboBox>("customCommandPopup-" + id);
     popup->setCurrentIndex(4);
     emit popup->activated(4);
