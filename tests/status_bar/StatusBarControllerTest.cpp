@@ -20,11 +20,13 @@
 namespace kelvra {
 namespace {
 
-std::expected<HttpResponse, HttpFailure> fetchPage(const std::string& url) {
+/// The HTTP status of the page at `url`; 0 when nothing answers.
+int pageStatus(const std::string& url) {
     HttpRequest request;
     request.url = url;
     request.timeout = std::chrono::seconds(5);
-    return httpGet(request);
+    const auto page = httpGet(request);
+    return page ? page->statusCode : 0;
 }
 
 using namespace std::chrono_literals;
@@ -450,8 +452,7 @@ TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
     ASSERT_FALSE(applyResults[0].has_value());
     EXPECT_TRUE(applyResults[0].error().description().starts_with(
         "The requested address or port could not be used."));
-    const auto page = fetchPage("http://127.0.0.1:" + std::to_string(oldPort) + "/");
-    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    EXPECT_EQ(pageStatus("http://127.0.0.1:" + std::to_string(oldPort) + "/"), 200);
     EXPECT_EQ(storedPort(), oldPort);
     EXPECT_EQ(livingChildren(), 1);
 
@@ -495,8 +496,7 @@ TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
     ASSERT_TRUE(mainThread->runUntil(
         [&] { return log->contains("[shell] Backend ready at http://10.78.0.1:31999/."); }, 30s))
         << ::testing::PrintToString(log->lines());
-    const auto page = fetchPage("http://10.78.0.1:31999/");
-    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    EXPECT_EQ(pageStatus("http://10.78.0.1:31999/"), 200);
     controller->shutdown([this] { ++shutdowns; });
     ASSERT_TRUE(mainThread->runUntil([&] { return shutdowns == 1; }, 20s));
 }
