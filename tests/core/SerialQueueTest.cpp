@@ -42,6 +42,7 @@ TEST(SerialQueueTest, RunsImmediateWorkInOrderOneAtATime) {
 
 TEST(SerialQueueTest, DelayedWorkRunsByDeadlineAndCancelledWorkNever) {
     SerialQueue queue("delays");
+    const auto scheduled = SerialQueue::Clock::now();
     std::mutex mutex;
     std::vector<std::string> ran;
     std::promise<void> lastRan;
@@ -51,6 +52,7 @@ TEST(SerialQueueTest, DelayedWorkRunsByDeadlineAndCancelledWorkNever) {
     };
     queue.asyncAfter(150ms, [&] {
         record("late");
+        EXPECT_GE(SerialQueue::Clock::now() - scheduled, 150ms);
         lastRan.set_value();
     });
     const auto cancelled = queue.asyncAfter(50ms, [&] { record("cancelled"); });
@@ -62,16 +64,6 @@ TEST(SerialQueueTest, DelayedWorkRunsByDeadlineAndCancelledWorkNever) {
     std::lock_guard lock(mutex);
     EXPECT_EQ(ran, (std::vector<std::string>{"now", "early", "late"}));
     EXPECT_TRUE(cancelled.isCancelled());
-}
-
-TEST(SerialQueueTest, DelayedWorkWaitsAtLeastItsDelay) {
-    SerialQueue queue("delay-length");
-    const auto scheduled = SerialQueue::Clock::now();
-    std::promise<SerialQueue::Clock::time_point> ranAt;
-    queue.asyncAfter(100ms, [&] { ranAt.set_value(SerialQueue::Clock::now()); });
-    auto future = ranAt.get_future();
-    ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
-    EXPECT_GE(future.get() - scheduled, 100ms);
 }
 
 TEST(SerialQueueTest, DestructionDiscardsPendingDelayedWorkAndJoins) {

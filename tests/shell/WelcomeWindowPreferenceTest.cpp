@@ -29,15 +29,5 @@ TEST(WelcomeWindowPreferenceTest, ShowsUnlessAStoredValueReadsAsFalse) {
     }
 }
 
-TEST(WelcomeWindowPreferenceTest, StoresTheChoiceAsABoolean) {
-    auto defaults = std::make_shared<InMemorySettingsStore>();
-    WelcomeWindowPreference preference(defaults);
-    ASSERT_TRUE(preference.setShouldShowAtStartup(false));
-    EXPECT_EQ(defaults->value("showWelcomeWindowAtStartup"), nlohmann::json(false));
-    EXPECT_FALSE(preference.shouldShowAtStartup());
-    ASSERT_TRUE(preference.setShouldShowAtStartup(true));
-    EXPECT_TRUE(preference.shouldShowAtStartup());
-}
-
 }  // namespace
 }  // namespace kelvra

@@ -3,16 +3,14 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 #include "backend/BackendSupervisor.h"
 #include "core/Environment.h"
 #include "core/HttpClient.h"
-#include "core/UniqueFd.h"
 #include "server_config/ControlPageAddress.h"
+#include "shell/login_item/FakeLoginItemService.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
@@ -22,25 +20,17 @@
 namespace kelvra {
 namespace {
 
-std::expected<HttpResponse, HttpFailure> fetchPage(const std::string& url) {
+/// The HTTP status of the page at `url`; 0 when nothing answers.
+int pageStatus(const std::string& url) {
     HttpRequest request;
     request.url = url;
     request.timeout = std::chrono::seconds(5);
-    return httpGet(request);
+    const auto page = httpGet(request);
+    return page ? page->statusCode : 0;
 }
 
 using namespace std::chrono_literals;
 using testing::FakeSupervisor;
-
-class NoLoginItem final : public LoginItemService {
-public:
-    LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-    std::expected<void, LoginItemError> registerItem() override {
-        return std::unexpected(LoginItemError(LoginItemError::Kind::executableNotFound, "/x"));
-    }
-    std::expected<void, LoginItemError> unregister() override { return {}; }
-    void openSystemSettingsLoginItems() override {}
-};
 
 const std::string firstURL = "http://127.0.0.1:31603/";
 const std::string secondURL = "http://127.0.0.1:4000/";
@@ -74,7 +64,7 @@ protected:
             .updateChecker = nullptr,
             .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
             .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-                std::make_unique<NoLoginItem>(), settings),
+                std::make_unique<testing::FakeLoginItemService>(), settings),
             .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
             .networkServiceProvider =
                 std::make_shared<HubNetworkServiceProvider>(services ? services : network),
@@ -86,7 +76,7 @@ protected:
                     monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
                     return monitors.back();
                 },
-            .clickerPermissionProvider = std::make_shared<testing::GrantedKeyboardAccess>(),
+            .clickerPermissionProvider = std::make_shared<testing::FakePermissionProvider>(),
         });
     }
 
@@ -275,7 +265,7 @@ TEST_F(StatusBarControllerTest, FailedRestoreEndsInTheFatalAlert) {
 TEST_F(StatusBarControllerTest, OverlappingAppliesRunOneAfterAnother) {
     startRunning();
     applyPort(4000);
-    network->address = "10.1.2.3";
+    network->interfaces = {{"eth0", "10.1.2.3"}};
     for (int i = 0; i < 3; ++i) {
         controller->networkServicesDidChange();
     }
@@ -433,19 +423,6 @@ TEST_F(StatusBarControllerTest, CopyAndOpenFailuresNameTheAddress) {
     EXPECT_EQ(view->terminationRequests, 0);
 }
 
-/// A socket listening on 127.0.0.1, and its port.
-std::pair<UniqueFd, int> listeningSocket() {
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{
-        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    auto* generic = reinterpret_cast<sockaddr*>(&address);
-    EXPECT_EQ(::bind(socket.get(), generic, length), 0);
-    EXPECT_EQ(::listen(socket.get(), 1), 0);
-    EXPECT_EQ(::getsockname(socket.get(), generic, &length), 0);
-    return {std::move(socket), ntohs(address.sin_port)};
-}
-
 /// Our child processes that have not ended.
 int livingChildren() {
     int count = 0;
@@ -459,8 +436,8 @@ int livingChildren() {
 }
 
 TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
-    const int oldPort = listeningSocket().second;
-    const auto [holder, takenPort] = listeningSocket();
+    const int oldPort = testing::listeningSocket().second;
+    const auto [holder, takenPort] = testing::listeningSocket();
     HubServerConfiguration configuration{oldPort, HubNetworkSelection::localhost()};
     ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(configuration));
     controller = makeController(realFactory());
@@ -475,8 +452,7 @@ TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
     ASSERT_FALSE(applyResults[0].has_value());
     EXPECT_TRUE(applyResults[0].error().description().starts_with(
         "The requested address or port could not be used."));
-    const auto page = fetchPage("http://127.0.0.1:" + std::to_string(oldPort) + "/");
-    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    EXPECT_EQ(pageStatus("http://127.0.0.1:" + std::to_string(oldPort) + "/"), 200);
     EXPECT_EQ(storedPort(), oldPort);
     EXPECT_EQ(livingChildren(), 1);
 
@@ -520,8 +496,7 @@ TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
     ASSERT_TRUE(mainThread->runUntil(
         [&] { return log->contains("[shell] Backend ready at http://10.78.0.1:31999/."); }, 30s))
         << ::testing::PrintToString(log->lines());
-    const auto page = fetchPage("http://10.78.0.1:31999/");
-    EXPECT_EQ(page ? page->statusCode : 0, 200);
+    EXPECT_EQ(pageStatus("http://10.78.0.1:31999/"), 200);
     controller->shutdown([this] { ++shutdowns; });
     ASSERT_TRUE(mainThread->runUntil([&] { return shutdowns == 1; }, 20s));
 }

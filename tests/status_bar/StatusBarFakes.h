@@ -2,14 +2,17 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <memory>
 #include <net/if.h>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 #include "backend/BackendSupervising.h"
 #include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputMonitoring.h"
+#include "core/UniqueFd.h"
 #include "server_config/NetworkChangeSource.h"
 #include "server_config/NetworkServiceSource.h"
 #include "status_bar/StatusBarView.h"
@@ -119,35 +122,60 @@ public:
     void setRecordingRequired(bool) override {}
 };
 
-class GrantedKeyboardAccess final : public AccessibilityPermissionProviding {
+/// Keyboard access as the test sets it; a request is granted only if it already is.
+class FakePermissionProvider final : public AccessibilityPermissionProviding {
 public:
-    AccessibilityAuthorizationStatus authorizationStatus() override {
-        return AccessibilityAuthorizationStatus::granted;
+    AccessibilityAuthorizationStatus authorizationStatus() override { return status; }
+    void requestAccess(std::function<void(bool)> completion) override {
+        ++requests;
+        completion(status == AccessibilityAuthorizationStatus::granted);
     }
-    void requestAccess(std::function<void(bool)> completion) override { completion(true); }
-    void openSystemSettings() override {}
+    void openSystemSettings() override { ++settingsOpened; }
+
+    AccessibilityAuthorizationStatus status = AccessibilityAuthorizationStatus::granted;
+    int requests = 0;
+    int settingsOpened = 0;
 };
 
-/// One interface "eth0" at the address the test sets, or none.
+/// Ethernet interfaces that are up, each with the IPv4 address the test gives.
 class FakeNetworkServices final : public NetworkServiceSource {
 public:
-    std::optional<std::string> address;
+    std::vector<std::pair<std::string, std::string>> interfaces;  ///< name, address
 
     std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
-        if (!address) {
-            return std::vector<InterfaceAddressEntry>{};
+        std::vector<InterfaceAddressEntry> entries;
+        for (const auto& [name, address] : interfaces) {
+            sockaddr_storage storage{};
+            auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
+            inet->sin_family = AF_INET;
+            ::inet_pton(AF_INET, address.c_str(), &inet->sin_addr);
+            entries.push_back({name, IFF_UP | IFF_RUNNING, storage});
         }
-        sockaddr_storage storage{};
-        auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
-        inet->sin_family = AF_INET;
-        ::inet_pton(AF_INET, address->c_str(), &inet->sin_addr);
-        return std::vector{InterfaceAddressEntry{"eth0", IFF_UP | IFF_RUNNING, storage}};
+        return entries;
     }
     std::optional<std::vector<NetworkServiceDescription>> services() const override {
-        return std::vector{NetworkServiceDescription{
-            true, NetworkServiceInterface{"eth0", "Ethernet"}, "eth0", "Ethernet"}};
+        std::vector<NetworkServiceDescription> services;
+        for (const auto& [name, address] : interfaces) {
+            services.push_back({true, NetworkServiceInterface{name, std::nullopt}, name,
+                                "Ethernet (" + name + ")"});
+        }
+        return services;
     }
 };
+
+/// A socket listening on all addresses at a port the system hands out, and that port; such
+/// ports keep other programs on this machine from interfering. Let it go for a free port.
+inline std::pair<UniqueFd, int> listeningSocket() {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof address;
+    auto* generic = reinterpret_cast<sockaddr*>(&address);
+    EXPECT_EQ(::bind(socket.get(), generic, length), 0);
+    EXPECT_EQ(::listen(socket.get(), 1), 0);
+    EXPECT_EQ(::getsockname(socket.get(), generic, &length), 0);
+    return {std::move(socket), ntohs(address.sin_port)};
+}
 
 class IdleNetworkChangeSource final : public NetworkChangeSource {
 public:

@@ -8,17 +8,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
 #include "core/SettingsStore.h"
+#include "status_bar/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/ClickerDistributorWindowController.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
-#include "windows/widgets/HelpPopover.h"
 #include "windows/widgets/ThemeColors.h"
 #include "windows/widgets/ToggleSwitch.h"
 
@@ -33,19 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using Status = AccessibilityAuthorizationStatus;
 
-class FakePermissionProvider final : public AccessibilityPermissionProviding {
-public:
-    AccessibilityAuthorizationStatus authorizationStatus() override { return status; }
-    void requestAccess(std::function<void(bool)> completion) override {
-        ++requests;
-        completion(status == Status::granted);
-    }
-    void openSystemSettings() override { ++settingsOpened; }
-
-    Status status = Status::granted;
-    int requests = 0;
-    int settingsOpened = 0;
-};
+using testing::FakePermissionProvider;
 
 /// A key as the X server reports it: the evdev code + 8 as the native scan code.
 struct Key {
@@ -114,6 +101,11 @@ protected:
             .configuration();
     }
 
+    /// The identifier of the stored custom row at `index`, as its widgets' names end.
+    QString customId(size_t index) const {
+        return QString::fromStdString(storedOnDisk().customAssignments.at(index).id().string());
+    }
+
     void press(const Key& key) {
         QWidget* receiver = QApplication::focusWidget() ? QApplication::focusWidget() : window;
         for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
@@ -130,12 +122,9 @@ protected:
 
     QString feedback() const { return window->feedbackLabel->text(); }
 
-    QColor feedbackColour() const {
-        return window->feedbackLabel->palette().color(QPalette::WindowText);
-    }
-
-    QColor colour(ThemeColors::Role role) const {
-        return ThemeColors::color(role, window->palette());
+    bool feedbackIn(ThemeColors::Role role) const {
+        return window->feedbackLabel->palette().color(QPalette::WindowText) ==
+               ThemeColors::color(role, window->palette());
     }
 
     testing::TemporaryDirectory directory;
@@ -157,79 +146,67 @@ protected:
 const QString kDefaultFeedback = QStringLiteral(
     "Each Previous slide, Next slide, or custom assignment must use a different keystroke.");
 
-struct RecordingCase {
-    const char* name;
-    const char* field;
-    /// Start with the Listen button instead of clicking the field.
-    bool listen;
-    Key key;
-    QString shown;
-    uint16_t keyCode;
-    uint64_t modifiers;
-};
-
-class RecordingTest : public ClickerDistributorWindowControllerTest,
-                      public ::testing::WithParamInterface<RecordingCase> {};
-
-TEST_P(RecordingTest, RecordsTheKeyPressedAndStoresIt) {
-    const RecordingCase& row = GetParam();
+TEST_F(ClickerDistributorWindowControllerTest, RecordsTheKeyPressedAndStoresIt) {
+    const struct {
+        QString field;
+        bool listen;  ///< start with the Listen button instead of a click on the field
+        Key key;
+        QString shown;
+        uint16_t keyCode;
+        uint64_t modifiers;
+    } rows[] = {
+        {"nextKeyField", false, kPageDown, "Page Down", 121, 0},
+        {"previousKeyField", true, kF5, "F5", 96, 0},
+        {"nextKeyField", false, {KEY_UP, Qt::Key_Up, Qt::ShiftModifier}, "⇧Up Arrow", 126, 0x20000},
+        {"previousKeyField", true, kTab, "Tab", 48, 0},  // Tab must not move the focus
+        {"nextKeyField", true, {KEY_A, Qt::Key_A, Qt::ControlModifier, "\x01"}, "⌃A", 0, 0x40000},
+    };
     turnOn();
-    auto* field = child<ClickerKeyRecorderField>(QString::fromLatin1(row.field));
-    const QString listenName = QString::fromLatin1(row.field).replace("KeyField", "ListenButton");
-    if (row.listen) {
-        QTest::mouseClick(child<QPushButton>(listenName), Qt::LeftButton);
-        EXPECT_EQ(field->text(), QStringLiteral("Listening…"));
-        EXPECT_EQ(child<QPushButton>(listenName)->text(), QStringLiteral("Cancel"));
-        EXPECT_TRUE(feedback().startsWith(QStringLiteral("Listening… Press a keyboard key")));
-    } else {
-        QTest::mouseClick(field, Qt::LeftButton);
-        EXPECT_EQ(field->text(), QStringLiteral("Press a key…"));
-        EXPECT_TRUE(feedback().startsWith(QStringLiteral("Recording… Press a keyboard key")));
-    }
-    QWidget* focusBefore = QApplication::focusWidget();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown.toStdString());
+        recordings.clear();
+        auto* field = child<ClickerKeyRecorderField>(row.field);
+        const QString listenName = QString(row.field).replace("KeyField", "ListenButton");
+        QTest::mouseClick(
+            row.listen ? static_cast<QWidget*>(child<QPushButton>(listenName)) : field,
+            Qt::LeftButton);
+        QWidget* focusBefore = QApplication::focusWidget();
 
-    press({KEY_LEFTSHIFT, Qt::Key_Shift, Qt::ShiftModifier});  // alone: keeps waiting
-    EXPECT_TRUE(controller->pendingCapture().has_value());
-    press(row.key);
+        press({KEY_LEFTSHIFT, Qt::Key_Shift, Qt::ShiftModifier});  // alone: keeps waiting
+        EXPECT_TRUE(controller->pendingCapture().has_value());
+        press(row.key);
 
-    EXPECT_FALSE(controller->pendingCapture().has_value());
-    EXPECT_EQ(field->text(), row.shown);
-    EXPECT_EQ(feedback(), kDefaultFeedback);
-    EXPECT_EQ(recordings, (std::vector<bool>{true, false}));
-    EXPECT_NE(QApplication::focusWidget(), field) << "recording ends with the field";
-    if (row.listen) {
-        EXPECT_EQ(QApplication::focusWidget(), focusBefore) << "Tab must not move the focus";
+        EXPECT_FALSE(controller->pendingCapture().has_value());
+        EXPECT_EQ(field->text(), row.shown);
+        EXPECT_EQ(feedback(), kDefaultFeedback);
+        EXPECT_EQ(recordings, (std::vector<bool>{true, false}));
+        EXPECT_NE(QApplication::focusWidget(), field) << "recording ends with the field";
+        if (row.listen) {
+            EXPECT_EQ(QApplication::focusWidget(), focusBefore);
+        }
+        const ClickerInputConfiguration stored = storedOnDisk();
+        const ClickerKeystroke& recorded =
+            row.field.startsWith("previous") ? stored.previous : stored.next;
+        EXPECT_EQ(recorded.keyCode, row.keyCode);
+        EXPECT_EQ(recorded.modifierFlags, row.modifiers);
+        EXPECT_EQ(QString::fromStdString(recorded.displayName()), row.shown);
+        ASSERT_FALSE(reportedConfigurations.empty());
+        EXPECT_EQ(reportedConfigurations.back(), stored);
     }
-    const ClickerInputConfiguration stored = storedOnDisk();
-    const ClickerKeystroke& recorded =
-        QString::fromLatin1(row.field).startsWith("previous") ? stored.previous : stored.next;
-    EXPECT_EQ(recorded.keyCode, row.keyCode);
-    EXPECT_EQ(recorded.modifierFlags, row.modifiers);
-    EXPECT_EQ(QString::fromStdString(recorded.displayName()), row.shown);
-    ASSERT_FALSE(reportedConfigurations.empty());
-    EXPECT_EQ(reportedConfigurations.back(), stored);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, RecordingTest,
-    ::testing::Values(
-        RecordingCase{"PageDownAgainForNext", "nextKeyField", false, kPageDown, "Page Down", 121,
-                      0},
-        RecordingCase{"F5ForPrevious", "previousKeyField", true, kF5, "F5", 96, 0},
-        RecordingCase{"ShiftUpForNext", "nextKeyField", false,
-                      Key{KEY_UP, Qt::Key_Up, Qt::ShiftModifier}, "⇧Up Arrow", 126, 0x20000},
-        RecordingCase{"TabWhileListening", "previousKeyField", true, kTab, "Tab", 48, 0},
-        RecordingCase{"LetterNamedByLayout", "nextKeyField", true,
-                      Key{KEY_A, Qt::Key_A, Qt::ControlModifier, QStringLiteral("\x01")}, "⌃A", 0,
-                      0x40000}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(ClickerDistributorWindowControllerTest, EscapeCancelsAndLeavesTheAssignment) {
+TEST_F(ClickerDistributorWindowControllerTest, EscapeOrListenAgainCancelsAndLeavesTheAssignment) {
     turnOn();
-    for (const Key& escape : {kEscape, Key{KEY_ESC, Qt::Key_Escape, Qt::ShiftModifier}}) {
+    const std::function<void()> cancels[] = {
+        [&] { press(kEscape); },
+        [&] {
+            press({KEY_ESC, Qt::Key_Escape, Qt::ShiftModifier});
+        },
+        [&] { QTest::mouseClick(window->previousListenButton, Qt::LeftButton); }};
+    for (const auto& cancel : cancels) {
         QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
         ASSERT_TRUE(controller->pendingCapture().has_value());
-        press(escape);
+        cancel();
         EXPECT_FALSE(controller->pendingCapture().has_value());
         EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
         EXPECT_EQ(window->previousListenButton->text(), QStringLiteral("Listen"));
@@ -237,15 +214,7 @@ TEST_F(ClickerDistributorWindowControllerTest, EscapeCancelsAndLeavesTheAssignme
     }
     EXPECT_TRUE(reportedConfigurations.empty());
     EXPECT_FALSE(std::filesystem::exists(settingsPath()));
-    EXPECT_EQ(recordings, (std::vector<bool>{true, false, true, false}));
-}
-
-TEST_F(ClickerDistributorWindowControllerTest, ListenTwiceCancels) {
-    turnOn();
-    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
-    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
-    EXPECT_FALSE(controller->pendingCapture().has_value());
-    EXPECT_EQ(window->nextField->text(), QStringLiteral("Page Down"));
+    EXPECT_EQ(recordings, (std::vector<bool>{true, false, true, false, true, false}));
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored) {
@@ -258,9 +227,8 @@ TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored
     QTest::mouseClick(window->previousField, Qt::LeftButton);
     press(kF5);
 
-    EXPECT_EQ(feedback(), QStringLiteral("F5 is already assigned to Next slide. Choose a different "
-                                         "keystroke for Previous slide."));
-    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    EXPECT_TRUE(feedback().startsWith(QStringLiteral("F5 is already assigned to Next slide")));
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
     EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
     EXPECT_EQ(testing::readFile(settingsPath()), before);
     EXPECT_EQ(reportedConfigurations.size(), reports);
@@ -271,23 +239,19 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     turnOn();
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    ClickerInputConfiguration stored = storedOnDisk();
-    ASSERT_EQ(stored.customAssignments.size(), 2u) << "rows are stored as soon as they are added";
+    ASSERT_EQ(storedOnDisk().customAssignments.size(), 2u) << "rows are stored when added";
     EXPECT_TRUE(window->customEmptyLabel->isHidden());
-    const QString first = QString::fromStdString(stored.customAssignments[0].id().string());
-    const QString second = QString::fromStdString(stored.customAssignments[1].id().string());
+    const QString first = customId(0);
+    const QString second = customId(1);
 
     // Both rows are empty: the conflict names each "the custom assignment".
     QTest::mouseClick(child<QPushButton>("customListenButton-" + first), Qt::LeftButton);
     press(kF7);
     QTest::mouseClick(child<QPushButton>("customListenButton-" + second), Qt::LeftButton);
     press(kF7);
-    EXPECT_EQ(feedback(), QStringLiteral("F7 is already assigned to the custom assignment. Choose "
-                                         "a different keystroke for the custom assignment."));
+    EXPECT_TRUE(feedback().startsWith(QStringLiteral("F7 is already assigned")));
 
     auto* popup = child<QComboBox>("customCommandPopup-" + first);
-    ASSERT_EQ(popup->count(), 15);
-    EXPECT_EQ(popup->itemText(0), QStringLiteral("Choose Kelvra action…"));
     popup->setFocus();
     QTest::keyClick(popup, Qt::Key_Down);
     QTest::keyClick(popup, Qt::Key_Down);
@@ -298,7 +262,7 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(child<QWidget>("customAssignmentRow-" + second), nullptr);
 
-    stored = storedOnDisk();
+    const ClickerInputConfiguration stored = storedOnDisk();
     ASSERT_EQ(stored.customAssignments.size(), 1u);
     EXPECT_EQ(stored.customAssignments[0].action, ClickerCustomAction::blackout);
     EXPECT_EQ(stored.customAssignments[0].keystroke->keyCode, 98);
@@ -321,9 +285,8 @@ TEST_F(ClickerDistributorWindowControllerTest, ResetUnassignsOnlyConflictingCust
     press(kF7);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const auto rows = storedOnDisk().customAssignments;
-    const QString pageUpRow = QString::fromStdString(rows[0].id().string());
-    const QString f5Row = QString::fromStdString(rows[1].id().string());
+    const QString pageUpRow = customId(0);
+    const QString f5Row = customId(1);
     QTest::mouseClick(child<QPushButton>("customListenButton-" + pageUpRow), Qt::LeftButton);
     press(kPageUp);
     QTest::mouseClick(child<QPushButton>("customListenButton-" + f5Row), Qt::LeftButton);
@@ -331,9 +294,8 @@ TEST_F(ClickerDistributorWindowControllerTest, ResetUnassignsOnlyConflictingCust
 
     QTest::mouseClick(window->resetButton, Qt::LeftButton);
 
-    EXPECT_EQ(feedback(),
-              QStringLiteral("Defaults restored. Conflicting custom keys were unassigned."));
-    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    EXPECT_TRUE(feedback().contains(QStringLiteral("unassigned")));
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
     const ClickerInputConfiguration stored = storedOnDisk();
     EXPECT_EQ(stored.previous.keyCode, 116);
     EXPECT_EQ(stored.next.keyCode, 121);
@@ -348,10 +310,8 @@ TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnD
     controller->refreshPermissionState();
     QTest::mouseClick(window->testButton, Qt::LeftButton);
     EXPECT_TRUE(controller->isTestingInput());
-    EXPECT_EQ(window->testButton->text(), QStringLiteral("Cancel Test"));
     EXPECT_FALSE(window->resetButton->isEnabled());
     EXPECT_FALSE(window->masterSwitch->isEnabled());
-    EXPECT_TRUE(feedback().startsWith(QStringLiteral("Press the assigned Previous slide")));
 
     // Assigned keys are kept from the window's controls; Escape is not an assignment.
     press(kPageDown);
@@ -360,19 +320,16 @@ TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnD
     EXPECT_TRUE(controller->isTestingInput());
     executor.advance(100ms);
     EXPECT_FALSE(controller->isTestingInput());
-    EXPECT_EQ(feedback(), QStringLiteral("No assigned input was detected. Check the clicker, "
-                                         "assignment, and Keyboard Access permission."));
-    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
 
     QTest::mouseClick(window->testButton, Qt::LeftButton);
     controller->detectedAssignedInput(ClickerDirection::right);
-    EXPECT_EQ(feedback(), QStringLiteral("Detected Next slide — Page Down. Assigned-key control is "
-                                         "working."));
-    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::green));
+    const QString detected = feedback();
+    EXPECT_TRUE(detected.contains(QStringLiteral("Next slide — Page Down")))
+        << detected.toStdString();
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::green));
     executor.advance(20s);
-    EXPECT_EQ(feedback(), QStringLiteral("Detected Next slide — Page Down. Assigned-key control is "
-                                         "working."))
-        << "the cancelled timeout must not fire";
+    EXPECT_EQ(feedback(), detected) << "the cancelled timeout must not fire";
 
     QTest::mouseClick(window->testButton, Qt::LeftButton);
     press(kEscape);
@@ -421,67 +378,46 @@ TEST_F(ClickerDistributorWindowControllerTest, TurningOnWithoutAccessAsksForIt) 
     masterCompletion(true);
     EXPECT_EQ(permission->requests, 1);
     EXPECT_EQ(permission->settingsOpened, 1) << "refused: the help is shown";
-    EXPECT_EQ(window->masterStatusLabel->text(),
-              QStringLiteral("Keyboard Access required — Kelvra Hub cannot reserve assigned "
-                             "clicker keystrokes."));
+    EXPECT_FALSE(window->masterStatusLabel->isHidden());
     EXPECT_FALSE(window->permissionButton->isHidden());
 }
 
-struct StatusCase {
-    const char* name;
-    bool enabled;
-    bool listenerRequired;
-    Status permission;
-    ClickerInputListenerState listener;
-    QString status;
-    QString permissionButton;  ///< empty: hidden
-};
-
-class StatusLineTest : public ClickerDistributorWindowControllerTest,
-                       public ::testing::WithParamInterface<StatusCase> {};
-
-TEST_P(StatusLineTest, FollowsStateAndPermission) {
-    const StatusCase& row = GetParam();
-    permission->status = row.permission;
-    controller->refreshPermissionState();
-    controller->updateDistributorState(
-        {.enabled = row.enabled, .enabledGroupCount = 1, .listenerRequired = row.listenerRequired},
-        true);
-    controller->setListenerState(row.listener);
-    controller->refreshRuntimeControls();
-    EXPECT_EQ(window->masterStatusLabel->isHidden(), row.status.isEmpty());
-    EXPECT_EQ(window->masterStatusLabel->text(), row.status);
-    EXPECT_EQ(window->permissionButton->isHidden(), row.permissionButton.isEmpty());
-    if (!row.permissionButton.isEmpty()) {
-        EXPECT_EQ(window->permissionButton->text(), row.permissionButton);
+// A line for each state but listening; the permission button only while access is missing.
+TEST_F(ClickerDistributorWindowControllerTest, StatusLineFollowsStateAndPermission) {
+    using Listener = ClickerInputListenerState;
+    const struct {
+        bool enabled, listenerRequired;
+        Status permission;
+        Listener listener;
+    } rows[] = {
+        {true, true, Status::notDetermined, Listener::stopped},
+        {true, true, Status::denied, Listener::failed},
+        {true, true, Status::granted, Listener::failed},
+        {true, false, Status::granted, Listener::stopped},
+        {true, true, Status::granted, Listener::listening},
+        {false, false, Status::granted, Listener::stopped},
+    };
+    QStringList lines, buttons;
+    for (const auto& row : rows) {
+        permission->status = row.permission;
+        controller->refreshPermissionState();
+        controller->updateDistributorState({.enabled = row.enabled,
+                                            .enabledGroupCount = 1,
+                                            .listenerRequired = row.listenerRequired},
+                                           true);
+        controller->setListenerState(row.listener);
+        controller->refreshRuntimeControls();
+        EXPECT_EQ(window->masterStatusLabel->isHidden(), row.listener == Listener::listening);
+        EXPECT_EQ(window->permissionButton->isHidden(), row.permission == Status::granted);
+        EXPECT_EQ(permissions.back(), row.permission);
+        lines << window->masterStatusLabel->text();
+        buttons << (window->permissionButton->isHidden() ? QString()
+                                                         : window->permissionButton->text());
     }
-    EXPECT_EQ(permissions.back(), row.permission);
+    EXPECT_EQ(lines[0], lines[1]) << "access missing, asked or not";
+    EXPECT_EQ(lines.removeDuplicates(), 1);
+    EXPECT_EQ(buttons.removeDuplicates(), 3) << "the two permission rows name different actions";
 }
-
-using Listener = ClickerInputListenerState;
-INSTANTIATE_TEST_SUITE_P(
-    States, StatusLineTest,
-    ::testing::Values(
-        StatusCase{"NeverAsked", true, true, Status::notDetermined, Listener::stopped,
-                   "Keyboard Access required — Kelvra Hub cannot reserve assigned clicker "
-                   "keystrokes.",
-                   "Request Keyboard Access"},
-        StatusCase{"Denied", true, true, Status::denied, Listener::failed,
-                   "Keyboard Access required — Kelvra Hub cannot reserve assigned clicker "
-                   "keystrokes.",
-                   "Show Keyboard Access Help"},
-        StatusCase{"ListenerFailed", true, true, Status::granted, Listener::failed,
-                   "Listener error — Kelvra Hub could not reserve assigned keystrokes. Check "
-                   "Keyboard Access, then restart Kelvra Hub.",
-                   ""},
-        StatusCase{"NoGroup", true, false, Status::granted, Listener::stopped,
-                   "Ready — Keyboard Access is enabled. No Presentation group currently receives "
-                   "clicks.",
-                   ""},
-        StatusCase{"Listening", true, true, Status::granted, Listener::listening, "", ""},
-        StatusCase{"Off", false, false, Status::granted, Listener::stopped,
-                   "Off — Kelvra Hub is not monitoring keyboard input.", ""}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ClickerDistributorWindowControllerTest, LosingActivationEndsTheCapture) {
     turnOn();
@@ -510,7 +446,7 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
     EXPECT_TRUE(feedback().contains(QStringLiteral("could not save its settings")))
         << feedback().toStdString();
     EXPECT_TRUE(feedback().contains(QString::fromStdString(settingsPath().string())));
-    EXPECT_EQ(feedbackColour(), colour(ThemeColors::Role::red));
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
     EXPECT_EQ(window->previousField->text(),
               QString::fromStdString(store->configuration().previous.displayName()));
     EXPECT_EQ(reportedConfigurations.back(), store->configuration());
@@ -531,36 +467,25 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
 TEST_F(ClickerDistributorWindowControllerTest, FocusFollowsTheRowsInOrder) {
     turnOn();
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const QString id = QString::fromStdString(storedOnDisk().customAssignments.at(0).id().string());
-    const std::vector<QString> expected = {"clickerDistributorMasterSwitch",
-                                           "previousKeyField",
-                                           "previousListenButton",
-                                           "nextKeyField",
-                                           "nextListenButton",
-                                           "addCustomAssignment",
-                                           "customCommandPopup-" + id,
-                                           "customKeyField-" + id,
-                                           "customListenButton-" + id,
-                                           "deleteCustomAssignment-" + id,
-                                           "testAssignedClickerKeys",
-                                           "resetClickerMappings"};
-    std::vector<QString> chain;
+    const QString id = customId(0);
+    const QStringList expected =
+        QStringLiteral(
+            "clickerDistributorMasterSwitch previousKeyField previousListenButton "
+            "nextKeyField nextListenButton addCustomAssignment customCommandPopup-%1 "
+            "customKeyField-%1 customListenButton-%1 deleteCustomAssignment-%1 "
+            "testAssignedClickerKeys resetClickerMappings")
+            .arg(id)
+            .split(u' ');
+    QStringList chain;
     QWidget* widget = window->masterSwitch;
     do {
         if (widget->isVisible() && widget->focusPolicy() & Qt::TabFocus &&
             !widget->objectName().isEmpty()) {
-            chain.push_back(widget->objectName());
+            chain << widget->objectName();
         }
         widget = widget->nextInFocusChain();
     } while (widget != window->masterSwitch && chain.size() < expected.size());
     EXPECT_EQ(chain, expected);
-}
-
-TEST_F(ClickerDistributorWindowControllerTest, InfoButtonTogglesTheAboutPopover) {
-    QTest::mouseClick(window->informationButton, Qt::LeftButton);
-    EXPECT_TRUE(window->isInformationShown());
-    window->toggleInformation();
-    EXPECT_FALSE(window->isInformationShown());
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
@@ -568,8 +493,7 @@ TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     controller->refreshPermissionState();
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const auto rows = storedOnDisk().customAssignments;
-    const QString id = QString::fromStdString(rows[0].id().string());
+    const QString id = customId(0);
     auto* popup = child<QComboBox>("customCommandPopup-" + id);
     popup->setCurrentIndex(4);
     emit popup->activated(4);
@@ -577,22 +501,8 @@ TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     press({KEY_B, Qt::Key_B, Qt::NoModifier, QStringLiteral("b")});
     QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
     testing::saveScreenshots(window, QStringLiteral("clicker-distributor"));
-
-    makeController();
-    permission->status = Status::notDetermined;
-    controller->refreshPermissionState();
-    controller->updateDistributorState({}, true);
-    testing::saveScreenshots(window, QStringLiteral("clicker-distributor-off"));
-
-    // Keyboard access missing, and a conflict in the feedback line.
-    turnOn();
-    QTest::mouseClick(window->previousField, Qt::LeftButton);
-    press(kPageDown);
-    testing::saveScreenshots(window, QStringLiteral("clicker-distributor-conflict"));
     QTest::mouseClick(window->informationButton, Qt::LeftButton);
-    auto* popover = window->findChild<HelpPopover*>();
-    ASSERT_NE(popover, nullptr);
-    testing::saveScreenshots(popover, QStringLiteral("clicker-distributor-about"));
+    EXPECT_TRUE(window->isInformationShown());
 }
 
 }  // namespace

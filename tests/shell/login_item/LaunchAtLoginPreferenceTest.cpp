@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/Error.h"
+#include "shell/login_item/FakeLoginItemService.h"
 #include "shell/login_item/LaunchAtLoginPreference.h"
 
 namespace kelvra {
@@ -10,42 +11,8 @@ namespace {
 
 using Status = LoginItemStatus;
 
-/// The login item as the preference sees it; the test keeps the state to inspect it.
-struct FakeItem {
-    Status status = Status::notRegistered;
-    /// What registering leaves behind: enabled, unless the desktop keeps it switched off.
-    Status afterRegister = Status::enabled;
-    bool registerFails = false;
-    bool unregisterFails = false;
-    std::vector<std::string> calls;
-};
-
-class FakeLoginItemService final : public LoginItemService {
-public:
-    explicit FakeLoginItemService(std::shared_ptr<FakeItem> item) : item_(std::move(item)) {}
-
-    Status status() const override { return item_->status; }
-    std::expected<void, LoginItemError> registerItem() override {
-        item_->calls.push_back("register");
-        if (item_->registerFails) {
-            return std::unexpected(LoginItemError(LoginItemError::Kind::writeEntry, "/entry", 28));
-        }
-        item_->status = item_->afterRegister;
-        return {};
-    }
-    std::expected<void, LoginItemError> unregister() override {
-        item_->calls.push_back("unregister");
-        if (item_->unregisterFails) {
-            return std::unexpected(LoginItemError(LoginItemError::Kind::removeEntry, "/entry", 13));
-        }
-        item_->status = Status::notRegistered;
-        return {};
-    }
-    void openSystemSettingsLoginItems() override { item_->calls.push_back("open settings"); }
-
-private:
-    std::shared_ptr<FakeItem> item_;
-};
+using testing::FakeLoginItem;
+using testing::FakeLoginItemService;
 
 /// A store whose every write fails, as a full disk would make it.
 class FailingSettingsStore final : public SettingsStore {
@@ -76,7 +43,7 @@ TEST(LaunchAtLoginPreferenceTest, TheFirstRunDefaultRegistersOnlyAnItemThatIsMis
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        auto item = std::make_shared<FakeItem>();
+        auto item = std::make_shared<FakeLoginItem>();
         item->status = row.status;
         item->registerFails = row.registerFails;
         auto defaults = std::make_shared<InMemorySettingsStore>();
@@ -95,6 +62,7 @@ TEST(LaunchAtLoginPreferenceTest, TheFirstRunDefaultRegistersOnlyAnItemThatIsMis
 TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsState) {
     using S = Status;
     using L = LaunchAtLoginState;
+    const S off = S::requiresApproval;  // registered, but switched off in the desktop's settings
     const struct {
         std::string name;
         bool enabled;
@@ -105,28 +73,16 @@ TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsSta
         std::optional<LaunchAtLoginState> state;  ///< absent: the operation fails
     } rows[] = {
         {"on", true, S::notRegistered, S::enabled, false, {"register"}, L::enabled},
-        {"on, kept off",
-         true,
-         S::requiresApproval,
-         S::requiresApproval,
-         false,
-         {"register", "open settings"},
-         L::requiresApproval},
-        {"on again", true, S::requiresApproval, S::enabled, false, {"register"}, L::enabled},
+        {"on, kept off", true, off, off, false, {"register", "open settings"}, L::requiresApproval},
+        {"on again", true, off, S::enabled, false, {"register"}, L::enabled},
         {"on fails", true, S::notRegistered, S::enabled, true, {"register"}, std::nullopt},
         {"off", false, S::enabled, S::enabled, false, {"unregister"}, L::disabled},
-        {"off, kept off",
-         false,
-         S::requiresApproval,
-         S::enabled,
-         false,
-         {"unregister"},
-         L::disabled},
+        {"off, kept off", false, off, S::enabled, false, {"unregister"}, L::disabled},
         {"off fails", false, S::enabled, S::enabled, true, {"unregister"}, std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        auto item = std::make_shared<FakeItem>();
+        auto item = std::make_shared<FakeLoginItem>();
         item->status = row.status;
         item->afterRegister = row.afterRegister;
         item->registerFails = item->unregisterFails = row.fails;
@@ -141,7 +97,7 @@ TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsSta
 }
 
 TEST(LaunchAtLoginPreferenceTest, AChoiceThatCannotBeRecordedLeavesTheItemAlone) {
-    auto item = std::make_shared<FakeItem>();
+    auto item = std::make_shared<FakeLoginItem>();
     item->status = Status::enabled;
     LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item),
                                        std::make_shared<FailingSettingsStore>());

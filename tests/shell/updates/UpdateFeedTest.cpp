@@ -42,29 +42,21 @@ TEST(UpdateFeedTest, TheEnvironmentOverridesTheBuiltInFeedAddress) {
                                     {"SUFeedURL", std::string("https://example.com/feed.json")}};
     const struct {
         Environment environment;
-        std::string feedURL;
+        std::string feedURL, proxyExceptions;
     } rows[] = {
-        {{}, "https://example.com/feed.json"},
-        {{{"KELVRA_HUB_UPDATE_FEED_URL", ""}}, "https://example.com/feed.json"},
-        {{{"KELVRA_HUB_UPDATE_FEED_URL", "http://127.0.0.1:8/f"}}, "http://127.0.0.1:8/f"},
+        {{}, "https://example.com/feed.json", "localhost,127.0.0.1,::1"},
+        {{{"KELVRA_HUB_UPDATE_FEED_URL", ""}, {"no_proxy", ".corp"}},
+         "https://example.com/feed.json",
+         "localhost,127.0.0.1,::1,.corp"},
+        {{{"KELVRA_HUB_UPDATE_FEED_URL", "http://127.0.0.1:8/f"}, {"no_proxy", "*"}},
+         "http://127.0.0.1:8/f",
+         "*"},
     };
-    const struct {
-        Environment environment;
-        std::string exceptions;
-    } proxyRows[] = {
-        {{}, "localhost,127.0.0.1,::1"},
-        {{{"no_proxy", ".corp"}}, "localhost,127.0.0.1,::1,.corp"},
-        {{{"no_proxy", "*"}}, "*"},
-    };
-    for (const auto& row : proxyRows) {
-        EXPECT_EQ(
-            UpdateFeed::CheckConfiguration::standard(dictionary, row.environment).proxyExceptions,
-            row.exceptions);
-    }
     for (const auto& row : rows) {
         const auto configuration =
             UpdateFeed::CheckConfiguration::standard(dictionary, row.environment);
         EXPECT_EQ(configuration.feedURL, row.feedURL);
+        EXPECT_EQ(configuration.proxyExceptions, row.proxyExceptions);
         EXPECT_EQ(configuration.installedVersion, "1.2.3");
         EXPECT_EQ(configuration.installedBuild, "7");
         EXPECT_TRUE(configuration.systemVersion &&
@@ -109,34 +101,26 @@ protected:
 
 TEST_F(FeedServerTest, EachFeedEndsWithItsOfferOrItsOwnError) {
     using Kind = UpdaterError::Kind;
-    const struct {
-        std::string path;
-        std::optional<Kind> error;  ///< absent: the release is offered
-        std::string description;    ///< a part of the error's description
-    } rows[] = {
-        {"/newer", std::nullopt, ""},
-        {"/newer-build", std::nullopt, ""},
-        {"/redirect", std::nullopt, ""},
-        {"/same", Kind::noUpdateFound, "Kelvra Hub 1.2.3 is currently the newest version"},
-        {"/needs-newer-system", Kind::noUpdateFound, "needs a newer system"},
-        {"/not-json", Kind::malformedFeed, "it is not a JSON object"},
-        {"/huge", Kind::malformedFeed, "larger than 256 KiB"},
-        {"/missing-version", Kind::missingFeedField, "lacks the field \"version\""},
-        {"/bad-version", Kind::invalidFeedField, "invalid \"version\": \"1.x\""},
-        {"/bad-download", Kind::invalidFeedField, "invalid \"downloadURL\""},
-        {"/not-found", Kind::feedUnavailable, "(HTTP status 404)"},
+    const std::pair<std::string, std::optional<Kind>> rows[] = {
+        {"/newer", std::nullopt},
+        {"/newer-build", std::nullopt},
+        {"/redirect", std::nullopt},
+        {"/same", Kind::noUpdateFound},
+        {"/needs-newer-system", Kind::noUpdateFound},
+        {"/not-json", Kind::malformedFeed},
+        {"/huge", Kind::malformedFeed},
+        {"/missing-version", Kind::missingFeedField},
+        {"/bad-version", Kind::invalidFeedField},
+        {"/bad-download", Kind::invalidFeedField},
+        {"/not-found", Kind::feedUnavailable},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.path);
-        const auto outcome = UpdateFeed::check(configuration(row.path));
-        if (!row.error) {
-            ASSERT_TRUE(outcome) << outcome.error().diagnosticDescription();
-            continue;
+    for (const auto& [path, error] : rows) {
+        SCOPED_TRACE(path);
+        const auto outcome = UpdateFeed::check(configuration(path));
+        ASSERT_EQ(outcome.has_value(), !error);
+        if (error) {
+            EXPECT_EQ(outcome.error().kind(), *error) << outcome.error().diagnosticDescription();
         }
-        ASSERT_FALSE(outcome);
-        EXPECT_EQ(outcome.error().kind(), *row.error) << outcome.error().diagnosticDescription();
-        EXPECT_NE(outcome.error().description().find(row.description), std::string::npos)
-            << outcome.error().description();
     }
     const auto offered = UpdateFeed::check(configuration("/newer"));
     ASSERT_TRUE(offered);
@@ -151,22 +135,13 @@ TEST_F(FeedServerTest, FeedsThatCannotBeReachedFailWithTheirOwnCodes) {
     refused.feedURL = "http://127.0.0.1:1/feed.json";
     auto local = configuration("/newer");
     local.feedURL = "file:///etc/passwd";
-    const struct {
-        UpdateFeed::CheckConfiguration configuration;
-        int32_t code;
-        std::string description;
-    } rows[] = {
-        {silent, 1005, "did not answer within 1 second."},
-        {refused, 1006, "could not be downloaded from http://127.0.0.1:1/feed.json: "},
-        {local, 1007, "is not an http or https address."},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.configuration.feedURL);
-        const auto outcome = UpdateFeed::check(row.configuration);
+    const std::pair<UpdateFeed::CheckConfiguration, int32_t> rows[] = {
+        {silent, 1005}, {refused, 1006}, {local, 1007}};
+    for (const auto& [configuration, code] : rows) {
+        SCOPED_TRACE(configuration.feedURL);
+        const auto outcome = UpdateFeed::check(configuration);
         ASSERT_FALSE(outcome);
-        EXPECT_EQ(outcome.error().code(), row.code);
-        EXPECT_NE(outcome.error().description().find(row.description), std::string::npos)
-            << outcome.error().description();
+        EXPECT_EQ(outcome.error().code(), code);
     }
     EXPECT_EQ(server->readLine(kLimit), "waiting /never-answers");
 }
@@ -204,15 +179,17 @@ public:
     int finished = 0;
 };
 
+// The startup probe shows only an update that exists; a check asked for after it shows its
+// outcome whatever it is.
 TEST_F(FeedServerTest, TheStartupProbeShowsOnlyAnUpdateThatExists) {
     const struct {
         std::string path;
         std::vector<std::string> shown;
         bool logsFailure;
     } rows[] = {
-        {"/newer", {"found 9.0.0"}, false},
-        {"/same", {}, false},
-        {"/not-found", {}, true},
+        {"/newer", {"found 9.0.0", "found 9.0.0"}, false},
+        {"/same", {"up to date 1001"}, false},
+        {"/not-found", {"error 1002"}, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.path);
@@ -232,37 +209,10 @@ TEST_F(FeedServerTest, TheStartupProbeShowsOnlyAnUpdateThatExists) {
         mainThread->runPending();
         // Checks run in order, so once this one is shown, an offer of the probe would be too.
         updater->checkForUpdates(std::any());
-        const int cycles = 2 + static_cast<int>(row.shown.size());
+        const int cycles = 1 + static_cast<int>(row.shown.size());
         ASSERT_TRUE(mainThread->runUntil([&] { return delegate->finished == cycles; }, kLimit));
-        ASSERT_FALSE(userDriver->shown.empty());
-        userDriver->shown.pop_back();
         EXPECT_EQ(userDriver->shown, row.shown);
         EXPECT_EQ(log.size(), row.logsFailure ? 2u : 1u);
-        if (row.logsFailure) {
-            EXPECT_TRUE(log.back().starts_with("Startup update check failed: The update "))
-                << log.back();
-        }
-    }
-}
-
-TEST_F(FeedServerTest, TheInteractiveCheckShowsItsOutcome) {
-    const struct {
-        std::string path;
-        std::string shown;
-    } rows[] = {
-        {"/newer", "found 9.0.0"},
-        {"/same", "up to date 1001"},
-        {"/not-found", "error 1002"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.path);
-        const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
-        const auto userDriver = std::make_shared<RecordingUserDriver>();
-        const auto controller =
-            FeedUpdaterController::create(configuration(row.path), mainThread, userDriver, {});
-        controller->checkForUpdates(std::any());
-        ASSERT_TRUE(mainThread->runUntil([&] { return !userDriver->shown.empty(); }, kLimit));
-        EXPECT_EQ(userDriver->shown, std::vector<std::string>{row.shown});
     }
 }
 

@@ -26,10 +26,8 @@ TEST(StartupApplicationsToolTest, PrefersTheCurrentDesktopsTool) {
     } rows[] = {
         {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "KDE"}},
          std::vector<std::string>{at("systemsettings"), "kcm_autostart"}},
-        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "XFCE"}},
+        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "ubuntu:XFCE"}},
          std::vector<std::string>{at("xfce4-session-settings")}},
-        {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"}},
-         std::vector<std::string>{at("gnome-session-properties")}},
         {{{"PATH", path}, {"XDG_CURRENT_DESKTOP", "MATE"}},
          std::vector<std::string>{at("gnome-session-properties")}},
         {{{"PATH", path}}, std::vector<std::string>{at("gnome-session-properties")}},
