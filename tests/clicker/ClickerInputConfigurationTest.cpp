@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
-#include <unordered_set>
 
 #include "clicker/ClickerInputConfiguration.h"
 
@@ -21,17 +20,6 @@ ClickerInputConfiguration withRows(std::vector<CustomClickerAssignment> rows) {
     auto configuration = ClickerInputConfiguration::defaults();
     configuration.customAssignments = std::move(rows);
     return configuration;
-}
-
-TEST(ClickerKeystrokeTest, IdentityIsKeyCodeAndModifiersOnly) {
-    const auto pageUp = key(116, Flags::shift, "Page Up");
-    const auto renamed = key(116, Flags::shift, "Bild auf");
-    EXPECT_EQ(pageUp, renamed);
-    EXPECT_EQ(std::hash<ClickerKeystroke>{}(pageUp), std::hash<ClickerKeystroke>{}(renamed));
-    EXPECT_NE(pageUp, key(116, 0, "Page Up"));
-    EXPECT_NE(pageUp, key(121, Flags::shift, "Page Up"));
-    const std::unordered_set<ClickerKeystroke> set{pageUp, renamed, key(116), key(121)};
-    EXPECT_EQ(set.size(), 3u);
 }
 
 TEST(ClickerInputConfigurationTest, ValidityRules) {
