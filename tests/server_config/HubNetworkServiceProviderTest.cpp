@@ -8,32 +8,30 @@
 #include "server_config/HubNetworkServiceProvider.h"
 
 namespace kelvra {
-
-void PrintTo(const HubNetworkService& service, std::ostream* stream) {
-    *stream << "{" << service.id << ", " << service.name << ", " << service.interfaceName << ", [";
-    for (const auto& address : service.ipv4Addresses) {
-        *stream << address << " ";
-    }
-    *stream << "]}";
-}
-
 namespace {
 
 constexpr unsigned int kUpRunning = IFF_UP | IFF_RUNNING;
 constexpr unsigned int kLoopback = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
 
+using Addresses = std::optional<std::vector<InterfaceAddressEntry>>;
+using Descriptions = std::optional<std::vector<NetworkServiceDescription>>;
+
 class FakeNetworkServiceSource final : public NetworkServiceSource {
 public:
-    std::optional<std::vector<InterfaceAddressEntry>> addresses;
-    std::optional<std::vector<NetworkServiceDescription>> serviceList;
+    FakeNetworkServiceSource(Addresses addresses, Descriptions services)
+        : addresses_(std::move(addresses)), services_(std::move(services)) {}
+    Addresses interfaceAddresses() const override { return addresses_; }
+    Descriptions services() const override { return services_; }
 
-    std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
-        return addresses;
-    }
-    std::optional<std::vector<NetworkServiceDescription>> services() const override {
-        return serviceList;
-    }
+private:
+    Addresses addresses_;
+    Descriptions services_;
 };
+
+HubNetworkServiceProvider providerOver(Addresses addresses, Descriptions services) {
+    return HubNetworkServiceProvider(
+        std::make_shared<FakeNetworkServiceSource>(std::move(addresses), std::move(services)));
+}
 
 InterfaceAddressEntry ipv4(std::string interfaceName, const char* address,
                            unsigned int flags = kUpRunning) {
@@ -122,10 +120,7 @@ TEST(HubNetworkServiceProviderTest, ListsOnlyServicesThatCanBeChosen) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        auto source = std::make_shared<FakeNetworkServiceSource>();
-        source->addresses = row.addresses;
-        source->serviceList = row.services;
-        EXPECT_EQ(HubNetworkServiceProvider(source).availableServices(), row.expected);
+        EXPECT_EQ(providerOver(row.addresses, row.services).availableServices(), row.expected);
     }
 }
 
@@ -135,12 +130,11 @@ TEST(HubNetworkServiceProviderTest, IgnoresCaseInTheCLocaleToo) {
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale("en_US_POSIX"), status);
     ASSERT_TRUE(U_SUCCESS(status));
-    auto source = std::make_shared<FakeNetworkServiceSource>();
-    source->addresses = {ipv4("wlan0", "10.0.0.1"), ipv4("eth0", "10.0.0.2")};
-    source->serviceList = {described({"W", "wlan0", "Wi-Fi"}),
-                           described({"E", "eth0", "ethernet"})};
-
-    const auto services = HubNetworkServiceProvider(source).availableServices();
+    const auto services =
+        providerOver(
+            std::vector{ipv4("wlan0", "10.0.0.1"), ipv4("eth0", "10.0.0.2")},
+            std::vector{described({"W", "wlan0", "Wi-Fi"}), described({"E", "eth0", "ethernet"})})
+            .availableServices();
 
     icu::Locale::setDefault(previous, status);
     EXPECT_EQ(services, (std::vector{listed("E", "ethernet", "eth0", {"10.0.0.2"}),
@@ -150,31 +144,28 @@ TEST(HubNetworkServiceProviderTest, IgnoresCaseInTheCLocaleToo) {
 TEST(HubNetworkServiceProviderTest, ListsNothingWhenASourceCannotBeRead) {
     const struct {
         const char* name;
-        std::optional<std::vector<InterfaceAddressEntry>> addresses;
-        std::optional<std::vector<NetworkServiceDescription>> services;
+        Addresses addresses;
+        Descriptions services;
     } rows[] = {
         {"addresses unreadable", std::nullopt, std::vector{described({"eth0", "eth0"})}},
         {"services unreadable", std::vector{ipv4("eth0", "10.0.0.2")}, std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        auto source = std::make_shared<FakeNetworkServiceSource>();
-        source->addresses = row.addresses;
-        source->serviceList = row.services;
-        EXPECT_EQ(HubNetworkServiceProvider(source).availableServices(),
+        EXPECT_EQ(providerOver(row.addresses, row.services).availableServices(),
                   std::vector<HubNetworkService>{});
     }
 }
 
 TEST(HubNetworkServiceProviderTest, MapsActiveAddressesByInterface) {
-    auto source = std::make_shared<FakeNetworkServiceSource>();
-    source->addresses = {ipv4("lo", "127.0.0.1", kLoopback), ipv4("eth0", "10.1.2.3"),
-                         ipv4("eth0", "192.168.0.2"),        ipv4("eth0", "10.1.2.3"),
-                         ipv4("eth1", "10.9.9.9", IFF_UP),   withoutAddress("eth2")};
-    const std::map<std::string, std::vector<std::string>> expected = {
-        {"eth0", {"10.1.2.3", "192.168.0.2"}},
-    };
-    EXPECT_EQ(HubNetworkServiceProvider(source).activeIPv4AddressesByInterface(), expected);
+    const auto provider =
+        providerOver(std::vector{ipv4("lo", "127.0.0.1", kLoopback), ipv4("eth0", "10.1.2.3"),
+                                 ipv4("eth0", "192.168.0.2"), ipv4("eth0", "10.1.2.3"),
+                                 ipv4("eth1", "10.9.9.9", IFF_UP), withoutAddress("eth2")},
+                     std::nullopt);
+    EXPECT_EQ(
+        provider.activeIPv4AddressesByInterface(),
+        (std::map<std::string, std::vector<std::string>>{{"eth0", {"10.1.2.3", "192.168.0.2"}}}));
 }
 
 }  // namespace
