@@ -12,11 +12,6 @@ namespace fs = std::filesystem;
 using testing::TemporaryDirectory;
 using testing::writeFile;
 
-void makeExecutable(const fs::path& path) {
-    writeFile(path, "#!/bin/sh\n");
-    fs::permissions(path, fs::perms::owner_all);
-}
-
 void makePlain(const fs::path& path) {
     writeFile(path, "");
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
@@ -42,7 +37,7 @@ protected:
     fs::path packagedEntryPoint() const { return resources() / "app" / "server" / "desktop.js"; }
 
     void makeBundle() {
-        makeExecutable(packagedNode());
+        testing::writeExecutable(packagedNode());
         writeFile(packagedEntryPoint(), "// server\n");
     }
 
@@ -82,9 +77,9 @@ TEST_F(BackendPathResolverTest, ReportsTheFirstPackagedProblem) {
         {[&] { makePlain(packagedNode()); },  // the entry point is missing too
          BackendPathError::notExecutable("bundled Node.js runtime", packagedNode())},
         {[&] { fs::create_directories(packagedNode()); }, noRuntime},
-        {[&] { makeExecutable(packagedNode()); }, noEntryPoint},
+        {[&] { testing::writeExecutable(packagedNode()); }, noEntryPoint},
         {[&] {
-             makeExecutable(packagedNode());
+             testing::writeExecutable(packagedNode());
              fs::create_directories(packagedEntryPoint());
          },
          noEntryPoint},
@@ -102,7 +97,7 @@ TEST_F(BackendPathResolverTest, ReportsTheFirstPackagedProblem) {
 TEST_F(BackendPathResolverTest, ResolvesADevelopmentCheckoutWithNodeFromPath) {
     const fs::path checkout = root() / "checkout";
     writeFile(checkout / "server" / "desktop.js", "");
-    makeExecutable(root() / "bin" / "node");
+    testing::writeExecutable(root() / "bin" / "node");
     const Environment environment{
         {"PATH", (root() / "missing").string() + ":" + (root() / "bin").string()}};
 
@@ -133,8 +128,8 @@ TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurr
     const fs::path last = root() / "last";
     makePlain(first / "node");                        // present but not executable: skipped
     fs::create_directories(root() / "dir" / "node");  // a directory is never a runtime
-    makeExecutable(here / "node");
-    makeExecutable(last / "node");
+    testing::writeExecutable(here / "node");
+    testing::writeExecutable(last / "node");
     CurrentDirectory inside(here);
     auto resolveWith = [&](const std::optional<std::string>& searchPath) {
         Environment environment;
