@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
+#include <unordered_set>
 
 #include "clicker/ClickerInputConfiguration.h"
 
@@ -20,6 +21,12 @@ ClickerInputConfiguration withRows(std::vector<CustomClickerAssignment> rows) {
     auto configuration = ClickerInputConfiguration::defaults();
     configuration.customAssignments = std::move(rows);
     return configuration;
+}
+
+TEST(ClickerKeystrokeTest, IdentityAndHashAreKeyCodeAndModifiersOnly) {
+    const std::unordered_set<ClickerKeystroke> distinct{
+        key(116, Flags::shift, "Page Up"), key(116, Flags::shift, "Bild auf"), key(116), key(121)};
+    EXPECT_EQ(distinct.size(), 3u);
 }
 
 TEST(ClickerInputConfigurationTest, ValidityRules) {
