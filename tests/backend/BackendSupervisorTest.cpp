@@ -208,7 +208,6 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
          "[shell] Backend exited with code 3."},
         {fixture("never-ready.sh"), BackendSupervisorError::startupTimeout(10),
          "[server] still warming up"},
-        {fixture("localhost-ready.sh"), DesktopProtocolError::Kind::malformedReadiness, ""},
         {fixture("garbled-ready.sh"), DesktopProtocolError::Kind::malformedEvent, ""},
         {fixture("invalid-utf8-stderr.sh"), DesktopProtocolError::Kind::invalidUTF8, ""},
         {{"/nonexistent/node", kFixtures / "ready.js", kFixtures, false},
