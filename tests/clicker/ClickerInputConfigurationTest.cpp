@@ -111,15 +111,5 @@ TEST(ClickerInputConfigurationTest, CapturedMatchesExactlyInPriorityOrder) {
     EXPECT_EQ(same.captured(116, 0), Result(ClickerDirection::left));
 }
 
-TEST(ClickerInputConfigurationTest, EqualityKeepsRowOrderAndIgnoresNames) {
-    const CustomClickerAssignment first(kFirst, ClickerCustomAction::freeze, key(96));
-    const CustomClickerAssignment second(kSecond);
-    auto renamed = withRows({first, second});
-    renamed.previous.baseDisplayName = "Bild auf";
-    EXPECT_EQ(withRows({first, second}), renamed);
-    EXPECT_NE(withRows({first, second}), withRows({second, first}));
-    EXPECT_NE(withRows({first, second}), withRows({first}));
-}
-
 }  // namespace
 }  // namespace kelvra
