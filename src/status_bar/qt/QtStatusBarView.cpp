@@ -75,7 +75,7 @@ void QtStatusBarView::waitForTray(std::chrono::steady_clock::time_point deadline
     if (statusItemRemoved_) {
         return;
     }
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (parts_.trayHostPresent()) {
         trayShown_ = true;
         tray_.show();
         return;

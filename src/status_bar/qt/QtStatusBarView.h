@@ -20,6 +20,7 @@
 #include "status_bar/StatusBarView.h"
 #include "status_bar/qt/Browser.h"
 #include "status_bar/qt/TrayIcon.h"
+#include "status_bar/qt/linux/TrayHost.h"
 #include "windows/ClickerDistributorWindowController.h"
 
 namespace kelvra {
@@ -57,6 +58,8 @@ public:
         std::shared_ptr<AccessibilityPermissionProviding> permissionProvider;
         /// Asks the application to terminate (the delegate's termination flow).
         std::function<void()> requestTermination;
+        /// Whether a tray is there to take the status item.
+        std::function<bool()> trayHostPresent = kelvra::trayHostPresent;
     };
 
     explicit QtStatusBarView(Parts parts, QObject* parent = nullptr);

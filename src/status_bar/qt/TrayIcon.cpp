@@ -59,7 +59,7 @@ QIcon trayGlyph(const QPalette& palette) {
     return icon;
 }
 
-TrayIcon::TrayIcon(QObject* parent) : QSystemTrayIcon(parent) {
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
     statusAction_ = menu_.addAction(QString());
     statusAction_->setEnabled(false);
     menu_.addSeparator();
@@ -83,19 +83,44 @@ TrayIcon::TrayIcon(QObject* parent) : QSystemTrayIcon(parent) {
     connect(checkForUpdatesAction_, &QAction::triggered, this, &TrayIcon::checkForUpdatesRequested);
     connect(aboutAction_, &QAction::triggered, this, &TrayIcon::aboutRequested);
     connect(quitAction_, &QAction::triggered, this, &TrayIcon::quitRequested);
-    connect(this, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
-
-    setContextMenu(&menu_);
     // Panels follow the desktop's palette; the application's is the nearest we can read.
-    setIcon(trayGlyph(QGuiApplication::palette()));
+    glyph_ = trayGlyph(QGuiApplication::palette());
     qApp->installEventFilter(this);
+}
+
+TrayIcon::~TrayIcon() = default;
+
+void TrayIcon::show() {
+    if (!item_) {
+        item_ = std::make_unique<QSystemTrayIcon>(glyph_);
+        item_->setToolTip(toolTip_);
+        item_->setContextMenu(&menu_);
+        connect(item_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
+    }
+    item_->show();
+}
+
+void TrayIcon::hide() {
+    if (item_) {
+        item_->hide();
+    }
+}
+
+void TrayIcon::setToolTip(const QString& toolTip) {
+    toolTip_ = toolTip;
+    if (item_) {
+        item_->setToolTip(toolTip);
+    }
 }
 
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
-        setIcon(trayGlyph(QGuiApplication::palette()));
+        glyph_ = trayGlyph(QGuiApplication::palette());
+        if (item_) {
+            item_->setIcon(glyph_);
+        }
     }
-    return QSystemTrayIcon::eventFilter(watched, event);
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayIcon::setStatusLine(const QString& symbol, const QColor& color, const QString& text) {

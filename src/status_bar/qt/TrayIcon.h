@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <memory>
+
 #include <QColor>
+#include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -14,11 +17,16 @@ namespace kelvra {
 /// opens the same menu as a right click, since many trays give the item no other use. Trays
 /// that show menus as plain text (DBusMenu) lose colours, so the status line keeps its symbol
 /// in its text and carries its colour as its icon.
-class TrayIcon final : public QSystemTrayIcon {
+///
+/// The menu exists from the start (windows use its shortcuts), the tray item only from the
+/// first `show()`: Qt decides once per process, when the first tray item is made, whether a
+/// StatusNotifierItem host is there, so the item is made only once the caller has seen a tray.
+class TrayIcon final : public QObject {
     Q_OBJECT
 
 public:
     explicit TrayIcon(QObject* parent = nullptr);
+    ~TrayIcon() override;
 
     /// The first line of the menu, always disabled: "<symbol> <text>", the icon a dot of `color`.
     void setStatusLine(const QString& symbol, const QColor& color, const QString& text);
@@ -34,6 +42,13 @@ public:
     void popUpMenuBelow(QWidget* anchor);
 
     QMenu& menu() { return menu_; }
+
+    /// Puts the item in the tray, making it on first use; `hide()` takes it out again.
+    void show();
+    void hide();
+    void setToolTip(const QString& toolTip);
+    /// The glyph the tray shows.
+    QIcon icon() const { return glyph_; }
 
 signals:
     void openControlPageRequested();
@@ -52,6 +67,9 @@ private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
     QMenu menu_;
+    QIcon glyph_;
+    QString toolTip_;
+    std::unique_ptr<QSystemTrayIcon> item_;
     QAction* statusAction_;
     QAction* openAction_;
     QAction* copyURLAction_;

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#include "status_bar/qt/linux/TrayHost.h"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <xcb/xcb.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
+
+namespace kelvra {
+namespace {
+
+constexpr int kBusTimeoutMilliseconds = 1000;
+
+bool statusNotifierHostPresent() {
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcher)) {
+        return false;
+    }
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, kBusTimeoutMilliseconds);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+bool xembedTrayPresent() {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        return false;
+    }
+    int screen = 0;
+    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
+        xcb_connect(nullptr, &screen), xcb_disconnect);
+    if (xcb_connection_has_error(connection.get()) != 0) {
+        return false;
+    }
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection.get(),
+                              xcb_intern_atom(connection.get(), 0, name.size(), name.c_str()),
+                              nullptr),
+        std::free);
+    if (!atom) {
+        return false;
+    }
+    const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
+        xcb_get_selection_owner_reply(
+            connection.get(), xcb_get_selection_owner(connection.get(), atom->atom), nullptr),
+        std::free);
+    return owner && owner->owner != XCB_NONE;
+}
+
+}  // namespace
+
+bool trayHostPresent() {
+    return statusNotifierHostPresent() || xembedTrayPresent();
+}
+
+}  // namespace kelvra

@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: MIT
+"""A small StatusNotifierItem panel for tests, on the session bus.
+
+  sni_panel.py watch     be the StatusNotifierWatcher and its host until killed; print one line
+                         per item registered or unregistered and per menu update signal
+  sni_panel.py items | props | layout | click LABEL | activate
+                         print what the functions of these names return
+"""
+import sys
+
+import dbus
+import dbus.service
+
+WATCHER = "org.kde.StatusNotifierWatcher"
+ITEM = "org.kde.StatusNotifierItem"
+MENU = "com.canonical.dbusmenu"
+PROPS = "org.freedesktop.DBus.Properties"
+
+# Qt builds its proxy of the watcher from introspection: it must list the properties.
+INTROSPECTION = f"""<node>
+ <interface name="{WATCHER}">
+  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierHostRegistered"/>
+ </interface>
+</node>"""
+
+
+def say(*words):
+    print(*words, flush=True)
+
+
+class Watcher(dbus.service.Object):
+    def __init__(self, bus):
+        super().__init__(bus, "/StatusNotifierWatcher")
+        self.items = []
+        bus.add_signal_receiver(self.owner_changed, "NameOwnerChanged", "org.freedesktop.DBus")
+        bus.add_signal_receiver(lambda *_, member=None: say(member), dbus_interface=MENU,
+                                member_keyword="member")
+
+    @dbus.service.method("org.freedesktop.DBus.Introspectable", out_signature="s")
+    def Introspect(self):
+        return INTROSPECTION
+
+    @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
+    def RegisterStatusNotifierItem(self, service, sender=None):
+        # Items register either a bus name or an object path on their own connection.
+        name = sender + service if service.startswith("/") else service
+        if name not in self.items:
+            self.items.append(name)
+            say("registered", name)
+            self.StatusNotifierItemRegistered(name)
+
+    @dbus.service.method(WATCHER, in_signature="s")
+    def RegisterStatusNotifierHost(self, service):
+        self.StatusNotifierHostRegistered()
+
+    @dbus.service.signal(WATCHER, signature="s")
+    def StatusNotifierItemRegistered(self, name):
+        pass
+
+    @dbus.service.signal(WATCHER, signature="s")
+    def StatusNotifierItemUnregistered(self, name):
+        pass
+
+    @dbus.service.signal(WATCHER, signature="")
+    def StatusNotifierHostRegistered(self):
+        pass
+
+    def owner_changed(self, name, old, new):
+        for item in list(self.items):
+            if not new and (item == name or item.startswith(name + "/")):
+                self.items.remove(item)
+                say("unregistered", item)
+                self.StatusNotifierItemUnregistered(item)
+
+    @dbus.service.method(PROPS, in_signature="ss", out_signature="v")
+    def Get(self, interface, prop):
+        return self.GetAll(interface)[prop]
+
+    @dbus.service.method(PROPS, in_signature="s", out_signature="a{sv}")
+    def GetAll(self, interface):
+        return {
+            "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
+            "IsStatusNotifierHostRegistered": dbus.Boolean(True),
+            "ProtocolVersion": dbus.Int32(0),
+        }
+
+
+def watch():
+    from dbus.mainloop.glib import DBusGMainLoop
+    from gi.repository import GLib
+
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    watcher = Watcher(bus)
+    name = dbus.service.BusName(WATCHER, bus)
+    say("watching")
+    GLib.MainLoop().run()
+    del watcher, name
+
+
+def items(bus):
+    watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher")
+    return [str(item) for item in
+            watcher.Get(WATCHER, "RegisteredStatusNotifierItems", dbus_interface=PROPS)]
+
+
+def first_item(bus):
+    registered = items(bus)
+    if not registered:
+        raise LookupError("no item is registered")
+    service, _, path = registered[0].partition("/")
+    return bus.get_object(service, "/" + (path or "StatusNotifierItem"))
+
+
+def props(bus):
+    """Title, ToolTip (its title), IconName, IconPixmaps (how many), Status."""
+    values = first_item(bus).GetAll(ITEM, dbus_interface=PROPS)
+    return {"Title": str(values.get("Title", "")), "ToolTip": str(values["ToolTip"][2]),
+            "IconName": str(values.get("IconName", "")),
+            "IconPixmaps": len(values.get("IconPixmap", [])), "Status": str(values["Status"])}
+
+
+def menu_of(bus):
+    item = first_item(bus)
+    return bus.get_object(item.bus_name, item.Get(ITEM, "Menu", dbus_interface=PROPS))
+
+
+def layout(bus):
+    """The menu's entries but separators: (id, enabled, label)."""
+    _, root = menu_of(bus).GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
+    return [(int(ident), bool(values.get("enabled", True)), str(values.get("label", "")))
+            for ident, values, _ in root[2] if values.get("type") != "separator"]
+
+
+def click(bus, label):
+    ident = next(ident for ident, _, text in layout(bus) if text.startswith(label))
+    menu_of(bus).Event(ident, "clicked", dbus.String("", variant_level=1), dbus.UInt32(0),
+                       dbus_interface=MENU)
+
+
+def activate(bus):
+    first_item(bus).Activate(0, 0, dbus_interface=ITEM)
+
+
+COMMANDS = {"items": items, "props": props, "layout": layout, "click": click, "activate": activate}
+
+
+def main(argv):
+    if argv[:1] == ["watch"]:
+        return watch()
+    if not argv or argv[0] not in COMMANDS:
+        sys.exit(__doc__)
+    result = COMMANDS[argv[0]](dbus.SessionBus(), *argv[1:])
+    print(*(result.items() if isinstance(result, dict) else result or []), sep="\n")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
