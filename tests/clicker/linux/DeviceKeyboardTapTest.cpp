@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/eventfd.h>
 #include <tuple>
 
@@ -82,11 +84,8 @@ protected:
 
     std::vector<KeyboardTapEvent> eventsOf(uint16_t keyCode) const {
         std::vector<KeyboardTapEvent> matching;
-        for (const auto& each : client.events()) {
-            if (each.keyCode == keyCode) {
-                matching.push_back(each);
-            }
-        }
+        std::ranges::copy_if(client.events(), std::back_inserter(matching),
+                             [&](const KeyboardTapEvent& each) { return each.keyCode == keyCode; });
         return matching;
     }
 
