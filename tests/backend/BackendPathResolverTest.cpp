@@ -44,21 +44,15 @@ protected:
     TemporaryDirectory directory_;
 };
 
-TEST_F(BackendPathResolverTest, ResolvesThePackagedLayout) {
+TEST_F(BackendPathResolverTest, ResolvesThePackagedLayoutWithoutADevelopmentRoot) {
     makeBundle();
-    // A trailing separator and dot segments in the resources path are standardised away.
-    const auto info = BackendPathResolver::resolve(resources() / "." / "", std::nullopt, {});
-    ASSERT_TRUE(info.has_value()) << info.error().description();
-    EXPECT_EQ(*info, (BackendLaunchInfo{packagedNode(), packagedEntryPoint(), resources() / "app",
-                                        false}));
-}
-
-TEST_F(BackendPathResolverTest, BlankDevelopmentRootsFallBackToThePackagedLayout) {
-    makeBundle();
-    for (const std::string blank : {"", "\u00A0\u3000"}) {
-        const auto info = BackendPathResolver::resolve(resources(), blank, {});
-        ASSERT_TRUE(info.has_value()) << "root: " << blank;
-        EXPECT_FALSE(info->isDevelopment);
+    for (const std::optional<std::string>& root :
+         {std::optional<std::string>(), {""}, {"\u00A0\u3000"}}) {
+        // A trailing separator and dot segments in the resources path are standardised away.
+        const auto info = BackendPathResolver::resolve(resources() / "." / "", root, {});
+        ASSERT_TRUE(info.has_value()) << info.error().description();
+        EXPECT_EQ(*info, (BackendLaunchInfo{packagedNode(), packagedEntryPoint(),
+                                            resources() / "app", false}));
     }
     const auto noResources = BackendPathResolver::resolve(std::nullopt, "  ", {});
     ASSERT_FALSE(noResources.has_value());
