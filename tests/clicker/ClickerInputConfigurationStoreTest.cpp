@@ -54,10 +54,9 @@ void expectSameConfiguration(const ClickerInputConfiguration& actual,
 std::vector<ClickerInputConfiguration> validConfigurations() {
     std::vector<ClickerInputConfiguration> configurations{
         ClickerInputConfiguration::defaults(),
-        {key(0, Flags::control | Flags::option | Flags::shift | Flags::command, "A"),
-         key(65535, 0, "Key Code 65535"),
+        {key(0, Flags::control | Flags::option | Flags::shift | Flags::command, "Bild \u2191"),
+         key(65535, 0, "\u00DF\u00DF"),
          {}},
-        {key(116, Flags::shift, "Bild \u2191"), key(116, 0, "\u00DF\u00DF"), {}},
     };
     configurations.push_back(fixedWithRows({
         CustomClickerAssignment(kThird, ClickerCustomAction::displayStillImage10,
@@ -76,10 +75,6 @@ TEST(ClickerInputConfigurationStoreTest, WriteThenReadAnswersAnEqualConfiguratio
     const auto path = directory.path() / "settings.json";
     for (const auto& configuration : validConfigurations()) {
         SCOPED_TRACE(configuration.previous.displayName());
-        ClickerInputConfigurationStore memory;
-        ASSERT_TRUE(memory.setConfiguration(configuration).has_value());
-        expectSameConfiguration(memory.configuration(), configuration);
-
         {
             ClickerInputConfigurationStore file(std::make_shared<JsonFileSettingsStore>(path));
             ASSERT_TRUE(file.setConfiguration(configuration).has_value());
@@ -140,7 +135,6 @@ TEST(ClickerInputConfigurationStoreTest, AnUnreadableFixedKeystrokeOrInvalidWhol
         {"previous is text", previousIs("Page Up")},
         {"capitals lock bit", previousIs(keystroke(116, 0x10000, "Page Up"))},
         {"modifiers as text", previousIs(keystroke(116, "0", "Page Up"))},
-        {"Escape", previousIs(keystroke(53, 0, "Escape"))},
         {"key code 65536", previousIs(keystroke(65536, 0, "Page Up"))},
         {"empty name", previousIs(keystroke(116, 0, ""))},
         {"row reuses next",
@@ -218,13 +212,8 @@ TEST(ClickerInputConfigurationStoreTest, ConfigurationsThatWouldNotReadBackAreNo
     strayBits.next.modifierFlags |= Flags::capitalsLock;
     auto emptyName = kStoredFixed;
     emptyName.previous.baseDisplayName.clear();
-    auto rowWithStrayBits =
-        fixedWithRows({CustomClickerAssignment(kFirst, std::nullopt, key(96, 0x100, "F5"))});
-    auto duplicateIds =
-        fixedWithRows({CustomClickerAssignment(kFirst), CustomClickerAssignment(kFirst)});
 
-    for (const auto& configuration :
-         {escapeNext, strayBits, emptyName, rowWithStrayBits, duplicateIds}) {
+    for (const auto& configuration : {escapeNext, strayBits, emptyName}) {
         auto settings = std::make_shared<InMemorySettingsStore>(storedWithRows(json::array()));
         ClickerInputConfigurationStore store(settings);
         EXPECT_FALSE(ClickerInputConfigurationStore::isStorable(configuration));

@@ -30,11 +30,6 @@ TEST(ClickerKeystrokeTest, IdentityAndHashAreKeyCodeAndModifiersOnly) {
 }
 
 TEST(ClickerInputConfigurationTest, ValidityRules) {
-    const auto previousIs = [](ClickerKeystroke keystroke) {
-        auto configuration = ClickerInputConfiguration::defaults();
-        configuration.previous = std::move(keystroke);
-        return configuration;
-    };
     const auto nextIs = [](ClickerKeystroke keystroke) {
         auto configuration = ClickerInputConfiguration::defaults();
         configuration.next = std::move(keystroke);
@@ -48,7 +43,7 @@ TEST(ClickerInputConfigurationTest, ValidityRules) {
         {"defaults", ClickerInputConfiguration::defaults(), true},
         {"next equals previous", nextIs(key(116, 0, "Other name")), false},
         {"same key, other modifiers", nextIs(key(116, Flags::shift)), true},
-        {"Escape as previous", previousIs(key(53)), false},
+        {"Escape in a row", withRows({CustomClickerAssignment(kFirst, {}, key(53))}), false},
         {"shift key with shift", nextIs(key(56, Flags::shift)), false},
         {"key code 52", nextIs(key(52)), true},
         {"two rows share an id",

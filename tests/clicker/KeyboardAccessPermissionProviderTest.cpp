@@ -50,10 +50,8 @@ TEST_F(KeyboardAccessPermissionProviderTest, StatusFollowsTheTapAndWhetherAccess
         bool recordedAfter;
     };
     const Row rows[] = {
-        {true, std::nullopt, Status::granted, true},
         {true, false, Status::granted, true},
         {false, std::nullopt, Status::notDetermined, false},
-        {false, false, Status::notDetermined, false},
         {false, true, Status::denied, true},
     };
     for (const Row& row : rows) {

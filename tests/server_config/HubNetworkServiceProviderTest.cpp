@@ -136,19 +136,12 @@ TEST(HubNetworkServiceProviderTest, IgnoresCaseInTheCLocaleToo) {
 }
 
 TEST(HubNetworkServiceProviderTest, ListsNothingWhenASourceCannotBeRead) {
-    const struct {
-        const char* name;
-        Addresses addresses;
-        Descriptions services;
-    } rows[] = {
-        {"addresses unreadable", std::nullopt, std::vector{described({"eth0", "eth0"})}},
-        {"services unreadable", std::vector{ip("eth0", "10.0.0.2")}, std::nullopt},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(providerOver(row.addresses, row.services).availableServices(),
-                  std::vector<HubNetworkService>{});
-    }
+    EXPECT_TRUE(providerOver(std::nullopt, std::vector{described({"eth0", "eth0"})})
+                    .availableServices()
+                    .empty());
+    EXPECT_TRUE(providerOver(std::vector{ip("eth0", "10.0.0.2")}, std::nullopt)
+                    .availableServices()
+                    .empty());
 }
 
 TEST(HubNetworkServiceProviderTest, MapsActiveAddressesByInterface) {

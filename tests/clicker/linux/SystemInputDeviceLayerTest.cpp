@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include "clicker/linux/InputDeviceLayer.h"
 #include "clicker/linux/VirtualCopyDescription.h"
 #include "core/UniqueFd.h"
+#include "support/TestSupport.h"
 
 namespace kelvra {
 namespace {
@@ -18,17 +20,16 @@ namespace {
 using testing::event;
 using testing::readFrame;
 
-/// Waits for a device of that name to be listed, for up to ten seconds.
+/// Waits for a device of that name to be listed.
 std::optional<InputDeviceNode> waitForDevice(InputDeviceLayer& layer, const std::string& name) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        for (const InputDeviceNode& node : layer.devices()) {
-            if (node.name == name) {
-                return node;
-            }
-        }
-        ::poll(nullptr, 0, 10);
-    }
-    return std::nullopt;
+    std::optional<InputDeviceNode> found;
+    testing::eventually([&] {
+        const auto nodes = layer.devices();
+        const auto node = std::ranges::find(nodes, name, &InputDeviceNode::name);
+        found = node == nodes.end() ? std::nullopt : std::optional(*node);
+        return found.has_value();
+    });
+    return found;
 }
 
 // The system layer against the kernel: a uinput keyboard of our own making is the source, so no
