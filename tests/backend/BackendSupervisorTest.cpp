@@ -101,6 +101,13 @@ protected:
         return **outcome;
     }
 
+    /// A supervisor of the fixture `name` that has started.
+    std::shared_ptr<BackendSupervisor> started(const std::string& name) {
+        auto supervisor = make(fixture(name));
+        EXPECT_TRUE(startAndWait(supervisor).has_value()) << name;
+        return supervisor;
+    }
+
     static std::shared_ptr<bool> stop(const std::shared_ptr<BackendSupervisor>& supervisor) {
         auto stopped = std::make_shared<bool>(false);
         supervisor->stop([stopped] { *stopped = true; });
@@ -232,8 +239,7 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
 }
 
 TEST_F(BackendSupervisorTest, ASecondStartFailsOnTheMainThreadOutsideTheLock) {
-    auto supervisor = make(fixture("ready.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("ready.js");
     std::optional<StartOutcome> again;
     std::optional<pid_t> pid;
     supervisor->start([&](StartOutcome outcome) {
@@ -262,8 +268,7 @@ TEST_F(BackendSupervisorTest, AnExitAfterReadinessIsUnexpectedWhateverItsCode) {
 }
 
 TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) {
-    auto supervisor = make(fixture("malformed-after-ready.sh"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("malformed-after-ready.sh");
     supervisor->sendClickerKey(ClickerDirection::left);
     ASSERT_TRUE(log_->waitFor("[server] KELVRA_HUB_DESKTOP not json"));
     stopAndWait(supervisor);
@@ -272,8 +277,7 @@ TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) 
 }
 
 TEST_F(BackendSupervisorTest, WritesClickerCommandsOnlyToAReadyBackend) {
-    auto supervisor = make(fixture("ready.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("ready.js");
     supervisor->sendClickerKey(ClickerDirection::right);
     supervisor->sendClickerAction(ClickerCustomAction::displayStillImage10);
     supervisor->sendClickerKey(ClickerDirection::left);
@@ -321,8 +325,7 @@ TEST_F(BackendSupervisorTest, ConfirmsSwitchRequestsOnTheMainThread) {
 }
 
 TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThenInputDropped) {
-    auto supervisor = make(fixture("no-reading.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("no-reading.js");
     std::optional<UpdateOutcome> unanswered;
     supervisor->setClickerDistributorEnabled(true,
                                              [&](UpdateOutcome result) { unanswered = result; });
@@ -348,8 +351,7 @@ TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThe
 }
 
 TEST_F(BackendSupervisorTest, ABackendDyingUnderWritesCannotTakeTheApplicationWithIt) {
-    auto supervisor = make(fixture("dies-on-input.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("dies-on-input.js");
     testing::eventually([&] {
         supervisor->sendClickerKey(ClickerDirection::left);
         mainThread_->runPending();
@@ -390,8 +392,7 @@ TEST_F(BackendSupervisorTest, StopEscalatesOnlyAsFarAsNeeded) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fixture);
-        auto supervisor = make(fixture(row.fixture));
-        EXPECT_TRUE(startAndWait(supervisor).has_value());
+        auto supervisor = started(row.fixture);
         stopAndWait(supervisor);
         for (const auto& line : row.expected) {
             EXPECT_TRUE(log_->contains(line)) << line;
@@ -407,8 +408,7 @@ TEST_F(BackendSupervisorTest, StopEscalatesOnlyAsFarAsNeeded) {
 }
 
 TEST_F(BackendSupervisorTest, ASecondConcurrentStopOnlyWaits) {
-    auto supervisor = make(fixture("ignore-shutdown.js"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("ignore-shutdown.js");
     auto first = stop(supervisor);
     auto second = stop(supervisor);
     ASSERT_TRUE(waitUntil([&] { return *first && *second; }));
@@ -427,8 +427,7 @@ TEST_F(BackendSupervisorTest, AStopDuringStartupReachesTheChildAndFailsTheStart)
 }
 
 TEST_F(BackendSupervisorTest, NoWorkerOfTheBackendOutlivesIt) {
-    auto supervisor = make(fixture("grandchild.sh"));
-    EXPECT_TRUE(startAndWait(supervisor).has_value());
+    auto supervisor = started("grandchild.sh");
     pid_t worker = 0;
     for (const auto& line : log_->lines()) {
         if (line.starts_with("[server] worker=")) {
@@ -484,14 +483,12 @@ TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
 
 TEST_F(BackendSupervisorTest, PendingSwitchRequestsFailAtOnceWhenTheBackendGoes) {
     // Exits on its first line of input: the request itself.
-    auto exiting = make(fixture("ready-then-exit.sh"));
-    EXPECT_TRUE(startAndWait(exiting).has_value());
+    auto exiting = started("ready-then-exit.sh");
     // The virtual clock stands still, so no timeout can answer.
     EXPECT_EQ(switchAndWait(exiting), kUnavailable);
     stopAndWait(exiting);
 
-    auto released = make(fixture("no-reading.js"));
-    EXPECT_TRUE(startAndWait(released).has_value());
+    auto released = started("no-reading.js");
     std::optional<UpdateOutcome> afterRelease;
     released->setClickerDistributorEnabled(true,
                                            [&](UpdateOutcome result) { afterRelease = result; });

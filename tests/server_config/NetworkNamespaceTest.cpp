@@ -122,10 +122,19 @@ TEST_F(NetworkNamespaceTest, FollowsAddressesAsTheyAreAddedAndInterfacesAsTheyGo
     }));
 }
 
+/// A monitor opened and started inside the namespace (its socket belongs to the namespace it
+/// was opened in), recording when it reports.
 struct RecordedChanges {
     std::shared_ptr<ManualMainThreadExecutor> mainThread =
         std::make_shared<ManualMainThreadExecutor>();
     std::vector<Clock::time_point> times;
+    std::shared_ptr<HubNetworkServiceMonitor> monitor =
+        HubNetworkServiceMonitor::create(mainThread, makeSystemNetworkChangeSource());
+
+    explicit RecordedChanges(testing::NetworkNamespace& inside) {
+        monitor->setOnChange([this] { times.push_back(Clock::now()); });
+        inside.run([&] { monitor->start(); });
+    }
 
     bool runUntil(size_t count, std::chrono::milliseconds limit) {
         return mainThread->runUntil([&] { return times.size() >= count; }, limit);
@@ -135,13 +144,8 @@ struct RecordedChanges {
 TEST_F(NetworkNamespaceTest, MonitorReportsABurstOfAddressChangesOnce) {
     addPair("kvmon0", "kvmon1", true, true, "10.80.0.1/24");
     waitUntilRunning({"kvmon0", "kvmon1"});
-    RecordedChanges changes;
-    const auto monitor =
-        HubNetworkServiceMonitor::create(changes.mainThread, makeSystemNetworkChangeSource());
-    monitor->setOnChange([&] { changes.times.push_back(Clock::now()); });
-    // The monitor's socket belongs to the namespace it was opened in.
-    namespace_->run([&] { monitor->start(); });
-    ASSERT_TRUE(monitor->isRunning());
+    RecordedChanges changes(*namespace_);
+    ASSERT_TRUE(changes.monitor->isRunning());
 
     Clock::time_point lastChange;
     for (int host = 2; host <= 6; ++host) {
@@ -158,21 +162,17 @@ TEST_F(NetworkNamespaceTest, MonitorReportsABurstOfAddressChangesOnce) {
     // Links are watched too.
     ip({"link", "set", "kvmon1", "down"});
     EXPECT_TRUE(changes.runUntil(2, 10s));
-    monitor->stop();
+    changes.monitor->stop();
 }
 
 TEST_F(NetworkNamespaceTest, MonitorReportsNothingAfterStop) {
     addPair("kvstop0", "kvstop1", true, true, "10.81.0.1/24");
     waitUntilRunning({"kvstop0", "kvstop1"});
-    RecordedChanges changes;
-    const auto monitor =
-        HubNetworkServiceMonitor::create(changes.mainThread, makeSystemNetworkChangeSource());
-    monitor->setOnChange([&] { changes.times.push_back(Clock::now()); });
-    namespace_->run([&] { monitor->start(); });
+    RecordedChanges changes(*namespace_);
 
     ip({"address", "add", "10.81.0.2/24", "dev", "kvstop0"});
     changes.mainThread->runUntil([] { return false; }, 1s);
-    monitor->stop();
+    changes.monitor->stop();
 
     EXPECT_FALSE(changes.runUntil(1, 2s));
 }
