@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Runs the settings fuzzer's seed corpus and known hard inputs in the regular test run, so
-// that the ordinary and sanitizer builds check what the fuzzer found.
+// Runs the settings fuzzer's seed corpus, the known hard inputs among them, in the regular
+// test run, so that the ordinary and sanitizer builds check what the fuzzer found.
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -27,24 +27,10 @@ TEST(SettingsFuzzerReplayTest, SeedCorpus) {
     EXPECT_GT(files, 0);
 }
 
-TEST(SettingsFuzzerReplayTest, HardInputs) {
-    const std::string keystroke = R"({"keyCode":116,"modifiers":0,"displayName":"Page Up"})";
-    for (
-        const std::string& bytes : std::vector<std::string>{
-            "",
-            std::string(1, '\0'),
-            "{",
-            std::string(100000, '['),
-            "{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}",
-            "{\"a\":1e999,\"b\":-1e999,\"c\":18446744073709551616}",
-            "{\"clickerDistributor.previousKeystroke\":" + keystroke +
-                ",\"clickerDistributor.nextKeystroke\":" + keystroke + "}",
-            R"({"clickerDistributor.customAssignments":[{"id":"e621e1f8-c36c-495a-93fc-0c247a3e6e5f"}]})",
-            "{\"\\u0000\":\"\\ud800\"}",
-        }) {
-        SCOPED_TRACE(bytes.substr(0, 80));
-        run(bytes);
-    }
+// Too big for a seed: they would raise the fuzzer's input length for every run.
+TEST(SettingsFuzzerReplayTest, DeeplyNestedDocuments) {
+    run(std::string(100000, '['));
+    run("{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}");
 }
 
 }  // namespace
