@@ -45,12 +45,9 @@ TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndCo
     EXPECT_THAT(control->decisions,
                 ElementsAre(KeyboardTapDecision::consume, KeyboardTapDecision::consume,
                             KeyboardTapDecision::consume, KeyboardTapDecision::pass));
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(delivered.wait_for(lock, kLimit, [&] { return !inputs.empty(); }));
-        EXPECT_THAT(inputs, ElementsAre(ClickerCapturedInput(ClickerDirection::right)));
-        EXPECT_NE(inputThreads[0], std::this_thread::get_id());
-    }
+    ASSERT_TRUE(waitForInputs(1));
+    EXPECT_THAT(inputs, ElementsAre(ClickerCapturedInput(ClickerDirection::right)));
+    EXPECT_NE(inputThreads[0], std::this_thread::get_id());
     monitor->stop();
     monitor->stop();
     ASSERT_TRUE(joins(*monitor));
@@ -140,10 +137,8 @@ TEST_F(ClickerInputMonitorTest, ConfigurationAndRecordingReachTheRunningTap) {
     EXPECT_THAT(control->decisions,
                 ElementsAre(KeyboardTapDecision::pass, KeyboardTapDecision::pass,
                             KeyboardTapDecision::consume));
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(delivered.wait_for(lock, kLimit, [&] { return !inputs.empty(); }));
+    ASSERT_TRUE(waitForInputs(1));
     EXPECT_EQ(inputs[0], ClickerCapturedInput(ClickerCustomAction::freeze));
-    lock.unlock();
     monitor->stop();
     ASSERT_TRUE(joins(*monitor));
 }

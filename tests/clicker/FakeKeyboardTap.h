@@ -151,6 +151,13 @@ struct RecordedMonitor {
                                     std::chrono::seconds(10));
     }
 
+    /// Waits until `count` inputs were delivered.
+    bool waitForInputs(size_t count) {
+        std::unique_lock lock(mutex);
+        return delivered.wait_for(lock, std::chrono::seconds(10),
+                                  [&] { return inputs.size() >= count; });
+    }
+
     size_t inputCount() {
         std::lock_guard lock(mutex);
         return inputs.size();

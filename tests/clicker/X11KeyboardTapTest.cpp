@@ -147,10 +147,6 @@ protected:
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     }
 
-    bool waitForInputs(size_t count) {
-        return mainThread->runUntil([&] { return inputCount() >= count; }, 10s);
-    }
-
     /// Grabs Page Down for the test window's own client, as another program would.
     bool grabPageDownElsewhere() {
         xcb_connection_t* other = window->connection();
