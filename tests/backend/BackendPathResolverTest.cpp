@@ -17,18 +17,6 @@ void makePlain(const fs::path& path) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
 }
 
-/// Runs the test body in a given current directory and restores the old one.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const fs::path& path) : previous_(fs::current_path()) {
-        fs::current_path(path);
-    }
-    ~CurrentDirectory() { fs::current_path(previous_); }
-
-private:
-    fs::path previous_;
-};
-
 class BackendPathResolverTest : public ::testing::Test {
 protected:
     fs::path root() const { return directory_.path(); }
@@ -123,7 +111,8 @@ TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurr
     fs::create_directories(root() / "dir" / "node");  // a directory is never a runtime
     testing::writeExecutable(here / "node");
     testing::writeExecutable(last / "node");
-    CurrentDirectory inside(here);
+    const fs::path previous = fs::current_path();
+    fs::current_path(here);  // restored at the end: nothing below returns early
     auto resolveWith = [&](const std::optional<std::string>& searchPath) {
         Environment environment;
         if (searchPath) {
@@ -140,6 +129,7 @@ TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurr
     EXPECT_EQ(resolveWith(std::nullopt), here / "node");  // unset: only the current directory
     EXPECT_EQ(resolveWith(""), here / "node");
     EXPECT_EQ(resolveWith(last.string() + ":"), last / "node");
+    fs::current_path(previous);
 }
 
 }  // namespace
