@@ -148,11 +148,7 @@ private:
 }  // namespace
 
 input_event event(uint16_t type, uint16_t code, int32_t value) {
-    input_event result{};
-    result.type = type;
-    result.code = code;
-    result.value = value;
-    return result;
+    return {.time = {}, .type = type, .code = code, .value = value};
 }
 
 std::vector<input_event> frame(std::initializer_list<std::pair<uint16_t, int32_t>> keys) {
@@ -190,23 +186,9 @@ void FakeKeyboard::send(const std::vector<input_event>& events) {
     writeEvents(testEnd.get(), events);
 }
 
-void FakeKeyboard::setHeldKeys(EvdevKeySet pressed) {
-    change([&] { held = pressed; });
-}
-
-bool FakeKeyboard::isGrabbed() const {
-    std::lock_guard lock(mutex);
-    return grabbed;
-}
-
 bool FakeKeyboard::waitUntilTaken(bool taken) {
     std::unique_lock lock(mutex);
     return changed.wait_for(lock, kPatience, [&] { return grabbed == taken && hasCopy == taken; });
-}
-
-std::string FakeKeyboard::copyName() const {
-    std::lock_guard lock(mutex);
-    return copiedAs;
 }
 
 std::vector<input_event> FakeKeyboard::nextCopyFrame() {

@@ -40,12 +40,22 @@ public:
     void send(const std::vector<input_event>& events);
     /// The device goes away: the tap's next read finds it gone.
     void unplug() { testEnd.reset(); }
-    void setHeldKeys(EvdevKeySet pressed);
+    void setHeldKeys(EvdevKeySet pressed) {
+        change([&] { held = pressed; });
+    }
 
-    bool isGrabbed() const;
+    bool isGrabbed() const {
+        std::lock_guard lock(mutex);
+        return grabbed;
+    }
+
     /// Waits until the device is grabbed (true) or not (false) with a copy to match.
     bool waitUntilTaken(bool taken);
-    std::string copyName() const;
+    std::string copyName() const {
+        std::lock_guard lock(mutex);
+        return copiedAs;
+    }
+
     /// The next frame the current copy emitted; empty once the copy is gone.
     std::vector<input_event> nextCopyFrame();
     /// Sends an LED change into the copy, as the desktop would.
