@@ -46,11 +46,14 @@ protected:
              conflicts.push_back(std::move(keystrokes));
          }}};
 
-    void setFlags(int flags) {
+    /// Sets the four inputs from bits (1 distribution, 2 test, 4 recording, 8 permission) and
+    /// reconciles.
+    void reconcile(int flags) {
         lifecycle.setDistributionRequired(flags & 1);
         lifecycle.setTestRequired(flags & 2);
         lifecycle.setRecordingRequired(flags & 4);
         lifecycle.setPermissionGranted(flags & 8);
+        lifecycle.reconcile();
     }
 };
 
@@ -59,12 +62,10 @@ TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWant
         for (int to = 0; to < 16; ++to) {
             SCOPED_TRACE("from " + std::to_string(from) + " to " + std::to_string(to));
             const auto wanted = [](int flags) { return (flags & 8) && (flags & 3); };
-            setFlags(from);
-            lifecycle.reconcile();
+            reconcile(from);
             const auto first = lifecycle.monitor();
             ASSERT_EQ(first != nullptr, wanted(from));
-            setFlags(to);
-            lifecycle.reconcile();
+            reconcile(to);
             ASSERT_EQ(lifecycle.monitor() != nullptr, wanted(to));
             if (first && wanted(to)) {
                 EXPECT_EQ(lifecycle.monitor(), first);  // kept, never restarted
@@ -76,8 +77,7 @@ TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWant
             if (lifecycle.monitor()) {
                 EXPECT_EQ(made.back()->recording, (to & 4) != 0);
             }
-            setFlags(0);
-            lifecycle.reconcile();
+            reconcile(0);
         }
     }
 }
@@ -86,9 +86,7 @@ TEST_F(ClickerInputMonitorLifecycleTest, NewListenersTakeTheConfigurationAndReco
     auto configuration = ClickerInputConfiguration::defaults();
     configuration.next = {96, 0, "F5"};
     lifecycle.updateConfiguration(configuration);
-    lifecycle.setRecordingRequired(true);
-    setFlags(1 | 4 | 8);
-    lifecycle.reconcile();
+    reconcile(1 | 4 | 8);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(made[0]->configuration, configuration);
     EXPECT_TRUE(made[0]->recording);
@@ -100,17 +98,14 @@ TEST_F(ClickerInputMonitorLifecycleTest, NewListenersTakeTheConfigurationAndReco
 }
 
 TEST_F(ClickerInputMonitorLifecycleTest, OnlyTheCurrentListenerReports) {
-    setFlags(1 | 8);
-    lifecycle.reconcile();
+    reconcile(1 | 8);
     const auto replaced = made.back();
     replaced->reports.onState(State::listening);
-    setFlags(0);
-    lifecycle.reconcile();
+    reconcile(0);
     mainThread->runPending();
     EXPECT_THAT(states, ElementsAre(State::listening, State::stopped));
 
-    setFlags(1 | 8);
-    lifecycle.reconcile();
+    reconcile(1 | 8);
     const auto current = made.back();
     current->reports.onState(State::listening);
     replaced->reports.onState(State::failed);  // late, from the replaced listener
@@ -122,12 +117,9 @@ TEST_F(ClickerInputMonitorLifecycleTest, OnlyTheCurrentListenerReports) {
 }
 
 TEST_F(ClickerInputMonitorLifecycleTest, ADroppedListenersStoppedGivesWayToItsSuccessor) {
-    setFlags(1 | 8);
-    lifecycle.reconcile();
-    setFlags(0);
-    lifecycle.reconcile();
-    setFlags(1 | 8);
-    lifecycle.reconcile();
+    reconcile(1 | 8);
+    reconcile(0);
+    reconcile(1 | 8);
     made.back()->reports.onState(State::starting);
     mainThread->runPending();
     EXPECT_THAT(states, ElementsAre(State::starting));
