@@ -35,8 +35,7 @@ protected:
     std::shared_ptr<InMemorySettingsStore> defaults = std::make_shared<InMemorySettingsStore>();
     std::shared_ptr<ManualMainThreadExecutor> mainThread =
         std::make_shared<ManualMainThreadExecutor>();
-    std::shared_ptr<kelvra::testing::RecordingLog> log =
-        std::make_shared<kelvra::testing::RecordingLog>();
+    std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
     bool tapOpens = false;
     std::vector<std::vector<std::string>> commands;
     std::vector<std::function<void(int)>> pending;
@@ -109,30 +108,29 @@ TEST(RunCommandAsynchronouslyTest, ReportsHowTheProgramEnded) {
 
 // The helper as installed in the bundle, with stand-ins for the system tools it calls.
 TEST(KeyboardAccessHelperTest, InstallsTheRuleAndAppliesItToExistingDevices) {
-    const kelvra::testing::TemporaryDirectory scratch;
+    const testing::TemporaryDirectory scratch;
     const auto tools = scratch.path() / "tools";
     for (const std::string tool : {"modprobe", "udevadm"}) {
-        kelvra::testing::writeExecutable(tools / tool, "#!/bin/sh\necho \"" + tool + " $*\" >>\"" +
-                                                           (scratch.path() / "calls").string() +
-                                                           "\"\n");
+        testing::writeExecutable(tools / tool, "#!/bin/sh\necho \"" + tool + " $*\" >>\"" +
+                                                   (scratch.path() / "calls").string() + "\"\n");
     }
     const auto rules = scratch.path() / "rules.d";
-    const auto result = kelvra::testing::runProcess(
+    const auto result = testing::runProcess(
         std::filesystem::path(KELVRA_TEST_BUNDLE_DIR) / "bin/kelvra-hub-keyboard-access", {},
         {{"PATH", tools.string() + ":/usr/bin:/bin"},
          {"KELVRA_HUB_UDEV_RULES_DIR", rules.string()}});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
 
-    EXPECT_THAT(kelvra::testing::readLines(scratch.path() / "calls"),
+    EXPECT_THAT(testing::readLines(scratch.path() / "calls"),
                 ElementsAre("modprobe uinput", "udevadm control --reload",
                             "udevadm trigger --subsystem-match=input --subsystem-match=misc",
                             "udevadm settle --timeout=10"));
     // uaccess becomes access in 73-seat-late.rules, so the rule must sort before it.
     const auto installed = rules / "70-kelvra-hub-keyboard-access.rules";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rules), {}), 1);
-    EXPECT_EQ(kelvra::testing::readFile(installed),
-              kelvra::testing::readFile(std::filesystem::path(KELVRA_TEST_SOURCE_DIR) /
-                                        "data/70-kelvra-hub-keyboard-access.rules"));
+    EXPECT_EQ(testing::readFile(installed),
+              testing::readFile(std::filesystem::path(KELVRA_TEST_SOURCE_DIR) /
+                                "data/70-kelvra-hub-keyboard-access.rules"));
 }
 
 }  // namespace

@@ -339,8 +339,7 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
         DeviceKeyboardTap tap(system->makeLayer(), std::make_unique<FakeSessionLock>(),
                               std::make_shared<RecordingLog>());
         EXPECT_EQ(tap.open().has_value(), row.opens);
-        auto layer = system->makeLayer();
-        EXPECT_EQ(deviceKeyboardFilesOpen(*layer), row.filesOpen);
+        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer()), row.filesOpen);
     }
 }
 
