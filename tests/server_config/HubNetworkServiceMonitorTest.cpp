@@ -4,8 +4,7 @@
 #include <mutex>
 #include <thread>
 
-#include "server_config/HubNetworkServiceMonitor.h"
-#include "support/ManualMainThreadExecutor.h"
+#include "RecordedNetworkChanges.h"
 
 namespace kelvra {
 namespace {
@@ -47,33 +46,12 @@ private:
     std::function<void()> changed_;
 };
 
-struct MonitorFixture {
-    std::shared_ptr<ManualMainThreadExecutor> mainThread =
-        std::make_shared<ManualMainThreadExecutor>();
-    std::shared_ptr<FakeNetworkChangeSource> source = std::make_shared<FakeNetworkChangeSource>();
-    std::vector<Clock::time_point> changes;
-    bool alwaysOnMainThread = true;
-
-    std::shared_ptr<HubNetworkServiceMonitor> makeMonitor(
-        std::chrono::milliseconds debounce = HubNetworkServiceMonitor::defaultDebounceInterval) {
-        auto monitor = HubNetworkServiceMonitor::create(mainThread, source, debounce);
-        monitor->setOnChange([this] {
-            alwaysOnMainThread = alwaysOnMainThread && mainThread->isMainThread();
-            changes.push_back(Clock::now());
-        });
-        return monitor;
-    }
-
-    /// Runs the main thread until `count` changes were reported, or `limit` passed.
-    bool runUntilChanges(size_t count, std::chrono::milliseconds limit) {
-        return mainThread->runUntil([&] { return changes.size() >= count; }, limit);
-    }
-};
+using testing::RecordedNetworkChanges;
 
 TEST(HubNetworkServiceMonitorTest, ReportsABurstOnceAfterItsLastChange) {
-    MonitorFixture fixture;
-    const auto monitor = fixture.makeMonitor();
-    monitor->start();
+    const auto source = std::make_shared<FakeNetworkChangeSource>();
+    RecordedNetworkChanges changes(source);
+    changes.monitor->start();
 
     Clock::time_point lastAnnounced;
     for (int change = 0; change < 10; ++change) {
@@ -81,59 +59,61 @@ TEST(HubNetworkServiceMonitorTest, ReportsABurstOnceAfterItsLastChange) {
             std::this_thread::sleep_for(100ms);
         }
         lastAnnounced = Clock::now();
-        ASSERT_TRUE(fixture.source->announce());
+        ASSERT_TRUE(source->announce());
     }
 
-    ASSERT_TRUE(fixture.runUntilChanges(1, 10s));
-    const auto delay = fixture.changes.front() - lastAnnounced;
+    ASSERT_TRUE(changes.runUntil(1, 10s));
+    const auto delay = changes.times.front() - lastAnnounced;
     EXPECT_GE(delay, 1500ms);
     EXPECT_LT(delay, 3000ms);
-    EXPECT_FALSE(fixture.runUntilChanges(2, 1s));
-    EXPECT_TRUE(fixture.alwaysOnMainThread);
+    EXPECT_FALSE(changes.runUntil(2, 1s));
+    EXPECT_TRUE(changes.alwaysOnMainThread);
 }
 
 TEST(HubNetworkServiceMonitorTest, StartsAndStopsItsSourceOnlyWhenNeeded) {
-    MonitorFixture fixture;
-    const auto monitor = fixture.makeMonitor(50ms);
+    const auto source = std::make_shared<FakeNetworkChangeSource>();
+    RecordedNetworkChanges changes(source, 50ms);
+    auto& monitor = changes.monitor;
 
     monitor->stop();
-    fixture.source->startSucceeds = false;
+    source->startSucceeds = false;
     monitor->start();
     EXPECT_FALSE(monitor->isRunning());
     monitor->stop();
-    EXPECT_EQ(fixture.source->stops.load(), 0);
+    EXPECT_EQ(source->stops.load(), 0);
 
-    fixture.source->startSucceeds = true;
+    source->startSucceeds = true;
     monitor->start();
     monitor->start();
-    EXPECT_EQ(fixture.source->starts.load(), 2);
+    EXPECT_EQ(source->starts.load(), 2);
     EXPECT_TRUE(monitor->isRunning());
 
     monitor->stop();
     monitor->stop();
-    EXPECT_EQ(fixture.source->stops.load(), 1);
+    EXPECT_EQ(source->stops.load(), 1);
     EXPECT_FALSE(monitor->isRunning());
 }
 
 TEST(HubNetworkServiceMonitorTest, StopOrReleaseDropsANotificationAlreadyOnItsWay) {
     for (const bool release : {false, true}) {
         SCOPED_TRACE(release ? "released" : "stopped");
-        MonitorFixture fixture;
-        auto monitor = fixture.makeMonitor(20ms);
+        const auto source = std::make_shared<FakeNetworkChangeSource>();
+        RecordedNetworkChanges changes(source, 20ms);
+        auto& monitor = changes.monitor;
         monitor->start();
-        ASSERT_TRUE(fixture.source->announce());
-        ASSERT_TRUE(fixture.mainThread->waitForPending(10s));
+        ASSERT_TRUE(source->announce());
+        ASSERT_TRUE(changes.mainThread->waitForPending(10s));
 
         release ? monitor.reset() : monitor->stop();
-        EXPECT_EQ(fixture.source->stops.load(), 1);
-        EXPECT_FALSE(fixture.source->announce());
-        fixture.mainThread->runPending();
-        EXPECT_TRUE(fixture.changes.empty());
+        EXPECT_EQ(source->stops.load(), 1);
+        EXPECT_FALSE(source->announce());
+        changes.mainThread->runPending();
+        EXPECT_TRUE(changes.times.empty());
         if (!release) {
             // A new run is not confused with the dropped one.
             monitor->start();
-            ASSERT_TRUE(fixture.source->announce());
-            EXPECT_TRUE(fixture.runUntilChanges(1, 10s));
+            ASSERT_TRUE(source->announce());
+            EXPECT_TRUE(changes.runUntil(1, 10s));
         }
     }
 }

@@ -5,10 +5,9 @@
 #include <net/if.h>
 
 #include "NetworkNamespace.h"
-#include "server_config/HubNetworkServiceMonitor.h"
+#include "RecordedNetworkChanges.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/linux/LinuxNetworkServiceSource.h"
-#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {
@@ -122,29 +121,12 @@ TEST_F(NetworkNamespaceTest, FollowsAddressesAsTheyAreAddedAndInterfacesAsTheyGo
     }));
 }
 
-/// A monitor opened and started inside the namespace (its socket belongs to the namespace it
-/// was opened in), recording when it reports.
-struct RecordedChanges {
-    std::shared_ptr<ManualMainThreadExecutor> mainThread =
-        std::make_shared<ManualMainThreadExecutor>();
-    std::vector<Clock::time_point> times;
-    std::shared_ptr<HubNetworkServiceMonitor> monitor =
-        HubNetworkServiceMonitor::create(mainThread, makeSystemNetworkChangeSource());
-
-    explicit RecordedChanges(testing::NetworkNamespace& inside) {
-        monitor->setOnChange([this] { times.push_back(Clock::now()); });
-        inside.run([&] { monitor->start(); });
-    }
-
-    bool runUntil(size_t count, std::chrono::milliseconds limit) {
-        return mainThread->runUntil([&] { return times.size() >= count; }, limit);
-    }
-};
-
 TEST_F(NetworkNamespaceTest, MonitorReportsABurstOfAddressChangesOnce) {
     addPair("kvmon0", "kvmon1", true, true, "10.80.0.1/24");
     waitUntilRunning({"kvmon0", "kvmon1"});
-    RecordedChanges changes(*namespace_);
+    testing::RecordedNetworkChanges changes(makeSystemNetworkChangeSource());
+    // The monitor's socket belongs to the namespace it was opened in.
+    namespace_->run([&] { changes.monitor->start(); });
     ASSERT_TRUE(changes.monitor->isRunning());
 
     Clock::time_point lastChange;
@@ -168,7 +150,8 @@ TEST_F(NetworkNamespaceTest, MonitorReportsABurstOfAddressChangesOnce) {
 TEST_F(NetworkNamespaceTest, MonitorReportsNothingAfterStop) {
     addPair("kvstop0", "kvstop1", true, true, "10.81.0.1/24");
     waitUntilRunning({"kvstop0", "kvstop1"});
-    RecordedChanges changes(*namespace_);
+    testing::RecordedNetworkChanges changes(makeSystemNetworkChangeSource());
+    namespace_->run([&] { changes.monitor->start(); });
 
     ip({"address", "add", "10.81.0.2/24", "dev", "kvstop0"});
     changes.mainThread->runUntil([] { return false; }, 1s);
