@@ -14,6 +14,13 @@ Result event(const std::string& payload) {
     return DesktopProtocol::parseEvent("KELVRA_HUB_DESKTOP " + payload);
 }
 
+/// A state event's payload from the texts of its three values.
+std::string state(const std::string& enabled, const std::string& count,
+                  const std::string& required) {
+    return R"({"event":"clicker-distributor-state","enabled":)" + enabled +
+           R"(,"enabledGroupCount":)" + count + R"(,"listenerRequired":)" + required + "}";
+}
+
 Result failure(Kind kind) {
     return std::unexpected(DesktopProtocolError(kind));
 }
@@ -57,19 +64,13 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
         {R"({"event":"clicker-listener","enabled":1})", failure(Kind::malformedClickerListener)},
 
         // Clicker Distributor state and its invariant.
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":2,"listenerRequired":true})",
-         ClickerDistributorState{true, 2, true}},
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":0,"listenerRequired":false})",
-         ClickerDistributorState{true, 0, false}},
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":2.0,"listenerRequired":true})",
-         ClickerDistributorState{true, 2, true}},
-        {R"({"event":"clicker-distributor-state","enabled":false,"enabledGroupCount":0,"listenerRequired":true})",
-         failure(Kind::malformedClickerDistributorState)},
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":2,"listenerRequired":false})",
-         failure(Kind::malformedClickerDistributorState)},
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":1.5,"listenerRequired":true})",
-         failure(Kind::malformedClickerDistributorState)},
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":9223372036854775808,"listenerRequired":true})",
+        {state("true", "2", "true"), ClickerDistributorState{true, 2, true}},
+        {state("true", "0", "false"), ClickerDistributorState{true, 0, false}},
+        {state("true", "2.0", "true"), ClickerDistributorState{true, 2, true}},
+        {state("false", "0", "true"), failure(Kind::malformedClickerDistributorState)},
+        {state("true", "2", "false"), failure(Kind::malformedClickerDistributorState)},
+        {state("true", "1.5", "true"), failure(Kind::malformedClickerDistributorState)},
+        {state("true", "9223372036854775808", "true"),
          failure(Kind::malformedClickerDistributorState)},
 
         // Clicker Distributor update results.
