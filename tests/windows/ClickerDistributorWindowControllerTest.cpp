@@ -464,30 +464,6 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
     EXPECT_EQ(storedOnDisk(), store->configuration()) << "the next save catches up";
 }
 
-TEST_F(ClickerDistributorWindowControllerTest, FocusFollowsTheRowsInOrder) {
-    turnOn();
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const QString id = customId(0);
-    const QStringList expected =
-        QStringLiteral(
-            "clickerDistributorMasterSwitch previousKeyField previousListenButton "
-            "nextKeyField nextListenButton addCustomAssignment customCommandPopup-%1 "
-            "customKeyField-%1 customListenButton-%1 deleteCustomAssignment-%1 "
-            "testAssignedClickerKeys resetClickerMappings")
-            .arg(id)
-            .split(u' ');
-    QStringList chain;
-    QWidget* widget = window->masterSwitch;
-    do {
-        if (widget->isVisible() && widget->focusPolicy() & Qt::TabFocus &&
-            !widget->objectName().isEmpty()) {
-            chain << widget->objectName();
-        }
-        widget = widget->nextInFocusChain();
-    } while (widget != window->masterSwitch && chain.size() < expected.size());
-    EXPECT_EQ(chain, expected);
-}
-
 TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     turnOn();
     controller->refreshPermissionState();

@@ -99,27 +99,6 @@ TEST_F(MainAppLoginItemServiceTest, AnExecutableWithReservedCharactersIsQuotedVa
     expectValidEntry();
 }
 
-TEST_F(MainAppLoginItemServiceTest, RegisteringAnEntryTheUserSwitchedOffKeepsTheirContent) {
-    const std::string before =
-        "# Kept by the user\n[Desktop Entry]\nName=My Kelvra\nName[de]=Mein Kelvra\n"
-        "Type=Application\n# started with a flag\nExec=/usr/bin/other --flag\nX-Custom=1\n"
-        "Hidden=true\nX-GNOME-Autostart-enabled=false\n\n[Desktop Action extra]\nName=Extra\n"
-        "Exec=/usr/bin/extra\n";
-    testing::writeFile(entry, before);
-    auto item = service(executable);
-    ASSERT_EQ(item.status(), Status::requiresApproval);
-    ASSERT_TRUE(item.registerItem());
-    EXPECT_EQ(item.status(), Status::enabled);
-    std::string after = before;
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{
-                                       "Exec=/usr/bin/other --flag", "Exec=" + executable.string()},
-                                   {"Hidden=true", "Hidden=false"},
-                                   {"enabled=false", "enabled=true"}}) {
-        after.replace(after.find(from), from.size(), to);
-    }
-    EXPECT_EQ(testing::readFile(entry), after);
-}
-
 TEST_F(MainAppLoginItemServiceTest, RegisteringFailsClearlyWhereNoEntryCanBeWritten) {
     testing::writeFile(home.path() / "config", "a file where the folder should be");
     const struct {
