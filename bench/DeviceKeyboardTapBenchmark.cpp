@@ -44,8 +44,8 @@ public:
         monitor = ClickerInputMonitor::create(
             log, std::make_shared<ManualMainThreadExecutor>(),
             [this, log]() -> std::expected<std::unique_ptr<KeyboardTapBackend>, KeyboardTapError> {
-                auto tap =
-                    std::make_unique<DeviceKeyboardTap>(system->makeLayer(), lock.makeWatch(), log);
+                auto tap = std::make_unique<DeviceKeyboardTap>(
+                    system->makeLayer(), std::make_unique<testing::FakeSessionLock>(), log);
                 if (auto opened = tap->open(); !opened) {
                     return std::unexpected(opened.error());
                 }
@@ -67,7 +67,6 @@ public:
     }
 
     std::shared_ptr<testing::FakeInputSystem> system = std::make_shared<testing::FakeInputSystem>();
-    testing::FakeSessionLock lock;
     std::shared_ptr<testing::FakeKeyboard> keyboard;
     std::shared_ptr<ClickerInputMonitor> monitor;
     std::atomic<Clock::rep> inputAt{0};

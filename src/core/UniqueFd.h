@@ -29,6 +29,9 @@ public:
     bool isValid() const { return descriptor_ >= 0; }
     explicit operator bool() const { return isValid(); }
 
+    /// Gives the descriptor up without closing it.
+    int release() { return std::exchange(descriptor_, -1); }
+
     void reset(int descriptor = -1) {
         if (descriptor_ >= 0) {
             ::close(descriptor_);  // errors on close are not actionable

@@ -12,11 +12,6 @@ namespace fs = std::filesystem;
 using testing::TemporaryDirectory;
 using testing::writeFile;
 
-void makeExecutable(const fs::path& path) {
-    writeFile(path, "#!/bin/sh\n");
-    fs::permissions(path, fs::perms::owner_all);
-}
-
 void makePlain(const fs::path& path) {
     writeFile(path, "");
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
@@ -42,28 +37,22 @@ protected:
     fs::path packagedEntryPoint() const { return resources() / "app" / "server" / "desktop.js"; }
 
     void makeBundle() {
-        makeExecutable(packagedNode());
+        testing::writeExecutable(packagedNode());
         writeFile(packagedEntryPoint(), "// server\n");
     }
 
     TemporaryDirectory directory_;
 };
 
-TEST_F(BackendPathResolverTest, ResolvesThePackagedLayout) {
+TEST_F(BackendPathResolverTest, ResolvesThePackagedLayoutWithoutADevelopmentRoot) {
     makeBundle();
-    // A trailing separator and dot segments in the resources path are standardised away.
-    const auto info = BackendPathResolver::resolve(resources() / "." / "", std::nullopt, {});
-    ASSERT_TRUE(info.has_value()) << info.error().description();
-    EXPECT_EQ(*info, (BackendLaunchInfo{packagedNode(), packagedEntryPoint(), resources() / "app",
-                                        false}));
-}
-
-TEST_F(BackendPathResolverTest, BlankDevelopmentRootsFallBackToThePackagedLayout) {
-    makeBundle();
-    for (const std::string blank : {"", "\u00A0\u3000"}) {
-        const auto info = BackendPathResolver::resolve(resources(), blank, {});
-        ASSERT_TRUE(info.has_value()) << "root: " << blank;
-        EXPECT_FALSE(info->isDevelopment);
+    for (const std::optional<std::string>& root :
+         {std::optional<std::string>(), {""}, {"\u00A0\u3000"}}) {
+        // A trailing separator and dot segments in the resources path are standardised away.
+        const auto info = BackendPathResolver::resolve(resources() / "." / "", root, {});
+        ASSERT_TRUE(info.has_value()) << info.error().description();
+        EXPECT_EQ(*info, (BackendLaunchInfo{packagedNode(), packagedEntryPoint(),
+                                            resources() / "app", false}));
     }
     const auto noResources = BackendPathResolver::resolve(std::nullopt, "  ", {});
     ASSERT_FALSE(noResources.has_value());
@@ -82,9 +71,9 @@ TEST_F(BackendPathResolverTest, ReportsTheFirstPackagedProblem) {
         {[&] { makePlain(packagedNode()); },  // the entry point is missing too
          BackendPathError::notExecutable("bundled Node.js runtime", packagedNode())},
         {[&] { fs::create_directories(packagedNode()); }, noRuntime},
-        {[&] { makeExecutable(packagedNode()); }, noEntryPoint},
+        {[&] { testing::writeExecutable(packagedNode()); }, noEntryPoint},
         {[&] {
-             makeExecutable(packagedNode());
+             testing::writeExecutable(packagedNode());
              fs::create_directories(packagedEntryPoint());
          },
          noEntryPoint},
@@ -102,7 +91,7 @@ TEST_F(BackendPathResolverTest, ReportsTheFirstPackagedProblem) {
 TEST_F(BackendPathResolverTest, ResolvesADevelopmentCheckoutWithNodeFromPath) {
     const fs::path checkout = root() / "checkout";
     writeFile(checkout / "server" / "desktop.js", "");
-    makeExecutable(root() / "bin" / "node");
+    testing::writeExecutable(root() / "bin" / "node");
     const Environment environment{
         {"PATH", (root() / "missing").string() + ":" + (root() / "bin").string()}};
 
@@ -133,8 +122,8 @@ TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurr
     const fs::path last = root() / "last";
     makePlain(first / "node");                        // present but not executable: skipped
     fs::create_directories(root() / "dir" / "node");  // a directory is never a runtime
-    makeExecutable(here / "node");
-    makeExecutable(last / "node");
+    testing::writeExecutable(here / "node");
+    testing::writeExecutable(last / "node");
     CurrentDirectory inside(here);
     auto resolveWith = [&](const std::optional<std::string>& searchPath) {
         Environment environment;

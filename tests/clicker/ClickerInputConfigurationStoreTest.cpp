@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "clicker/ClickerInputConfigurationStore.h"
+#include "fuzz/ConfigurationNames.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
@@ -47,16 +48,7 @@ ClickerInputConfiguration fixedWithRows(std::vector<CustomClickerAssignment> row
 void expectSameConfiguration(const ClickerInputConfiguration& actual,
                              const ClickerInputConfiguration& expected) {
     EXPECT_EQ(actual, expected);
-    EXPECT_EQ(actual.previous.baseDisplayName, expected.previous.baseDisplayName);
-    EXPECT_EQ(actual.next.baseDisplayName, expected.next.baseDisplayName);
-    ASSERT_EQ(actual.customAssignments.size(), expected.customAssignments.size());
-    for (size_t index = 0; index < actual.customAssignments.size(); ++index) {
-        const auto& actualKey = actual.customAssignments[index].keystroke;
-        const auto& expectedKey = expected.customAssignments[index].keystroke;
-        if (actualKey && expectedKey) {
-            EXPECT_EQ(actualKey->baseDisplayName, expectedKey->baseDisplayName);
-        }
-    }
+    EXPECT_EQ(testing::displayNames(actual), testing::displayNames(expected));
 }
 
 std::vector<ClickerInputConfiguration> validConfigurations() {
@@ -135,11 +127,6 @@ TEST(ClickerInputConfigurationStoreTest, AnUnreadableFixedKeystrokeOrInvalidWhol
         stored["clickerDistributor.previousKeystroke"] = std::move(value);
         return stored;
     };
-    const auto nextIs = [](json value) {
-        auto stored = storedWithRows(json::array());
-        stored["clickerDistributor.nextKeystroke"] = std::move(value);
-        return stored;
-    };
     auto withoutNext = storedWithRows(json::array());
     withoutNext.erase("clickerDistributor.nextKeystroke");
     const std::string lowerFirst = "e621e1f8-c36c-495a-93fc-0c247a3e6e5f";
@@ -156,12 +143,8 @@ TEST(ClickerInputConfigurationStoreTest, AnUnreadableFixedKeystrokeOrInvalidWhol
         {"Escape", previousIs(keystroke(53, 0, "Escape"))},
         {"key code 65536", previousIs(keystroke(65536, 0, "Page Up"))},
         {"empty name", previousIs(keystroke(116, 0, ""))},
-        {"next equals previous", nextIs(keystroke(122, 0, "Another F1"))},
         {"row reuses next",
          storedWithRows({{{"id", kFirstId}, {"keystroke", keystroke(120, Flags::shift, "F2")}}})},
-        {"rows share a keystroke",
-         storedWithRows({{{"id", kFirstId}, {"keystroke", keystroke(96, 0, "F5")}},
-                         {{"id", kSecondId}, {"keystroke", keystroke(96, 0, "F5 again")}}})},
         {"rows share an id in different cases",
          storedWithRows({{{"id", kFirstId}}, {{"id", lowerFirst}}})},
     };
@@ -184,8 +167,6 @@ TEST(ClickerInputConfigurationStoreTest, AnUnreadableCustomRowDropsEveryRow) {
         {"unknown action in the second of three",
          {good, {{"id", kSecondId}, {"action", "display-still-image-11"}}, {{"id", kThirdId}}}},
         {"id missing", {good, {{"action", "freeze"}}}},
-        {"id in braces", {good, {{"id", "{" + kSecondId + "}"}}}},
-        {"id with a NUL after it", {good, {{"id", kSecondId + std::string(1, '\0')}}}},
         {"keystroke as text", {good, {{"id", kSecondId}, {"keystroke", "F5"}}}},
         {"keystroke with stray bits",
          {good, {{"id", kSecondId}, {"keystroke", keystroke(96, 0x1, "F5")}}}},
@@ -251,16 +232,6 @@ TEST(ClickerInputConfigurationStoreTest, ConfigurationsThatWouldNotReadBackAreNo
         EXPECT_EQ(settings->values(), storedWithRows(json::array()));
         expectSameConfiguration(store.configuration(), kStoredFixed);
     }
-}
-
-TEST(ClickerInputConfigurationStoreTest, WithoutSettingsItKeepsItsOwn) {
-    ClickerInputConfigurationStore first;
-    ClickerInputConfigurationStore second;
-    ASSERT_NE(first.defaults(), nullptr);
-    EXPECT_NE(first.defaults(), second.defaults());
-    ASSERT_TRUE(first.setConfiguration(kStoredFixed).has_value());
-    EXPECT_EQ(first.configuration(), kStoredFixed);
-    EXPECT_EQ(second.configuration(), ClickerInputConfiguration::defaults());
 }
 
 }  // namespace

@@ -23,15 +23,10 @@ ClickerInputConfiguration withRows(std::vector<CustomClickerAssignment> rows) {
     return configuration;
 }
 
-TEST(ClickerKeystrokeTest, IdentityIsKeyCodeAndModifiersOnly) {
-    const auto pageUp = key(116, Flags::shift, "Page Up");
-    const auto renamed = key(116, Flags::shift, "Bild auf");
-    EXPECT_EQ(pageUp, renamed);
-    EXPECT_EQ(std::hash<ClickerKeystroke>{}(pageUp), std::hash<ClickerKeystroke>{}(renamed));
-    EXPECT_NE(pageUp, key(116, 0, "Page Up"));
-    EXPECT_NE(pageUp, key(121, Flags::shift, "Page Up"));
-    const std::unordered_set<ClickerKeystroke> set{pageUp, renamed, key(116), key(121)};
-    EXPECT_EQ(set.size(), 3u);
+TEST(ClickerKeystrokeTest, IdentityAndHashAreKeyCodeAndModifiersOnly) {
+    const std::unordered_set<ClickerKeystroke> distinct{
+        key(116, Flags::shift, "Page Up"), key(116, Flags::shift, "Bild auf"), key(116), key(121)};
+    EXPECT_EQ(distinct.size(), 3u);
 }
 
 TEST(ClickerInputConfigurationTest, ValidityRules) {
@@ -114,16 +109,6 @@ TEST(ClickerInputConfigurationTest, CapturedMatchesExactlyInPriorityOrder) {
     auto same = ClickerInputConfiguration::defaults();
     same.next = same.previous;
     EXPECT_EQ(same.captured(116, 0), Result(ClickerDirection::left));
-}
-
-TEST(ClickerInputConfigurationTest, EqualityKeepsRowOrderAndIgnoresNames) {
-    const CustomClickerAssignment first(kFirst, ClickerCustomAction::freeze, key(96));
-    const CustomClickerAssignment second(kSecond);
-    auto renamed = withRows({first, second});
-    renamed.previous.baseDisplayName = "Bild auf";
-    EXPECT_EQ(withRows({first, second}), renamed);
-    EXPECT_NE(withRows({first, second}), withRows({second, first}));
-    EXPECT_NE(withRows({first, second}), withRows({first}));
 }
 
 }  // namespace

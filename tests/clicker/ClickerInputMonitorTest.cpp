@@ -4,11 +4,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "clicker/ClickerInputMonitor.h"
 #include "clicker/FakeKeyboardTap.h"
-#include "clicker/KeyboardTapChoice.h"
-#include "support/ManualMainThreadExecutor.h"
-#include "support/RecordingLog.h"
 
 namespace kelvra {
 namespace {
@@ -19,32 +15,11 @@ using ::testing::ElementsAre;
 
 constexpr auto kLimit = std::chrono::seconds(10);
 
-class ClickerInputMonitorTest : public ::testing::Test {
+class ClickerInputMonitorTest : public ::testing::Test, protected testing::RecordedMonitor {
 protected:
     std::shared_ptr<ClickerInputMonitor> makeMonitor() {
-        return ClickerInputMonitor::create(
-            log, mainThread,
-            [control = control] {
-                return openKeyboardTap(
-                    {[control] { return std::make_unique<FakeKeyboardTap>(control); }, {}},
-                    std::nullopt);
-            },
-            [this](ClickerCapturedInput input) {
-                std::lock_guard lock(mutex);
-                inputs.push_back(input);
-                inputThreads.push_back(std::this_thread::get_id());
-                delivered.notify_all();
-            },
-            {[this](State state) { states.push_back(state); },
-             [this](std::vector<ClickerKeystroke> keystrokes) {
-                 conflictReports.push_back(std::move(keystrokes));
-             }},
-            ClickerInputConfiguration::defaults());
-    }
-
-    bool runUntilState(State state) {
-        return mainThread->runUntil([&] { return !states.empty() && states.back() == state; },
-                                    kLimit);
+        return make(
+            {[control = control] { return std::make_unique<FakeKeyboardTap>(control); }, {}});
     }
 
     // Joins without letting a lost stop hang the test run.
@@ -53,18 +28,8 @@ protected:
         return joined.wait_for(kLimit) == std::future_status::ready;
     }
 
-    std::shared_ptr<kelvra::testing::RecordingLog> log =
-        std::make_shared<kelvra::testing::RecordingLog>();
-    std::shared_ptr<ManualMainThreadExecutor> mainThread =
-        std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<FakeKeyboardTap::Control> control =
         std::make_shared<FakeKeyboardTap::Control>();
-    std::vector<State> states;
-    std::vector<std::vector<ClickerKeystroke>> conflictReports;
-    std::mutex mutex;
-    std::condition_variable delivered;
-    std::vector<ClickerCapturedInput> inputs;
-    std::vector<std::thread::id> inputThreads;
 };
 
 TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndConsumesItsPress) {
@@ -189,10 +154,10 @@ TEST_F(ClickerInputMonitorTest, ConflictsReachTheOwnerEachTimeAndTheLogOnce) {
     ASSERT_TRUE(runUntilState(State::listening));
     const std::vector<ClickerKeystroke> pageDown = {{121, 0, "Page Down"}};
     control->update([&](auto& c) { c.conflictsToReport = pageDown; });
-    ASSERT_TRUE(mainThread->runUntil([&] { return conflictReports.size() == 1; }, kLimit));
+    ASSERT_TRUE(mainThread->runUntil([&] { return conflicts.size() == 1; }, kLimit));
     control->update([&](auto& c) { c.conflictsToReport = pageDown; });
-    ASSERT_TRUE(mainThread->runUntil([&] { return conflictReports.size() == 2; }, kLimit));
-    EXPECT_EQ(conflictReports[1], pageDown);
+    ASSERT_TRUE(mainThread->runUntil([&] { return conflicts.size() == 2; }, kLimit));
+    EXPECT_EQ(conflicts[1], pageDown);
     EXPECT_EQ(log->count("[shell] Clicker Distributor could not reserve Page Down: another program "
                          "has already grabbed it."),
               1u);

@@ -9,10 +9,15 @@
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <thread>
 #include <vector>
 
+#include "clicker/ClickerInputMonitor.h"
 #include "clicker/KeyboardTapBackend.h"
+#include "clicker/KeyboardTapChoice.h"
 #include "core/UniqueFd.h"
+#include "support/ManualMainThreadExecutor.h"
+#include "support/RecordingLog.h"
 
 namespace kelvra::testing {
 
@@ -30,7 +35,6 @@ public:
         bool running = false;
         bool loseSource = false;
         int opened = 0;
-        int runs = 0;
         std::deque<KeyboardTapEvent> pending;
         std::vector<KeyboardTapDecision> decisions;
         std::vector<std::shared_ptr<const KeyboardTapConfiguration>> configurations;
@@ -78,7 +82,6 @@ public:
     KeyboardTapRunOutcome run(int stopDescriptor, KeyboardTapClient& client) override {
         {
             std::unique_lock lock(control_->mutex);
-            ++control_->runs;
             control_->atRunEntry = true;
             control_->changed.notify_all();
             control_->changed.wait(lock, [&] { return !control_->holdAtRunEntry; });
@@ -122,6 +125,47 @@ private:
     }
 
     std::shared_ptr<Control> control_;
+};
+
+/// A monitor over the taps that `backends` open, with everything it reports recorded.
+struct RecordedMonitor {
+    std::shared_ptr<ClickerInputMonitor> make(KeyboardTapBackends backends,
+                                              std::optional<std::string> forced = std::nullopt) {
+        return ClickerInputMonitor::create(
+            log, mainThread, [backends, forced] { return openKeyboardTap(backends, forced); },
+            [this](ClickerCapturedInput input) {
+                std::lock_guard lock(mutex);
+                inputs.push_back(input);
+                inputThreads.push_back(std::this_thread::get_id());
+                delivered.notify_all();
+            },
+            {[this](ClickerInputListenerState state) { states.push_back(state); },
+             [this](std::vector<ClickerKeystroke> keystrokes) {
+                 conflicts.push_back(std::move(keystrokes));
+             }},
+            ClickerInputConfiguration::defaults());
+    }
+
+    bool runUntilState(ClickerInputListenerState state) {
+        return mainThread->runUntil([&] { return !states.empty() && states.back() == state; },
+                                    std::chrono::seconds(10));
+    }
+
+    size_t inputCount() {
+        std::lock_guard lock(mutex);
+        return inputs.size();
+    }
+
+    std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
+    std::shared_ptr<ManualMainThreadExecutor> mainThread =
+        std::make_shared<ManualMainThreadExecutor>();
+    std::vector<ClickerInputListenerState> states;
+    std::vector<std::vector<ClickerKeystroke>> conflicts;
+    // Inputs arrive on the monitor's delivery queue.
+    std::mutex mutex;
+    std::condition_variable delivered;
+    std::vector<ClickerCapturedInput> inputs;
+    std::vector<std::thread::id> inputThreads;
 };
 
 }  // namespace kelvra::testing

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -91,14 +90,6 @@ TEST_F(KeyboardAccessPermissionProviderTest, ARequestRunsTheHelperAndProbesAgain
     EXPECT_TRUE(log->contains("[shell] The keyboard access helper ended with status 126."));
 }
 
-TEST_F(KeyboardAccessPermissionProviderTest, TheHelpPageOpensThroughXdgOpen) {
-    makeProvider().openSystemSettings();
-    ASSERT_THAT(commands, ElementsAre(ElementsAre(
-                              "xdg-open", "/opt/kelvra-hub/Resources/keyboard-access.html")));
-    pending[0](4);
-    EXPECT_EQ(log->lines().size(), 1u);
-}
-
 TEST(RunCommandAsynchronouslyTest, ReportsHowTheProgramEnded) {
     struct Row {
         std::vector<std::string> arguments;
@@ -122,12 +113,10 @@ TEST(RunCommandAsynchronouslyTest, ReportsHowTheProgramEnded) {
 TEST(KeyboardAccessHelperTest, InstallsTheRuleAndAppliesItToExistingDevices) {
     const kelvra::testing::TemporaryDirectory scratch;
     const auto tools = scratch.path() / "tools";
-    std::filesystem::create_directories(tools);
-    for (const char* tool : {"modprobe", "udevadm"}) {
-        kelvra::testing::writeFile(tools / tool, std::string("#!/bin/sh\necho \"") + tool +
-                                                     " $*\" >>\"" +
-                                                     (scratch.path() / "calls").string() + "\"\n");
-        std::filesystem::permissions(tools / tool, std::filesystem::perms::owner_all);
+    for (const std::string tool : {"modprobe", "udevadm"}) {
+        kelvra::testing::writeExecutable(tools / tool, "#!/bin/sh\necho \"" + tool + " $*\" >>\"" +
+                                                           (scratch.path() / "calls").string() +
+                                                           "\"\n");
     }
     const auto rules = scratch.path() / "rules.d";
     const auto result = kelvra::testing::runProcess(
@@ -140,43 +129,12 @@ TEST(KeyboardAccessHelperTest, InstallsTheRuleAndAppliesItToExistingDevices) {
                 ElementsAre("modprobe uinput", "udevadm control --reload",
                             "udevadm trigger --subsystem-match=input --subsystem-match=misc",
                             "udevadm settle --timeout=10"));
-    std::vector<std::string> installed;
-    for (const auto& entry : std::filesystem::directory_iterator(rules)) {
-        installed.push_back(entry.path().filename().string());
-    }
-    ASSERT_THAT(installed, ElementsAre("70-kelvra-hub-keyboard-access.rules"));
     // uaccess becomes access in 73-seat-late.rules, so the rule must sort before it.
-    EXPECT_LT(installed[0], "73-seat-late.rules");
-    EXPECT_EQ(kelvra::testing::readFile(rules / installed[0]),
+    const auto installed = rules / "70-kelvra-hub-keyboard-access.rules";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rules), {}), 1);
+    EXPECT_EQ(kelvra::testing::readFile(installed),
               kelvra::testing::readFile(std::filesystem::path(KELVRA_TEST_SOURCE_DIR) /
                                         "data/70-kelvra-hub-keyboard-access.rules"));
-}
-
-// udevadm verify needs systemd 253; without it the rule is parsed here.
-TEST(KeyboardAccessHelperTest, TheRuleIsWellFormedAndGrantsKeyboardsAndUinput) {
-    const auto rule =
-        std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "data/70-kelvra-hub-keyboard-access.rules";
-    const auto verify = kelvra::testing::runProcess(
-        "/bin/sh",
-        {"-c", "udevadm verify --help >/dev/null 2>&1 || exit 77; udevadm verify \"$1\"", "sh",
-         rule.string()},
-        {{"PATH", "/usr/bin:/bin:/sbin:/usr/sbin"}});
-    if (verify.exitStatus != 77) {
-        EXPECT_EQ(verify.exitStatus, 0) << verify.standardOutput << verify.standardError;
-    }
-    std::vector<std::string> rulesText;
-    for (const auto& line : kelvra::testing::readLines(rule)) {
-        if (!line.empty() && line[0] != '#') {
-            rulesText.push_back(line);
-        }
-    }
-    ASSERT_EQ(rulesText.size(), 2u);
-    EXPECT_THAT(rulesText[0], ::testing::AllOf(::testing::HasSubstr(R"(SUBSYSTEM=="input")"),
-                                               ::testing::HasSubstr(R"(ID_INPUT_KEYBOARD}=="1")"),
-                                               ::testing::HasSubstr(R"(TAG+="uaccess")")));
-    EXPECT_THAT(rulesText[1], ::testing::AllOf(::testing::HasSubstr(R"(KERNEL=="uinput")"),
-                                               ::testing::HasSubstr(R"(static_node=uinput)"),
-                                               ::testing::HasSubstr(R"(TAG+="uaccess")")));
 }
 
 }  // namespace

@@ -34,10 +34,7 @@ TEST(KeyboardTapChoiceTest, OpensTheFirstTapThatWorksOrTheForcedOne) {
         const KeyboardTapBackends backends{
             [device] { return std::make_unique<FakeKeyboardTap>(device); },
             [&]() -> std::unique_ptr<KeyboardTapBackend> {
-                if (!row.x11InSession) {
-                    return nullptr;
-                }
-                return std::make_unique<FakeKeyboardTap>(x11);
+                return row.x11InSession ? std::make_unique<FakeKeyboardTap>(x11) : nullptr;
             }};
         const auto opened = openKeyboardTap(backends, row.forced);
         EXPECT_EQ(opened.has_value(), row.expected != nullptr) << row.name;

@@ -5,15 +5,10 @@
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <mutex>
-#include <poll.h>
 #include <xcb/xcb.h>
 
-#include "clicker/ClickerInputMonitor.h"
-#include "clicker/KeyboardTapChoice.h"
+#include "clicker/FakeKeyboardTap.h"
 #include "clicker/linux/X11KeyboardTap.h"
-#include "support/ManualMainThreadExecutor.h"
-#include "support/RecordingLog.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
@@ -61,24 +56,23 @@ public:
     /// Reads events until `condition` holds for one of them; false after ten seconds.
     template <typename Condition>
     bool waitFor(Condition condition) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-                const uint8_t type = event->response_type & 0x7F;
-                if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
-                    keys_.push_back({type == XCB_KEY_PRESS,
-                                     reinterpret_cast<xcb_key_press_event_t*>(event)->detail});
+        return kelvra::testing::eventually(
+            [&] {
+                while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                    const uint8_t type = event->response_type & 0x7F;
+                    if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
+                        keys_.push_back({type == XCB_KEY_PRESS,
+                                         reinterpret_cast<xcb_key_press_event_t*>(event)->detail});
+                    }
+                    const bool done = condition(*event);
+                    free(event);
+                    if (done) {
+                        return true;
+                    }
                 }
-                const bool done = condition(*event);
-                free(event);
-                if (done) {
-                    return true;
-                }
-            }
-            pollfd descriptor{xcb_get_file_descriptor(connection_), POLLIN, 0};
-            ::poll(&descriptor, 1, 100);
-        }
-        return false;
+                return false;
+            },
+            10s);
     }
 
     /// Waits for the release of `keycode`, which every key typed after the keys under test
@@ -115,7 +109,7 @@ private:
     xcb_window_t window_ = 0;
 };
 
-class X11KeyboardTapTest : public ::testing::Test {
+class X11KeyboardTapTest : public ::testing::Test, protected kelvra::testing::RecordedMonitor {
 protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) {
@@ -139,24 +133,9 @@ protected:
         Environment environment = currentEnvironment();
         environment.erase("WAYLAND_DISPLAY");
         environment.erase("XDG_SESSION_TYPE");
-        monitor = ClickerInputMonitor::create(
-            log, mainThread,
-            [environment] {
-                return openKeyboardTap(
-                    {{}, [environment] { return makeX11KeyboardTap(environment); }}, "x11");
-            },
-            [this](ClickerCapturedInput input) {
-                std::lock_guard lock(mutex);
-                inputs.push_back(input);
-            },
-            {[this](State state) { states.push_back(state); },
-             [this](std::vector<ClickerKeystroke> keystrokes) {
-                 conflicts.push_back(std::move(keystrokes));
-             }},
-            ClickerInputConfiguration::defaults());
+        monitor = make({{}, [environment] { return makeX11KeyboardTap(environment); }}, "x11");
         monitor->start();
-        ASSERT_TRUE(mainThread->runUntil(
-            [&] { return !states.empty() && states.back() == State::listening; }, 10s));
+        ASSERT_TRUE(runUntilState(State::listening));
     }
 
     static void xdotool(std::vector<std::string> arguments) {
@@ -168,29 +147,30 @@ protected:
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     }
 
-    size_t inputCount() {
-        std::lock_guard lock(mutex);
-        return inputs.size();
+    bool waitForInputs(size_t count) {
+        return mainThread->runUntil([&] { return inputCount() >= count; }, 10s);
     }
 
-    bool waitForInputs(size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (inputCount() < count && std::chrono::steady_clock::now() < deadline) {
-            mainThread->runUntil([] { return false; }, 20ms);
-        }
-        return inputCount() >= count;
+    /// Grabs Page Down for the test window's own client, as another program would.
+    bool grabPageDownElsewhere() {
+        xcb_connection_t* other = window->connection();
+        xcb_generic_error_t* error = xcb_request_check(
+            other, xcb_grab_key_checked(other, 1, window->root(), 0, kNextKeycode,
+                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        free(error);
+        return error == nullptr;
     }
 
     /// The tap grabs once it runs, a moment after it reports listening: press Page Down until
     /// it is delivered, then forget what the window saw meanwhile.
     void waitUntilGrabbed() {
         const size_t before = inputCount();
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (inputCount() == before && std::chrono::steady_clock::now() < deadline) {
-            xdotool({"key", "Next"});
-            waitForInputs(before + 1);
-        }
-        ASSERT_GT(inputCount(), before);
+        ASSERT_TRUE(kelvra::testing::eventually(
+            [&] {
+                xdotool({"key", "Next"});
+                return waitForInputs(before + 1);
+            },
+            10s));
         xdotool({"key", "a"});
         ASSERT_TRUE(window->waitForRelease(kAKeycode)) << window->describe();
         window->keys_.clear();
@@ -198,16 +178,8 @@ protected:
         inputs.clear();
     }
 
-    std::shared_ptr<kelvra::testing::RecordingLog> log =
-        std::make_shared<kelvra::testing::RecordingLog>();
-    std::shared_ptr<ManualMainThreadExecutor> mainThread =
-        std::make_shared<ManualMainThreadExecutor>();
     std::unique_ptr<TestWindow> window;
     std::shared_ptr<ClickerInputMonitor> monitor;
-    std::vector<State> states;
-    std::vector<std::vector<ClickerKeystroke>> conflicts;
-    std::mutex mutex;
-    std::vector<ClickerCapturedInput> inputs;
 };
 
 TEST_F(X11KeyboardTapTest, AnAssignedKeyIsDeliveredOnceAndNeverReachesTheWindow) {
@@ -246,11 +218,7 @@ TEST_F(X11KeyboardTapTest, LockModifiersDoNotLetAnAssignedKeyThrough) {
 }
 
 TEST_F(X11KeyboardTapTest, AKeyAnotherClientGrabbedIsAConflict) {
-    xcb_connection_t* other = window->connection();
-    xcb_generic_error_t* error =
-        xcb_request_check(other, xcb_grab_key_checked(other, 1, window->root(), 0, kNextKeycode,
-                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-    ASSERT_EQ(error, nullptr);
+    ASSERT_TRUE(grabPageDownElsewhere());
     startMonitor();
     ASSERT_TRUE(mainThread->runUntil([&] { return !conflicts.empty(); }, 10s));
     ASSERT_EQ(conflicts.back().size(), 1u);
@@ -265,20 +233,9 @@ TEST_F(X11KeyboardTapTest, RecordingReleasesTheGrabs) {
     waitUntilGrabbed();
     monitor->setRecordingRequired(true);
     // Only once the tap has let go can another client take the same grab.
-    xcb_connection_t* other = window->connection();
-    bool grabbed = false;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!grabbed && std::chrono::steady_clock::now() < deadline) {
-        xcb_generic_error_t* error = xcb_request_check(
-            other, xcb_grab_key_checked(other, 1, window->root(), 0, kNextKeycode,
-                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        grabbed = error == nullptr;
-        free(error);
-        mainThread->runUntil([] { return false; }, 20ms);
-    }
-    ASSERT_TRUE(grabbed);
-    xcb_ungrab_key(other, kNextKeycode, window->root(), 0);
-    xcb_flush(other);
+    ASSERT_TRUE(mainThread->runUntil([&] { return grabPageDownElsewhere(); }, 10s));
+    xcb_ungrab_key(window->connection(), kNextKeycode, window->root(), 0);
+    xcb_flush(window->connection());
     monitor->setRecordingRequired(false);
     waitUntilGrabbed();
 }

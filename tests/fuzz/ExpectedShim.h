@@ -7,7 +7,6 @@
 #include <version>
 
 #if !defined(__cpp_lib_expected)
-#include <cstdlib>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -20,8 +19,6 @@ class unexpected {
 public:
     constexpr explicit unexpected(E error) : error_(std::move(error)) {}
     constexpr const E& error() const& noexcept { return error_; }
-    constexpr E& error() & noexcept { return error_; }
-    constexpr E&& error() && noexcept { return std::move(error_); }
 
 private:
     E error_;
@@ -33,9 +30,6 @@ unexpected(E) -> unexpected<E>;
 template <class T, class E>
 class expected {
 public:
-    using value_type = T;
-    using error_type = E;
-
     constexpr expected() : storage_(in_place_index<0>) {}
     template <class U = T,
               enable_if_t<is_constructible_v<T, U&&> && !is_same_v<remove_cvref_t<U>, expected> &&
@@ -44,56 +38,27 @@ public:
     constexpr expected(U&& value) : storage_(in_place_index<0>, std::forward<U>(value)) {}
     template <class G>
     constexpr expected(const unexpected<G>& error) : storage_(in_place_index<1>, error.error()) {}
-    template <class G>
-    constexpr expected(unexpected<G>&& error)
-        : storage_(in_place_index<1>, std::move(error).error()) {}
 
     constexpr bool has_value() const noexcept { return storage_.index() == 0; }
     constexpr explicit operator bool() const noexcept { return has_value(); }
 
-    constexpr T& value() & { return checked(), get<0>(storage_); }
-    constexpr const T& value() const& { return checked(), get<0>(storage_); }
-    constexpr T& operator*() & { return get<0>(storage_); }
     constexpr const T& operator*() const& { return get<0>(storage_); }
-    constexpr T* operator->() { return &get<0>(storage_); }
     constexpr const T* operator->() const { return &get<0>(storage_); }
-    constexpr E& error() & { return get<1>(storage_); }
     constexpr const E& error() const& { return get<1>(storage_); }
-    template <class U>
-    constexpr T value_or(U&& fallback) const& {
-        return has_value() ? **this : static_cast<T>(std::forward<U>(fallback));
-    }
 
 private:
-    constexpr void checked() const {
-        if (!has_value()) {
-            abort();
-        }
-    }
-
     variant<T, E> storage_;
 };
 
 template <class E>
 class expected<void, E> {
 public:
-    using value_type = void;
-    using error_type = E;
-
     constexpr expected() = default;
     template <class G>
     constexpr expected(const unexpected<G>& error) : error_(error.error()) {}
-    template <class G>
-    constexpr expected(unexpected<G>&& error) : error_(std::move(error).error()) {}
 
     constexpr bool has_value() const noexcept { return !error_.has_value(); }
     constexpr explicit operator bool() const noexcept { return has_value(); }
-    constexpr void value() const {
-        if (error_) {
-            abort();
-        }
-    }
-    constexpr E& error() & { return *error_; }
     constexpr const E& error() const& { return *error_; }
 
 private:

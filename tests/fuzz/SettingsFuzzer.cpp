@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <stdlib.h>
 #include <string_view>
 
+#include "ConfigurationNames.h"
 #include "clicker/ClickerInputConfigurationStore.h"
 #include "core/SettingsStore.h"
 #include "core/StrictJson.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -25,42 +26,9 @@ using namespace kelvra;
     std::abort();
 }
 
-fs::path makeScratchDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "kelvra-settings-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        broken("no scratch directory");
-    }
-    return pattern;
-}
-
-void removeScratchDirectory();
-
 const fs::path& scratchDirectory() {
-    static const fs::path directory = makeScratchDirectory();
-    // Registered once the path exists, so the removal runs before the path is destroyed.
-    [[maybe_unused]] static const int registered = std::atexit(removeScratchDirectory);
-    return directory;
-}
-
-void removeScratchDirectory() {
-    std::error_code ignored;
-    fs::remove_all(scratchDirectory(), ignored);
-}
-
-bool sameNames(const ClickerInputConfiguration& left, const ClickerInputConfiguration& right) {
-    if (left.previous.baseDisplayName != right.previous.baseDisplayName ||
-        left.next.baseDisplayName != right.next.baseDisplayName ||
-        left.customAssignments.size() != right.customAssignments.size()) {
-        return false;
-    }
-    for (size_t index = 0; index < left.customAssignments.size(); ++index) {
-        const auto& leftKey = left.customAssignments[index].keystroke;
-        const auto& rightKey = right.customAssignments[index].keystroke;
-        if (leftKey && rightKey && leftKey->baseDisplayName != rightKey->baseDisplayName) {
-            return false;
-        }
-    }
-    return true;
+    static const testing::TemporaryDirectory directory;
+    return directory.path();
 }
 
 ClickerInputConfiguration readAndReadBack(const std::shared_ptr<SettingsStore>& settings) {
@@ -73,7 +41,8 @@ ClickerInputConfiguration readAndReadBack(const std::shared_ptr<SettingsStore>& 
         broken("saving a read configuration failed");
     }
     const auto again = store.configuration();
-    if (again != configuration || !sameNames(again, configuration)) {
+    if (again != configuration ||
+        testing::displayNames(again) != testing::displayNames(configuration)) {
         broken("a saved configuration read back differently");
     }
     return configuration;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <arpa/inet.h>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -8,48 +9,40 @@
 #include "server_config/HubNetworkServiceProvider.h"
 
 namespace kelvra {
-
-void PrintTo(const HubNetworkService& service, std::ostream* stream) {
-    *stream << "{" << service.id << ", " << service.name << ", " << service.interfaceName << ", [";
-    for (const auto& address : service.ipv4Addresses) {
-        *stream << address << " ";
-    }
-    *stream << "]}";
-}
-
 namespace {
 
 constexpr unsigned int kUpRunning = IFF_UP | IFF_RUNNING;
 constexpr unsigned int kLoopback = IFF_UP | IFF_RUNNING | IFF_LOOPBACK;
 
+using Addresses = std::optional<std::vector<InterfaceAddressEntry>>;
+using Descriptions = std::optional<std::vector<NetworkServiceDescription>>;
+
 class FakeNetworkServiceSource final : public NetworkServiceSource {
 public:
-    std::optional<std::vector<InterfaceAddressEntry>> addresses;
-    std::optional<std::vector<NetworkServiceDescription>> serviceList;
+    FakeNetworkServiceSource(Addresses addresses, Descriptions services)
+        : addresses_(std::move(addresses)), services_(std::move(services)) {}
+    Addresses interfaceAddresses() const override { return addresses_; }
+    Descriptions services() const override { return services_; }
 
-    std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
-        return addresses;
-    }
-    std::optional<std::vector<NetworkServiceDescription>> services() const override {
-        return serviceList;
-    }
+private:
+    Addresses addresses_;
+    Descriptions services_;
 };
 
-InterfaceAddressEntry ipv4(std::string interfaceName, const char* address,
-                           unsigned int flags = kUpRunning) {
-    sockaddr_storage storage{};
-    auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
-    inet->sin_family = AF_INET;
-    EXPECT_EQ(::inet_pton(AF_INET, address, &inet->sin_addr), 1) << address;
-    return {std::move(interfaceName), flags, storage};
+HubNetworkServiceProvider providerOver(Addresses addresses, Descriptions services) {
+    return HubNetworkServiceProvider(
+        std::make_shared<FakeNetworkServiceSource>(std::move(addresses), std::move(services)));
 }
 
-InterfaceAddressEntry ipv6(std::string interfaceName, const char* address,
-                           unsigned int flags = kUpRunning) {
+/// An interface's address entry; IPv6 when the text has a colon.
+InterfaceAddressEntry ip(std::string interfaceName, const char* address,
+                         unsigned int flags = kUpRunning) {
     sockaddr_storage storage{};
-    auto* inet6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    inet6->sin6_family = AF_INET6;
-    EXPECT_EQ(::inet_pton(AF_INET6, address, &inet6->sin6_addr), 1) << address;
+    storage.ss_family = std::strchr(address, ':') ? AF_INET6 : AF_INET;
+    void* bytes = storage.ss_family == AF_INET6
+                      ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&storage)->sin6_addr)
+                      : &reinterpret_cast<sockaddr_in*>(&storage)->sin_addr;
+    EXPECT_EQ(::inet_pton(storage.ss_family, address, bytes), 1) << address;
     return {std::move(interfaceName), flags, storage};
 }
 
@@ -81,38 +74,38 @@ TEST(HubNetworkServiceProviderTest, ListsOnlyServicesThatCanBeChosen) {
         std::vector<HubNetworkService> expected;
     } rows[] = {
         {"only loopback has IPv4",
-         {ipv4("lo", "127.0.0.1", kLoopback), ipv6("eth0", "fe80::1")},
+         {ip("lo", "127.0.0.1", kLoopback), ip("eth0", "fe80::1")},
          {described({"lo", "lo"}), described({"eth0", "eth0"})},
          {}},
         {"interface down, or up but not running",
-         {ipv4("eth0", "10.0.0.2", 0), ipv4("eth1", "10.0.1.2", IFF_UP),
-          ipv4("eth2", "10.0.2.2", IFF_RUNNING)},
+         {ip("eth0", "10.0.0.2", 0), ip("eth1", "10.0.1.2", IFF_UP),
+          ip("eth2", "10.0.2.2", IFF_RUNNING)},
          {described({"eth0", "eth0"}), described({"eth1", "eth1"}), described({"eth2", "eth2"})},
          {}},
         {"disabled service",
-         {ipv4("eth0", "10.0.0.2")},
+         {ip("eth0", "10.0.0.2")},
          {{false, NetworkServiceInterface{"eth0", "Ethernet"}, "eth0", "Ethernet"}},
          {}},
         {"service without interface, short name or identifier",
-         {ipv4("eth0", "10.0.0.2")},
+         {ip("eth0", "10.0.0.2")},
          {{true, std::nullopt, "a", "A"},
           {true, NetworkServiceInterface{std::nullopt, "Ethernet"}, "b", "B"},
           {true, NetworkServiceInterface{"eth0", "Ethernet"}, std::nullopt, "C"}},
          {}},
         {"names fall back to the display name, then the short name",
-         {ipv4("eth0", "10.0.0.2"), ipv4("eth1", "10.0.1.2"), ipv4("eth2", "10.0.2.2")},
+         {ip("eth0", "10.0.0.2"), ip("eth1", "10.0.1.2"), ip("eth2", "10.0.2.2")},
          {described({"s0", "eth0", "Own", "Display"}), described({"s1", "eth1", {}, "Display"}),
           described({"s2", "eth2"})},
          {listed("s1", "Display", "eth1", {"10.0.1.2"}), listed("s2", "eth2", "eth2", {"10.0.2.2"}),
           listed("s0", "Own", "eth0", {"10.0.0.2"})}},
         {"addresses deduplicated and sorted by character code",
-         {ipv4("eth0", "192.168.1.20"), ipv4("eth0", "10.0.0.9"), ipv6("eth0", "fe80::1"),
-          ipv4("eth0", "10.0.0.10"), ipv4("eth0", "192.168.1.20"), ipv4("eth0", "10.0.0.7")},
+         {ip("eth0", "192.168.1.20"), ip("eth0", "10.0.0.9"), ip("eth0", "fe80::1"),
+          ip("eth0", "10.0.0.10"), ip("eth0", "192.168.1.20"), ip("eth0", "10.0.0.7")},
          {described({"eth0", "eth0"})},
          {listed("eth0", "eth0", "eth0", {"10.0.0.10", "10.0.0.7", "10.0.0.9", "192.168.1.20"})}},
         {"names ignore case; equal names go by identifier",
-         {ipv4("wlan0", "10.0.0.1"), ipv4("eth0", "10.0.0.2"), ipv4("wlan1", "10.0.0.3"),
-          ipv4("wlan2", "10.0.0.4")},
+         {ip("wlan0", "10.0.0.1"), ip("eth0", "10.0.0.2"), ip("wlan1", "10.0.0.3"),
+          ip("wlan2", "10.0.0.4")},
          {described({"W2", "wlan0", "Wi-Fi"}), described({"E", "eth0", "ethernet"}),
           described({"W1", "wlan1", "Wi-Fi"}), described({"W0", "wlan2", "wi-fi"})},
          {listed("E", "ethernet", "eth0", {"10.0.0.2"}),
@@ -122,10 +115,7 @@ TEST(HubNetworkServiceProviderTest, ListsOnlyServicesThatCanBeChosen) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        auto source = std::make_shared<FakeNetworkServiceSource>();
-        source->addresses = row.addresses;
-        source->serviceList = row.services;
-        EXPECT_EQ(HubNetworkServiceProvider(source).availableServices(), row.expected);
+        EXPECT_EQ(providerOver(row.addresses, row.services).availableServices(), row.expected);
     }
 }
 
@@ -135,12 +125,10 @@ TEST(HubNetworkServiceProviderTest, IgnoresCaseInTheCLocaleToo) {
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale("en_US_POSIX"), status);
     ASSERT_TRUE(U_SUCCESS(status));
-    auto source = std::make_shared<FakeNetworkServiceSource>();
-    source->addresses = {ipv4("wlan0", "10.0.0.1"), ipv4("eth0", "10.0.0.2")};
-    source->serviceList = {described({"W", "wlan0", "Wi-Fi"}),
-                           described({"E", "eth0", "ethernet"})};
-
-    const auto services = HubNetworkServiceProvider(source).availableServices();
+    const auto services = providerOver(std::vector{ip("wlan0", "10.0.0.1"), ip("eth0", "10.0.0.2")},
+                                       std::vector{described({"W", "wlan0", "Wi-Fi"}),
+                                                   described({"E", "eth0", "ethernet"})})
+                              .availableServices();
 
     icu::Locale::setDefault(previous, status);
     EXPECT_EQ(services, (std::vector{listed("E", "ethernet", "eth0", {"10.0.0.2"}),
@@ -150,31 +138,28 @@ TEST(HubNetworkServiceProviderTest, IgnoresCaseInTheCLocaleToo) {
 TEST(HubNetworkServiceProviderTest, ListsNothingWhenASourceCannotBeRead) {
     const struct {
         const char* name;
-        std::optional<std::vector<InterfaceAddressEntry>> addresses;
-        std::optional<std::vector<NetworkServiceDescription>> services;
+        Addresses addresses;
+        Descriptions services;
     } rows[] = {
         {"addresses unreadable", std::nullopt, std::vector{described({"eth0", "eth0"})}},
-        {"services unreadable", std::vector{ipv4("eth0", "10.0.0.2")}, std::nullopt},
+        {"services unreadable", std::vector{ip("eth0", "10.0.0.2")}, std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        auto source = std::make_shared<FakeNetworkServiceSource>();
-        source->addresses = row.addresses;
-        source->serviceList = row.services;
-        EXPECT_EQ(HubNetworkServiceProvider(source).availableServices(),
+        EXPECT_EQ(providerOver(row.addresses, row.services).availableServices(),
                   std::vector<HubNetworkService>{});
     }
 }
 
 TEST(HubNetworkServiceProviderTest, MapsActiveAddressesByInterface) {
-    auto source = std::make_shared<FakeNetworkServiceSource>();
-    source->addresses = {ipv4("lo", "127.0.0.1", kLoopback), ipv4("eth0", "10.1.2.3"),
-                         ipv4("eth0", "192.168.0.2"),        ipv4("eth0", "10.1.2.3"),
-                         ipv4("eth1", "10.9.9.9", IFF_UP),   withoutAddress("eth2")};
-    const std::map<std::string, std::vector<std::string>> expected = {
-        {"eth0", {"10.1.2.3", "192.168.0.2"}},
-    };
-    EXPECT_EQ(HubNetworkServiceProvider(source).activeIPv4AddressesByInterface(), expected);
+    const auto provider =
+        providerOver(std::vector{ip("lo", "127.0.0.1", kLoopback), ip("eth0", "10.1.2.3"),
+                                 ip("eth0", "192.168.0.2"), ip("eth0", "10.1.2.3"),
+                                 ip("eth1", "10.9.9.9", IFF_UP), withoutAddress("eth2")},
+                     std::nullopt);
+    EXPECT_EQ(
+        provider.activeIPv4AddressesByInterface(),
+        (std::map<std::string, std::vector<std::string>>{{"eth0", {"10.1.2.3", "192.168.0.2"}}}));
 }
 
 }  // namespace

@@ -10,21 +10,6 @@
 #include "server_config/HubServerPortInputValidator.h"
 
 namespace kelvra {
-
-void PrintTo(const HubServerPortInputValidation& validation, std::ostream* stream) {
-    switch (validation.kind()) {
-        case HubServerPortInputValidation::Kind::invalid:
-            *stream << "invalid(\"" << validation.message() << "\")";
-            break;
-        case HubServerPortInputValidation::Kind::valid:
-            *stream << "valid(" << validation.port() << ")";
-            break;
-        case HubServerPortInputValidation::Kind::unchanged:
-            *stream << "unchanged";
-            break;
-    }
-}
-
 namespace {
 
 using namespace std::string_literals;
@@ -43,7 +28,6 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
         {"8080", 31603, Validation::valid(8080)},
         {"\u00a08080\u3000", 31603, Validation::valid(8080)},
         {"", 31603, kEnterPort},
-        {"\n\t \u2003", 31603, kEnterPort},
         {"-8080", 31603, kNumbersOnly},
         {"\u0668\u0660\u0668\u0660", 31603, kNumbersOnly},  // Arabic-Indic 8080
         {"80\xff", 31603, kNumbersOnly},
@@ -67,16 +51,17 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
     }
 }
 
-/// A TCP socket bound to `host` on a port the system picks, listening when asked to.
+/// A TCP socket bound to `host` on `port` (0: one the system picks), listening when asked to.
 struct BoundSocket {
     UniqueFd descriptor;
     int64_t port = 0;
 };
 
-BoundSocket bindSocket(const char* host, bool listening) {
+BoundSocket bindSocket(const char* host, bool listening, int64_t port = 0) {
     BoundSocket bound{UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), 0};
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
     ::inet_pton(AF_INET, host, &address.sin_addr);
     socklen_t length = sizeof address;
     if (!bound.descriptor ||
@@ -126,13 +111,7 @@ TEST(HubServerPortAvailabilityCheckerTest, AFreePortStaysFreeAfterTheCheck) {
         const int64_t port = freePort();
         EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host), std::nullopt);
         // The checker's socket is gone: the server could listen there now.
-        UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, host, &address.sin_addr);
-        EXPECT_EQ(::bind(server.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(server.get(), 4), 0);
+        EXPECT_EQ(bindSocket(host, true, port).port, port);
     }
 }
 
@@ -148,7 +127,6 @@ TEST(HubServerPortAvailabilityCheckerTest, RejectsPortsAndHostsWithoutBinding) {
         std::string bindHost;
         std::string expected;
     } rows[] = {
-        {70000, "0.0.0.0", "Port 70000 is not available."},
         {65536, "127.0.0.1", "Port 65536 is not available."},
         {-1, "0.0.0.0", "Port -1 is not available."},
         {INT64_MIN, "0.0.0.0", "Port -9223372036854775808 is not available."},
@@ -156,7 +134,6 @@ TEST(HubServerPortAvailabilityCheckerTest, RejectsPortsAndHostsWithoutBinding) {
         {taken.port, "::1", otherNetwork},
         {taken.port, "", otherNetwork},
         {taken.port, " 0.0.0.0", otherNetwork},
-        {taken.port, "0.0.0.0 ", otherNetwork},
         {taken.port, "0.0.0", otherNetwork},
         {taken.port, "256.0.0.1", otherNetwork},
         {taken.port, "0x7f.0.0.1", otherNetwork},

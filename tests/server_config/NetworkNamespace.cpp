@@ -6,7 +6,6 @@
 #include <optional>
 #include <sched.h>
 #include <sys/mount.h>
-#include <thread>
 #include <unistd.h>
 
 #include "core/Error.h"
@@ -85,18 +84,13 @@ std::string NetworkNamespace::ip(const std::vector<std::string>& arguments) {
 
 bool NetworkNamespace::waitUntil(const std::function<bool()>& condition,
                                  std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (true) {
-        bool holds = false;
-        run([&] { holds = condition(); });
-        if (holds) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return eventually(
+        [&] {
+            bool holds = false;
+            run([&] { holds = condition(); });
+            return holds;
+        },
+        limit);
 }
 
 }  // namespace kelvra::testing

@@ -11,9 +11,6 @@
 #include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
-
-void PrintTo(const HubNetworkService& service, std::ostream* stream);
-
 namespace {
 
 using namespace std::chrono_literals;

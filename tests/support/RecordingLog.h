@@ -28,10 +28,7 @@ public:
         return lines_;
     }
 
-    bool contains(const std::string& line) const {
-        std::lock_guard lock(mutex_);
-        return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-    }
+    bool contains(const std::string& line) const { return count(line) > 0; }
 
     size_t count(const std::string& line) const {
         std::lock_guard lock(mutex_);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "support/SpawnedProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -8,41 +9,39 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #include "support/TestSupport.h"
 
 namespace kelvra::testing {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int remainingMilliseconds(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-}  // namespace
 
 SpawnedProcess::SpawnedProcess(const std::filesystem::path& program,
                                const std::vector<std::string>& arguments,
-                               const std::map<std::string, std::string>& environment) {
-    int input[2];
-    int output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe2 failed");
-    }
-    input_.reset(input[1]);
-    output_.reset(output[0]);
-    UniqueFd childInput(input[0]);
-    UniqueFd childOutput(output[1]);
-
+                               const std::map<std::string, std::string>& environment,
+                               const std::optional<std::filesystem::path>& outputDirectory) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childInput.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, childOutput.get(), STDOUT_FILENO);
+    UniqueFd childInput;
+    UniqueFd childOutput;
+    if (outputDirectory) {
+        const auto out = *outputDirectory / "stdout";
+        const auto err = *outputDirectory / "stderr";
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    } else {
+        int input[2];
+        int output[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe2 failed");
+        }
+        childInput.reset(input[0]);
+        input_.reset(input[1]);
+        output_.reset(output[0]);
+        childOutput.reset(output[1]);
+        posix_spawn_file_actions_adddup2(&actions, childInput.get(), STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, childOutput.get(), STDOUT_FILENO);
+    }
 
     std::vector<std::string> texts{program.string()};
     texts.insert(texts.end(), arguments.begin(), arguments.end());
@@ -61,29 +60,28 @@ SpawnedProcess::SpawnedProcess(const std::filesystem::path& program,
 SpawnedProcess::~SpawnedProcess() {
     if (!exitStatus_) {
         ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        ::waitpid(pid_, nullptr, 0);
     }
 }
 
 std::optional<std::string> SpawnedProcess::readLine(std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (true) {
         if (const auto end = buffered_.find('\n'); end != std::string::npos) {
             std::string line = buffered_.substr(0, end);
             buffered_.erase(0, end + 1);
             return line;
         }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd readable{output_.get(), POLLIN, 0};
-        const int ready = ::poll(&readable, 1, remainingMilliseconds(deadline));
+        const int ready =
+            ::poll(&readable, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0) {
-            return std::nullopt;
-        }
         char buffer[512];
-        const ssize_t count = ::read(output_.get(), buffer, sizeof buffer);
+        const ssize_t count = ready > 0 ? ::read(output_.get(), buffer, sizeof buffer) : 0;
         if (count <= 0) {
             return std::nullopt;
         }
@@ -102,19 +100,15 @@ void SpawnedProcess::kill(int signal) {
 }
 
 std::optional<int> SpawnedProcess::wait(std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!exitStatus_) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        // Exit is observed by polling; the limit, not the step, bounds the wait.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    eventually(
+        [&] {
+            int status = 0;
+            if (!exitStatus_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            return exitStatus_.has_value();
+        },
+        limit);
     return exitStatus_;
 }
 

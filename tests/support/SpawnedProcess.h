@@ -13,12 +13,15 @@
 
 namespace kelvra::testing {
 
-/// A child process that runs beside the test, its standard input and output on pipes. Killed
-/// with SIGKILL and reaped at destruction if still running.
+/// A child process that runs beside the test. Killed with SIGKILL and reaped at destruction
+/// if still running.
 class SpawnedProcess {
 public:
+    /// With `outputDirectory`, standard input is /dev/null and standard output and error go to
+    /// the files "stdout" and "stderr" there; without, standard input and output are pipes.
     SpawnedProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& environment);
+                   const std::map<std::string, std::string>& environment,
+                   const std::optional<std::filesystem::path>& outputDirectory = std::nullopt);
     ~SpawnedProcess();
     SpawnedProcess(const SpawnedProcess&) = delete;
     SpawnedProcess& operator=(const SpawnedProcess&) = delete;

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "support/TestSupport.h"
 
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
-#include <sys/wait.h>
+#include <thread>
+
+#include "support/SpawnedProcess.h"
 
 namespace kelvra::testing {
 
@@ -31,6 +31,17 @@ TemporaryDirectory::~TemporaryDirectory() {
         }
     }
     std::filesystem::remove_all(path_, ignored);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
@@ -83,35 +94,11 @@ ProcessResult runProcess(const std::filesystem::path& program,
                          const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment) {
     TemporaryDirectory output;
-    const auto outPath = output.path() / "stdout";
-    const auto errPath = output.path() / "stderr";
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0600);
-
-    std::vector<std::string> argumentTexts{program.string()};
-    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
-    auto argv = execArray(argumentTexts);
-    auto environmentEntries = environmentTexts(environment);
-    auto envp = execArray(environmentEntries);
-
-    pid_t pid = 0;
-    const int spawnError =
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawnError != 0) {
-        throw std::runtime_error("posix_spawn failed for " + program.string());
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    SpawnedProcess process(program, arguments, environment, output.path());
     ProcessResult result;
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.standardOutput = readFile(outPath);
-    result.standardError = readFile(errPath);
+    result.exitStatus = process.wait(std::chrono::hours(1)).value_or(-1);
+    result.standardOutput = readFile(output.path() / "stdout");
+    result.standardError = readFile(output.path() / "stderr");
     return result;
 }
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +23,11 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+/// Polls `condition` every few milliseconds until it holds; false after `limit`. For what
+/// no event announces: a process's end, a descriptor closed by another thread.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 /// Writes `script` and makes it executable.

@@ -19,32 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-/// Validates nesting depth without building anything, so that a hostile file never reaches
-/// the recursive parts of the JSON library.
-/// Closes a descriptor when the scope ends, unless it was closed on purpose before.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return descriptor_; }
-    /// Closes now; the errno of a failed close, else 0.
-    int close() {
-        const int result = ::close(descriptor_);
-        descriptor_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int descriptor_;
-};
-
 std::string utcStamp(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm parts{};
@@ -97,7 +71,7 @@ void JsonFileSettingsStore::load() {
     };
 
     // Non-blocking so that a FIFO in the file's place cannot hang the start.
-    Descriptor file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
         // ENOTDIR: a folder on the way is a file, so there is no settings file either.
         if (errno != ENOENT && errno != ENOTDIR) {
@@ -139,7 +113,7 @@ void JsonFileSettingsStore::load() {
         badFile(BadFile::corrupt, EFBIG);
         return;
     }
-    file.close();
+    file.reset();
 
     if (bytes.empty()) {
         return;
@@ -223,7 +197,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
     std::string temporaryPath =
         (directory / ("." + path_.filename().string() + ".XXXXXX")).string();
     error = injectedFailure(Kind::createTemporaryFile);
-    Descriptor temporary(error == 0 ? ::mkostemp(temporaryPath.data(), O_CLOEXEC) : -1);
+    UniqueFd temporary(error == 0 ? ::mkostemp(temporaryPath.data(), O_CLOEXEC) : -1);
     if (temporary.get() < 0) {
         return failure(Kind::createTemporaryFile, error != 0 ? error : errno);
     }
@@ -244,8 +218,8 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
     if (error == 0 && ::fsync(temporary.get()) != 0) {
         error = errno;
     }
-    if (const int closeError = temporary.close(); error == 0) {
-        error = closeError;
+    if (::close(temporary.release()) != 0 && error == 0) {
+        error = errno;
     }
     if (error != 0) {
         return discard(Kind::synchronizeTemporaryFile, error);
@@ -261,8 +235,7 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::replaceFile(
 
     error = injectedFailure(Kind::synchronizeDirectory);
     if (error == 0) {
-        Descriptor directoryDescriptor(
-            ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        UniqueFd directoryDescriptor(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (directoryDescriptor.get() < 0) {
             error = errno;
         } else if (::fsync(directoryDescriptor.get()) != 0 && errno != EINVAL && errno != EROFS) {

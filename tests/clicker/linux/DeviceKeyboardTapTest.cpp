@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/eventfd.h>
 #include <tuple>
 
@@ -33,6 +34,10 @@ std::vector<Triple> triples(const std::vector<input_event>& events) {
     return result;
 }
 
+std::vector<Triple> copied(const std::shared_ptr<FakeKeyboard>& keyboard) {
+    return triples(keyboard->nextCopyFrame());
+}
+
 std::vector<Triple> keyFrame(std::initializer_list<std::pair<uint16_t, int32_t>> keys) {
     return triples(frame(keys));
 }
@@ -55,11 +60,21 @@ protected:
         }
     }
 
-    void start(std::vector<uint16_t> assigned = {ClickerKeyCode::pageDown}) {
-        tap = std::make_unique<DeviceKeyboardTap>(system->makeLayer(), lock.makeWatch(), log);
-        tap->setConfiguration(assigning(assigned));
+    void start() {
+        auto watch = std::make_unique<FakeSessionLock>();
+        lock = watch.get();
+        tap = std::make_unique<DeviceKeyboardTap>(system->makeLayer(), std::move(watch), log);
+        tap->setConfiguration(assigning({ClickerKeyCode::pageDown}));
         ASSERT_TRUE(tap->open().has_value());
         outcome = std::async(std::launch::async, [this] { return tap->run(stop.get(), client); });
+    }
+
+    /// Starts with one keyboard and waits until the tap has taken it.
+    std::shared_ptr<FakeKeyboard> startTaking(const std::string& name) {
+        auto keyboard = system->add(name);
+        start();
+        EXPECT_TRUE(keyboard->waitUntilTaken(true));
+        return keyboard;
     }
 
     KeyboardTapRunOutcome finish() {
@@ -69,16 +84,13 @@ protected:
 
     std::vector<KeyboardTapEvent> eventsOf(uint16_t keyCode) const {
         std::vector<KeyboardTapEvent> matching;
-        for (const auto& each : client.events()) {
-            if (each.keyCode == keyCode) {
-                matching.push_back(each);
-            }
-        }
+        std::ranges::copy_if(client.events(), std::back_inserter(matching),
+                             [&](const KeyboardTapEvent& each) { return each.keyCode == keyCode; });
         return matching;
     }
 
     std::shared_ptr<FakeInputSystem> system = std::make_shared<FakeInputSystem>();
-    FakeSessionLock lock;
+    FakeSessionLock* lock = nullptr;  // owned by the tap
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
     RecordingTapClient client{{ClickerKeyCode::pageDown, kF5}};
     std::unique_ptr<DeviceKeyboardTap> tap;
@@ -87,9 +99,7 @@ protected:
 };
 
 TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) {
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    const auto laptop = startTaking("Laptop Keyboard");
     EXPECT_EQ(laptop->copyName(), "Laptop Keyboard (Kelvra Hub)");
 
     // The consumed key-down takes its scan code with it; its repeats and key-up follow it.
@@ -97,11 +107,11 @@ TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) 
                   event(EV_SYN, SYN_REPORT, 0)});
     laptop->send(frame({{KEY_PAGEDOWN, 2}}));
     laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
     laptop->send(frame({{KEY_A, 2}, {KEY_PAGEDOWN, 0}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_A, 2}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 2}}));
     laptop->send(frame({{KEY_PAGEDOWN, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
 
     const auto pageDown = eventsOf(ClickerKeyCode::pageDown);
     ASSERT_EQ(pageDown.size(), 4u);
@@ -121,10 +131,10 @@ TEST_F(DeviceKeyboardTapTest, ModifiersHeldOnOneKeyboardApplyToAnother) {
     ASSERT_TRUE(clicker->waitUntilTaken(true));
 
     laptop->send(frame({{KEY_RIGHTCTRL, 1}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_RIGHTCTRL, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_RIGHTCTRL, 1}}));
     clicker->send(frame({{KEY_PAGEDOWN, 1}}));
     clicker->send(frame({{KEY_PAGEDOWN, 0}, {KEY_B, 1}}));
-    EXPECT_EQ(triples(clicker->nextCopyFrame()), keyFrame({{KEY_B, 1}}));
+    EXPECT_EQ(copied(clicker), keyFrame({{KEY_B, 1}}));
 
     const auto pageDown = eventsOf(ClickerKeyCode::pageDown);
     ASSERT_FALSE(pageDown.empty());
@@ -133,9 +143,7 @@ TEST_F(DeviceKeyboardTapTest, ModifiersHeldOnOneKeyboardApplyToAnother) {
 }
 
 TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) {
-    const auto clicker = system->add("Clicker");
-    start();
-    ASSERT_TRUE(clicker->waitUntilTaken(true));
+    const auto clicker = startTaking("Clicker");
 
     // The start button remapped by the hardware database is F5 by its scan code.
     clicker->send({event(EV_MSC, MSC_SCAN, 0x7003e), event(EV_KEY, KEY_PRESENTATION, 1),
@@ -143,7 +151,7 @@ TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) 
     clicker->send({event(EV_KEY, KEY_PRESENTATION, 0), event(EV_SYN, SYN_REPORT, 0)});
     clicker->send(
         {event(EV_KEY, BTN_LEFT, 1), event(EV_REL, REL_X, 3), event(EV_SYN, SYN_REPORT, 0)});
-    EXPECT_EQ(triples(clicker->nextCopyFrame()),
+    EXPECT_EQ(copied(clicker),
               (std::vector<Triple>{{EV_KEY, BTN_LEFT, 1}, {EV_REL, REL_X, 3}, {EV_SYN, 0, 0}}));
 
     const auto events = client.events();
@@ -155,26 +163,24 @@ TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) 
 }
 
 TEST_F(DeviceKeyboardTapTest, FollowsKeyboardsPluggedInAndReleasesTheKeysOfThoseUnplugged) {
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    const auto laptop = startTaking("Laptop Keyboard");
 
     const auto plugged = system->plug("USB Keyboard");
     ASSERT_TRUE(plugged->waitUntilTaken(true));
     plugged->send(frame({{KEY_LEFTSHIFT, 1}}));
     plugged->send(frame({{KEY_X, 1}}));
-    EXPECT_EQ(triples(plugged->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 1}}));
-    EXPECT_EQ(triples(plugged->nextCopyFrame()), keyFrame({{KEY_X, 1}}));
+    EXPECT_EQ(copied(plugged), keyFrame({{KEY_LEFTSHIFT, 1}}));
+    EXPECT_EQ(copied(plugged), keyFrame({{KEY_X, 1}}));
 
     system->remove(plugged);
-    EXPECT_EQ(triples(plugged->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 0}, {KEY_X, 0}}));
+    EXPECT_EQ(copied(plugged), keyFrame({{KEY_LEFTSHIFT, 0}, {KEY_X, 0}}));
     EXPECT_TRUE(plugged->nextCopyFrame().empty());  // the copy is gone
     EXPECT_TRUE(plugged->waitUntilTaken(false));
 
     // The Shift of the unplugged keyboard no longer counts; the other keyboard goes on.
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));
     laptop->send(frame({{KEY_PAGEDOWN, 0}, {KEY_C, 1}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_C, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_C, 1}}));
     EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].modifierFlags, 0u);
 }
 
@@ -185,20 +191,20 @@ TEST_F(DeviceKeyboardTapTest, ADeviceVanishingMidReadReleasesItsCopyAndListening
     ASSERT_TRUE(laptop->waitUntilTaken(true));
     ASSERT_TRUE(usb->waitUntilTaken(true));
     usb->send(frame({{KEY_Q, 1}}));
-    EXPECT_EQ(triples(usb->nextCopyFrame()), keyFrame({{KEY_Q, 1}}));
+    EXPECT_EQ(copied(usb), keyFrame({{KEY_Q, 1}}));
 
     usb->unplug();  // reads fail before udev tells of the removal
-    EXPECT_EQ(triples(usb->nextCopyFrame()), keyFrame({{KEY_Q, 0}}));
+    EXPECT_EQ(copied(usb), keyFrame({{KEY_Q, 0}}));
     EXPECT_TRUE(usb->waitUntilTaken(false));
 
     laptop->send(frame({{KEY_W, 1}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_W, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_W, 1}}));
     EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
 }
 
 TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardAnotherProgramHasAloneAndSaysSoOnce) {
     const auto held = system->add("Remapped Keyboard");
-    held->setGrabError(EBUSY);
+    held->grabError = EBUSY;
     start();
     const std::string line =
         "[shell] Clicker Distributor leaves the keyboard \"Remapped Keyboard\" alone: another "
@@ -215,17 +221,15 @@ TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardAnotherProgramHasAloneAndSaysSoOnce
 
 TEST_F(DeviceKeyboardTapTest, NeverKeepsAGrabWithoutACopy) {
     const auto broken = system->add("Broken Keyboard");
-    broken->setCopyError(EIO);
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    broken->copyError = EIO;
+    const auto laptop = startTaking("Laptop Keyboard");
     EXPECT_EQ(log->lines().size(), 1u);  // said once, with the reason
     EXPECT_FALSE(broken->isGrabbed());
 }
 
 TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
     const auto laptop = system->add("Laptop Keyboard");
-    laptop->setCopyError(EACCES);
+    laptop->copyError = EACCES;
     start();
     ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
@@ -233,9 +237,7 @@ TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
 }
 
 TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    const auto laptop = startTaking("Laptop Keyboard");
     laptop->sendToCopy(event(EV_LED, LED_CAPSL, 1));
     laptop->sendToCopy(event(EV_LED, LED_CAPSL, 0));
     EXPECT_EQ(laptop->nextLed(), std::make_pair(uint16_t{LED_CAPSL}, 1));
@@ -261,30 +263,26 @@ TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
 }
 
 TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
-    lock.set(true);
+    const auto laptop = startTaking("Laptop Keyboard");
+    lock->set(true);
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_PAGEDOWN, 1}}));
-    lock.set(false);
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 1}}));
+    lock->set(false);
     laptop->send(frame({{KEY_PAGEDOWN, 0}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_PAGEDOWN, 0}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 0}}));
     // Only the key-up was shown, so the client's held keys end.
     ASSERT_EQ(eventsOf(ClickerKeyCode::pageDown).size(), 1u);
     EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].transition, KeyTransition::up);
 }
 
 TEST_F(DeviceKeyboardTapTest, ReleasesEveryKeyTheCopiesHoldWhenStopped) {
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    const auto laptop = startTaking("Laptop Keyboard");
     laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));  // consumed: nothing to release on the copy
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
 
     EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
     EXPECT_FALSE(laptop->isGrabbed());
 }
 
@@ -303,17 +301,15 @@ TEST_F(DeviceKeyboardTapTest, TakesDevicesWithAnAssignedKeyButNeverItsOwnCopies)
 }
 
 TEST_F(DeviceKeyboardTapTest, EndsWhenAccessToTheLastKeyboardIsRevoked) {
-    const auto laptop = system->add("Laptop Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
+    const auto laptop = startTaking("Laptop Keyboard");
     laptop->send(frame({{KEY_Z, 1}}));
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_Z, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_Z, 1}}));
 
-    laptop->setOpenError(EACCES);
+    laptop->openError = EACCES;
     laptop->unplug();  // the node stays but no longer opens
     ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
-    EXPECT_EQ(triples(laptop->nextCopyFrame()), keyFrame({{KEY_Z, 0}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_Z, 0}}));
 }
 
 TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
@@ -335,13 +331,12 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         auto system = std::make_shared<FakeInputSystem>();
-        system->setVirtualDeviceError(row.virtualDeviceError);
+        system->virtualDeviceError = row.virtualDeviceError;
         for (const int error : row.keyboardOpenErrors) {
-            system->add("Keyboard")->setOpenError(error);
+            system->add("Keyboard")->openError = error;
         }
-        system->add("Mouse", false)->setOpenError(EACCES);  // not ours to need
-        FakeSessionLock lock;
-        DeviceKeyboardTap tap(system->makeLayer(), lock.makeWatch(),
+        system->add("Mouse", false)->openError = EACCES;  // not ours to need
+        DeviceKeyboardTap tap(system->makeLayer(), std::make_unique<FakeSessionLock>(),
                               std::make_shared<RecordingLog>());
         EXPECT_EQ(tap.open().has_value(), row.opens);
         auto layer = system->makeLayer();

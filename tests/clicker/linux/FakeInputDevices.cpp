@@ -2,49 +2,36 @@
 #include "FakeInputDevices.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <tuple>
-#include <unistd.h>
 
 namespace kelvra::testing {
 namespace {
 
-constexpr int kWaitMilliseconds = 10'000;
+constexpr std::chrono::seconds kPatience{10};
 
 std::pair<UniqueFd, UniqueFd> socketPair() {
     int ends[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        return {};
-    }
+    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
     // The tap's end never blocks, like an event device opened with O_NONBLOCK.
     ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
     return {UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 
 void writeEvents(int descriptor, std::span<const input_event> events) {
-    const auto* bytes = reinterpret_cast<const char*>(events.data());
-    size_t remaining = events.size_bytes();
-    while (remaining > 0) {
-        const ssize_t written = ::write(descriptor, bytes, remaining);
-        if (written <= 0) {
-            return;
-        }
-        bytes += written;
-        remaining -= static_cast<size_t>(written);
-    }
+    writeAll(descriptor, {reinterpret_cast<const char*>(events.data()), events.size_bytes()});
 }
 
-/// Reads up to `events.size()` events; 0 at end of stream or when none is waiting.
 InputReadResult readEvents(int descriptor, std::span<input_event> events) {
     const ssize_t bytes = ::read(descriptor, events.data(), events.size_bytes());
-    if (bytes == 0) {
-        return {0, InputReadStatus::gone};
-    }
-    if (bytes < 0) {
-        return {0, errno == EAGAIN ? InputReadStatus::drained : InputReadStatus::failed};
+    if (bytes <= 0) {
+        return {0, bytes == 0        ? InputReadStatus::gone
+                   : errno == EAGAIN ? InputReadStatus::drained
+                                     : InputReadStatus::failed};
     }
     return {static_cast<size_t>(bytes) / sizeof(input_event), InputReadStatus::drained};
 }
@@ -53,7 +40,9 @@ class FakeCopy final : public VirtualInputDevice {
 public:
     FakeCopy(std::shared_ptr<FakeKeyboard> keyboard, UniqueFd tapEnd)
         : keyboard_(std::move(keyboard)), tapEnd_(std::move(tapEnd)) {}
-    ~FakeCopy() override { keyboard_->copyDestroyed(); }
+    ~FakeCopy() override {
+        keyboard_->change([&] { keyboard_->hasCopy = false; });
+    }
 
     int feedbackDescriptor() const override { return tapEnd_.get(); }
     bool write(std::span<const input_event> events) override {
@@ -72,22 +61,44 @@ private:
 class FakeDevice final : public InputDevice {
 public:
     explicit FakeDevice(std::shared_ptr<FakeKeyboard> keyboard) : keyboard_(std::move(keyboard)) {}
-    ~FakeDevice() override { keyboard_->ungrab(); }
+    ~FakeDevice() override { ungrab(); }
 
-    int descriptor() const override { return keyboard_->tapDescriptor(); }
-    std::string_view name() const override { return keyboard_->node().name; }
-    bool hasKey(uint16_t evdevCode) const override { return keyboard_->keys().contains(evdevCode); }
-    EvdevKeySet heldKeys() const override { return keyboard_->heldKeys(); }
-    int grab() override { return keyboard_->grab(); }
-    void ungrab() override { keyboard_->ungrab(); }
+    int descriptor() const override { return keyboard_->tapEnd.get(); }
+    std::string_view name() const override { return keyboard_->node.name; }
+    bool hasKey(uint16_t evdevCode) const override { return keyboard_->keys.contains(evdevCode); }
+    EvdevKeySet heldKeys() const override {
+        std::lock_guard lock(keyboard_->mutex);
+        return keyboard_->held;
+    }
+    int grab() override {
+        if (const int error = keyboard_->grabError; error != 0) {
+            return error;
+        }
+        keyboard_->change([&] { keyboard_->grabbed = true; });
+        return 0;
+    }
+    void ungrab() override {
+        keyboard_->change([&] { keyboard_->grabbed = false; });
+    }
     InputReadResult read(std::span<input_event> events) override {
-        return readEvents(keyboard_->tapDescriptor(), events);
+        return readEvents(keyboard_->tapEnd.get(), events);
     }
     std::expected<std::unique_ptr<VirtualInputDevice>, int> createCopy(
         std::string_view name) override {
-        return keyboard_->createCopy(name);
+        if (const int error = keyboard_->copyError; error != 0) {
+            return std::unexpected(error);
+        }
+        auto [tapEnd, testEnd] = socketPair();
+        keyboard_->change([&] {
+            keyboard_->hasCopy = true;
+            keyboard_->copiedAs = name;
+            keyboard_->copyTestEnd = std::move(testEnd);
+        });
+        return std::make_unique<FakeCopy>(keyboard_, std::move(tapEnd));
     }
-    void setLed(uint16_t code, int32_t value) override { keyboard_->recordLed(code, value); }
+    void setLed(uint16_t code, int32_t value) override {
+        keyboard_->change([&] { keyboard_->leds.emplace_back(code, value); });
+    }
 
 private:
     std::shared_ptr<FakeKeyboard> keyboard_;
@@ -98,19 +109,24 @@ public:
     explicit FakeLayer(std::shared_ptr<FakeInputSystem> system) : system_(std::move(system)) {}
 
     bool watchChanges() override { return true; }
-    int changesDescriptor() const override { return system_->changesDescriptor(); }
-    std::vector<InputDeviceChange> changes() override { return system_->takeChanges(); }
+    int changesDescriptor() const override { return system_->changesSignal.get(); }
+    std::vector<InputDeviceChange> changes() override {
+        eventfd_t value = 0;
+        eventfd_read(system_->changesSignal.get(), &value);
+        std::lock_guard lock(system_->mutex);
+        return std::exchange(system_->changes, {});
+    }
     std::vector<InputDeviceNode> devices() override {
         std::vector<InputDeviceNode> nodes;
-        for (const auto& keyboard : system_->keyboards()) {
-            nodes.push_back(keyboard->node());
+        for (const auto& keyboard : keyboards()) {
+            nodes.push_back(keyboard->node);
         }
         return nodes;
     }
     std::expected<std::unique_ptr<InputDevice>, int> open(const std::string& path) override {
-        for (const auto& keyboard : system_->keyboards()) {
-            if (keyboard->node().path == path) {
-                if (const int error = keyboard->openError(); error != 0) {
+        for (const auto& keyboard : keyboards()) {
+            if (keyboard->node.path == path) {
+                if (const int error = keyboard->openError; error != 0) {
                     return std::unexpected(error);
                 }
                 return std::make_unique<FakeDevice>(keyboard);
@@ -118,24 +134,15 @@ public:
         }
         return std::unexpected(ENOENT);
     }
-    int virtualDevicesAvailable() override { return system_->virtualDeviceError(); }
+    int virtualDevicesAvailable() override { return system_->virtualDeviceError; }
 
 private:
-    std::shared_ptr<FakeInputSystem> system_;
-};
-
-class FakeLockWatch final : public SessionLockWatch {
-public:
-    explicit FakeLockWatch(FakeSessionLock& lock) : lock_(lock) {}
-    int descriptor() const override { return lock_.descriptor(); }
-    void process() override {
-        eventfd_t value = 0;
-        eventfd_read(lock_.descriptor(), &value);
+    std::vector<std::shared_ptr<FakeKeyboard>> keyboards() const {
+        std::lock_guard lock(system_->mutex);
+        return system_->keyboards;
     }
-    bool locked() const override { return lock_.locked(); }
 
-private:
-    FakeSessionLock& lock_;
+    std::shared_ptr<FakeInputSystem> system_;
 };
 
 }  // namespace
@@ -161,11 +168,9 @@ std::vector<input_event> readFrame(int descriptor) {
     std::vector<input_event> events;
     for (;;) {
         pollfd entry{descriptor, POLLIN, 0};
-        if (::poll(&entry, 1, kWaitMilliseconds) != 1) {
-            return {};
-        }
         input_event next{};
-        if (::read(descriptor, &next, sizeof next) != sizeof next) {
+        if (::poll(&entry, 1, static_cast<int>(kPatience.count() * 1000)) != 1 ||
+            ::read(descriptor, &next, sizeof next) != sizeof next) {
             return {};
         }
         events.push_back(next);
@@ -176,173 +181,101 @@ std::vector<input_event> readFrame(int descriptor) {
 }
 
 FakeKeyboard::FakeKeyboard(std::string path, std::string name, bool keyboard,
-                           std::set<uint16_t> keys)
-    : node_{std::move(path), std::move(name), keyboard}, keys_(std::move(keys)) {
-    std::tie(tapEnd_, testEnd_) = socketPair();
+                           std::set<uint16_t> keyCodes)
+    : node{std::move(path), std::move(name), keyboard}, keys(std::move(keyCodes)) {
+    std::tie(tapEnd, testEnd) = socketPair();
 }
 
 void FakeKeyboard::send(const std::vector<input_event>& events) {
-    writeEvents(testEnd_.get(), events);
+    writeEvents(testEnd.get(), events);
 }
 
-void FakeKeyboard::unplug() {
-    testEnd_.reset();
+void FakeKeyboard::setHeldKeys(EvdevKeySet pressed) {
+    change([&] { held = pressed; });
 }
 
-void FakeKeyboard::setHeldKeys(EvdevKeySet held) {
-    std::lock_guard lock(mutex_);
-    held_ = held;
+bool FakeKeyboard::isGrabbed() const {
+    std::lock_guard lock(mutex);
+    return grabbed;
 }
 
 bool FakeKeyboard::waitUntilTaken(bool taken) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMilliseconds),
-                             [&] { return grabbed_ == taken && hasCopy_ == taken; });
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, kPatience, [&] { return grabbed == taken && hasCopy == taken; });
 }
 
 std::string FakeKeyboard::copyName() const {
-    std::lock_guard lock(mutex_);
-    return copyName_;
+    std::lock_guard lock(mutex);
+    return copiedAs;
 }
 
 std::vector<input_event> FakeKeyboard::nextCopyFrame() {
-    int descriptor = -1;
-    {
-        std::lock_guard lock(mutex_);
-        descriptor = copyTestEnd_.get();
-    }
+    std::unique_lock lock(mutex);
+    const int descriptor = copyTestEnd.get();
+    lock.unlock();
     return descriptor < 0 ? std::vector<input_event>{} : readFrame(descriptor);
 }
 
 void FakeKeyboard::sendToCopy(const input_event& event) {
-    std::lock_guard lock(mutex_);
-    writeEvents(copyTestEnd_.get(), std::span(&event, 1));
+    std::lock_guard lock(mutex);
+    writeEvents(copyTestEnd.get(), std::span(&event, 1));
 }
 
 std::optional<std::pair<uint16_t, int32_t>> FakeKeyboard::nextLed() {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(kWaitMilliseconds),
-                           [&] { return !leds_.empty(); })) {
+    std::unique_lock lock(mutex);
+    if (!changed.wait_for(lock, kPatience, [&] { return !leds.empty(); })) {
         return std::nullopt;
     }
-    const auto led = leds_.front();
-    leds_.erase(leds_.begin());
+    const auto led = leds.front();
+    leds.erase(leds.begin());
     return led;
 }
 
-EvdevKeySet FakeKeyboard::heldKeys() const {
-    std::lock_guard lock(mutex_);
-    return held_;
-}
-
-int FakeKeyboard::grab() {
-    if (const int error = grabError_; error != 0) {
-        return error;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        grabbed_ = true;
-    }
-    changed_.notify_all();
-    return 0;
-}
-
-void FakeKeyboard::ungrab() {
-    {
-        std::lock_guard lock(mutex_);
-        grabbed_ = false;
-    }
-    changed_.notify_all();
-}
-
-std::expected<std::unique_ptr<VirtualInputDevice>, int> FakeKeyboard::createCopy(
-    std::string_view name) {
-    if (const int error = copyError_; error != 0) {
-        return std::unexpected(error);
-    }
-    auto [tapEnd, testEnd] = socketPair();
-    {
-        std::lock_guard lock(mutex_);
-        hasCopy_ = true;
-        copyName_ = name;
-        copyTestEnd_ = std::move(testEnd);
-    }
-    changed_.notify_all();
-    return std::make_unique<FakeCopy>(shared_from_this(), std::move(tapEnd));
-}
-
-void FakeKeyboard::copyDestroyed() {
-    {
-        std::lock_guard lock(mutex_);
-        hasCopy_ = false;
-    }
-    changed_.notify_all();
-}
-
-void FakeKeyboard::recordLed(uint16_t code, int32_t value) {
-    {
-        std::lock_guard lock(mutex_);
-        leds_.emplace_back(code, value);
-    }
-    changed_.notify_all();
-}
-
-FakeInputSystem::FakeInputSystem() : changesSignal_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+FakeInputSystem::FakeInputSystem() : changesSignal(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 std::shared_ptr<FakeKeyboard> FakeInputSystem::add(std::string name, bool keyboard,
                                                    std::set<uint16_t> keys) {
-    std::lock_guard lock(mutex_);
-    auto added = std::make_shared<FakeKeyboard>("/dev/input/event" + std::to_string(nextNumber_++),
-                                                std::move(name), keyboard, std::move(keys));
-    keyboards_.push_back(added);
-    return added;
+    std::lock_guard lock(mutex);
+    keyboards.push_back(
+        std::make_shared<FakeKeyboard>("/dev/input/event" + std::to_string(nextNumber++),
+                                       std::move(name), keyboard, std::move(keys)));
+    return keyboards.back();
 }
 
-std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name, bool keyboard) {
-    auto added = add(std::move(name), keyboard);
+std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name) {
+    auto added = add(std::move(name));
     {
-        std::lock_guard lock(mutex_);
-        changes_.push_back({InputDeviceChange::Kind::added, added->node()});
+        std::lock_guard lock(mutex);
+        changes.push_back({InputDeviceChange::Kind::added, added->node});
     }
-    eventfd_write(changesSignal_.get(), 1);
+    eventfd_write(changesSignal.get(), 1);
     return added;
 }
 
 void FakeInputSystem::remove(const std::shared_ptr<FakeKeyboard>& keyboard) {
     keyboard->unplug();
     {
-        std::lock_guard lock(mutex_);
-        std::erase(keyboards_, keyboard);
-        changes_.push_back({InputDeviceChange::Kind::removed, keyboard->node()});
+        std::lock_guard lock(mutex);
+        std::erase(keyboards, keyboard);
+        changes.push_back({InputDeviceChange::Kind::removed, keyboard->node});
     }
-    eventfd_write(changesSignal_.get(), 1);
+    eventfd_write(changesSignal.get(), 1);
 }
 
 std::unique_ptr<InputDeviceLayer> FakeInputSystem::makeLayer() {
     return std::make_unique<FakeLayer>(shared_from_this());
 }
 
-std::vector<std::shared_ptr<FakeKeyboard>> FakeInputSystem::keyboards() const {
-    std::lock_guard lock(mutex_);
-    return keyboards_;
-}
-
-std::vector<InputDeviceChange> FakeInputSystem::takeChanges() {
-    eventfd_t value = 0;
-    eventfd_read(changesSignal_.get(), &value);
-    std::lock_guard lock(mutex_);
-    return std::exchange(changes_, {});
-}
-
 FakeSessionLock::FakeSessionLock() : signal_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-void FakeSessionLock::set(bool locked) {
-    locked_ = locked;
+void FakeSessionLock::set(bool value) {
+    locked_ = value;
     eventfd_write(signal_.get(), 1);
 }
 
-std::unique_ptr<SessionLockWatch> FakeSessionLock::makeWatch() {
-    return std::make_unique<FakeLockWatch>(*this);
+void FakeSessionLock::process() {
+    eventfd_t value = 0;
+    eventfd_read(signal_.get(), &value);
 }
 
 KeyboardTapDecision RecordingTapClient::decide(const KeyboardTapEvent& event) {
@@ -350,28 +283,17 @@ KeyboardTapDecision RecordingTapClient::decide(const KeyboardTapEvent& event) {
     events_.push_back(event);
     const std::pair key{event.device, event.keyCode};
     const auto held = held_.find(key);
-    const KeyboardTapDecision fresh = assigned_.contains(event.keyCode)
-                                          ? KeyboardTapDecision::consume
-                                          : KeyboardTapDecision::pass;
-    switch (event.transition) {
-        case KeyTransition::down:
-            if (held != held_.end()) {
-                return held->second;
-            }
-            held_[key] = fresh;
-            return fresh;
-        case KeyTransition::repeat:
-            return held != held_.end() ? held->second : fresh;
-        case KeyTransition::up: {
-            const KeyboardTapDecision decision =
-                held != held_.end() ? held->second : KeyboardTapDecision::pass;
-            if (held != held_.end()) {
-                held_.erase(held);
-            }
-            return decision;
-        }
+    const KeyboardTapDecision decision =
+        held != held_.end() ? held->second
+        : event.transition != KeyTransition::up && assigned_.contains(event.keyCode)
+            ? KeyboardTapDecision::consume
+            : KeyboardTapDecision::pass;
+    if (event.transition == KeyTransition::up) {
+        held_.erase(key);
+    } else if (event.transition == KeyTransition::down) {
+        held_.emplace(key, decision);
     }
-    return KeyboardTapDecision::pass;
+    return decision;
 }
 
 std::vector<KeyboardTapEvent> RecordingTapClient::events() const {

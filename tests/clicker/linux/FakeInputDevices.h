@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -30,29 +29,22 @@ std::vector<input_event> readFrame(int descriptor);
 
 /// One fake keyboard. The tap reads what the test sends over a socket pair, as it would read
 /// an event device; a copy's events come out of another socket pair for the test to read.
+/// The fake device the layer opens works on the state below, under `mutex`.
 class FakeKeyboard : public std::enable_shared_from_this<FakeKeyboard> {
 public:
-    FakeKeyboard(std::string path, std::string name, bool keyboard = true,
-                 std::set<uint16_t> keys = {});
+    FakeKeyboard(std::string path, std::string name, bool keyboard, std::set<uint16_t> keyCodes);
 
-    const InputDeviceNode& node() const { return node_; }
-    const std::set<uint16_t>& keys() const { return keys_; }
+    /// errno values the device answers opening, grabbing or copying it with; 0 succeeds.
+    std::atomic<int> openError{0}, grabError{0}, copyError{0};
 
-    // What the test sets.
     void send(const std::vector<input_event>& events);
     /// The device goes away: the tap's next read finds it gone.
-    void unplug();
-    void setHeldKeys(EvdevKeySet held);
-    void setGrabError(int error) { grabError_ = error; }
-    void setOpenError(int error) { openError_ = error; }
-    void setCopyError(int error) { copyError_ = error; }
-    int openError() const { return openError_; }
+    void unplug() { testEnd.reset(); }
+    void setHeldKeys(EvdevKeySet pressed);
 
-    // What the test observes.
-    bool isGrabbed() const { return grabbed_; }
+    bool isGrabbed() const;
     /// Waits until the device is grabbed (true) or not (false) with a copy to match.
     bool waitUntilTaken(bool taken);
-    /// The copy's name, once one was made.
     std::string copyName() const;
     /// The next frame the current copy emitted; empty once the copy is gone.
     std::vector<input_event> nextCopyFrame();
@@ -61,32 +53,27 @@ public:
     /// Waits for an LED change to reach the device.
     std::optional<std::pair<uint16_t, int32_t>> nextLed();
 
-    // What the fake layer calls.
-    int tapDescriptor() const { return tapEnd_.get(); }
-    EvdevKeySet heldKeys() const;
-    int grab();
-    void ungrab();
-    std::expected<std::unique_ptr<VirtualInputDevice>, int> createCopy(std::string_view name);
-    void copyDestroyed();
-    void recordLed(uint16_t code, int32_t value);
+    /// Changes the state under the lock and wakes the waiters.
+    template <typename Change>
+    void change(Change apply) {
+        {
+            std::lock_guard lock(mutex);
+            apply();
+        }
+        changed.notify_all();
+    }
 
-private:
-    InputDeviceNode node_;
-    std::set<uint16_t> keys_;
-    UniqueFd tapEnd_;
-    UniqueFd testEnd_;
-    std::atomic<int> grabError_{0};
-    std::atomic<int> openError_{0};
-    std::atomic<int> copyError_{0};
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    EvdevKeySet held_;
-    bool grabbed_ = false;
-    bool hasCopy_ = false;
-    std::string copyName_;
-    UniqueFd copyTestEnd_;
-    std::vector<std::pair<uint16_t, int32_t>> leds_;
+    const InputDeviceNode node;
+    const std::set<uint16_t> keys;
+    UniqueFd tapEnd, testEnd;
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    EvdevKeySet held;
+    bool grabbed = false;
+    bool hasCopy = false;
+    std::string copiedAs;
+    UniqueFd copyTestEnd;
+    std::vector<std::pair<uint16_t, int32_t>> leds;
 };
 
 /// The devices a fake layer lists and the changes it reports. The test keeps it; the layers
@@ -98,37 +85,28 @@ public:
     std::shared_ptr<FakeKeyboard> add(std::string name, bool keyboard = true,
                                       std::set<uint16_t> keys = {});
     /// Adds a keyboard after the listing, announced as plugged in.
-    std::shared_ptr<FakeKeyboard> plug(std::string name, bool keyboard = true);
+    std::shared_ptr<FakeKeyboard> plug(std::string name);
     /// Unplugs a keyboard and announces its removal.
     void remove(const std::shared_ptr<FakeKeyboard>& keyboard);
-    void setVirtualDeviceError(int error) { virtualDeviceError_ = error; }
-
     std::unique_ptr<InputDeviceLayer> makeLayer();
 
-    // What the fake layer calls.
-    std::vector<std::shared_ptr<FakeKeyboard>> keyboards() const;
-    int changesDescriptor() const { return changesSignal_.get(); }
-    std::vector<InputDeviceChange> takeChanges();
-    int virtualDeviceError() const { return virtualDeviceError_; }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<FakeKeyboard>> keyboards_;
-    std::vector<InputDeviceChange> changes_;
-    UniqueFd changesSignal_;
-    std::atomic<int> virtualDeviceError_{0};
-    int nextNumber_ = 0;
+    std::atomic<int> virtualDeviceError{0};
+    mutable std::mutex mutex;
+    std::vector<std::shared_ptr<FakeKeyboard>> keyboards;
+    std::vector<InputDeviceChange> changes;
+    UniqueFd changesSignal;
+    int nextNumber = 0;
 };
 
-/// A lock state the test switches.
-class FakeSessionLock {
+/// A lock state the test switches while the tap owns it.
+class FakeSessionLock final : public SessionLockWatch {
 public:
     FakeSessionLock();
-    void set(bool locked);
-    std::unique_ptr<SessionLockWatch> makeWatch();
+    void set(bool value);
 
-    int descriptor() const { return signal_.get(); }
-    bool locked() const { return locked_; }
+    int descriptor() const override { return signal_.get(); }
+    void process() override;
+    bool locked() const override { return locked_; }
 
 private:
     UniqueFd signal_;
