@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::waitFor;
+using testing::eventually;
 
 const std::string kReady = "[shell] Backend ready at ";
 
@@ -103,13 +103,13 @@ protected:
         const auto icon = trayIcon();
         ASSERT_TRUE(icon);
         const auto menuShown = [&] { return visibleWindows().size() > 1; };
-        ASSERT_TRUE(waitFor([&] { return !menuShown(); }, 10s)) << "a window is in the way";
+        ASSERT_TRUE(eventually([&] { return !menuShown(); }, 10s)) << "a window is in the way";
         // A click that lands while the menu before is still closing is lost; click again then.
         bool shown = false;
         for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
             tool("xdotool", {"mousemove", std::to_string(icon->x + icon->width / 2),
                              std::to_string(icon->y + icon->height / 2), "click", "1"});
-            shown = waitFor(menuShown, 3s);
+            shown = eventually(menuShown, 3s);
         }
         ASSERT_TRUE(shown) << "no menu";
         for (const auto& key : keys) {
@@ -152,7 +152,7 @@ protected:
 TEST_F(TrayApplicationTest, LaunchDocksTheIconServesThePageAndASecondLaunchOpensIt) {
     auto app = app_.launch();
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(waitFor([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
 
     HttpRequest request;
     request.url = app_.readyURL();
@@ -164,7 +164,7 @@ TEST_F(TrayApplicationTest, LaunchDocksTheIconServesThePageAndASecondLaunchOpens
 
     const auto second = app_.run();
     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
-    EXPECT_TRUE(waitFor([&] { return app_.opened() == app_.readyURL() + "\n"; }, 10s));
+    EXPECT_TRUE(eventually([&] { return app_.opened() == app_.readyURL() + "\n"; }, 10s));
     EXPECT_FALSE(app->wait(0ms));
 
     // SIGTERM stops the backend gracefully, without asking.
@@ -176,27 +176,27 @@ TEST_F(TrayApplicationTest, LaunchDocksTheIconServesThePageAndASecondLaunchOpens
 TEST_F(TrayApplicationTest, TheMenuOpensThePageAndQuitsOnlyWhenConfirmed) {
     auto app = app_.launch();
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(waitFor([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
     const std::string url = app_.readyURL();
 
     // The first usable item: "Open Control Page".
     chooseFromMenu({"Down", "Return"});
-    EXPECT_TRUE(waitFor([&] { return app_.opened() == url + "\n"; }, 10s)) << app_.log();
+    EXPECT_TRUE(eventually([&] { return app_.opened() == url + "\n"; }, 10s)) << app_.log();
 
     // "Quit Kelvra Hub", the last item; Escape cancels the confirmation.
     chooseFromMenu({"Up"});
     saveScreenshot("tray-menu");
     tool("xdotool", {"key", "Return"});
-    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "no confirmation";
+    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "no confirmation";
     tool("xdotool", {"key", "Escape"});
-    ASSERT_TRUE(waitFor([&] { return !alert().has_value(); }, 10s));
+    ASSERT_TRUE(eventually([&] { return !alert().has_value(); }, 10s));
     EXPECT_FALSE(app->wait(0ms));
     EXPECT_EQ(app_.log().find("shutdown"), std::string::npos);
 
     // Confirmed, it stops the backend and ends.
     const pid_t backend = app_.backendPid();
     chooseFromMenu({"Up", "Return"});
-    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "no confirmation";
+    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "no confirmation";
     tool("xdotool", {"key", "Return"});
     app_.expectCleanExit(*app, backend, 6s);
 }
@@ -206,7 +206,7 @@ TEST_F(TrayApplicationTest, ABackendThatDiesEndsInTheUnexpectedStopAlert) {
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
     const pid_t backend = app_.backendPid();
     ::kill(backend, SIGKILL);
-    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << app_.log();
+    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << app_.log();
     saveScreenshot("unexpected-stop-alert");
     EXPECT_FALSE(app->wait(0ms));
     tool("xdotool", {"key", "Return"});
@@ -217,8 +217,8 @@ TEST_F(TrayApplicationTest, TheFirstStartShowsTheWelcomeWindowBesideTheIcon) {
     app_.writeSettings();
     auto app = app_.launch();
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(waitFor([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
-    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "no welcome window";
+    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "no welcome window";
     std::this_thread::sleep_for(500ms);  // lets the page address settle in before the picture
     saveScreenshot("welcome-window");
     terminate(*app);
@@ -229,8 +229,8 @@ TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInForIt) {
     auto app = app_.launch();
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
     // The tray may come up late at login: the icon waits half a minute for one.
-    EXPECT_FALSE(waitFor([&] { return alert().has_value(); }, 20s));
-    ASSERT_TRUE(waitFor([&] { return alert().has_value(); }, 20s)) << "no welcome window";
+    EXPECT_FALSE(eventually([&] { return alert().has_value(); }, 20s));
+    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 20s)) << "no welcome window";
     EXPECT_FALSE(trayIcon().has_value());
 
     // A second launch opens the page, and the welcome window is the way to the menu.
@@ -238,8 +238,8 @@ TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInForIt) {
     tool("xdotool", {"windowunmap", "--sync", window->id});
     const auto second = app_.run();
     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
-    EXPECT_TRUE(waitFor([&] { return !app_.opened().empty(); }, 10s));
-    EXPECT_TRUE(waitFor([&] { return alert().has_value(); }, 10s)) << "not presented again";
+    EXPECT_TRUE(eventually([&] { return !app_.opened().empty(); }, 10s));
+    EXPECT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "not presented again";
 
     terminate(*app);
 }
@@ -257,7 +257,7 @@ TEST_F(TrayApplicationTest, ANextKeyWithDistributionOnReachesTheBackend) {
         << app_.log();
 
     // The grabs follow the listener's start; press until the first key gets through.
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(eventually(
         [&] {
             tool("xdotool", {"key", "Next"});
             return app_.waitForLog("Received clicker-key right", 500ms);

@@ -11,7 +11,7 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::waitFor;
+using testing::eventually;
 
 TEST(WaylandApplicationTest, WithoutATrayASecondLaunchPresentsTheWelcomeWindowAndOpensThePage) {
     testing::LaunchedApplication app;
@@ -30,7 +30,7 @@ TEST(WaylandApplicationTest, WithoutATrayASecondLaunchPresentsTheWelcomeWindowAn
     };
 
     auto first = app.launch();
-    ASSERT_TRUE(waitFor([&] { return !app.readyURL().empty(); }, 30s)) << app.log();
+    ASSERT_TRUE(eventually([&] { return !app.readyURL().empty(); }, 30s)) << app.log();
     const pid_t backend = app.backendPid();
     EXPECT_FALSE(welcomeShown());
 
@@ -38,8 +38,8 @@ TEST(WaylandApplicationTest, WithoutATrayASecondLaunchPresentsTheWelcomeWindowAn
     app.environment["XDG_ACTIVATION_TOKEN"] = "launcher-token-1";
     const auto result = app.run();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_TRUE(waitFor(welcomeShown, 20s)) << "not presented";
-    EXPECT_TRUE(waitFor([&] { return app.opened() == app.readyURL() + "\n"; }, 20s));
+    EXPECT_TRUE(eventually(welcomeShown, 20s)) << "not presented";
+    EXPECT_TRUE(eventually([&] { return app.opened() == app.readyURL() + "\n"; }, 20s));
 
     first->kill(SIGTERM);
     app.expectCleanExit(*first, backend, 10s);

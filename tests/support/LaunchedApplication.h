@@ -8,12 +8,10 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 #include "support/SpawnedProcess.h"
@@ -23,18 +21,6 @@ namespace kelvra::testing {
 
 inline const std::filesystem::path kBundle = KELVRA_TEST_BUNDLE_DIR;
 inline const std::filesystem::path kExecutable = kBundle / "bin/kelvra-hub";
-
-/// Polls `condition` until it holds; false when `limit` passed first.
-inline bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 /// A TCP port nobody listens on now: the default one may be taken by another test run.
 inline int freePort() {
@@ -105,7 +91,7 @@ public:
                                  text.find(".\n", start) - start - marker.size());
     }
     bool waitForLog(const std::string& text, std::chrono::milliseconds limit) const {
-        return waitFor([&] { return log().find(text) != std::string::npos; }, limit);
+        return eventually([&] { return log().find(text) != std::string::npos; }, limit);
     }
     std::string readyURL() const { return logged("[shell] Backend ready at "); }
     pid_t backendPid() const {
@@ -126,7 +112,8 @@ public:
         const auto status = app.wait(limit);
         ASSERT_TRUE(status) << "still running after it was asked to quit\n" << log();
         EXPECT_EQ(*status, 0) << log();
-        EXPECT_TRUE(waitFor([&] { return !backendGroupAlive(backend); }, std::chrono::seconds(5)))
+        EXPECT_TRUE(
+            eventually([&] { return !backendGroupAlive(backend); }, std::chrono::seconds(5)))
             << "the backend outlived the application";
     }
 

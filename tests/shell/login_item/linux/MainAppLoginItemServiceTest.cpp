@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <thread>
 
 #include "core/Error.h"
 #include "shell/login_item/linux/MainAppLoginItemService.h"
@@ -10,7 +9,6 @@
 namespace kelvra {
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Status = LoginItemStatus;
 
@@ -129,12 +127,7 @@ TEST_F(MainAppLoginItemServiceTest, OpeningTheSettingsStartsTheInstalledToolOrNo
     MainAppLoginItemService(entry, executable, {{"PATH", bin.string()}})
         .openSystemSettingsLoginItems();
     // The tool runs detached; its mark appears once it has run.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (testing::readFile(marker) != "started 0\n" &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(testing::readFile(marker), "started 0\n");
+    EXPECT_TRUE(testing::eventually([&] { return testing::readFile(marker) == "started 0\n"; }));
 }
 
 }  // namespace
