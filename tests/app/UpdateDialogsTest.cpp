@@ -60,9 +60,8 @@ TEST(UpdateDialogsTest, ShowsOneDialogThatTheLatestOutcomeReplaces) {
 TEST(UpdateDialogsTest, AnUpdateOpensItsDownloadPageInTheBrowser) {
     testing::TemporaryDirectory directory;
     const fs::path record = directory.path() / "opened";
-    testing::writeFile(directory.path() / "xdg-open",
-                       "#!/bin/sh\necho \"$1\" >> '" + record.string() + "'\n");
-    fs::permissions(directory.path() / "xdg-open", fs::perms::owner_all);
+    testing::writeExecutable(directory.path() / "xdg-open",
+                             "#!/bin/sh\necho \"$1\" >> '" + record.string() + "'\n");
     const std::string savedPath = std::getenv("PATH");
     setenv("PATH", (directory.path().string() + ":/usr/bin:/bin").c_str(), 1);
 

@@ -140,6 +140,8 @@ TEST_F(StatusBarControllerTest, StartsAndOpensThePageAskedForWhileStarting) {
     current().ready(firstURL);
     EXPECT_TRUE(startResults.at(0).has_value());
     EXPECT_EQ(view->status, (StatusLine{"●", StatusColor::green, "Running on 127.0.0.1:31603"}));
+    EXPECT_EQ(controlPageHostAndPort("http://10.0.0.1/"), "10.0.0.1:80");
+    EXPECT_EQ(controlPageHostAndPort("http://:8080/"), "localhost:8080");
     EXPECT_TRUE(view->urlActionsEnabled);
     EXPECT_TRUE(monitor->isRunning());
     EXPECT_EQ(view->browserAnswers.size(), 1u);
@@ -149,11 +151,6 @@ TEST_F(StatusBarControllerTest, StartsAndOpensThePageAskedForWhileStarting) {
     controller->openKelvra();
     current().ready(secondURL);
     EXPECT_EQ(view->browserAnswers.size(), 1u);
-}
-
-TEST_F(StatusBarControllerTest, HostAndPortOfTheControlPageAddress) {
-    EXPECT_EQ(controlPageHostAndPort("http://10.0.0.1/"), "10.0.0.1:80");
-    EXPECT_EQ(controlPageHostAndPort("http://:8080/"), "localhost:8080");
 }
 
 TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {

@@ -52,49 +52,47 @@ protected:
         std::make_shared<DistributedNotificationCenter>(runtime, mainThread);
 };
 
-TEST_F(SingleInstanceCoordinatorTest, AFirstLaunchCreatesAPrivateLockAndBecomesPrimary) {
-    const auto coordinator = createPrimary();
+TEST_F(SingleInstanceCoordinatorTest, AFirstLaunchTakesAPrivateLockThatItsEndFrees) {
+    auto coordinator = createPrimary();
     ASSERT_TRUE(coordinator);
     EXPECT_EQ(coordinator->lockFile(), lockDirectory / "kelvra-hub.lock");
     EXPECT_EQ(modeOf(lockDirectory / "kelvra-hub.lock"), 0600u);
     EXPECT_EQ(modeOf(lockDirectory), 0700u);
     EXPECT_EQ(modeOf(home.path() / "data" / "Morvane"), 0700u);
     EXPECT_EQ(fs::status(runtime / kName).type(), fs::file_type::socket);
+
+    coordinator.reset();
+    EXPECT_FALSE(fs::exists(runtime / kName));
+    const auto post = center->post(kName, {}, 1s);
+    ASSERT_FALSE(post);
+    EXPECT_EQ(post.error().kind(), NotificationCenterError::Kind::cannotPost);
+    EXPECT_TRUE(createPrimary());
 }
 
-TEST_F(SingleInstanceCoordinatorTest, RequestsBeforeTheHandlerExistsGiveOneCallWithTheLastToken) {
+TEST_F(SingleInstanceCoordinatorTest, RequestsGiveOneCallEachWithTheirTokenWhenItCanTravel) {
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
-    // A post returns once the primary has queued the request on its main thread.
+    // A post returns once the primary has queued the request on its main thread. Before the
+    // handler exists, requests become one call with the last token.
     ASSERT_TRUE(center->post(kName, "first"));
     ASSERT_TRUE(center->post(kName, "second"));
     ASSERT_TRUE(center->post(kName));
     EXPECT_EQ(mainThread->runPending(), 3);
-
     std::vector<std::optional<std::string>> tokens;
     primary->installOpenHandler([&](auto token) { tokens.push_back(token); });
     EXPECT_EQ(tokens, (std::vector<std::optional<std::string>>{"second"}));
-    ASSERT_TRUE(center->post(kName));
-    EXPECT_TRUE(mainThread->runUntil([&] { return tokens.size() == 2; }, kLimit));
-    EXPECT_EQ(tokens.back(), std::nullopt);
-}
 
-TEST_F(SingleInstanceCoordinatorTest, AnActivationTokenTravelsWithTheRequestWhenItCan) {
-    const auto primary = createPrimary();
-    ASSERT_TRUE(primary);
-    std::vector<std::optional<std::string>> tokens;
-    primary->installOpenHandler([&](auto token) { tokens.push_back(token); });
     const std::string longest(512, 't');
     // Tokens are opaque: spaces pass; a line break or an oversized one would break the framing.
-    const std::optional<std::string> sent[] = {"kwin-1 2_TIME34", longest, longest + "t", "a\nb",
-                                               ""};
-    const std::optional<std::string> received[] = {"kwin-1 2_TIME34", longest, std::nullopt,
-                                                   std::nullopt, std::nullopt};
+    const std::optional<std::string> sent[] = {
+        "kwin-1 2_TIME34", longest, longest + "t", "a\nb", "", std::nullopt};
     for (const auto& token : sent) {
         ASSERT_TRUE(center->post(kName, token));
     }
-    ASSERT_TRUE(mainThread->runUntil([&] { return tokens.size() == 5; }, kLimit));
-    EXPECT_EQ(tokens, std::vector(std::begin(received), std::end(received)));
+    ASSERT_TRUE(mainThread->runUntil([&] { return tokens.size() == 7; }, kLimit));
+    EXPECT_EQ(tokens, (std::vector<std::optional<std::string>>{"second", "kwin-1 2_TIME34", longest,
+                                                               std::nullopt, std::nullopt,
+                                                               std::nullopt, std::nullopt}));
 }
 
 TEST_F(SingleInstanceCoordinatorTest, AnInstanceThatKnowsNoTokensStillTakesTheRequest) {
@@ -186,17 +184,6 @@ TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressS
     primary->installOpenHandler([&](auto) { ++calls; });
     ASSERT_TRUE(center->post(kName));
     EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
-}
-
-TEST_F(SingleInstanceCoordinatorTest, DestroyingThePrimaryFreesTheLockAndItsSocket) {
-    auto primary = createPrimary();
-    ASSERT_TRUE(primary);
-    primary.reset();
-    EXPECT_FALSE(fs::exists(runtime / kName));
-    const auto post = center->post(kName, {}, 1s);
-    ASSERT_FALSE(post);
-    EXPECT_EQ(post.error().kind(), NotificationCenterError::Kind::cannotPost);
-    EXPECT_TRUE(createPrimary());
 }
 
 /// Real launches of the helper, which uses the default directories of its environment.

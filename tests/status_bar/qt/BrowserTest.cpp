@@ -24,10 +24,8 @@ protected:
     void TearDown() override { setenv("PATH", savedPath_.c_str(), 1); }
 
     void installXdgOpen(const std::string& body) {
-        const fs::path script = directory_.path() / "xdg-open";
-        testing::writeFile(script,
-                           "#!/bin/sh\necho \"$1\" >> '" + record().string() + "'\n" + body);
-        fs::permissions(script, fs::perms::owner_all);
+        testing::writeExecutable(directory_.path() / "xdg-open",
+                                 "#!/bin/sh\necho \"$1\" >> '" + record().string() + "'\n" + body);
     }
 
     fs::path record() const { return directory_.path() / "opened"; }

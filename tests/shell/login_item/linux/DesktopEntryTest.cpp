@@ -49,6 +49,11 @@ TEST(DesktopEntryTest, EnablingAddsWhatIsMissingAndDropsOnlyWhatNoReaderAccepts)
         {"repeated Exec and CRLF",
          "[Desktop Entry]\r\nExec=/a\r\nName=K\r\nExec=/b\r\nType=Application\r\n",
          "[Desktop Entry]\nExec=/k\nName=K\nType=Application\n"},
+        {"switched off, with the user's own keys and comments",
+         "# mine\n[Desktop Entry]\nName[de]=K\n# flag\nExec=/o --flag\nHidden=true\nX-C=1\n"
+         "X-GNOME-Autostart-enabled=false\n",
+         "# mine\n[Desktop Entry]\nName[de]=K\n# flag\nExec=/k\nHidden=false\nX-C=1\n"
+         "X-GNOME-Autostart-enabled=true\nType=Application\nName=Kelvra Hub\n"},
         {"no final line feed", "[Desktop Entry]\nName=K\nType=Application\nExec=/old",
          "[Desktop Entry]\nName=K\nType=Application\nExec=/k\n"},
     };
