@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include <arpa/inet.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
-#include "core/UniqueFd.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "server_config/HubServerPortInputValidator.h"
+#include "support/BoundSocket.h"
 
 namespace kelvra {
 namespace {
@@ -50,43 +47,13 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
     }
 }
 
-/// A TCP socket bound to `host` on `port` (0: one the system picks), listening when asked to.
-struct BoundSocket {
-    UniqueFd descriptor;
-    int64_t port = 0;
-};
-
-BoundSocket bindSocket(const char* host, bool listening, int64_t port = 0) {
-    BoundSocket bound{UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), 0};
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, host, &address.sin_addr);
-    socklen_t length = sizeof address;
-    if (!bound.descriptor ||
-        ::bind(bound.descriptor.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        (listening && ::listen(bound.descriptor.get(), 4) != 0) ||
-        ::getsockname(bound.descriptor.get(), reinterpret_cast<sockaddr*>(&address), &length) !=
-            0) {
-        ADD_FAILURE() << "could not bind a socket on " << host;
-        return {};
-    }
-    bound.port = ntohs(address.sin_port);
-    return bound;
-}
-
-/// A port nobody listens on right now.
-int64_t freePort() {
-    return bindSocket("127.0.0.1", false).port;
-}
-
 std::string inUse(int64_t port) {
     return "Port " + std::to_string(port) + " is already in use.";
 }
 
 TEST(HubServerPortAvailabilityCheckerTest, FindsPortsTakenByListeningSockets) {
-    const BoundSocket allInterfaces = bindSocket("0.0.0.0", true);
-    const BoundSocket loopback = bindSocket("127.0.0.1", true);
+    const testing::BoundSocket allInterfaces = testing::bindSocket("0.0.0.0", true);
+    const testing::BoundSocket loopback = testing::bindSocket("127.0.0.1", true);
     const struct {
         int64_t port;
         const char* bindHost;
@@ -107,17 +74,17 @@ TEST(HubServerPortAvailabilityCheckerTest, FindsPortsTakenByListeningSockets) {
 TEST(HubServerPortAvailabilityCheckerTest, AFreePortStaysFreeAfterTheCheck) {
     for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
         SCOPED_TRACE(host);
-        const int64_t port = freePort();
+        const int64_t port = testing::freePort();
         EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host), std::nullopt);
         // The checker's socket is gone: the server could listen there now.
-        EXPECT_EQ(bindSocket(host, true, port).port, port);
+        EXPECT_EQ(testing::bindSocket(host, true, port).port, port);
     }
 }
 
 TEST(HubServerPortAvailabilityCheckerTest, RejectsPortsAndHostsWithoutBinding) {
     // Every row names a port that is taken, so a message other than "already in use" shows
     // that no bind was tried.
-    const BoundSocket taken = bindSocket("0.0.0.0", true);
+    const testing::BoundSocket taken = testing::bindSocket("0.0.0.0", true);
     const std::string port = std::to_string(taken.port);
     const std::string otherNetwork =
         "Kelvra Hub could not check port " + port + " on the selected network.";
@@ -148,7 +115,7 @@ TEST(HubServerPortAvailabilityCheckerTest, AnAddressOfNoInterfaceIsNotAvailable)
     if (nonlocalBind >> allowed && allowed != 0) {
         GTEST_SKIP() << "this system lets sockets bind to addresses of no interface";
     }
-    const int64_t port = freePort();
+    const int64_t port = testing::freePort();
     // 192.0.2.1 is reserved for documentation, so no interface has it; binding sends nothing.
     EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, "192.0.2.1"),
               "Port " + std::to_string(port) + " is not available on the selected network.");

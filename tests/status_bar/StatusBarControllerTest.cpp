@@ -13,6 +13,7 @@
 #include "shell/login_item/FakeLoginItemService.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarFakes.h"
+#include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
@@ -433,8 +434,8 @@ int livingChildren() {
 }
 
 TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
-    const int oldPort = testing::listeningSocket().second;
-    const auto [holder, takenPort] = testing::listeningSocket();
+    const int oldPort = testing::freePort();
+    const auto taken = testing::bindSocket("0.0.0.0", true);
     HubServerConfiguration configuration{oldPort, HubNetworkSelection::localhost()};
     ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(configuration));
     controller = makeController(realFactory());
@@ -442,7 +443,7 @@ TEST_F(StatusBarControllerTest, RealBackendKeepsServingWhenTheNewPortIsTaken) {
     ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
     ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
 
-    configuration.port = takenPort;
+    configuration.port = taken.port;
     controller->applyServerConfiguration(configuration, false,
                                          [this](auto result) { applyResults.push_back(result); });
     ASSERT_TRUE(mainThread->runUntil([&] { return !applyResults.empty(); }, 30s));

@@ -12,7 +12,6 @@
 #include "backend/BackendSupervising.h"
 #include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputMonitoring.h"
-#include "core/UniqueFd.h"
 #include "server_config/NetworkChangeSource.h"
 #include "server_config/NetworkServiceSource.h"
 #include "status_bar/StatusBarView.h"
@@ -162,20 +161,6 @@ public:
         return services;
     }
 };
-
-/// A socket listening on all addresses at a port the system hands out, and that port; such
-/// ports keep other programs on this machine from interfering. Let it go for a free port.
-inline std::pair<UniqueFd, int> listeningSocket() {
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t length = sizeof address;
-    auto* generic = reinterpret_cast<sockaddr*>(&address);
-    EXPECT_EQ(::bind(socket.get(), generic, length), 0);
-    EXPECT_EQ(::listen(socket.get(), 1), 0);
-    EXPECT_EQ(::getsockname(socket.get(), generic, &length), 0);
-    return {std::move(socket), ntohs(address.sin_port)};
-}
 
 class IdleNetworkChangeSource final : public NetworkChangeSource {
 public:

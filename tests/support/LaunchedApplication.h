@@ -4,16 +4,14 @@
 // Header-only: the bundle's location is a definition of each test target.
 #pragma once
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/BoundSocket.h"
 #include "support/SpawnedProcess.h"
 #include "support/TestSupport.h"
 
@@ -21,17 +19,6 @@ namespace kelvra::testing {
 
 inline const std::filesystem::path kBundle = KELVRA_TEST_BUNDLE_DIR;
 inline const std::filesystem::path kExecutable = kBundle / "bin/kelvra-hub";
-
-/// A TCP port nobody listens on now: the default one may be taken by another test run.
-inline int freePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
 
 /// The process group the backend leads still has a living member (the backend included).
 inline bool backendGroupAlive(pid_t backend) {

@@ -15,6 +15,7 @@
 #include "core/Error.h"
 #include "shell/login_item/FakeLoginItemService.h"
 #include "status_bar/StatusBarFakes.h"
+#include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/SettingsWindowController.h"
@@ -29,7 +30,7 @@ using FileStep = SettingsStoreError::Kind;
 
 /// A port nothing listens on, as text.
 QString freePort() {
-    return QString::number(testing::listeningSocket().second);
+    return QString::number(testing::freePort());
 }
 
 class SettingsWindowControllerTest : public ::testing::Test {
@@ -148,7 +149,7 @@ TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOn
 
 TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
     // A port another program holds, which the real bind check must refuse.
-    const auto [busy, busyPort] = testing::listeningSocket();
+    const auto busy = testing::bindSocket("0.0.0.0", true);
 
     const struct {
         QString typed;
@@ -160,7 +161,7 @@ TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
         {"31603", false, false, false},
         {"80", true, false, true},
         {"port", true, false, true},
-        {QString::number(busyPort), true, false, true},
+        {QString::number(busy.port), true, false, true},
         {" 31603 ", false, false, false},
     };
     for (const auto& row : rows) {
