@@ -75,20 +75,7 @@ TEST_F(BackendPathResolverTest, ReportsTheFirstPackagedProblem) {
     }
 }
 
-TEST_F(BackendPathResolverTest, ResolvesADevelopmentCheckoutWithNodeFromPath) {
-    const fs::path checkout = root() / "checkout";
-    writeFile(checkout / "server" / "desktop.js", "");
-    testing::writeExecutable(root() / "bin" / "node");
-    const Environment environment{
-        {"PATH", (root() / "missing").string() + ":" + (root() / "bin").string()}};
-
-    const auto info = BackendPathResolver::resolve(std::nullopt, checkout.string(), environment);
-    ASSERT_TRUE(info.has_value()) << info.error().description();
-    EXPECT_EQ(*info, (BackendLaunchInfo{root() / "bin" / "node", checkout / "server" / "desktop.js",
-                                        checkout, true}));
-}
-
-TEST_F(BackendPathResolverTest, UsesTheUntrimmedRootAndChecksTheEntryPointBeforeNode) {
+TEST_F(BackendPathResolverTest, ResolvesAnUntrimmedDevelopmentRootCheckingTheEntryPointFirst) {
     const fs::path typed = (root() / "hub ").string();
     const auto missing = BackendPathResolver::resolve(std::nullopt, typed.string(), {});
     ASSERT_FALSE(missing.has_value());
@@ -100,6 +87,14 @@ TEST_F(BackendPathResolverTest, UsesTheUntrimmedRootAndChecksTheEntryPointBefore
         BackendPathResolver::resolve(std::nullopt, typed.string(), {{"PATH", "/nonexistent"}});
     ASSERT_FALSE(noNode.has_value());
     EXPECT_EQ(noNode.error(), BackendPathError::missingDevelopmentNode());
+
+    testing::writeExecutable(root() / "bin" / "node");
+    const Environment environment{
+        {"PATH", (root() / "missing").string() + ":" + (root() / "bin").string()}};
+    const auto info = BackendPathResolver::resolve(std::nullopt, typed.string(), environment);
+    ASSERT_TRUE(info.has_value()) << info.error().description();
+    EXPECT_EQ(*info, (BackendLaunchInfo{root() / "bin" / "node", typed / "server" / "desktop.js",
+                                        typed, true}));
 }
 
 TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurrentDirectory) {

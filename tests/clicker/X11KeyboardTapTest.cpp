@@ -190,12 +190,10 @@ TEST_F(X11KeyboardTapTest, AnAssignedKeyIsDeliveredOnceAndNeverReachesTheWindow)
     // Shift+Page Down is not assigned and reaches the window, as does the A key.
     const std::vector<TestWindow::Key> expected = {
         {true, kNextKeycode}, {false, kNextKeycode}, {true, kAKeycode}, {false, kAKeycode}};
-    std::vector<TestWindow::Key> keys;
-    for (const auto& key : window->keys_) {
-        if (key.keycode == kNextKeycode || key.keycode == kAKeycode) {
-            keys.push_back(key);
-        }
-    }
+    auto keys = window->keys_;
+    std::erase_if(keys, [](const TestWindow::Key& key) {
+        return key.keycode != kNextKeycode && key.keycode != kAKeycode;
+    });
     EXPECT_EQ(keys, expected);
 }
 

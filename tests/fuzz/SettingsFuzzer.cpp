@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string_view>
 
@@ -65,10 +64,7 @@ void decodeEveryValue(const nlohmann::json::object_t& document) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const auto path = scratchDirectory() / "settings.json";
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    testing::writeFile(path, std::string(bytes));
 
     const auto parsed = StrictJson::parseObject(bytes);
     auto file = std::make_shared<JsonFileSettingsStore>(path);

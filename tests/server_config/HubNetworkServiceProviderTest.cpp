@@ -46,10 +46,6 @@ InterfaceAddressEntry ip(std::string interfaceName, const char* address,
     return {std::move(interfaceName), flags, storage};
 }
 
-InterfaceAddressEntry withoutAddress(std::string interfaceName, unsigned int flags = kUpRunning) {
-    return {std::move(interfaceName), flags, std::nullopt};
-}
-
 struct ServiceRow {
     std::string id;
     std::string interfaceName;
@@ -59,11 +55,6 @@ struct ServiceRow {
 
 NetworkServiceDescription described(const ServiceRow& row) {
     return {true, NetworkServiceInterface{row.interfaceName, row.displayName}, row.id, row.name};
-}
-
-HubNetworkService listed(std::string id, std::string name, std::string interfaceName,
-                         std::vector<std::string> addresses) {
-    return {std::move(id), std::move(name), std::move(interfaceName), std::move(addresses)};
 }
 
 TEST(HubNetworkServiceProviderTest, ListsOnlyServicesThatCanBeChosen) {
@@ -96,22 +87,23 @@ TEST(HubNetworkServiceProviderTest, ListsOnlyServicesThatCanBeChosen) {
          {ip("eth0", "10.0.0.2"), ip("eth1", "10.0.1.2"), ip("eth2", "10.0.2.2")},
          {described({"s0", "eth0", "Own", "Display"}), described({"s1", "eth1", {}, "Display"}),
           described({"s2", "eth2"})},
-         {listed("s1", "Display", "eth1", {"10.0.1.2"}), listed("s2", "eth2", "eth2", {"10.0.2.2"}),
-          listed("s0", "Own", "eth0", {"10.0.0.2"})}},
+         {{"s1", "Display", "eth1", {"10.0.1.2"}},
+          {"s2", "eth2", "eth2", {"10.0.2.2"}},
+          {"s0", "Own", "eth0", {"10.0.0.2"}}}},
         {"addresses deduplicated and sorted by character code",
          {ip("eth0", "192.168.1.20"), ip("eth0", "10.0.0.9"), ip("eth0", "fe80::1"),
           ip("eth0", "10.0.0.10"), ip("eth0", "192.168.1.20"), ip("eth0", "10.0.0.7")},
          {described({"eth0", "eth0"})},
-         {listed("eth0", "eth0", "eth0", {"10.0.0.10", "10.0.0.7", "10.0.0.9", "192.168.1.20"})}},
+         {{"eth0", "eth0", "eth0", {"10.0.0.10", "10.0.0.7", "10.0.0.9", "192.168.1.20"}}}},
         {"names ignore case; equal names go by identifier",
          {ip("wlan0", "10.0.0.1"), ip("eth0", "10.0.0.2"), ip("wlan1", "10.0.0.3"),
           ip("wlan2", "10.0.0.4")},
          {described({"W2", "wlan0", "Wi-Fi"}), described({"E", "eth0", "ethernet"}),
           described({"W1", "wlan1", "Wi-Fi"}), described({"W0", "wlan2", "wi-fi"})},
-         {listed("E", "ethernet", "eth0", {"10.0.0.2"}),
-          listed("W0", "wi-fi", "wlan2", {"10.0.0.4"}),
-          listed("W1", "Wi-Fi", "wlan1", {"10.0.0.3"}),
-          listed("W2", "Wi-Fi", "wlan0", {"10.0.0.1"})}},
+         {{"E", "ethernet", "eth0", {"10.0.0.2"}},
+          {"W0", "wi-fi", "wlan2", {"10.0.0.4"}},
+          {"W1", "Wi-Fi", "wlan1", {"10.0.0.3"}},
+          {"W2", "Wi-Fi", "wlan0", {"10.0.0.1"}}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -131,8 +123,8 @@ TEST(HubNetworkServiceProviderTest, IgnoresCaseInTheCLocaleToo) {
                               .availableServices();
 
     icu::Locale::setDefault(previous, status);
-    EXPECT_EQ(services, (std::vector{listed("E", "ethernet", "eth0", {"10.0.0.2"}),
-                                     listed("W", "Wi-Fi", "wlan0", {"10.0.0.1"})}));
+    EXPECT_EQ(services, (std::vector<HubNetworkService>{{"E", "ethernet", "eth0", {"10.0.0.2"}},
+                                                        {"W", "Wi-Fi", "wlan0", {"10.0.0.1"}}}));
 }
 
 TEST(HubNetworkServiceProviderTest, ListsNothingWhenASourceCannotBeRead) {
@@ -148,7 +140,8 @@ TEST(HubNetworkServiceProviderTest, MapsActiveAddressesByInterface) {
     const auto provider =
         providerOver(std::vector{ip("lo", "127.0.0.1", kLoopback), ip("eth0", "10.1.2.3"),
                                  ip("eth0", "192.168.0.2"), ip("eth0", "10.1.2.3"),
-                                 ip("eth1", "10.9.9.9", IFF_UP), withoutAddress("eth2")},
+                                 ip("eth1", "10.9.9.9", IFF_UP),
+                                 InterfaceAddressEntry{"eth2", kUpRunning, std::nullopt}},
                      std::nullopt);
     EXPECT_EQ(
         provider.activeIPv4AddressesByInterface(),

@@ -44,9 +44,6 @@ std::optional<std::string> enterNewNamespace() {
 }  // namespace
 
 std::expected<std::unique_ptr<NetworkNamespace>, std::string> NetworkNamespace::create() {
-    if (::geteuid() != 0) {
-        return std::unexpected("needs root to create network namespaces");
-    }
     const auto ipProgram = findIpProgram();
     if (!ipProgram) {
         return std::unexpected("needs the ip command (package iproute2) to create interfaces");

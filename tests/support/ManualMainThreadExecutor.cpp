@@ -30,11 +30,6 @@ bool ManualMainThreadExecutor::isMainThread() const {
     return std::this_thread::get_id() == mainThread_;
 }
 
-ManualMainThreadExecutor::Duration ManualMainThreadExecutor::elapsed() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-}
-
 std::function<void()> ManualMainThreadExecutor::takeNext() {
     std::lock_guard lock(mutex_);
     if (!queue_.empty()) {

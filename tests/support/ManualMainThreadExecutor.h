@@ -43,9 +43,6 @@ public:
     /// item as its time comes, in deadline order. Returns how many items ran.
     int advance(Duration duration);
 
-    /// Time on the virtual clock since the executor was made.
-    Duration elapsed() const;
-
 private:
     struct Delayed {
         std::function<void()> work;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
@@ -69,12 +70,15 @@ protected:
         outcome = std::async(std::launch::async, [this] { return tap->run(stop.get(), client); });
     }
 
-    /// Starts with one keyboard and waits until the tap has taken it.
-    std::shared_ptr<FakeKeyboard> startTaking(const std::string& name) {
-        auto keyboard = system->add(name);
+    /// Starts with these keyboards and waits until the tap has taken each.
+    template <typename... Names>
+    std::array<std::shared_ptr<FakeKeyboard>, sizeof...(Names)> startTaking(const Names&... names) {
+        std::array keyboards{system->add(names)...};
         start();
-        EXPECT_TRUE(keyboard->waitUntilTaken(true));
-        return keyboard;
+        for (const auto& keyboard : keyboards) {
+            EXPECT_TRUE(keyboard->waitUntilTaken(true));
+        }
+        return keyboards;
     }
 
     KeyboardTapRunOutcome finish() {
@@ -99,7 +103,7 @@ protected:
 };
 
 TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) {
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
     EXPECT_EQ(laptop->copyName(), "Laptop Keyboard (Kelvra Hub)");
 
     // The consumed key-down takes its scan code with it; its repeats and key-up follow it.
@@ -124,11 +128,7 @@ TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) 
 }
 
 TEST_F(DeviceKeyboardTapTest, ModifiersHeldOnOneKeyboardApplyToAnother) {
-    const auto laptop = system->add("Laptop Keyboard");
-    const auto clicker = system->add("Clicker");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
-    ASSERT_TRUE(clicker->waitUntilTaken(true));
+    const auto [laptop, clicker] = startTaking("Laptop Keyboard", "Clicker");
 
     laptop->send(frame({{KEY_RIGHTCTRL, 1}}));
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_RIGHTCTRL, 1}}));
@@ -143,7 +143,7 @@ TEST_F(DeviceKeyboardTapTest, ModifiersHeldOnOneKeyboardApplyToAnother) {
 }
 
 TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) {
-    const auto clicker = startTaking("Clicker");
+    const auto [clicker] = startTaking("Clicker");
 
     // The start button remapped by the hardware database is F5 by its scan code.
     clicker->send({event(EV_MSC, MSC_SCAN, 0x7003e), event(EV_KEY, KEY_PRESENTATION, 1),
@@ -163,7 +163,7 @@ TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) 
 }
 
 TEST_F(DeviceKeyboardTapTest, FollowsKeyboardsPluggedInAndReleasesTheKeysOfThoseUnplugged) {
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
 
     const auto plugged = system->plug("USB Keyboard");
     ASSERT_TRUE(plugged->waitUntilTaken(true));
@@ -185,11 +185,7 @@ TEST_F(DeviceKeyboardTapTest, FollowsKeyboardsPluggedInAndReleasesTheKeysOfThose
 }
 
 TEST_F(DeviceKeyboardTapTest, ADeviceVanishingMidReadReleasesItsCopyAndListeningGoesOn) {
-    const auto laptop = system->add("Laptop Keyboard");
-    const auto usb = system->add("USB Keyboard");
-    start();
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
-    ASSERT_TRUE(usb->waitUntilTaken(true));
+    const auto [laptop, usb] = startTaking("Laptop Keyboard", "USB Keyboard");
     usb->send(frame({{KEY_Q, 1}}));
     EXPECT_EQ(copied(usb), keyFrame({{KEY_Q, 1}}));
 
@@ -222,7 +218,7 @@ TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardAnotherProgramHasAloneAndSaysSoOnce
 TEST_F(DeviceKeyboardTapTest, NeverKeepsAGrabWithoutACopy) {
     const auto broken = system->add("Broken Keyboard");
     broken->copyError = EIO;
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
     EXPECT_EQ(log->lines().size(), 1u);  // said once, with the reason
     EXPECT_FALSE(broken->isGrabbed());
 }
@@ -237,7 +233,7 @@ TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
 }
 
 TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
     laptop->sendToCopy(event(EV_LED, LED_CAPSL, 1));
     laptop->sendToCopy(event(EV_LED, LED_CAPSL, 0));
     EXPECT_EQ(laptop->nextLed(), std::make_pair(uint16_t{LED_CAPSL}, 1));
@@ -263,7 +259,7 @@ TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
 }
 
 TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
     lock->set(true);
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 1}}));
@@ -276,7 +272,7 @@ TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
 }
 
 TEST_F(DeviceKeyboardTapTest, ReleasesEveryKeyTheCopiesHoldWhenStopped) {
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
     laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));  // consumed: nothing to release on the copy
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
@@ -301,7 +297,7 @@ TEST_F(DeviceKeyboardTapTest, TakesDevicesWithAnAssignedKeyButNeverItsOwnCopies)
 }
 
 TEST_F(DeviceKeyboardTapTest, EndsWhenAccessToTheLastKeyboardIsRevoked) {
-    const auto laptop = startTaking("Laptop Keyboard");
+    const auto [laptop] = startTaking("Laptop Keyboard");
     laptop->send(frame({{KEY_Z, 1}}));
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_Z, 1}}));
 
