@@ -35,25 +35,27 @@ protected:
     std::vector<std::shared_ptr<FakeMonitor>> made;
     std::vector<State> states;
     std::vector<std::vector<ClickerKeystroke>> conflicts;
-    ClickerInputMonitorLifecycle lifecycle{
-        [this](ClickerInputMonitorReports reports) {
-            made.push_back(std::make_shared<FakeMonitor>(std::move(reports)));
-            return made.back();
-        },
-        mainThread,
-        {[this](State state) { states.push_back(state); },
-         [this](std::vector<ClickerKeystroke> keystrokes) {
-             conflicts.push_back(std::move(keystrokes));
-         }}};
+    std::optional<ClickerInputMonitorLifecycle> lifecycle =
+        std::optional<ClickerInputMonitorLifecycle>(
+            std::in_place,
+            [this](ClickerInputMonitorReports reports) {
+                made.push_back(std::make_shared<FakeMonitor>(std::move(reports)));
+                return made.back();
+            },
+            mainThread,
+            ClickerInputMonitorReports{[this](State state) { states.push_back(state); },
+                                       [this](std::vector<ClickerKeystroke> keystrokes) {
+                                           conflicts.push_back(std::move(keystrokes));
+                                       }});
 
     /// Sets the four inputs from bits (1 distribution, 2 test, 4 recording, 8 permission) and
     /// reconciles.
     void reconcile(int flags) {
-        lifecycle.setDistributionRequired(flags & 1);
-        lifecycle.setTestRequired(flags & 2);
-        lifecycle.setRecordingRequired(flags & 4);
-        lifecycle.setPermissionGranted(flags & 8);
-        lifecycle.reconcile();
+        lifecycle->setDistributionRequired(flags & 1);
+        lifecycle->setTestRequired(flags & 2);
+        lifecycle->setRecordingRequired(flags & 4);
+        lifecycle->setPermissionGranted(flags & 8);
+        lifecycle->reconcile();
     }
 };
 
@@ -63,18 +65,18 @@ TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWant
             SCOPED_TRACE("from " + std::to_string(from) + " to " + std::to_string(to));
             const auto wanted = [](int flags) { return (flags & 8) && (flags & 3); };
             reconcile(from);
-            const auto first = lifecycle.monitor();
+            const auto first = lifecycle->monitor();
             ASSERT_EQ(first != nullptr, wanted(from));
             reconcile(to);
-            ASSERT_EQ(lifecycle.monitor() != nullptr, wanted(to));
+            ASSERT_EQ(lifecycle->monitor() != nullptr, wanted(to));
             if (first && wanted(to)) {
-                EXPECT_EQ(lifecycle.monitor(), first);  // kept, never restarted
+                EXPECT_EQ(lifecycle->monitor(), first);  // kept, never restarted
                 EXPECT_THAT(made.back()->calls, ElementsAre("start"));
             }
             if (first && !wanted(to)) {
                 EXPECT_THAT(made.back()->calls, ElementsAre("start", "stop", "join"));
             }
-            if (lifecycle.monitor()) {
+            if (lifecycle->monitor()) {
                 EXPECT_EQ(made.back()->recording, (to & 4) != 0);
             }
             reconcile(0);
@@ -85,13 +87,13 @@ TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWant
 TEST_F(ClickerInputMonitorLifecycleTest, NewListenersTakeTheConfigurationAndRecordingFlag) {
     auto configuration = ClickerInputConfiguration::defaults();
     configuration.next = {96, 0, "F5"};
-    lifecycle.updateConfiguration(configuration);
+    lifecycle->updateConfiguration(configuration);
     reconcile(1 | 4 | 8);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(made[0]->configuration, configuration);
     EXPECT_TRUE(made[0]->recording);
-    lifecycle.updateConfiguration(ClickerInputConfiguration::defaults());
-    lifecycle.setRecordingRequired(false);
+    lifecycle->updateConfiguration(ClickerInputConfiguration::defaults());
+    lifecycle->setRecordingRequired(false);
     EXPECT_EQ(made[0]->configuration, ClickerInputConfiguration::defaults());
     EXPECT_FALSE(made[0]->recording);
     EXPECT_THAT(made[0]->calls, ElementsAre("start"));
@@ -126,20 +128,13 @@ TEST_F(ClickerInputMonitorLifecycleTest, ADroppedListenersStoppedGivesWayToItsSu
 }
 
 TEST_F(ClickerInputMonitorLifecycleTest, DestructionStopsAndJoinsTheListener) {
-    std::shared_ptr<FakeMonitor> monitor;
-    {
-        ClickerInputMonitorLifecycle owned(
-            [&](ClickerInputMonitorReports reports) {
-                monitor = std::make_shared<FakeMonitor>(std::move(reports));
-                return monitor;
-            },
-            mainThread, {});
-        owned.setPermissionGranted(true);
-        owned.setTestRequired(true);
-        owned.reconcile();
-    }
+    reconcile(2 | 8);
+    const auto monitor = made.back();
+    lifecycle.reset();
     EXPECT_THAT(monitor->calls, ElementsAre("start", "stop", "join"));
     monitor->reports.onState(State::failed);  // the lifecycle is gone: dropped quietly
+    mainThread->runPending();
+    EXPECT_TRUE(states.empty());
 }
 
 }  // namespace
