@@ -38,7 +38,6 @@ TEST(LinuxNetworkServiceSourceTest, LabelsInterfacesByKind) {
         {"wlp2s0", {"type=1", "device", "wireless"}, "Wi-Fi (wlp2s0)"},
         {"wlan0", {"type=1", "device", "phy80211"}, "Wi-Fi (wlan0)"},
         {"veth0", {"type=1"}, "veth0"},
-        {"br0", {"type=1", "bridge"}, "br0"},
         {"ib0", {"type=32", "device"}, "ib0"},
         {"odd0", {"type=garbage", "device"}, "odd0"},
         {"gone0", {}, "gone0"},
