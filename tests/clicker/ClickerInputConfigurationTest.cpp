@@ -86,7 +86,6 @@ TEST(ClickerInputConfigurationTest, CapturedMatchesExactlyInPriorityOrder) {
         uint64_t flags;
         Result expected;
     } rows[] = {
-        {"Page Up", defaults, 116, 0, ClickerDirection::left},
         {"Page Down with function and device bits", defaults, 121, 0x800000 | 0x2 | 0x100,
          ClickerDirection::right},
         {"shift Page Down", defaults, 121, Flags::shift, std::nullopt},

@@ -18,7 +18,6 @@ constexpr uint32_t kClicker = 2;
 
 using Decision = KeyboardTapDecision;
 using Input = std::optional<ClickerCapturedInput>;
-const Input kNothing = std::nullopt;
 const Input kNext = ClickerDirection::right;
 
 std::shared_ptr<const ClickerInputConfiguration> nextOnF5() {
@@ -74,8 +73,6 @@ TEST(ClickerKeyDecisionEngineTest, DecidesEveryKeyOfAPressByItsKeyDown) {
         {"Page Down with the defaults: delivered once, repeats and key-up swallowed",
          {down(kPageDown, Decision::consume, kNext), repeat(kPageDown, Decision::consume),
           repeat(kPageDown, Decision::consume), up(kPageDown, Decision::consume)}},
-        {"Shift+Page Down passes with the defaults",
-         {down(kPageDown, Decision::pass, kNothing, kShift), up(kPageDown, Decision::pass)}},
         {"recording passes and the key stays released to the application after recording ends",
          {recording(true), down(kPageDown, Decision::pass), recording(false),
           repeat(kPageDown, Decision::pass), up(kPageDown, Decision::pass),
