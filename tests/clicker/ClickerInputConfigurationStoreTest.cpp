@@ -97,15 +97,13 @@ TEST(ClickerInputConfigurationStoreTest, StoresTheSharedKeysAndTypes) {
                     .has_value());
     const json expected = {
         {"unrelated", 1},
-        {"clickerDistributor.previousKeystroke",
-         {{"keyCode", 122}, {"modifiers", 0}, {"displayName", "F1"}}},
-        {"clickerDistributor.nextKeystroke",
-         {{"keyCode", 120}, {"modifiers", 0x20000}, {"displayName", "F2"}}},
+        {"clickerDistributor.previousKeystroke", keystroke(122, 0, "F1")},
+        {"clickerDistributor.nextKeystroke", keystroke(120, 0x20000, "F2")},
         {"clickerDistributor.customAssignments",
          {
              {{"id", kFirstId},
               {"action", "blackout"},
-              {"keystroke", {{"keyCode", 96}, {"modifiers", 0x120000}, {"displayName", "F5"}}}},
+              {"keystroke", keystroke(96, 0x120000, "F5")}},
              {{"id", kSecondId}},
          }},
     };
