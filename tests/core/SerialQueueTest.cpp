@@ -106,7 +106,13 @@ TEST(SerialQueueTest, SyncReportsAQueueThatIsShuttingDown) {
     SerialQueue* const raw = queue.get();
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    queue->async([released] { released.wait(); });
+    // Running, not pending: a pending item would be discarded and the destructor not wait.
+    std::promise<void> running;
+    queue->async([released, &running] {
+        running.set_value();
+        released.wait();
+    });
+    ASSERT_EQ(running.get_future().wait_for(10s), std::future_status::ready);
     // Its destruction tells that the destructor has begun to discard pending work.
     std::promise<void> discarding;
     auto marker = std::shared_ptr<void>(nullptr, [&](void*) { discarding.set_value(); });
