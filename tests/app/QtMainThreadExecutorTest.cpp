@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <ranges>
 #include <thread>
 #include <vector>
 
@@ -46,9 +48,7 @@ TEST_F(QtMainThreadExecutorTest, RunsWorkFromOtherThreadsOnTheMainThreadInPostin
     });
     poster.join();
     ASSERT_TRUE(waitForCount(100));
-    for (int value = 0; value < 100; ++value) {
-        EXPECT_EQ(ran()[value], value);
-    }
+    EXPECT_TRUE(std::ranges::equal(ran(), std::views::iota(0, 100)));
 }
 
 TEST_F(QtMainThreadExecutorTest, RunsDelayedWorkWhenDueInDeadlineOrderUnlessCancelled) {
