@@ -4,7 +4,9 @@
 #include <optional>
 #include <string>
 
-#include <QGuiApplication>
+#include <QtGlobal>
+
+#include "status_bar/qt/WaylandPlatform.h"
 
 namespace kelvra {
 
@@ -17,8 +19,7 @@ namespace kelvra {
 class ActivationTokenLoan {
 public:
     explicit ActivationTokenLoan(const std::optional<std::string>& token)
-        : active_(token && !token->empty() &&
-                  QGuiApplication::platformName().startsWith(QStringLiteral("wayland"))) {
+        : active_(token && !token->empty() && isWaylandPlatform()) {
         if (active_) {
             qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(*token));
         }

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "status_bar/qt/WaylandPlatform.h"
+
 namespace kelvra::Clipboard {
 namespace {
 
@@ -37,7 +39,7 @@ bool copyWithWlCopy(const QString& text) {
 }  // namespace
 
 bool copyPlainText(const QString& text) {
-    const bool wayland = QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+    const bool wayland = isWaylandPlatform();
     // A Wayland compositor gives the clipboard only to the client with the keyboard focus and
     // ignores anyone else, while Qt reads its own offer back all the same: from a tray menu,
     // with no window of ours focused, only wl-copy's word counts.
