@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
-#include <QApplication>
-
 #include "windows/KeyboardLayoutText.h"
 
 namespace kelvra {
@@ -21,10 +19,3 @@ TEST(KeyboardLayoutTextX11Test, FollowsTheXServersKeymapRatherThanTheEnvironment
 
 }  // namespace
 }  // namespace kelvra
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
