@@ -285,16 +285,11 @@ TEST_F(StatusBarControllerTest, OverlappingAppliesRunOneAfterAnother) {
 }
 
 TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
-    testing::TemporaryDirectory directory;
-    settings = std::make_shared<JsonFileSettingsStore>(
-        directory.path() / "settings.json",
-        JsonFileSettingsStore::Seams{.failStep =
-                                         [](SettingsStoreError::Kind step) {
-                                             return step == SettingsStoreError::Kind::replaceFile
-                                                        ? ENOSPC
-                                                        : 0;
-                                         },
-                                     .now = {}});
+    const auto failStep = [](SettingsStoreError::Kind step) {
+        return step == SettingsStoreError::Kind::replaceFile ? ENOSPC : 0;
+    };
+    settings = std::make_shared<JsonFileSettingsStore>(scratch.path() / "settings.json",
+                                                       JsonFileSettingsStore::Seams{failStep, {}});
     controller = makeController();
     startRunning();
     applyPort(4000);
