@@ -70,7 +70,7 @@ class DBusTrayTest(unittest.TestCase):
         return process
 
     def start_panel(self):
-        self.start("panel.out", sys.executable, sni_panel.__file__, "watch")
+        self.start("panel.out", sys.executable, sni_panel.__file__)
         self.assertTrue(wait_for(lambda: "watching" in self.read("panel.out")))
 
     def launch(self):

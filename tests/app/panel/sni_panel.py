@@ -1,14 +1,8 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-"""A small StatusNotifierItem panel for tests, on the session bus.
-
-  sni_panel.py watch     be the StatusNotifierWatcher and its host until killed; print one line
-                         per item registered or unregistered and per menu update signal
-  sni_panel.py items | props | layout | click LABEL | activate
-                         print what the functions of these names return
-"""
-import sys
-
+"""A small StatusNotifierItem panel for tests, on the session bus. Run, it is the watcher and its
+host until killed, and prints a line per item registered or unregistered and per menu update
+signal; imported, its functions read and drive the registered item."""
 import dbus
 import dbus.service
 
@@ -121,11 +115,11 @@ def first_item(bus):
 
 
 def props(bus):
-    """Title, ToolTip (its title), IconName, IconPixmaps (how many), Status."""
+    """Title, ToolTip (its title), IconName, IconPixmaps (how many)."""
     values = first_item(bus).GetAll(ITEM, dbus_interface=PROPS)
     return {"Title": str(values.get("Title", "")), "ToolTip": str(values["ToolTip"][2]),
             "IconName": str(values.get("IconName", "")),
-            "IconPixmaps": len(values.get("IconPixmap", [])), "Status": str(values["Status"])}
+            "IconPixmaps": len(values.get("IconPixmap", []))}
 
 
 def menu_of(bus):
@@ -150,17 +144,5 @@ def activate(bus):
     first_item(bus).Activate(0, 0, dbus_interface=ITEM)
 
 
-COMMANDS = {"items": items, "props": props, "layout": layout, "click": click, "activate": activate}
-
-
-def main(argv):
-    if argv[:1] == ["watch"]:
-        return watch()
-    if not argv or argv[0] not in COMMANDS:
-        sys.exit(__doc__)
-    result = COMMANDS[argv[0]](dbus.SessionBus(), *argv[1:])
-    print(*(result.items() if isinstance(result, dict) else result or []), sep="\n")
-
-
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    watch()
