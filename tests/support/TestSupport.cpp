@@ -72,6 +72,10 @@ std::vector<std::string> readLines(const std::filesystem::path& path) {
     return lines;
 }
 
+unsigned modeOf(const std::filesystem::path& path) {
+    return static_cast<unsigned>(std::filesystem::status(path).permissions()) & 07777;
+}
+
 std::vector<char*> execArray(std::vector<std::string>& texts) {
     std::vector<char*> array;
     array.reserve(texts.size() + 1);

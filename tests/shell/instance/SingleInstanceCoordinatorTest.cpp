@@ -18,16 +18,11 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::modeOf;
 namespace fs = std::filesystem;
 
 constexpr auto kLimit = 10s;
 const std::string kName = "com.morvane.kelvrahub.open-request.test";
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
 
 class SingleInstanceCoordinatorTest : public ::testing::Test {
 protected:
