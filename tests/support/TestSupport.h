@@ -38,13 +38,6 @@ std::vector<std::string> readLines(const std::filesystem::path& path);
 /// The permission bits of `path`, as in 0600.
 unsigned modeOf(const std::filesystem::path& path);
 
-/// `texts` as the null-terminated array that the exec and spawn functions take; `texts` must
-/// outlive it.
-std::vector<char*> execArray(std::vector<std::string>& texts);
-
-/// An environment map as "NAME=value" texts.
-std::vector<std::string> environmentTexts(const std::map<std::string, std::string>& environment);
-
 struct ProcessResult {
     int exitStatus = -1;  ///< exit code, or 128 + signal number
     std::string standardOutput;
