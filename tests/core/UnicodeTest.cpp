@@ -27,9 +27,11 @@ TEST(UnicodeTest, TrimsUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
 TEST(UnicodeTest, ValidatesAndRepairsUTF8) {
     EXPECT_TRUE(Unicode::isValidUTF8(""));
     EXPECT_TRUE(Unicode::isValidUTF8("grüße 😀"));
-    EXPECT_FALSE(Unicode::isValidUTF8("\xC3"));          // truncated sequence
-    EXPECT_FALSE(Unicode::isValidUTF8("\xC0\xAF"));      // overlong
-    EXPECT_FALSE(Unicode::isValidUTF8("\xED\xA0\x80"));  // surrogate
+    // Stray, truncated, overlong, surrogate, beyond U+10FFFF, lone continuation, cut short.
+    for (const std::string bad :
+         {"\xFF", "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80", "\xE2\x82"}) {
+        EXPECT_FALSE(Unicode::isValidUTF8(bad)) << bad;
+    }
     EXPECT_EQ(Unicode::repairedUTF8("a\xFF"
                                     "b"),
               "a\uFFFDb");

@@ -47,33 +47,16 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
     }
 }
 
-std::string inUse(int64_t port) {
-    return "Port " + std::to_string(port) + " is already in use.";
-}
-
-TEST(HubServerPortAvailabilityCheckerTest, FindsPortsTakenByListeningSockets) {
+TEST(HubServerPortAvailabilityCheckerTest, FindsTakenPortsAndLeavesFreeOnesFree) {
     const testing::BoundSocket allInterfaces = testing::bindSocket("0.0.0.0", true);
     const testing::BoundSocket loopback = testing::bindSocket("127.0.0.1", true);
-    const struct {
-        int64_t port;
-        const char* bindHost;
-        std::optional<std::string> expected;
-    } rows[] = {
-        {allInterfaces.port, "0.0.0.0", inUse(allInterfaces.port)},
-        {allInterfaces.port, "127.0.0.1", inUse(allInterfaces.port)},
-        {loopback.port, "127.0.0.1", inUse(loopback.port)},
-        {loopback.port, "0.0.0.0", inUse(loopback.port)},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.bindHost) + ":" + std::to_string(row.port));
-        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(row.port, row.bindHost),
-                  row.expected);
-    }
-}
-
-TEST(HubServerPortAvailabilityCheckerTest, AFreePortStaysFreeAfterTheCheck) {
     for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
         SCOPED_TRACE(host);
+        // Either listener takes the port for both hosts.
+        for (const int port : {allInterfaces.port, loopback.port}) {
+            EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host),
+                      "Port " + std::to_string(port) + " is already in use.");
+        }
         const int64_t port = testing::freePort();
         EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host), std::nullopt);
         // The checker's socket is gone: the server could listen there now.

@@ -72,22 +72,8 @@ std::vector<std::string> readLines(const std::filesystem::path& path) {
     return lines;
 }
 
-std::vector<char*> execArray(std::vector<std::string>& texts) {
-    std::vector<char*> array;
-    array.reserve(texts.size() + 1);
-    for (auto& text : texts) {
-        array.push_back(text.data());
-    }
-    array.push_back(nullptr);
-    return array;
-}
-
-std::vector<std::string> environmentTexts(const std::map<std::string, std::string>& environment) {
-    std::vector<std::string> texts;
-    for (const auto& [name, value] : environment) {
-        texts.push_back(name + "=" + value);
-    }
-    return texts;
+unsigned modeOf(const std::filesystem::path& path) {
+    return static_cast<unsigned>(std::filesystem::status(path).permissions()) & 07777;
 }
 
 ProcessResult runProcess(const std::filesystem::path& program,

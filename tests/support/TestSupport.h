@@ -35,13 +35,8 @@ void writeExecutable(const std::filesystem::path& path, const std::string& scrip
 std::string readFile(const std::filesystem::path& path);
 /// The file's lines, without their line feeds.
 std::vector<std::string> readLines(const std::filesystem::path& path);
-
-/// `texts` as the null-terminated array that the exec and spawn functions take; `texts` must
-/// outlive it.
-std::vector<char*> execArray(std::vector<std::string>& texts);
-
-/// An environment map as "NAME=value" texts.
-std::vector<std::string> environmentTexts(const std::map<std::string, std::string>& environment);
+/// The permission bits of `path`, as in 0600.
+unsigned modeOf(const std::filesystem::path& path);
 
 struct ProcessResult {
     int exitStatus = -1;  ///< exit code, or 128 + signal number

@@ -18,24 +18,25 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::modeOf;
 namespace fs = std::filesystem;
 
 constexpr auto kLimit = 10s;
 const std::string kName = "com.morvane.kelvrahub.open-request.test";
 
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
-class SingleInstanceCoordinatorTest : public ::testing::Test {
-protected:
-    SingleInstanceCoordinatorTest() {
+/// A home of the test's own, with a private runtime folder in it.
+struct PrivateHome {
+    PrivateHome() {
         fs::create_directory(runtime);
         fs::permissions(runtime, fs::perms::owner_all);
     }
 
+    testing::TemporaryDirectory home;
+    const fs::path runtime = home.path() / "runtime";
+};
+
+class SingleInstanceCoordinatorTest : public ::testing::Test, protected PrivateHome {
+protected:
     std::shared_ptr<SingleInstanceCoordinator> createPrimary() {
         auto coordinator = SingleInstanceCoordinator::create(lockDirectory, kName, center);
         EXPECT_TRUE(coordinator) << Error(coordinator.error()).diagnosticDescription();
@@ -43,9 +44,7 @@ protected:
         return coordinator ? *coordinator : nullptr;
     }
 
-    testing::TemporaryDirectory home;
     const fs::path lockDirectory = home.path() / "data" / "Morvane" / "Kelvra Hub";
-    const fs::path runtime = home.path() / "runtime";
     const std::shared_ptr<ManualMainThreadExecutor> mainThread =
         std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<DistributedNotificationCenter> center =
@@ -187,7 +186,7 @@ TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressS
 }
 
 /// Real launches of the helper, which uses the default directories of its environment.
-class SingleInstanceProcessTest : public ::testing::TestWithParam<bool> {
+class SingleInstanceProcessTest : public ::testing::TestWithParam<bool>, protected PrivateHome {
 protected:
     std::map<std::string, std::string> environment() const {
         std::map<std::string, std::string> values{
@@ -218,14 +217,6 @@ protected:
         EXPECT_EQ(secondary->readLine(kLimit), "posted");
         EXPECT_EQ(secondary->wait(kLimit), 0);
     }
-
-    void SetUp() override {
-        fs::create_directory(runtime);
-        fs::permissions(runtime, fs::perms::owner_all);
-    }
-
-    testing::TemporaryDirectory home;
-    const fs::path runtime = home.path() / "runtime";
 };
 
 TEST_P(SingleInstanceProcessTest, TwoLaunchesContendAndTheSecondHandsItsRequestOver) {

@@ -5,6 +5,7 @@
 #include "core/Error.h"
 #include "shell/login_item/FakeLoginItemService.h"
 #include "shell/login_item/LaunchAtLoginPreference.h"
+#include "support/TestSupport.h"
 
 namespace kelvra {
 namespace {
@@ -13,16 +14,6 @@ using Status = LoginItemStatus;
 
 using testing::FakeLoginItem;
 using testing::FakeLoginItemService;
-
-/// A store whose every write fails, as a full disk would make it.
-class FailingSettingsStore final : public SettingsStore {
-public:
-    std::optional<nlohmann::json> value(std::string_view) const override { return std::nullopt; }
-    std::expected<void, SettingsStoreError> apply(const std::vector<SettingsChange>&) override {
-        return std::unexpected(
-            SettingsStoreError(SettingsStoreError::Kind::writeTemporaryFile, "/settings.json", 28));
-    }
-};
 
 using Calls = std::vector<std::string>;
 
@@ -98,14 +89,17 @@ TEST(LaunchAtLoginPreferenceTest, AnExplicitChoiceChangesTheItemAndReportsItsSta
 
 TEST(LaunchAtLoginPreferenceTest, AChoiceThatCannotBeRecordedLeavesTheItemAlone) {
     auto item = std::make_shared<FakeLoginItem>();
+    // Its folder cannot be made: every write fails.
+    testing::TemporaryDirectory scratch;
+    testing::writeFile(scratch.path() / "file", "");
+    LaunchAtLoginPreference preference(
+        std::make_unique<FakeLoginItemService>(item),
+        std::make_shared<JsonFileSettingsStore>(scratch.path() / "file" / "settings.json"));
+    EXPECT_FALSE(preference.applyDefaultIfNeeded());
     item->status = Status::enabled;
-    LaunchAtLoginPreference preference(std::make_unique<FakeLoginItemService>(item),
-                                       std::make_shared<FailingSettingsStore>());
     const auto disabled = preference.setEnabled(false);
     ASSERT_FALSE(disabled);
     EXPECT_TRUE(std::holds_alternative<SettingsStoreError>(disabled.error()));
-    item->status = Status::notRegistered;
-    EXPECT_FALSE(preference.applyDefaultIfNeeded());
     EXPECT_TRUE(item->calls.empty());
 }
 

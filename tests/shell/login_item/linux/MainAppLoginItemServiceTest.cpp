@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "core/Error.h"
+#include "shell/login_item/linux/DesktopEntry.h"
 #include "shell/login_item/linux/MainAppLoginItemService.h"
 #include "support/TestSupport.h"
 
@@ -71,30 +71,25 @@ TEST_F(MainAppLoginItemServiceTest, TheEntryFileGivesEachOfTheFourStatuses) {
 }
 
 TEST_F(MainAppLoginItemServiceTest, RegisteringWritesAValidEntryThatStartsTheExecutable) {
-    auto item = service(executable);
-    ASSERT_TRUE(item.registerItem());
-    EXPECT_EQ(item.status(), Status::enabled);
-    const auto lines = testing::readLines(entry);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "[Desktop Entry]");
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Exec=" + executable.string()), lines.end());
-    struct stat status {};
-    ASSERT_EQ(::stat(entry.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0644u);
-    expectValidEntry();
-
-    ASSERT_TRUE(item.unregister());
-    EXPECT_FALSE(fs::exists(entry));
-    EXPECT_EQ(item.status(), Status::notRegistered);
-    EXPECT_TRUE(item.unregister());
-}
-
-TEST_F(MainAppLoginItemServiceTest, AnExecutableWithReservedCharactersIsQuotedValidly) {
     const fs::path odd = home.path() / "My Apps" / "100% \"K\" $HOME`x` \\ josé" / "kelvra-hub";
     testing::writeExecutable(odd);
-    auto item = service(odd);
-    ASSERT_TRUE(item.registerItem());
-    expectValidEntry();
+    for (const fs::path& program : {executable, odd}) {
+        SCOPED_TRACE(program);
+        auto item = service(program);
+        ASSERT_TRUE(item.registerItem());
+        EXPECT_EQ(item.status(), Status::enabled);
+        const auto lines = testing::readLines(entry);
+        EXPECT_NE(
+            std::find(lines.begin(), lines.end(), "Exec=" + *DesktopEntry::execValue(program)),
+            lines.end());
+        EXPECT_EQ(testing::modeOf(entry), 0644u);
+        expectValidEntry();
+
+        ASSERT_TRUE(item.unregister());
+        EXPECT_FALSE(fs::exists(entry));
+        EXPECT_EQ(item.status(), Status::notRegistered);
+        EXPECT_TRUE(item.unregister());
+    }
 }
 
 TEST_F(MainAppLoginItemServiceTest, RegisteringFailsClearlyWhereNoEntryCanBeWritten) {
@@ -112,8 +107,6 @@ TEST_F(MainAppLoginItemServiceTest, RegisteringFailsClearlyWhereNoEntryCanBeWrit
         const auto registered = service(row.executable).registerItem();
         ASSERT_FALSE(registered);
         EXPECT_EQ(registered.error().kind(), row.kind);
-        EXPECT_TRUE(registered.error().description().starts_with("Kelvra Hub could not"))
-            << registered.error().description();
     }
 }
 
