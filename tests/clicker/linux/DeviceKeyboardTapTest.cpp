@@ -238,9 +238,7 @@ TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
 
 TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
     const auto laptop = system->add("Laptop Keyboard");
-    EvdevKeySet held;
-    held.set(KEY_PAGEDOWN);
-    laptop->setHeldKeys(held);
+    laptop->setHeldKeys(EvdevKeySet().set(KEY_PAGEDOWN));
     const auto listedLater = system->add("USB Keyboard");
     start();
     ASSERT_TRUE(listedLater->waitUntilTaken(true));  // so the laptop has been looked at
