@@ -51,13 +51,10 @@ TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndCo
     monitor->start();
     ASSERT_TRUE(runUntilState(State::listening));
     control->inject({1, ClickerKeyCode::pageDown, KeyTransition::down, 0});
-    control->inject({1, ClickerKeyCode::pageDown, KeyTransition::repeat, 0});
-    control->inject({1, ClickerKeyCode::pageDown, KeyTransition::up, 0});
     control->inject({1, 0, KeyTransition::down, 0});
-    ASSERT_TRUE(control->waitUntil([&] { return control->decisions.size() == 4; }));
+    ASSERT_TRUE(control->waitUntil([&] { return control->decisions.size() == 2; }));
     EXPECT_THAT(control->decisions,
-                ElementsAre(KeyboardTapDecision::consume, KeyboardTapDecision::consume,
-                            KeyboardTapDecision::consume, KeyboardTapDecision::pass));
+                ElementsAre(KeyboardTapDecision::consume, KeyboardTapDecision::pass));
     ASSERT_TRUE(waitForInputs(1));
     EXPECT_THAT(inputs, ElementsAre(ClickerCapturedInput(ClickerDirection::right)));
     EXPECT_NE(inputThreads[0], std::this_thread::get_id());
@@ -70,8 +67,6 @@ TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndCo
     EXPECT_EQ(control->opened, 1);
     EXPECT_THAT(states,
                 ElementsAre(State::starting, State::listening, State::stopped, State::stopped));
-    EXPECT_TRUE(
-        log->contains("[shell] Clicker Distributor assigned-key consuming listener is active."));
 }
 
 TEST_F(ClickerInputMonitorTest, AStopLandingJustBeforeTheTapRunsIsNotLost) {
@@ -82,7 +77,6 @@ TEST_F(ClickerInputMonitorTest, AStopLandingJustBeforeTheTapRunsIsNotLost) {
     monitor->stop();
     control->update([](auto& c) { c.holdAtRunEntry = false; });
     ASSERT_TRUE(joins(*monitor));
-    EXPECT_FALSE(control->running);
 }
 
 TEST_F(ClickerInputMonitorTest, AStopRightAfterStartEndsTheThreadAndAGoneMonitorReportsNothing) {
@@ -111,8 +105,6 @@ TEST_F(ClickerInputMonitorTest, ALostSourceEndsTheRunWithFailed) {
     const auto monitor = listening();
     control->update([](auto& c) { c.loseSource = true; });
     ASSERT_TRUE(runUntilState(State::failed));
-    EXPECT_TRUE(log->contains(
-        "[shell] Clicker Distributor active keyboard event tap was disabled by the system."));
     ASSERT_TRUE(stopsAndJoins(*monitor));  // nothing left to stop
     mainThread->runPending();
     EXPECT_THAT(states, ElementsAre(State::starting, State::listening, State::failed));

@@ -44,9 +44,6 @@ TEST(ClickerKeystrokeInterpreterTest, InterpretsKeyDowns) {
             EXPECT_EQ(result.keystroke->baseDisplayName, row.baseName);
         }
     }
-    EXPECT_EQ(Interpreter::interpret(116, Flags::shift | Flags::capitalsLock, std::nullopt)
-                  .keystroke->displayName(),
-              "\u21E7Page Up");
 }
 
 TEST(ClickerKeystrokeInterpreterTest, PrintableNames) {

@@ -32,7 +32,6 @@ public:
         std::optional<std::string> openError;
         bool holdAtRunEntry = false;
         bool atRunEntry = false;
-        bool running = false;
         bool loseSource = false;
         int opened = 0;
         std::deque<KeyboardTapEvent> pending;
@@ -85,15 +84,7 @@ public:
             control_->atRunEntry = true;
             control_->changed.notify_all();
             control_->changed.wait(lock, [&] { return !control_->holdAtRunEntry; });
-            control_->running = true;
         }
-        const auto outcome = loop(stopDescriptor, client);
-        control_->update([](Control& control) { control.running = false; });
-        return outcome;
-    }
-
-private:
-    KeyboardTapRunOutcome loop(int stopDescriptor, KeyboardTapClient& client) {
         while (true) {
             pollfd descriptors[] = {{stopDescriptor, POLLIN, 0}, {control_->wake.get(), POLLIN, 0}};
             ::poll(descriptors, 2, -1);
@@ -124,6 +115,7 @@ private:
         }
     }
 
+private:
     std::shared_ptr<Control> control_;
 };
 
@@ -156,11 +148,6 @@ struct RecordedMonitor {
         std::unique_lock lock(mutex);
         return delivered.wait_for(lock, std::chrono::seconds(10),
                                   [&] { return inputs.size() >= count; });
-    }
-
-    size_t inputCount() {
-        std::lock_guard lock(mutex);
-        return inputs.size();
     }
 
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();

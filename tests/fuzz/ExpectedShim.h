@@ -30,7 +30,6 @@ unexpected(E) -> unexpected<E>;
 template <class T, class E>
 class expected {
 public:
-    constexpr expected() : storage_(in_place_index<0>) {}
     template <class U = T,
               enable_if_t<is_constructible_v<T, U&&> && !is_same_v<remove_cvref_t<U>, expected> &&
                               !is_same_v<remove_cvref_t<U>, in_place_t>,
@@ -39,8 +38,7 @@ public:
     template <class G>
     constexpr expected(const unexpected<G>& error) : storage_(in_place_index<1>, error.error()) {}
 
-    constexpr bool has_value() const noexcept { return storage_.index() == 0; }
-    constexpr explicit operator bool() const noexcept { return has_value(); }
+    constexpr explicit operator bool() const noexcept { return storage_.index() == 0; }
 
     constexpr const T& operator*() const& { return get<0>(storage_); }
     constexpr const T* operator->() const { return &get<0>(storage_); }
@@ -58,8 +56,6 @@ public:
     constexpr expected(const unexpected<G>& error) : error_(error.error()) {}
 
     constexpr bool has_value() const noexcept { return !error_.has_value(); }
-    constexpr explicit operator bool() const noexcept { return has_value(); }
-    constexpr const E& error() const& { return *error_; }
 
 private:
     optional<E> error_;

@@ -238,9 +238,7 @@ TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
 
 TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
     const auto laptop = system->add("Laptop Keyboard");
-    EvdevKeySet held;
-    held.set(KEY_PAGEDOWN);
-    laptop->setHeldKeys(held);
+    laptop->change([&] { laptop->held.set(KEY_PAGEDOWN); });
     const auto listedLater = system->add("USB Keyboard");
     start();
     ASSERT_TRUE(listedLater->waitUntilTaken(true));  // so the laptop has been looked at
@@ -248,7 +246,7 @@ TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
 
     // Until then the desktop reads it directly and nothing is decided.
     laptop->send(frame({{KEY_PAGEDOWN, 2}}));
-    laptop->setHeldKeys({});
+    laptop->change([&] { laptop->held.reset(); });
     laptop->send(frame({{KEY_PAGEDOWN, 0}}));
     ASSERT_TRUE(laptop->waitUntilTaken(true));
     EXPECT_TRUE(client.events().empty());

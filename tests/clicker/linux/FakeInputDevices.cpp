@@ -176,6 +176,22 @@ std::vector<input_event> readFrame(int descriptor) {
     }
 }
 
+LibevdevPointer presenterDescription() {
+    LibevdevPointer description(libevdev_new());
+    libevdev_set_name(description.get(), "Kelvra Test Presenter");
+    libevdev_set_id_bustype(description.get(), BUS_USB);
+    libevdev_set_id_vendor(description.get(), 0x1d57);
+    libevdev_set_id_product(description.get(), 0xad03);
+    for (const unsigned key : {KEY_PAGEUP, KEY_PAGEDOWN, KEY_B}) {
+        libevdev_enable_event_code(description.get(), EV_KEY, key, nullptr);
+    }
+    libevdev_enable_event_code(description.get(), EV_LED, LED_CAPSL, nullptr);
+    const int repeat[2] = {250, 33};
+    libevdev_enable_event_code(description.get(), EV_REP, REP_DELAY, &repeat[0]);
+    libevdev_enable_event_code(description.get(), EV_REP, REP_PERIOD, &repeat[1]);
+    return description;
+}
+
 FakeKeyboard::FakeKeyboard(std::string path, std::string name, bool keyboard,
                            std::set<uint16_t> keyCodes)
     : node{std::move(path), std::move(name), keyboard}, keys(std::move(keyCodes)) {

@@ -15,6 +15,7 @@
 #include "clicker/KeyboardTapBackend.h"
 #include "clicker/linux/InputDeviceLayer.h"
 #include "clicker/linux/SessionLockWatch.h"
+#include "clicker/linux/VirtualCopyDescription.h"
 #include "core/UniqueFd.h"
 
 namespace kelvra::testing {
@@ -26,6 +27,10 @@ input_event event(uint16_t type, uint16_t code, int32_t value);
 /// Reads whole frames (up to SYN_REPORT) from a descriptor, waiting up to ten seconds; an
 /// empty frame means end of stream or timeout.
 std::vector<input_event> readFrame(int descriptor);
+
+/// A USB presenter named "Kelvra Test Presenter": Page Up, Page Down and B, the Caps Lock LED
+/// and key repeat.
+LibevdevPointer presenterDescription();
 
 /// One fake keyboard. The tap reads what the test sends over a socket pair, as it would read
 /// an event device; a copy's events come out of another socket pair for the test to read.
@@ -40,9 +45,6 @@ public:
     void send(const std::vector<input_event>& events);
     /// The device goes away: the tap's next read finds it gone.
     void unplug() { testEnd.reset(); }
-    void setHeldKeys(EvdevKeySet pressed) {
-        change([&] { held = pressed; });
-    }
 
     bool isGrabbed() const {
         std::lock_guard lock(mutex);

@@ -39,18 +39,7 @@ TEST(SystemInputDeviceLayerTest, ReadsGrabsAndCopiesARealDevice) {
         GTEST_SKIP() << "/dev/uinput is not writable here (" << std::strerror(errno)
                      << "): the kernel path runs only where virtual devices can be created";
     }
-    LibevdevPointer description(libevdev_new());
-    libevdev_set_name(description.get(), "Kelvra Test Presenter");
-    libevdev_set_id_bustype(description.get(), BUS_USB);
-    libevdev_set_id_vendor(description.get(), 0x1d57);
-    libevdev_set_id_product(description.get(), 0xad03);
-    for (const unsigned key : {KEY_PAGEUP, KEY_PAGEDOWN, KEY_B}) {
-        libevdev_enable_event_code(description.get(), EV_KEY, key, nullptr);
-    }
-    libevdev_enable_event_code(description.get(), EV_LED, LED_CAPSL, nullptr);
-    const int repeat[2] = {250, 33};
-    libevdev_enable_event_code(description.get(), EV_REP, REP_DELAY, &repeat[0]);
-    libevdev_enable_event_code(description.get(), EV_REP, REP_PERIOD, &repeat[1]);
+    const LibevdevPointer description = testing::presenterDescription();
     libevdev_uinput* source = nullptr;
     ASSERT_EQ(libevdev_uinput_create_from_device(description.get(), LIBEVDEV_UINPUT_OPEN_MANAGED,
                                                  &source),

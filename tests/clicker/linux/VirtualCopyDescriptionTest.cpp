@@ -2,39 +2,31 @@
 #include <gtest/gtest.h>
 #include <linux/input.h>
 
-#include "clicker/linux/VirtualCopyDescription.h"
+#include "FakeInputDevices.h"
 
 namespace kelvra {
 namespace {
 
 TEST(VirtualCopyDescriptionTest, KeepsIdentifiersAndCapabilitiesButNotRepeatOrFeedback) {
-    LibevdevPointer source(libevdev_new());
-    libevdev_set_name(source.get(), "Presenter");
-    libevdev_set_id_bustype(source.get(), BUS_USB);
-    libevdev_set_id_vendor(source.get(), 0x046d);
-    libevdev_set_id_product(source.get(), 0xc52b);
+    const LibevdevPointer source = testing::presenterDescription();
     libevdev_set_id_version(source.get(), 0x0111);
     libevdev_enable_property(source.get(), INPUT_PROP_POINTER);
-    for (const unsigned key : {KEY_PAGEUP, KEY_PAGEDOWN, KEY_F5, KEY_PRESENTATION, BTN_LEFT}) {
+    for (const unsigned key : {KEY_F5, KEY_PRESENTATION, BTN_LEFT}) {
         libevdev_enable_event_code(source.get(), EV_KEY, key, nullptr);
     }
     libevdev_enable_event_code(source.get(), EV_MSC, MSC_SCAN, nullptr);
-    libevdev_enable_event_code(source.get(), EV_LED, LED_CAPSL, nullptr);
     libevdev_enable_event_code(source.get(), EV_REL, REL_WHEEL, nullptr);
     const input_absinfo axis{
         .value = 0, .minimum = -5, .maximum = 1023, .fuzz = 1, .flat = 2, .resolution = 40};
     libevdev_enable_event_code(source.get(), EV_ABS, ABS_X, &axis);
-    const int repeat[2] = {250, 33};
-    libevdev_enable_event_code(source.get(), EV_REP, REP_DELAY, &repeat[0]);
-    libevdev_enable_event_code(source.get(), EV_REP, REP_PERIOD, &repeat[1]);
     libevdev_enable_event_code(source.get(), EV_FF, FF_RUMBLE, nullptr);
 
     const LibevdevPointer copy = describeVirtualCopy(*source, "Presenter (Kelvra Hub)");
     ASSERT_TRUE(copy);
     EXPECT_STREQ(libevdev_get_name(copy.get()), "Presenter (Kelvra Hub)");
     EXPECT_EQ(libevdev_get_id_bustype(copy.get()), BUS_USB);
-    EXPECT_EQ(libevdev_get_id_vendor(copy.get()), 0x046d);
-    EXPECT_EQ(libevdev_get_id_product(copy.get()), 0xc52b);
+    EXPECT_EQ(libevdev_get_id_vendor(copy.get()), 0x1d57);
+    EXPECT_EQ(libevdev_get_id_product(copy.get()), 0xad03);
     EXPECT_EQ(libevdev_get_id_version(copy.get()), 0x0111);
     EXPECT_TRUE(libevdev_has_property(copy.get(), INPUT_PROP_POINTER));
 
