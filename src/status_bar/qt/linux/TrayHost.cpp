@@ -33,27 +33,30 @@ bool statusNotifierHostPresent() {
 }
 
 bool xembedTrayPresent() {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+    // Qt's own connection: a poll needs no X client of its own.
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) {
         return false;
     }
+    xcb_connection_t* connection = x11->connection();
+    char* host = nullptr;
+    int display = 0;
     int screen = 0;
-    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
-        xcb_connect(nullptr, &screen), xcb_disconnect);
-    if (xcb_connection_has_error(connection.get()) != 0) {
+    if (xcb_parse_display(nullptr, &host, &display, &screen) == 0) {
         return false;
     }
+    std::free(host);
     const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
     const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection.get(),
-                              xcb_intern_atom(connection.get(), 0, name.size(), name.c_str()),
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.c_str()),
                               nullptr),
         std::free);
     if (!atom) {
         return false;
     }
     const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(
-            connection.get(), xcb_get_selection_owner(connection.get(), atom->atom), nullptr),
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom),
+                                      nullptr),
         std::free);
     return owner && owner->owner != XCB_NONE;
 }
