@@ -194,7 +194,10 @@ private:
         }
         std::optional<std::string> detail;
         if (request->starts_with(name_ + ' ')) {
-            detail = request->substr(name_.size() + 1);
+            // A detail the poster could not have sent is none, as on the posting side.
+            if (auto given = request->substr(name_.size() + 1); isValidDetail(given)) {
+                detail = std::move(given);
+            }
         } else if (*request != name_) {
             return;
         }
