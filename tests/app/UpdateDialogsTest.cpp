@@ -80,8 +80,10 @@ TEST(UpdateDialogsTest, AnUpdateOpensItsDownloadPageInTheBrowser) {
     QAbstractButton* download = buttonTitled(*dialog, QStringLiteral("Open Download Page"));
     ASSERT_NE(download, nullptr);
     QTest::mouseClick(download, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(record); }, 10000));
-    EXPECT_EQ(testing::readFile(record), "https://example.invalid/download\n");
+    // The stand-in creates the file before it writes the line: wait for the line.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return testing::readFile(record) == "https://example.invalid/download\n"; }, 10000))
+        << testing::readFile(record);
     setenv("PATH", savedPath.c_str(), 1);
 }
 

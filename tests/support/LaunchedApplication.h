@@ -68,14 +68,15 @@ public:
     /// What the browser was asked to open, a line each.
     std::string opened() const { return readIfThere(root() / "opened"); }
 
-    /// What the log says between `marker` and the next full stop; empty until it says it.
+    /// What the log says between `marker` and the next full stop; empty until the whole line
+    /// is there, so a line still being written is never taken for its beginning.
     std::string logged(const std::string& marker) const {
         const std::string text = log();
         const auto start = text.find(marker);
-        return start == std::string::npos
+        const auto end = start == std::string::npos ? start : text.find(".\n", start);
+        return end == std::string::npos
                    ? ""
-                   : text.substr(start + marker.size(),
-                                 text.find(".\n", start) - start - marker.size());
+                   : text.substr(start + marker.size(), end - start - marker.size());
     }
     bool waitForLog(const std::string& text, std::chrono::milliseconds limit) const {
         return eventually([&] { return log().find(text) != std::string::npos; }, limit);
