@@ -95,10 +95,14 @@ TEST(RunCommandAsynchronouslyTest, ReportsHowTheProgramEnded) {
         {{"sh", "-c", "exit 3"}, 3},
         {{"sh", "-c", "kill -9 $$"}, 128 + 9},
         {{"kelvra-hub-no-such-program"}, 127},
+        // The environment as it was at the call, which the main thread may change right after.
+        {{"sh", "-c", "test \"$KELVRA_TEST_LENT\" = lent"}, 0},
     };
     for (const Row& row : rows) {
         std::promise<int> status;
+        setenv("KELVRA_TEST_LENT", "lent", 1);
         runCommandAsynchronously(row.arguments, [&](int value) { status.set_value(value); });
+        unsetenv("KELVRA_TEST_LENT");
         auto future = status.get_future();
         ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         EXPECT_EQ(future.get(), row.expected) << row.arguments.back();

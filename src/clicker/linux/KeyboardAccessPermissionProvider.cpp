@@ -19,14 +19,17 @@ constexpr std::string_view kLogCategory = "shell";
 }  // namespace
 
 void runCommandAsynchronously(std::vector<std::string> arguments, std::function<void(int)> done) {
-    std::thread([arguments = std::move(arguments), done = std::move(done)]() mutable {
-        std::vector<char*> argv;
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    // Started here, not on the waiting thread: the main thread may change the environment (an
+    // activation token lent to the next window), so only it reads the environment.
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const bool started = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+    std::thread([pid, started, done = std::move(done)] {
+        if (!started) {
             done(127);
             return;
         }

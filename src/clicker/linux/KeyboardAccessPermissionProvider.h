@@ -16,7 +16,8 @@ namespace kelvra {
 
 /// Runs a program found on PATH to its end without blocking the caller; `done` gets its exit
 /// status (128 + the signal for a program ended by a signal, 127 when it could not start) on a
-/// thread of its own.
+/// thread of its own. The program starts before the call returns, with the environment as the
+/// calling thread sees it then.
 using CommandRunner =
     std::function<void(std::vector<std::string> arguments, std::function<void(int status)> done)>;
 
