@@ -19,6 +19,17 @@ QString releaseText(const UpdateItem& item) {
     return text;
 }
 
+/// QMessageBox guesses whether its informative text is markup; a feed's text (an invalid
+/// field's value, an address) must never be taken for a link, so each text says what it is.
+void setInformativeText(QMessageBox& box, const QString& text, Qt::TextFormat format) {
+    box.setInformativeText(text);
+    for (auto* label : box.findChildren<QLabel*>()) {
+        if (label->text() == text) {
+            label->setTextFormat(format);
+        }
+    }
+}
+
 }  // namespace
 
 UpdateDialogs::UpdateDialogs(std::string installedVersion, Browser& browser, QObject* parent)
@@ -38,7 +49,8 @@ void UpdateDialogs::showUpdateFound(const UpdateItem& item) {
         details += QStringLiteral("<p><a href=\"%1\">Release Notes</a></p>")
                        .arg(QString::fromStdString(*item.releaseNotesURL).toHtmlEscaped());
     }
-    dialog.setInformativeText(details);
+    // Built from escaped texts around the one link we make ourselves.
+    setInformativeText(dialog, details, Qt::RichText);
     auto* download =
         dialog.addButton(QStringLiteral("Open Download Page"), QMessageBox::AcceptRole);
     dialog.addButton(QStringLiteral("Close"), QMessageBox::RejectRole);
@@ -52,7 +64,7 @@ void UpdateDialogs::showUpdateFound(const UpdateItem& item) {
 void UpdateDialogs::showUpToDate(const UpdaterError& noUpdate) {
     QMessageBox& dialog =
         prepareDialog(QMessageBox::Information, QStringLiteral("You’re up to date."));
-    dialog.setInformativeText(QString::fromStdString(noUpdate.description()));
+    setInformativeText(dialog, QString::fromStdString(noUpdate.description()), Qt::PlainText);
     dialog.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     present();
 }
@@ -60,7 +72,7 @@ void UpdateDialogs::showUpToDate(const UpdaterError& noUpdate) {
 void UpdateDialogs::showUpdateError(const UpdaterError& error) {
     QMessageBox& dialog = prepareDialog(QMessageBox::Warning,
                                         QStringLiteral("Kelvra Hub could not check for updates."));
-    dialog.setInformativeText(QString::fromStdString(error.description()));
+    setInformativeText(dialog, QString::fromStdString(error.description()), Qt::PlainText);
     dialog.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     present();
 }
@@ -71,6 +83,7 @@ QMessageBox& UpdateDialogs::prepareDialog(QMessageBox::Icon icon, const QString&
         dialog_->setWindowTitle(QStringLiteral("Software Update"));
         dialog_->setAttribute(Qt::WA_DeleteOnClose);
         dialog_->setWindowFlag(Qt::WindowStaysOnTopHint);
+        dialog_->setTextFormat(Qt::PlainText);
     }
     for (auto* button : dialog_->buttons()) {
         dialog_->removeButton(button);

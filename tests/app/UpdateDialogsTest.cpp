@@ -4,10 +4,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 
 #include "app/UpdateDialogs.h"
+#include "shell/updates/UpdateFeed.h"
 #include "status_bar/qt/Browser.h"
+#include "support/SpawnedProcess.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
@@ -32,10 +35,23 @@ int visibleDialogs() {
     return count;
 }
 
+// The second outcome is a hostile feed's error: what a feed sends is shown as text, never as
+// markup with links in it.
 TEST(UpdateDialogsTest, ShowsOneDialogThatTheLatestOutcomeReplaces) {
+    testing::SpawnedProcess server(
+        KELVRA_TEST_NODE,
+        {(fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/shell/fixtures/update-feed-server.js")
+             .string()},
+        {{"PATH", "/usr/bin:/bin"}});
+    const auto port = server.readLine(std::chrono::seconds(10));
+    ASSERT_TRUE(port) << "the feed server did not start";
+    UpdateFeed::CheckConfiguration configuration;
+    configuration.feedURL = "http://127.0.0.1:" + *port + "/hostile-link";
+    const auto failure = UpdateFeed::check(configuration);
+    ASSERT_FALSE(failure);
+
     Browser browser;
     UpdateDialogs dialogs("1.0.0", browser);
-
     dialogs.showUpToDate(UpdaterError::noUpdateFound("1.0.0"));
     QMessageBox* first = dialogs.currentDialog();
     ASSERT_NE(first, nullptr);
@@ -43,10 +59,13 @@ TEST(UpdateDialogsTest, ShowsOneDialogThatTheLatestOutcomeReplaces) {
     EXPECT_EQ(first->informativeText().toStdString(),
               UpdaterError::noUpdateFound("1.0.0").description());
 
-    const auto failure = UpdaterError::feedUnavailable("https://example.invalid/feed.json", 503);
-    dialogs.showUpdateError(failure);
+    dialogs.showUpdateError(failure.error());
     EXPECT_EQ(dialogs.currentDialog(), first);
-    EXPECT_EQ(first->informativeText().toStdString(), failure.description());
+    EXPECT_EQ(first->informativeText().toStdString(), failure.error().description());
+    for (auto* label : first->findChildren<QLabel*>()) {
+        EXPECT_TRUE(label->textFormat() == Qt::PlainText || label->text().isEmpty())
+            << label->text().toStdString();
+    }
     EXPECT_EQ(first->buttons().size(), 1);
     EXPECT_EQ(visibleDialogs(), 1);
 

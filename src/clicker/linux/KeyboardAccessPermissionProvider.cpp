@@ -2,7 +2,9 @@
 #include "clicker/linux/KeyboardAccessPermissionProvider.h"
 
 #include <cerrno>
+#include <optional>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <utility>
@@ -14,19 +16,56 @@ extern char** environ;
 namespace kelvra {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr std::string_view kLogCategory = "shell";
+
+/// Owned by root and writable by no one else. Under an ACL the group bits hold its mask, which
+/// bounds every named user and group, so they answer for the ACL too.
+bool onlyRootWrites(const struct stat& status) {
+    return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+/// `path` resolved, when it is a regular file that only root can change: the file and every
+/// directory from / down to it. Absent otherwise. pkexec gets the resolved path, so no link on
+/// the way can be swapped after the check.
+std::optional<fs::path> rootControlledFile(const fs::path& path) {
+    std::error_code error;
+    const fs::path resolved = fs::canonical(path, error);
+    if (error) {
+        return std::nullopt;
+    }
+    const fs::path relative = resolved.relative_path();
+    fs::path walked = resolved.root_path();
+    for (auto part = relative.begin();; ++part) {
+        struct stat status {};
+        if (::lstat(walked.c_str(), &status) != 0 || !onlyRootWrites(status)) {
+            return std::nullopt;
+        }
+        if (part == relative.end()) {
+            return S_ISREG(status.st_mode) ? std::optional(resolved) : std::nullopt;
+        }
+        if (!S_ISDIR(status.st_mode)) {
+            return std::nullopt;
+        }
+        walked /= *part;
+    }
+}
 
 }  // namespace
 
 void runCommandAsynchronously(std::vector<std::string> arguments, std::function<void(int)> done) {
-    std::thread([arguments = std::move(arguments), done = std::move(done)]() mutable {
-        std::vector<char*> argv;
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    // Started here, not on the waiting thread: the main thread may change the environment (an
+    // activation token lent to the next window), so only it reads the environment.
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const bool started = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+    std::thread([pid, started, done = std::move(done)] {
+        if (!started) {
             done(127);
             return;
         }
@@ -71,8 +110,21 @@ AccessibilityAuthorizationStatus KeyboardAccessPermissionProvider::authorization
 
 void KeyboardAccessPermissionProvider::requestAccess(std::function<void(bool granted)> completion) {
     recordRequest();
+    // An administrator approves what the helper is when pkexec runs it; one that anybody but
+    // root can rewrite could by then be any program. The help page says how to install the
+    // package or the rule by hand, and the window shows it when access is still missing.
+    const auto helper = rootControlledFile(files_.helper);
+    if (!helper) {
+        log_->write(kLogCategory, "Not asking for keyboard access: the helper " +
+                                      files_.helper.string() +
+                                      " is not a file that only root can change.");
+        mainThread_->post([canOpenTap = canOpenTap_, completion = std::move(completion)] {
+            completion(canOpenTap());
+        });
+        return;
+    }
     runCommand_(
-        {"pkexec", files_.helper.string()},
+        {"pkexec", helper->string()},
         [mainThread = mainThread_, log = log_, canOpenTap = canOpenTap_,
          completion = std::move(completion)](int status) mutable {
             // 126: the user dismissed the dialog; 127: not authorized or no pkexec.

@@ -16,7 +16,8 @@ namespace kelvra {
 
 /// Runs a program found on PATH to its end without blocking the caller; `done` gets its exit
 /// status (128 + the signal for a program ended by a signal, 127 when it could not start) on a
-/// thread of its own.
+/// thread of its own. The program starts before the call returns, with the environment as the
+/// calling thread sees it then.
 using CommandRunner =
     std::function<void(std::vector<std::string> arguments, std::function<void(int status)> done)>;
 
@@ -25,12 +26,13 @@ void runCommandAsynchronously(std::vector<std::string> arguments, std::function<
 
 /// Keyboard access on Linux: granted when the keyboard tap the session would use really opens
 /// (the device files, or else the X connection). Requesting it runs our helper through pkexec,
-/// which installs a udev rule for the user at the seat, then probes again; the help page says
-/// what the rule allows and how to remove it.
+/// which installs a udev rule for whoever is at the seat, then probes again; the help page says
+/// what the rule allows, how to install it by hand and how to remove it.
 class KeyboardAccessPermissionProvider final : public AccessibilityPermissionProviding {
 public:
     struct Files {
-        /// `kelvra-hub-keyboard-access`, installed beside the executable.
+        /// `kelvra-hub-keyboard-access`, installed beside the executable. Run only when it and
+        /// every directory above it are owned by root and writable by no one else.
         std::filesystem::path helper;
         /// The Keyboard Access help page in the bundle's resources.
         std::filesystem::path helpPage;

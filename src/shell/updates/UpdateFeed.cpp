@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <uriparser/Uri.h>
 #include <vector>
 
 #include "core/HttpClient.h"
@@ -49,7 +50,7 @@ std::strong_ordering compareNumbers(std::string_view left, std::string_view righ
 }
 
 /// How a field must look, besides being a string.
-enum class FieldRule { version, webAddress };
+enum class FieldRule { version, webAddress, secureWebAddress };
 
 bool follows(const std::string& value, FieldRule rule) {
     switch (rule) {
@@ -57,6 +58,8 @@ bool follows(const std::string& value, FieldRule rule) {
             return versionComponents(value).has_value();
         case FieldRule::webAddress:
             return isWebAddress(value);
+        case FieldRule::secureWebAddress:
+            return isWebAddress(value) && value.starts_with("https://");
     }
     return false;
 }
@@ -164,11 +167,19 @@ CheckConfiguration CheckConfiguration::standard(const InfoDictionary& infoDictio
 }
 
 bool isWebAddress(std::string_view text) {
-    const auto rest = [&](std::string_view scheme) {
-        return text.size() > scheme.size() && text.substr(0, scheme.size()) == scheme;
-    };
-    return (rest("https://") || rest("http://")) &&
-           std::none_of(text.begin(), text.end(), [](unsigned char c) { return c <= 0x20; });
+    if (!text.starts_with("https://") && !text.starts_with("http://")) {
+        return false;
+    }
+    // A valid URI holds no space, quote or angle bracket, so it reads the same in any text.
+    UriUriA uri;
+    const char* errorPosition = nullptr;
+    if (uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &errorPosition) !=
+        URI_SUCCESS) {
+        return false;
+    }
+    const bool hasHost = uri.hostText.first != uri.hostText.afterLast;
+    uriFreeUriMembersA(&uri);
+    return hasHost;
 }
 
 std::optional<std::strong_ordering> compareVersions(std::string_view left, std::string_view right) {
@@ -194,10 +205,12 @@ std::expected<UpdateItem, UpdaterError> parse(std::string_view body, const std::
     if (!feed) {
         return std::unexpected(UpdaterError::malformedFeed(feedURL, "it is not a JSON object"));
     }
+    // A feed that came over https may not send the user to a page that does not.
+    const FieldRule address =
+        feedURL.starts_with("https://") ? FieldRule::secureWebAddress : FieldRule::webAddress;
     auto version = requiredField(*feed, feedURL, "version", FieldRule::version);
     auto build = version ? requiredField(*feed, feedURL, "build", FieldRule::version) : version;
-    auto downloadURL =
-        build ? requiredField(*feed, feedURL, "downloadURL", FieldRule::webAddress) : build;
+    auto downloadURL = build ? requiredField(*feed, feedURL, "downloadURL", address) : build;
     if (!downloadURL) {
         return std::unexpected(downloadURL.error());
     }
@@ -205,7 +218,7 @@ std::expected<UpdateItem, UpdaterError> parse(std::string_view body, const std::
     if (!minimumSystemVersion) {
         return std::unexpected(minimumSystemVersion.error());
     }
-    auto releaseNotesURL = field(*feed, feedURL, "releaseNotesURL", FieldRule::webAddress);
+    auto releaseNotesURL = field(*feed, feedURL, "releaseNotesURL", address);
     if (!releaseNotesURL) {
         return std::unexpected(releaseNotesURL.error());
     }

@@ -44,7 +44,8 @@ struct CheckConfiguration {
                                        const Environment& environment);
 };
 
-/// Whether `text` is an "http://" or "https://" address without spaces or control characters.
+/// Whether `text` is an "http://" or "https://" address with a host that is a valid URI (so it
+/// holds no space, control character, quote or angle bracket).
 bool isWebAddress(std::string_view text);
 
 /// Compares dotted version numbers ("1.10.2") component by component as numbers of any size; a
@@ -54,7 +55,8 @@ std::optional<std::strong_ordering> compareVersions(std::string_view left, std::
 
 /// Reads a feed's body. Fails with `malformedFeed` when it is not one JSON object,
 /// `missingFeedField` or `invalidFeedField` for a required field that is absent or wrong, and
-/// for an optional one that is present but wrong.
+/// for an optional one that is present but wrong. The addresses in a feed read from an https
+/// `feedURL` must be https too.
 std::expected<UpdateItem, UpdaterError> parse(std::string_view body, const std::string& feedURL);
 
 /// `item` when it is newer than the installed release and runs on this system; otherwise the

@@ -5,10 +5,18 @@
 
 #include <QProcess>
 #include <QTimer>
+#include <QUrl>
 
 namespace kelvra {
 
 void Browser::open(const QString& url, std::function<void(bool)> completion) {
+    // xdg-open hands any other scheme (smb:, file:, a desktop file) to whatever handles it.
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty() ||
+        (parsed.scheme() != QLatin1String("http") && parsed.scheme() != QLatin1String("https"))) {
+        QTimer::singleShot(0, this, [completion = std::move(completion)] { completion(false); });
+        return;
+    }
     auto* process = new QProcess(this);
     process->setProgram(QStringLiteral("xdg-open"));
     process->setArguments({url});

@@ -24,7 +24,8 @@ public:
         : QObject(parent), stillRunningMeansOpened_(stillRunningMeansOpened) {}
 
     /// Starts `xdg-open url`; `completion` runs on the main thread with whether it worked,
-    /// unless this object goes first.
+    /// unless this object goes first. Only an http or https address with a host is opened; any
+    /// other completes with false.
     void open(const QString& url, std::function<void(bool)> completion);
 
 private:

@@ -36,6 +36,22 @@ TEST(UpdateFeedTest, VersionsCompareComponentByComponentAsNumbers) {
     }
 }
 
+// The pages a feed names are opened in the browser: a secure feed may not name a page that is
+// not, and no address may carry markup.
+TEST(UpdateFeedTest, AFeedNamesOnlyWebPagesAsSecureAsItself) {
+    const std::tuple<std::string, std::string, std::string, bool> rows[] = {
+        {"https://u.example/f", "https://u.example/d", "https://u.example/n", true},
+        {"https://u.example/f", "http://u.example/d", "https://u.example/n", false},
+        {"https://u.example/f", "https://u.example/d", "http://u.example/n", false},
+        {"http://u.example/f", "http://u.example/d", "http://u.example/<b>n</b>", false},
+    };
+    for (const auto& [feed, download, notes, accepted] : rows) {
+        const auto body = R"({"version":"9","build":"9","downloadURL":")" + download +
+                          R"(","releaseNotesURL":")" + notes + "\"}";
+        EXPECT_EQ(UpdateFeed::parse(body, feed).has_value(), accepted) << body << " from " << feed;
+    }
+}
+
 TEST(UpdateFeedTest, TheEnvironmentOverridesTheBuiltInFeedAddress) {
     const InfoDictionary dictionary{{"CFBundleShortVersionString", std::string("1.2.3")},
                                     {"CFBundleVersion", std::string("7")},
@@ -111,7 +127,6 @@ TEST_F(FeedServerTest, EachFeedEndsWithItsOfferOrItsOwnError) {
         {"/huge", Kind::malformedFeed},
         {"/missing-version", Kind::missingFeedField},
         {"/bad-version", Kind::invalidFeedField},
-        {"/bad-download", Kind::invalidFeedField},
         {"/not-found", Kind::feedUnavailable},
     };
     for (const auto& [path, error] : rows) {

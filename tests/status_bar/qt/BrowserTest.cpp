@@ -71,6 +71,14 @@ TEST_F(BrowserTest, JudgesTheBrowserByTheExitStatusOfXdgOpen) {
                 [&] { return testing::readFile(record()) == "http://127.0.0.1:8080/\n"; }, 10000));
         }
     }
+    // xdg-open would hand any other scheme to whatever program claims it.
+    installXdgOpen("exit 0\n");
+    for (const char* url : {"smb://host/x", "file:///etc/passwd"}) {
+        fs::remove(record());
+        Browser browser(300ms);
+        EXPECT_EQ(open(browser, QString::fromUtf8(url)), false) << url;
+        EXPECT_FALSE(fs::exists(record())) << url;
+    }
 }
 
 }  // namespace
