@@ -349,7 +349,14 @@ TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnD
 
     record(window->testButton, kEscape);
     EXPECT_FALSE(controller->isTestingInput());
-    EXPECT_EQ(testDemands, (std::vector<bool>{true, false, true, false, true, false}));
+
+    // A backend restart ends it too, and no test starts until the next backend is there.
+    QTest::mouseClick(window->testButton, Qt::LeftButton);
+    controller->backendRestarting();
+    EXPECT_FALSE(controller->isTestingInput());
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::secondaryLabel));
+    EXPECT_FALSE(window->testButton->isEnabled());
+    EXPECT_EQ(testDemands, (std::vector<bool>{true, false, true, false, true, false, true, false}));
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, MasterSwitchWaitsForTheBackendAndRevertsOnFailure) {
@@ -373,6 +380,61 @@ TEST_F(ClickerDistributorWindowControllerTest, MasterSwitchWaitsForTheBackendAnd
     EXPECT_EQ(window->masterValueLabel->text(), QStringLiteral("On"));
     EXPECT_TRUE(window->previousField->isVisible());
     EXPECT_EQ(masterRequests, (std::vector<bool>{true, true}));
+
+    // A backend restart leaves no request pending: the switch shows the state and waits for
+    // the next backend, whose state frees it.
+    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
+    EXPECT_FALSE(controller->pendingCapture().has_value()) << "the focus went on to a field";
+    controller->backendRestarting();
+    EXPECT_TRUE(window->masterSwitch->isChecked());
+    EXPECT_FALSE(window->masterSwitch->isEnabled());
+    turnOn();
+    EXPECT_TRUE(window->masterSwitch->isEnabled());
+}
+
+// Keystrokes another program holds: a note under each such assignment, gone once the
+// assignment changes or the program lets go.
+TEST_F(ClickerDistributorWindowControllerTest, ConflictsAreShownUnderTheKeystrokeAnotherHolds) {
+    turnOn();
+    const QString custom = addTwoCustomRows().first;
+    recordCustom(custom, kF7);
+    auto* customNote = child<QLabel>("customKeyConflict-" + custom);
+    const ClickerKeystroke pageDown{121, 0, {}}, f7{98, 0, {}};
+
+    controller->setConflicts({pageDown, f7});
+    EXPECT_TRUE(window->nextConflictLabel->isVisible());
+    EXPECT_TRUE(window->nextConflictLabel->text().contains(QStringLiteral("Page Down")));
+    EXPECT_FALSE(window->previousConflictLabel->isVisible());
+    EXPECT_TRUE(customNote->isVisible());
+    EXPECT_EQ(testing::spokenName(customNote), customNote->text());
+
+    record(window->nextListenButton, kF5);
+    EXPECT_FALSE(window->nextConflictLabel->isVisible());
+    EXPECT_TRUE(customNote->isVisible());
+    controller->setConflicts({});
+    EXPECT_FALSE(customNote->isVisible());
+}
+
+// A screen reader hears each status line as it reads on the screen.
+TEST_F(ClickerDistributorWindowControllerTest, StatusLinesReadAsShown) {
+    permission->status = Status::notDetermined;
+    controller->refreshPermissionState();
+    turnOn();
+    record(window->nextListenButton, kPageUp);  // a conflict in the feedback line
+    for (QLabel* label :
+         {window->masterValueLabel, window->masterStatusLabel, window->feedbackLabel}) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_FALSE(label->text().isEmpty());
+        EXPECT_EQ(testing::spokenName(label), label->text());
+    }
+    QStringList spoken;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        spoken << testing::spokenName(label);
+    }
+    EXPECT_TRUE(
+        spoken.contains(QStringLiteral("Choose a Kelvra action, then record the "
+                                       "keystroke or clicker button that should "
+                                       "trigger it.")));
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, TurningOnWithoutAccessAsksForItAndCannotTest) {
