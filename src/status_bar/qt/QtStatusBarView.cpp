@@ -10,7 +10,6 @@
 #include "status_bar/qt/Alert.h"
 #include "status_bar/qt/Clipboard.h"
 #include "windows/AboutWindowController.h"
-#include "windows/SettingsWindowController.h"
 #include "windows/WelcomeWindowController.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -292,22 +291,12 @@ void QtStatusBarView::applyServerSettings(
     }
     controller->applyServerConfiguration(
         configuration, false,
-        [this, guard = QPointer(this),
-         completion = std::move(completion)](ServerSettingsApplyResult result) {
+        [completion = std::move(completion)](ServerSettingsApplyResult result) {
             if (!result) {
                 completion(std::unexpected(Error(result.error())));
                 return;
             }
-            completion(result->url);
-            // The server runs the new settings, but they are lost when Kelvra Hub quits.
-            if (result->notSavedReason && guard) {
-                Alert{.style = AlertStyle::warning,
-                      .message = QStringLiteral("Kelvra Hub could not save the server settings."),
-                      .informativeText =
-                          QStringLiteral("The server runs with them until Kelvra Hub quits. ") +
-                          qtText(*result->notSavedReason)}
-                    .open({});
-            }
+            completion(SettingsWindowController::Applied{result->url, result->notSavedReason});
         });
 }
 

@@ -22,11 +22,11 @@
 #include "status_bar/qt/TrayIcon.h"
 #include "status_bar/qt/linux/TrayHost.h"
 #include "windows/ClickerDistributorWindowController.h"
+#include "windows/SettingsWindowController.h"
 
 namespace kelvra {
 
 class AboutWindowController;
-class SettingsWindowController;
 class StatusBarController;
 class WelcomeWindowController;
 
@@ -117,7 +117,7 @@ private:
     /// Opens a page from a window, saying so when no browser takes it.
     void openPage(const std::string& url);
     void applyServerSettings(const HubServerConfiguration& configuration,
-                             std::function<void(std::expected<std::string, Error>)> completion);
+                             std::function<void(SettingsWindowController::ApplyResult)> completion);
 
     const Parts parts_;
     std::weak_ptr<StatusBarController> controller_;
