@@ -284,6 +284,29 @@ TEST_F(StatusBarControllerTest, OverlappingAppliesRunOneAfterAnother) {
     EXPECT_EQ(supervisors.size(), 4u);
 }
 
+// A change during an apply is followed once the apply is done, even when the settings stored
+// before the apply resolve as they did: the apply's own resolution may be the stale one.
+TEST_F(StatusBarControllerTest, ANetworkChangeDuringAnApplyIsFollowedAfterIt) {
+    network->interfaces = {{"eth0", "10.1.2.3"}};
+    ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(
+        {31603, HubNetworkSelection::localhost()}));
+    controller = makeController();
+    startRunning();
+    controller->applyServerConfiguration({31603, HubNetworkSelection::service("eth0", "eth0")},
+                                         false,
+                                         [this](auto result) { applyResults.push_back(result); });
+    mainThread->runPending();
+    EXPECT_EQ(current().binding->bindHost, "10.1.2.3");
+
+    network->interfaces = {{"eth0", "10.9.9.9"}};
+    controller->networkServicesDidChange();
+    current().ready("http://10.1.2.3:31603/");
+    mainThread->runPending();
+    ASSERT_EQ(supervisors.size(), 3u) << "the change was dropped";
+    EXPECT_EQ(current().binding, (BackendServerBinding{"10.9.9.9", 31603, "10.9.9.9"}));
+    current().ready("http://10.9.9.9:31603/");
+}
+
 TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
     const auto failStep = [](SettingsStoreError::Kind step) {
         return step == SettingsStoreError::Kind::replaceFile ? ENOSPC : 0;
