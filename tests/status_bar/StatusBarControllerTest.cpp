@@ -72,8 +72,9 @@ protected:
             .networkServiceMonitor = monitor,
             .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
             .makeClickerMonitor =
-                [this](auto onInput, ClickerInputMonitorReports) {
+                [this](auto onInput, ClickerInputMonitorReports given) {
                     deliver = std::move(onInput);
+                    listenerReports = std::move(given);
                     monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
                     return monitors.back();
                 },
@@ -124,6 +125,7 @@ protected:
     std::shared_ptr<HubNetworkServiceMonitor> monitor;
     std::vector<std::shared_ptr<testing::FakeClickerMonitor>> monitors;
     std::function<void(ClickerCapturedInput)> deliver;
+    ClickerInputMonitorReports listenerReports;
     std::vector<std::shared_ptr<FakeSupervisor>> supervisors;
     std::vector<std::expected<void, Error>> startResults;
     std::vector<ServerSettingsApplyResult> applyResults;
@@ -174,6 +176,41 @@ TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
     shutdown();
     EXPECT_EQ(shutdowns, 1);
     EXPECT_EQ(view->statusItemRemovals, 1);
+}
+
+// A second launch once quitting has begun: the server is stopping or gone, so nothing opens and
+// no window offers its address; behind the fatal alert, the alert comes up again.
+TEST_F(StatusBarControllerTest, ASecondLaunchWhileQuittingOpensNothing) {
+    const struct {
+        const char* stage;
+        std::function<void()> quit;
+        int alertRaises;
+    } rows[] = {
+        {"behind the fatal alert", [&] { current().callbacks.onUnexpectedExit(1); }, 1},
+        {"while the server stops",
+         [&] {
+             current().stopsAtOnce = false;
+             controller->shutdown([] {});
+         },
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stage);
+        view = std::make_shared<testing::FakeStatusBarView>();
+        controller = makeController();
+        startRunning();
+        row.quit();
+        const size_t logged = log->lines().size();
+        controller->openRequested();
+        EXPECT_EQ(log->lines().size(), logged + 1) << "the request is logged";
+        controller->openKelvra();
+        EXPECT_TRUE(controller->isClosing());
+        EXPECT_TRUE(view->browserAnswers.empty());
+        EXPECT_EQ(view->alertRaises, row.alertRaises);
+        EXPECT_EQ(view->serverURL, std::nullopt);
+        EXPECT_FALSE(view->urlActionsEnabled);
+        current().finishStop();
+    }
 }
 
 // The fatal alert activates the application and the supervisor may still report: neither may
@@ -307,6 +344,37 @@ TEST_F(StatusBarControllerTest, ANetworkChangeDuringAnApplyIsFollowedAfterIt) {
     current().ready("http://10.9.9.9:31603/");
 }
 
+// The Clicker Distributor window shows the listener as it last reported, however long before.
+TEST_F(StatusBarControllerTest, TheClickerWindowShowsTheListenerAsItIs) {
+    const ClickerKeystroke pageDown{121, 0, {}};
+    using Listener = ClickerInputListenerState;
+    const struct {
+        std::vector<Listener> states;
+        Listener shown;
+        std::vector<ClickerKeystroke> conflicts;
+    } rows[] = {
+        {{Listener::starting, Listener::failed}, Listener::failed, {}},
+        {{Listener::starting, Listener::listening}, Listener::listening, {pageDown}},
+    };
+    for (const auto& row : rows) {
+        view = std::make_shared<testing::FakeStatusBarView>();
+        controller = makeController();
+        startRunning();
+        current().callbacks.onClickerDistributorStateChange({true, 1, true});
+        ASSERT_TRUE(listening());
+        for (const Listener state : row.states) {
+            listenerReports.onConflicts({pageDown});
+            listenerReports.onState(state);
+        }
+        controller->showClickerDistributor();
+        ASSERT_TRUE(view->clickerWindow);
+        EXPECT_EQ(view->clickerWindow->listener, row.shown);
+        EXPECT_EQ(view->clickerWindow->conflicts, row.conflicts);
+        EXPECT_TRUE(view->clickerWindow->backendAvailable);
+        shutdown();
+    }
+}
+
 TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
     const auto failStep = [](SettingsStoreError::Kind step) {
         return step == SettingsStoreError::Kind::replaceFile ? ENOSPC : 0;
@@ -388,6 +456,7 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
 
 TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
     startRunning();
+    controller->showClickerDistributor();
     current().callbacks.onClickerDistributorStateChange({true, 1, true});
     struct Row {
         bool testing;
@@ -410,10 +479,12 @@ TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
         EXPECT_EQ(view->detectedInput.size(), row.detected ? 1u : 0u) << row.testing;
     }
 
-    // During an apply no backend takes keys or the master switch.
+    // During an apply no backend takes keys or the master switch, and the window's test and
+    // switch request end with the backend.
     current().stopsAtOnce = false;
     controller->clickerTestDemandChanged(false);
     applyPort(4000);
+    EXPECT_EQ(view->clickerRestarts, 1);
     std::thread([&] { deliver(ClickerDirection::right); }).join();
     EXPECT_TRUE(current().sent.empty());
     std::optional<std::expected<bool, BackendSupervisorError>> switched;
