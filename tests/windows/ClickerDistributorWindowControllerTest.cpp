@@ -259,6 +259,7 @@ TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored
     record(window->previousField, kF5);
 
     EXPECT_TRUE(feedback().startsWith(QStringLiteral("F5 is already assigned to Next slide")));
+    EXPECT_EQ(testing::spokenName(window->feedbackLabel), feedback());
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
     EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
     EXPECT_EQ(testing::readFile(settingsPath()), before);
@@ -415,46 +416,6 @@ TEST_F(ClickerDistributorWindowControllerTest, ConflictsAreShownUnderTheKeystrok
     EXPECT_FALSE(customNote->isVisible());
 }
 
-// A screen reader hears each status line as it reads on the screen.
-TEST_F(ClickerDistributorWindowControllerTest, StatusLinesReadAsShown) {
-    permission->status = Status::notDetermined;
-    controller->refreshPermissionState();
-    turnOn();
-    record(window->nextListenButton, kPageUp);  // a conflict in the feedback line
-    for (QLabel* label :
-         {window->masterValueLabel, window->masterStatusLabel, window->feedbackLabel}) {
-        SCOPED_TRACE(label->objectName().toStdString());
-        EXPECT_FALSE(label->text().isEmpty());
-        EXPECT_EQ(testing::spokenName(label), label->text());
-    }
-    QStringList spoken;
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-        spoken << testing::spokenName(label);
-    }
-    EXPECT_TRUE(
-        spoken.contains(QStringLiteral("Choose a Kelvra action, then record the "
-                                       "keystroke or clicker button that should "
-                                       "trigger it.")));
-}
-
-TEST_F(ClickerDistributorWindowControllerTest, TurningOnWithoutAccessAsksForItAndCannotTest) {
-    permission->status = Status::notDetermined;
-    controller->refreshPermissionState();
-    controller->updateDistributorState({}, true);
-    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
-    masterCompletion(true);
-    EXPECT_EQ(permission->requests, 1);
-    EXPECT_EQ(permission->settingsOpened, 1) << "refused: the help is shown";
-    EXPECT_FALSE(window->masterStatusLabel->isHidden());
-    EXPECT_FALSE(window->permissionButton->isHidden());
-
-    turnOn();
-    EXPECT_FALSE(window->testButton->isEnabled());
-    QTest::mouseClick(window->testButton, Qt::LeftButton);
-    EXPECT_FALSE(controller->isTestingInput());
-    EXPECT_TRUE(testDemands.empty());
-}
-
 // A line for each state but listening; the permission button only while access is missing.
 TEST_F(ClickerDistributorWindowControllerTest, StatusLineFollowsStateAndPermission) {
     using Listener = ClickerInputListenerState;
@@ -484,6 +445,9 @@ TEST_F(ClickerDistributorWindowControllerTest, StatusLineFollowsStateAndPermissi
         EXPECT_EQ(window->permissionButton->isHidden(), row.permission == Status::granted);
         EXPECT_EQ(permissions.back(), row.permission);
         lines << window->masterStatusLabel->text();
+        // What a screen reader hears is what the labels show.
+        EXPECT_EQ(testing::spokenName(window->masterStatusLabel), lines.back());
+        EXPECT_EQ(testing::spokenName(window->masterValueLabel), window->masterValueLabel->text());
         buttons << (window->permissionButton->isHidden() ? QString()
                                                          : window->permissionButton->text());
     }
@@ -528,6 +492,10 @@ TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     testing::saveScreenshots(window, QStringLiteral("clicker-distributor"));
     QTest::mouseClick(window->informationButton, Qt::LeftButton);
     EXPECT_TRUE(window->isInformationShown());
+    const auto labels = window->findChildren<QLabel*>();
+    EXPECT_TRUE(std::ranges::any_of(labels, [](QLabel* label) {
+        return label->text().startsWith(QStringLiteral("Choose a Kelvra action, then record"));
+    }));
 }
 
 }  // namespace
