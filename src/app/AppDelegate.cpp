@@ -205,13 +205,14 @@ void AppDelegate::handleOpenRequest(const std::optional<std::string>& activation
     if (!controller_) {
         return;
     }
-    if (view_->hasTray()) {
-        // The page is all that comes up: its browser may take the focus.
+    if (view_->hasTray() || controller_->isClosing()) {
+        // One thing comes up and may take the focus: the page's browser, or, while quitting,
+        // the fatal alert. No window offers a server that is stopping.
         const ActivationTokenLoan loan(activationToken);
-        controller_->openKelvra();
+        controller_->openRequested();
         return;
     }
-    controller_->openKelvra();
+    controller_->openRequested();
     // Without a tray the welcome window is the only way to the menu.
     view_->presentWelcomeWindow(activationToken);
 }

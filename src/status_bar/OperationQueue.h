@@ -33,6 +33,9 @@ public:
     /// Abandons what waits and everything enqueued later; the running operation goes on.
     void close();
 
+    /// Whether no operation runs or waits.
+    bool isIdle() const { return !running_ && waiting_.empty(); }
+
     /// Runs `work` once no operation runs or waits (at once when none does).
     void whenIdle(std::function<void()> work);
 

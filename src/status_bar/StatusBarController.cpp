@@ -29,8 +29,9 @@ void StatusBarController::initialize() {
         }),
         .onConflicts =
             weakly([](StatusBarController& self, std::vector<ClickerKeystroke> keystrokes) {
+                self.clickerConflicts_ = std::move(keystrokes);
                 if (self.clickerWindowWasPresented_) {
-                    self.parts_.view->setClickerConflicts(keystrokes);
+                    self.parts_.view->setClickerConflicts(self.clickerConflicts_);
                 }
             }),
     };
@@ -199,12 +200,13 @@ void StatusBarController::showFatalError(const std::string& message) {
         return;
     }
     closing_ = true;
+    fatalAlertShown_ = true;
     operations_->close();
     parts_.log->write(statusTexts::logCategory, "Fatal error: " + message);
     clearClickerDemands();
     setClickerBackend(nullptr);
     parts_.view->setStatusLine(statusTexts::serverError);
-    parts_.view->setURLActionsEnabled(false);
+    forgetReadyURL();
     removeStatusItem();
     parts_.view->showCriticalAlert(message, "Log: " + parts_.logPath,
                                    [view = std::weak_ptr(parts_.view)] {
@@ -223,6 +225,7 @@ void StatusBarController::shutdown(std::function<void()> completion) {
     parts_.networkServiceMonitor->stop();
     clearClickerDemands();
     setClickerBackend(nullptr);
+    forgetReadyURL();
     // What waits never runs; what runs is waited for, so that its backend is stopped too.
     operations_->close();
     operations_->whenIdle(weakly([](StatusBarController& self) {
@@ -234,6 +237,12 @@ void StatusBarController::shutdown(std::function<void()> completion) {
                 }
             }));
     }));
+}
+
+void StatusBarController::forgetReadyURL() {
+    readyURL_.reset();
+    parts_.view->setURLActionsEnabled(false);
+    parts_.view->showServerURL(std::nullopt);
 }
 
 void StatusBarController::removeStatusItem() {

@@ -94,8 +94,16 @@ public:
     /// The network monitor's report: restart when the stored settings now resolve differently.
     void networkServicesDidChange();
 
+    /// Whether quitting has begun (shutdown or the fatal alert): no server is to be reached.
+    bool isClosing() const { return closing_; }
+
+    /// A second launch asked for the control page: opens it as `openKelvra` does. Once quitting
+    /// has begun nothing opens; behind the fatal alert, the alert comes to the front again.
+    void openRequested();
+
     // Menu and window actions.
-    /// Opens the control page, or once the server is first ready when it is not yet.
+    /// Opens the control page, or once the server is first ready when it is not yet; nothing
+    /// once quitting has begun.
     void openKelvra();
     void copyURL();
     void showSettings();
@@ -156,6 +164,8 @@ private:
     void setReady(const std::string& url);
     void handleUnexpectedExit(int32_t code);
     void removeStatusItem();
+    /// No address to reach any more: the URL actions and the windows forget it.
+    void forgetReadyURL();
     bool clickerAccessGranted() const;
     ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
 
@@ -181,9 +191,13 @@ private:
     ClickerDistributorState clickerDistributorState_;
     bool hasClickerDistributorState_ = false;
     bool clickerWindowWasPresented_ = false;
+    /// The keyboard listener as it last reported, for a window shown later.
+    ClickerInputListenerState clickerListenerState_ = ClickerInputListenerState::stopped;
+    std::vector<ClickerKeystroke> clickerConflicts_;
     bool openWhenReady_ = false;
     /// Set first by `shutdown` and the fatal path; nothing launches once it is set.
     bool closing_ = false;
+    bool fatalAlertShown_ = false;
     bool statusItemRemoved_ = false;
     /// A network-change apply waits in `operations_`; later changes join it.
     bool networkChangeQueued_ = false;

@@ -5,7 +5,25 @@
 
 namespace kelvra {
 
+void StatusBarController::openRequested() {
+    if (!closing_) {
+        parts_.log->write(statusTexts::logCategory, "A second launch asked for the control page.");
+        openKelvra();
+        return;
+    }
+    parts_.log->write(statusTexts::logCategory,
+                      "A second launch asked for the control page while Kelvra Hub quits; "
+                      "nothing opens.");
+    if (fatalAlertShown_) {
+        parts_.view->raiseCriticalAlerts();
+    }
+}
+
 void StatusBarController::openKelvra() {
+    // The server is stopping or gone: its page is not to be opened, now or later.
+    if (closing_) {
+        return;
+    }
     if (!readyURL_) {
         openWhenReady_ = true;
         return;
@@ -43,7 +61,12 @@ void StatusBarController::showSettings() {
 
 void StatusBarController::showClickerDistributor() {
     clickerWindowWasPresented_ = true;
-    parts_.view->showClickerWindow(clickerDistributorState_, clickerBackend() != nullptr);
+    parts_.view->showClickerWindow({
+        .distributor = clickerDistributorState_,
+        .backendAvailable = clickerBackend() != nullptr,
+        .listener = clickerListenerState_,
+        .conflicts = clickerConflicts_,
+    });
 }
 
 void StatusBarController::showAbout() {
@@ -109,8 +132,18 @@ void StatusBarController::clickerPermissionChanged(bool granted) {
 // ---- The keyboard listener ----------------------------------------------------------------
 
 void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState state) {
+    clickerListenerState_ = state;
+    const bool holdsNothing =
+        state == ClickerInputListenerState::stopped || state == ClickerInputListenerState::failed;
+    const bool conflictsCleared = holdsNothing && !clickerConflicts_.empty();
+    if (holdsNothing) {
+        clickerConflicts_.clear();
+    }
     if (clickerWindowWasPresented_) {
         parts_.view->setClickerListenerState(state);
+        if (conflictsCleared) {
+            parts_.view->setClickerConflicts({});
+        }
     }
 }
 

@@ -137,10 +137,14 @@ void StatusBarController::networkServicesDidChange() {
         return;
     }
     parts_.view->reloadNetworkChoices();
-    const auto resolution = resolveNow(parts_.serverConfigurationStore->configuration());
-    if (resolvedServerConfiguration_ &&
-        resolvedServerConfiguration_->binding == resolution.binding) {
-        return;
+    // While an operation runs, what the server ends up on is not known yet: the follow-up
+    // compares once its turn comes.
+    if (operations_->isIdle()) {
+        const auto resolution = resolveNow(parts_.serverConfigurationStore->configuration());
+        if (resolvedServerConfiguration_ &&
+            resolvedServerConfiguration_->binding == resolution.binding) {
+            return;
+        }
     }
     // One waiting follow-up is enough: it resolves the stored settings when it runs.
     if (std::exchange(networkChangeQueued_, true)) {

@@ -37,6 +37,15 @@ struct ServerSettingsApplied {
 };
 using ServerSettingsApplyResult = std::expected<ServerSettingsApplied, ServerConfigurationError>;
 
+/// What the Clicker Distributor window shows of the backend and the keyboard listener.
+struct ClickerWindowState {
+    ClickerDistributorState distributor;
+    bool backendAvailable = false;
+    ClickerInputListenerState listener = ClickerInputListenerState::stopped;
+    /// Assigned keystrokes another program holds.
+    std::vector<ClickerKeystroke> conflicts;
+};
+
 /// Everything the status-bar controller shows or asks of the desktop: the tray item and its
 /// menu, alerts, clipboard, browser, the four windows and the end of the application. The
 /// application implements it with Qt; tests record the calls. Every call is made on the main
@@ -58,6 +67,8 @@ public:
     /// A critical alert with one "OK" button; `dismissed` runs once it is closed.
     virtual void showCriticalAlert(const std::string& message, const std::string& informativeText,
                                    std::function<void()> dismissed) = 0;
+    /// Brings the critical alerts still open to the front again.
+    virtual void raiseCriticalAlerts() = 0;
     /// The quit confirmation ("Quit" / "Cancel"); completes with true for "Quit".
     virtual void confirmQuit(std::function<void(bool quit)> completion) = 0;
 
@@ -83,7 +94,7 @@ public:
 
     // The Clicker Distributor window. Only `showClickerWindow` creates it; the other calls
     // are made once it has been shown.
-    virtual void showClickerWindow(const ClickerDistributorState& state, bool backendAvailable) = 0;
+    virtual void showClickerWindow(const ClickerWindowState& state) = 0;
     virtual void updateClickerState(const ClickerDistributorState& state,
                                     bool backendAvailable) = 0;
     /// The backend is going away for a restart: no master-switch update is pending any more,

@@ -10,6 +10,7 @@
 #include "clicker/ClickerKeystrokeInterpreter.h"
 #include "windows/ClickerAssignmentEditing.h"
 #include "windows/ClickerDistributorWindowController.h"
+#include "windows/UnsavedChangeText.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
 
 namespace kelvra {
@@ -153,12 +154,9 @@ void ClickerDistributorWindowController::commit() {
     const auto written = configurationStore_->setConfiguration(edited_);
     if (!written) {
         // The file could not be replaced. Show what the store now answers, so the window never
-        // claims more than the listener uses, and say that it will not survive a restart.
+        // claims more than the listener uses, and say when it will be saved.
         showStoredConfiguration();
-        validationMessage_ = QString::fromStdString(written.error().description()) +
-                             QStringLiteral(
-                                 " The keystroke assignments shown apply until Kelvra "
-                                 "Hub quits.");
+        validationMessage_ = unsavedChangeText(written.error().description());
     }
     if (callbacks_.onConfigurationChanged) {
         callbacks_.onConfigurationChanged(configurationStore_->configuration());

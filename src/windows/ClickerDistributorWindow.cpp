@@ -62,6 +62,14 @@ QPushButton* makePushButton(const QString& title, const QString& identifier) {
     return button;
 }
 
+/// A note under an assignment row, hidden until another program holds its keystroke.
+QLabel* makeConflictLabel(const QString& identifier) {
+    auto* label = makeWrappingLabel(QString(), 11, ThemeColors::Role::orange);
+    label->setObjectName(identifier);
+    label->hide();
+    return label;
+}
+
 SymbolButton* makeSymbolButton(Symbol symbol, int side, int glyph, const QString& identifier,
                                const QString& label) {
     auto* button = new SymbolButton(symbol, ThemeColors::Role::secondaryLabel, QSize(side, side),
@@ -143,7 +151,9 @@ void ClickerDistributorWindow::buildContent() {
     masterSwitch->setObjectName(QStringLiteral("clickerDistributorMasterSwitch"));
     masterSwitch->setAccessibleName(QStringLiteral("Clicker Distributor"));
     masterValueLabel = makeLabel(QStringLiteral("Off"), 13, QFont::Medium);
-    masterValueLabel->setAccessibleName(QStringLiteral("Clicker Distributor state"));
+    // A status label's accessible name is its text, so a screen reader hears what it shows
+    // and each change; what the label is goes into its description.
+    masterValueLabel->setAccessibleDescription(QStringLiteral("Clicker Distributor state"));
     masterRow->addWidget(masterSwitch);
     masterRow->addWidget(masterValueLabel);
     masterRow->addStretch();
@@ -153,7 +163,7 @@ void ClickerDistributorWindow::buildContent() {
         makeWrappingLabel(QStringLiteral("Off — Kelvra Hub is not monitoring keyboard input."), 11,
                           ThemeColors::Role::secondaryLabel);
     masterStatusLabel->setObjectName(QStringLiteral("clickerDistributorRuntimeStatus"));
-    masterStatusLabel->setAccessibleName(QStringLiteral("Clicker Distributor status"));
+    masterStatusLabel->setAccessibleDescription(QStringLiteral("Clicker Distributor status"));
     content->addWidget(masterStatusLabel);
 
     permissionButton = makePushButton(QStringLiteral("Request Keyboard Access"),
@@ -182,13 +192,16 @@ void ClickerDistributorWindow::buildContent() {
                                             QStringLiteral("Previous slide"), 78);
     nextListenButton =
         makeListenButton(QStringLiteral("nextListenButton"), QStringLiteral("Next slide"), 78);
-    auto* previousRow =
-        buildAssignmentRow(QStringLiteral("Previous slide"), previousField, previousListenButton);
-    auto* nextRow = buildAssignmentRow(QStringLiteral("Next slide"), nextField, nextListenButton);
+    previousConflictLabel = makeConflictLabel(QStringLiteral("previousKeyConflict"));
+    nextConflictLabel = makeConflictLabel(QStringLiteral("nextKeyConflict"));
+    auto* previousRow = buildAssignmentRow(QStringLiteral("Previous slide"), previousField,
+                                           previousListenButton, previousConflictLabel);
+    auto* nextRow = buildAssignmentRow(QStringLiteral("Next slide"), nextField, nextListenButton,
+                                       nextConflictLabel);
 
     feedbackLabel = makeWrappingLabel(QString(), 11, ThemeColors::Role::secondaryLabel);
     feedbackLabel->setObjectName(QStringLiteral("clickerMappingFeedback"));
-    feedbackLabel->setAccessibleName(QStringLiteral("Keystroke assignment status"));
+    feedbackLabel->setAccessibleDescription(QStringLiteral("Keystroke assignment status"));
     feedbackLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     feedbackLabel->setMinimumHeight(32);
     feedbackLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -225,7 +238,7 @@ void ClickerDistributorWindow::buildContent() {
     customHeaderLayout->addStretch();
 
     auto* customHelp = makeWrappingLabel(
-        QStringLiteral("Choose an Kelvra action, then record the keystroke or clicker button that "
+        QStringLiteral("Choose a Kelvra action, then record the keystroke or clicker button that "
                        "should trigger it."),
         11, ThemeColors::Role::secondaryLabel);
 
@@ -250,7 +263,7 @@ void ClickerDistributorWindow::buildContent() {
         makeWrappingLabel(QStringLiteral("No custom assignments yet. Choose + to add one."), 13,
                           ThemeColors::Role::tertiaryLabel);
     customEmptyLabel->setAlignment(Qt::AlignCenter);
-    customEmptyLabel->setAccessibleName(QStringLiteral("No custom assignments"));
+    customEmptyLabel->setAccessibleDescription(QStringLiteral("No custom assignments"));
     customRowsLayout_->addWidget(customEmptyLabel);
     customScrollView->setWidget(rowsStack);
 
@@ -281,10 +294,13 @@ QWidget* ClickerDistributorWindow::buildHeader() {
 
 QWidget* ClickerDistributorWindow::buildAssignmentRow(const QString& title,
                                                       ClickerKeyRecorderField* field,
-                                                      QPushButton* listenButton) {
+                                                      QPushButton* listenButton,
+                                                      QLabel* conflictLabel) {
     auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    auto* rows = new QVBoxLayout(row);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(2);
+    auto* layout = new QHBoxLayout;
     layout->setSpacing(8);
     auto* label = makeLabel(title, 15);
     label->setFixedWidth(110);
@@ -292,6 +308,10 @@ QWidget* ClickerDistributorWindow::buildAssignmentRow(const QString& title,
     layout->addWidget(field);
     layout->addWidget(listenButton);
     layout->addStretch();
+    rows->addLayout(layout);
+    // Under the field, past the title column.
+    conflictLabel->setContentsMargins(118, 0, 0, 0);
+    rows->addWidget(conflictLabel);
     return row;
 }
 
@@ -299,8 +319,10 @@ CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& i
     CustomAssignmentControls controls;
     controls.row = new QWidget;
     controls.row->setObjectName(QStringLiteral("customAssignmentRow-") + id);
-    auto* layout = new QHBoxLayout(controls.row);
-    layout->setContentsMargins(0, 2, 0, 2);
+    auto* rows = new QVBoxLayout(controls.row);
+    rows->setContentsMargins(0, 2, 0, 2);
+    rows->setSpacing(2);
+    auto* layout = new QHBoxLayout;
     layout->setSpacing(8);
 
     controls.commandPopup = new QComboBox;
@@ -332,6 +354,9 @@ CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& i
     layout->addWidget(controls.listenButton);
     layout->addWidget(controls.deleteButton);
     layout->addStretch();
+    rows->addLayout(layout);
+    controls.conflictLabel = makeConflictLabel(QStringLiteral("customKeyConflict-") + id);
+    rows->addWidget(controls.conflictLabel);
     customRowsLayout_->addWidget(controls.row);
     // Shown now rather than on the next turn of the event loop, so focus and scrolling see it.
     controls.row->show();

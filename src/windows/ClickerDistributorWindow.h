@@ -38,6 +38,8 @@ struct CustomAssignmentControls {
     ClickerKeyRecorderField* field = nullptr;
     QPushButton* listenButton = nullptr;
     QToolButton* deleteButton = nullptr;
+    /// Under the row: that another program holds its keystroke; hidden otherwise.
+    QLabel* conflictLabel = nullptr;
 };
 
 /// The Clicker Distributor window and its controls, laid out; what they show and do is the
@@ -79,6 +81,9 @@ public:
     ClickerKeyRecorderField* nextField = nullptr;
     QPushButton* previousListenButton = nullptr;
     QPushButton* nextListenButton = nullptr;
+    /// Under the Previous and Next rows: that another program holds the keystroke.
+    QLabel* previousConflictLabel = nullptr;
+    QLabel* nextConflictLabel = nullptr;
     QLabel* feedbackLabel = nullptr;
     QPushButton* testButton = nullptr;
     QPushButton* resetButton = nullptr;
@@ -102,7 +107,7 @@ private:
     void buildContent();
     QWidget* buildHeader();
     QWidget* buildAssignmentRow(const QString& title, ClickerKeyRecorderField* field,
-                                QPushButton* listenButton);
+                                QPushButton* listenButton, QLabel* conflictLabel);
     bool ownsReceiver(QObject* watched) const;
 
     std::function<bool(const ClickerKeyDown&)> captureKeyDown_;

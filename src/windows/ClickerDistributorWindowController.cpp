@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "windows/ClickerDistributorWindowController.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -76,6 +78,10 @@ ClickerDistributorWindowController::~ClickerDistributorWindowController() {
     if (testTimeoutWorkItem_) {
         testTimeoutWorkItem_->cancel();
     }
+    // A focused recorder field reports losing the focus while the window is half destroyed.
+    for (QObject* control : window_->findChildren<QObject*>()) {
+        QObject::disconnect(control, nullptr, this, nullptr);
+    }
     delete window_.data();
 }
 
@@ -93,6 +99,18 @@ QString ClickerDistributorWindowController::recorderText(const ClickerMappingTar
     const auto assigned = ClickerAssignmentEditing::keystroke(edited_, target);
     return assigned ? QString::fromStdString(assigned->displayName())
                     : QStringLiteral("Not assigned");
+}
+
+void ClickerDistributorWindowController::showConflict(QLabel* label,
+                                                      const ClickerMappingTarget& target) const {
+    const auto keystroke = ClickerAssignmentEditing::keystroke(edited_, target);
+    const bool held = keystroke && std::ranges::find(conflicts_, *keystroke) != conflicts_.end();
+    label->setText(held ? QStringLiteral("Another program already uses %1, so Kelvra Hub cannot "
+                                         "reserve it. Record a different keystroke, or quit that "
+                                         "program and turn Clicker Distributor off and on.")
+                              .arg(QString::fromStdString(keystroke->displayName()))
+                        : QString());
+    label->setVisible(held);
 }
 
 void ClickerDistributorWindowController::setFeedbackColour(ThemeColors::Role role) {
@@ -114,6 +132,9 @@ void ClickerDistributorWindowController::refreshControls() {
                                                                 : window->nextListenButton;
         field->setDisplayText(recorderText(action));
         showListen(listen, action);
+        showConflict(action == ClickerMappingAction::previous ? window->previousConflictLabel
+                                                              : window->nextConflictLabel,
+                     action);
         field->setEnabled(editable);
         listen->setEnabled(editable);
     }
@@ -125,6 +146,7 @@ void ClickerDistributorWindowController::refreshControls() {
         const CustomAssignmentControls& controls = found->second;
         controls.field->setDisplayText(recorderText(assignment.id()));
         showListen(controls.listenButton, assignment.id());
+        showConflict(controls.conflictLabel, assignment.id());
         controls.commandPopup->setCurrentIndex(
             assignment.action ? static_cast<int>(*assignment.action) + 1 : 0);
         for (QWidget* control :
@@ -171,7 +193,12 @@ void ClickerDistributorWindowController::refreshRuntimeControls() {
         window->masterSwitch->setChecked(enabled);
     }
     window->masterValueLabel->setText(enabled ? QStringLiteral("On") : QStringLiteral("Off"));
-    window->masterSwitch->setEnabled(backendAvailable_ && !updatePending_ && !isTestingInput_);
+    const bool switchUsable = backendAvailable_ && !updatePending_ && !isTestingInput_;
+    // A disabled switch hands its focus on to the Previous field, which would start recording.
+    if (!switchUsable && window->masterSwitch->hasFocus()) {
+        window->setFocus(Qt::OtherFocusReason);
+    }
+    window->masterSwitch->setEnabled(switchUsable);
     for (QWidget* view : window->assignmentSectionViews) {
         view->setVisible(enabled);
     }
@@ -214,6 +241,21 @@ void ClickerDistributorWindowController::updateDistributorState(
 
 void ClickerDistributorWindowController::setListenerState(ClickerInputListenerState state) {
     listenerState_ = state;
+}
+
+void ClickerDistributorWindowController::setConflicts(std::vector<ClickerKeystroke> keystrokes) {
+    conflicts_ = std::move(keystrokes);
+    refreshControls();
+}
+
+void ClickerDistributorWindowController::backendRestarting() {
+    backendAvailable_ = false;
+    updatePending_ = false;
+    if (isTestingInput_) {
+        endTest();
+        setFeedbackColour(ThemeColors::Role::secondaryLabel);
+    }
+    refreshRuntimeControls();
 }
 
 void ClickerDistributorWindowController::detectedAssignedInput(ClickerDirection direction) {

@@ -12,6 +12,8 @@
 #include <QObject>
 #include <QPointer>
 
+class QLabel;
+
 #include "backend/BackendSupervisorError.h"
 #include "backend/DesktopProtocol.h"
 #include "clicker/AccessibilityPermissionProviding.h"
@@ -67,6 +69,12 @@ public:
     void updateDistributorState(const ClickerDistributorState& state, bool backendAvailable);
     /// Followed by `refreshRuntimeControls`, as the listener reports each state.
     void setListenerState(ClickerInputListenerState state);
+    /// The assigned keystrokes another program holds: each is shown under its assignment with
+    /// what the person can do.
+    void setConflicts(std::vector<ClickerKeystroke> keystrokes);
+    /// The backend is going away for a restart: no switch request is pending any more, a
+    /// running input test ends without a message, and the switch waits for the next backend.
+    void backendRestarting();
     void refreshRuntimeControls();
     /// An assigned Previous or Next key arrived during a test; ignored outside one.
     void detectedAssignedInput(ClickerDirection direction);
@@ -80,6 +88,7 @@ private:
     void buildCustomRow(const CustomClickerAssignment& assignment);
     void rebuildFocusOrder();
     void refreshControls();
+    void showConflict(QLabel* label, const ClickerMappingTarget& target) const;
     QString recorderText(const ClickerMappingTarget& target) const;
     QString targetDescription(const ClickerMappingTarget& target) const;
     void setFeedbackColour(ThemeColors::Role role);
@@ -122,6 +131,7 @@ private:
     AccessibilityAuthorizationStatus permissionStatus_ =
         AccessibilityAuthorizationStatus::notDetermined;
     ClickerInputListenerState listenerState_ = ClickerInputListenerState::stopped;
+    std::vector<ClickerKeystroke> conflicts_;
     bool isTestingInput_ = false;
     bool backendAvailable_ = false;
     bool updatePending_ = false;

@@ -15,6 +15,7 @@
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "windows/ServerAddressText.h"
 #include "windows/SettingsStartupOptions.h"
+#include "windows/UnsavedChangeText.h"
 #include "windows/widgets/Alert.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
@@ -176,7 +177,6 @@ void SettingsWindowController::buildContent(
     portFeedbackLabel_->setTextFormat(Qt::PlainText);
     portFeedbackLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setFontSize(portFeedbackLabel_, 12);
-    portFeedbackLabel_->setMaximumHeight(portFeedbackLabel_->fontMetrics().lineSpacing() * 2 + 2);
     portFeedbackLabel_->hide();
     form->addWidget(portFeedbackLabel_, 2, 1);
     content->addLayout(form);
@@ -408,7 +408,7 @@ void SettingsWindowController::apply(const HubServerConfiguration& configuration
         });
 }
 
-void SettingsWindowController::applySucceeded(const std::string& url,
+void SettingsWindowController::applySucceeded(const Applied& applied,
                                               ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     setApplyingControlsEnabled(true);
@@ -416,14 +416,27 @@ void SettingsWindowController::applySucceeded(const std::string& url,
         showStoredPort();
         portApplyButton_->hide();
         portCancelButton_->hide();
-        const int64_t port = serverPort(url).value_or(configurationStore_->configuration().port);
-        showPortFeedback(QStringLiteral("Port changed — reload the control page on %1.").arg(port),
-                         Role::green, kPortFeedbackDuration);
+        const int64_t port =
+            serverPort(applied.url).value_or(configurationStore_->configuration().port);
+        if (applied.notSavedReason) {
+            showPortFeedback(QStringLiteral("Port changed to %1, but not saved. ").arg(port) +
+                                 unsavedChangeText(*applied.notSavedReason),
+                             Role::orange, std::nullopt);
+        } else {
+            showPortFeedback(
+                QStringLiteral("Port changed — reload the control page on %1.").arg(port),
+                Role::green, kPortFeedbackDuration);
+        }
     } else {
         reloadNetworkPopup();
         refreshPortChangeUI();
+        if (applied.notSavedReason) {
+            showPortFeedback(QStringLiteral("Network changed, but not saved. ") +
+                                 unsavedChangeText(*applied.notSavedReason),
+                             Role::orange, std::nullopt);
+        }
     }
-    updateServerURL(url);
+    updateServerURL(applied.url);
 }
 
 void SettingsWindowController::applyFailed(const Error& error, ChangedSetting changedSetting) {
@@ -455,6 +468,8 @@ void SettingsWindowController::showPortFeedback(
     portFeedbackLabel_->setToolTip(message);
     ThemeColors::setTextRole(portFeedbackLabel_, role);
     portFeedbackLabel_->show();
+    // A store's reason with its path takes more lines than the usual messages.
+    fitHeightToContent(this, kMinimumHeight);
     if (clearsAfter) {
         const QPointer<SettingsWindowController> self(this);
         portFeedbackClearWorkItem_ = mainThread_->postDelayed(*clearsAfter, [self] {
@@ -470,6 +485,7 @@ void SettingsWindowController::hidePortFeedback() {
     portFeedbackLabel_->clear();
     portFeedbackLabel_->setToolTip({});
     portFeedbackLabel_->hide();
+    fitHeightToContent(this, kMinimumHeight);
 }
 
 // Copying and the startup options.

@@ -45,8 +45,14 @@ class SettingsWindowController final : public QWidget {
     Q_OBJECT
 
 public:
-    /// The control page's address once the new configuration runs, or why it does not.
-    using ApplyResult = std::expected<std::string, Error>;
+    /// A configuration that runs: the control page's address, and the settings store's reason
+    /// when it could not be saved.
+    struct Applied {
+        std::string url;
+        std::optional<std::string> notSavedReason;
+    };
+    /// What runs once the new configuration was applied, or why it does not.
+    using ApplyResult = std::expected<Applied, Error>;
     /// Applies a configuration (restarting the server, storing it on success) and completes
     /// once, on any thread.
     using ApplyConfiguration =
@@ -106,7 +112,7 @@ private:
     void showStoredPort();
 
     void apply(const HubServerConfiguration& configuration, ChangedSetting changedSetting);
-    void applySucceeded(const std::string& url, ChangedSetting changedSetting);
+    void applySucceeded(const Applied& applied, ChangedSetting changedSetting);
     void applyFailed(const Error& error, ChangedSetting changedSetting);
     void setApplyingControlsEnabled(bool enabled);
 

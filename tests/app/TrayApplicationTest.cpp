@@ -209,6 +209,14 @@ TEST_F(TrayApplicationTest, ABackendThatDiesEndsInTheUnexpectedStopAlert) {
     ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << app_.log();
     saveScreenshot("unexpected-stop-alert");
     EXPECT_FALSE(app->wait(0ms));
+
+    // A second launch behind the alert opens no page of the server that is gone.
+    const auto second = app_.run();
+    EXPECT_EQ(second.exitStatus, 0) << second.standardError;
+    EXPECT_TRUE(app_.waitForLog("A second launch asked for the control page while", 10s))
+        << app_.log();
+    EXPECT_TRUE(app_.opened().empty());
+    EXPECT_TRUE(alert().has_value());
     tool("xdotool", {"key", "Return"});
     app_.expectCleanExit(*app, backend, 6s);
 }

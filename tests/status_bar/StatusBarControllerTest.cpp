@@ -72,8 +72,9 @@ protected:
             .networkServiceMonitor = monitor,
             .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
             .makeClickerMonitor =
-                [this](auto onInput, ClickerInputMonitorReports) {
+                [this](auto onInput, ClickerInputMonitorReports given) {
                     deliver = std::move(onInput);
+                    listenerReports = std::move(given);
                     monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
                     return monitors.back();
                 },
@@ -124,6 +125,7 @@ protected:
     std::shared_ptr<HubNetworkServiceMonitor> monitor;
     std::vector<std::shared_ptr<testing::FakeClickerMonitor>> monitors;
     std::function<void(ClickerCapturedInput)> deliver;
+    ClickerInputMonitorReports listenerReports;
     std::vector<std::shared_ptr<FakeSupervisor>> supervisors;
     std::vector<std::expected<void, Error>> startResults;
     std::vector<ServerSettingsApplyResult> applyResults;
@@ -177,7 +179,7 @@ TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
 }
 
 // The fatal alert activates the application and the supervisor may still report: neither may
-// start the keyboard listener behind it.
+// start the keyboard listener behind it. A second launch opens nothing but the alert again.
 TEST_F(StatusBarControllerTest, NothingListensBehindTheFatalAlert) {
     startRunning();
     current().callbacks.onClickerDistributorStateChange({true, 2, true});
@@ -193,6 +195,14 @@ TEST_F(StatusBarControllerTest, NothingListensBehindTheFatalAlert) {
     current().callbacks.onClickerDistributorStateChange({true, 2, true});
     current().callbacks.onClickerListenerChange(true);
     EXPECT_FALSE(controller->clickerInputLifecycle().distributionRequired());
+
+    const size_t logged = log->lines().size();
+    controller->openRequested();
+    EXPECT_EQ(log->lines().size(), logged + 1) << "the request is logged";
+    EXPECT_TRUE(view->browserAnswers.empty());
+    EXPECT_EQ(view->alertRaises, 1);
+    EXPECT_EQ(view->serverURL, std::nullopt) << "no window offers a server that is gone";
+    EXPECT_FALSE(view->urlActionsEnabled);
 }
 
 TEST_F(StatusBarControllerTest, AppliesAfterTheOldServerStoppedAndStoresOnlyWhatRuns) {
@@ -284,6 +294,54 @@ TEST_F(StatusBarControllerTest, OverlappingAppliesRunOneAfterAnother) {
     EXPECT_EQ(supervisors.size(), 4u);
 }
 
+// A change during an apply is followed once the apply is done, even when the settings stored
+// before the apply resolve as they did: the apply's own resolution may be the stale one.
+TEST_F(StatusBarControllerTest, ANetworkChangeDuringAnApplyIsFollowedAfterIt) {
+    network->interfaces = {{"eth0", "10.1.2.3"}};
+    ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(
+        {31603, HubNetworkSelection::localhost()}));
+    controller = makeController();
+    startRunning();
+    controller->applyServerConfiguration({31603, HubNetworkSelection::service("eth0", "eth0")},
+                                         false,
+                                         [this](auto result) { applyResults.push_back(result); });
+    mainThread->runPending();
+    EXPECT_EQ(current().binding->bindHost, "10.1.2.3");
+
+    network->interfaces = {{"eth0", "10.9.9.9"}};
+    controller->networkServicesDidChange();
+    current().ready("http://10.1.2.3:31603/");
+    mainThread->runPending();
+    ASSERT_EQ(supervisors.size(), 3u) << "the change was dropped";
+    EXPECT_EQ(current().binding, (BackendServerBinding{"10.9.9.9", 31603, "10.9.9.9"}));
+    current().ready("http://10.9.9.9:31603/");
+}
+
+// The Clicker Distributor window shows the listener as it last reported, however long before.
+TEST_F(StatusBarControllerTest, TheClickerWindowShowsTheListenerAsItIs) {
+    const ClickerKeystroke pageDown{121, 0, {}};
+    using Listener = ClickerInputListenerState;
+    const struct {
+        Listener state;
+        std::vector<ClickerKeystroke> conflicts;  ///< a failed listener holds none
+    } rows[] = {{Listener::failed, {}}, {Listener::listening, {pageDown}}};
+    for (const auto& row : rows) {
+        view = std::make_shared<testing::FakeStatusBarView>();
+        controller = makeController();
+        startRunning();
+        current().callbacks.onClickerDistributorStateChange({true, 1, true});
+        ASSERT_TRUE(listening());
+        listenerReports.onConflicts({pageDown});
+        listenerReports.onState(row.state);
+        controller->showClickerDistributor();
+        ASSERT_TRUE(view->clickerWindow);
+        EXPECT_EQ(view->clickerWindow->listener, row.state);
+        EXPECT_EQ(view->clickerWindow->conflicts, row.conflicts);
+        EXPECT_TRUE(view->clickerWindow->backendAvailable);
+        shutdown();
+    }
+}
+
 TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
     const auto failStep = [](SettingsStoreError::Kind step) {
         return step == SettingsStoreError::Kind::replaceFile ? ENOSPC : 0;
@@ -302,7 +360,7 @@ TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
 }
 
 // Quitting at each stage: no alert, nothing launched after the quit, every child stopped
-// before the shutdown completes.
+// before the shutdown completes; a second launch meanwhile opens nothing.
 TEST_F(StatusBarControllerTest, QuitAtEachStage) {
     struct Row {
         const char* stage;
@@ -345,6 +403,9 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
         row.before();
         shutdown();
         EXPECT_EQ(shutdowns, 0) << "what is in flight is waited for";
+        controller->openRequested();
+        EXPECT_TRUE(view->browserAnswers.empty());
+        EXPECT_EQ(view->serverURL, std::nullopt);
         row.after();
         mainThread->runPending();
         for (const auto& result : startResults) {
@@ -365,6 +426,7 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
 
 TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
     startRunning();
+    controller->showClickerDistributor();
     current().callbacks.onClickerDistributorStateChange({true, 1, true});
     struct Row {
         bool testing;
@@ -387,10 +449,12 @@ TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
         EXPECT_EQ(view->detectedInput.size(), row.detected ? 1u : 0u) << row.testing;
     }
 
-    // During an apply no backend takes keys or the master switch.
+    // During an apply no backend takes keys or the master switch, and the window's test and
+    // switch request end with the backend.
     current().stopsAtOnce = false;
     controller->clickerTestDemandChanged(false);
     applyPort(4000);
+    EXPECT_EQ(view->clickerRestarts, 1);
     std::thread([&] { deliver(ClickerDirection::right); }).join();
     EXPECT_TRUE(current().sent.empty());
     std::optional<std::expected<bool, BackendSupervisorError>> switched;

@@ -34,6 +34,10 @@ public:
     std::vector<std::function<void(bool)>> browserAnswers;
     int terminationRequests = 0;
     int welcomeWindows = 0;
+    int alertRaises = 0;
+    std::optional<std::string> serverURL;
+    std::optional<ClickerWindowState> clickerWindow;
+    int clickerRestarts = 0;
     std::vector<ClickerDirection> detectedInput;
 
     void setStatusLine(const StatusLine& line) override { status = line; }
@@ -44,20 +48,21 @@ public:
                            std::function<void()> dismissed) override {
         alerts.push_back({message, informativeText, std::move(dismissed)});
     }
+    void raiseCriticalAlerts() override { ++alertRaises; }
     void confirmQuit(std::function<void(bool)> completion) override { completion(true); }
     bool writeClipboard(const std::string&) override { return clipboardWorks; }
     void openURL(const std::string&, std::function<void(bool)> completion) override {
         browserAnswers.push_back(std::move(completion));
     }
     void requestTermination() override { ++terminationRequests; }
-    void showServerURL(const std::optional<std::string>&) override {}
+    void showServerURL(const std::optional<std::string>& url) override { serverURL = url; }
     void showWelcomeWindow(bool) override { ++welcomeWindows; }
     void showSettingsWindow(const std::optional<std::string>&) override {}
     void reloadNetworkChoices() override {}
     void showAboutWindow() override {}
-    void showClickerWindow(const ClickerDistributorState&, bool) override {}
+    void showClickerWindow(const ClickerWindowState& state) override { clickerWindow = state; }
     void updateClickerState(const ClickerDistributorState&, bool) override {}
-    void clickerBackendRestarting() override {}
+    void clickerBackendRestarting() override { ++clickerRestarts; }
     void setClickerListenerState(ClickerInputListenerState) override {}
     void setClickerConflicts(const std::vector<ClickerKeystroke>&) override {}
     void refreshClickerPermission() override {}

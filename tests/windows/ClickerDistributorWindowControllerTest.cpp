@@ -259,6 +259,7 @@ TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored
     record(window->previousField, kF5);
 
     EXPECT_TRUE(feedback().startsWith(QStringLiteral("F5 is already assigned to Next slide")));
+    EXPECT_EQ(testing::spokenName(window->feedbackLabel), feedback());
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
     EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
     EXPECT_EQ(testing::readFile(settingsPath()), before);
@@ -349,7 +350,14 @@ TEST_F(ClickerDistributorWindowControllerTest, InputTestEndsAfterTenSecondsOrOnD
 
     record(window->testButton, kEscape);
     EXPECT_FALSE(controller->isTestingInput());
-    EXPECT_EQ(testDemands, (std::vector<bool>{true, false, true, false, true, false}));
+
+    // A backend restart ends it too, and no test starts until the next backend is there.
+    QTest::mouseClick(window->testButton, Qt::LeftButton);
+    controller->backendRestarting();
+    EXPECT_FALSE(controller->isTestingInput());
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::secondaryLabel));
+    EXPECT_FALSE(window->testButton->isEnabled());
+    EXPECT_EQ(testDemands, (std::vector<bool>{true, false, true, false, true, false, true, false}));
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, MasterSwitchWaitsForTheBackendAndRevertsOnFailure) {
@@ -373,24 +381,39 @@ TEST_F(ClickerDistributorWindowControllerTest, MasterSwitchWaitsForTheBackendAnd
     EXPECT_EQ(window->masterValueLabel->text(), QStringLiteral("On"));
     EXPECT_TRUE(window->previousField->isVisible());
     EXPECT_EQ(masterRequests, (std::vector<bool>{true, true}));
+
+    // A backend restart leaves no request pending: the switch shows the state and waits for
+    // the next backend, whose state frees it.
+    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
+    EXPECT_FALSE(controller->pendingCapture().has_value()) << "the focus went on to a field";
+    controller->backendRestarting();
+    EXPECT_TRUE(window->masterSwitch->isChecked());
+    EXPECT_FALSE(window->masterSwitch->isEnabled());
+    turnOn();
+    EXPECT_TRUE(window->masterSwitch->isEnabled());
 }
 
-TEST_F(ClickerDistributorWindowControllerTest, TurningOnWithoutAccessAsksForItAndCannotTest) {
-    permission->status = Status::notDetermined;
-    controller->refreshPermissionState();
-    controller->updateDistributorState({}, true);
-    QTest::mouseClick(window->masterSwitch, Qt::LeftButton);
-    masterCompletion(true);
-    EXPECT_EQ(permission->requests, 1);
-    EXPECT_EQ(permission->settingsOpened, 1) << "refused: the help is shown";
-    EXPECT_FALSE(window->masterStatusLabel->isHidden());
-    EXPECT_FALSE(window->permissionButton->isHidden());
-
+// Keystrokes another program holds: a note under each such assignment, gone once the
+// assignment changes or the program lets go.
+TEST_F(ClickerDistributorWindowControllerTest, ConflictsAreShownUnderTheKeystrokeAnotherHolds) {
     turnOn();
-    EXPECT_FALSE(window->testButton->isEnabled());
-    QTest::mouseClick(window->testButton, Qt::LeftButton);
-    EXPECT_FALSE(controller->isTestingInput());
-    EXPECT_TRUE(testDemands.empty());
+    const QString custom = addTwoCustomRows().first;
+    recordCustom(custom, kF7);
+    auto* customNote = child<QLabel>("customKeyConflict-" + custom);
+    const ClickerKeystroke pageDown{121, 0, {}}, f7{98, 0, {}};
+
+    controller->setConflicts({pageDown, f7});
+    EXPECT_TRUE(window->nextConflictLabel->isVisible());
+    EXPECT_TRUE(window->nextConflictLabel->text().contains(QStringLiteral("Page Down")));
+    EXPECT_FALSE(window->previousConflictLabel->isVisible());
+    EXPECT_TRUE(customNote->isVisible());
+    EXPECT_EQ(testing::spokenName(customNote), customNote->text());
+
+    record(window->nextListenButton, kF5);
+    EXPECT_FALSE(window->nextConflictLabel->isVisible());
+    EXPECT_TRUE(customNote->isVisible());
+    controller->setConflicts({});
+    EXPECT_FALSE(customNote->isVisible());
 }
 
 // A line for each state but listening; the permission button only while access is missing.
@@ -422,6 +445,9 @@ TEST_F(ClickerDistributorWindowControllerTest, StatusLineFollowsStateAndPermissi
         EXPECT_EQ(window->permissionButton->isHidden(), row.permission == Status::granted);
         EXPECT_EQ(permissions.back(), row.permission);
         lines << window->masterStatusLabel->text();
+        // What a screen reader hears is what the labels show.
+        EXPECT_EQ(testing::spokenName(window->masterStatusLabel), lines.back());
+        EXPECT_EQ(testing::spokenName(window->masterValueLabel), window->masterValueLabel->text());
         buttons << (window->permissionButton->isHidden() ? QString()
                                                          : window->permissionButton->text());
     }
@@ -466,6 +492,10 @@ TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {
     testing::saveScreenshots(window, QStringLiteral("clicker-distributor"));
     QTest::mouseClick(window->informationButton, Qt::LeftButton);
     EXPECT_TRUE(window->isInformationShown());
+    const auto labels = window->findChildren<QLabel*>();
+    EXPECT_TRUE(std::ranges::any_of(labels, [](QLabel* label) {
+        return label->text().startsWith(QStringLiteral("Choose a Kelvra action, then record"));
+    }));
 }
 
 }  // namespace

@@ -86,14 +86,24 @@ protected:
         QTest::keyClicks(portField(), text);
     }
 
-    // The controller's side of a finished apply: it stores the configuration only on success.
+    // The controller's side of a finished apply: it stores the configuration only on success,
+    // and says why when the store could not save it.
     void finishApply(std::expected<std::string, Error> result) {
         ASSERT_TRUE(pendingApply_);
+        SettingsWindowController::ApplyResult answer = std::unexpected(Error("", ""));
         if (result) {
-            ASSERT_TRUE(configurationStore_->setConfiguration(applied_.back()));
+            const auto saved = configurationStore_->setConfiguration(applied_.back());
+            answer = SettingsWindowController::Applied{
+                *result, saved ? std::nullopt : std::optional(saved.error().description())};
+        } else {
+            answer = std::unexpected(result.error());
         }
-        std::exchange(pendingApply_, nullptr)(std::move(result));
+        std::exchange(pendingApply_, nullptr)(std::move(answer));
         executor_->runPending();
+    }
+    bool feedbackIn(ThemeColors::Role role) {
+        return feedback()->palette().color(QPalette::WindowText) ==
+               ThemeColors::color(role, feedback()->palette());
     }
 
     testing::TemporaryDirectory directory_;
@@ -205,6 +215,7 @@ TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageAndASuccess
     EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(applyButton()->isVisible() && applyButton()->isEnabled());
     EXPECT_TRUE(feedback()->text().endsWith("The port could not be opened."));
+    EXPECT_EQ(testing::spokenName(feedback()), feedback()->text()) << "what a screen reader hears";
     executor_->advance(30s);
     EXPECT_TRUE(feedback()->isVisible());
     QTest::keyClick(portField(), Qt::Key_Backspace);
@@ -214,6 +225,7 @@ TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageAndASuccess
     QTest::mouseClick(applyButton(), Qt::LeftButton);
     finishApply("http://192.168.1.20:" + port.toStdString() + "/");
     EXPECT_EQ(status(), "Running on 192.168.1.20:" + port);
+    EXPECT_EQ(testing::spokenName(child<ElidedLabel>("serverStatusLabel")), status());
     EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(portField()->isEnabled());
     EXPECT_FALSE(applyButton()->isVisible());
@@ -243,6 +255,31 @@ TEST_F(SettingsWindowControllerTest, ANetworkChangeAppliesAndAFailureIsAlertedAn
     EXPECT_EQ(status(), "Running on 10.0.0.7:31603");
 }
 
+// Settings that run but could not be saved: the window says so, with the store's reason, where
+// its success line would be, for as long as nothing else replaces it.
+TEST_F(SettingsWindowControllerTest, SettingsThatRunButAreNotSavedSayWhyInTheWindow) {
+    window().updateServerURL("http://192.168.1.20:31603/");
+    failWrites_ = ENOSPC;
+    const QString port = freePort();
+    typePort(port);
+    QTest::keyClick(portField(), Qt::Key_Return);
+    finishApply("http://192.168.1.20:" + port.toStdString() + "/");
+    EXPECT_TRUE(feedback()->text().contains(QString::fromStdString(errorText(ENOSPC))))
+        << feedback()->text().toStdString();
+    EXPECT_TRUE(feedbackIn(ThemeColors::Role::orange));
+    EXPECT_EQ(portField()->text(), port);
+    executor_->advance(30s);
+    EXPECT_TRUE(feedback()->isVisible());
+    EXPECT_EQ(alertText(), QString());
+
+    networks()->setFocus();
+    QTest::keyClick(networks(), Qt::Key_Down);
+    finishApply("http://127.0.0.1:" + port.toStdString() + "/");
+    EXPECT_TRUE(feedback()->text().contains(QString::fromStdString(errorText(ENOSPC))));
+    EXPECT_EQ(networks()->currentIndex(), 1);
+    EXPECT_EQ(alertText(), QString());
+}
+
 TEST_F(SettingsWindowControllerTest, AWelcomeChoiceThatCannotBeSavedIsPutBackAndExplained) {
     auto* checkbox = child<QCheckBox>("welcomeCheckbox");
     ASSERT_TRUE(checkbox->isChecked());
@@ -267,6 +304,7 @@ TEST_F(SettingsWindowControllerTest, RunAtLoginShowsTheDesktopsStateAndItsNotes)
     EXPECT_FALSE(checkbox->isChecked());
     EXPECT_TRUE(note->isVisible());
     const QString switchedOff = note->text();
+    EXPECT_EQ(testing::spokenName(note), switchedOff);
 
     loginItem_->status = LoginItemStatus::notRegistered;
     loginItem_->afterRegister = LoginItemStatus::requiresApproval;

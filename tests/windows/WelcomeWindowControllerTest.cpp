@@ -62,11 +62,13 @@ TEST_F(WelcomeWindowControllerTest, WaitsForTheServerAndThenShowsItsAddress) {
         {std::nullopt, "This usually takes a few seconds."},
         {"http:/path", "localhost:80"},
     };
+    auto* status = child<QLabel>("welcomeServerStatusLabel");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.shown.toStdString());
         window_->updateServerURL(row.url);
         const bool ready = row.url.has_value();
-        EXPECT_EQ(child<QLabel>("welcomeServerStatusLabel")->text(), row.shown);
+        EXPECT_EQ(status->text(), row.shown);
+        EXPECT_EQ(testing::spokenName(status), row.shown) << "as a screen reader hears it";
         EXPECT_EQ(button("welcomeOpenButton")->isEnabled(), ready);
         EXPECT_EQ(button("welcomeChangeButton")->isVisible(), ready);
         EXPECT_EQ(window_->findChild<StatusDot*>()->isVisible(), ready);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QStyle>
@@ -40,6 +41,11 @@ void saveScreenshots(QWidget* window, const QString& name) {
 void showAndWait(QWidget* window) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+}
+
+QString spokenName(QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
 }
 
 }  // namespace kelvra::testing

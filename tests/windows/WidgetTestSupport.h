@@ -19,4 +19,9 @@ void saveScreenshots(QWidget* window, const QString& name);
 /// Shows `window` and waits until it is exposed, so geometry and focus are real.
 void showAndWait(QWidget* window);
 
+/// What a screen reader reads as `widget`'s name, through Qt's accessibility interface. (Qt
+/// sends no accessibility events offscreen, so changes cannot be heard here; a label without a
+/// fixed name announces each new text itself.)
+QString spokenName(QWidget* widget);
+
 }  // namespace kelvra::testing

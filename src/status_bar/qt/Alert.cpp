@@ -62,7 +62,7 @@ int Alert::run() const {
     return responseOf(*box);
 }
 
-void Alert::open(std::function<void(int response)> completion) const {
+QMessageBox* Alert::open(std::function<void(int response)> completion) const {
     QMessageBox* box = create();
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QMessageBox::finished, box, [box, completion = std::move(completion)] {
@@ -73,6 +73,7 @@ void Alert::open(std::function<void(int response)> completion) const {
     box->open();
     box->raise();
     box->activateWindow();
+    return box;
 }
 
 int Alert::responseOf(const QMessageBox& box) {

@@ -32,9 +32,10 @@ struct Alert {
     /// the box closes without a choice (the loop ended under it), the answer is Escape's.
     int run() const;
 
-    /// Shows it on top and returns at once; `completion` (may be empty) runs on the main thread
-    /// with the chosen button's response when it closes.
-    void open(std::function<void(int response)> completion) const;
+    /// Shows it on top and returns the box at once; `completion` (may be empty) runs on the
+    /// main thread with the chosen button's response when it closes. The box deletes itself
+    /// once closed.
+    QMessageBox* open(std::function<void(int response)> completion) const;
 
     /// The response of a finished box that `create` made.
     static int responseOf(const QMessageBox& box);

@@ -2,6 +2,7 @@
 #include "status_bar/qt/QtStatusBarView.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPalette>
 #include <QWindow>
 
@@ -10,7 +11,6 @@
 #include "status_bar/qt/Alert.h"
 #include "status_bar/qt/Clipboard.h"
 #include "windows/AboutWindowController.h"
-#include "windows/SettingsWindowController.h"
 #include "windows/WelcomeWindowController.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -125,14 +125,23 @@ void QtStatusBarView::removeStatusItem() {
 void QtStatusBarView::showCriticalAlert(const std::string& message,
                                         const std::string& informativeText,
                                         std::function<void()> dismissed) {
-    Alert{.style = AlertStyle::critical,
-          .message = qtText(message),
-          .informativeText = qtText(informativeText)}
-        .open([dismissed = std::move(dismissed)](int) {
-            if (dismissed) {
-                dismissed();
-            }
-        });
+    std::erase_if(criticalAlerts_, [](const QPointer<QMessageBox>& alert) { return !alert; });
+    criticalAlerts_.emplace_back(Alert{.style = AlertStyle::critical,
+                                       .message = qtText(message),
+                                       .informativeText = qtText(informativeText)}
+                                     .open([dismissed = std::move(dismissed)](int) {
+                                         if (dismissed) {
+                                             dismissed();
+                                         }
+                                     }));
+}
+
+void QtStatusBarView::raiseCriticalAlerts() {
+    for (const QPointer<QMessageBox>& alert : criticalAlerts_) {
+        if (alert) {
+            bringToFront(*alert);
+        }
+    }
 }
 
 void QtStatusBarView::confirmQuit(std::function<void(bool quit)> completion) {
@@ -185,22 +194,22 @@ void QtStatusBarView::showAboutWindow() {
         aboutWindow_ = std::make_unique<AboutWindowController>(
             parts_.versionInfo, statusIcon(),
             [this](const QUrl& url) { openPage(url.toString().toStdString()); });
+        tray_.installShortcuts(aboutWindow_.get());
     }
     bringToFront(*aboutWindow_);
 }
 
-void QtStatusBarView::showClickerWindow(const ClickerDistributorState& state,
-                                        bool backendAvailable) {
-    clickerState_ = state;
+void QtStatusBarView::showClickerWindow(const ClickerWindowState& state) {
     ClickerDistributorWindowController& window = clickerWindow();
-    window.updateDistributorState(state, backendAvailable);
+    window.updateDistributorState(state.distributor, state.backendAvailable);
+    window.setListenerState(state.listener);
+    window.setConflicts(state.conflicts);
     window.present();
     bringToFront(*window.window());
 }
 
 void QtStatusBarView::updateClickerState(const ClickerDistributorState& state,
                                          bool backendAvailable) {
-    clickerState_ = state;
     if (clickerWindow_) {
         clickerWindow_->updateDistributorState(state, backendAvailable);
     }
@@ -208,8 +217,7 @@ void QtStatusBarView::updateClickerState(const ClickerDistributorState& state,
 
 void QtStatusBarView::clickerBackendRestarting() {
     if (clickerWindow_) {
-        clickerWindow_->updateDistributorState(clickerState_, false);
-        clickerWindow_->refreshRuntimeControls();
+        clickerWindow_->backendRestarting();
     }
 }
 
@@ -220,8 +228,10 @@ void QtStatusBarView::setClickerListenerState(ClickerInputListenerState state) {
     }
 }
 
-void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>&) {
-    // The window shows conflicts found while recording; those of a running listener are logged.
+void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) {
+    if (clickerWindow_) {
+        clickerWindow_->setConflicts(keystrokes);
+    }
 }
 
 void QtStatusBarView::refreshClickerPermission() {
@@ -292,22 +302,12 @@ void QtStatusBarView::applyServerSettings(
     }
     controller->applyServerConfiguration(
         configuration, false,
-        [this, guard = QPointer(this),
-         completion = std::move(completion)](ServerSettingsApplyResult result) {
+        [completion = std::move(completion)](ServerSettingsApplyResult result) {
             if (!result) {
                 completion(std::unexpected(Error(result.error())));
                 return;
             }
-            completion(result->url);
-            // The server runs the new settings, but they are lost when Kelvra Hub quits.
-            if (result->notSavedReason && guard) {
-                Alert{.style = AlertStyle::warning,
-                      .message = QStringLiteral("Kelvra Hub could not save the server settings."),
-                      .informativeText =
-                          QStringLiteral("The server runs with them until Kelvra Hub quits. ") +
-                          qtText(*result->notSavedReason)}
-                    .open({});
-            }
+            completion(SettingsWindowController::Applied{result->url, result->notSavedReason});
         });
 }
 

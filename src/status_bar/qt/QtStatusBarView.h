@@ -22,11 +22,13 @@
 #include "status_bar/qt/TrayIcon.h"
 #include "status_bar/qt/linux/TrayHost.h"
 #include "windows/ClickerDistributorWindowController.h"
+#include "windows/SettingsWindowController.h"
+
+class QMessageBox;
 
 namespace kelvra {
 
 class AboutWindowController;
-class SettingsWindowController;
 class StatusBarController;
 class WelcomeWindowController;
 
@@ -84,6 +86,7 @@ public:
 
     void showCriticalAlert(const std::string& message, const std::string& informativeText,
                            std::function<void()> dismissed) override;
+    void raiseCriticalAlerts() override;
     void confirmQuit(std::function<void(bool quit)> completion) override;
 
     bool writeClipboard(const std::string& text) override;
@@ -96,7 +99,7 @@ public:
     void reloadNetworkChoices() override;
     void showAboutWindow() override;
 
-    void showClickerWindow(const ClickerDistributorState& state, bool backendAvailable) override;
+    void showClickerWindow(const ClickerWindowState& state) override;
     void updateClickerState(const ClickerDistributorState& state, bool backendAvailable) override;
     void clickerBackendRestarting() override;
     void setClickerListenerState(ClickerInputListenerState state) override;
@@ -117,18 +120,18 @@ private:
     /// Opens a page from a window, saying so when no browser takes it.
     void openPage(const std::string& url);
     void applyServerSettings(const HubServerConfiguration& configuration,
-                             std::function<void(std::expected<std::string, Error>)> completion);
+                             std::function<void(SettingsWindowController::ApplyResult)> completion);
 
     const Parts parts_;
     std::weak_ptr<StatusBarController> controller_;
     TrayIcon tray_;
     Browser browser_;
     std::optional<std::string> serverURL_;
-    ClickerDistributorState clickerState_;
     std::unique_ptr<WelcomeWindowController> welcomeWindow_;
     std::unique_ptr<SettingsWindowController> settingsWindow_;
     std::unique_ptr<AboutWindowController> aboutWindow_;
     std::unique_ptr<ClickerDistributorWindowController> clickerWindow_;
+    std::vector<QPointer<QMessageBox>> criticalAlerts_;
     bool trayShown_ = false;
     bool statusItemRemoved_ = false;
     CancellableWork trayWait_;
