@@ -279,6 +279,10 @@ KeyboardTapDecision ClickerInputMonitor::decide(const KeyboardTapEvent& event) {
     return decision.tap;
 }
 
+void ClickerInputMonitor::forgetDevice(uint32_t device) {
+    engine_.forgetDevice(device);
+}
+
 void ClickerInputMonitor::reportConflicts(std::vector<ClickerKeystroke> keystrokes) {
     std::vector<ClickerKeystroke> newlyLogged;
     {
