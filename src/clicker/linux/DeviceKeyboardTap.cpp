@@ -162,10 +162,14 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
             // of them at once.
             attempt = scan();
         }
+        bool rescan = false;
         if (readable(entries[kChanges])) {
             for (const InputDeviceChange& change : layer_->changes()) {
                 if (change.kind == InputDeviceChange::Kind::removed) {
                     drop(change.node.path);
+                    // Perhaps a program that had a keyboard let it go, and with it its copy
+                    // (our own instance in a session left, a remapper that ended).
+                    rescan = true;
                 } else if (active_ && consider(change.node) == Attempt::denied) {
                     attempt = Attempt::denied;
                 }
@@ -177,9 +181,10 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
                 std::lock_guard lock(mutex_);
                 configuration_ = pendingConfiguration_;
             }
-            if (active_ && scan() == Attempt::denied) {
-                attempt = Attempt::denied;
-            }
+            rescan = true;
+        }
+        if (rescan && active_ && scan() == Attempt::denied) {
+            attempt = Attempt::denied;
         }
         if (lostForGood(attempt)) {
             outcome = KeyboardTapRunOutcome::sourceLost;

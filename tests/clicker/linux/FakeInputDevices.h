@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -47,8 +48,12 @@ public:
     std::atomic<bool> copyWriteFails{false};
 
     void send(const std::vector<input_event>& events);
-    /// The device goes away: the tap's next read finds it gone.
-    void unplug() { testEnd.reset(); }
+    /// The device goes away: the tap's next read finds it gone, and it opens no more.
+    void unplug() {
+        int none = 0;
+        openError.compare_exchange_strong(none, ENODEV);
+        testEnd.reset();
+    }
 
     bool isGrabbed() const {
         std::lock_guard lock(mutex);
