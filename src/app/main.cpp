@@ -17,8 +17,11 @@
 int main(int argc, char** argv) {
     using namespace kelvra;
 
-    // Writes to a backend that has died must fail with EPIPE, not end the application.
-    std::signal(SIGPIPE, SIG_IGN);
+    // Writes to a backend that has died must fail with EPIPE, not end the application; a stop
+    // from the terminal (Ctrl+Z, a background read or write) would freeze every keyboard held.
+    for (const int ignored : {SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU}) {
+        std::signal(ignored, SIG_IGN);
+    }
 
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const auto executable = BundleLocation::executablePath();

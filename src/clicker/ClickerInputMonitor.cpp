@@ -2,11 +2,13 @@
 #include "clicker/ClickerInputMonitor.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <utility>
 
 #include "core/AppIdentity.h"
+#include "core/Error.h"
 
 namespace kelvra {
 namespace {
@@ -73,21 +75,31 @@ std::shared_ptr<const KeyboardTapConfiguration> ClickerInputMonitor::tapConfigur
 
 void ClickerInputMonitor::start() {
     std::thread finished;
+    int stopError = 0;
     {
         std::lock_guard lock(stateLock_);
         if (started_) {
             return;
         }
-        started_ = true;
+        stopDescriptor_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        stopError = stopDescriptor_ ? 0 : errno;
+        // A thread without a stop descriptor could never be stopped, nor its owner join it.
+        started_ = stopError == 0;
         stopping_ = false;
         failedBySystem_ = false;
-        stopDescriptor_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         finished = std::move(tapThread_);
     }
     if (finished.joinable()) {
         finished.join();  // a previous run's thread, already past its last use of the monitor
     }
     report(ClickerInputListenerState::starting);
+    if (stopError != 0) {
+        log_->write(kLogCategory, "Clicker Distributor keyboard tap: no stop descriptor: " +
+                                      errorText(stopError));
+        log_->write(kLogCategory, kCouldNotCreate);
+        report(ClickerInputListenerState::failed);
+        return;
+    }
 
     std::lock_guard lock(stateLock_);
     tapThread_ = std::thread([self = shared_from_this(), stopDescriptor = stopDescriptor_.get()] {
@@ -265,6 +277,10 @@ KeyboardTapDecision ClickerInputMonitor::decide(const KeyboardTapEvent& event) {
         });
     }
     return decision.tap;
+}
+
+void ClickerInputMonitor::forgetDevice(uint32_t device) {
+    engine_.forgetDevice(device);
 }
 
 void ClickerInputMonitor::reportConflicts(std::vector<ClickerKeystroke> keystrokes) {

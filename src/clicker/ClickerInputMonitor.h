@@ -61,6 +61,7 @@ private:
                         const ClickerInputConfiguration& configuration);
 
     KeyboardTapDecision decide(const KeyboardTapEvent& event) override;
+    void forgetDevice(uint32_t device) override;
     void reportConflicts(std::vector<ClickerKeystroke> keystrokes) override;
 
     void runTap(int stopDescriptor);

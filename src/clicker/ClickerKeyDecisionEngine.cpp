@@ -31,6 +31,15 @@ void ClickerKeyDecisionEngine::clearHeldKeys() {
     heldCount_ = 0;
 }
 
+void ClickerKeyDecisionEngine::forgetDevice(uint32_t device) {
+    std::lock_guard lock(lock_);
+    for (size_t index = heldCount_; index-- > 0;) {
+        if (heldKeys_[index].device == device) {
+            heldKeys_[index] = heldKeys_[--heldCount_];
+        }
+    }
+}
+
 ClickerKeyDecisionEngine::Decision ClickerKeyDecisionEngine::decide(const KeyboardTapEvent& event) {
     std::lock_guard lock(lock_);
     size_t index = 0;

@@ -44,6 +44,8 @@ public:
 
     /// Forgets every held key, for a new run of the tap.
     void clearHeldKeys();
+    /// Forgets the held keys of one keyboard, whose key-ups will never come.
+    void forgetDevice(uint32_t device);
 
     static std::shared_ptr<const ClickerInputConfiguration> defaultConfiguration();
 

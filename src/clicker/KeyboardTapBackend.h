@@ -68,6 +68,10 @@ public:
     /// never blocks and never allocates.
     virtual KeyboardTapDecision decide(const KeyboardTapEvent& event) = 0;
 
+    /// The keyboard `device` is no longer read (gone, or given back to the desktop): its held
+    /// keys end without key-ups, so a later press of one of them is decided afresh.
+    virtual void forgetDevice(uint32_t device) = 0;
+
     /// The keystrokes of the current configuration that another program holds, so this tap
     /// cannot reserve them; called again (possibly empty) whenever that set changes.
     virtual void reportConflicts(std::vector<ClickerKeystroke> keystrokes) = 0;

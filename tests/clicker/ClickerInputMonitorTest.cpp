@@ -2,6 +2,7 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
 
 #include "clicker/FakeKeyboardTap.h"
@@ -99,6 +100,19 @@ TEST_F(ClickerInputMonitorTest, ATapThatCannotOpenFailsWithTheLogLine) {
         "access may be unavailable."));
     ASSERT_TRUE(joins(*monitor));
     EXPECT_THAT(states, ElementsAre(State::starting, State::failed));
+}
+
+TEST_F(ClickerInputMonitorTest, AMonitorWithoutAStopDescriptorFailsAndStartsNoThread) {
+    const auto monitor = makeMonitor();
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    const rlimit none{0, saved.rlim_max};
+    ::setrlimit(RLIMIT_NOFILE, &none);  // out of descriptors
+    monitor->start();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(runUntilState(State::failed));
+    ASSERT_TRUE(joins(*monitor));  // nothing could have stopped a thread
+    EXPECT_EQ(control->opened, 0);
 }
 
 TEST_F(ClickerInputMonitorTest, ALostSourceEndsTheRunWithFailed) {

@@ -144,10 +144,9 @@ struct RecordedMonitor {
     }
 
     /// Waits until `count` inputs were delivered.
-    bool waitForInputs(size_t count) {
+    bool waitForInputs(size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock lock(mutex);
-        return delivered.wait_for(lock, std::chrono::seconds(10),
-                                  [&] { return inputs.size() >= count; });
+        return delivered.wait_for(lock, limit, [&] { return inputs.size() >= count; });
     }
 
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Runs under `xvfb-run -a`: a real X server, real clients and key presses through XTEST.
 #include <X11/keysym.h>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
 #include <xcb/xcb.h>
 
 #include "clicker/FakeKeyboardTap.h"
@@ -17,8 +20,25 @@ namespace {
 using namespace std::chrono_literals;
 using State = ClickerInputListenerState;
 
-constexpr xcb_keycode_t kNextKeycode = 109 + 8;  // Page Down
+constexpr xcb_keycode_t kNextKeycode = 109 + 8;      // Page Down
+constexpr xcb_keycode_t kPreviousKeycode = 104 + 8;  // Page Up
 constexpr xcb_keycode_t kAKeycode = 30 + 8;
+
+/// The decision engine as a tap's own client, without a listener around it, so that a test can
+/// switch the engine's recording apart from the tap's grabs, as happens for a moment whenever
+/// recording begins or ends.
+struct EngineClient final : KeyboardTapClient {
+    KeyboardTapDecision decide(const KeyboardTapEvent& event) override {
+        const auto decision = engine.decide(event);
+        delivered += decision.input ? 1 : 0;
+        return decision.tap;
+    }
+    void forgetDevice(uint32_t device) override { engine.forgetDevice(device); }
+    void reportConflicts(std::vector<ClickerKeystroke>) override {}
+
+    ClickerKeyDecisionEngine engine;
+    std::atomic<size_t> delivered{0};
+};
 
 /// A focused top-level window of a client of its own, which records the keys it receives.
 class TestWindow {
@@ -128,12 +148,16 @@ protected:
         }
     }
 
-    void startMonitor() {
+    static Environment x11Environment() {
         // Xvfb is a plain X server even when the tests run from a Wayland desktop.
         Environment environment = currentEnvironment();
         environment.erase("WAYLAND_DISPLAY");
         environment.erase("XDG_SESSION_TYPE");
-        monitor = make({{}, [environment] { return makeX11KeyboardTap(environment); }}, "x11");
+        return environment;
+    }
+
+    void startMonitor() {
+        monitor = make({{}, [] { return makeX11KeyboardTap(x11Environment()); }}, "x11");
         monitor->start();
         ASSERT_TRUE(runUntilState(State::listening));
     }
@@ -157,13 +181,25 @@ protected:
         return error == nullptr;
     }
 
+    /// Whether another client could grab Page Down now; the grab is let go at once, and before
+    /// this returns, so that the tap's next grab cannot meet it.
+    bool pageDownFree() {
+        const bool free = grabPageDownElsewhere();
+        if (free) {
+            xcb_ungrab_key(window->connection(), kNextKeycode, window->root(), 0);
+            std::free(xcb_get_input_focus_reply(
+                window->connection(), xcb_get_input_focus(window->connection()), nullptr));
+        }
+        return free;
+    }
+
     /// The tap grabs once it runs, a moment after it reports listening: press Page Down until
     /// it is delivered, then forget what the window saw meanwhile.
     void waitUntilGrabbed() {
         ASSERT_TRUE(kelvra::testing::eventually(
             [&] {
                 xdotool({"key", "Next"});
-                return waitForInputs(1);
+                return waitForInputs(1, 500ms);  // a press before the grab reached the window
             },
             10s));
         xdotool({"key", "a"});
@@ -222,11 +258,59 @@ TEST_F(X11KeyboardTapTest, RecordingReleasesTheGrabs) {
     waitUntilGrabbed();
     monitor->setRecordingRequired(true);
     // Only once the tap has let go can another client take the same grab.
-    ASSERT_TRUE(mainThread->runUntil([&] { return grabPageDownElsewhere(); }, 10s));
-    xcb_ungrab_key(window->connection(), kNextKeycode, window->root(), 0);
-    xcb_flush(window->connection());
+    ASSERT_TRUE(mainThread->runUntil([&] { return pageDownFree(); }, 10s));
     monitor->setRecordingRequired(false);
     waitUntilGrabbed();
+}
+
+TEST_F(X11KeyboardTapTest, AnAssignedKeyThatPassedOnceIsReservedAgainAfterwards) {
+    struct Row {
+        const char* name;
+        bool beganRecording;  // tap and engine
+        bool engineRecording;
+        size_t delivered;
+        const char* key;  // what is typed again afterwards, and reaches the window first
+        std::vector<std::string> typed;
+    };
+    // As recording begins the engine passes a key the tap still grabs; as it ends the tap grabs
+    // before the engine stops passing; a key pressed while another key's grab is active is
+    // released after that grab ended (the "grab" row).
+    const Row rows[] = {
+        {"recording begins", false, true, 0, "Next", {"key", "Next"}},
+        {"recording ends", true, true, 0, "Next", {"key", "Next"}},
+        {"grab", false, false, 2, "Prior", {"keydown", "Next", "Prior", "keyup", "Next", "Prior"}},
+    };
+    const auto grabbing = [](bool recording) {
+        return ClickerInputMonitor::tapConfiguration(ClickerInputConfiguration::defaults(),
+                                                     recording);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineClient client;
+        client.engine.setRecording(row.beganRecording);
+        const std::shared_ptr<KeyboardTapBackend> tap = makeX11KeyboardTap(x11Environment());
+        tap->setConfiguration(grabbing(row.beganRecording));
+        ASSERT_TRUE(tap->open().has_value());
+        const UniqueFd stop(::eventfd(0, EFD_CLOEXEC));
+        auto run = std::async(std::launch::async, [&] { return tap->run(stop.get(), client); });
+        // Until the tap holds its grabs (a grab refused meanwhile is retried with each change).
+        EXPECT_TRUE(kelvra::testing::eventually([&] {
+            tap->setConfiguration(grabbing(false));
+            return !pageDownFree();
+        }));
+
+        client.engine.setRecording(row.engineRecording);
+        xdotool(row.typed);
+        const auto keycode = row.key == std::string("Next") ? kNextKeycode : kPreviousKeycode;
+        EXPECT_TRUE(window->waitForRelease(keycode)) << window->describe();
+        EXPECT_TRUE(kelvra::testing::eventually([&] { return client.delivered == row.delivered; }));
+        client.engine.setRecording(false);
+        xdotool({"key", row.key});
+        EXPECT_TRUE(kelvra::testing::eventually([&] { return client.delivered > row.delivered; }));
+
+        eventfd_write(stop.get(), 1);
+        EXPECT_EQ(run.get(), KeyboardTapRunOutcome::stopped);
+    }
 }
 
 TEST(X11KeyboardTapChoiceTest, AWaylandSessionNeverGetsTheX11Tap) {

@@ -16,10 +16,6 @@ namespace {
 
 constexpr std::string_view kCategory = "shell";
 
-bool isOwnCopy(std::string_view name) {
-    return name.ends_with(kVirtualCopyNameSuffix);
-}
-
 /// Errors that mean this user may no longer use the devices, rather than one device failing.
 bool isAccessError(int error) {
     return error == EACCES || error == EPERM;
@@ -61,7 +57,7 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
     int openError = 0;
     bool anyKeyboard = false;
     for (const InputDeviceNode& node : layer_->devices()) {
-        if (!node.keyboard || isOwnCopy(node.name)) {
+        if (!node.keyboard) {
             continue;
         }
         anyKeyboard = true;
@@ -99,9 +95,11 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
         configuration_ = pendingConfiguration_;
     }
     drain(configurationChanged_.get());
-    TapContext context{.client = client, .modifiers = modifiers_};
+    context_.client = &client;
+    context_.locked = lockWatch_->locked();
+    active_ = lockWatch_->active();
     KeyboardTapRunOutcome outcome = KeyboardTapRunOutcome::stopped;
-    if (lostForGood(scan())) {
+    if (active_ && lostForGood(scan())) {
         outcome = KeyboardTapRunOutcome::sourceLost;
     }
     enum Fixed : size_t { kStop, kConfiguration, kChanges, kLock, kFirstKeyboard };
@@ -127,10 +125,20 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
         if (readable(entries[kStop])) {
             break;
         }
+        bool returned = false;
         if (readable(entries[kLock])) {
             lockWatch_->process();
+            context_.locked = lockWatch_->locked();
+            if (lockWatch_->active() != active_) {
+                active_ = !active_;
+                returned = active_;
+                // Someone else is at the seat: what they type is none of ours, and their own
+                // programs must find the keyboards free. Everything is taken again on return.
+                if (!active_) {
+                    keyboards_.clear();
+                }
+            }
         }
-        context.locked = lockWatch_->locked();
 
         dropped.clear();
         for (size_t index = 0; index < keyboards_.size(); ++index) {
@@ -141,7 +149,7 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
             if (!readable(entries[kFirstKeyboard + 2 * index])) {
                 continue;
             }
-            if (!keyboard.service(context) || (!keyboard.isTaken() && !tryTake(keyboard))) {
+            if (!keyboard.service() || (!keyboard.isTaken() && !tryTake(keyboard))) {
                 dropped.push_back(keyboard.path());
             }
         }
@@ -149,15 +157,20 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
             drop(path);
         }
         Attempt attempt = Attempt::done;
-        if (!dropped.empty() && keyboards_.empty()) {
-            // The last keyboard went: unplugged, or access revoked for all of them at once.
+        if (returned || (!dropped.empty() && keyboards_.empty())) {
+            // Back at the seat; or the last keyboard went: unplugged, or access revoked for all
+            // of them at once.
             attempt = scan();
         }
+        bool rescan = false;
         if (readable(entries[kChanges])) {
             for (const InputDeviceChange& change : layer_->changes()) {
                 if (change.kind == InputDeviceChange::Kind::removed) {
                     drop(change.node.path);
-                } else if (consider(change.node) == Attempt::denied) {
+                    // Perhaps a program that had a keyboard let it go, and with it its copy
+                    // (our own instance in a session left, a remapper that ended).
+                    rescan = true;
+                } else if (active_ && consider(change.node) == Attempt::denied) {
                     attempt = Attempt::denied;
                 }
             }
@@ -168,9 +181,10 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
                 std::lock_guard lock(mutex_);
                 configuration_ = pendingConfiguration_;
             }
-            if (scan() == Attempt::denied) {
-                attempt = Attempt::denied;
-            }
+            rescan = true;
+        }
+        if (rescan && active_ && scan() == Attempt::denied) {
+            attempt = Attempt::denied;
         }
         if (lostForGood(attempt)) {
             outcome = KeyboardTapRunOutcome::sourceLost;
@@ -178,6 +192,7 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
     }
     // Every keyboard goes back to the desktop with no key left held on its copy.
     keyboards_.clear();
+    context_.client = nullptr;
     return outcome;
 }
 
@@ -192,19 +207,24 @@ DeviceKeyboardTap::Attempt DeviceKeyboardTap::scan() {
 }
 
 DeviceKeyboardTap::Attempt DeviceKeyboardTap::consider(const InputDeviceNode& node) {
-    if (isOwnCopy(node.name) ||
-        std::ranges::any_of(keyboards_, [&](const auto& k) { return k->path() == node.path; })) {
+    // A clicker may have only a few keys, which udev does not call a keyboard.
+    if ((!node.keyboard && !holdsAssignedKey(node.keys)) ||
+        std::ranges::any_of(keyboards_, [&](const auto& keyboard) {
+            return keyboard->path() == node.path || keyboard->isCopy(node);
+        })) {
         return Attempt::done;
     }
     auto device = layer_->open(node.path);
     if (!device) {
-        return node.keyboard && isAccessError(device.error()) ? Attempt::denied : Attempt::done;
-    }
-    if (isOwnCopy((*device)->name()) || (!node.keyboard && !holdsAssignedKey(**device))) {
-        return Attempt::done;
+        const int error = device.error();
+        if (error != ENOENT && error != ENODEV) {  // not merely unplugged meanwhile
+            logOnce(node.path, "Clicker Distributor cannot open the keyboard " +
+                                   quotedName(node.name) + ": " + errorText(error) + ".");
+        }
+        return node.keyboard && isAccessError(error) ? Attempt::denied : Attempt::done;
     }
     auto keyboard =
-        std::make_unique<TappedKeyboard>(nextId_++, node.path, std::move(*device), modifiers_);
+        std::make_unique<TappedKeyboard>(nextId_++, node.path, std::move(*device), context_);
     if (!tryTake(*keyboard)) {
         return isAccessError(keyboard->lastError()) ? Attempt::denied : Attempt::done;
     }
@@ -234,13 +254,13 @@ bool DeviceKeyboardTap::tryTake(TappedKeyboard& keyboard) {
     return false;
 }
 
-bool DeviceKeyboardTap::holdsAssignedKey(InputDevice& device) const {
+bool DeviceKeyboardTap::holdsAssignedKey(const EvdevKeySet& keys) const {
     if (!configuration_) {
         return false;
     }
     return std::ranges::any_of(configuration_->assignedKeystrokes, [&](const auto& keystroke) {
         const auto evdevCode = LinuxKeyMap::evdevCodeFromKeyCode(keystroke.keyCode);
-        return evdevCode && device.hasKey(*evdevCode);
+        return evdevCode && *evdevCode < keys.size() && keys.test(*evdevCode);
     });
 }
 
@@ -264,7 +284,7 @@ bool deviceKeyboardFilesOpen(InputDeviceLayer& layer) {
     }
     bool anyKeyboard = false;
     for (const InputDeviceNode& node : layer.devices()) {
-        if (!node.keyboard || isOwnCopy(node.name)) {
+        if (!node.keyboard) {
             continue;
         }
         if (!layer.open(node.path)) {

@@ -19,7 +19,9 @@ namespace kelvra {
 /// The tap of every session type: grabs each keyboard device, decides on its key events and
 /// re-emits what passes through a virtual copy of the keyboard. Keyboards are those the system
 /// calls keyboards and any device with an assigned key (a clicker may only count as a set of
-/// keys); our own copies are never read. New keyboards are taken when plugged in.
+/// keys); our own copies, known by where uinput put them, are never read. New keyboards are
+/// taken when plugged in. While another session is the seat's active one, every keyboard is
+/// given back (descriptor closed) and taken again when ours returns.
 class DeviceKeyboardTap final : public KeyboardTapBackend {
 public:
     DeviceKeyboardTap(std::unique_ptr<InputDeviceLayer> layer,
@@ -41,7 +43,7 @@ private:
     Attempt consider(const InputDeviceNode& node);
     /// Takes the keyboard if it is idle; false when it is to be left alone.
     bool tryTake(TappedKeyboard& keyboard);
-    bool holdsAssignedKey(InputDevice& device) const;
+    bool holdsAssignedKey(const EvdevKeySet& keys) const;
     void drop(const std::string& path);
     void logOnce(const std::string& path, const std::string& message);
     /// Whether the run has to end: nothing left to read, and access to what is there is gone.
@@ -58,7 +60,9 @@ private:
 
     // Owned by the run thread.
     std::shared_ptr<const KeyboardTapConfiguration> configuration_;
-    HeldModifiers modifiers_;
+    TapContext context_;
+    /// Our session is the seat's active one; while it is not, no keyboard is held.
+    bool active_ = true;
     std::vector<std::unique_ptr<TappedKeyboard>> keyboards_;
     std::set<std::string> logged_;
     uint32_t nextId_ = 1;

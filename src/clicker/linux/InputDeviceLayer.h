@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <expected>
 #include <linux/input.h>
+#include <linux/uinput.h>
 #include <memory>
 #include <span>
 #include <string>
@@ -17,15 +18,26 @@ namespace kelvra {
 /// Every key state an input device can report, indexed by evdev code.
 using EvdevKeySet = std::bitset<KEY_CNT>;
 
+/// uinput keeps at most this many bytes of a virtual device's name.
+inline constexpr size_t kVirtualDeviceNameCapacity = UINPUT_MAX_NAME_SIZE - 1;
+
 /// An event device node as the system lists it.
 struct InputDeviceNode {
     /// "/dev/input/eventN".
     std::string path;
+    /// The input device's place in sysfs ("/sys/devices/.../inputN").
+    std::string sysPath;
     /// The kernel's name of the device, which is also what a virtual copy's name starts with.
     std::string name;
-    /// The system's input classification calls it a keyboard.
+    /// The system's input classification calls it a keyboard (it has the ordinary keys).
     bool keyboard = false;
+    /// Every key it can report, as sysfs lists them: known without opening the device.
+    EvdevKeySet keys;
 };
+
+/// The keys of sysfs' `capabilities/key`: hexadecimal words of a `long`'s width, the most
+/// significant first, separated by spaces.
+EvdevKeySet keySetFromCapabilities(std::string_view capabilities);
 
 /// A device plugged in or removed after the listing.
 struct InputDeviceChange {
@@ -54,6 +66,11 @@ class VirtualInputDevice {
 public:
     virtual ~VirtualInputDevice() = default;
 
+    /// Where the kernel put the device, as uinput tells: what the system lists it as. Either may
+    /// be empty when uinput cannot tell.
+    virtual std::string_view path() const = 0;
+    virtual std::string_view sysPath() const = 0;
+
     /// Readable when the desktop sends the device something back (an LED change).
     virtual int feedbackDescriptor() const = 0;
 
@@ -73,8 +90,6 @@ public:
     /// Readable when events are waiting (also when the device has gone).
     virtual int descriptor() const = 0;
     virtual std::string_view name() const = 0;
-    /// Whether the device can report this key at all.
-    virtual bool hasKey(uint16_t evdevCode) const = 0;
     /// The keys held down on the device right now, as the kernel knows them.
     virtual EvdevKeySet heldKeys() const = 0;
 
@@ -86,9 +101,9 @@ public:
     /// Reads waiting events without blocking, in order, into `events`.
     virtual InputReadResult read(std::span<input_event> events) = 0;
 
-    /// Creates a virtual device named `name` with this device's identifiers and capabilities,
-    /// except auto-repeat (the source's own repeat events are passed on instead) and force
-    /// feedback; or an errno value.
+    /// Creates a virtual device named `name` (at most `kVirtualDeviceNameCapacity` bytes of it
+    /// are kept) with this device's identifiers and capabilities, except auto-repeat (the
+    /// source's own repeat events are passed on instead) and force feedback; or an errno value.
     virtual std::expected<std::unique_ptr<VirtualInputDevice>, int> createCopy(
         std::string_view name) = 0;
 

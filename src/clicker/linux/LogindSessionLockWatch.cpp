@@ -37,12 +37,8 @@ public:
             close();
             return;
         }
-        int value = 0;
-        if (sd_bus_get_property_trivial(bus_, kLogin, sessionPath_.c_str(),
-                                        "org.freedesktop.login1.Session", "LockedHint", nullptr,
-                                        'b', &value) >= 0) {
-            locked_ = value != 0;
-        }
+        readProperty("LockedHint", locked_);
+        readProperty("Active", active_);
     }
 
     ~LogindSessionLockWatch() override { close(); }
@@ -63,6 +59,7 @@ public:
     }
 
     bool locked() const override { return locked_; }
+    bool active() const override { return active_; }
 
 private:
     static int onPropertiesChanged(sd_bus_message* message, void* self, sd_bus_error*) {
@@ -81,15 +78,25 @@ private:
             if (sd_bus_message_read(message, "s", &name) < 0) {
                 return;
             }
-            if (std::strcmp(name, "LockedHint") == 0) {
-                int value = 0;
-                if (sd_bus_message_read(message, "v", "b", &value) >= 0) {
-                    locked_ = value != 0;
-                }
-            } else if (sd_bus_message_skip(message, "v") < 0) {
+            bool* const field = std::strcmp(name, "LockedHint") == 0 ? &locked_
+                                : std::strcmp(name, "Active") == 0   ? &active_
+                                                                     : nullptr;
+            int value = 0;
+            if (field != nullptr && sd_bus_message_read(message, "v", "b", &value) >= 0) {
+                *field = value != 0;
+            } else if (field == nullptr && sd_bus_message_skip(message, "v") < 0) {
                 return;
             }
             sd_bus_message_exit_container(message);
+        }
+    }
+
+    void readProperty(const char* name, bool& field) {
+        int value = 0;
+        if (sd_bus_get_property_trivial(bus_, kLogin, sessionPath_.c_str(),
+                                        "org.freedesktop.login1.Session", name, nullptr, 'b',
+                                        &value) >= 0) {
+            field = value != 0;
         }
     }
 
@@ -102,6 +109,7 @@ private:
     sd_bus_slot* match_ = nullptr;
     std::string sessionPath_;
     bool locked_ = false;
+    bool active_ = true;
 };
 
 }  // namespace

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libudev.h>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <sys/ioctl.h>
 #include <time.h>
@@ -22,8 +24,18 @@ constexpr const char* kUinputPath = "/dev/uinput";
 class UinputCopy final : public VirtualInputDevice {
 public:
     UinputCopy(UniqueFd uinput, libevdev_uinput* device)
-        : uinput_(std::move(uinput)), device_(device) {}
+        : uinput_(std::move(uinput)), device_(device) {
+        if (const char* node = libevdev_uinput_get_devnode(device_)) {
+            path_ = node;
+        }
+        if (const char* sysPath = libevdev_uinput_get_syspath(device_)) {
+            sysPath_ = sysPath;
+        }
+    }
     ~UinputCopy() override { libevdev_uinput_destroy(device_); }
+
+    std::string_view path() const override { return path_; }
+    std::string_view sysPath() const override { return sysPath_; }
 
     int feedbackDescriptor() const override { return uinput_.get(); }
 
@@ -53,6 +65,8 @@ public:
 private:
     UniqueFd uinput_;
     libevdev_uinput* device_;
+    std::string path_;
+    std::string sysPath_;
 };
 
 class EvdevDevice final : public InputDevice {
@@ -66,10 +80,6 @@ public:
         const char* name = libevdev_get_name(device_.get());
         return name != nullptr ? name : "";
     }
-    bool hasKey(uint16_t evdevCode) const override {
-        return libevdev_has_event_code(device_.get(), EV_KEY, evdevCode) == 1;
-    }
-
     EvdevKeySet heldKeys() const override {
         unsigned char bits[KEY_CNT / 8 + 1] = {};
         EvdevKeySet held;
@@ -199,8 +209,14 @@ std::optional<InputDeviceNode> eventNode(udev_device* device) {
     node.path = path;
     if (udev_device* parent =
             udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr)) {
+        if (const char* sysPath = udev_device_get_syspath(parent)) {
+            node.sysPath = sysPath;
+        }
         if (const char* name = udev_device_get_sysattr_value(parent, "name")) {
             node.name = name;
+        }
+        if (const char* keys = udev_device_get_sysattr_value(parent, "capabilities/key")) {
+            node.keys = keySetFromCapabilities(keys);
         }
     }
     const char* keyboard = udev_device_get_property_value(device, "ID_INPUT_KEYBOARD");
@@ -305,6 +321,33 @@ private:
 };
 
 }  // namespace
+
+EvdevKeySet keySetFromCapabilities(std::string_view capabilities) {
+    EvdevKeySet keys;
+    constexpr size_t kWordBits = sizeof(unsigned long) * 8;
+    size_t firstBit = 0;
+    // From the least significant word, the last one.
+    size_t end = capabilities.find_last_not_of(" \n");
+    while (end != std::string_view::npos && firstBit < KEY_CNT) {
+        const size_t space = capabilities.find_last_of(' ', end);
+        const size_t begin = space == std::string_view::npos ? 0 : space + 1;
+        unsigned long word = 0;
+        const auto parsed =
+            std::from_chars(capabilities.data() + begin, capabilities.data() + end + 1, word, 16);
+        if (parsed.ec != std::errc{} || parsed.ptr != capabilities.data() + end + 1) {
+            return {};
+        }
+        for (size_t bit = 0; bit < kWordBits && firstBit + bit < KEY_CNT; ++bit) {
+            if (((word >> bit) & 1U) != 0) {
+                keys.set(firstBit + bit);
+            }
+        }
+        firstBit += kWordBits;
+        end = space == std::string_view::npos ? std::string_view::npos
+                                              : capabilities.find_last_not_of(' ', space);
+    }
+    return keys;
+}
 
 std::unique_ptr<InputDeviceLayer> makeSystemInputDeviceLayer() {
     return std::make_unique<SystemInputDeviceLayer>();

@@ -28,6 +28,19 @@ input_event makeEvent(uint16_t type, uint16_t code, int32_t value) {
 
 }  // namespace
 
+std::string virtualCopyName(std::string_view keyboardName) {
+    constexpr size_t kRoom = kVirtualDeviceNameCapacity - kVirtualCopyNameSuffix.size();
+    if (keyboardName.size() > kRoom) {
+        size_t cut = kRoom;
+        // Back to the first byte of the character the limit falls in.
+        while (cut > 0 && (static_cast<unsigned char>(keyboardName[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        keyboardName = keyboardName.substr(0, cut);
+    }
+    return std::string(keyboardName) + std::string(kVirtualCopyNameSuffix);
+}
+
 void HeldModifiers::adjust(uint64_t flag, int delta) {
     if (flag == 0) {
         return;
@@ -47,8 +60,8 @@ void HeldModifiers::adjust(uint64_t flag, int delta) {
 }
 
 TappedKeyboard::TappedKeyboard(uint32_t id, std::string path, std::unique_ptr<InputDevice> device,
-                               HeldModifiers& modifiers)
-    : id_(id), path_(std::move(path)), device_(std::move(device)), modifiers_(modifiers) {
+                               TapContext& context)
+    : id_(id), path_(std::move(path)), device_(std::move(device)), context_(context) {
     pressedAs_.fill(kNotPressed);
     readBuffer_.resize(kReadCapacity);
     frame_.reserve(kReadCapacity);
@@ -68,6 +81,11 @@ TappedKeyboard::~TappedKeyboard() {
             trackHeld(code, 0);
         }
     }
+}
+
+bool TappedKeyboard::isCopy(const InputDeviceNode& node) const {
+    return copy_ && ((!copy_->path().empty() && copy_->path() == node.path) ||
+                     (!copy_->sysPath().empty() && copy_->sysPath() == node.sysPath));
 }
 
 int TappedKeyboard::feedbackDescriptor() const {
@@ -93,8 +111,7 @@ TakeResult TappedKeyboard::take() {
         device_->ungrab();
         return TakeResult::waiting;
     }
-    auto copy =
-        device_->createCopy(std::string(device_->name()) + std::string(kVirtualCopyNameSuffix));
+    auto copy = device_->createCopy(virtualCopyName(device_->name()));
     if (!copy) {
         device_->ungrab();
         lastError_ = copy.error();
@@ -105,7 +122,7 @@ TakeResult TappedKeyboard::take() {
     return TakeResult::taken;
 }
 
-bool TappedKeyboard::service(TapContext& context) {
+bool TappedKeyboard::service() {
     for (;;) {
         const InputReadResult result = device_->read(readBuffer_);
         for (size_t index = 0; index < result.count; ++index) {
@@ -113,7 +130,7 @@ bool TappedKeyboard::service(TapContext& context) {
             frame_.push_back(event);
             if ((event.type == EV_SYN && event.code == SYN_REPORT) ||
                 frame_.size() == kReadCapacity) {
-                handleFrame(context);
+                handleFrame();
                 frame_.clear();
             }
         }
@@ -127,7 +144,7 @@ bool TappedKeyboard::service(TapContext& context) {
     return true;
 }
 
-void TappedKeyboard::handleFrame(TapContext& context) {
+void TappedKeyboard::handleFrame() {
     if (!copy_) {
         // Not ours yet: the desktop reads these events itself; only follow the held keys.
         for (const input_event& event : frame_) {
@@ -148,7 +165,7 @@ void TappedKeyboard::handleFrame(TapContext& context) {
             continue;
         }
         if (event.type == EV_KEY) {
-            const bool forward = handleKey(event, scanCode, hasScanCode, context);
+            const bool forward = handleKey(event, scanCode, hasScanCode);
             if (!forward && hasScanCode && !output_.empty() && output_.back().type == EV_MSC &&
                 output_.back().code == MSC_SCAN) {
                 output_.pop_back();  // the scan code belongs to the consumed key
@@ -174,8 +191,7 @@ void TappedKeyboard::handleFrame(TapContext& context) {
     }
 }
 
-bool TappedKeyboard::handleKey(const input_event& event, uint32_t scanCode, bool hasScanCode,
-                               TapContext& context) {
+bool TappedKeyboard::handleKey(const input_event& event, uint32_t scanCode, bool hasScanCode) {
     const uint16_t code = event.code;
     trackHeld(code, event.value);
     if (isButton(code) || code >= KEY_CNT || event.value < 0 || event.value > 2) {
@@ -193,15 +209,15 @@ bool TappedKeyboard::handleKey(const input_event& event, uint32_t scanCode, bool
     }
     pressedAs_[code] = transition == KeyTransition::up ? kNotPressed : keyCode;
     KeyboardTapDecision decision = KeyboardTapDecision::pass;
-    if (!context.locked || transition == KeyTransition::up) {
+    if (!context_.locked || transition == KeyTransition::up) {
         const KeyboardTapEvent tapEvent{
             .device = id_,
             .keyCode = keyCode,
             .transition = transition,
-            .modifierFlags = context.modifiers.flags(),
+            .modifierFlags = context_.modifiers.flags(),
         };
-        decision = context.client.decide(tapEvent);
-        if (context.locked) {
+        decision = context_.client->decide(tapEvent);
+        if (context_.locked) {
             decision = KeyboardTapDecision::pass;
         }
     }
@@ -221,9 +237,9 @@ void TappedKeyboard::trackHeld(uint16_t code, int32_t value) {
     held_.set(code, value != 0);
     const uint64_t flag = LinuxKeyMap::modifierFlagOfEvdev(code);
     if (value != 0) {
-        modifiers_.press(flag);
+        context_.modifiers.press(flag);
     } else {
-        modifiers_.release(flag);
+        context_.modifiers.release(flag);
     }
 }
 
@@ -262,6 +278,9 @@ void TappedKeyboard::release() {
     copyHeld_.reset();
     device_->ungrab();
     copy_.reset();
+    if (context_.client != nullptr) {
+        context_.client->forgetDevice(id_);
+    }
 }
 
 }  // namespace kelvra

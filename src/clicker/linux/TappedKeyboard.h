@@ -13,9 +13,13 @@
 
 namespace kelvra {
 
-/// Ends the name of every virtual copy the tap makes ("<keyboard name> (Kelvra Hub)"), which is
-/// how the tap knows its own copies and never reads them.
+/// Ends the name of every virtual copy the tap makes ("<keyboard name> (Kelvra Hub)"), so people
+/// and other programs can tell it. The tap itself knows its copies by where uinput put them.
 inline constexpr std::string_view kVirtualCopyNameSuffix = " (Kelvra Hub)";
+
+/// The name of a keyboard's copy: the keyboard's name, shortened on a character boundary so
+/// that the ending survives uinput's limit, then the ending.
+std::string virtualCopyName(std::string_view keyboardName);
 
 /// Modifier keys held across every keyboard the tap reads: Shift on the laptop keyboard and
 /// Page Down on a clicker is Shift+Page Down.
@@ -35,8 +39,9 @@ private:
 
 /// What the keyboards of one tap share while they handle events.
 struct TapContext {
-    KeyboardTapClient& client;
-    HeldModifiers& modifiers;
+    /// The client of the run in progress; keyboards exist only during a run.
+    KeyboardTapClient* client = nullptr;
+    HeldModifiers modifiers;
     /// While the session is locked every key passes; key-ups are still shown to the client so
     /// the keys it holds end.
     bool locked = false;
@@ -58,7 +63,7 @@ enum class TakeResult : uint8_t {
 class TappedKeyboard {
 public:
     TappedKeyboard(uint32_t id, std::string path, std::unique_ptr<InputDevice> device,
-                   HeldModifiers& modifiers);
+                   TapContext& context);
     /// Releases the keyboard (`release`).
     ~TappedKeyboard();
 
@@ -68,6 +73,8 @@ public:
     const std::string& path() const { return path_; }
     InputDevice& device() { return *device_; }
     bool isTaken() const { return copy_ != nullptr; }
+    /// Whether `node` is this keyboard's own copy.
+    bool isCopy(const InputDeviceNode& node) const;
     /// The copy's feedback descriptor, -1 while not taken.
     int feedbackDescriptor() const;
     /// No key is held on it, as its events tell.
@@ -82,25 +89,25 @@ public:
     /// owner then drops it. A keyboard not yet taken is only followed (the desktop reads its
     /// events itself); the owner may take it after this returns, never in the middle of events
     /// already read, which the desktop has already had.
-    bool service(TapContext& context);
+    bool service();
 
     /// Sends the desktop's LED changes on the copy back to the device.
     void forwardFeedback();
 
-    /// Key-ups for every key the copy holds, then the grab is let go and the copy destroyed.
+    /// Key-ups for every key the copy holds, then the grab is let go and the copy destroyed;
+    /// the client forgets the keys it held, whose key-ups it will not be shown.
     void release();
 
 private:
-    void handleFrame(TapContext& context);
+    void handleFrame();
     /// Whether the key event goes on to the copy.
-    bool handleKey(const input_event& event, uint32_t scanCode, bool hasScanCode,
-                   TapContext& context);
+    bool handleKey(const input_event& event, uint32_t scanCode, bool hasScanCode);
     void trackHeld(uint16_t code, int32_t value);
 
     const uint32_t id_;
     const std::string path_;
     std::unique_ptr<InputDevice> device_;
-    HeldModifiers& modifiers_;
+    TapContext& context_;
     std::unique_ptr<VirtualInputDevice> copy_;
     int lastError_ = 0;
     /// Keys down on the device as its events tell.

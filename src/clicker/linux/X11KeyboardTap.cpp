@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/eventfd.h>
@@ -64,6 +65,9 @@ private:
     void regrab(KeyboardTapClient& client, bool configurationChanged);
     void releaseGrabs();
     void handle(const xcb_generic_event_t& event, KeyboardTapClient& client);
+    /// Ends a key's press for the client, whose key-up the focused window gets instead of us:
+    /// otherwise the client would keep the key held, and decide its later presses as this one.
+    void releaseUnseen(xcb_keycode_t keycode, KeyboardTapClient& client);
 
     const std::string display_;
     xcb_connection_t* connection_ = nullptr;
@@ -86,9 +90,14 @@ private:
     std::vector<ClickerKeystroke> conflicts_;
     bool waitingForHeldKeys_ = false;
     std::array<bool, 256> pressed_{};
+    /// The key whose press made one of our grabs active; the grab lasts until its release.
+    std::optional<xcb_keycode_t> activeGrabKey_;
 };
 
 std::expected<void, KeyboardTapError> X11KeyboardTap::open() {
+    if (!wake_) {
+        return std::unexpected(KeyboardTapError{"no event descriptor for configuration changes"});
+    }
     int screenNumber = 0;
     connection_ = xcb_connect(display_.c_str(), &screenNumber);
     if (xcb_connection_has_error(connection_) != 0) {
@@ -362,6 +371,11 @@ void X11KeyboardTap::regrab(KeyboardTapClient& client, bool configurationChanged
     }
 }
 
+void X11KeyboardTap::releaseUnseen(xcb_keycode_t keycode, KeyboardTapClient& client) {
+    pressed_[keycode] = false;
+    client.decide({0, keyCodeOf(keycode), KeyTransition::up, 0});
+}
+
 void X11KeyboardTap::handle(const xcb_generic_event_t& event, KeyboardTapClient& client) {
     switch (event.response_type & 0x7F) {
         case XCB_KEY_PRESS:
@@ -376,16 +390,28 @@ void X11KeyboardTap::handle(const xcb_generic_event_t& event, KeyboardTapClient&
             const auto decision =
                 client.decide({0, keyCodeOf(key.detail), transition, modifierFlagsOf(key.state)});
             if (press) {
-                // Replaying ends our grab and hands the press to the focused window as if we had
-                // never grabbed it; the rest of that press then goes there directly.
-                const bool replay = decision == KeyboardTapDecision::pass;
+                // A press while none of our grabs is active is one of them becoming active.
+                // Replaying ends that grab and hands the press to the focused window as if we
+                // had never grabbed it; the rest of that press then goes there directly.
+                const bool activates = !activeGrabKey_;
+                const bool replay = activates && decision == KeyboardTapDecision::pass;
                 xcb_allow_events(connection_,
                                  replay ? XCB_ALLOW_REPLAY_KEYBOARD : XCB_ALLOW_ASYNC_KEYBOARD,
                                  XCB_CURRENT_TIME);
-                if (replay) {
-                    pressed_[key.detail] = false;
-                }
                 xcb_flush(connection_);
+                if (replay) {
+                    releaseUnseen(key.detail, client);
+                } else if (activates) {
+                    activeGrabKey_ = key.detail;
+                }
+            } else if (activeGrabKey_ == key.detail) {
+                // The grab ends with its key: keys pressed meanwhile go up in the focused window.
+                activeGrabKey_.reset();
+                for (size_t keycode = 0; keycode < pressed_.size(); ++keycode) {
+                    if (pressed_[keycode]) {
+                        releaseUnseen(static_cast<xcb_keycode_t>(keycode), client);
+                    }
+                }
             }
             break;
         }

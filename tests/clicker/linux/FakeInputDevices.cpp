@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FakeInputDevices.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -36,16 +37,40 @@ InputReadResult readEvents(int descriptor, std::span<input_event> events) {
     return {static_cast<size_t>(bytes) / sizeof(input_event), InputReadStatus::drained};
 }
 
+InputDeviceNode deviceNode(int number, std::string name, bool keyboard,
+                           const std::set<uint16_t>& keys) {
+    const std::string suffix = std::to_string(number);
+    InputDeviceNode node{"/dev/input/event" + suffix,
+                         "/sys/devices/virtual/input/input" + suffix,
+                         std::move(name),
+                         keyboard,
+                         {}};
+    for (const uint16_t key : keys) {
+        node.keys.set(key);
+    }
+    return node;
+}
+
 class FakeCopy final : public VirtualInputDevice {
 public:
-    FakeCopy(std::shared_ptr<FakeKeyboard> keyboard, UniqueFd tapEnd)
-        : keyboard_(std::move(keyboard)), tapEnd_(std::move(tapEnd)) {}
+    FakeCopy(std::shared_ptr<FakeKeyboard> keyboard, UniqueFd tapEnd,
+             std::shared_ptr<FakeInputSystem> system, std::shared_ptr<FakeKeyboard> listed)
+        : keyboard_(std::move(keyboard)),
+          tapEnd_(std::move(tapEnd)),
+          system_(std::move(system)),
+          listed_(std::move(listed)) {}
     ~FakeCopy() override {
         keyboard_->change([&] { keyboard_->hasCopy = false; });
+        system_->remove(listed_);
     }
 
+    std::string_view path() const override { return listed_->node.path; }
+    std::string_view sysPath() const override { return listed_->node.sysPath; }
     int feedbackDescriptor() const override { return tapEnd_.get(); }
     bool write(std::span<const input_event> events) override {
+        if (keyboard_->copyWriteFails) {
+            return false;
+        }
         writeEvents(tapEnd_.get(), events);
         return true;
     }
@@ -56,16 +81,23 @@ public:
 private:
     std::shared_ptr<FakeKeyboard> keyboard_;
     UniqueFd tapEnd_;
+    std::shared_ptr<FakeInputSystem> system_;
+    std::shared_ptr<FakeKeyboard> listed_;
 };
 
 class FakeDevice final : public InputDevice {
 public:
-    explicit FakeDevice(std::shared_ptr<FakeKeyboard> keyboard) : keyboard_(std::move(keyboard)) {}
-    ~FakeDevice() override { ungrab(); }
+    FakeDevice(std::shared_ptr<FakeKeyboard> keyboard, std::shared_ptr<FakeInputSystem> system)
+        : keyboard_(std::move(keyboard)), system_(std::move(system)) {
+        keyboard_->change([&] { ++keyboard_->openCount; });
+    }
+    ~FakeDevice() override {
+        ungrab();
+        keyboard_->change([&] { --keyboard_->openCount; });
+    }
 
     int descriptor() const override { return keyboard_->tapEnd.get(); }
     std::string_view name() const override { return keyboard_->node.name; }
-    bool hasKey(uint16_t evdevCode) const override { return keyboard_->keys.contains(evdevCode); }
     EvdevKeySet heldKeys() const override {
         std::lock_guard lock(keyboard_->mutex);
         return keyboard_->held;
@@ -89,12 +121,16 @@ public:
             return std::unexpected(error);
         }
         auto [tapEnd, testEnd] = socketPair();
+        // The kernel's limit, whatever the name's characters.
+        const std::string kept(
+            name.substr(0, std::min<size_t>(name.size(), UINPUT_MAX_NAME_SIZE - 1)));
+        auto listed = system_->plug(kept, keyboard_->node.keyboard, keyboard_->keys);
         keyboard_->change([&] {
             keyboard_->hasCopy = true;
-            keyboard_->copiedAs = name;
+            keyboard_->copiedAs = kept;
             keyboard_->copyTestEnd = std::move(testEnd);
         });
-        return std::make_unique<FakeCopy>(keyboard_, std::move(tapEnd));
+        return std::make_unique<FakeCopy>(keyboard_, std::move(tapEnd), system_, std::move(listed));
     }
     void setLed(uint16_t code, int32_t value) override {
         keyboard_->change([&] { keyboard_->leds.emplace_back(code, value); });
@@ -102,6 +138,7 @@ public:
 
 private:
     std::shared_ptr<FakeKeyboard> keyboard_;
+    std::shared_ptr<FakeInputSystem> system_;
 };
 
 class FakeLayer final : public InputDeviceLayer {
@@ -118,18 +155,18 @@ public:
     }
     std::vector<InputDeviceNode> devices() override {
         std::vector<InputDeviceNode> nodes;
-        for (const auto& keyboard : keyboards()) {
+        for (const auto& keyboard : system_->devices()) {
             nodes.push_back(keyboard->node);
         }
         return nodes;
     }
     std::expected<std::unique_ptr<InputDevice>, int> open(const std::string& path) override {
-        for (const auto& keyboard : keyboards()) {
+        for (const auto& keyboard : system_->devices()) {
             if (keyboard->node.path == path) {
                 if (const int error = keyboard->openError; error != 0) {
                     return std::unexpected(error);
                 }
-                return std::make_unique<FakeDevice>(keyboard);
+                return std::make_unique<FakeDevice>(keyboard, system_);
             }
         }
         return std::unexpected(ENOENT);
@@ -137,11 +174,6 @@ public:
     int virtualDevicesAvailable() override { return system_->virtualDeviceError; }
 
 private:
-    std::vector<std::shared_ptr<FakeKeyboard>> keyboards() const {
-        std::lock_guard lock(system_->mutex);
-        return system_->keyboards;
-    }
-
     std::shared_ptr<FakeInputSystem> system_;
 };
 
@@ -192,9 +224,8 @@ LibevdevPointer presenterDescription() {
     return description;
 }
 
-FakeKeyboard::FakeKeyboard(std::string path, std::string name, bool keyboard,
-                           std::set<uint16_t> keyCodes)
-    : node{std::move(path), std::move(name), keyboard}, keys(std::move(keyCodes)) {
+FakeKeyboard::FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes)
+    : node(deviceNode(number, std::move(name), keyboard, keyCodes)), keys(std::move(keyCodes)) {
     std::tie(tapEnd, testEnd) = socketPair();
 }
 
@@ -205,6 +236,12 @@ void FakeKeyboard::send(const std::vector<input_event>& events) {
 bool FakeKeyboard::waitUntilTaken(bool taken) {
     std::unique_lock lock(mutex);
     return changed.wait_for(lock, kPatience, [&] { return grabbed == taken && hasCopy == taken; });
+}
+
+bool FakeKeyboard::waitUntilClosed() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, kPatience,
+                            [&] { return openCount == 0 && !grabbed && !hasCopy; });
 }
 
 std::vector<input_event> FakeKeyboard::nextCopyFrame() {
@@ -235,13 +272,18 @@ std::shared_ptr<FakeKeyboard> FakeInputSystem::add(std::string name, bool keyboa
                                                    std::set<uint16_t> keys) {
     std::lock_guard lock(mutex);
     keyboards.push_back(
-        std::make_shared<FakeKeyboard>("/dev/input/event" + std::to_string(nextNumber++),
-                                       std::move(name), keyboard, std::move(keys)));
+        std::make_shared<FakeKeyboard>(nextNumber++, std::move(name), keyboard, std::move(keys)));
     return keyboards.back();
 }
 
-std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name) {
-    auto added = add(std::move(name));
+std::vector<std::shared_ptr<FakeKeyboard>> FakeInputSystem::devices() const {
+    std::lock_guard lock(mutex);
+    return keyboards;
+}
+
+std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name, bool keyboard,
+                                                    std::set<uint16_t> keys) {
+    auto added = add(std::move(name), keyboard, std::move(keys));
     {
         std::lock_guard lock(mutex);
         changes.push_back({InputDeviceChange::Kind::added, added->node});
@@ -271,6 +313,11 @@ void FakeSessionLock::set(bool value) {
     eventfd_write(signal_.get(), 1);
 }
 
+void FakeSessionLock::setActive(bool value) {
+    active_ = value;
+    eventfd_write(signal_.get(), 1);
+}
+
 void FakeSessionLock::process() {
     eventfd_t value = 0;
     eventfd_read(signal_.get(), &value);
@@ -292,6 +339,16 @@ KeyboardTapDecision RecordingTapClient::decide(const KeyboardTapEvent& event) {
         held_.emplace(key, decision);
     }
     return decision;
+}
+
+void RecordingTapClient::forgetDevice(uint32_t device) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(held_, [&](const auto& entry) { return entry.first.first == device; });
+}
+
+size_t RecordingTapClient::heldCount() const {
+    std::lock_guard lock(mutex_);
+    return held_.size();
 }
 
 std::vector<KeyboardTapEvent> RecordingTapClient::events() const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -34,17 +35,25 @@ LibevdevPointer presenterDescription();
 
 /// One fake keyboard. The tap reads what the test sends over a socket pair, as it would read
 /// an event device; a copy's events come out of another socket pair for the test to read.
+/// A copy is listed and announced as a device of its own, with the keyboard's keys and as much
+/// of the name asked for as uinput keeps.
 /// The fake device the layer opens works on the state below, under `mutex`.
 class FakeKeyboard : public std::enable_shared_from_this<FakeKeyboard> {
 public:
-    FakeKeyboard(std::string path, std::string name, bool keyboard, std::set<uint16_t> keyCodes);
+    FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes);
 
     /// errno values the device answers opening, grabbing or copying it with; 0 succeeds.
     std::atomic<int> openError{0}, grabError{0}, copyError{0};
+    /// The copy no longer takes events.
+    std::atomic<bool> copyWriteFails{false};
 
     void send(const std::vector<input_event>& events);
-    /// The device goes away: the tap's next read finds it gone.
-    void unplug() { testEnd.reset(); }
+    /// The device goes away: the tap's next read finds it gone, and it opens no more.
+    void unplug() {
+        int none = 0;
+        openError.compare_exchange_strong(none, ENODEV);
+        testEnd.reset();
+    }
 
     bool isGrabbed() const {
         std::lock_guard lock(mutex);
@@ -53,6 +62,8 @@ public:
 
     /// Waits until the device is grabbed (true) or not (false) with a copy to match.
     bool waitUntilTaken(bool taken);
+    /// Waits until no one holds the device open (nor grabbed, nor copied).
+    bool waitUntilClosed();
     std::string copyName() const {
         std::lock_guard lock(mutex);
         return copiedAs;
@@ -83,6 +94,7 @@ public:
     EvdevKeySet held;
     bool grabbed = false;
     bool hasCopy = false;
+    int openCount = 0;
     std::string copiedAs;
     UniqueFd copyTestEnd;
     std::vector<std::pair<uint16_t, int32_t>> leds;
@@ -97,7 +109,10 @@ public:
     std::shared_ptr<FakeKeyboard> add(std::string name, bool keyboard = true,
                                       std::set<uint16_t> keys = {});
     /// Adds a keyboard after the listing, announced as plugged in.
-    std::shared_ptr<FakeKeyboard> plug(std::string name);
+    std::shared_ptr<FakeKeyboard> plug(std::string name, bool keyboard = true,
+                                       std::set<uint16_t> keys = {});
+    /// Every device listed now.
+    std::vector<std::shared_ptr<FakeKeyboard>> devices() const;
     /// Unplugs a keyboard and announces its removal.
     void remove(const std::shared_ptr<FakeKeyboard>& keyboard);
     std::unique_ptr<InputDeviceLayer> makeLayer();
@@ -116,13 +131,17 @@ public:
     FakeSessionLock();
     void set(bool value);
 
+    void setActive(bool value);
+
     int descriptor() const override { return signal_.get(); }
     void process() override;
     bool locked() const override { return locked_; }
+    bool active() const override { return active_; }
 
 private:
     UniqueFd signal_;
     std::atomic<bool> locked_{false};
+    std::atomic<bool> active_{true};
 };
 
 /// Decides like the engine, in small: the assigned key codes are consumed from their key-down
@@ -132,9 +151,12 @@ public:
     explicit RecordingTapClient(std::set<uint16_t> assigned) : assigned_(std::move(assigned)) {}
 
     KeyboardTapDecision decide(const KeyboardTapEvent& event) override;
+    void forgetDevice(uint32_t device) override;
     void reportConflicts(std::vector<ClickerKeystroke>) override {}
 
     std::vector<KeyboardTapEvent> events() const;
+    /// How many keys it holds a decision for.
+    size_t heldCount() const;
 
 private:
     const std::set<uint16_t> assigned_;

@@ -32,6 +32,20 @@ std::optional<InputDeviceNode> waitForDevice(InputDeviceLayer& layer, const std:
     return found;
 }
 
+TEST(SystemInputDeviceLayerTest, ReadsTheKeysSysfsLists) {
+    // A presenter: B (48), Page Up (104), Page Down (109) and, in the seventh word, 0x1a9.
+    const EvdevKeySet keys =
+        keySetFromCapabilities("20000000000 0 0 0 0 210000000000 1000000000000\n");
+    std::vector<size_t> codes;
+    for (size_t code = 0; code < keys.size(); ++code) {
+        if (keys.test(code)) {
+            codes.push_back(code);
+        }
+    }
+    EXPECT_EQ(codes, (std::vector<size_t>{48, 104, 109, 0x1a9}));
+    EXPECT_TRUE(keySetFromCapabilities("not hexadecimal").none());
+}
+
 // The system layer against the kernel: a uinput keyboard of our own making is the source, so no
 // keyboard of the machine is touched.
 TEST(SystemInputDeviceLayerTest, ReadsGrabsAndCopiesARealDevice) {
@@ -52,8 +66,8 @@ TEST(SystemInputDeviceLayerTest, ReadsGrabsAndCopiesARealDevice) {
     ASSERT_TRUE(sourceNode);
     auto device = layer->open(sourceNode->path);
     ASSERT_TRUE(device) << std::strerror(device.error());
-    EXPECT_TRUE((*device)->hasKey(KEY_PAGEDOWN));
-    EXPECT_FALSE((*device)->hasKey(KEY_A));
+    EXPECT_TRUE(sourceNode->keys.test(KEY_PAGEDOWN));
+    EXPECT_FALSE(sourceNode->keys.test(KEY_A));
     EXPECT_TRUE((*device)->heldKeys().none());
 
     auto copy = (*device)->createCopy("Kelvra Test Presenter (Kelvra Hub)");
@@ -61,6 +75,9 @@ TEST(SystemInputDeviceLayerTest, ReadsGrabsAndCopiesARealDevice) {
     ASSERT_EQ((*device)->grab(), 0);
     const auto copyNode = waitForDevice(*layer, "Kelvra Test Presenter (Kelvra Hub)");
     ASSERT_TRUE(copyNode);
+    // The tap knows its copies by where uinput says they are.
+    EXPECT_EQ((*copy)->path(), copyNode->path);
+    EXPECT_EQ((*copy)->sysPath(), copyNode->sysPath);
     const UniqueFd copyReader(::open(copyNode->path.c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_TRUE(copyReader);
     const int copyDescriptor = copyReader.get();
