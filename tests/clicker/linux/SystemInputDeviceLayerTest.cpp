@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +7,6 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <libevdev/libevdev-uinput.h>
-#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -27,6 +25,79 @@ namespace {
 
 using testing::event;
 using testing::readFrame;
+
+/// Waits for a device of that name to be listed.
+std::optional<InputDeviceNode> waitForDevice(InputDeviceLayer& layer, const std::string& name) {
+    std::optional<InputDeviceNode> found;
+    testing::eventually([&] {
+        const auto nodes = layer.devices();
+        const auto node = std::ranges::find(nodes, name, &InputDeviceNode::name);
+        found = node == nodes.end() ? std::nullopt : std::optional(*node);
+        return found.has_value();
+    });
+    return found;
+}
+
+// The system layer against the kernel: a uinput keyboard of our own making is the source, so no
+// keyboard of the machine is touched.
+TEST(SystemInputDeviceLayerTest, ReadsGrabsAndCopiesARealDevice) {
+    if (::access("/dev/uinput", W_OK) != 0) {
+        GTEST_SKIP() << "/dev/uinput is not writable here (" << std::strerror(errno)
+                     << "): the kernel path runs only where virtual devices can be created";
+    }
+    const LibevdevPointer description = testing::presenterDescription();
+    libevdev_uinput* source = nullptr;
+    ASSERT_EQ(libevdev_uinput_create_from_device(description.get(), LIBEVDEV_UINPUT_OPEN_MANAGED,
+                                                 &source),
+              0);
+    const std::unique_ptr<libevdev_uinput, void (*)(libevdev_uinput*)> sourceOwner(
+        source, libevdev_uinput_destroy);
+
+    auto layer = makeSystemInputDeviceLayer();
+    const auto sourceNode = waitForDevice(*layer, "Kelvra Test Presenter");
+    ASSERT_TRUE(sourceNode);
+    auto device = layer->open(sourceNode->path);
+    ASSERT_TRUE(device) << std::strerror(device.error());
+    EXPECT_TRUE((*device)->hasKey(KEY_PAGEDOWN));
+    EXPECT_FALSE((*device)->hasKey(KEY_A));
+    EXPECT_TRUE((*device)->heldKeys().none());
+
+    auto copy = (*device)->createCopy("Kelvra Test Presenter (Kelvra Hub)");
+    ASSERT_TRUE(copy) << std::strerror(copy.error());
+    ASSERT_EQ((*device)->grab(), 0);
+    const auto copyNode = waitForDevice(*layer, "Kelvra Test Presenter (Kelvra Hub)");
+    ASSERT_TRUE(copyNode);
+    const UniqueFd copyReader(::open(copyNode->path.c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(copyReader);
+    const int copyDescriptor = copyReader.get();
+
+    libevdev_uinput_write_event(source, EV_KEY, KEY_B, 1);
+    libevdev_uinput_write_event(source, EV_SYN, SYN_REPORT, 0);
+    pollfd entry{(*device)->descriptor(), POLLIN, 0};
+    ASSERT_EQ(::poll(&entry, 1, 10'000), 1);
+    std::array<input_event, 8> events{};
+    const InputReadResult read = (*device)->read(events);
+    ASSERT_EQ(read.status, InputReadStatus::drained);
+    ASSERT_EQ(read.count, 2u);
+    EXPECT_EQ(events[0].code, KEY_B);
+
+    ASSERT_TRUE((*copy)->write(std::span(events.data(), read.count)));
+    const auto copied = readFrame(copyDescriptor);
+    ASSERT_EQ(copied.size(), 2u);
+    EXPECT_EQ(copied[0].code, KEY_B);
+    EXPECT_EQ(copied[0].value, 1);
+
+    // An LED set on the copy comes back through its feedback descriptor.
+    const input_event led[] = {event(EV_LED, LED_CAPSL, 1), event(EV_SYN, SYN_REPORT, 0)};
+    ASSERT_EQ(::write(copyDescriptor, led, sizeof led), static_cast<ssize_t>(sizeof led));
+    pollfd feedback{(*copy)->feedbackDescriptor(), POLLIN, 0};
+    ASSERT_EQ(::poll(&feedback, 1, 10'000), 1);
+    std::array<input_event, 8> sentBack{};
+    ASSERT_GE((*copy)->readFeedback(sentBack), 1u);
+    EXPECT_EQ(sentBack[0].type, EV_LED);
+    EXPECT_EQ(sentBack[0].code, LED_CAPSL);
+}
+
 using KeyEvents = std::vector<std::pair<uint16_t, int32_t>>;
 
 /// Set by the test machine of tests/clicker/linux/kernel, where every keyboard is the test's
@@ -100,83 +171,14 @@ KeyEvents keysOf(const std::vector<input_event>& frame) {
     return keys;
 }
 
-class SystemInputDeviceLayerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (::access("/dev/uinput", W_OK) != 0) {
-            if (insideTestMachine()) {
-                FAIL() << "/dev/uinput is not writable in the test machine";
-            }
-            GTEST_SKIP() << "/dev/uinput is not writable here (" << std::strerror(errno)
-                         << "): the kernel path runs only where virtual devices can be created";
-        }
-    }
-
-    /// Waits for a device of that name to be listed.
-    std::optional<InputDeviceNode> waitForDevice(const std::string& name) {
-        std::optional<InputDeviceNode> found;
-        testing::eventually([&] {
-            const auto nodes = layer->devices();
-            const auto node = std::ranges::find(nodes, name, &InputDeviceNode::name);
-            found = node == nodes.end() ? std::nullopt : std::optional(*node);
-            return found.has_value();
-        });
-        return found;
-    }
-
-    std::unique_ptr<InputDeviceLayer> layer = makeSystemInputDeviceLayer();
-};
-
-// The layer alone against the kernel: the source is a uinput device of the test's own, so no
-// keyboard of the machine is touched.
-TEST_F(SystemInputDeviceLayerTest, ReadsGrabsAndCopiesARealDevice) {
-    UinputSource source(testing::presenterDescription());
-    auto device = layer->open(source.path);
-    ASSERT_TRUE(device) << std::strerror(device.error());
-    EXPECT_TRUE((*device)->hasKey(KEY_PAGEDOWN));
-    EXPECT_FALSE((*device)->hasKey(KEY_A));
-    EXPECT_TRUE((*device)->heldKeys().none());
-
-    auto copy = (*device)->createCopy("Kelvra Test Presenter (Kelvra Hub)");
-    ASSERT_TRUE(copy) << std::strerror(copy.error());
-    ASSERT_EQ((*device)->grab(), 0);
-    const auto copyNode = waitForDevice("Kelvra Test Presenter (Kelvra Hub)");
-    ASSERT_TRUE(copyNode);
-    const UniqueFd copyReader(::open(copyNode->path.c_str(), O_RDWR | O_CLOEXEC));
-    ASSERT_TRUE(copyReader);
-
-    source.send({{KEY_B, 1}});
-    pollfd entry{(*device)->descriptor(), POLLIN, 0};
-    ASSERT_EQ(::poll(&entry, 1, 10'000), 1);
-    std::array<input_event, 8> events{};
-    const InputReadResult read = (*device)->read(events);
-    ASSERT_EQ(read.status, InputReadStatus::drained);
-    ASSERT_EQ(read.count, 2u);
-    EXPECT_EQ(events[0].code, KEY_B);
-    EXPECT_FALSE(source.desktopHasEvents());
-
-    ASSERT_TRUE((*copy)->write(std::span(events.data(), read.count)));
-    EXPECT_EQ(keysOf(readFrame(copyReader.get())), (KeyEvents{{KEY_B, 1}}));
-
-    // An LED set on the copy comes back through its feedback descriptor.
-    const input_event led[] = {event(EV_LED, LED_CAPSL, 1), event(EV_SYN, SYN_REPORT, 0)};
-    ASSERT_EQ(::write(copyReader.get(), led, sizeof led), static_cast<ssize_t>(sizeof led));
-    pollfd feedback{(*copy)->feedbackDescriptor(), POLLIN, 0};
-    ASSERT_EQ(::poll(&feedback, 1, 10'000), 1);
-    std::array<input_event, 8> sentBack{};
-    ASSERT_GE((*copy)->readFeedback(sentBack), 1u);
-    EXPECT_EQ(sentBack[0].type, EV_LED);
-    EXPECT_EQ(sentBack[0].code, LED_CAPSL);
-}
-
 /// The device tap over the system layer, with udev classifying and announcing the devices.
-class DeviceTapOnKernelTest : public SystemInputDeviceLayerTest {
+class DeviceTapOnKernelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SystemInputDeviceLayerTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure() && !insideTestMachine()) {
+        if (!insideTestMachine()) {
             GTEST_SKIP() << "the tap takes every keyboard: it runs only in the test machine";
         }
+        ASSERT_EQ(::access("/dev/uinput", W_OK), 0) << std::strerror(errno);
     }
     ~DeviceTapOnKernelTest() override {
         if (outcome.valid()) {
@@ -231,6 +233,7 @@ protected:
         EXPECT_TRUE(openCopy(sentinel));
     }
 
+    std::unique_ptr<InputDeviceLayer> layer = makeSystemInputDeviceLayer();
     std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
     testing::RecordingTapClient client{{ClickerKeyCode::pageDown}};
     std::unique_ptr<DeviceKeyboardTap> tap;
