@@ -143,9 +143,9 @@ struct UinputSource {
 };
 
 /// A clicker with a handful of keys: udev calls it a set of keys, not a keyboard.
-LibevdevPointer clickerDescription(const char* name = "Kelvra Test Clicker") {
+LibevdevPointer clickerDescription() {
     LibevdevPointer description = testing::presenterDescription();
-    libevdev_set_name(description.get(), name);
+    libevdev_set_name(description.get(), "Kelvra Test Clicker");
     // No kernel repeats: a key held across a slow step would add events to what is compared.
     libevdev_disable_event_type(description.get(), EV_REP);
     return description;
@@ -249,6 +249,11 @@ TEST_F(DeviceTapOnKernelTest,
     const UniqueFd clickerCopy = openCopy(clicker);
     const UniqueFd keyboardCopy = openCopy(keyboard);
     waitUntilTheTapHasCaughtUp();
+
+    const auto nodes = layer->devices();
+    const auto clickerNode = std::ranges::find(nodes, clicker.path, &InputDeviceNode::path);
+    ASSERT_NE(clickerNode, nodes.end());
+    EXPECT_FALSE(clickerNode->keyboard) << "the clicker is to be only a set of keys";
 
     // One copy each, and no copy of a copy.
     ASSERT_EQ(copiesOf(clicker).size(), 1u);
