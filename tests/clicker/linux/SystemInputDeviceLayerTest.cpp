@@ -243,9 +243,10 @@ protected:
 
 TEST_F(DeviceTapOnKernelTest,
        TakesAClickerAndALongNamedKeyboardOnceEachAndConsumesOnlyTheAssignedKey) {
-    UinputSource clicker(clickerDescription());
-    start();
     UinputSource keyboard(keyboardDescription(kLongName));
+    start();
+    // Plugged in while the tap runs, as a presenter's receiver is before a talk.
+    UinputSource clicker(clickerDescription());
     const UniqueFd clickerCopy = openCopy(clicker);
     const UniqueFd keyboardCopy = openCopy(keyboard);
     waitUntilTheTapHasCaughtUp();
