@@ -18,6 +18,7 @@ packages=(
   dpkg-dev lintian appstream librsvg2-bin man-db
   libqt6svg6 trayer xdotool xclip x11-apps
   dbus-daemon python3-dbus python3-gi weston qt6-wayland wl-clipboard
+  qemu-system-x86 busybox-static cpio xz-utils
 )
 
 install_missing_packages() {
