@@ -26,7 +26,7 @@ using namespace kelvra;
 }
 
 const fs::path& scratchDirectory() {
-    static const testing::TemporaryDirectory directory;
+    static const kelvra::testing::TemporaryDirectory directory;
     return directory.path();
 }
 
@@ -41,7 +41,7 @@ ClickerInputConfiguration readAndReadBack(const std::shared_ptr<SettingsStore>& 
     }
     const auto again = store.configuration();
     if (again != configuration ||
-        testing::displayNames(again) != testing::displayNames(configuration)) {
+        kelvra::testing::displayNames(again) != kelvra::testing::displayNames(configuration)) {
         broken("a saved configuration read back differently");
     }
     return configuration;
@@ -64,7 +64,7 @@ void decodeEveryValue(const nlohmann::json::object_t& document) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const auto path = scratchDirectory() / "settings.json";
-    testing::writeFile(path, std::string(bytes));
+    kelvra::testing::writeFile(path, std::string(bytes));
 
     const auto parsed = StrictJson::parseObject(bytes);
     auto file = std::make_shared<JsonFileSettingsStore>(path);
