@@ -220,6 +220,10 @@ TEST_F(TrayApplicationTest, TheIconStandsOutOnDarkAndLightPanels) {
                 return 0.0;
             }
             const QColor background = screen.pixelColor(icon->x - 1, icon->y + icon->height / 2);
+            if (std::abs(background.lightness() - QColor(QString("#") + (panel + 2)).lightness()) >
+                8) {
+                return 0.0;  // not the panel beside the icon
+            }
             std::vector<double> ratios;
             for (int y = icon->y; y < icon->y + icon->height; ++y) {
                 for (int x = icon->x; x < icon->x + icon->width; ++x) {
