@@ -32,6 +32,26 @@ QString dbusMenuLabel(const QString& text) {
     return label;
 }
 
+// A shortcut as DBusMenu spells it: per key press, its modifiers and then its key.
+QList<QStringList> dbusMenuShortcut(const QKeySequence& sequence) {
+    QList<QStringList> presses;
+    for (int i = 0; i < sequence.count(); ++i) {
+        const QKeyCombination combination = sequence[i];
+        QStringList press;
+        const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
+        for (const auto& [modifier, name] :
+             {std::pair{Qt::ControlModifier, "Control"}, std::pair{Qt::AltModifier, "Alt"},
+              std::pair{Qt::ShiftModifier, "Shift"}, std::pair{Qt::MetaModifier, "Super"}}) {
+            if (modifiers.testFlag(modifier)) {
+                press.append(QString::fromLatin1(name));
+            }
+        }
+        press.append(QKeySequence(combination.key()).toString(QKeySequence::PortableText));
+        presses.append(press);
+    }
+    return presses;
+}
+
 QByteArray pngOf(const QIcon& icon, bool enabled) {
     QByteArray png;
     QBuffer buffer(&png);
@@ -71,6 +91,10 @@ QVariantMap DBusMenuExporter::properties(QAction* action, const QStringList& nam
         all.insert(QStringLiteral("visible"), action->isVisible());
         if (!action->icon().isNull() && action->isIconVisibleInMenu()) {
             all.insert(QStringLiteral("icon-data"), pngOf(action->icon(), action->isEnabled()));
+        }
+        if (!action->shortcut().isEmpty()) {
+            all.insert(QStringLiteral("shortcut"),
+                       QVariant::fromValue(dbusMenuShortcut(action->shortcut())));
         }
         if (action->isCheckable()) {
             const bool exclusive =

@@ -14,8 +14,8 @@ class QMenu;
 namespace kelvra {
 
 /// Offers a `QMenu` to panels over DBusMenu (com.canonical.dbusmenu), so they draw it
-/// themselves: each action's text, enabled state, icon, separator and check state, kept up to
-/// date as the actions change; a "clicked" event triggers the action. Entries keep their ids
+/// themselves: each action's text, enabled state, icon, shortcut, separator and check state, kept
+/// up to date as the actions change; a "clicked" event triggers the action. Entries keep their ids
 /// for the life of the exporter; the root is 0.
 class DBusMenuExporter final : public QObject {
     Q_OBJECT

@@ -41,6 +41,7 @@ void registerDBusTrayTypes() {
         qDBusRegisterMetaType<DBusMenuLayoutItem>();
         qDBusRegisterMetaType<DBusMenuEvent>();
         qDBusRegisterMetaType<DBusMenuEventList>();
+        qDBusRegisterMetaType<QList<QStringList>>();  // a shortcut
         // Signals and slots name the lists by these aliases, which Qt D-Bus looks up by name.
         qRegisterMetaType<DBusImageList>("kelvra::DBusImageList");
         qRegisterMetaType<DBusMenuItemList>("kelvra::DBusMenuItemList");

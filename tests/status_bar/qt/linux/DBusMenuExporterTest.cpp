@@ -25,6 +25,7 @@ TEST(DBusMenuExporterTest, EntriesFollowTheMenusActions) {
     menu.addSeparator();
     QAction* toggle = menu.addAction(QStringLiteral("Toggle"));
     toggle->setCheckable(true);
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     DBusMenuExporter exporter(menu);
     QSignalSpy updated(&exporter, &DBusMenuExporter::ItemsPropertiesUpdated);
     QSignalSpy relaid(&exporter, &DBusMenuExporter::LayoutUpdated);
@@ -43,6 +44,7 @@ TEST(DBusMenuExporterTest, EntriesFollowTheMenusActions) {
         {1, "type", QStringLiteral("separator")},
         {2, "toggle-type", QStringLiteral("checkmark")},
         {2, "toggle-state", 1},
+        {2, "shortcut", QVariant::fromValue(QList<QStringList>{{"Control", ","}})},
         {3, "label", QStringLiteral("Added")},
     };
     for (const auto& row : rows) {
