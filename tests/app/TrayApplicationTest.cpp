@@ -3,10 +3,13 @@
 // menu chosen with the pointer and keys (xdotool), the browser a stand-in `xdg-open` that records
 // what it was asked to open. The StatusNotifierItem panel tests (panel/) use every menu entry;
 // these, the XEmbed fallback. Run under `xvfb-run -a`; skipped without a display.
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <xcb/xcb.h>
 
+#include <QColor>
 #include <QImage>
 
 #include "core/HttpClient.h"
@@ -20,6 +23,20 @@ using namespace std::chrono_literals;
 using testing::eventually;
 
 const std::string kReady = "[shell] Backend ready at ";
+
+// The contrast ratio of two colours, as accessibility guidelines define it (1 to 21).
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](double channel) {
+            return channel <= 0.03928 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+               0.0722 * linear(color.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
 
 struct WindowGeometry {
     std::string id;
@@ -42,11 +59,7 @@ protected:
         }
         // The welcome window would take the focus the menu tests rely on.
         app_.writeSettings(R"("showWelcomeWindowAtStartup": false)");
-        tray_ = std::make_unique<testing::SpawnedProcess>(
-            "/usr/bin/trayer",
-            std::vector<std::string>{"--edge", "top", "--align", "right", "--widthtype", "request",
-                                     "--height", "24"},
-            app_.environment);
+        startTray();
     }
 
     /// Ends `app` with SIGTERM and checks that it went cleanly.
@@ -117,8 +130,8 @@ protected:
         }
     }
 
-    /// Saves what the screen shows, for a person to look at.
-    void saveScreenshot(const std::string& name) {
+    /// What the screen shows.
+    QImage screenshot() {
         xcb_connection_t* connection = xcb_connect(display_.c_str(), nullptr);
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
         auto* reply = xcb_get_image_reply(
@@ -126,15 +139,35 @@ protected:
             xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0,
                           screen->width_in_pixels, screen->height_in_pixels, ~0u),
             nullptr);
+        QImage image;
         if (reply != nullptr && screen->root_depth == 24) {
-            QImage image(xcb_get_image_data(reply), screen->width_in_pixels,
-                         screen->height_in_pixels, QImage::Format_RGB32);
-            const fs::path directory = fs::path(KELVRA_TEST_SCREENSHOT_DIR);
-            fs::create_directories(directory);
-            image.copy().save(QString::fromStdString((directory / (name + ".png")).string()));
+            image = QImage(xcb_get_image_data(reply), screen->width_in_pixels,
+                           screen->height_in_pixels, QImage::Format_RGB32)
+                        .copy();
         }
         std::free(reply);
         xcb_disconnect(connection);
+        return image;
+    }
+
+    /// Saves what the screen shows, for a person to look at.
+    void saveScreenshot(const std::string& name) {
+        const fs::path directory = fs::path(KELVRA_TEST_SCREENSHOT_DIR);
+        fs::create_directories(directory);
+        screenshot().save(QString::fromStdString((directory / (name + ".png")).string()));
+    }
+
+    /// Starts an XEmbed tray across the top right of the screen, its background `panel`.
+    void startTray(const std::string& panel = {}) {
+        tray_.reset();
+        std::vector<std::string> arguments{"--edge",      "top",     "--align",  "right",
+                                           "--widthtype", "request", "--height", "24"};
+        if (!panel.empty()) {
+            arguments.insert(arguments.end(),
+                             {"--transparent", "true", "--alpha", "0", "--tint", panel});
+        }
+        tray_ = std::make_unique<testing::SpawnedProcess>("/usr/bin/trayer", arguments,
+                                                          app_.environment);
     }
 
     void TearDown() override {
@@ -171,6 +204,40 @@ TEST_F(TrayApplicationTest, LaunchDocksTheIconServesThePageAndASecondLaunchOpens
     terminate(*app);
     EXPECT_TRUE(app_.waitForLog("(shutdown command)", 0ms)) << app_.log();
     EXPECT_FALSE(alert().has_value());
+}
+
+TEST_F(TrayApplicationTest, TheIconStandsOutOnDarkAndLightPanels) {
+    for (const char* panel : {"0x202020", "0xf0f0f0"}) {
+        SCOPED_TRACE(panel);
+        startTray(panel);
+        auto app = app_.launch();
+        ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon";
+        // The panel's own colour beside the icon, and the icon's 10th most distinct pixel.
+        const auto iconContrast = [&] {
+            const auto icon = trayIcon();
+            const QImage screen = screenshot();
+            if (!icon || screen.isNull() || icon->x < 1) {
+                return 0.0;
+            }
+            const QColor background = screen.pixelColor(icon->x - 1, icon->y + icon->height / 2);
+            if (std::abs(background.lightness() - QColor(QString("#") + (panel + 2)).lightness()) >
+                8) {
+                return 0.0;  // not the panel beside the icon
+            }
+            std::vector<double> ratios;
+            for (int y = icon->y; y < icon->y + icon->height; ++y) {
+                for (int x = icon->x; x < icon->x + icon->width; ++x) {
+                    ratios.push_back(contrast(screen.pixelColor(x, y), background));
+                }
+            }
+            std::ranges::sort(ratios, std::greater());
+            return ratios.size() > 10 ? ratios[9] : 0.0;
+        };
+        double measured = 0;
+        EXPECT_TRUE(eventually([&] { return (measured = iconContrast()) >= 3; }, 10s)) << measured;
+        saveScreenshot(std::string("tray-icon-") + panel);
+        terminate(*app);
+    }
 }
 
 TEST_F(TrayApplicationTest, TheMenuOpensThePageAndQuitsOnlyWhenConfirmed) {
@@ -232,12 +299,11 @@ TEST_F(TrayApplicationTest, TheFirstStartShowsTheWelcomeWindowBesideTheIcon) {
     terminate(*app);
 }
 
-TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInForIt) {
+TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInUntilOneComes) {
     tray_.reset();
+    app_.environment["KELVRA_HUB_TRAY_WAIT_SECONDS"] = "2";
     auto app = app_.launch();
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    // The tray may come up late at login: the icon waits half a minute for one.
-    EXPECT_FALSE(eventually([&] { return alert().has_value(); }, 20s));
     ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 20s)) << "no welcome window";
     EXPECT_FALSE(trayIcon().has_value());
 
@@ -249,6 +315,13 @@ TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInForIt) {
     EXPECT_TRUE(eventually([&] { return !app_.opened().empty(); }, 10s));
     EXPECT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "not presented again";
 
+    // A tray that comes long after the wait still gets the icon, and a restarted one again.
+    for (const char* tray : {"late", "restarted"}) {
+        tray_.reset();
+        ASSERT_TRUE(eventually([&] { return !trayIcon().has_value(); }, 10s)) << tray;
+        startTray();
+        EXPECT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << tray;
+    }
     terminate(*app);
 }
 

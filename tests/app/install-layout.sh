@@ -6,7 +6,8 @@ build_dir=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build_dir" --prefix "$work/opt/kelvra-hub" >/dev/null
-for path in bin/kelvra-hub Resources/app/server/desktop.js Helpers/node; do
+for path in bin/kelvra-hub Resources/app/server/desktop.js Helpers/node \
+  Resources/icons/hicolor/scalable/apps/com.morvane.KelvraHub-tray.svg; do
   [ -e "$work/opt/kelvra-hub/$path" ] || { echo "missing $path"; exit 1; }
 done
 [ ! -e "$work/opt/kelvra-hub/Resources/app/server/test" ] || { echo "tests were installed"; exit 1; }

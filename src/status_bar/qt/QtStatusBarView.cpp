@@ -61,7 +61,17 @@ QtStatusBarView::QtStatusBarView(Parts parts, QObject* parent)
             }
         });
 
-    waitForTray(std::chrono::steady_clock::now() + kTrayWaitLimit);
+    tray_.show();
+    bool shortened = false;
+    const int waitSeconds =
+        qEnvironmentVariableIntValue("KELVRA_HUB_TRAY_WAIT_SECONDS", &shortened);
+    const auto waitLimit =
+        shortened && waitSeconds >= 0 ? std::chrono::seconds(waitSeconds) : kTrayWaitLimit;
+    trayWait_ = parts_.mainThread->postDelayed(waitLimit, [this, guard = QPointer(this)] {
+        if (guard && !statusItemRemoved_ && !tray_.isDocked()) {
+            presentWelcomeWindow();
+        }
+    });
 }
 
 QtStatusBarView::~QtStatusBarView() {
@@ -70,27 +80,6 @@ QtStatusBarView::~QtStatusBarView() {
 
 void QtStatusBarView::setController(std::weak_ptr<StatusBarController> controller) {
     controller_ = std::move(controller);
-}
-
-void QtStatusBarView::waitForTray(std::chrono::steady_clock::time_point deadline) {
-    if (statusItemRemoved_) {
-        return;
-    }
-    if (parts_.trayHostPresent()) {
-        trayShown_ = true;
-        tray_.show();
-        return;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-        presentWelcomeWindow();
-        return;
-    }
-    trayWait_ =
-        parts_.mainThread->postDelayed(kTrayPollInterval, [this, guard = QPointer(this), deadline] {
-            if (guard) {
-                waitForTray(deadline);
-            }
-        });
 }
 
 void QtStatusBarView::withController(const std::function<void(StatusBarController&)>& action) {
@@ -118,7 +107,6 @@ void QtStatusBarView::setURLActionsEnabled(bool enabled) {
 void QtStatusBarView::removeStatusItem() {
     statusItemRemoved_ = true;
     trayWait_.cancel();
-    trayShown_ = false;
     tray_.hide();
 }
 

@@ -20,7 +20,6 @@
 #include "status_bar/StatusBarView.h"
 #include "status_bar/qt/Browser.h"
 #include "status_bar/qt/TrayIcon.h"
-#include "status_bar/qt/linux/TrayHost.h"
 #include "windows/ClickerDistributorWindowController.h"
 #include "windows/SettingsWindowController.h"
 
@@ -36,15 +35,15 @@ class WelcomeWindowController;
 /// browser and the windows, created on first use. Menu choices and window callbacks go to the
 /// controller, which it holds weakly.
 ///
-/// At login the tray may come up after us, so the icon waits for one for up to
-/// `kTrayWaitLimit`. Without a tray the welcome window stands in for it: it is shown at startup
-/// whatever its preference, and an open request presents it again.
+/// At login the tray may come up after us: the icon follows the trays for the whole run, and
+/// only when none has taken it after `kTrayWaitLimit` does the welcome window stand in for it:
+/// it is shown whatever its preference, and an open request presents it again while there is
+/// no tray. `KELVRA_HUB_TRAY_WAIT_SECONDS` shortens the wait for tests.
 class QtStatusBarView final : public QObject, public StatusBarView {
     Q_OBJECT
 
 public:
     static constexpr std::chrono::seconds kTrayWaitLimit{30};
-    static constexpr std::chrono::seconds kTrayPollInterval{1};
 
     /// What the windows are made of, and the way out of the application.
     struct Parts {
@@ -60,8 +59,6 @@ public:
         std::shared_ptr<AccessibilityPermissionProviding> permissionProvider;
         /// Asks the application to terminate (the delegate's termination flow).
         std::function<void()> requestTermination;
-        /// Whether a tray is there to take the status item.
-        std::function<bool()> trayHostPresent = kelvra::trayHostPresent;
     };
 
     explicit QtStatusBarView(Parts parts, QObject* parent = nullptr);
@@ -69,8 +66,8 @@ public:
 
     void setController(std::weak_ptr<StatusBarController> controller);
 
-    /// Whether the status item lives in a tray; false while waiting for one and without one.
-    bool hasTray() const { return trayShown_; }
+    /// Whether the status item lives in a tray now.
+    bool hasTray() const { return tray_.isDocked(); }
 
     /// The stand-in for the tray: brings the welcome window up, creating it if needed. On
     /// Wayland `activationToken` (a second launch's) lets it take the focus.
@@ -108,7 +105,6 @@ public:
     void clickerInputDetected(ClickerDirection direction) override;
 
 private:
-    void waitForTray(std::chrono::steady_clock::time_point deadline);
     void withController(const std::function<void(StatusBarController&)>& action);
 
     WelcomeWindowController& welcomeWindow();
@@ -132,7 +128,6 @@ private:
     std::unique_ptr<AboutWindowController> aboutWindow_;
     std::unique_ptr<ClickerDistributorWindowController> clickerWindow_;
     std::vector<QPointer<QMessageBox>> criticalAlerts_;
-    bool trayShown_ = false;
     bool statusItemRemoved_ = false;
     CancellableWork trayWait_;
 };

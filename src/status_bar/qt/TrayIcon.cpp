@@ -4,14 +4,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
-#include <QEvent>
+#include <QDir>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 #include <QWindow>
 
-#include "windows/widgets/ThemeColors.h"
+#include "status_bar/qt/WaylandPlatform.h"
+#include "status_bar/qt/linux/StatusNotifierItem.h"
+#include "status_bar/qt/linux/TrayHost.h"
 
 // Resources of a static library are registered by name, outside any namespace.
 static void registerStatusBarResources() {
@@ -21,17 +23,19 @@ static void registerStatusBarResources() {
 namespace kelvra {
 namespace {
 
-// The status line's colour: a dot, painted for the disabled state too, which would otherwise
-// be greyed like the item.
-QIcon dotIcon(const QColor& color) {
+// The status line's symbol in its colour, painted for the disabled state too, which would
+// otherwise be greyed like the item.
+QIcon symbolIcon(const QString& symbol, const QColor& color) {
     constexpr int kSize = 16;
     QPixmap pixmap(kSize, kSize);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(3, 3, kSize - 6, kSize - 6));
+    QFont font = painter.font();
+    font.setPixelSize(kSize - 2);
+    painter.setFont(font);
+    painter.setPen(color);
+    painter.drawText(QRect(0, 0, kSize, kSize), Qt::AlignCenter, symbol);
     painter.end();
     QIcon icon;
     icon.addPixmap(pixmap, QIcon::Normal);
@@ -39,28 +43,34 @@ QIcon dotIcon(const QColor& color) {
     return icon;
 }
 
+QIcon iconOr(const QString& path, const QString& themeName) {
+    registerStatusBarResources();
+    QIcon icon(path);
+    if (icon.pixmap(18, 18).isNull()) {
+        icon = QIcon::fromTheme(themeName);
+    }
+    return icon;
+}
+
+// The bundle's icon theme directory, so panels find the icon by name before installation.
+QString bundledIconThemePath() {
+    const QDir icons(QCoreApplication::applicationDirPath() +
+                     QStringLiteral("/../Resources/icons"));
+    return icons.exists() ? icons.canonicalPath() : QString();
+}
+
 }  // namespace
 
 QIcon statusIcon() {
-    registerStatusBarResources();
-    QIcon icon(QStringLiteral(":/status_bar/StatusIcon.svg"));
-    if (icon.pixmap(18, 18).isNull()) {
-        icon = QIcon::fromTheme(QStringLiteral("network-wireless"));
-    }
-    return icon;
+    return iconOr(QStringLiteral(":/status_bar/StatusIcon.svg"),
+                  QStringLiteral("network-wireless"));
 }
 
-QIcon trayGlyph(const QPalette& palette) {
-    registerStatusBarResources();
-    QIcon icon(ThemeColors::isDark(palette) ? QStringLiteral(":/status_bar/StatusIcon-dark.svg")
-                                            : QStringLiteral(":/status_bar/StatusIcon-light.svg"));
-    if (icon.pixmap(18, 18).isNull()) {
-        icon = QIcon::fromTheme(QStringLiteral("network-wireless"));
-    }
-    return icon;
+QIcon trayGlyph() {
+    return iconOr(QStringLiteral(":/status_bar/TrayIcon.svg"), QStringLiteral("network-wireless"));
 }
 
-TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent), glyph_(trayGlyph()) {
     statusAction_ = menu_.addAction(QString());
     statusAction_->setEnabled(false);
     menu_.addSeparator();
@@ -84,53 +94,100 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
     connect(checkForUpdatesAction_, &QAction::triggered, this, &TrayIcon::checkForUpdatesRequested);
     connect(aboutAction_, &QAction::triggered, this, &TrayIcon::aboutRequested);
     connect(quitAction_, &QAction::triggered, this, &TrayIcon::quitRequested);
-    // Panels follow the desktop's palette; the application's is the nearest we can read.
-    glyph_ = trayGlyph(QGuiApplication::palette());
-    qApp->installEventFilter(this);
 }
 
 TrayIcon::~TrayIcon() = default;
 
 void TrayIcon::show() {
-    if (!item_) {
-        item_ = std::make_unique<QSystemTrayIcon>(glyph_);
-        item_->setToolTip(toolTip_);
-        item_->setContextMenu(&menu_);
-        connect(item_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
+    if (shown_) {
+        return;
     }
-    item_->show();
+    shown_ = true;
+    if (!statusNotifierItem_) {
+        statusNotifierItem_ = std::make_unique<StatusNotifierItem>(
+            menu_, StatusNotifierItem::Icon{.icon = glyph_,
+                                            .name = QString::fromLatin1(kIconName),
+                                            .themePath = bundledIconThemePath()});
+        statusNotifierItem_->setToolTip(toolTip_);
+        connect(statusNotifierItem_.get(), &StatusNotifierItem::dockedChanged, this,
+                &TrayIcon::follow);
+        connect(statusNotifierItem_.get(), &StatusNotifierItem::activationRequested, this,
+                &TrayIcon::popUpAtClick);
+        xembedWatch_ = std::make_unique<XEmbedTrayWatch>();
+        // After the X event that told it: docking talks to the X server again.
+        connect(
+            xembedWatch_.get(), &XEmbedTrayWatch::managerAppeared, this,
+            [this] {
+                if (xembedItem_ != nullptr) {
+                    xembedItem_->hide();  // shown again into the new tray
+                }
+                follow();
+            },
+            Qt::QueuedConnection);
+    }
+    statusNotifierItem_->show();
+    follow();
 }
 
 void TrayIcon::hide() {
-    if (item_) {
-        item_->hide();
+    shown_ = false;
+    if (statusNotifierItem_) {
+        statusNotifierItem_->hide();
+    }
+    if (xembedItem_) {
+        xembedItem_->hide();
+    }
+}
+
+bool TrayIcon::isDocked() const {
+    return shown_ && ((statusNotifierItem_ && statusNotifierItem_->isDocked()) ||
+                      (xembedItem_ && xembedItem_->isVisible() && xembedTrayPresent()));
+}
+
+void TrayIcon::follow() {
+    if (!shown_) {
+        return;
+    }
+    if (statusNotifierItem_->isDocked()) {
+        if (xembedItem_) {
+            xembedItem_->hide();
+        }
+    } else if (xembedTrayPresent() && !statusNotifierHostPresent()) {
+        // Made only here: Qt settles for good on its first tray icon whether it is a
+        // StatusNotifierItem, and a panel there takes ours instead.
+        if (!xembedItem_) {
+            xembedItem_ = std::make_unique<QSystemTrayIcon>(glyph_);
+            xembedItem_->setToolTip(toolTip_);
+            xembedItem_->setContextMenu(&menu_);
+            connect(xembedItem_.get(), &QSystemTrayIcon::activated, this,
+                    [this](QSystemTrayIcon::ActivationReason reason) {
+                        if (reason == QSystemTrayIcon::Trigger) {
+                            popUpAtClick({});
+                        }
+                    });
+        }
+        xembedItem_->show();
     }
 }
 
 void TrayIcon::setToolTip(const QString& toolTip) {
     toolTip_ = toolTip;
-    if (item_) {
-        item_->setToolTip(toolTip);
+    if (statusNotifierItem_) {
+        statusNotifierItem_->setToolTip(toolTip);
     }
-}
-
-bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
-        glyph_ = trayGlyph(QGuiApplication::palette());
-        if (item_) {
-            item_->setIcon(glyph_);
-        }
+    if (xembedItem_) {
+        xembedItem_->setToolTip(toolTip);
     }
-    return QObject::eventFilter(watched, event);
 }
 
 void TrayIcon::setStatusLine(const QString& symbol, const QColor& color, const QString& text) {
-    statusAction_->setText(symbol + QLatin1Char(' ') + text);
-    statusAction_->setIcon(dotIcon(color));
-}
-
-QString TrayIcon::statusLine() const {
-    return statusAction_->text();
+    if (QCoreApplication::testAttribute(Qt::AA_DontShowIconsInMenus)) {
+        statusAction_->setIcon(QIcon());
+        statusAction_->setText(symbol + QLatin1Char(' ') + text);
+    } else {
+        statusAction_->setIcon(symbolIcon(symbol, color));
+        statusAction_->setText(text);
+    }
 }
 
 void TrayIcon::setURLItemsEnabled(bool enabled) {
@@ -154,10 +211,13 @@ void TrayIcon::popUpMenuBelow(QWidget* anchor) {
     menu_.popup(anchor->mapToGlobal(QPoint(0, anchor->height())));
 }
 
-void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) {
-        menu_.popup(QCursor::pos());
+void TrayIcon::popUpAtClick(QPoint position) {
+    // Wayland gives no pointer position and makes a parentless menu a window of its own; the
+    // panel shows our menu itself there, since the item says it is one.
+    if (isWaylandPlatform()) {
+        return;
     }
+    menu_.popup(position.isNull() ? QCursor::pos() : position);
 }
 
 }  // namespace kelvra

@@ -13,24 +13,29 @@ class QWidget;
 
 namespace kelvra {
 
-/// The status item: our icon in the system tray with the application's menu. A left click
-/// opens the same menu as a right click, since many trays give the item no other use. Trays
-/// that show menus as plain text (DBusMenu) lose colours, so the status line keeps its symbol
-/// in its text and carries its colour as its icon.
+class StatusNotifierItem;
+class XEmbedTrayWatch;
+
+/// The status item: our icon in the system tray with the application's menu. Where a
+/// StatusNotifierItem panel is, the item is ours over D-Bus (it says it is a menu, so the panel
+/// opens the menu on a left click); on X11 without one, an XEmbed tray takes Qt's tray icon. A
+/// left click opens the same menu as a right click. Once shown, the item follows the panels for
+/// the whole run: one that starts late or restarts gets the icon.
 ///
-/// The menu exists from the start (windows use its shortcuts), the tray item only from the
-/// first `show()`: Qt decides once per process, when the first tray item is made, whether a
-/// StatusNotifierItem host is there, so the item is made only once the caller has seen a tray.
+/// The status line shows its symbol once: drawn in its colour as the line's icon where menus
+/// show icons (our menu and DBusMenu alike), in its text where they do not.
 class TrayIcon final : public QObject {
     Q_OBJECT
 
 public:
+    /// The name panels look the icon up by: installed in hicolor, and in the bundle.
+    static constexpr const char* kIconName = "com.morvane.KelvraHub-tray";
+
     explicit TrayIcon(QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    /// The first line of the menu, always disabled: "<symbol> <text>", the icon a dot of `color`.
+    /// The first line of the menu, always disabled: `symbol` in `color`, then `text`.
     void setStatusLine(const QString& symbol, const QColor& color, const QString& text);
-    QString statusLine() const;
 
     /// "Open Control Page" and "Copy URL" are usable only while the page is served.
     void setURLItemsEnabled(bool enabled);
@@ -43,11 +48,14 @@ public:
 
     QMenu& menu() { return menu_; }
 
-    /// Puts the item in the tray, making it on first use; `hide()` takes it out again.
+    /// Puts the item in the tray there is, now or whenever one appears; `hide()` takes it out
+    /// for good.
     void show();
     void hide();
+    /// Whether a tray shows the item now.
+    bool isDocked() const;
     void setToolTip(const QString& toolTip);
-    /// The glyph the tray shows.
+    /// The glyph the tray shows: a filled badge, legible on light and dark panels alike.
     QIcon icon() const { return glyph_; }
 
 signals:
@@ -59,17 +67,19 @@ signals:
     void aboutRequested();
     void quitRequested();
 
-protected:
-    /// Follows the desktop's palette, so the glyph stays visible on light and dark panels.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void onActivated(QSystemTrayIcon::ActivationReason reason);
+    /// Shows the item in the tray that is there: the panel's own item, else XEmbed.
+    void follow();
+    /// A left click the tray left to us, at `position` (null: where the pointer is).
+    void popUpAtClick(QPoint position);
 
     QMenu menu_;
     QIcon glyph_;
     QString toolTip_;
-    std::unique_ptr<QSystemTrayIcon> item_;
+    std::unique_ptr<StatusNotifierItem> statusNotifierItem_;
+    std::unique_ptr<QSystemTrayIcon> xembedItem_;
+    std::unique_ptr<XEmbedTrayWatch> xembedWatch_;
+    bool shown_ = false;
     QAction* statusAction_;
     QAction* openAction_;
     QAction* copyURLAction_;
@@ -83,8 +93,7 @@ private:
 /// Our bundled status icon, or the theme's `network-wireless` when it cannot be drawn.
 QIcon statusIcon();
 
-/// The tray's one-colour glyph for a panel drawn in `palette`: light on dark panels, dark on
-/// light ones; the theme's `network-wireless` when it cannot be drawn.
-QIcon trayGlyph(const QPalette& palette);
+/// The tray's glyph; the theme's `network-wireless` when it cannot be drawn.
+QIcon trayGlyph();
 
 }  // namespace kelvra

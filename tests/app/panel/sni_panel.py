@@ -115,11 +115,34 @@ def first_item(bus):
 
 
 def props(bus):
-    """Title, ToolTip (its title), IconName, IconPixmaps (how many)."""
+    """The item's text properties and ItemIsMenu; ToolTip is its title, IconPixmap the largest
+    image as (width, height, ARGB bytes)."""
     values = first_item(bus).GetAll(ITEM, dbus_interface=PROPS)
-    return {"Title": str(values.get("Title", "")), "ToolTip": str(values["ToolTip"][2]),
-            "IconName": str(values.get("IconName", "")),
-            "IconPixmaps": len(values.get("IconPixmap", []))}
+    found = {name: str(values.get(name, "")) for name in
+             ["Title", "Id", "Category", "Status", "IconName", "IconThemePath"]}
+    pixmaps = sorted((int(w), int(h), bytes(data)) for w, h, data in values.get("IconPixmap", []))
+    return dict(found, ToolTip=str(values["ToolTip"][2]), ItemIsMenu=bool(values["ItemIsMenu"]),
+                IconPixmap=pixmaps[-1] if pixmaps else None)
+
+
+def luminance(rgb):
+    """Relative luminance of an sRGB colour, as contrast ratios use it."""
+    linear = [c / 255 / 12.92 if c / 255 <= 0.03928 else ((c / 255 + 0.055) / 1.055) ** 2.4
+              for c in rgb]
+    return 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
+
+
+def contrast(pixmap, panel, most=10):
+    """Contrast of the icon drawn on a panel of colour `panel`: the ratio of its `most`-th most
+    distinct pixel, so a few stray edge pixels do not count."""
+    width, height, data = pixmap
+    ratios = []
+    for i in range(0, width * height * 4, 4):
+        alpha = data[i] / 255  # network byte order: A, R, G, B
+        drawn = [alpha * data[i + 1 + c] + (1 - alpha) * panel[c] for c in range(3)]
+        light, dark = sorted([luminance(drawn), luminance(panel)], reverse=True)
+        ratios.append((light + 0.05) / (dark + 0.05))
+    return sorted(ratios)[-most]
 
 
 def menu_of(bus):
@@ -128,14 +151,15 @@ def menu_of(bus):
 
 
 def layout(bus):
-    """The menu's entries but separators: (id, enabled, label)."""
+    """The menu's entries but separators: (id, enabled, label, whether it has an icon)."""
     _, root = menu_of(bus).GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
-    return [(int(ident), bool(values.get("enabled", True)), str(values.get("label", "")))
+    return [(int(ident), bool(values.get("enabled", True)), str(values.get("label", "")),
+             len(values.get("icon-data", [])) > 0)
             for ident, values, _ in root[2] if values.get("type") != "separator"]
 
 
 def click(bus, label):
-    ident = next(ident for ident, _, text in layout(bus) if text.startswith(label))
+    ident = next(ident for ident, _, text, _ in layout(bus) if text.startswith(label))
     menu_of(bus).Event(ident, "clicked", dbus.String("", variant_level=1), dbus.UInt32(0),
                        dbus_interface=MENU)
 

@@ -30,7 +30,6 @@ TEST(QtStatusBarViewTest, TheMenusShortcutsWorkInEveryWindow) {
         .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
         .permissionProvider = std::make_shared<testing::FakePermissionProvider>(),
         .requestTermination = [] {},
-        .trayHostPresent = [] { return false; },
     });
     QSignalSpy settingsAsked(&view.tray(), &TrayIcon::settingsRequested);
     QSignalSpy quitAsked(&view.tray(), &TrayIcon::quitRequested);

@@ -6,6 +6,7 @@
 #include <string>
 #include <xcb/xcb.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -16,6 +17,34 @@ namespace kelvra {
 namespace {
 
 constexpr int kBusTimeoutMilliseconds = 1000;
+
+// Qt's own connection: asking needs no X client of its own.
+xcb_connection_t* qtConnection() {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.c_str()),
+                              nullptr),
+        std::free);
+    return atom ? atom->atom : XCB_NONE;
+}
+
+// The tray selection of the screen we show on.
+xcb_atom_t traySelection(xcb_connection_t* connection) {
+    char* host = nullptr;
+    int display = 0;
+    int screen = 0;
+    if (xcb_parse_display(nullptr, &host, &display, &screen) == 0) {
+        return XCB_NONE;
+    }
+    std::free(host);
+    return internAtom(connection, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
+}
+
+}  // namespace
 
 bool statusNotifierHostPresent() {
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -33,38 +62,51 @@ bool statusNotifierHostPresent() {
 }
 
 bool xembedTrayPresent() {
-    // Qt's own connection: a poll needs no X client of its own.
-    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr) {
+    xcb_connection_t* connection = qtConnection();
+    if (connection == nullptr) {
         return false;
     }
-    xcb_connection_t* connection = x11->connection();
-    char* host = nullptr;
-    int display = 0;
-    int screen = 0;
-    if (xcb_parse_display(nullptr, &host, &display, &screen) == 0) {
-        return false;
-    }
-    std::free(host);
-    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.c_str()),
-                              nullptr),
-        std::free);
-    if (!atom) {
+    const xcb_atom_t selection = traySelection(connection);
+    if (selection == XCB_NONE) {
         return false;
     }
     const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom),
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection),
                                       nullptr),
         std::free);
     return owner && owner->owner != XCB_NONE;
 }
 
-}  // namespace
+XEmbedTrayWatch::XEmbedTrayWatch(QObject* parent) : QObject(parent) {
+    xcb_connection_t* connection = qtConnection();
+    if (connection == nullptr) {
+        return;
+    }
+    // Qt listens to the root window's structure events, where managers announce themselves.
+    managerAtom_ = internAtom(connection, "MANAGER");
+    selectionAtom_ = traySelection(connection);
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
 
-bool trayHostPresent() {
-    return statusNotifierHostPresent() || xembedTrayPresent();
+XEmbedTrayWatch::~XEmbedTrayWatch() {
+    if (managerAtom_ != XCB_NONE) {
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+    }
+}
+
+bool XEmbedTrayWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t") {
+        return false;
+    }
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+        const auto* client = static_cast<const xcb_client_message_event_t*>(message);
+        if (managerAtom_ != XCB_NONE && client->type == managerAtom_ && client->format == 32 &&
+            client->data.data32[1] == selectionAtom_) {
+            emit managerAppeared();
+        }
+    }
+    return false;
 }
 
 }  // namespace kelvra
