@@ -6,9 +6,20 @@
 #include <mutex>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 
 namespace kelvra {
+namespace {
+
+class SocketNotifierWatch final : public DescriptorWatching::Watch {
+public:
+    explicit SocketNotifierWatch(int descriptor) : notifier(descriptor, QSocketNotifier::Read) {}
+
+    QSocketNotifier notifier;
+};
+
+}  // namespace
 
 QtMainThreadExecutor::QtMainThreadExecutor() {
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
@@ -59,6 +70,18 @@ CancellableWork QtMainThreadExecutor::postDelayed(Duration delay, std::function<
 
 bool QtMainThreadExecutor::isMainThread() const {
     return std::this_thread::get_id() == state_->mainThread;
+}
+
+std::unique_ptr<DescriptorWatching::Watch> QtMainThreadExecutor::watchReadable(
+    int descriptor, std::function<void()> readable) {
+    auto watch = std::make_unique<SocketNotifierWatch>(descriptor);
+    QObject::connect(&watch->notifier, &QSocketNotifier::activated, &watch->notifier,
+                     [state = state_, readable = std::move(readable)] {
+                         if (!state->hasEnded()) {
+                             readable();
+                         }
+                     });
+    return watch;
 }
 
 void QtMainThreadExecutor::end() {
