@@ -49,6 +49,7 @@ void HubNetworkServiceMonitor::start() {
 }
 
 void HubNetworkServiceMonitor::stop() {
+    CancellableWork pending;
     {
         std::lock_guard lock(mutex_);
         if (!running_) {
@@ -56,9 +57,9 @@ void HubNetworkServiceMonitor::stop() {
         }
         running_ = false;
         ++run_;
-        debounceWorkItem_.cancel();
-        debounceWorkItem_ = {};
+        pending = std::exchange(debounceWorkItem_, {});
     }
+    pending.cancel();
     changeSource_->stop();
 }
 
