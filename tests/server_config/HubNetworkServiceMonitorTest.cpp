@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include <atomic>
 #include <gtest/gtest.h>
-#include <mutex>
 
 #include "RecordedNetworkChanges.h"
 
@@ -10,29 +8,26 @@ namespace {
 
 using namespace std::chrono_literals;
 
-/// Stands in for the kernel: the test announces changes.
+/// Stands in for the kernel: the test announces changes, on the main thread as the real one.
 class FakeNetworkChangeSource final : public NetworkChangeSource {
 public:
-    std::atomic<bool> startSucceeds = true;
-    std::atomic<int> starts = 0;
-    std::atomic<int> stops = 0;
+    bool startSucceeds = true;
+    int starts = 0;
+    int stops = 0;
 
     bool start(std::function<void()> changed) override {
         ++starts;
-        std::lock_guard lock(mutex_);
         changed_ = startSucceeds ? std::move(changed) : nullptr;
         return startSucceeds;
     }
 
     void stop() override {
         ++stops;
-        std::lock_guard lock(mutex_);
         changed_ = nullptr;
     }
 
-    /// Announces a change as the source's thread would; false when not watching.
+    /// Announces a change; false when not watching.
     bool announce() {
-        std::lock_guard lock(mutex_);
         if (changed_) {
             changed_();
         }
@@ -40,7 +35,6 @@ public:
     }
 
 private:
-    std::mutex mutex_;
     std::function<void()> changed_;
 };
 
@@ -76,17 +70,17 @@ TEST(HubNetworkServiceMonitorTest, StartsAndStopsItsSourceOnlyWhenNeeded) {
     monitor->start();
     EXPECT_FALSE(monitor->isRunning());
     monitor->stop();
-    EXPECT_EQ(source->stops.load(), 0);
+    EXPECT_EQ(source->stops, 0);
 
     source->startSucceeds = true;
     monitor->start();
     monitor->start();
-    EXPECT_EQ(source->starts.load(), 2);
+    EXPECT_EQ(source->starts, 2);
     EXPECT_TRUE(monitor->isRunning());
 
     monitor->stop();
     monitor->stop();
-    EXPECT_EQ(source->stops.load(), 1);
+    EXPECT_EQ(source->stops, 1);
     EXPECT_FALSE(monitor->isRunning());
 }
 
@@ -102,7 +96,7 @@ TEST(HubNetworkServiceMonitorTest, StopOrReleaseDropsAPendingNotification) {
         mainThread.advance(1s);
 
         release ? monitor.reset() : monitor->stop();
-        EXPECT_EQ(source->stops.load(), 1);
+        EXPECT_EQ(source->stops, 1);
         EXPECT_FALSE(source->announce());
         mainThread.advance(1h);
         EXPECT_EQ(changes.reports, 0u);
