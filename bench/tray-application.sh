@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Measures the built tray application as it runs: its idle cost ten seconds after the backend is
-# ready (resident memory, threads, wakeups per second from the kernel's context-switch counters,
+# ready (its own memory, Private_Dirty, beside the resident memory that mostly counts shared
+# libraries; threads; wakeups per second from the kernel's context-switch counters, per thread,
 # the backend not counted) and its launch-to-ready time against the backend's own. Runs itself
 # under xvfb-run with an XEmbed tray.
 #   bench/tray-application.sh [build directory]
@@ -34,12 +35,22 @@ sleep 10
 read_switches() {
   cat /proc/"$app"/task/*/status | awk '/ctxt_switches/ { sum += $2 } END { print sum }'
 }
+# One line per thread: name and its switches so far.
+per_thread_switches() {
+  for task in /proc/"$app"/task/*; do
+    printf '%s %s\n' "$(cat "$task/comm")" \
+      "$(awk '/ctxt_switches/ { sum += $2 } END { print sum }' "$task/status")"
+  done | sort
+}
 rss_kb=$(awk '/VmRSS/ { print $2 }' /proc/"$app"/status)
+dirty_kb=$(awk '/Private_Dirty/ { print $2 }' /proc/"$app"/smaps_rollup)
 threads=$(ls /proc/"$app"/task | wc -l)
 thread_names=$(cat /proc/"$app"/task/*/comm | sort | uniq -c | awk '{ printf "%s%s×%s", sep, $2, $1; sep = ", " }')
 before=$(read_switches)
+per_thread_switches >"$scratch/switches.before"
 sleep 10
 after=$(read_switches)
+per_thread_switches >"$scratch/switches.after"
 kill -TERM "$app"
 wait "$app" || true
 
@@ -54,7 +65,11 @@ until grep -q '"event":"ready"' "$scratch/backend.out"; do sleep 0.002; done
 backend_ms=$(( ($(now) - start) / 1000000 ))
 kill -TERM "$backend"
 
+echo "idle private dirty memory: $(awk -v k="$dirty_kb" 'BEGIN { printf "%.1f", k / 1024 }') MB ($dirty_kb kB)"
 echo "idle resident memory: $((rss_kb / 1024)) MB ($rss_kb kB)"
 echo "idle threads: $threads ($thread_names)"
 echo "idle wakeups per second: $(awk -v a="$before" -v b="$after" 'BEGIN { printf "%.1f", (b - a) / 10 }')"
+# Threads that woke while idle, by name (threads that came or went in the window are left out).
+paste -d' ' "$scratch/switches.before" "$scratch/switches.after" |
+  awk '$1 == $3 && $4 > $2 { printf "  %s woke %d times in 10 s\n", $1, $4 - $2 }'
 echo "launch to ready: $launch_ms ms; backend alone: $backend_ms ms; ratio $(awk -v a="$launch_ms" -v b="$backend_ms" 'BEGIN { printf "%.2f", a / b }')"

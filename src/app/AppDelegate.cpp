@@ -173,8 +173,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         .launchAtLoginPreference = launchAtLoginPreference,
         .serverConfigurationStore = serverConfigurationStore,
         .networkServiceProvider = networkServiceProvider,
-        .networkServiceMonitor =
-            HubNetworkServiceMonitor::create(mainThread_, makeSystemNetworkChangeSource()),
+        .networkServiceMonitor = HubNetworkServiceMonitor::create(
+            mainThread_, makeSystemNetworkChangeSource(mainThread_)),
         .clickerConfigurationStore = clickerConfigurationStore,
         .makeClickerMonitor =
             [log = log_, mainThread = mainThread_, clickerConfigurationStore, openTap](

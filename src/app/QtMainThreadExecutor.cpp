@@ -6,9 +6,21 @@
 #include <mutex>
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 
 namespace kelvra {
+namespace {
+
+class SocketNotifierWatch final : public DescriptorWatching::Watch {
+public:
+    explicit SocketNotifierWatch(int descriptor) : notifier(descriptor, QSocketNotifier::Read) {}
+
+    QSocketNotifier notifier;
+};
+
+}  // namespace
 
 QtMainThreadExecutor::QtMainThreadExecutor() {
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
@@ -34,18 +46,44 @@ void QtMainThreadExecutor::post(std::function<void()> work) {
 }
 
 CancellableWork QtMainThreadExecutor::postDelayed(Duration delay, std::function<void()> work) {
-    const auto handle = CancellableWork::create();
+    // The timer, once started; touched on the main thread only.
+    const auto timer = std::make_shared<QPointer<QTimer>>();
+    // A cancelled timer is disarmed, so that an idle application does not wake for it.
+    const auto handle = CancellableWork::create([state = state_, timer] {
+        if (state->hasEnded()) {
+            return;  // timers go with the application
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [timer] {
+                if (*timer) {
+                    (*timer)->stop();
+                    (*timer)->deleteLater();
+                }
+            },
+            Qt::QueuedConnection);
+    });
     // A timer belongs to the thread that starts it, so timers are started on the main thread.
     // Precise timers keep work that is due at the same time in posting order.
     const auto milliseconds =
         std::max(std::chrono::ceil<std::chrono::milliseconds>(delay), std::chrono::milliseconds(0));
-    auto startTimer = [state = state_, handle, milliseconds, work = std::move(work)]() mutable {
-        QTimer::singleShot(milliseconds, Qt::PreciseTimer, QCoreApplication::instance(),
-                           [state, handle, work = std::move(work)] {
-                               if (!handle.isCancelled() && !state->hasEnded()) {
-                                   work();
-                               }
-                           });
+    auto startTimer = [state = state_, handle, timer, milliseconds,
+                       work = std::move(work)]() mutable {
+        if (handle.isCancelled()) {
+            return;
+        }
+        auto* started = new QTimer(QCoreApplication::instance());
+        started->setSingleShot(true);
+        started->setTimerType(Qt::PreciseTimer);
+        QObject::connect(started, &QTimer::timeout, started,
+                         [state, handle, started, work = std::move(work)] {
+                             started->deleteLater();
+                             if (!handle.isCancelled() && !state->hasEnded()) {
+                                 work();
+                             }
+                         });
+        started->start(static_cast<int>(milliseconds.count()));
+        *timer = started;
     };
     if (isMainThread()) {
         if (!state_->hasEnded()) {
@@ -59,6 +97,18 @@ CancellableWork QtMainThreadExecutor::postDelayed(Duration delay, std::function<
 
 bool QtMainThreadExecutor::isMainThread() const {
     return std::this_thread::get_id() == state_->mainThread;
+}
+
+std::unique_ptr<DescriptorWatching::Watch> QtMainThreadExecutor::watchReadable(
+    int descriptor, std::function<void()> readable) {
+    auto watch = std::make_unique<SocketNotifierWatch>(descriptor);
+    QObject::connect(&watch->notifier, &QSocketNotifier::activated, &watch->notifier,
+                     [state = state_, readable = std::move(readable)] {
+                         if (!state->hasEnded()) {
+                             readable();
+                         }
+                     });
+    return watch;
 }
 
 void QtMainThreadExecutor::end() {

@@ -5,6 +5,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "core/DescriptorWatching.h"
 #include "core/MainThreadExecutor.h"
 
 namespace kelvra {
@@ -13,13 +14,15 @@ namespace kelvra {
 /// delayed work on precise single-shot timers. Create it on the thread that runs the loop, after
 /// the application object. Once the loop has ended (or `end()` was called) work is dropped,
 /// including work already queued, so nothing reaches objects that are being torn down.
-class QtMainThreadExecutor final : public MainThreadExecutor {
+/// Descriptors are watched by socket notifiers in the same loop.
+class QtMainThreadExecutor final : public MainThreadExecutor, public DescriptorWatching {
 public:
     QtMainThreadExecutor();
 
     void post(std::function<void()> work) override;
     CancellableWork postDelayed(Duration delay, std::function<void()> work) override;
     bool isMainThread() const override;
+    std::unique_ptr<Watch> watchReadable(int descriptor, std::function<void()> readable) override;
 
     /// Drops all later work. Called when the loop ends; safe to call again.
     void end();

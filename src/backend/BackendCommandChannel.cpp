@@ -3,7 +3,6 @@
 
 #include <cerrno>
 
-#include "core/AppIdentity.h"
 #include "core/Uuid.h"
 
 namespace kelvra {
@@ -23,10 +22,7 @@ std::shared_ptr<BackendCommandChannel> BackendCommandChannel::create(
 BackendCommandChannel::BackendCommandChannel(std::shared_ptr<LogSink> log,
                                              std::shared_ptr<MainThreadExecutor> mainThread,
                                              BackendSupervisorTimeouts::Seconds requestTimeout)
-    : log_(std::move(log)),
-      mainThread_(std::move(mainThread)),
-      requestTimeout_(requestTimeout),
-      writeQueue_(appIdentifier(".backend-input")) {}
+    : log_(std::move(log)), mainThread_(std::move(mainThread)), requestTimeout_(requestTimeout) {}
 
 BackendCommandChannel::~BackendCommandChannel() {
     failAllPending();
@@ -55,12 +51,8 @@ void BackendCommandChannel::end() {
     failAllPending();
 }
 
-void BackendCommandChannel::send(std::string line) {
-    writeQueue_.async([weakSelf = weak_from_this(), line = std::move(line)] {
-        if (auto self = weakSelf.lock()) {
-            self->write(line);
-        }
-    });
+void BackendCommandChannel::send(const std::string& line) {
+    write(line);
 }
 
 void BackendCommandChannel::request(bool enabled, UpdateCompletion completion) {
@@ -92,11 +84,9 @@ void BackendCommandChannel::request(bool enabled, UpdateCompletion completion) {
             found->second.timeout = timeout;
         }
     }
-    writeQueue_.async([weakSelf = weak_from_this(), requestId, line = std::move(*command)] {
-        if (auto self = weakSelf.lock(); self && !self->write(line)) {
-            self->finish(requestId, std::unexpected(kUnavailable));
-        }
-    });
+    if (!write(*command)) {
+        finish(requestId, std::unexpected(kUnavailable));
+    }
 }
 
 void BackendCommandChannel::answer(const ClickerDistributorUpdateResult& result) {

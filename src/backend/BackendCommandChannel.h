@@ -14,14 +14,15 @@
 #include "core/CancellableWork.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
-#include "core/SerialQueue.h"
 #include "core/UniqueFd.h"
 
 namespace kelvra {
 
 /// Writes commands to the backend's standard input and matches switch requests with their
-/// answers. Writes happen one at a time on a queue of their own, each in one non-blocking
-/// write, so callers never wait on the pipe; a command the pipe cannot take is dropped.
+/// answers. Each command is one non-blocking write made on the caller's thread, so callers
+/// never wait on the pipe and a key costs one system call; a command the pipe cannot take is
+/// dropped. Lines are shorter than PIPE_BUF, so concurrent callers' lines never interleave, and
+/// one caller's commands arrive in the order it sent them.
 class BackendCommandChannel : public std::enable_shared_from_this<BackendCommandChannel> {
 public:
     using UpdateCompletion = std::function<void(std::expected<bool, BackendSupervisorError>)>;
@@ -47,8 +48,8 @@ public:
     /// Like `close`, and every pending switch request fails at once: nobody will answer it.
     void end();
 
-    /// Queues one command line; dropped unless the channel is open and the pipe takes it.
-    void send(std::string line);
+    /// Writes one command line; dropped unless the channel is open and the pipe takes it.
+    void send(const std::string& line);
 
     /// Asks the backend to switch the Clicker Distributor; completes on the main thread with
     /// the confirmed state, or fails when the command cannot be written, the answer is a
@@ -83,8 +84,6 @@ private:
     std::shared_ptr<UniqueFd> input_;
     bool dropLogged_ = false;
     std::map<std::string, Pending> pending_;
-    // Declared last: destroyed first, so no write outlives the fields it uses.
-    SerialQueue writeQueue_;
 };
 
 }  // namespace kelvra

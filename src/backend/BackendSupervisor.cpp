@@ -209,6 +209,7 @@ void BackendSupervisor::handle(BackendStream stream, const std::string& line) {
 
 void BackendSupervisor::becomeReady(const std::string& url) {
     StartCompletion pending;
+    CancellableWork deadline;
     {
         std::lock_guard lock(mutex_);
         // Only the first readiness of a launching backend counts; a late one changes nothing.
@@ -216,9 +217,11 @@ void BackendSupervisor::becomeReady(const std::string& url) {
             return;
         }
         phase_ = Phase::ready;
-        startupDeadline_.cancel();
+        deadline = std::exchange(startupDeadline_, {});
         pending = std::exchange(startCompletion_, nullptr);
     }
+    // Cancelled outside the lock: cancelling disarms the executor's timer.
+    deadline.cancel();
     commands_->open();
     completeStart(std::move(pending), url);
 }
@@ -228,16 +231,18 @@ void BackendSupervisor::becomeReady(const std::string& url) {
 void BackendSupervisor::fail(BackendStartError error) {
     const bool protocolFailure = std::holds_alternative<DesktopProtocolError>(error);
     StartCompletion pending;
+    CancellableWork deadline;
     {
         std::lock_guard lock(mutex_);
         if (phase_ == Phase::launching) {
-            startupDeadline_.cancel();
+            deadline = std::exchange(startupDeadline_, {});
             pending = std::exchange(startCompletion_, nullptr);
         } else if (phase_ != Phase::ready || !protocolFailure) {
             return;
         }
         phase_ = Phase::failed;
     }
+    deadline.cancel();
     commands_->close();
     if (pending) {
         completeStart(std::move(pending), std::unexpected(std::move(error)));
@@ -249,17 +254,19 @@ void BackendSupervisor::fail(BackendStartError error) {
 
 void BackendSupervisor::childExited(ChildProcess::Exit exit) {
     StartCompletion pending;
+    CancellableWork deadline;
     Phase before;
     {
         std::lock_guard lock(mutex_);
         before = phase_;
         recordedExitCode_ = exit.signalled ? std::nullopt : std::optional<int32_t>(exit.status);
-        startupDeadline_.cancel();
+        deadline = std::exchange(startupDeadline_, {});
         pending = std::exchange(startCompletion_, nullptr);
         if (phase_ != Phase::stopping) {
             phase_ = Phase::ended;
         }
     }
+    deadline.cancel();
     log_->write("shell", "Backend exited with code " + std::to_string(exit.status) + ".");
     commands_->end();
     if (pending) {

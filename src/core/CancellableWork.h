@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace kelvra {
@@ -13,24 +14,32 @@ class CancellableWork {
 public:
     CancellableWork() = default;
 
-    /// A handle for newly scheduled work, not cancelled yet.
-    static CancellableWork create() {
-        return CancellableWork(std::make_shared<std::atomic<bool>>(false));
+    /// A handle for newly scheduled work, not cancelled yet. `onCancel`, when given, runs once,
+    /// on the cancelling thread, at the first cancel: a scheduler uses it to disarm its timer,
+    /// so cancelled work costs no wakeup. It must be quick and take no lock of the caller's.
+    static CancellableWork create(std::function<void()> onCancel = nullptr) {
+        auto state = std::make_shared<State>();
+        state->onCancel = std::move(onCancel);
+        return CancellableWork(std::move(state));
     }
 
     void cancel() const {
-        if (cancelled_) {
-            cancelled_->store(true);
+        if (state_ && !state_->cancelled.exchange(true) && state_->onCancel) {
+            state_->onCancel();
         }
     }
 
-    bool isCancelled() const { return cancelled_ && cancelled_->load(); }
+    bool isCancelled() const { return state_ && state_->cancelled.load(); }
 
 private:
-    explicit CancellableWork(std::shared_ptr<std::atomic<bool>> cancelled)
-        : cancelled_(std::move(cancelled)) {}
+    struct State {
+        std::atomic<bool> cancelled = false;
+        std::function<void()> onCancel;
+    };
 
-    std::shared_ptr<std::atomic<bool>> cancelled_;
+    explicit CancellableWork(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace kelvra

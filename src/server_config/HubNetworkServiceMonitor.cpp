@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server_config/HubNetworkServiceMonitor.h"
 
-#include "core/AppIdentity.h"
+#include <utility>
 
 namespace kelvra {
 
@@ -17,8 +17,7 @@ HubNetworkServiceMonitor::HubNetworkServiceMonitor(
     std::shared_ptr<NetworkChangeSource> changeSource, std::chrono::milliseconds debounceInterval)
     : mainThread_(std::move(mainThread)),
       changeSource_(std::move(changeSource)),
-      debounceInterval_(debounceInterval),
-      queue_(appIdentifier(".network-monitor")) {}
+      debounceInterval_(debounceInterval) {}
 
 HubNetworkServiceMonitor::~HubNetworkServiceMonitor() {
     stop();
@@ -39,10 +38,9 @@ void HubNetworkServiceMonitor::start() {
         running_ = true;
         ++run_;
     }
-    // The source's thread ends inside `stop`, before this object can go away, so it may use
-    // the monitor without owning it.
-    const bool started =
-        changeSource_->start([this] { queue_.async([this] { networkChanged(); }); });
+    // The source calls nothing once `stop` has returned, before this object can go away, so
+    // it may use the monitor without owning it.
+    const bool started = changeSource_->start([this] { networkChanged(); });
     if (!started) {
         std::lock_guard lock(mutex_);
         running_ = false;
@@ -51,6 +49,7 @@ void HubNetworkServiceMonitor::start() {
 }
 
 void HubNetworkServiceMonitor::stop() {
+    CancellableWork pending;
     {
         std::lock_guard lock(mutex_);
         if (!running_) {
@@ -58,9 +57,9 @@ void HubNetworkServiceMonitor::stop() {
         }
         running_ = false;
         ++run_;
-        debounceWorkItem_.cancel();
-        debounceWorkItem_ = {};
+        pending = std::exchange(debounceWorkItem_, {});
     }
+    pending.cancel();
     changeSource_->stop();
 }
 
@@ -70,29 +69,30 @@ bool HubNetworkServiceMonitor::isRunning() const {
 }
 
 void HubNetworkServiceMonitor::networkChanged() {
-    std::lock_guard lock(mutex_);
-    if (!running_) {
-        return;
-    }
-    debounceWorkItem_.cancel();
-    // Queued work dies with the queue, which goes before the other fields, so `this` is safe.
-    debounceWorkItem_ =
-        queue_.asyncAfter(debounceInterval_, [this, run = run_] { debounceElapsed(run); });
-}
-
-void HubNetworkServiceMonitor::debounceElapsed(uint64_t run) {
+    uint64_t run = 0;
+    CancellableWork superseded;
     {
         std::lock_guard lock(mutex_);
-        if (run != run_) {
+        if (!running_) {
             return;
         }
-        debounceWorkItem_ = {};
+        run = run_;
+        superseded = std::exchange(debounceWorkItem_, {});
     }
-    mainThread_->post([weakSelf = weak_from_this(), run] {
+    superseded.cancel();
+    auto pending = mainThread_->postDelayed(debounceInterval_, [weakSelf = weak_from_this(), run] {
         if (const auto self = weakSelf.lock()) {
             self->notify(run);
         }
     });
+    {
+        std::lock_guard lock(mutex_);
+        if (run == run_) {
+            std::swap(pending, debounceWorkItem_);
+        }
+    }
+    // Stale when the monitor stopped meanwhile, or a change that came at the same time won.
+    pending.cancel();
 }
 
 void HubNetworkServiceMonitor::notify(uint64_t run) {
@@ -102,6 +102,7 @@ void HubNetworkServiceMonitor::notify(uint64_t run) {
         if (run != run_) {
             return;
         }
+        debounceWorkItem_ = {};
         onChange = onChange_;
     }
     if (onChange) {

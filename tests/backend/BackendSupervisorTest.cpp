@@ -339,7 +339,7 @@ TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThe
     for (int index = 0; index < 5000; ++index) {
         supervisor->sendClickerKey(ClickerDirection::right);
     }
-    // Queued behind every key, so its answer means all of them were tried.
+    // Written after every key, so its answer means all of them were tried.
     EXPECT_EQ(switchAndWait(supervisor), kUnavailable);
     EXPECT_EQ(log_->count("[shell] Dropped Clicker Distributor input because backend stdin is "
                           "backpressured. Further drops will not be logged."),

@@ -3,36 +3,35 @@
 
 #include <chrono>
 #include <memory>
-#include <vector>
 
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra::testing {
 
-/// A network monitor over `source` whose reports are recorded with the time they reached the
-/// main thread.
+/// A network monitor over `source` on a deterministic main thread, counting its reports.
 struct RecordedNetworkChanges {
-    using Clock = std::chrono::steady_clock;
-
     explicit RecordedNetworkChanges(
         std::shared_ptr<NetworkChangeSource> source,
+        std::shared_ptr<ManualMainThreadExecutor> executor =
+            std::make_shared<ManualMainThreadExecutor>(),
         std::chrono::milliseconds debounce = HubNetworkServiceMonitor::defaultDebounceInterval)
-        : monitor(HubNetworkServiceMonitor::create(mainThread, std::move(source), debounce)) {
+        : mainThread(std::move(executor)),
+          monitor(HubNetworkServiceMonitor::create(mainThread, std::move(source), debounce)) {
         monitor->setOnChange([this] {
             alwaysOnMainThread = alwaysOnMainThread && mainThread->isMainThread();
-            times.push_back(Clock::now());
+            ++reports;
         });
     }
 
-    /// Runs the main thread until `count` changes were reported, or `limit` passed.
+    /// Runs the main thread, its clock following the real one, until `count` changes were
+    /// reported, or `limit` passed.
     bool runUntil(size_t count, std::chrono::milliseconds limit) {
-        return mainThread->runUntil([&] { return times.size() >= count; }, limit);
+        return mainThread->runInRealTimeUntil([&] { return reports >= count; }, limit);
     }
 
-    std::shared_ptr<ManualMainThreadExecutor> mainThread =
-        std::make_shared<ManualMainThreadExecutor>();
-    std::vector<Clock::time_point> times;
+    std::shared_ptr<ManualMainThreadExecutor> mainThread;
+    size_t reports = 0;
     bool alwaysOnMainThread = true;
     std::shared_ptr<HubNetworkServiceMonitor> monitor;
 };

@@ -542,7 +542,7 @@ TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
     ASSERT_TRUE(HubServerConfigurationStore(settings).setConfiguration(
         {31999, HubNetworkSelection::service("kh0", "kh0")}));
     controller = makeController(realFactory(), makeSystemNetworkServiceSource(),
-                                makeSystemNetworkChangeSource());
+                                makeSystemNetworkChangeSource(mainThread));
     start();
     ASSERT_TRUE(mainThread->runUntil([&] { return !startResults.empty(); }, 20s));
     ASSERT_TRUE(startResults[0].has_value()) << startResults[0].error().description();
@@ -550,7 +550,7 @@ TEST_F(StatusBarControllerTest, InNamespaceNetworkChangeMovesTheServer) {
 
     ip("addr add 10.78.0.1/24 dev kh0");
     ip("addr del 10.77.0.1/24 dev kh0");
-    ASSERT_TRUE(mainThread->runUntil(
+    ASSERT_TRUE(mainThread->runInRealTimeUntil(
         [&] { return log->contains("[shell] Backend ready at http://10.78.0.1:31999/."); }, 30s))
         << ::testing::PrintToString(log->lines());
     EXPECT_EQ(pageStatus("http://10.78.0.1:31999/"), 200);

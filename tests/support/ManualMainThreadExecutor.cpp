@@ -2,13 +2,31 @@
 #include "support/ManualMainThreadExecutor.h"
 
 #include <algorithm>
+#include <poll.h>
+#include <vector>
 
 namespace kelvra {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{20};
+// Shorter while descriptors are watched, as no post announces them.
+constexpr std::chrono::milliseconds kWatchPollInterval{2};
 
 }  // namespace
+
+class ManualMainThreadExecutor::DescriptorWatch final : public DescriptorWatching::Watch {
+public:
+    DescriptorWatch(ManualMainThreadExecutor& executor, std::uint64_t id)
+        : executor_(executor), id_(id) {}
+    ~DescriptorWatch() override {
+        std::lock_guard lock(executor_.mutex_);
+        executor_.watches_.erase(id_);
+    }
+
+private:
+    ManualMainThreadExecutor& executor_;
+    const std::uint64_t id_;
+};
 
 void ManualMainThreadExecutor::post(std::function<void()> work) {
     {
@@ -30,6 +48,52 @@ bool ManualMainThreadExecutor::isMainThread() const {
     return std::this_thread::get_id() == mainThread_;
 }
 
+std::unique_ptr<DescriptorWatching::Watch> ManualMainThreadExecutor::watchReadable(
+    int descriptor, std::function<void()> readable) {
+    std::lock_guard lock(mutex_);
+    const auto id = nextWatch_++;
+    watches_[id] = {descriptor, std::make_shared<std::function<void()>>(std::move(readable))};
+    return std::make_unique<DescriptorWatch>(*this, id);
+}
+
+bool ManualMainThreadExecutor::pollWatches(std::chrono::milliseconds timeout) {
+    std::vector<pollfd> descriptors;
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, watch] : watches_) {
+            descriptors.push_back({watch.first, POLLIN, 0});
+            ids.push_back(id);
+        }
+    }
+    if (descriptors.empty() ||
+        ::poll(descriptors.data(), descriptors.size(), static_cast<int>(timeout.count())) <= 0) {
+        return false;
+    }
+    bool queued = false;
+    std::lock_guard lock(mutex_);
+    for (size_t index = 0; index < descriptors.size(); ++index) {
+        if (descriptors[index].revents == 0) {
+            continue;
+        }
+        // Looked up again when it runs: an earlier callback may have ended the watch.
+        queue_.push_back([this, id = ids[index]] {
+            std::shared_ptr<std::function<void()>> readable;
+            {
+                std::lock_guard watchesLock(mutex_);
+                if (const auto found = watches_.find(id); found != watches_.end()) {
+                    readable = found->second.second;
+                }
+            }
+            if (readable) {
+                (*readable)();
+            }
+        });
+        queued = true;
+    }
+    return queued;
+}
+
 std::function<void()> ManualMainThreadExecutor::takeNext() {
     std::lock_guard lock(mutex_);
     if (!queue_.empty()) {
@@ -49,10 +113,12 @@ std::function<void()> ManualMainThreadExecutor::takeNext() {
 
 int ManualMainThreadExecutor::runPending() {
     int count = 0;
-    while (auto work = takeNext()) {
-        work();
-        ++count;
-    }
+    do {
+        while (auto work = takeNext()) {
+            work();
+            ++count;
+        }
+    } while (pollWatches(std::chrono::milliseconds(0)));
     return count;
 }
 
@@ -93,12 +159,34 @@ bool ManualMainThreadExecutor::runUntil(const std::function<bool()>& condition,
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
+        bool watching = false;
+        {
+            std::lock_guard lock(mutex_);
+            watching = !watches_.empty();
+        }
+        if (watching) {
+            pollWatches(kWatchPollInterval);
+            continue;
+        }
         // Wake now and then too: the condition may also change on other threads.
         std::unique_lock lock(mutex_);
         posted_.wait_until(lock,
                            std::min(deadline, std::chrono::steady_clock::now() + kPollInterval),
                            [this] { return !queue_.empty(); });
     }
+}
+
+bool ManualMainThreadExecutor::runInRealTimeUntil(const std::function<bool()>& condition,
+                                                  std::chrono::milliseconds limit) {
+    auto last = std::chrono::steady_clock::now();
+    return runUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            advance(now - last);
+            last = now;
+            return condition();
+        },
+        limit);
 }
 
 }  // namespace kelvra

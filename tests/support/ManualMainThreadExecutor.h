@@ -11,20 +11,23 @@
 #include <thread>
 #include <utility>
 
+#include "core/DescriptorWatching.h"
 #include "core/MainThreadExecutor.h"
 
 namespace kelvra {
 
 /// A deterministic main thread: posted work waits until the thread that created the executor
 /// runs it through `runPending`, `runUntil` or `advance`. Delayed work follows a virtual clock
-/// that only `advance` moves, so timers never race the wall clock.
-class ManualMainThreadExecutor final : public MainThreadExecutor {
+/// that only `advance` moves, so timers never race the wall clock. Watched descriptors are
+/// polled whenever posted work is run.
+class ManualMainThreadExecutor final : public MainThreadExecutor, public DescriptorWatching {
 public:
     ManualMainThreadExecutor() = default;
 
     void post(std::function<void()> work) override;
     CancellableWork postDelayed(Duration delay, std::function<void()> work) override;
     bool isMainThread() const override;
+    std::unique_ptr<Watch> watchReadable(int descriptor, std::function<void()> readable) override;
 
     /// Runs the work posted so far, and whatever that work posts, until none is left.
     /// Delayed work runs only once it is due on the virtual clock. Returns how many items ran.
@@ -34,6 +37,11 @@ public:
     /// passed first. The condition is checked after each batch of work and at least every few
     /// milliseconds.
     bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+    /// Like `runUntil`, with the virtual clock following the real one: for tests whose timers
+    /// wait on the outside world, such as a real network change settling.
+    bool runInRealTimeUntil(const std::function<bool()>& condition,
+                            std::chrono::milliseconds limit);
 
     /// Waits, running nothing, until immediate work is pending; false when `limit` passed first.
     /// Lets a test catch work on its way to the main thread.
@@ -49,7 +57,12 @@ private:
         CancellableWork handle;
     };
 
+    class DescriptorWatch;
+
     std::function<void()> takeNext();
+    /// Queues the callbacks of the watched descriptors that are readable within `timeout`;
+    /// false when none are.
+    bool pollWatches(std::chrono::milliseconds timeout);
 
     const std::thread::id mainThread_ = std::this_thread::get_id();
     mutable std::mutex mutex_;
@@ -59,6 +72,8 @@ private:
     std::map<std::pair<Duration, std::uint64_t>, Delayed> delayed_;
     std::uint64_t nextSequence_ = 0;
     Duration now_{};
+    std::map<std::uint64_t, std::pair<int, std::shared_ptr<std::function<void()>>>> watches_;
+    std::uint64_t nextWatch_ = 0;
 };
 
 }  // namespace kelvra

@@ -3,15 +3,10 @@
 #include <cstdint>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <mutex>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "core/DescriptorWatching.h"
 #include "core/UniqueFd.h"
 #include "server_config/NetworkChangeSource.h"
 
@@ -59,14 +54,16 @@ bool announcesChange(const uint8_t* bytes, size_t length) {
 
 class RtnetlinkChangeSource final : public NetworkChangeSource {
 public:
+    explicit RtnetlinkChangeSource(std::shared_ptr<DescriptorWatching> watcher)
+        : watcher_(std::move(watcher)), buffer_(64 * 1024) {}
+
     ~RtnetlinkChangeSource() override { stop(); }
 
     bool start(std::function<void()> changed) override {
-        std::lock_guard lock(mutex_);
-        if (reader_.joinable()) {
+        if (watch_) {
             return true;
         }
-        // Bound to the caller's network namespace from here on, whichever thread reads it.
+        // Bound to the caller's network namespace from here on.
         UniqueFd socket(
             ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
         if (!socket) {
@@ -79,95 +76,65 @@ public:
             0) {
             return false;
         }
-        UniqueFd wakeUp(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (!wakeUp) {
-            return false;
-        }
-        try {
-            reader_ = std::thread(
-                [socket = std::move(socket), wakeUp = wakeUp.get(), changed = std::move(changed)] {
-                    readChanges(socket.get(), wakeUp, changed);
-                });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        wakeUp_ = std::move(wakeUp);
-        pthread_setname_np(reader_.native_handle(), "rtnetlink");
+        socket_ = std::move(socket);
+        changed_ = std::move(changed);
+        // The watch ends in `stop`, before this object can go away.
+        watch_ = watcher_->watchReadable(socket_.get(), [this] { readChanges(); });
         return true;
     }
 
     void stop() override {
-        std::lock_guard lock(mutex_);
-        if (!reader_.joinable()) {
-            return;
-        }
-        const uint64_t one = 1;
-        // An eventfd counter cannot overflow from one write; the reader sees it however late.
-        [[maybe_unused]] const auto written = ::write(wakeUp_.get(), &one, sizeof one);
-        reader_.join();
-        wakeUp_.reset();
+        watch_.reset();
+        socket_.reset();
+        changed_ = nullptr;
     }
 
 private:
-    static void readChanges(int socket, int wakeUp, const std::function<void()>& changed) {
-        std::vector<uint8_t> buffer(64 * 1024);
+    void readChanges() {
+        bool changeSeen = false;
         while (true) {
-            pollfd descriptors[2] = {{socket, POLLIN, 0}, {wakeUp, POLLIN, 0}};
-            if (::poll(descriptors, 2, -1) < 0) {
+            sockaddr_nl sender{};
+            socklen_t senderLength = sizeof sender;
+            const ssize_t length =
+                ::recvfrom(socket_.get(), buffer_.data(), buffer_.size(), MSG_TRUNC,
+                           reinterpret_cast<sockaddr*>(&sender), &senderLength);
+            if (length < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
-                return;
-            }
-            if (descriptors[1].revents != 0) {
-                return;
-            }
-            if (descriptors[0].revents == 0) {
-                continue;
-            }
-            bool changeSeen = false;
-            while (true) {
-                sockaddr_nl sender{};
-                socklen_t senderLength = sizeof sender;
-                const ssize_t length =
-                    ::recvfrom(socket, buffer.data(), buffer.size(), MSG_TRUNC,
-                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
-                if (length < 0) {
-                    if (errno == EINTR) {
-                        continue;
-                    }
-                    // The kernel dropped messages for want of buffer space: something changed.
-                    changeSeen = changeSeen || errno == ENOBUFS;
-                    if (errno == EAGAIN || errno == ENOBUFS) {
-                        break;
-                    }
-                    return;
-                }
-                if (sender.nl_pid != 0) {
-                    continue;  // only the kernel speaks for the network state
-                }
-                if (static_cast<size_t>(length) > buffer.size()) {
-                    changeSeen = true;  // truncated; assume the worst
+                // The kernel dropped messages for want of buffer space: something changed.
+                changeSeen = changeSeen || errno == ENOBUFS;
+                if (errno == ENOBUFS) {
                     continue;
                 }
-                changeSeen =
-                    changeSeen || announcesChange(buffer.data(), static_cast<size_t>(length));
+                break;
             }
-            if (changeSeen) {
-                changed();
+            if (sender.nl_pid != 0) {
+                continue;  // only the kernel speaks for the network state
             }
+            if (static_cast<size_t>(length) > buffer_.size()) {
+                changeSeen = true;  // truncated; assume the worst
+                continue;
+            }
+            changeSeen = changeSeen || announcesChange(buffer_.data(), static_cast<size_t>(length));
+        }
+        if (changeSeen) {
+            changed_();
         }
     }
 
-    std::mutex mutex_;
-    UniqueFd wakeUp_;
-    std::thread reader_;
+    const std::shared_ptr<DescriptorWatching> watcher_;
+    std::vector<uint8_t> buffer_;
+    UniqueFd socket_;
+    std::function<void()> changed_;
+    std::unique_ptr<DescriptorWatching::Watch> watch_;
 };
 
 }  // namespace
 
-std::shared_ptr<NetworkChangeSource> makeSystemNetworkChangeSource() {
-    return std::make_shared<RtnetlinkChangeSource>();
+std::shared_ptr<NetworkChangeSource> makeSystemNetworkChangeSource(
+    std::shared_ptr<DescriptorWatching> watcher) {
+    return std::make_shared<RtnetlinkChangeSource>(std::move(watcher));
 }
 
 }  // namespace kelvra

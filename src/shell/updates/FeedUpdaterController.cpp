@@ -30,8 +30,7 @@ FeedUpdaterController::FeedUpdaterController(UpdateFeed::CheckConfiguration conf
     : configuration_(std::move(configuration)),
       mainThread_(std::move(mainThread)),
       userDriver_(std::move(userDriver)),
-      delegate_(std::move(delegate)),
-      queue_(appIdentifier(".updater")) {}
+      delegate_(std::move(delegate)) {}
 
 FeedUpdaterController::~FeedUpdaterController() {
     // Ends a download in flight at once; the queue's destructor then waits only briefly.
@@ -62,7 +61,17 @@ void FeedUpdaterController::checkForUpdates(UpdateCheckSender) {
 }
 
 void FeedUpdaterController::startCheck(UpdateCheck check) {
-    queue_.async([weak = weak_from_this(), configuration = configuration_, mainThread = mainThread_,
+    std::shared_ptr<SerialQueue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        if (!queue_) {
+            queue_ = std::make_shared<SerialQueue>(appIdentifier(".updater"));
+        }
+        // Counted first, so the queue stays until this check has ended.
+        ++checksInFlight_;
+        queue = queue_;
+    }
+    queue->async([weak = weak_from_this(), configuration = configuration_, mainThread = mainThread_,
                   cancelled = cancelled_, check] {
         auto outcome = UpdateFeed::check(configuration, cancelled.get());
         if (cancelled->load()) {
@@ -70,10 +79,24 @@ void FeedUpdaterController::startCheck(UpdateCheck check) {
         }
         mainThread->post([weak, check, outcome = std::move(outcome)] {
             if (const auto self = weak.lock()) {
-                self->report(check, outcome);
+                self->finishCheck(check, outcome);
             }
         });
     });
+}
+
+void FeedUpdaterController::finishCheck(UpdateCheck check,
+                                        const std::expected<UpdateItem, UpdaterError>& outcome) {
+    std::shared_ptr<SerialQueue> idle;
+    {
+        std::lock_guard lock(mutex_);
+        if (--checksInFlight_ == 0) {
+            idle = std::move(queue_);
+        }
+    }
+    // Its thread has only the end of the item that posted this left to run.
+    idle.reset();
+    report(check, outcome);
 }
 
 void FeedUpdaterController::report(UpdateCheck check,

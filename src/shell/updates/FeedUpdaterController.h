@@ -15,7 +15,8 @@ namespace kelvra {
 
 /// The standard update controller: checks the JSON update feed (`UpdateFeed`) on a queue of its
 /// own and reports to its delegate on the main thread. Checks run one after another, each with
-/// its own callbacks. It never checks on its own; `automaticallyChecksForUpdates` is only kept.
+/// its own callbacks; the queue, and its thread, exist only while checks are in flight. It
+/// never checks on its own; `automaticallyChecksForUpdates` is only kept.
 ///
 /// Dropping the controller cancels a check in flight; nothing is reported for it then.
 class FeedUpdaterController final : public SparkleUpdaterControlling,
@@ -53,6 +54,8 @@ private:
                           std::weak_ptr<SparkleUpdaterDelegate> delegate);
 
     void startCheck(UpdateCheck check);
+    /// On the main thread: one check has ended; the last one lets the queue go.
+    void finishCheck(UpdateCheck check, const std::expected<UpdateItem, UpdaterError>& outcome);
     void report(UpdateCheck check, const std::expected<UpdateItem, UpdaterError>& outcome) const;
 
     const UpdateFeed::CheckConfiguration configuration_;
@@ -62,7 +65,10 @@ private:
     const std::shared_ptr<std::atomic<bool>> cancelled_ =
         std::make_shared<std::atomic<bool>>(false);
     std::atomic<bool> automaticallyChecks_ = false;
-    SerialQueue queue_;
+
+    std::mutex mutex_;
+    int checksInFlight_ = 0;
+    std::shared_ptr<SerialQueue> queue_;
 };
 
 }  // namespace kelvra

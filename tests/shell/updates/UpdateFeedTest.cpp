@@ -220,7 +220,8 @@ TEST_F(FeedServerTest, TheStartupProbeShowsOnlyAnUpdateThatExists) {
                                                      userDriver, delegate);
             });
         updater->checkForUpdatesOnStartup();
-        ASSERT_TRUE(mainThread->runUntil([&] { return delegate->finished == 1; }, kLimit));
+        // A found update is checked again at once; that cycle may end in the same batch.
+        ASSERT_TRUE(mainThread->runUntil([&] { return delegate->finished >= 1; }, kLimit));
         mainThread->runPending();
         // Checks run in order, so once this one is shown, an offer of the probe would be too.
         updater->checkForUpdates(std::any());
