@@ -63,14 +63,15 @@ protected:
             .view = view,
             .makeSupervisor = factory ? std::move(factory) : fake,
             .updateChecker = nullptr,
-            .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
-            .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-                std::make_unique<testing::FakeLoginItemService>(), settings),
-            .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
+            .settings = std::make_shared<SettingsService>(
+                std::make_shared<HubServerConfigurationStore>(settings),
+                std::make_shared<WelcomeWindowPreference>(settings),
+                std::make_shared<LaunchAtLoginPreference>(
+                    std::make_unique<testing::FakeLoginItemService>(), settings),
+                std::make_shared<ClickerInputConfigurationStore>(settings)),
             .networkServiceProvider =
                 std::make_shared<HubNetworkServiceProvider>(services ? services : network),
             .networkServiceMonitor = monitor,
-            .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
             .makeClickerMonitor =
                 [this](auto onInput, ClickerInputMonitorReports given) {
                     deliver = std::move(onInput);
@@ -216,12 +217,12 @@ TEST_F(StatusBarControllerTest, AppliesAfterTheOldServerStoppedAndStoresOnlyWhat
     EXPECT_EQ(current().binding->port, 4000);
     EXPECT_EQ(storedPort(), HubServerConfiguration::defaultPort);
     current().ready(secondURL);
-    EXPECT_EQ(applyResults.at(0), (ServerSettingsApplied{secondURL, std::nullopt}));
+    EXPECT_EQ(applyResults.at(0), (ServerSettingsApplied{{4000, {}}, secondURL, std::nullopt}));
     EXPECT_EQ(storedPort(), 4000);
 
     // The stored settings again: the address at once, no restart.
     applyPort(4000);
-    EXPECT_EQ(applyResults.at(1), (ServerSettingsApplied{secondURL, std::nullopt}));
+    EXPECT_EQ(applyResults.at(1), (ServerSettingsApplied{{4000, {}}, secondURL, std::nullopt}));
     EXPECT_EQ(supervisors.size(), 2u);
 
     // Late reports of the replaced supervisor change nothing.
@@ -357,6 +358,16 @@ TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
               settings->setInteger("probe", 1).error().description());
     EXPECT_FALSE(current().stopped);
     EXPECT_EQ(view->status.text, "Running on 127.0.0.1:4000");
+
+    // The window's other settings: clicker keys take effect unsaved, and a welcome choice that
+    // cannot be saved is taken back.
+    ClickerInputConfiguration keys = ClickerInputConfiguration::defaults();
+    keys.customAssignments.emplace_back();
+    const auto committed = controller->commitClickerConfiguration(keys);
+    EXPECT_EQ(committed.configuration, keys);
+    EXPECT_EQ(committed.notSavedReason, applyResults[0]->notSavedReason);
+    EXPECT_FALSE(controller->setShowWelcomeWindow(false));
+    EXPECT_TRUE(controller->startupOptions().showWelcomeWindow);
 }
 
 // Quitting at each stage: no alert, nothing launched after the quit, every child stopped
