@@ -19,13 +19,15 @@ StatusBarController::StatusBarController(StatusBarControllerDependencies depende
       operations_(OperationQueue::create(dependencies_.mainThread)) {}
 
 void StatusBarController::initialize() {
-    auto makeMonitor =
-        [this, make = dependencies_.makeClickerMonitor](ClickerInputMonitorReports reports) {
-            return make(weakly([](StatusBarController& self, ClickerCapturedInput input) {
-                            self.handleCapturedInput(input);
-                        }),
-                        std::move(reports));
-        };
+    clickerInput_ = std::make_shared<ClickerInputRouter>(
+        dependencies_.mainThread, weakly([](StatusBarController& self, ClickerDirection direction) {
+            self.dependencies_.view->clickerInputDetected(direction);
+        }));
+    auto makeMonitor = [router = clickerInput_, make = dependencies_.makeClickerMonitor](
+                           ClickerInputMonitorReports reports) {
+        return make([router](const ClickerCapturedInput& input) { router->route(input); },
+                    std::move(reports));
+    };
     ClickerInputMonitorReports reports{
         .onState = weakly([](StatusBarController& self, ClickerInputListenerState state) {
             self.clickerListenerStateChanged(state);
@@ -109,7 +111,7 @@ void StatusBarController::launchBackend(const BackendServerBinding& binding,
     auto supervisor = dependencies_.makeSupervisor(binding);
     supervisor->setCallbacks(callbacksFor(supervisor));
     backend_ = supervisor;
-    setClickerBackend(supervisor);
+    clickerInput_->setBackend(supervisor);
     supervisor->start(
         weakly([weakSupervisor = std::weak_ptr(supervisor), completion = std::move(completion)](
                    StatusBarController& self, Launched started) mutable {
@@ -117,7 +119,7 @@ void StatusBarController::launchBackend(const BackendServerBinding& binding,
                 completion(std::move(started));
                 return;
             }
-            self.setClickerBackend(nullptr);
+            self.clickerInput_->setBackend(nullptr);
             // A child that missed its deadline or broke the protocol may still run and hold the
             // port: it is gone before anything launches again.
             auto failed = weakSupervisor.lock();
@@ -208,7 +210,7 @@ void StatusBarController::showFatalError(const std::string& message) {
     operations_->close();
     dependencies_.log->write(statusTexts::logCategory, "Fatal error: " + message);
     clearClickerDemands();
-    setClickerBackend(nullptr);
+    clickerInput_->setBackend(nullptr);
     dependencies_.view->setStatusLine(statusTexts::serverError);
     forgetReadyURL();
     removeStatusItem();
@@ -228,7 +230,7 @@ void StatusBarController::shutdown(std::function<void()> completion) {
     }
     dependencies_.networkServiceMonitor->stop();
     clearClickerDemands();
-    setClickerBackend(nullptr);
+    clickerInput_->setBackend(nullptr);
     forgetReadyURL();
     // What waits never runs; what runs is waited for, so that its backend is stopped too.
     operations_->close();

@@ -4,7 +4,6 @@
 #include <expected>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfigurationResolver.h"
 #include "shell/updates/UpdateChecking.h"
+#include "status_bar/ClickerInputRouter.h"
 #include "status_bar/OperationQueue.h"
 #include "status_bar/SettingsService.h"
 #include "status_bar/StatusBarActions.h"
@@ -52,8 +52,8 @@ struct StatusBarControllerDependencies {
 /// windows (storing what the person sets through its settings service), and routes clicker keys
 /// to the backend.
 ///
-/// Lives on the main thread; only `handleCapturedInput` is called from elsewhere (the keyboard
-/// listener's delivery queue). The start and every apply run one after another, never
+/// Lives on the main thread; the keyboard listener's delivery queue reaches only its
+/// `ClickerInputRouter`. The start and every apply run one after another, never
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
 class StatusBarController final : public StatusBarActions,
@@ -130,8 +130,6 @@ public:
 
     // The keyboard listener's reports.
     void clickerListenerStateChanged(ClickerInputListenerState state);
-    /// From the delivery queue: to the window during an input test, else to the backend.
-    void handleCapturedInput(const ClickerCapturedInput& input);
 
     /// The keyboard listener's demands and current listener.
     const ClickerInputMonitorLifecycle& clickerInputLifecycle() const {
@@ -184,8 +182,6 @@ private:
 
     // The keyboard listener and key routing (StatusBarControllerActions.cpp).
     void clearClickerDemands();
-    void setClickerBackend(std::shared_ptr<BackendSupervising> supervisor);
-    std::shared_ptr<BackendSupervising> clickerBackend() const;
 
     const StatusBarControllerDependencies dependencies_;
     const std::shared_ptr<OperationQueue> operations_;
@@ -211,10 +207,8 @@ private:
     bool shutdownStarted_ = false;
     std::vector<std::function<void()>> shutdownCompletions_;
 
-    // Read from the delivery queue; each guarded by its own lock, never both held.
-    mutable std::mutex clickerBackendLock_;
-    std::shared_ptr<BackendSupervising> clickerBackend_;
-    ClickerInputRoutingState clickerInputRoutingState_;
+    /// Shared with the keyboard listener's delivery queue.
+    std::shared_ptr<ClickerInputRouter> clickerInput_;
 };
 
 }  // namespace kelvra

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Menu and window actions, the keyboard listener's demands, and the routing of clicker keys.
+// Menu and window actions, and the keyboard listener's demands.
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarTexts.h"
 
@@ -76,7 +76,7 @@ void StatusBarController::showClickerDistributor() {
     dependencies_.view->showClickerWindow({
         .configuration = dependencies_.settings->clickerConfiguration(),
         .distributor = clickerDistributorState_,
-        .backendAvailable = clickerBackend() != nullptr,
+        .backendAvailable = clickerInput_->backend() != nullptr,
         .listener = clickerListenerState_,
         .conflicts = clickerConflicts_,
     });
@@ -134,7 +134,7 @@ std::expected<LaunchAtLoginState, Error> StatusBarController::setLaunchAtLogin(b
 
 void StatusBarController::setClickerDistributorEnabled(
     bool enabled, BackendSupervising::UpdateCompletion completion) {
-    if (auto supervisor = clickerBackend()) {
+    if (auto supervisor = clickerInput_->backend()) {
         supervisor->setClickerDistributorEnabled(enabled, std::move(completion));
         return;
     }
@@ -154,7 +154,7 @@ StoredClickerConfiguration StatusBarController::commitClickerConfiguration(
 }
 
 void StatusBarController::clickerTestDemandChanged(bool required) {
-    clickerInputRoutingState_.setInputTestRequired(required);
+    clickerInput_->setInputTestRequired(required);
     clickerInputLifecycle_->setTestRequired(required && !closing_);
     clickerInputLifecycle_->reconcile();
 }
@@ -186,28 +186,6 @@ void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState 
     }
 }
 
-void StatusBarController::handleCapturedInput(const ClickerCapturedInput& input) {
-    // On the delivery queue: only the routing state and `clickerBackend_`, each under its own
-    // lock, one after the other; the window only through the main thread.
-    const bool testing = clickerInputRoutingState_.inputTestRequired();
-    if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
-        if (testing) {
-            dependencies_.mainThread->post(
-                weakly([direction = *direction](StatusBarController& self) {
-                    self.dependencies_.view->clickerInputDetected(direction);
-                }));
-        } else if (auto supervisor = clickerBackend()) {
-            supervisor->sendClickerKey(*direction);
-        }
-        return;
-    }
-    if (!testing) {
-        if (auto supervisor = clickerBackend()) {
-            supervisor->sendClickerAction(std::get<ClickerCustomAction>(input));
-        }
-    }
-}
-
 void StatusBarController::clearClickerDemands() {
     auto& lifecycle = *clickerInputLifecycle_;
     lifecycle.setDistributionRequired(false);
@@ -215,19 +193,6 @@ void StatusBarController::clearClickerDemands() {
     lifecycle.setRecordingRequired(false);
     lifecycle.setPermissionGranted(false);
     lifecycle.reconcile();
-}
-
-void StatusBarController::setClickerBackend(std::shared_ptr<BackendSupervising> supervisor) {
-    {
-        std::lock_guard lock(clickerBackendLock_);
-        std::swap(clickerBackend_, supervisor);
-    }
-    // The one replaced is released here, outside the lock.
-}
-
-std::shared_ptr<BackendSupervising> StatusBarController::clickerBackend() const {
-    std::lock_guard lock(clickerBackendLock_);
-    return clickerBackend_;
 }
 
 }  // namespace kelvra

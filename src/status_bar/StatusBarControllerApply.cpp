@@ -57,7 +57,7 @@ void StatusBarController::applyOperation(std::shared_ptr<Apply> apply) {
     // The old supervisor stops being current before its stop begins, so nothing it still
     // reports reaches the controller.
     auto old = std::exchange(backend_, nullptr);
-    setClickerBackend(nullptr);
+    clickerInput_->setBackend(nullptr);
     hasClickerDistributorState_ = false;
     clickerInputLifecycle_->setDistributionRequired(false);
     clickerInputLifecycle_->reconcile();
