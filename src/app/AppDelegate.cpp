@@ -75,7 +75,6 @@ struct AppDelegate::Services {
     Environment environment;
     std::shared_ptr<JsonFileSettingsStore> settingsStore;
     std::shared_ptr<SettingsService> settings;
-    std::shared_ptr<WelcomeWindowPreference> welcomePreference;
     std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
     KeyboardTapOpener openTap;
     std::shared_ptr<KeyboardAccessPermissionProvider> keyboardAccess;
@@ -145,9 +144,9 @@ bool AppDelegate::openLog() {
 AppDelegate::Services AppDelegate::makeServices(const Environment& environment) const {
     auto settingsStore =
         std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
-    auto welcomePreference = std::make_shared<WelcomeWindowPreference>(settingsStore);
     auto settings = std::make_shared<SettingsService>(
-        std::make_shared<HubServerConfigurationStore>(settingsStore), welcomePreference,
+        std::make_shared<HubServerConfigurationStore>(settingsStore),
+        std::make_shared<WelcomeWindowPreference>(settingsStore),
         std::make_shared<LaunchAtLoginPreference>(
             MainAppLoginItemService::createDefault(environment), settingsStore),
         std::make_shared<ClickerInputConfigurationStore>(settingsStore));
@@ -174,7 +173,6 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
         .environment = environment,
         .settingsStore = std::move(settingsStore),
         .settings = std::move(settings),
-        .welcomePreference = std::move(welcomePreference),
         .networkServiceProvider =
             std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
         .openTap = std::move(openTap),
@@ -186,7 +184,6 @@ void AppDelegate::makeView(const Services& services) {
     view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Dependencies{
         .mainThread = mainThread_,
         .versionInfo = AppVersionInfo(BundleInfo::dictionary()),
-        .welcomePreference = services.welcomePreference,
         .loginItems = MainAppLoginItemService::createDefault(services.environment),
         .networkServiceProvider = services.networkServiceProvider,
         .permissionProvider = services.keyboardAccess,

@@ -160,9 +160,8 @@ void QtStatusBarView::showServerURL(const std::optional<std::string>& url) {
     }
 }
 
-void QtStatusBarView::showWelcomeWindow(bool) {
-    // The window reads the box from the preference, which is what the controller passes.
-    welcomeWindow().reloadDontShowAgainCheckbox();
+void QtStatusBarView::showWelcomeWindow(bool dontShowAgainChecked) {
+    welcomeWindow().showDontShowAgain(dontShowAgainChecked);
     presentWelcomeWindow();
 }
 
@@ -240,7 +239,7 @@ void QtStatusBarView::clickerInputDetected(ClickerDirection direction) {
 WelcomeWindowController& QtStatusBarView::welcomeWindow() {
     if (!welcomeWindow_) {
         welcomeWindow_ = std::make_unique<WelcomeWindowController>(
-            dependencies_.welcomePreference, dependencies_.versionInfo, statusIcon(),
+            dependencies_.versionInfo, statusIcon(),
             WelcomeWindowController::Callbacks{
                 .onOpenControlPage =
                     [this] { withActions([](auto& actions) { actions.openKelvra(); }); },
@@ -251,7 +250,12 @@ WelcomeWindowController& QtStatusBarView::welcomeWindow() {
                         withActions([](auto& actions) { actions.showClickerDistributor(); });
                     },
                 .onShowMenu = [this](QWidget* anchor) { tray_.popUpMenuBelow(anchor); },
+                .setShowAtStartup = startupOptionCallbacks().setShowWelcomeWindow,
             });
+        bool shownAtStartup = true;
+        withActions(
+            [&](auto& actions) { shownAtStartup = actions.startupOptions().showWelcomeWindow; });
+        welcomeWindow_->showDontShowAgain(!shownAtStartup);
         welcomeWindow_->updateServerURL(serverURL_);
         tray_.installShortcuts(welcomeWindow_.get());
     }

@@ -11,7 +11,6 @@
 #include "core/Error.h"
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceProvider.h"
-#include "shell/WelcomeWindowPreference.h"
 #include "shell/login_item/LoginItemService.h"
 #include "shell/updates/AppVersionInfo.h"
 #include "status_bar/StatusBarActions.h"
@@ -46,7 +45,6 @@ public:
     struct Dependencies {
         std::shared_ptr<MainThreadExecutor> mainThread;
         AppVersionInfo versionInfo;
-        std::shared_ptr<WelcomeWindowPreference> welcomePreference;
         /// Opens the desktop's Startup Applications settings.
         std::shared_ptr<LoginItemService> loginItems;
         std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;

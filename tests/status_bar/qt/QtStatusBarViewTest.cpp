@@ -20,7 +20,6 @@ TEST(QtStatusBarViewTest, TheMenusShortcutsWorkInEveryWindow) {
     QtStatusBarView view({
         .mainThread = std::make_shared<ManualMainThreadExecutor>(),
         .versionInfo = AppVersionInfo(InfoDictionary{}),
-        .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
         .loginItems = std::make_shared<testing::FakeLoginItemService>(),
         .networkServiceProvider = std::make_shared<HubNetworkServiceProvider>(
             std::make_shared<testing::FakeNetworkServices>()),
