@@ -37,6 +37,7 @@
 #include "shell/updates/BundleInfo.h"
 #include "shell/updates/FeedUpdaterController.h"
 #include "shell/updates/UpdateFeed.h"
+#include "status_bar/SettingsService.h"
 #include "status_bar/StatusBarController.h"
 #include "status_bar/qt/ActivationTokenLoan.h"
 #include "status_bar/qt/QtStatusBarView.h"
@@ -69,8 +70,30 @@ void AppDelegate::scheduleLaunch() {
     QTimer::singleShot(0, this, &AppDelegate::applicationDidFinishLaunching);
 }
 
+/// What the view and the controller are built over.
+struct AppDelegate::Services {
+    Environment environment;
+    std::shared_ptr<JsonFileSettingsStore> settingsStore;
+    std::shared_ptr<SettingsService> settings;
+    std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
+    KeyboardTapOpener openTap;
+    std::shared_ptr<KeyboardAccessPermissionProvider> keyboardAccess;
+};
+
 void AppDelegate::applicationDidFinishLaunching() {
     mainThread_ = std::make_shared<QtMainThreadExecutor>();
+    installTerminationRequests();
+    const auto environment = currentEnvironment();
+    if (!becomePrimaryInstance(environment) || !openLog()) {
+        return;
+    }
+    const Services services = makeServices(environment);
+    makeView(services);
+    makeController(services);
+    start();
+}
+
+void AppDelegate::installTerminationRequests() {
     QApplication::setQuitOnLastWindowClosed(false);
     // Every way the desktop asks us to quit becomes a termination request.
     qApp->installEventFilter(this);
@@ -78,8 +101,9 @@ void AppDelegate::applicationDidFinishLaunching() {
             [this](QSessionManager&) { requestTermination(); });
     terminationSignals_ =
         std::make_unique<TerminationSignals>([this](int) { requestTermination(); });
+}
 
-    const auto environment = currentEnvironment();
+bool AppDelegate::becomePrimaryInstance(const Environment& environment) {
     auto center = std::make_shared<DistributedNotificationCenter>(
         DistributedNotificationCenter::defaultDirectory(environment), mainThread_);
     auto coordinator = SingleInstanceCoordinator::create(
@@ -87,40 +111,45 @@ void AppDelegate::applicationDidFinishLaunching() {
         SingleInstanceCoordinator::defaultNotificationIdentifier(), center);
     if (!coordinator) {
         failLaunch(Error(coordinator.error()));
-        return;
+        return false;
     }
     singleInstance_ = std::move(*coordinator);
-    if (!singleInstance_->isPrimary()) {
-        // The desktop's permission to take the focus, which only the running instance can use.
-        const auto activationToken = environmentValue(environment, "XDG_ACTIVATION_TOKEN");
-        if (const auto posted = center->post(singleInstance_->notificationName(), activationToken);
-            !posted) {
-            std::cerr << "Kelvra Hub is already running but did not answer: "
-                      << posted.error().description() << std::endl;
-        }
-        terminationApproved_ = true;
-        requestTermination();
-        return;
+    if (singleInstance_->isPrimary()) {
+        return true;
     }
+    // The desktop's permission to take the focus, which only the running instance can use.
+    const auto activationToken = environmentValue(environment, "XDG_ACTIVATION_TOKEN");
+    if (const auto posted = center->post(singleInstance_->notificationName(), activationToken);
+        !posted) {
+        std::cerr << "Kelvra Hub is already running but did not answer: "
+                  << posted.error().description() << std::endl;
+    }
+    terminationApproved_ = true;
+    requestTermination();
+    return false;
+}
 
+bool AppDelegate::openLog() {
     auto log = FileLog::open(FileLog::defaultDirectory(), FileLog::kDefaultMaximumBytes);
     if (!log) {
         failLaunch(Error(log.error()));
-        return;
+        return false;
     }
     log_ = std::move(*log);
     log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointURL.string() +
                              " run by " + options_.backend.nodeURL.string() + ".");
+    return true;
+}
 
-    auto settings =
+AppDelegate::Services AppDelegate::makeServices(const Environment& environment) const {
+    auto settingsStore =
         std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
-    auto welcomePreference = std::make_shared<WelcomeWindowPreference>(settings);
-    auto launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-        MainAppLoginItemService::createDefault(environment), settings);
-    auto serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings);
-    auto networkServiceProvider =
-        std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource());
-    auto clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings);
+    auto settings = std::make_shared<SettingsService>(
+        std::make_shared<HubServerConfigurationStore>(settingsStore),
+        std::make_shared<WelcomeWindowPreference>(settingsStore),
+        std::make_shared<LaunchAtLoginPreference>(
+            MainAppLoginItemService::createDefault(environment), settingsStore),
+        std::make_shared<ClickerInputConfigurationStore>(settingsStore));
     // The listener's tap: the device tap where the keyboards open for this user, else the X11
     // one where the session has an X server; KELVRA_HUB_KEYBOARD_TAP may force one.
     const KeyboardTapBackends tapBackends{
@@ -133,61 +162,70 @@ void AppDelegate::applicationDidFinishLaunching() {
     const auto resources =
         executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
     auto keyboardAccess = std::make_shared<KeyboardAccessPermissionProvider>(
-        settings, [openTap, forcedTap] { return keyboardAccessGranted(openTap, forcedTap); },
+        settingsStore, [openTap, forcedTap] { return keyboardAccessGranted(openTap, forcedTap); },
         runCommandAsynchronously, mainThread_, log_,
         KeyboardAccessPermissionProvider::Files{
             .helper = executable ? executable->parent_path() / "kelvra-hub-keyboard-access"
                                  : std::filesystem::path(),
             .helpPage = resources ? *resources / "keyboard-access.html" : std::filesystem::path(),
         });
-    const AppVersionInfo version(BundleInfo::dictionary());
-    view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Parts{
+    return {
+        .environment = environment,
+        .settingsStore = std::move(settingsStore),
+        .settings = std::move(settings),
+        .networkServiceProvider =
+            std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
+        .openTap = std::move(openTap),
+        .keyboardAccess = std::move(keyboardAccess),
+    };
+}
+
+void AppDelegate::makeView(const Services& services) {
+    view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Dependencies{
         .mainThread = mainThread_,
-        .versionInfo = version,
-        .welcomePreference = welcomePreference,
-        .launchAtLoginPreference = launchAtLoginPreference,
-        .loginItems = MainAppLoginItemService::createDefault(environment),
-        .serverConfigurationStore = serverConfigurationStore,
-        .networkServiceProvider = networkServiceProvider,
-        .clickerConfigurationStore = clickerConfigurationStore,
-        .permissionProvider = keyboardAccess,
+        .versionInfo = AppVersionInfo(BundleInfo::dictionary()),
+        .loginItems = MainAppLoginItemService::createDefault(services.environment),
+        .networkServiceProvider = services.networkServiceProvider,
+        .permissionProvider = services.keyboardAccess,
         .requestTermination = [this] { requestTermination(); },
     });
+}
 
-    updateDialogs_ = std::make_shared<UpdateDialogs>(version.version, view_->browser());
+void AppDelegate::makeController(const Services& services) {
+    updateDialogs_ = std::make_shared<UpdateDialogs>(
+        AppVersionInfo(BundleInfo::dictionary()).version, view_->browser());
     updater_ = AppUpdater::create(
         nullptr, [log = log_](const std::string& message) { log->write("updater", message); },
         mainThread_,
-        FeedUpdaterController::factory(
-            UpdateFeed::CheckConfiguration::standard(BundleInfo::dictionary(), environment),
-            mainThread_, updateDialogs_));
+        FeedUpdaterController::factory(UpdateFeed::CheckConfiguration::standard(
+                                           BundleInfo::dictionary(), services.environment),
+                                       mainThread_, updateDialogs_));
 
-    controller_ = StatusBarController::create(StatusBarControllerParts{
+    controller_ = StatusBarController::create(StatusBarControllerDependencies{
         .mainThread = mainThread_,
         .log = log_,
         .logPath = FileLog::defaultURL().string(),
         .view = view_,
         .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
         .updateChecker = updater_,
-        .welcomePreference = welcomePreference,
-        .launchAtLoginPreference = launchAtLoginPreference,
-        .serverConfigurationStore = serverConfigurationStore,
-        .networkServiceProvider = networkServiceProvider,
+        .settings = services.settings,
+        .networkServiceProvider = services.networkServiceProvider,
         .networkServiceMonitor = HubNetworkServiceMonitor::create(
             mainThread_, makeSystemNetworkChangeSource(mainThread_)),
-        .clickerConfigurationStore = clickerConfigurationStore,
         .makeClickerMonitor =
-            [log = log_, mainThread = mainThread_, clickerConfigurationStore, openTap](
-                std::function<void(ClickerCapturedInput)> onInput,
-                ClickerInputMonitorReports reports) {
+            [log = log_, mainThread = mainThread_, settings = services.settings,
+             openTap = services.openTap](std::function<void(ClickerCapturedInput)> onInput,
+                                         ClickerInputMonitorReports reports) {
                 return ClickerInputMonitor::create(log, mainThread, openTap, std::move(onInput),
                                                    std::move(reports),
-                                                   clickerConfigurationStore->configuration());
+                                                   settings->clickerConfiguration());
             },
-        .clickerPermissionProvider = keyboardAccess,
+        .clickerPermissionProvider = services.keyboardAccess,
     });
-    view_->setController(controller_);
+    view_->setActions(controller_);
+}
 
+void AppDelegate::start() {
     updater_->checkForUpdatesOnStartup();
     singleInstance_->installOpenHandler([this](std::optional<std::string> activationToken) {
         mainThread_->post([this, activationToken = std::move(activationToken)] {

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include "core/Environment.h"
 #include "shell/AppOptions.h"
 
 namespace kelvra {
@@ -50,7 +51,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct Services;
+
+    /// The launch: the steps below in turn; a step that ends the launch answers false.
     void applicationDidFinishLaunching();
+    void installTerminationRequests();
+    /// Takes the instance lock, or hands an open request to the running instance and ends.
+    bool becomePrimaryInstance(const Environment& environment);
+    bool openLog();
+    Services makeServices(const Environment& environment) const;
+    void makeView(const Services& services);
+    /// The updater and the controller, which the view then reports to.
+    void makeController(const Services& services);
+    /// Starts the updater, the open handler and the backend.
+    void start();
     bool applicationShouldTerminate();
     /// An open request from a second launch, with the XDG activation token it was started with.
     void handleOpenRequest(const std::optional<std::string>& activationToken);

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "clicker/ClickerInputMonitoring.h"
 #include "core/MainThreadExecutor.h"
@@ -70,24 +69,6 @@ private:
     bool recordingRequired_ = false;
     bool permissionGranted_ = false;
     ClickerInputConfiguration configuration_ = ClickerInputConfiguration::defaults();
-};
-
-/// Whether delivered Previous and Next input is a test shown in the window rather than sent.
-/// Written on the main thread, read on the delivery queue.
-class ClickerInputRoutingState {
-public:
-    bool inputTestRequired() const {
-        std::lock_guard lock(lock_);
-        return inputTestRequired_;
-    }
-    void setInputTestRequired(bool required) {
-        std::lock_guard lock(lock_);
-        inputTestRequired_ = required;
-    }
-
-private:
-    mutable std::mutex lock_;
-    bool inputTestRequired_ = false;
 };
 
 }  // namespace kelvra

@@ -6,21 +6,26 @@
 
 namespace kelvra {
 
-std::shared_ptr<StatusBarController> StatusBarController::create(StatusBarControllerParts parts) {
-    std::shared_ptr<StatusBarController> controller(new StatusBarController(std::move(parts)));
+std::shared_ptr<StatusBarController> StatusBarController::create(
+    StatusBarControllerDependencies dependencies) {
+    std::shared_ptr<StatusBarController> controller(
+        new StatusBarController(std::move(dependencies)));
     controller->initialize();
     return controller;
 }
 
-StatusBarController::StatusBarController(StatusBarControllerParts parts)
-    : parts_(std::move(parts)), operations_(OperationQueue::create(parts_.mainThread)) {}
+StatusBarController::StatusBarController(StatusBarControllerDependencies dependencies)
+    : dependencies_(std::move(dependencies)),
+      operations_(OperationQueue::create(dependencies_.mainThread)) {}
 
 void StatusBarController::initialize() {
-    auto makeMonitor = [this,
-                        make = parts_.makeClickerMonitor](ClickerInputMonitorReports reports) {
-        return make(weakly([](StatusBarController& self, ClickerCapturedInput input) {
-                        self.handleCapturedInput(input);
-                    }),
+    clickerInput_ = std::make_shared<ClickerInputRouter>(
+        dependencies_.mainThread, weakly([](StatusBarController& self, ClickerDirection direction) {
+            self.dependencies_.view->clickerInputDetected(direction);
+        }));
+    auto makeMonitor = [router = clickerInput_, make = dependencies_.makeClickerMonitor](
+                           ClickerInputMonitorReports reports) {
+        return make([router](const ClickerCapturedInput& input) { router->route(input); },
                     std::move(reports));
     };
     ClickerInputMonitorReports reports{
@@ -31,18 +36,18 @@ void StatusBarController::initialize() {
             weakly([](StatusBarController& self, std::vector<ClickerKeystroke> keystrokes) {
                 self.clickerConflicts_ = std::move(keystrokes);
                 if (self.clickerWindowWasPresented_) {
-                    self.parts_.view->setClickerConflicts(self.clickerConflicts_);
+                    self.dependencies_.view->setClickerConflicts(self.clickerConflicts_);
                 }
             }),
     };
     clickerInputLifecycle_ = std::make_unique<ClickerInputMonitorLifecycle>(
-        std::move(makeMonitor), parts_.mainThread, std::move(reports));
-    clickerInputLifecycle_->updateConfiguration(parts_.clickerConfigurationStore->configuration());
+        std::move(makeMonitor), dependencies_.mainThread, std::move(reports));
+    clickerInputLifecycle_->updateConfiguration(dependencies_.settings->clickerConfiguration());
     clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
     clickerInputLifecycle_->reconcile();
-    parts_.view->setURLActionsEnabled(false);
-    parts_.view->setStatusLine(statusTexts::starting);
-    parts_.view->setToolTip(std::string(statusTexts::startingToolTip));
+    dependencies_.view->setURLActionsEnabled(false);
+    dependencies_.view->setStatusLine(statusTexts::starting);
+    dependencies_.view->setToolTip(std::string(statusTexts::startingToolTip));
 }
 
 // ---- Start --------------------------------------------------------------------------------
@@ -58,14 +63,15 @@ void StatusBarController::start(StartCompletion completion) {
 }
 
 void StatusBarController::startOperation(StartCompletion completion, std::function<void()> done) {
-    if (auto applied = parts_.launchAtLoginPreference->applyDefaultIfNeeded(); !applied) {
-        parts_.log->write(statusTexts::logCategory, "Could not enable run at system startup: " +
-                                                        Error(applied.error()).description());
+    if (auto applied = dependencies_.settings->applyLaunchAtLoginDefault(); !applied) {
+        dependencies_.log->write(
+            statusTexts::logCategory,
+            "Could not enable run at system startup: " + applied.error().description());
     }
-    if (parts_.welcomePreference->shouldShowAtStartup()) {
-        parts_.view->showWelcomeWindow(false);
+    if (dependencies_.settings->startupOptions().showWelcomeWindow) {
+        dependencies_.view->showWelcomeWindow(false);
     }
-    auto resolution = resolveNow(parts_.serverConfigurationStore->configuration());
+    auto resolution = resolveNow(dependencies_.settings->serverConfiguration());
     const auto binding = resolution.binding;
     launchBackend(binding, weakly([resolution = std::move(resolution),
                                    completion = std::move(completion), done = std::move(done)](
@@ -87,9 +93,9 @@ void StatusBarController::startLaunched(Launched launched,
     // While closing, shutdown is waiting for this start and then stops what it brought up.
     if (!closing_) {
         setReady(*launched);
-        parts_.networkServiceMonitor->setOnChange(
+        dependencies_.networkServiceMonitor->setOnChange(
             weakly([](StatusBarController& self) { self.networkServicesDidChange(); }));
-        parts_.networkServiceMonitor->start();
+        dependencies_.networkServiceMonitor->start();
         if (std::exchange(openWhenReady_, false)) {
             openKelvra();
         }
@@ -102,10 +108,10 @@ void StatusBarController::startLaunched(Launched launched,
 
 void StatusBarController::launchBackend(const BackendServerBinding& binding,
                                         std::function<void(Launched)> completion) {
-    auto supervisor = parts_.makeSupervisor(binding);
+    auto supervisor = dependencies_.makeSupervisor(binding);
     supervisor->setCallbacks(callbacksFor(supervisor));
     backend_ = supervisor;
-    setClickerBackend(supervisor);
+    clickerInput_->setBackend(supervisor);
     supervisor->start(
         weakly([weakSupervisor = std::weak_ptr(supervisor), completion = std::move(completion)](
                    StatusBarController& self, Launched started) mutable {
@@ -113,7 +119,7 @@ void StatusBarController::launchBackend(const BackendServerBinding& binding,
                 completion(std::move(started));
                 return;
             }
-            self.setClickerBackend(nullptr);
+            self.clickerInput_->setBackend(nullptr);
             // A child that missed its deadline or broke the protocol may still run and hold the
             // port: it is gone before anything launches again.
             auto failed = weakSupervisor.lock();
@@ -170,7 +176,7 @@ BackendSupervisorCallbacks StatusBarController::callbacksFor(
                 self.clickerInputLifecycle_->setDistributionRequired(state.listenerRequired);
                 self.clickerInputLifecycle_->reconcile();
                 if (self.clickerWindowWasPresented_) {
-                    self.parts_.view->updateClickerState(state, true);
+                    self.dependencies_.view->updateClickerState(state, true);
                 }
             }),
         .onClickerDistributorUpdateResult = {},
@@ -181,39 +187,39 @@ BackendSupervisorCallbacks StatusBarController::callbacksFor(
 
 void StatusBarController::setReady(const std::string& url) {
     readyURL_ = url;
-    parts_.view->showServerURL(url);
-    parts_.view->setURLActionsEnabled(true);
-    parts_.view->setToolTip(std::string(statusTexts::readyToolTip));
-    parts_.view->setStatusLine(statusTexts::running(controlPageHostAndPort(url)));
-    parts_.log->write(statusTexts::logCategory, "Backend ready at " + url + ".");
+    dependencies_.view->showServerURL(url);
+    dependencies_.view->setURLActionsEnabled(true);
+    dependencies_.view->setToolTip(std::string(statusTexts::readyToolTip));
+    dependencies_.view->setStatusLine(statusTexts::running(controlPageHostAndPort(url)));
+    dependencies_.log->write(statusTexts::logCategory, "Backend ready at " + url + ".");
 }
 
 void StatusBarController::handleUnexpectedExit(int32_t code) {
-    parts_.view->setStatusLine(statusTexts::serverError);
+    dependencies_.view->setStatusLine(statusTexts::serverError);
     showFatalError("The Kelvra Hub server stopped unexpectedly with code " + std::to_string(code) +
                    ".");
 }
 
 void StatusBarController::showFatalError(const std::string& message) {
     if (closing_) {
-        parts_.log->write(statusTexts::logCategory, "Not shown while closing: " + message);
+        dependencies_.log->write(statusTexts::logCategory, "Not shown while closing: " + message);
         return;
     }
     closing_ = true;
     fatalAlertShown_ = true;
     operations_->close();
-    parts_.log->write(statusTexts::logCategory, "Fatal error: " + message);
+    dependencies_.log->write(statusTexts::logCategory, "Fatal error: " + message);
     clearClickerDemands();
-    setClickerBackend(nullptr);
-    parts_.view->setStatusLine(statusTexts::serverError);
+    clickerInput_->setBackend(nullptr);
+    dependencies_.view->setStatusLine(statusTexts::serverError);
     forgetReadyURL();
     removeStatusItem();
-    parts_.view->showCriticalAlert(message, "Log: " + parts_.logPath,
-                                   [view = std::weak_ptr(parts_.view)] {
-                                       if (auto strongView = view.lock()) {
-                                           strongView->requestTermination();
-                                       }
-                                   });
+    dependencies_.view->showCriticalAlert(message, "Log: " + dependencies_.logPath,
+                                          [view = std::weak_ptr(dependencies_.view)] {
+                                              if (auto strongView = view.lock()) {
+                                                  strongView->requestTermination();
+                                              }
+                                          });
 }
 
 void StatusBarController::shutdown(std::function<void()> completion) {
@@ -222,9 +228,9 @@ void StatusBarController::shutdown(std::function<void()> completion) {
     if (std::exchange(shutdownStarted_, true)) {
         return;
     }
-    parts_.networkServiceMonitor->stop();
+    dependencies_.networkServiceMonitor->stop();
     clearClickerDemands();
-    setClickerBackend(nullptr);
+    clickerInput_->setBackend(nullptr);
     forgetReadyURL();
     // What waits never runs; what runs is waited for, so that its backend is stopped too.
     operations_->close();
@@ -241,25 +247,25 @@ void StatusBarController::shutdown(std::function<void()> completion) {
 
 void StatusBarController::forgetReadyURL() {
     readyURL_.reset();
-    parts_.view->setURLActionsEnabled(false);
-    parts_.view->showServerURL(std::nullopt);
+    dependencies_.view->setURLActionsEnabled(false);
+    dependencies_.view->showServerURL(std::nullopt);
 }
 
 void StatusBarController::removeStatusItem() {
     if (!std::exchange(statusItemRemoved_, true)) {
-        parts_.view->removeStatusItem();
+        dependencies_.view->removeStatusItem();
     }
 }
 
 bool StatusBarController::clickerAccessGranted() const {
-    return parts_.clickerPermissionProvider->authorizationStatus() ==
+    return dependencies_.clickerPermissionProvider->authorizationStatus() ==
            AccessibilityAuthorizationStatus::granted;
 }
 
 ResolvedHubServerConfiguration StatusBarController::resolveNow(
     const HubServerConfiguration& configuration) const {
     return HubServerConfigurationResolver::resolve(
-        configuration, parts_.networkServiceProvider->availableServices());
+        configuration, dependencies_.networkServiceProvider->availableServices());
 }
 
 }  // namespace kelvra

@@ -4,14 +4,12 @@
 #include <expected>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "backend/BackendSupervising.h"
 #include "clicker/AccessibilityPermissionProviding.h"
-#include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitorLifecycle.h"
 #include "core/Error.h"
 #include "core/LogSink.h"
@@ -19,11 +17,11 @@
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfigurationResolver.h"
-#include "server_config/HubServerConfigurationStore.h"
-#include "shell/WelcomeWindowPreference.h"
-#include "shell/login_item/LaunchAtLoginPreference.h"
 #include "shell/updates/UpdateChecking.h"
+#include "status_bar/ClickerInputRouter.h"
 #include "status_bar/OperationQueue.h"
+#include "status_bar/SettingsService.h"
+#include "status_bar/StatusBarActions.h"
 #include "status_bar/StatusBarView.h"
 
 namespace kelvra {
@@ -34,7 +32,7 @@ using ClickerMonitorFactory = std::function<std::shared_ptr<ClickerInputMonitori
     std::function<void(ClickerCapturedInput)> onInput, ClickerInputMonitorReports reports)>;
 
 /// What the controller is built from; the application passes the real ones, tests their fakes.
-struct StatusBarControllerParts {
+struct StatusBarControllerDependencies {
     std::shared_ptr<MainThreadExecutor> mainThread;
     std::shared_ptr<LogSink> log;
     /// The log file's path, named in the fatal alert.
@@ -42,31 +40,31 @@ struct StatusBarControllerParts {
     std::shared_ptr<StatusBarView> view;
     BackendSupervisorFactory makeSupervisor;
     std::shared_ptr<UpdateChecking> updateChecker;
-    std::shared_ptr<WelcomeWindowPreference> welcomePreference;
-    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference;
-    std::shared_ptr<HubServerConfigurationStore> serverConfigurationStore;
+    std::shared_ptr<SettingsService> settings;
     std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
     std::shared_ptr<HubNetworkServiceMonitor> networkServiceMonitor;
-    std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
     ClickerMonitorFactory makeClickerMonitor;
     std::shared_ptr<AccessibilityPermissionProviding> clickerPermissionProvider;
 };
 
 /// The tray application's controller: runs the backend server and shows where it is, applies
 /// new server settings with rollback, follows network changes, answers the menu and the
-/// windows, and routes clicker keys to the backend.
+/// windows (storing what the person sets through its settings service), and routes clicker keys
+/// to the backend.
 ///
-/// Lives on the main thread; only `handleCapturedInput` is called from elsewhere (the keyboard
-/// listener's delivery queue). The start and every apply run one after another, never
+/// Lives on the main thread; the keyboard listener's delivery queue reaches only its
+/// `ClickerInputRouter`. The start and every apply run one after another, never
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
-class StatusBarController : public std::enable_shared_from_this<StatusBarController> {
+class StatusBarController final : public StatusBarActions,
+                                  public std::enable_shared_from_this<StatusBarController> {
 public:
     using StartCompletion = std::function<void(std::expected<void, Error>)>;
     using ApplyCompletion = std::function<void(ServerSettingsApplyResult)>;
 
     /// Shows the tray item in its starting state and sets up the keyboard listener's demands.
-    static std::shared_ptr<StatusBarController> create(StatusBarControllerParts parts);
+    static std::shared_ptr<StatusBarController> create(
+        StatusBarControllerDependencies dependencies);
 
     StatusBarController(const StatusBarController&) = delete;
     StatusBarController& operator=(const StatusBarController&) = delete;
@@ -104,27 +102,34 @@ public:
     // Menu and window actions.
     /// Opens the control page, or once the server is first ready when it is not yet; nothing
     /// once quitting has begun.
-    void openKelvra();
-    void copyURL();
-    void showSettings();
-    void showClickerDistributor();
-    void showAbout();
-    void checkForUpdates(UpdateCheckSender sender);
-    void confirmQuit();
-    void applicationDidBecomeActive();
+    void openKelvra() override;
+    void copyURL() override;
+    void showSettings() override;
+    void showClickerDistributor() override;
+    void showAbout() override;
+    void checkForUpdates(UpdateCheckSender sender) override;
+    void confirmQuit() override;
+    void applicationDidBecomeActive() override;
+    void openPage(const std::string& url) override;
+
+    // The settings window's callbacks.
+    void applyServerSettings(const HubServerConfiguration& configuration,
+                             ApplyCompletion completion) override;
+    StartupOptions startupOptions() override;
+    std::expected<void, Error> setShowWelcomeWindow(bool show) override;
+    std::expected<LaunchAtLoginState, Error> setLaunchAtLogin(bool enabled) override;
 
     // The Clicker Distributor window's callbacks.
     void setClickerDistributorEnabled(bool enabled,
-                                      BackendSupervising::UpdateCompletion completion);
-    void clickerConfigurationChanged(const ClickerInputConfiguration& configuration);
-    void clickerTestDemandChanged(bool required);
-    void clickerRecordingChanged(bool recording);
-    void clickerPermissionChanged(bool granted);
+                                      BackendSupervising::UpdateCompletion completion) override;
+    StoredClickerConfiguration commitClickerConfiguration(
+        const ClickerInputConfiguration& configuration) override;
+    void clickerTestDemandChanged(bool required) override;
+    void clickerRecordingChanged(bool recording) override;
+    void clickerPermissionChanged(bool granted) override;
 
     // The keyboard listener's reports.
     void clickerListenerStateChanged(ClickerInputListenerState state);
-    /// From the delivery queue: to the window during an input test, else to the backend.
-    void handleCapturedInput(const ClickerCapturedInput& input);
 
     /// The keyboard listener's demands and current listener.
     const ClickerInputMonitorLifecycle& clickerInputLifecycle() const {
@@ -136,7 +141,7 @@ private:
     using Launched = std::expected<std::string, BackendStartError>;
     struct Apply;
 
-    explicit StatusBarController(StatusBarControllerParts parts);
+    explicit StatusBarController(StatusBarControllerDependencies dependencies);
     void initialize();
 
     /// `work(controller, arguments…)` as a callback that holds the controller weakly and does
@@ -177,10 +182,8 @@ private:
 
     // The keyboard listener and key routing (StatusBarControllerActions.cpp).
     void clearClickerDemands();
-    void setClickerBackend(std::shared_ptr<BackendSupervising> supervisor);
-    std::shared_ptr<BackendSupervising> clickerBackend() const;
 
-    const StatusBarControllerParts parts_;
+    const StatusBarControllerDependencies dependencies_;
     const std::shared_ptr<OperationQueue> operations_;
     std::unique_ptr<ClickerInputMonitorLifecycle> clickerInputLifecycle_;
 
@@ -204,10 +207,8 @@ private:
     bool shutdownStarted_ = false;
     std::vector<std::function<void()>> shutdownCompletions_;
 
-    // Read from the delivery queue; each guarded by its own lock, never both held.
-    mutable std::mutex clickerBackendLock_;
-    std::shared_ptr<BackendSupervising> clickerBackend_;
-    ClickerInputRoutingState clickerInputRoutingState_;
+    /// Shared with the keyboard listener's delivery queue.
+    std::shared_ptr<ClickerInputRouter> clickerInput_;
 };
 
 }  // namespace kelvra

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Menu and window actions, the keyboard listener's demands, and the routing of clicker keys.
+// Menu and window actions, and the keyboard listener's demands.
 #include "status_bar/StatusBarController.h"
 #include "status_bar/StatusBarTexts.h"
 
@@ -7,15 +7,16 @@ namespace kelvra {
 
 void StatusBarController::openRequested() {
     if (!closing_) {
-        parts_.log->write(statusTexts::logCategory, "A second launch asked for the control page.");
+        dependencies_.log->write(statusTexts::logCategory,
+                                 "A second launch asked for the control page.");
         openKelvra();
         return;
     }
-    parts_.log->write(statusTexts::logCategory,
-                      "A second launch asked for the control page while Kelvra Hub quits; "
-                      "nothing opens.");
+    dependencies_.log->write(statusTexts::logCategory,
+                             "A second launch asked for the control page while Kelvra Hub quits; "
+                             "nothing opens.");
     if (fatalAlertShown_) {
-        parts_.view->raiseCriticalAlerts();
+        dependencies_.view->raiseCriticalAlerts();
     }
 }
 
@@ -28,17 +29,23 @@ void StatusBarController::openKelvra() {
         openWhenReady_ = true;
         return;
     }
-    parts_.view->openURL(*readyURL_, weakly([url = *readyURL_](StatusBarController& self,
-                                                               bool opened) {
-        auto& log = *self.parts_.log;
-        if (opened) {
-            log.write(statusTexts::logCategory, "Opened " + url + " in the default browser.");
-            return;
-        }
-        log.write(statusTexts::logCategory, "Could not open " + url + " in the default browser.");
-        self.parts_.view->showCriticalAlert("Kelvra Hub could not open your default browser.",
-                                            "Open " + url + " manually.", [] {});
-    }));
+    openPage(*readyURL_);
+}
+
+void StatusBarController::openPage(const std::string& url) {
+    dependencies_.view->openURL(url, weakly([url](StatusBarController& self, bool opened) {
+                                    auto& log = *self.dependencies_.log;
+                                    if (opened) {
+                                        log.write(statusTexts::logCategory,
+                                                  "Opened " + url + " in the default browser.");
+                                        return;
+                                    }
+                                    log.write(statusTexts::logCategory,
+                                              "Could not open " + url + " in the default browser.");
+                                    self.dependencies_.view->showCriticalAlert(
+                                        "Kelvra Hub could not open your default browser.",
+                                        "Open " + url + " manually.", [] {});
+                                }));
 }
 
 void StatusBarController::copyURL() {
@@ -46,39 +53,45 @@ void StatusBarController::copyURL() {
         return;
     }
     const std::string& url = *readyURL_;
-    if (parts_.view->writeClipboard(url)) {
-        parts_.log->write(statusTexts::logCategory, "Copied " + url + " to the clipboard.");
+    if (dependencies_.view->writeClipboard(url)) {
+        dependencies_.log->write(statusTexts::logCategory, "Copied " + url + " to the clipboard.");
         return;
     }
-    parts_.log->write(statusTexts::logCategory, "Could not copy " + url + " to the clipboard.");
-    parts_.view->showCriticalAlert("Kelvra Hub could not copy the URL.",
-                                   "Copy " + url + " manually.", [] {});
+    dependencies_.log->write(statusTexts::logCategory,
+                             "Could not copy " + url + " to the clipboard.");
+    dependencies_.view->showCriticalAlert("Kelvra Hub could not copy the URL.",
+                                          "Copy " + url + " manually.", [] {});
 }
 
 void StatusBarController::showSettings() {
-    parts_.view->showSettingsWindow(readyURL_);
+    dependencies_.view->showSettingsWindow({
+        .url = readyURL_,
+        .configuration = dependencies_.settings->serverConfiguration(),
+        .showWelcomeWindow = dependencies_.settings->startupOptions().showWelcomeWindow,
+    });
 }
 
 void StatusBarController::showClickerDistributor() {
     clickerWindowWasPresented_ = true;
-    parts_.view->showClickerWindow({
+    dependencies_.view->showClickerWindow({
+        .configuration = dependencies_.settings->clickerConfiguration(),
         .distributor = clickerDistributorState_,
-        .backendAvailable = clickerBackend() != nullptr,
+        .backendAvailable = clickerInput_->backend() != nullptr,
         .listener = clickerListenerState_,
         .conflicts = clickerConflicts_,
     });
 }
 
 void StatusBarController::showAbout() {
-    parts_.view->showAboutWindow();
+    dependencies_.view->showAboutWindow();
 }
 
 void StatusBarController::checkForUpdates(UpdateCheckSender sender) {
-    parts_.updateChecker->checkForUpdates(std::move(sender));
+    dependencies_.updateChecker->checkForUpdates(std::move(sender));
 }
 
 void StatusBarController::confirmQuit() {
-    parts_.view->confirmQuit([view = std::weak_ptr(parts_.view)](bool quit) {
+    dependencies_.view->confirmQuit([view = std::weak_ptr(dependencies_.view)](bool quit) {
         auto strongView = view.lock();
         if (quit && strongView) {
             strongView->requestTermination();
@@ -94,28 +107,54 @@ void StatusBarController::applicationDidBecomeActive() {
     clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
     clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
-        parts_.view->refreshClickerPermission();
+        dependencies_.view->refreshClickerPermission();
     }
+}
+
+// ---- The settings window's callbacks ------------------------------------------------------
+
+void StatusBarController::applyServerSettings(const HubServerConfiguration& configuration,
+                                              ApplyCompletion completion) {
+    applyServerConfiguration(configuration, false, std::move(completion));
+}
+
+StartupOptions StatusBarController::startupOptions() {
+    return dependencies_.settings->startupOptions();
+}
+
+std::expected<void, Error> StatusBarController::setShowWelcomeWindow(bool show) {
+    return dependencies_.settings->setShowWelcomeWindow(show);
+}
+
+std::expected<LaunchAtLoginState, Error> StatusBarController::setLaunchAtLogin(bool enabled) {
+    return dependencies_.settings->setLaunchAtLogin(enabled);
 }
 
 // ---- The Clicker Distributor window's callbacks -------------------------------------------
 
 void StatusBarController::setClickerDistributorEnabled(
     bool enabled, BackendSupervising::UpdateCompletion completion) {
-    if (auto supervisor = clickerBackend()) {
+    if (auto supervisor = clickerInput_->backend()) {
         supervisor->setClickerDistributorEnabled(enabled, std::move(completion));
         return;
     }
     completion(std::unexpected(BackendSupervisorError::Kind::backendUnavailable));
 }
 
-void StatusBarController::clickerConfigurationChanged(
+StoredClickerConfiguration StatusBarController::commitClickerConfiguration(
     const ClickerInputConfiguration& configuration) {
-    clickerInputLifecycle_->updateConfiguration(configuration);
+    auto stored = dependencies_.settings->storeClickerConfiguration(configuration);
+    if (stored.notSavedReason) {
+        dependencies_.log->write(
+            statusTexts::logCategory,
+            "The clicker keys are in use but could not be saved: " + *stored.notSavedReason);
+    }
+    clickerInputLifecycle_->updateConfiguration(stored.configuration);
+    return stored;
 }
 
 void StatusBarController::clickerTestDemandChanged(bool required) {
-    clickerInputRoutingState_.setInputTestRequired(required);
+    clickerInput_->setInputTestRequired(required);
     clickerInputLifecycle_->setTestRequired(required && !closing_);
     clickerInputLifecycle_->reconcile();
 }
@@ -140,30 +179,9 @@ void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState 
         clickerConflicts_.clear();
     }
     if (clickerWindowWasPresented_) {
-        parts_.view->setClickerListenerState(state);
+        dependencies_.view->setClickerListenerState(state);
         if (conflictsCleared) {
-            parts_.view->setClickerConflicts({});
-        }
-    }
-}
-
-void StatusBarController::handleCapturedInput(const ClickerCapturedInput& input) {
-    // On the delivery queue: only the routing state and `clickerBackend_`, each under its own
-    // lock, one after the other; the window only through the main thread.
-    const bool testing = clickerInputRoutingState_.inputTestRequired();
-    if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
-        if (testing) {
-            parts_.mainThread->post(weakly([direction = *direction](StatusBarController& self) {
-                self.parts_.view->clickerInputDetected(direction);
-            }));
-        } else if (auto supervisor = clickerBackend()) {
-            supervisor->sendClickerKey(*direction);
-        }
-        return;
-    }
-    if (!testing) {
-        if (auto supervisor = clickerBackend()) {
-            supervisor->sendClickerAction(std::get<ClickerCustomAction>(input));
+            dependencies_.view->setClickerConflicts({});
         }
     }
 }
@@ -175,19 +193,6 @@ void StatusBarController::clearClickerDemands() {
     lifecycle.setRecordingRequired(false);
     lifecycle.setPermissionGranted(false);
     lifecycle.reconcile();
-}
-
-void StatusBarController::setClickerBackend(std::shared_ptr<BackendSupervising> supervisor) {
-    {
-        std::lock_guard lock(clickerBackendLock_);
-        std::swap(clickerBackend_, supervisor);
-    }
-    // The one replaced is released here, outside the lock.
-}
-
-std::shared_ptr<BackendSupervising> StatusBarController::clickerBackend() const {
-    std::lock_guard lock(clickerBackendLock_);
-    return clickerBackend_;
 }
 
 }  // namespace kelvra

@@ -41,28 +41,28 @@ void StatusBarController::applyServerConfiguration(const HubServerConfiguration&
 }
 
 void StatusBarController::applyOperation(std::shared_ptr<Apply> apply) {
-    const auto stored = parts_.serverConfigurationStore->configuration();
+    const auto stored = dependencies_.settings->serverConfiguration();
     apply->previous = resolvedServerConfiguration_.value_or(resolveNow(stored));
     apply->next = resolveNow(apply->configuration);
     if (!apply->forceRestart && apply->configuration == stored && readyURL_) {
-        apply->finish(ServerSettingsApplied{*readyURL_, std::nullopt});
+        apply->finish(ServerSettingsApplied{stored, *readyURL_, std::nullopt});
         return;
     }
 
     readyURL_.reset();
-    parts_.view->setURLActionsEnabled(false);
-    parts_.view->setStatusLine(statusTexts::restarting);
-    parts_.view->showServerURL(std::nullopt);
+    dependencies_.view->setURLActionsEnabled(false);
+    dependencies_.view->setStatusLine(statusTexts::restarting);
+    dependencies_.view->showServerURL(std::nullopt);
 
     // The old supervisor stops being current before its stop begins, so nothing it still
     // reports reaches the controller.
     auto old = std::exchange(backend_, nullptr);
-    setClickerBackend(nullptr);
+    clickerInput_->setBackend(nullptr);
     hasClickerDistributorState_ = false;
     clickerInputLifecycle_->setDistributionRequired(false);
     clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
-        parts_.view->clickerBackendRestarting();
+        dependencies_.view->clickerBackendRestarting();
     }
     stopBackend(std::move(old),
                 weakly([apply](StatusBarController& self) { self.applyNewConfiguration(apply); }));
@@ -77,8 +77,8 @@ void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
         apply->next.binding, weakly([apply](StatusBarController& self, Launched launched) {
             if (!launched) {
                 const std::string failure = Error(launched.error()).description();
-                self.parts_.log->write(statusTexts::logCategory,
-                                       "Could not apply server settings: " + failure);
+                self.dependencies_.log->write(statusTexts::logCategory,
+                                              "Could not apply server settings: " + failure);
                 self.restorePrevious(apply, failure);
                 return;
             }
@@ -86,17 +86,19 @@ void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
             // The new server runs either way; the user learns that it will not survive a restart.
             std::optional<std::string> notSavedReason;
             if (auto saved =
-                    self.parts_.serverConfigurationStore->setConfiguration(apply->configuration);
+                    self.dependencies_.settings->storeServerConfiguration(apply->configuration);
                 !saved) {
                 notSavedReason = saved.error().description();
-                self.parts_.log->write(statusTexts::logCategory,
-                                       "The new server settings run but could not be saved: " +
-                                           saved.error().diagnosticDescription());
+                self.dependencies_.log->write(
+                    statusTexts::logCategory,
+                    "The new server settings run but could not be saved: " +
+                        saved.error().diagnosticDescription());
             }
             if (!self.closing_) {
                 self.setReady(*launched);
             }
-            apply->finish(ServerSettingsApplied{*launched, std::move(notSavedReason)});
+            apply->finish(
+                ServerSettingsApplied{apply->configuration, *launched, std::move(notSavedReason)});
         }));
 }
 
@@ -120,8 +122,9 @@ void StatusBarController::restorePrevious(std::shared_ptr<Apply> apply, std::str
             }
             const std::string restoreFailure = Error(launched.error()).description();
             if (self.closing_) {
-                self.parts_.log->write(statusTexts::logCategory,
-                                       "Could not restore the previous server: " + restoreFailure);
+                self.dependencies_.log->write(
+                    statusTexts::logCategory,
+                    "Could not restore the previous server: " + restoreFailure);
                 apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                 return;
             }
@@ -136,11 +139,11 @@ void StatusBarController::networkServicesDidChange() {
     if (closing_) {
         return;
     }
-    parts_.view->reloadNetworkChoices();
+    dependencies_.view->reloadNetworkChoices();
     // While an operation runs, what the server ends up on is not known yet: the follow-up
     // compares once its turn comes.
     if (operations_->isIdle()) {
-        const auto resolution = resolveNow(parts_.serverConfigurationStore->configuration());
+        const auto resolution = resolveNow(dependencies_.settings->serverConfiguration());
         if (resolvedServerConfiguration_ &&
             resolvedServerConfiguration_->binding == resolution.binding) {
             return;
@@ -160,7 +163,7 @@ void StatusBarController::networkServicesDidChange() {
 }
 
 void StatusBarController::followNetworkChange(std::function<void()> done) {
-    const auto stored = parts_.serverConfigurationStore->configuration();
+    const auto stored = dependencies_.settings->serverConfiguration();
     if (readyURL_ && resolvedServerConfiguration_ &&
         resolvedServerConfiguration_->binding == resolveNow(stored).binding) {
         done();
@@ -170,7 +173,7 @@ void StatusBarController::followNetworkChange(std::function<void()> done) {
     apply->configuration = stored;
     apply->forceRestart = true;
     apply->done = std::move(done);
-    apply->completion = [log = std::weak_ptr(parts_.log)](ServerSettingsApplyResult result) {
+    apply->completion = [log = std::weak_ptr(dependencies_.log)](ServerSettingsApplyResult result) {
         auto strongLog = log.lock();
         if (!result && strongLog) {
             strongLog->write(

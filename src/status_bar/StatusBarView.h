@@ -10,7 +10,9 @@
 #include "backend/DesktopProtocol.h"
 #include "clicker/ClickerInputConfiguration.h"
 #include "clicker/ClickerInputMonitoring.h"
+#include "server_config/HubServerConfiguration.h"
 #include "server_config/ServerConfigurationError.h"
+#include "status_bar/SettingsService.h"
 
 namespace kelvra {
 
@@ -26,10 +28,11 @@ struct StatusLine {
     friend bool operator==(const StatusLine&, const StatusLine&) = default;
 };
 
-/// An apply of server settings that went through: the server now runs at `url`.
-/// `notSavedReason` holds the settings store's reason when the new settings run but could not
-/// be stored, so they will not survive a restart.
+/// An apply of server settings that went through: the server now runs `configuration` at
+/// `url`. `notSavedReason` holds the settings store's reason when the new settings run but
+/// could not be stored, so they will not survive a restart.
 struct ServerSettingsApplied {
+    HubServerConfiguration configuration;
     std::string url;
     std::optional<std::string> notSavedReason;
 
@@ -37,8 +40,19 @@ struct ServerSettingsApplied {
 };
 using ServerSettingsApplyResult = std::expected<ServerSettingsApplied, ServerConfigurationError>;
 
+/// What the settings window shows when it is opened.
+struct SettingsWindowState {
+    /// The current address; absent while none.
+    std::optional<std::string> url;
+    /// The server configuration in effect.
+    HubServerConfiguration configuration;
+    bool showWelcomeWindow = true;
+};
+
 /// What the Clicker Distributor window shows of the backend and the keyboard listener.
 struct ClickerWindowState {
+    /// The assignments in effect, for a window not created yet; one that exists keeps its own.
+    ClickerInputConfiguration configuration;
     ClickerDistributorState distributor;
     bool backendAvailable = false;
     ClickerInputListenerState listener = ClickerInputListenerState::stopped;
@@ -86,8 +100,7 @@ public:
     virtual void showServerURL(const std::optional<std::string>& url) = 0;
     /// The welcome window at startup, its "don't show again" box set as given.
     virtual void showWelcomeWindow(bool dontShowAgainChecked) = 0;
-    /// The settings window, with the current address (absent while none).
-    virtual void showSettingsWindow(const std::optional<std::string>& url) = 0;
+    virtual void showSettingsWindow(const SettingsWindowState& state) = 0;
     /// The network services may have changed: the settings window lists them again.
     virtual void reloadNetworkChoices() = 0;
     virtual void showAboutWindow() = 0;
@@ -105,8 +118,7 @@ public:
     virtual void setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) = 0;
     /// The application became active: the window reads the keyboard access status again.
     virtual void refreshClickerPermission() = 0;
-    /// An assigned Previous/Next key arrived while the window's input test runs. May create
-    /// the window.
+    /// An assigned Previous/Next key arrived while the window's input test runs.
     virtual void clickerInputDetected(ClickerDirection direction) = 0;
 };
 

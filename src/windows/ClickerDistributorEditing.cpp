@@ -151,20 +151,17 @@ void ClickerDistributorWindowController::commit() {
     if (!edited_.isValid()) {
         return;
     }
-    const auto written = configurationStore_->setConfiguration(edited_);
-    if (!written) {
-        // The file could not be replaced. Show what the store now answers, so the window never
-        // claims more than the listener uses, and say when it will be saved.
-        showStoredConfiguration();
-        validationMessage_ = unsavedChangeText(written.error().description());
-    }
-    if (callbacks_.onConfigurationChanged) {
-        callbacks_.onConfigurationChanged(configurationStore_->configuration());
+    const Committed committed = callbacks_.commitConfiguration(edited_);
+    if (committed.notSavedReason) {
+        // Not saved: show what is in effect, so the window never claims more than the listener
+        // uses, and say when it will be saved.
+        showConfiguration(committed.configuration);
+        validationMessage_ = unsavedChangeText(*committed.notSavedReason);
     }
 }
 
-void ClickerDistributorWindowController::showStoredConfiguration() {
-    const ClickerInputConfiguration stored = configurationStore_->configuration();
+void ClickerDistributorWindowController::showConfiguration(
+    const ClickerInputConfiguration& stored) {
     const auto ids = [](const std::vector<CustomClickerAssignment>& rows) {
         std::vector<Uuid> result;
         std::ranges::transform(rows, std::back_inserter(result), &CustomClickerAssignment::id);

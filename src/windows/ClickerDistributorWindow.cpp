@@ -409,9 +409,9 @@ void ClickerDistributorWindow::toggleInformation() {
              "group choices and assignments."),
          QStringLiteral(
              "Keyboard access lets Kelvra Hub control assigned keystrokes. It is granted to "
-             "your user account for keyboards and virtual input devices. If access was "
-             "denied, follow the Keyboard Access help, then return to this window. Secure "
-             "login and lock-screen input are outside supported behavior.")});
+             "whoever is signed in at this computer, for keyboards and virtual input devices. "
+             "If access was denied, follow the Keyboard Access help, then return to this "
+             "window. Secure login and lock-screen input are outside supported behavior.")});
 }
 
 bool ClickerDistributorWindow::isInformationShown() const {

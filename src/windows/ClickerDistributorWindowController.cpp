@@ -23,15 +23,12 @@ const QString kDefaultFeedback = QStringLiteral(
 
 ClickerDistributorWindowController::ClickerDistributorWindowController(
     std::shared_ptr<AccessibilityPermissionProviding> permissionProvider,
-    std::shared_ptr<ClickerInputConfigurationStore> configurationStore,
-    MainThreadExecutor& executor, Callbacks callbacks)
+    ClickerInputConfiguration configuration, MainThreadExecutor& executor, Callbacks callbacks)
     : permissionProvider_(std::move(permissionProvider)),
-      configurationStore_(std::move(configurationStore)),
       executor_(executor),
       callbacks_(std::move(callbacks)),
+      edited_(std::move(configuration)),
       window_(new ClickerDistributorWindow) {
-    edited_ = configurationStore_->configuration();
-
     ClickerDistributorWindow* window = window_;
     window->setKeyCaptureDelegate(
         [this](const ClickerKeyDown& keyDown) { return captureKeyDown(keyDown); });

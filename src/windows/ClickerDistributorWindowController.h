@@ -18,7 +18,6 @@ class QLabel;
 #include "backend/DesktopProtocol.h"
 #include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputConfiguration.h"
-#include "clicker/ClickerInputConfigurationStore.h"
 #include "clicker/ClickerInputMonitoring.h"
 #include "core/CancellableWork.h"
 #include "core/MainThreadExecutor.h"
@@ -30,9 +29,9 @@ namespace kelvra {
 /// The Clicker Distributor window's behaviour: the master switch, the status line and
 /// keyboard-access action, recording of the Previous, Next and custom keystrokes with their
 /// conflicts, the custom rows, the input test and the reset. It keeps the edited configuration
-/// in memory and writes each committed change through the store; it never talks to the backend
-/// or the listener, only to its owner through the callbacks, and the owner pushes backend
-/// state, listener state and detected test input back. Main thread only.
+/// in memory and hands each committed change to its owner, which stores it; it never talks to a
+/// store, the backend or the listener, only to its owner through the callbacks, and the owner
+/// pushes backend state, listener state and detected test input back. Main thread only.
 class ClickerDistributorWindowController : public QObject {
     Q_OBJECT
 
@@ -40,13 +39,19 @@ public:
     /// The backend's answer to a switch request: the confirmed state, or why it failed.
     using MasterUpdateCompletion = std::function<void(std::expected<bool, BackendSupervisorError>)>;
 
+    /// A committed configuration as it is in effect, and the store's reason when it could not
+    /// be saved (it then holds until the process ends).
+    struct Committed {
+        ClickerInputConfiguration configuration;
+        std::optional<std::string> notSavedReason;
+    };
+
     struct Callbacks {
         /// Ask the backend to switch distribution; the completion runs on the main thread.
         std::function<void(bool requestedEnabled, MasterUpdateCompletion completion)>
             onMasterUpdate;
-        /// After every write to the store, failed ones too (the store then still answers the
-        /// new values until the process ends), with what the store now answers.
-        std::function<void(const ClickerInputConfiguration&)> onConfigurationChanged;
+        /// Stores a valid edited configuration; answers what is now in effect.
+        std::function<Committed(const ClickerInputConfiguration&)> commitConfiguration;
         /// True when an input test starts, false when it ends.
         std::function<void(bool)> onTestDemandChanged;
         /// True when a capture starts, false when it ends (not between two captures).
@@ -57,11 +62,10 @@ public:
 
     static constexpr MainThreadExecutor::Duration testTimeout = std::chrono::seconds(10);
 
-    /// Reads the store once and builds the window (hidden until `present`).
+    /// Builds the window (hidden until `present`) to edit `configuration`, the one in effect.
     ClickerDistributorWindowController(
         std::shared_ptr<AccessibilityPermissionProviding> permissionProvider,
-        std::shared_ptr<ClickerInputConfigurationStore> configurationStore,
-        MainThreadExecutor& executor, Callbacks callbacks);
+        ClickerInputConfiguration configuration, MainThreadExecutor& executor, Callbacks callbacks);
     ~ClickerDistributorWindowController() override;
 
     /// Shows the window at the front with no capture pending and a fresh keyboard-access state.
@@ -103,8 +107,8 @@ private:
     bool handleKeyDown(const ClickerKeyDown& keyDown);
     void record(const ClickerMappingTarget& target, const ClickerKeystroke& keystroke);
     void commit();
-    /// Makes the edited configuration what the store answers, rows and all.
-    void showStoredConfiguration();
+    /// Makes `configuration` the edited one, rows and all.
+    void showConfiguration(const ClickerInputConfiguration& configuration);
 
     void addCustomAssignment();
     void deleteCustomAssignment(const Uuid& id);
@@ -119,7 +123,6 @@ private:
     void closeWindow();
 
     std::shared_ptr<AccessibilityPermissionProviding> permissionProvider_;
-    std::shared_ptr<ClickerInputConfigurationStore> configurationStore_;
     MainThreadExecutor& executor_;
     Callbacks callbacks_;
     /// The configuration as edited here; what was last committed unless an edit was invalid.

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include <QString>
@@ -11,8 +10,5 @@ namespace kelvra {
 /// "host:port" of a control-page address, as the windows show it: "localhost" for an address
 /// without a host and 80 for one without a port.
 QString serverHostAndPort(const std::string& url);
-
-/// The address's port; absent when it names none.
-std::optional<int> serverPort(const std::string& url);
 
 }  // namespace kelvra

@@ -22,15 +22,10 @@ const QString kStartupSettings = QStringLiteral("your desktop's Startup Applicat
 
 }  // namespace
 
-SettingsStartupOptions::SettingsStartupOptions(
-    std::shared_ptr<WelcomeWindowPreference> welcomePreference,
-    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference,
-    std::function<void()> openLoginItemsSettings, const HelpButtonFactory& makeHelpButton,
-    QWidget* parent)
-    : QWidget(parent),
-      welcomePreference_(std::move(welcomePreference)),
-      launchAtLoginPreference_(std::move(launchAtLoginPreference)),
-      openLoginItemsSettings_(std::move(openLoginItemsSettings)) {
+SettingsStartupOptions::SettingsStartupOptions(Callbacks callbacks,
+                                               const HelpButtonFactory& makeHelpButton,
+                                               QWidget* parent)
+    : QWidget(parent), callbacks_(std::move(callbacks)) {
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
     content->setSpacing(10);
@@ -71,8 +66,8 @@ SettingsStartupOptions::SettingsStartupOptions(
     settingsButton->setObjectName(QStringLiteral("launchAtLoginSettingsButton"));
     setFontSize(settingsButton, 12);
     connect(settingsButton, &QPushButton::clicked, this, [this] {
-        if (openLoginItemsSettings_) {
-            openLoginItemsSettings_();
+        if (callbacks_.openLoginItemsSettings) {
+            callbacks_.openLoginItemsSettings();
         }
     });
     noteRow->addWidget(launchAtLoginNoteLabel_, 1);
@@ -88,16 +83,19 @@ SettingsStartupOptions::SettingsStartupOptions(
                                    QStringLiteral("Shows the welcome window each time Kelvra Hub "
                                                   "starts, with the control page address and a "
                                                   "quick overview.")));
-    reloadWelcomeCheckbox();
-    reloadLaunchAtLoginControls();
 }
 
-void SettingsStartupOptions::reloadWelcomeCheckbox() {
-    welcomeCheckbox_->setChecked(welcomePreference_->shouldShowAtStartup());
+void SettingsStartupOptions::showWelcomeWindowChoice(bool show) {
+    welcomeCheckbox_->setChecked(show);
 }
 
 void SettingsStartupOptions::reloadLaunchAtLoginControls() {
-    const LaunchAtLoginState state = launchAtLoginPreference_->state();
+    if (callbacks_.launchAtLoginState) {
+        showLaunchAtLoginState(callbacks_.launchAtLoginState());
+    }
+}
+
+void SettingsStartupOptions::showLaunchAtLoginState(LaunchAtLoginState state) {
     launchAtLoginCheckbox_->setChecked(state == LaunchAtLoginState::enabled);
     showLaunchAtLoginNote(state == LaunchAtLoginState::requiresApproval
                               ? QStringLiteral("Kelvra Hub is turned off in ") + kStartupSettings +
@@ -106,15 +104,18 @@ void SettingsStartupOptions::reloadLaunchAtLoginControls() {
 }
 
 void SettingsStartupOptions::launchAtLoginChanged(bool checked) {
-    const auto result = launchAtLoginPreference_->setEnabled(checked);
-    reloadLaunchAtLoginControls();
+    const auto result = callbacks_.setLaunchAtLogin(checked);
     if (!result) {
+        reloadLaunchAtLoginControls();
         showAlert(window(),
                   checked ? QStringLiteral("Kelvra Hub could not be set to run at system startup.")
                           : QStringLiteral("Kelvra Hub could not stop running at system startup."),
-                  QString::fromStdString(Error(result.error()).description()) +
+                  QString::fromStdString(result.error().description()) +
                       QStringLiteral("\n\nYou can change this in ") + kStartupSettings + u'.');
-    } else if (checked && *result == LaunchAtLoginState::requiresApproval) {
+        return;
+    }
+    showLaunchAtLoginState(*result);
+    if (checked && *result == LaunchAtLoginState::requiresApproval) {
         showLaunchAtLoginNote(QStringLiteral("Turn on Kelvra Hub in ") + kStartupSettings +
                               QStringLiteral(" to finish."));
     }
@@ -129,11 +130,8 @@ void SettingsStartupOptions::showLaunchAtLoginNote(const QString& note) {
 }
 
 void SettingsStartupOptions::welcomePreferenceChanged(bool checked) {
-    if (const auto stored = welcomePreference_->setShouldShowAtStartup(checked); !stored) {
-        // A failed save still changes what the settings answer; put the old choice back so the
-        // checkbox, the settings and the file agree.
-        (void)welcomePreference_->setShouldShowAtStartup(!checked);
-        reloadWelcomeCheckbox();
+    if (const auto stored = callbacks_.setShowWelcomeWindow(checked); !stored) {
+        showWelcomeWindowChoice(!checked);
         showAlert(window(), QStringLiteral("Kelvra Hub could not save this setting."),
                   QString::fromStdString(stored.error().description()));
     }

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <expected>
 #include <functional>
-#include <memory>
 
 #include <QWidget>
 
-#include "shell/WelcomeWindowPreference.h"
+#include "core/Error.h"
 #include "shell/login_item/LaunchAtLoginPreference.h"
 
 class QCheckBox;
@@ -16,8 +16,8 @@ class QToolButton;
 namespace kelvra {
 
 /// The settings window's "General options": run at login with its note row, and the welcome
-/// window at startup. Both are written at once when the user changes them; a write that fails
-/// is explained in an alert and the checkbox shows what is in effect.
+/// window at startup. Each change goes to the owner at once; one that fails is explained in an
+/// alert and the checkbox shows what is in effect.
 class SettingsStartupOptions final : public QWidget {
     Q_OBJECT
 
@@ -25,13 +25,23 @@ public:
     /// Makes the help button for a row from its title and help text.
     using HelpButtonFactory = std::function<QToolButton*(const QString&, const QString&)>;
 
-    SettingsStartupOptions(std::shared_ptr<WelcomeWindowPreference> welcomePreference,
-                           std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference,
-                           std::function<void()> openLoginItemsSettings,
-                           const HelpButtonFactory& makeHelpButton, QWidget* parent = nullptr);
+    struct Callbacks {
+        /// Stores the run-at-login choice: the state now in effect, or why it failed.
+        std::function<std::expected<LaunchAtLoginState, Error>(bool enabled)> setLaunchAtLogin;
+        /// Stores the welcome-window choice; on failure the previous choice holds.
+        std::function<std::expected<void, Error>(bool show)> setShowWelcomeWindow;
+        /// The run-at-login state now: the desktop's own settings may change it.
+        std::function<LaunchAtLoginState()> launchAtLoginState;
+        /// Opens the desktop's Startup Applications settings.
+        std::function<void()> openLoginItemsSettings;
+    };
 
+    SettingsStartupOptions(Callbacks callbacks, const HelpButtonFactory& makeHelpButton,
+                           QWidget* parent = nullptr);
+
+    /// Asks for the run-at-login state again.
     void reloadLaunchAtLoginControls();
-    void reloadWelcomeCheckbox();
+    void showWelcomeWindowChoice(bool show);
 
 signals:
     /// The note row appeared or went, so the window should fit its content again.
@@ -42,9 +52,9 @@ private:
     void welcomePreferenceChanged(bool checked);
     void showLaunchAtLoginNote(const QString& note);
 
-    const std::shared_ptr<WelcomeWindowPreference> welcomePreference_;
-    const std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference_;
-    const std::function<void()> openLoginItemsSettings_;
+    void showLaunchAtLoginState(LaunchAtLoginState state);
+
+    const Callbacks callbacks_;
 
     QCheckBox* welcomeCheckbox_ = nullptr;
     QCheckBox* launchAtLoginCheckbox_ = nullptr;

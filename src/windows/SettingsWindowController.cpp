@@ -58,20 +58,16 @@ bool sameSelection(const HubNetworkSelection& a, const HubNetworkSelection& b) {
 }  // namespace
 
 SettingsWindowController::SettingsWindowController(
-    std::shared_ptr<WelcomeWindowPreference> welcomePreference,
-    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference,
-    std::shared_ptr<HubServerConfigurationStore> configurationStore,
     std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
     std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks, QWidget* parent)
     : QWidget(parent, Qt::Window),
-      configurationStore_(std::move(configurationStore)),
       serviceProvider_(std::move(serviceProvider)),
       mainThread_(std::move(mainThread)),
       callbacks_(std::move(callbacks)) {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Kelvra Hub Settings"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    buildContent(std::move(welcomePreference), std::move(launchAtLoginPreference));
+    buildContent();
     updateServerURL(std::nullopt);
     reloadNetworkPopup();
 }
@@ -80,9 +76,7 @@ SettingsWindowController::~SettingsWindowController() {
     portFeedbackClearWorkItem_.cancel();
 }
 
-void SettingsWindowController::buildContent(
-    std::shared_ptr<WelcomeWindowPreference> welcomePreference,
-    std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference) {
+void SettingsWindowController::buildContent() {
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(24, 20, 24, 22);
     content->setSpacing(10);
@@ -187,8 +181,7 @@ void SettingsWindowController::buildContent(
     content->addWidget(makeLabel(QStringLiteral("General options"), 19, QFont::Bold));
 
     startupOptions_ = new SettingsStartupOptions(
-        std::move(welcomePreference), std::move(launchAtLoginPreference),
-        callbacks_.openLoginItemsSettings,
+        callbacks_.startupOptions,
         [this](const QString& title, const QString& help) { return makeHelpButton(title, help); });
     connect(startupOptions_, &SettingsStartupOptions::noteRowToggled, this,
             [this] { fitHeightToContent(this, kMinimumHeight); });
@@ -216,8 +209,10 @@ void SettingsWindowController::showHelp(QToolButton* button) {
 
 // Showing and reloading.
 
-void SettingsWindowController::present() {
-    reloadWelcomeCheckbox();
+void SettingsWindowController::present(const HubServerConfiguration& configuration,
+                                       bool showWelcomeWindow) {
+    configuration_ = configuration;
+    startupOptions_->showWelcomeWindowChoice(showWelcomeWindow);
     reloadLaunchAtLoginControls();
     reloadServerControls();
     show();
@@ -245,7 +240,7 @@ void SettingsWindowController::updateServerURL(const std::optional<std::string>&
 }
 
 void SettingsWindowController::reloadNetworkPopup() {
-    const HubNetworkSelection stored = configurationStore_->configuration().networkSelection;
+    const HubNetworkSelection& stored = configuration_.networkSelection;
     std::vector<HubNetworkSelection> selections{HubNetworkSelection::allNetworks(),
                                                 HubNetworkSelection::localhost()};
     QStringList titles{QStringLiteral("All networks"),
@@ -288,7 +283,7 @@ void SettingsWindowController::networkSelectionChanged(int index) {
     if (index < 0 || static_cast<size_t>(index) >= networkSelections_.size()) {
         return;
     }
-    HubServerConfiguration configuration = configurationStore_->configuration();
+    HubServerConfiguration configuration = configuration_;
     if (networkSelections_[index] == configuration.networkSelection) {
         return;
     }
@@ -312,15 +307,14 @@ void SettingsWindowController::portTextEdited() {
 }
 
 HubServerPortInputValidation SettingsWindowController::validatedPortInput() const {
-    const HubServerConfiguration stored = configurationStore_->configuration();
-    HubServerPortInputValidation validation =
-        HubServerPortInputValidator::validate(portField_->text().toStdString(), stored.port);
+    HubServerPortInputValidation validation = HubServerPortInputValidator::validate(
+        portField_->text().toStdString(), configuration_.port);
     if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
         return validation;
     }
-    const std::string bindHost =
-        HubServerConfigurationResolver::resolve(stored, serviceProvider_->availableServices())
-            .binding.bindHost;
+    const std::string bindHost = HubServerConfigurationResolver::resolve(
+                                     configuration_, serviceProvider_->availableServices())
+                                     .binding.bindHost;
     if (auto message =
             HubServerPortAvailabilityChecker::errorMessage(validation.port(), bindHost)) {
         return HubServerPortInputValidation::invalid(std::move(*message));
@@ -358,21 +352,21 @@ void SettingsWindowController::applyPortChange() {
         refreshPortChangeUI();
         return;
     }
-    HubServerConfiguration configuration = configurationStore_->configuration();
+    HubServerConfiguration configuration = configuration_;
     configuration.port = validation.port();
     apply(configuration, ChangedSetting::port);
 }
 
 void SettingsWindowController::cancelPortChange() {
     portFeedbackClearWorkItem_.cancel();
-    showStoredPort();
+    showAppliedPort();
     portApplyButton_->hide();
     portCancelButton_->hide();
     hidePortFeedback();
 }
 
-void SettingsWindowController::showStoredPort() {
-    portField_->setText(QString::number(configurationStore_->configuration().port));
+void SettingsWindowController::showAppliedPort() {
+    portField_->setText(QString::number(configuration_.port));
 }
 
 // Applying.
@@ -411,13 +405,13 @@ void SettingsWindowController::apply(const HubServerConfiguration& configuration
 void SettingsWindowController::applySucceeded(const Applied& applied,
                                               ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
+    configuration_ = applied.configuration;
     setApplyingControlsEnabled(true);
     if (changedSetting == ChangedSetting::port) {
-        showStoredPort();
+        showAppliedPort();
         portApplyButton_->hide();
         portCancelButton_->hide();
-        const int64_t port =
-            serverPort(applied.url).value_or(configurationStore_->configuration().port);
+        const int64_t port = configuration_.port;
         if (applied.notSavedReason) {
             showPortFeedback(QStringLiteral("Port changed to %1, but not saved. ").arg(port) +
                                  unsavedChangeText(*applied.notSavedReason),
@@ -502,10 +496,6 @@ void SettingsWindowController::copyURL() {
 
 void SettingsWindowController::reloadLaunchAtLoginControls() {
     startupOptions_->reloadLaunchAtLoginControls();
-}
-
-void SettingsWindowController::reloadWelcomeCheckbox() {
-    startupOptions_->reloadWelcomeCheckbox();
 }
 
 }  // namespace kelvra

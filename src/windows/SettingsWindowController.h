@@ -17,10 +17,8 @@
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfiguration.h"
-#include "server_config/HubServerConfigurationStore.h"
 #include "server_config/HubServerPortInputValidator.h"
-#include "shell/WelcomeWindowPreference.h"
-#include "shell/login_item/LaunchAtLoginPreference.h"
+#include "windows/SettingsStartupOptions.h"
 #include "windows/widgets/ThemeColors.h"
 
 class QAbstractButton;
@@ -34,20 +32,21 @@ namespace kelvra {
 
 class ElidedLabel;
 class HelpPopover;
-class SettingsStartupOptions;
 class StatusDot;
 
 /// The settings window: where the server runs, its address, the network and port it uses, and
-/// the two startup options. Network and port changes are not stored here: the window hands a
-/// whole configuration to `applyConfiguration` and shows its progress and outcome. The window
-/// is created once and only hidden when closed. Main thread only.
+/// the two startup options. It shows the configuration it is given and stores nothing: network
+/// and port changes go as a whole configuration to `applyConfiguration`, which answers the
+/// configuration that runs; the startup options go to their callbacks. The window is created
+/// once and only hidden when closed. Main thread only.
 class SettingsWindowController final : public QWidget {
     Q_OBJECT
 
 public:
-    /// A configuration that runs: the control page's address, and the settings store's reason
-    /// when it could not be saved.
+    /// A configuration that runs: the configuration itself, the control page's address, and
+    /// the settings store's reason when it could not be saved.
     struct Applied {
+        HubServerConfiguration configuration;
         std::string url;
         std::optional<std::string> notSavedReason;
     };
@@ -62,31 +61,25 @@ public:
         ApplyConfiguration applyConfiguration;
         /// Puts a text on the clipboard; false when it did not get there.
         std::function<bool(const std::string&)> copyToClipboard;
-        /// Opens the desktop's Startup Applications settings.
-        std::function<void()> openLoginItemsSettings;
+        SettingsStartupOptions::Callbacks startupOptions;
     };
 
     /// How long the "Port changed" message stays.
     static constexpr std::chrono::seconds kPortFeedbackDuration{5};
 
-    SettingsWindowController(std::shared_ptr<WelcomeWindowPreference> welcomePreference,
-                             std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference,
-                             std::shared_ptr<HubServerConfigurationStore> configurationStore,
-                             std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
+    SettingsWindowController(std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
                              std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
                              QWidget* parent = nullptr);
     ~SettingsWindowController() override;
 
-    /// Reloads every control from what is stored, then shows the window in front.
-    void present();
+    /// Shows `configuration` (the one in effect) and the welcome choice in every control, then
+    /// the window in front. The port field keeps an edit while an apply runs.
+    void present(const HubServerConfiguration& configuration, bool showWelcomeWindow);
     /// The address the server is reachable at; none while it starts or restarts.
     void updateServerURL(const std::optional<std::string>& url);
+    /// The network list, from the services there are now.
     void reloadNetworkPopup();
-    /// The network list, and the port field back at the stored port unless an apply runs.
-    void reloadServerControls();
     void reloadLaunchAtLoginControls();
-    /// The welcome checkbox from the welcome preference.
-    void reloadWelcomeCheckbox();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -95,8 +88,7 @@ protected:
 private:
     enum class ChangedSetting { network, port };
 
-    void buildContent(std::shared_ptr<WelcomeWindowPreference> welcomePreference,
-                      std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference);
+    void buildContent();
     QToolButton* makeHelpButton(const QString& title, const QString& text);
     void showHelp(QToolButton* button);
 
@@ -109,7 +101,8 @@ private:
     HubServerPortInputValidation validatedPortInput() const;
     void refreshPortChangeUI();
     void refreshPortActionControls(const HubServerPortInputValidation& validation);
-    void showStoredPort();
+    void showAppliedPort();
+    void reloadServerControls();
 
     void apply(const HubServerConfiguration& configuration, ChangedSetting changedSetting);
     void applySucceeded(const Applied& applied, ChangedSetting changedSetting);
@@ -120,7 +113,6 @@ private:
                           std::optional<MainThreadExecutor::Duration> clearsAfter);
     void hidePortFeedback();
 
-    const std::shared_ptr<HubServerConfigurationStore> configurationStore_;
     const std::shared_ptr<const HubNetworkServiceProvider> serviceProvider_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
     const Callbacks callbacks_;
@@ -135,6 +127,8 @@ private:
     SettingsStartupOptions* startupOptions_ = nullptr;
     HelpPopover* helpPopover_ = nullptr;
 
+    /// The configuration in effect, as last given or applied.
+    HubServerConfiguration configuration_;
     std::vector<HubNetworkSelection> networkSelections_;
     std::optional<std::string> serverURL_;
     bool isApplyingConfiguration_ = false;

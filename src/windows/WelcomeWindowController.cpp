@@ -52,12 +52,10 @@ QLabel* centredLabel(const QString& text, int pixelSize, Role role) {
 
 }  // namespace
 
-WelcomeWindowController::WelcomeWindowController(
-    std::shared_ptr<WelcomeWindowPreference> preference, const AppVersionInfo& versionInfo,
-    const QIcon& statusIcon, Callbacks callbacks, QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      preference_(std::move(preference)),
-      callbacks_(std::move(callbacks)) {
+WelcomeWindowController::WelcomeWindowController(const AppVersionInfo& versionInfo,
+                                                 const QIcon& statusIcon, Callbacks callbacks,
+                                                 QWidget* parent)
+    : QWidget(parent, Qt::Window), callbacks_(std::move(callbacks)) {
     setObjectName(QStringLiteral("welcomeWindow"));
     setWindowTitle(QStringLiteral("Kelvra Hub"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -151,7 +149,6 @@ WelcomeWindowController::WelcomeWindowController(
     window->addWidget(makeFooterView());
     setFixedWidth(470);
     updateServerURL(std::nullopt);
-    reloadDontShowAgainCheckbox();
 }
 
 QWidget* WelcomeWindowController::makeHintView() {
@@ -229,8 +226,8 @@ void WelcomeWindowController::tintOpenButtonSymbol() {
                                             devicePixelRatioF()));
 }
 
-void WelcomeWindowController::reloadDontShowAgainCheckbox() {
-    dontShowAgainCheckbox_->setChecked(!preference_->shouldShowAtStartup());
+void WelcomeWindowController::showDontShowAgain(bool checked) {
+    dontShowAgainCheckbox_->setChecked(checked);
 }
 
 void WelcomeWindowController::keyPressEvent(QKeyEvent* event) {
@@ -244,11 +241,8 @@ void WelcomeWindowController::keyPressEvent(QKeyEvent* event) {
 }
 
 void WelcomeWindowController::dontShowAgainChanged(bool checked) {
-    if (const auto stored = preference_->setShouldShowAtStartup(!checked); !stored) {
-        // A failed save still changes what the settings answer; put the old choice back so the
-        // checkbox, the settings and the file agree.
-        (void)preference_->setShouldShowAtStartup(checked);
-        reloadDontShowAgainCheckbox();
+    if (const auto stored = callbacks_.setShowAtStartup(!checked); !stored) {
+        showDontShowAgain(!checked);
         showAlert(this, QStringLiteral("Kelvra Hub could not save this setting."),
                   QString::fromStdString(stored.error().description()));
     }

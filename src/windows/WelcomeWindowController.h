@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <expected>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,7 +10,7 @@
 #include <QIcon>
 #include <QWidget>
 
-#include "shell/WelcomeWindowPreference.h"
+#include "core/Error.h"
 #include "shell/updates/AppVersionInfo.h"
 
 class QAbstractButton;
@@ -22,8 +23,8 @@ namespace kelvra {
 class StatusDot;
 
 /// The welcome window: what Kelvra Hub does, where the control page is once the server is
-/// ready, and where the tray icon lives. It starts nothing itself; every action goes through a
-/// callback. Kept for reuse when closed. Main thread only.
+/// ready, and where the tray icon lives. It starts and stores nothing itself; every action goes
+/// through a callback. Kept for reuse when closed. Main thread only.
 class WelcomeWindowController final : public QWidget {
     Q_OBJECT
 
@@ -34,17 +35,18 @@ public:
         std::function<void()> onOpenClickerDistributor;
         /// Pops the tray menu up below `anchor`, the "Show menu" button.
         std::function<void(QWidget* anchor)> onShowMenu;
+        /// Stores whether the window opens at startup; on failure the previous choice holds.
+        std::function<std::expected<void, Error>(bool show)> setShowAtStartup;
     };
 
     /// `statusIcon` is the tray's image; without one the application icon is shown.
-    WelcomeWindowController(std::shared_ptr<WelcomeWindowPreference> preference,
-                            const AppVersionInfo& versionInfo, const QIcon& statusIcon,
+    WelcomeWindowController(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
                             Callbacks callbacks, QWidget* parent = nullptr);
 
     /// The control page's address once the server is ready; none while it starts.
     void updateServerURL(const std::optional<std::string>& url);
-    /// "Don’t show this again" from the preference (checked when the window is not wanted).
-    void reloadDontShowAgainCheckbox();
+    /// "Don’t show this again": checked when the window is not wanted at startup.
+    void showDontShowAgain(bool checked);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -56,7 +58,6 @@ private:
     void dontShowAgainChanged(bool checked);
     void tintOpenButtonSymbol();
 
-    const std::shared_ptr<WelcomeWindowPreference> preference_;
     const Callbacks callbacks_;
 
     QLabel* serverStatusLabel_ = nullptr;

@@ -63,14 +63,15 @@ protected:
             .view = view,
             .makeSupervisor = factory ? std::move(factory) : fake,
             .updateChecker = nullptr,
-            .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
-            .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-                std::make_unique<testing::FakeLoginItemService>(), settings),
-            .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
+            .settings = std::make_shared<SettingsService>(
+                std::make_shared<HubServerConfigurationStore>(settings),
+                std::make_shared<WelcomeWindowPreference>(settings),
+                std::make_shared<LaunchAtLoginPreference>(
+                    std::make_unique<testing::FakeLoginItemService>(), settings),
+                std::make_shared<ClickerInputConfigurationStore>(settings)),
             .networkServiceProvider =
                 std::make_shared<HubNetworkServiceProvider>(services ? services : network),
             .networkServiceMonitor = monitor,
-            .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
             .makeClickerMonitor =
                 [this](auto onInput, ClickerInputMonitorReports given) {
                     deliver = std::move(onInput);
@@ -158,13 +159,15 @@ TEST_F(StatusBarControllerTest, StartsAndOpensThePageAskedForWhileStarting) {
 
 TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
     start();
+    current().callbacks.onClickerListenerChange(true);
     current().stopsAtOnce = false;
     current().fail(timeout);
     EXPECT_TRUE(startResults.empty()) << "the start must wait for the failed child's stop";
     current().finishStop();
     ASSERT_FALSE(startResults.at(0).has_value());
-    controller->handleCapturedInput(ClickerDirection::right);
-    EXPECT_TRUE(current().sent.empty());
+    ASSERT_TRUE(deliver);
+    deliver(ClickerDirection::right);
+    EXPECT_TRUE(current().sent.empty()) << "a failed start's child takes no keys";
 
     controller->showFatalError(startResults[0].error().description());
     controller->showFatalError("The Kelvra Hub server stopped unexpectedly with code 1.");
@@ -216,12 +219,12 @@ TEST_F(StatusBarControllerTest, AppliesAfterTheOldServerStoppedAndStoresOnlyWhat
     EXPECT_EQ(current().binding->port, 4000);
     EXPECT_EQ(storedPort(), HubServerConfiguration::defaultPort);
     current().ready(secondURL);
-    EXPECT_EQ(applyResults.at(0), (ServerSettingsApplied{secondURL, std::nullopt}));
+    EXPECT_EQ(applyResults.at(0), (ServerSettingsApplied{{4000, {}}, secondURL, std::nullopt}));
     EXPECT_EQ(storedPort(), 4000);
 
     // The stored settings again: the address at once, no restart.
     applyPort(4000);
-    EXPECT_EQ(applyResults.at(1), (ServerSettingsApplied{secondURL, std::nullopt}));
+    EXPECT_EQ(applyResults.at(1), (ServerSettingsApplied{{4000, {}}, secondURL, std::nullopt}));
     EXPECT_EQ(supervisors.size(), 2u);
 
     // Late reports of the replaced supervisor change nothing.
@@ -357,6 +360,13 @@ TEST_F(StatusBarControllerTest, FailedSettingsWriteKeepsTheServerAndSaysWhy) {
               settings->setInteger("probe", 1).error().description());
     EXPECT_FALSE(current().stopped);
     EXPECT_EQ(view->status.text, "Running on 127.0.0.1:4000");
+
+    // Clicker keys the same: in effect for the listener, unsaved, and said so.
+    ClickerInputConfiguration keys = ClickerInputConfiguration::defaults();
+    keys.customAssignments.emplace_back();
+    const auto committed = controller->commitClickerConfiguration(keys);
+    EXPECT_EQ(committed.configuration, keys);
+    EXPECT_EQ(committed.notSavedReason, applyResults[0]->notSavedReason);
 }
 
 // Quitting at each stage: no alert, nothing launched after the quit, every child stopped
@@ -424,35 +434,23 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
     }
 }
 
-TEST_F(StatusBarControllerTest, RoutesClickerKeysFromTheDeliveryQueue) {
+// During an apply no backend takes keys or the master switch, and the window's test and switch
+// request end with the backend.
+TEST_F(StatusBarControllerTest, NoBackendTakesClickerKeysDuringAnApply) {
     startRunning();
     controller->showClickerDistributor();
     current().callbacks.onClickerDistributorStateChange({true, 1, true});
-    struct Row {
-        bool testing;
-        ClickerCapturedInput input;
-        bool sent, detected;
-    };
-    const Row rows[] = {
-        {false, ClickerDirection::right, true, false},
-        {false, ClickerCustomAction::blackout, true, false},
-        {true, ClickerDirection::left, false, true},
-        {true, ClickerCustomAction::blackout, false, false},
-    };
-    for (const auto& row : rows) {
-        current().sent.clear();
-        view->detectedInput.clear();
-        controller->clickerTestDemandChanged(row.testing);
-        std::thread([&] { deliver(row.input); }).join();
-        mainThread->runPending();
-        EXPECT_EQ(current().sent.size(), row.sent ? 1u : 0u) << row.testing;
-        EXPECT_EQ(view->detectedInput.size(), row.detected ? 1u : 0u) << row.testing;
-    }
-
-    // During an apply no backend takes keys or the master switch, and the window's test and
-    // switch request end with the backend.
-    current().stopsAtOnce = false;
+    std::thread([&] { deliver(ClickerDirection::right); }).join();
+    EXPECT_EQ(current().sent.size(), 1u);
+    current().sent.clear();
+    controller->clickerTestDemandChanged(true);
+    std::thread([&] { deliver(ClickerDirection::left); }).join();
+    mainThread->runPending();
+    EXPECT_EQ(view->detectedInput.size(), 1u) << "an input test shows keys in the window";
+    EXPECT_TRUE(current().sent.empty());
     controller->clickerTestDemandChanged(false);
+
+    current().stopsAtOnce = false;
     applyPort(4000);
     EXPECT_EQ(view->clickerRestarts, 1);
     std::thread([&] { deliver(ClickerDirection::right); }).join();

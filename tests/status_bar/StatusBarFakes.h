@@ -57,7 +57,7 @@ public:
     void requestTermination() override { ++terminationRequests; }
     void showServerURL(const std::optional<std::string>& url) override { serverURL = url; }
     void showWelcomeWindow(bool) override { ++welcomeWindows; }
-    void showSettingsWindow(const std::optional<std::string>&) override {}
+    void showSettingsWindow(const SettingsWindowState&) override {}
     void reloadNetworkChoices() override {}
     void showAboutWindow() override {}
     void showClickerWindow(const ClickerWindowState& state) override { clickerWindow = state; }

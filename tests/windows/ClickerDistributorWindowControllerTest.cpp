@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
@@ -12,7 +11,6 @@
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
-#include "core/SettingsStore.h"
 #include "status_bar/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
@@ -55,34 +53,32 @@ protected:
 
     void makeController() {
         controller.reset();
-        const auto failStep = [this](SettingsStoreError::Kind step) {
-            return failSaving && step == SettingsStoreError::Kind::replaceFile ? ENOSPC : 0;
-        };
-        settings = std::make_shared<JsonFileSettingsStore>(
-            settingsPath(), JsonFileSettingsStore::Seams{failStep, {}});
-        store = std::make_shared<ClickerInputConfigurationStore>(settings);
         ClickerDistributorWindowController::Callbacks callbacks{
             .onMasterUpdate =
                 [this](bool requested, auto completion) {
                     masterRequests.push_back(requested);
                     masterCompletion = std::move(completion);
                 },
-            .onConfigurationChanged =
-                [this](const ClickerInputConfiguration& configuration) {
-                    reportedConfigurations.push_back(configuration);
-                },
+            // The owner's side: it stores what it is given, or keeps what it had and says why.
+            .commitConfiguration = [this](const ClickerInputConfiguration& configuration)
+                -> ClickerDistributorWindowController::Committed {
+                reportedConfigurations.push_back(configuration);
+                if (failSaving) {
+                    return {stored, "Kelvra Hub could not save its settings: the disk is full."};
+                }
+                stored = configuration;
+                return {stored, std::nullopt};
+            },
             .onTestDemandChanged = [this](bool demand) { testDemands.push_back(demand); },
             .onRecordingChanged = [this](bool recording) { recordings.push_back(recording); },
             .onPermissionChanged = [this](Status status) { permissions.push_back(status); },
         };
         controller = std::make_unique<ClickerDistributorWindowController>(
-            permission, store, executor, std::move(callbacks));
+            permission, stored, executor, std::move(callbacks));
         window = controller->window();
         controller->present();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     }
-
-    std::filesystem::path settingsPath() const { return directory.path() / "settings.json"; }
 
     /// Distribution on, a group receiving clicks, the backend running, keyboard access given.
     void turnOn() {
@@ -90,16 +86,9 @@ protected:
             {.enabled = true, .enabledGroupCount = 1, .listenerRequired = true}, true);
     }
 
-    /// What a fresh read of the settings file answers.
-    ClickerInputConfiguration storedOnDisk() const {
-        return ClickerInputConfigurationStore(
-                   std::make_shared<JsonFileSettingsStore>(settingsPath()))
-            .configuration();
-    }
-
     /// The identifier of the stored custom row at `index`, as its widgets' names end.
     QString customId(size_t index) const {
-        return QString::fromStdString(storedOnDisk().customAssignments.at(index).id().string());
+        return QString::fromStdString(stored.customAssignments.at(index).id().string());
     }
 
     void press(const Key& key) {
@@ -145,10 +134,9 @@ protected:
                ThemeColors::color(role, window->palette());
     }
 
-    testing::TemporaryDirectory directory;
     bool failSaving = false;
-    std::shared_ptr<JsonFileSettingsStore> settings;
-    std::shared_ptr<ClickerInputConfigurationStore> store;
+    /// What the owner holds: what the window starts from, and every commit that was saved.
+    ClickerInputConfiguration stored = ClickerInputConfiguration::defaults();
     std::shared_ptr<FakePermissionProvider> permission = std::make_shared<FakePermissionProvider>();
     ManualMainThreadExecutor executor;
     std::vector<bool> masterRequests;
@@ -202,7 +190,6 @@ TEST_F(ClickerDistributorWindowControllerTest, RecordsTheKeyPressedAndStoresIt) 
         if (row.listen) {
             EXPECT_EQ(QApplication::focusWidget(), focusBefore);
         }
-        const ClickerInputConfiguration stored = storedOnDisk();
         const ClickerKeystroke& recorded =
             row.field.startsWith("previous") ? stored.previous : stored.next;
         EXPECT_EQ(recorded.keyCode, row.keyCode);
@@ -245,7 +232,6 @@ TEST_F(ClickerDistributorWindowControllerTest, EscapeListenAgainOrLosingActivati
             << "coming back must not start recording again";
     }
     EXPECT_TRUE(reportedConfigurations.empty());
-    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
     EXPECT_EQ(recordings,
               (std::vector<bool>{true, false, true, false, true, false, true, false, true, false}));
 }
@@ -253,7 +239,6 @@ TEST_F(ClickerDistributorWindowControllerTest, EscapeListenAgainOrLosingActivati
 TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored) {
     turnOn();
     record(window->nextListenButton, kF5);
-    const std::string before = testing::readFile(settingsPath());
     const size_t reports = reportedConfigurations.size();
 
     record(window->previousField, kF5);
@@ -262,7 +247,6 @@ TEST_F(ClickerDistributorWindowControllerTest, ConflictIsShownAndNothingIsStored
     EXPECT_EQ(testing::spokenName(window->feedbackLabel), feedback());
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
     EXPECT_EQ(window->previousField->text(), QStringLiteral("Page Up"));
-    EXPECT_EQ(testing::readFile(settingsPath()), before);
     EXPECT_EQ(reportedConfigurations.size(), reports);
     EXPECT_FALSE(controller->pendingCapture().has_value());
 }
@@ -287,7 +271,6 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     deleteCustom(second);
     EXPECT_EQ(child<QWidget>("customAssignmentRow-" + second), nullptr);
 
-    const ClickerInputConfiguration stored = storedOnDisk();
     ASSERT_EQ(stored.customAssignments.size(), 1u);
     EXPECT_EQ(stored.customAssignments[0].action, ClickerCustomAction::blackout);
     EXPECT_EQ(stored.customAssignments[0].keystroke->keyCode, 98);
@@ -299,7 +282,7 @@ TEST_F(ClickerDistributorWindowControllerTest, CustomRowsAreAddedAssignedDeleted
     EXPECT_EQ(child<ClickerKeyRecorderField>("customKeyField-" + first)->text(),
               QStringLiteral("F7"));
     deleteCustom(first);
-    EXPECT_TRUE(storedOnDisk().customAssignments.empty());
+    EXPECT_TRUE(stored.customAssignments.empty());
     EXPECT_FALSE(window->customEmptyLabel->isHidden());
 }
 
@@ -314,7 +297,6 @@ TEST_F(ClickerDistributorWindowControllerTest, ResetUnassignsOnlyConflictingCust
 
     EXPECT_TRUE(feedback().contains(QStringLiteral("unassigned")));
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
-    const ClickerInputConfiguration stored = storedOnDisk();
     EXPECT_EQ(stored.previous.keyCode, 116);
     EXPECT_EQ(stored.next.keyCode, 121);
     EXPECT_FALSE(stored.customAssignments[0].keystroke.has_value());
@@ -462,22 +444,20 @@ TEST_F(ClickerDistributorWindowControllerTest, FailedSaveIsToldAndShownAsTheStor
     record(window->previousListenButton, kF5);
     EXPECT_TRUE(feedback().contains(QStringLiteral("could not save its settings")))
         << feedback().toStdString();
-    EXPECT_TRUE(feedback().contains(QString::fromStdString(settingsPath().string())));
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::red));
-    EXPECT_EQ(window->previousField->text(),
-              QString::fromStdString(store->configuration().previous.displayName()));
-    EXPECT_EQ(reportedConfigurations.back(), store->configuration());
-    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
+    EXPECT_EQ(window->previousField->text(), QString::fromStdString(stored.previous.displayName()))
+        << "shows what is in effect";
 
     QTest::mouseClick(window->addCustomAssignmentButton, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(feedback().contains(QStringLiteral("could not save its settings")));
     EXPECT_EQ(window->findChildren<ClickerKeyRecorderField*>().size(),
-              2 + store->configuration().customAssignments.size());
+              2 + stored.customAssignments.size());
 
     failSaving = false;
     record(window->nextListenButton, kF7);
     EXPECT_EQ(feedback(), kDefaultFeedback);
-    EXPECT_EQ(storedOnDisk(), store->configuration()) << "the next save catches up";
+    EXPECT_EQ(stored, reportedConfigurations.back()) << "the next save catches up";
 }
 
 TEST_F(ClickerDistributorWindowControllerTest, Screenshots) {

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include <cerrno>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -13,7 +12,6 @@
 
 #include "WidgetTestSupport.h"
 #include "core/Error.h"
-#include "shell/login_item/FakeLoginItemService.h"
 #include "status_bar/StatusBarFakes.h"
 #include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
@@ -26,8 +24,6 @@ namespace kelvra {
 namespace {
 
 using namespace std::chrono_literals;
-using FileStep = SettingsStoreError::Kind;
-
 /// A port nothing listens on, as text.
 QString freePort() {
     return QString::number(testing::freePort());
@@ -37,8 +33,6 @@ class SettingsWindowControllerTest : public ::testing::Test {
 protected:
     SettingsWindowControllerTest() {
         source_->interfaces = {{"enp3s0", "192.168.1.20"}, {"wlp2s0", "10.0.0.7"}};
-        launchAtLogin_ = std::make_shared<LaunchAtLoginPreference>(
-            std::make_unique<testing::FakeLoginItemService>(loginItem_), store_);
     }
 
     SettingsWindowController& window() {
@@ -53,11 +47,29 @@ protected:
                 copied_.push_back(text);
                 return clipboardWorks_;
             };
+            callbacks.startupOptions = {
+                .setLaunchAtLogin =
+                    [this](bool enabled) -> std::expected<LaunchAtLoginState, Error> {
+                    if (launchAtLoginFailure_) {
+                        return std::unexpected(*launchAtLoginFailure_);
+                    }
+                    launchAtLogin_ =
+                        enabled ? launchAtLoginAfterEnabling_ : LaunchAtLoginState::disabled;
+                    return launchAtLogin_;
+                },
+                .setShowWelcomeWindow = [this](bool) -> std::expected<void, Error> {
+                    if (welcomeFailure_) {
+                        return std::unexpected(*welcomeFailure_);
+                    }
+                    return {};
+                },
+                .launchAtLoginState = [this] { return launchAtLogin_; },
+                .openLoginItemsSettings = {},
+            };
             window_ = std::make_unique<SettingsWindowController>(
-                std::make_shared<WelcomeWindowPreference>(store_), launchAtLogin_,
-                configurationStore_, std::make_shared<HubNetworkServiceProvider>(source_),
-                executor_, std::move(callbacks));
-            window_->present();
+                std::make_shared<HubNetworkServiceProvider>(source_), executor_,
+                std::move(callbacks));
+            window_->present(configuration_, true);
             testing::showAndWait(window_.get());
         }
         return *window_;
@@ -86,15 +98,12 @@ protected:
         QTest::keyClicks(portField(), text);
     }
 
-    // The controller's side of a finished apply: it stores the configuration only on success,
-    // and says why when the store could not save it.
+    // The controller's side of a finished apply: what runs, and why it was not saved if so.
     void finishApply(std::expected<std::string, Error> result) {
         ASSERT_TRUE(pendingApply_);
         SettingsWindowController::ApplyResult answer = std::unexpected(Error("", ""));
         if (result) {
-            const auto saved = configurationStore_->setConfiguration(applied_.back());
-            answer = SettingsWindowController::Applied{
-                *result, saved ? std::nullopt : std::optional(saved.error().description())};
+            answer = SettingsWindowController::Applied{applied_.back(), *result, notSavedReason_};
         } else {
             answer = std::unexpected(result.error());
         }
@@ -106,17 +115,14 @@ protected:
                ThemeColors::color(role, feedback()->palette());
     }
 
-    testing::TemporaryDirectory directory_;
-    int failWrites_ = 0;  // the errno every file write fails with; 0 while writes work
-    std::shared_ptr<JsonFileSettingsStore> store_ = std::make_shared<JsonFileSettingsStore>(
-        directory_.path() / "settings.json",
-        JsonFileSettingsStore::Seams{[this](FileStep) { return failWrites_; }, {}});
-    std::shared_ptr<HubServerConfigurationStore> configurationStore_ =
-        std::make_shared<HubServerConfigurationStore>(store_);
+    HubServerConfiguration configuration_;
+    std::optional<std::string> notSavedReason_;
+    LaunchAtLoginState launchAtLogin_ = LaunchAtLoginState::disabled;
+    LaunchAtLoginState launchAtLoginAfterEnabling_ = LaunchAtLoginState::enabled;
+    std::optional<Error> launchAtLoginFailure_;
+    std::optional<Error> welcomeFailure_;
     std::shared_ptr<testing::FakeNetworkServices> source_ =
         std::make_shared<testing::FakeNetworkServices>();
-    std::shared_ptr<testing::FakeLoginItem> loginItem_ = std::make_shared<testing::FakeLoginItem>();
-    std::shared_ptr<LaunchAtLoginPreference> launchAtLogin_;
     std::shared_ptr<ManualMainThreadExecutor> executor_ =
         std::make_shared<ManualMainThreadExecutor>();
 
@@ -143,8 +149,7 @@ TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOn
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ASSERT_TRUE(configurationStore_->setConfiguration({31603, row.stored}));
-        window().reloadNetworkPopup();
+        window().present({31603, row.stored}, true);
         QStringList items;
         for (int index = 0; index < networks()->count(); ++index) {
             items << networks()->itemText(index);
@@ -211,7 +216,6 @@ TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageAndASuccess
 
     finishApply(std::unexpected(Error("The port could not be opened.", "test")));
     EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
-    EXPECT_EQ(configurationStore_->configuration().port, 31603);
     EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(applyButton()->isVisible() && applyButton()->isEnabled());
     EXPECT_TRUE(feedback()->text().endsWith("The port could not be opened."));
@@ -259,12 +263,12 @@ TEST_F(SettingsWindowControllerTest, ANetworkChangeAppliesAndAFailureIsAlertedAn
 // its success line would be, for as long as nothing else replaces it.
 TEST_F(SettingsWindowControllerTest, SettingsThatRunButAreNotSavedSayWhyInTheWindow) {
     window().updateServerURL("http://192.168.1.20:31603/");
-    failWrites_ = ENOSPC;
+    notSavedReason_ = "The disk is full.";
     const QString port = freePort();
     typePort(port);
     QTest::keyClick(portField(), Qt::Key_Return);
     finishApply("http://192.168.1.20:" + port.toStdString() + "/");
-    EXPECT_TRUE(feedback()->text().contains(QString::fromStdString(errorText(ENOSPC))))
+    EXPECT_TRUE(feedback()->text().contains("The disk is full."))
         << feedback()->text().toStdString();
     EXPECT_TRUE(feedbackIn(ThemeColors::Role::orange));
     EXPECT_EQ(portField()->text(), port);
@@ -275,7 +279,7 @@ TEST_F(SettingsWindowControllerTest, SettingsThatRunButAreNotSavedSayWhyInTheWin
     networks()->setFocus();
     QTest::keyClick(networks(), Qt::Key_Down);
     finishApply("http://127.0.0.1:" + port.toStdString() + "/");
-    EXPECT_TRUE(feedback()->text().contains(QString::fromStdString(errorText(ENOSPC))));
+    EXPECT_TRUE(feedback()->text().contains("The disk is full."));
     EXPECT_EQ(networks()->currentIndex(), 1);
     EXPECT_EQ(alertText(), QString());
 }
@@ -283,22 +287,18 @@ TEST_F(SettingsWindowControllerTest, SettingsThatRunButAreNotSavedSayWhyInTheWin
 TEST_F(SettingsWindowControllerTest, AWelcomeChoiceThatCannotBeSavedIsPutBackAndExplained) {
     auto* checkbox = child<QCheckBox>("welcomeCheckbox");
     ASSERT_TRUE(checkbox->isChecked());
-    failWrites_ = ENOSPC;
+    welcomeFailure_ = Error("The disk is full.", "test");
     QTest::mouseClick(checkbox, Qt::LeftButton);
-
     EXPECT_TRUE(checkbox->isChecked());
-    EXPECT_NE(store_->boolean(WelcomeWindowPreference::kKey), false);
-    EXPECT_FALSE(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey));
-    EXPECT_TRUE(alertText().contains("No space left on device")) << alertText().toStdString();
+    EXPECT_TRUE(alertText().contains("The disk is full.")) << alertText().toStdString();
 
-    failWrites_ = 0;
+    welcomeFailure_.reset();
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_FALSE(checkbox->isChecked());
-    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), false);
 }
 
 TEST_F(SettingsWindowControllerTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {
-    loginItem_->status = LoginItemStatus::requiresApproval;
+    launchAtLogin_ = LaunchAtLoginState::requiresApproval;
     auto* checkbox = child<QCheckBox>("launchAtLoginCheckbox");
     auto* note = child<QLabel>("launchAtLoginNoteLabel");
     EXPECT_FALSE(checkbox->isChecked());
@@ -306,19 +306,18 @@ TEST_F(SettingsWindowControllerTest, RunAtLoginShowsTheDesktopsStateAndItsNotes)
     const QString switchedOff = note->text();
     EXPECT_EQ(testing::spokenName(note), switchedOff);
 
-    loginItem_->status = LoginItemStatus::notRegistered;
-    loginItem_->afterRegister = LoginItemStatus::requiresApproval;
+    launchAtLogin_ = LaunchAtLoginState::disabled;
+    launchAtLoginAfterEnabling_ = LaunchAtLoginState::requiresApproval;
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_NE(note->text(), switchedOff) << "asks to finish what was just turned on";
 
-    loginItem_->status = LoginItemStatus::notRegistered;
-    loginItem_->registerFails = true;
+    launchAtLogin_ = LaunchAtLoginState::disabled;
+    launchAtLoginFailure_ = Error("The autostart folder is read-only.", "test");
     window().reloadLaunchAtLoginControls();
     EXPECT_FALSE(note->isVisible());
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_FALSE(checkbox->isChecked());
-    EXPECT_TRUE(alertText().contains(QString::fromStdString(errorText(EROFS))))
-        << alertText().toStdString();
+    EXPECT_TRUE(alertText().contains("read-only")) << alertText().toStdString();
 }
 
 TEST_F(SettingsWindowControllerTest, CopyURLReportsAClipboardThatFailed) {

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include <cerrno>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -9,14 +8,11 @@
 #include <QTest>
 
 #include "WidgetTestSupport.h"
-#include "support/TestSupport.h"
 #include "windows/WelcomeWindowController.h"
 #include "windows/widgets/StatusDot.h"
 
 namespace kelvra {
 namespace {
-
-using FileStep = SettingsStoreError::Kind;
 
 class WelcomeWindowControllerTest : public ::testing::Test {
 protected:
@@ -26,8 +22,14 @@ protected:
         callbacks.onOpenSettings = [this] { calls_ << "open settings"; };
         callbacks.onOpenClickerDistributor = [this] { calls_ << "open clicker distributor"; };
         callbacks.onShowMenu = [this](QWidget* anchor) { menuAnchor_ = anchor; };
+        callbacks.setShowAtStartup = [this](bool show) -> std::expected<void, Error> {
+            if (saveFailure_) {
+                return std::unexpected(*saveFailure_);
+            }
+            shownAtStartup_.push_back(show);
+            return {};
+        };
         window_ = std::make_unique<WelcomeWindowController>(
-            std::make_shared<WelcomeWindowPreference>(store_),
             AppVersionInfo(InfoDictionary{{"CFBundleShortVersionString", std::string("1.4.0")},
                                           {"CFBundleVersion", std::string("7")}}),
             QIcon(), std::move(callbacks));
@@ -42,11 +44,8 @@ protected:
     }
     QAbstractButton* button(const QString& name) { return child<QAbstractButton>(name); }
 
-    testing::TemporaryDirectory directory_;
-    int failWrites_ = 0;
-    std::shared_ptr<JsonFileSettingsStore> store_ = std::make_shared<JsonFileSettingsStore>(
-        directory_.path() / "settings.json",
-        JsonFileSettingsStore::Seams{[this](FileStep) { return failWrites_; }, {}});
+    std::optional<Error> saveFailure_;
+    std::vector<bool> shownAtStartup_;
     QStringList calls_;
     QWidget* menuAnchor_ = nullptr;
     std::unique_ptr<WelcomeWindowController> window_;
@@ -100,20 +99,18 @@ TEST_F(WelcomeWindowControllerTest, TheCheckboxStoresTheOppositeAndSurvivesAFail
     auto* checkbox = child<QCheckBox>("dontShowAgainCheckbox");
     EXPECT_FALSE(checkbox->isChecked());
     QTest::mouseClick(checkbox, Qt::LeftButton);
-    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), false);
+    EXPECT_EQ(shownAtStartup_, std::vector<bool>{false});
 
-    failWrites_ = EROFS;
+    saveFailure_ = Error("The settings folder is read-only.", "test");
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_TRUE(checkbox->isChecked());
-    EXPECT_EQ(store_->boolean(WelcomeWindowPreference::kKey), false);
-    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), false);
     auto* alert = window_->findChild<QMessageBox*>();
     ASSERT_NE(alert, nullptr);
-    EXPECT_TRUE(alert->informativeText().contains("Read-only file system"));
+    EXPECT_TRUE(alert->informativeText().contains("read-only"));
 
-    failWrites_ = 0;
+    saveFailure_.reset();
     QTest::mouseClick(checkbox, Qt::LeftButton);
-    EXPECT_EQ(JsonFileSettingsStore(store_->path()).boolean(WelcomeWindowPreference::kKey), true);
+    EXPECT_EQ(shownAtStartup_, (std::vector<bool>{false, true}));
 }
 
 // Without a tray image there is still an icon.

@@ -6,7 +6,6 @@
 #include <QPalette>
 #include <QWindow>
 
-#include "status_bar/StatusBarController.h"
 #include "status_bar/qt/ActivationTokenLoan.h"
 #include "status_bar/qt/Alert.h"
 #include "status_bar/qt/Clipboard.h"
@@ -36,30 +35,29 @@ QString qtText(const std::string& text) {
 
 }  // namespace
 
-QtStatusBarView::QtStatusBarView(Parts parts, QObject* parent)
-    : QObject(parent), parts_(std::move(parts)) {
+QtStatusBarView::QtStatusBarView(Dependencies dependencies, QObject* parent)
+    : QObject(parent), dependencies_(std::move(dependencies)) {
     connect(&tray_, &TrayIcon::openControlPageRequested, this,
-            [this] { withController([](auto& controller) { controller.openKelvra(); }); });
+            [this] { withActions([](auto& actions) { actions.openKelvra(); }); });
     connect(&tray_, &TrayIcon::copyURLRequested, this,
-            [this] { withController([](auto& controller) { controller.copyURL(); }); });
+            [this] { withActions([](auto& actions) { actions.copyURL(); }); });
     connect(&tray_, &TrayIcon::settingsRequested, this,
-            [this] { withController([](auto& controller) { controller.showSettings(); }); });
-    connect(&tray_, &TrayIcon::clickerDistributorRequested, this, [this] {
-        withController([](auto& controller) { controller.showClickerDistributor(); });
-    });
+            [this] { withActions([](auto& actions) { actions.showSettings(); }); });
+    connect(&tray_, &TrayIcon::clickerDistributorRequested, this,
+            [this] { withActions([](auto& actions) { actions.showClickerDistributor(); }); });
     connect(&tray_, &TrayIcon::checkForUpdatesRequested, this,
-            [this] { withController([](auto& controller) { controller.checkForUpdates({}); }); });
+            [this] { withActions([](auto& actions) { actions.checkForUpdates({}); }); });
     connect(&tray_, &TrayIcon::aboutRequested, this,
-            [this] { withController([](auto& controller) { controller.showAbout(); }); });
+            [this] { withActions([](auto& actions) { actions.showAbout(); }); });
     connect(&tray_, &TrayIcon::quitRequested, this,
-            [this] { withController([](auto& controller) { controller.confirmQuit(); }); });
+            [this] { withActions([](auto& actions) { actions.confirmQuit(); }); });
     // One of our windows gaining focus: keyboard access may have been granted meanwhile.
-    connect(
-        qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive) {
-                withController([](auto& controller) { controller.applicationDidBecomeActive(); });
-            }
-        });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive) {
+                    withActions([](auto& actions) { actions.applicationDidBecomeActive(); });
+                }
+            });
 
     tray_.show();
     bool shortened = false;
@@ -67,7 +65,7 @@ QtStatusBarView::QtStatusBarView(Parts parts, QObject* parent)
         qEnvironmentVariableIntValue("KELVRA_HUB_TRAY_WAIT_SECONDS", &shortened);
     const auto waitLimit =
         shortened && waitSeconds >= 0 ? std::chrono::seconds(waitSeconds) : kTrayWaitLimit;
-    trayWait_ = parts_.mainThread->postDelayed(waitLimit, [this, guard = QPointer(this)] {
+    trayWait_ = dependencies_.mainThread->postDelayed(waitLimit, [this, guard = QPointer(this)] {
         if (guard && !statusItemRemoved_ && !tray_.isDocked()) {
             presentWelcomeWindow();
         }
@@ -78,13 +76,13 @@ QtStatusBarView::~QtStatusBarView() {
     trayWait_.cancel();
 }
 
-void QtStatusBarView::setController(std::weak_ptr<StatusBarController> controller) {
-    controller_ = std::move(controller);
+void QtStatusBarView::setActions(std::weak_ptr<StatusBarActions> actions) {
+    actions_ = std::move(actions);
 }
 
-void QtStatusBarView::withController(const std::function<void(StatusBarController&)>& action) {
-    if (const auto controller = controller_.lock()) {
-        action(*controller);
+void QtStatusBarView::withActions(const std::function<void(StatusBarActions&)>& action) {
+    if (const auto actions = actions_.lock()) {
+        action(*actions);
     }
 }
 
@@ -151,44 +149,48 @@ void QtStatusBarView::openURL(const std::string& url, std::function<void(bool op
 }
 
 void QtStatusBarView::requestTermination() {
-    parts_.requestTermination();
+    dependencies_.requestTermination();
 }
 
 void QtStatusBarView::showServerURL(const std::optional<std::string>& url) {
     serverURL_ = url;
     welcomeWindow().updateServerURL(url);
-    settingsWindow().updateServerURL(url);
+    if (settingsWindow_) {
+        settingsWindow_->updateServerURL(url);
+    }
 }
 
-void QtStatusBarView::showWelcomeWindow(bool) {
-    // The window reads the box from the preference, which is what the controller passes.
-    welcomeWindow().reloadDontShowAgainCheckbox();
+void QtStatusBarView::showWelcomeWindow(bool dontShowAgainChecked) {
+    welcomeWindow().showDontShowAgain(dontShowAgainChecked);
     presentWelcomeWindow();
 }
 
-void QtStatusBarView::showSettingsWindow(const std::optional<std::string>& url) {
+void QtStatusBarView::showSettingsWindow(const SettingsWindowState& state) {
     SettingsWindowController& window = settingsWindow();
-    window.updateServerURL(url);
-    window.present();
+    window.updateServerURL(state.url);
+    window.present(state.configuration, state.showWelcomeWindow);
     bringToFront(window);
 }
 
 void QtStatusBarView::reloadNetworkChoices() {
-    settingsWindow().reloadNetworkPopup();
+    if (settingsWindow_) {
+        settingsWindow_->reloadNetworkPopup();
+    }
 }
 
 void QtStatusBarView::showAboutWindow() {
     if (!aboutWindow_) {
         aboutWindow_ = std::make_unique<AboutWindowController>(
-            parts_.versionInfo, statusIcon(),
-            [this](const QUrl& url) { openPage(url.toString().toStdString()); });
+            dependencies_.versionInfo, statusIcon(), [this](const QUrl& url) {
+                withActions([&](auto& actions) { actions.openPage(url.toString().toStdString()); });
+            });
         tray_.installShortcuts(aboutWindow_.get());
     }
     bringToFront(*aboutWindow_);
 }
 
 void QtStatusBarView::showClickerWindow(const ClickerWindowState& state) {
-    ClickerDistributorWindowController& window = clickerWindow();
+    ClickerDistributorWindowController& window = clickerWindow(state.configuration);
     window.updateDistributorState(state.distributor, state.backendAvailable);
     window.setListenerState(state.listener);
     window.setConflicts(state.conflicts);
@@ -229,36 +231,68 @@ void QtStatusBarView::refreshClickerPermission() {
 }
 
 void QtStatusBarView::clickerInputDetected(ClickerDirection direction) {
-    clickerWindow().detectedAssignedInput(direction);
+    if (clickerWindow_) {
+        clickerWindow_->detectedAssignedInput(direction);
+    }
 }
 
 WelcomeWindowController& QtStatusBarView::welcomeWindow() {
     if (!welcomeWindow_) {
         welcomeWindow_ = std::make_unique<WelcomeWindowController>(
-            parts_.welcomePreference, parts_.versionInfo, statusIcon(),
+            dependencies_.versionInfo, statusIcon(),
             WelcomeWindowController::Callbacks{
                 .onOpenControlPage =
-                    [this] { withController([](auto& controller) { controller.openKelvra(); }); },
+                    [this] { withActions([](auto& actions) { actions.openKelvra(); }); },
                 .onOpenSettings =
-                    [this] { withController([](auto& controller) { controller.showSettings(); }); },
+                    [this] { withActions([](auto& actions) { actions.showSettings(); }); },
                 .onOpenClickerDistributor =
                     [this] {
-                        withController(
-                            [](auto& controller) { controller.showClickerDistributor(); });
+                        withActions([](auto& actions) { actions.showClickerDistributor(); });
                     },
                 .onShowMenu = [this](QWidget* anchor) { tray_.popUpMenuBelow(anchor); },
+                .setShowAtStartup = startupOptionCallbacks().setShowWelcomeWindow,
             });
+        bool shownAtStartup = true;
+        withActions(
+            [&](auto& actions) { shownAtStartup = actions.startupOptions().showWelcomeWindow; });
+        welcomeWindow_->showDontShowAgain(!shownAtStartup);
         welcomeWindow_->updateServerURL(serverURL_);
         tray_.installShortcuts(welcomeWindow_.get());
     }
     return *welcomeWindow_;
 }
 
+SettingsStartupOptions::Callbacks QtStatusBarView::startupOptionCallbacks() {
+    return {
+        .setLaunchAtLogin =
+            [this](bool enabled) {
+                std::expected<LaunchAtLoginState, Error> result =
+                    std::unexpected(Error(ServerConfigurationError::appIsClosing()));
+                withActions([&](auto& actions) { result = actions.setLaunchAtLogin(enabled); });
+                return result;
+            },
+        .setShowWelcomeWindow =
+            [this](bool show) {
+                std::expected<void, Error> result =
+                    std::unexpected(Error(ServerConfigurationError::appIsClosing()));
+                withActions([&](auto& actions) { result = actions.setShowWelcomeWindow(show); });
+                return result;
+            },
+        .launchAtLoginState =
+            [this] {
+                LaunchAtLoginState state = LaunchAtLoginState::disabled;
+                withActions([&](auto& actions) { state = actions.startupOptions().launchAtLogin; });
+                return state;
+            },
+        .openLoginItemsSettings =
+            [loginItems = dependencies_.loginItems] { loginItems->openSystemSettingsLoginItems(); },
+    };
+}
+
 SettingsWindowController& QtStatusBarView::settingsWindow() {
     if (!settingsWindow_) {
         settingsWindow_ = std::make_unique<SettingsWindowController>(
-            parts_.welcomePreference, parts_.launchAtLoginPreference,
-            parts_.serverConfigurationStore, parts_.networkServiceProvider, parts_.mainThread,
+            dependencies_.networkServiceProvider, dependencies_.mainThread,
             SettingsWindowController::Callbacks{
                 .applyConfiguration =
                     [this](const HubServerConfiguration& configuration,
@@ -269,10 +303,7 @@ SettingsWindowController& QtStatusBarView::settingsWindow() {
                     [](const std::string& text) {
                         return Clipboard::copyPlainText(QString::fromStdString(text));
                     },
-                .openLoginItemsSettings =
-                    [loginItems = parts_.loginItems] {
-                        loginItems->openSystemSettingsLoginItems();
-                    },
+                .startupOptions = startupOptionCallbacks(),
             });
         settingsWindow_->updateServerURL(serverURL_);
         tray_.installShortcuts(settingsWindow_.get());
@@ -283,60 +314,63 @@ SettingsWindowController& QtStatusBarView::settingsWindow() {
 void QtStatusBarView::applyServerSettings(
     const HubServerConfiguration& configuration,
     std::function<void(SettingsWindowController::ApplyResult)> completion) {
-    const auto controller = controller_.lock();
-    if (!controller) {
+    const auto actions = actions_.lock();
+    if (!actions) {
         completion(std::unexpected(Error(ServerConfigurationError::appIsClosing())));
         return;
     }
-    controller->applyServerConfiguration(
-        configuration, false,
-        [completion = std::move(completion)](ServerSettingsApplyResult result) {
+    actions->applyServerSettings(
+        configuration, [completion = std::move(completion)](ServerSettingsApplyResult result) {
             if (!result) {
                 completion(std::unexpected(Error(result.error())));
                 return;
             }
-            completion(SettingsWindowController::Applied{result->url, result->notSavedReason});
+            completion(SettingsWindowController::Applied{result->configuration, result->url,
+                                                         result->notSavedReason});
         });
 }
 
-ClickerDistributorWindowController& QtStatusBarView::clickerWindow() {
+ClickerDistributorWindowController& QtStatusBarView::clickerWindow(
+    const ClickerInputConfiguration& configuration) {
     if (!clickerWindow_) {
         clickerWindow_ = std::make_unique<ClickerDistributorWindowController>(
-            parts_.permissionProvider, parts_.clickerConfigurationStore, *parts_.mainThread,
+            dependencies_.permissionProvider, configuration, *dependencies_.mainThread,
             ClickerDistributorWindowController::Callbacks{
                 .onMasterUpdate =
                     [this](bool enabled,
                            ClickerDistributorWindowController::MasterUpdateCompletion completion) {
-                        const auto controller = controller_.lock();
-                        if (!controller) {
+                        const auto actions = actions_.lock();
+                        if (!actions) {
                             completion(std::unexpected(BackendSupervisorError(
                                 BackendSupervisorError::Kind::backendUnavailable)));
                             return;
                         }
-                        controller->setClickerDistributorEnabled(enabled, std::move(completion));
+                        actions->setClickerDistributorEnabled(enabled, std::move(completion));
                     },
-                .onConfigurationChanged =
-                    [this](const ClickerInputConfiguration& configuration) {
-                        withController([&](auto& controller) {
-                            controller.clickerConfigurationChanged(configuration);
+                .commitConfiguration =
+                    [this](const ClickerInputConfiguration& edited) {
+                        ClickerDistributorWindowController::Committed committed{edited, {}};
+                        withActions([&](auto& actions) {
+                            auto stored = actions.commitClickerConfiguration(edited);
+                            committed = {std::move(stored.configuration),
+                                         std::move(stored.notSavedReason)};
                         });
+                        return committed;
                     },
                 .onTestDemandChanged =
                     [this](bool required) {
-                        withController([&](auto& controller) {
-                            controller.clickerTestDemandChanged(required);
-                        });
+                        withActions(
+                            [&](auto& actions) { actions.clickerTestDemandChanged(required); });
                     },
                 .onRecordingChanged =
                     [this](bool recording) {
-                        withController([&](auto& controller) {
-                            controller.clickerRecordingChanged(recording);
-                        });
+                        withActions(
+                            [&](auto& actions) { actions.clickerRecordingChanged(recording); });
                     },
                 .onPermissionChanged =
                     [this](AccessibilityAuthorizationStatus status) {
-                        withController([&](auto& controller) {
-                            controller.clickerPermissionChanged(
+                        withActions([&](auto& actions) {
+                            actions.clickerPermissionChanged(
                                 status == AccessibilityAuthorizationStatus::granted);
                         });
                     },
@@ -359,17 +393,6 @@ void QtStatusBarView::bringToFront(QWidget& window,
     window.show();
     window.raise();
     window.activateWindow();
-}
-
-void QtStatusBarView::openPage(const std::string& url) {
-    browser_.open(qtText(url), [url](bool opened) {
-        if (!opened) {
-            Alert{.style = AlertStyle::critical,
-                  .message = QStringLiteral("Kelvra Hub could not open your default browser."),
-                  .informativeText = QStringLiteral("Open %1 manually.").arg(qtText(url))}
-                .open({});
-        }
-    });
 }
 
 }  // namespace kelvra

@@ -7,16 +7,13 @@
 #include <QObject>
 #include <QPointer>
 
-#include "clicker/ClickerInputConfigurationStore.h"
 #include "core/CancellableWork.h"
 #include "core/Error.h"
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceProvider.h"
-#include "server_config/HubServerConfigurationStore.h"
-#include "shell/WelcomeWindowPreference.h"
-#include "shell/login_item/LaunchAtLoginPreference.h"
 #include "shell/login_item/LoginItemService.h"
 #include "shell/updates/AppVersionInfo.h"
+#include "status_bar/StatusBarActions.h"
 #include "status_bar/StatusBarView.h"
 #include "status_bar/qt/Browser.h"
 #include "status_bar/qt/TrayIcon.h"
@@ -28,12 +25,11 @@ class QMessageBox;
 namespace kelvra {
 
 class AboutWindowController;
-class StatusBarController;
 class WelcomeWindowController;
 
 /// The status-bar view on a Qt desktop: the tray icon and its menu, alerts, clipboard,
 /// browser and the windows, created on first use. Menu choices and window callbacks go to the
-/// controller, which it holds weakly.
+/// actions (the controller), held weakly; the view decides nothing itself.
 ///
 /// At login the tray may come up after us: the icon follows the trays for the whole run, and
 /// only when none has taken it after `kTrayWaitLimit` does the welcome window stand in for it:
@@ -46,25 +42,21 @@ public:
     static constexpr std::chrono::seconds kTrayWaitLimit{30};
 
     /// What the windows are made of, and the way out of the application.
-    struct Parts {
+    struct Dependencies {
         std::shared_ptr<MainThreadExecutor> mainThread;
         AppVersionInfo versionInfo;
-        std::shared_ptr<WelcomeWindowPreference> welcomePreference;
-        std::shared_ptr<LaunchAtLoginPreference> launchAtLoginPreference;
         /// Opens the desktop's Startup Applications settings.
         std::shared_ptr<LoginItemService> loginItems;
-        std::shared_ptr<HubServerConfigurationStore> serverConfigurationStore;
         std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
-        std::shared_ptr<ClickerInputConfigurationStore> clickerConfigurationStore;
         std::shared_ptr<AccessibilityPermissionProviding> permissionProvider;
         /// Asks the application to terminate (the delegate's termination flow).
         std::function<void()> requestTermination;
     };
 
-    explicit QtStatusBarView(Parts parts, QObject* parent = nullptr);
+    explicit QtStatusBarView(Dependencies dependencies, QObject* parent = nullptr);
     ~QtStatusBarView() override;
 
-    void setController(std::weak_ptr<StatusBarController> controller);
+    void setActions(std::weak_ptr<StatusBarActions> actions);
 
     /// Whether the status item lives in a tray now.
     bool hasTray() const { return tray_.isDocked(); }
@@ -92,7 +84,7 @@ public:
 
     void showServerURL(const std::optional<std::string>& url) override;
     void showWelcomeWindow(bool dontShowAgainChecked) override;
-    void showSettingsWindow(const std::optional<std::string>& url) override;
+    void showSettingsWindow(const SettingsWindowState& state) override;
     void reloadNetworkChoices() override;
     void showAboutWindow() override;
 
@@ -105,21 +97,21 @@ public:
     void clickerInputDetected(ClickerDirection direction) override;
 
 private:
-    void withController(const std::function<void(StatusBarController&)>& action);
+    void withActions(const std::function<void(StatusBarActions&)>& action);
 
     WelcomeWindowController& welcomeWindow();
     SettingsWindowController& settingsWindow();
-    ClickerDistributorWindowController& clickerWindow();
+    SettingsStartupOptions::Callbacks startupOptionCallbacks();
+    ClickerDistributorWindowController& clickerWindow(
+        const ClickerInputConfiguration& configuration);
     /// Shows a window of ours in front, with the menu's shortcuts.
     void bringToFront(QWidget& window,
                       const std::optional<std::string>& activationToken = std::nullopt);
-    /// Opens a page from a window, saying so when no browser takes it.
-    void openPage(const std::string& url);
     void applyServerSettings(const HubServerConfiguration& configuration,
                              std::function<void(SettingsWindowController::ApplyResult)> completion);
 
-    const Parts parts_;
-    std::weak_ptr<StatusBarController> controller_;
+    const Dependencies dependencies_;
+    std::weak_ptr<StatusBarActions> actions_;
     TrayIcon tray_;
     Browser browser_;
     std::optional<std::string> serverURL_;

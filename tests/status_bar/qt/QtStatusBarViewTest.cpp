@@ -20,14 +20,9 @@ TEST(QtStatusBarViewTest, TheMenusShortcutsWorkInEveryWindow) {
     QtStatusBarView view({
         .mainThread = std::make_shared<ManualMainThreadExecutor>(),
         .versionInfo = AppVersionInfo(InfoDictionary{}),
-        .welcomePreference = std::make_shared<WelcomeWindowPreference>(settings),
-        .launchAtLoginPreference = std::make_shared<LaunchAtLoginPreference>(
-            std::make_unique<testing::FakeLoginItemService>(), settings),
         .loginItems = std::make_shared<testing::FakeLoginItemService>(),
-        .serverConfigurationStore = std::make_shared<HubServerConfigurationStore>(settings),
         .networkServiceProvider = std::make_shared<HubNetworkServiceProvider>(
             std::make_shared<testing::FakeNetworkServices>()),
-        .clickerConfigurationStore = std::make_shared<ClickerInputConfigurationStore>(settings),
         .permissionProvider = std::make_shared<testing::FakePermissionProvider>(),
         .requestTermination = [] {},
     });
@@ -35,7 +30,7 @@ TEST(QtStatusBarViewTest, TheMenusShortcutsWorkInEveryWindow) {
     QSignalSpy quitAsked(&view.tray(), &TrayIcon::quitRequested);
     const std::function<void()> windows[] = {
         [&] { view.presentWelcomeWindow(); },
-        [&] { view.showSettingsWindow(std::nullopt); },
+        [&] { view.showSettingsWindow({}); },
         [&] { view.showClickerWindow({}); },
         [&] { view.showAboutWindow(); },
     };
