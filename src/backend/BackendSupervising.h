@@ -13,7 +13,7 @@
 #include "backend/BackendServerBinding.h"
 #include "backend/BackendSupervisorError.h"
 #include "backend/DesktopProtocol.h"
-#include "clicker/ClickerInputConfiguration.h"
+#include "core/ClickerCommand.h"
 
 namespace kelvra {
 
