@@ -7,8 +7,8 @@
 
 #include <QObject>
 
+#include "backend/AppOptions.h"
 #include "core/Environment.h"
-#include "shell/AppOptions.h"
 
 namespace kelvra {
 

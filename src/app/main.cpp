@@ -8,11 +8,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/StartupAlert.h"
+#include "backend/AppOptions.h"
+#include "backend/SmokeTestRunner.h"
 #include "core/Environment.h"
 #include "core/FileLog.h"
-#include "shell/AppOptions.h"
 #include "shell/BundleLocation.h"
-#include "shell/SmokeTestRunner.h"
 
 int main(int argc, char** argv) {
     using namespace kelvra;

@@ -10,10 +10,10 @@
 #include <sys/types.h>
 #include <variant>
 
-#include "backend/BackendServerBinding.h"
 #include "backend/BackendSupervisorError.h"
 #include "backend/DesktopProtocol.h"
-#include "clicker/ClickerInputConfiguration.h"
+#include "core/BackendServerBinding.h"
+#include "core/ClickerCommand.h"
 
 namespace kelvra {
 

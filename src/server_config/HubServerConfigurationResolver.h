@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/BackendServerBinding.h"
+#include "core/BackendServerBinding.h"
 #include "server_config/HubNetworkService.h"
 #include "server_config/HubServerConfiguration.h"
 

@@ -13,7 +13,7 @@ TEST(SmokeTestLaunchTest, AMisbehavingBackendFailsWithStatusOne) {
     namespace fs = std::filesystem;
     testing::LaunchedApplication app;
     const fs::path bundle = app.root() / "bundle", server = bundle / "Resources/app/server";
-    const fs::path fixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/shell/fixtures";
+    const fs::path fixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
     fs::create_directories(bundle / "bin");
     fs::create_directories(bundle / "Helpers");
     fs::create_directories(server);

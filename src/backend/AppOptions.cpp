@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/AppOptions.h"
+#include "backend/AppOptions.h"
 
 #include "backend/BackendPathResolver.h"
 #include "core/Error.h"

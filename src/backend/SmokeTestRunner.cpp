@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/SmokeTestRunner.h"
+#include "backend/SmokeTestRunner.h"
 
 #include <future>
 

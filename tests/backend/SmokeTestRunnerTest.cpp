@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "shell/SmokeTestRunner.h"
+#include "backend/SmokeTestRunner.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
@@ -10,7 +10,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const fs::path kFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/shell/fixtures";
+const fs::path kFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
 
 TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
     const fs::path neverReady =

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include "backend/AppOptions.h"
 #include "core/Error.h"
-#include "shell/AppOptions.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {
