@@ -104,6 +104,10 @@ TEST_F(ClickerInputMonitorTest, ATapThatCannotOpenFailsWithTheLogLine) {
 
 TEST_F(ClickerInputMonitorTest, AMonitorWithoutAStopDescriptorFailsAndStartsNoThread) {
     const auto monitor = makeMonitor();
+    // UndefinedBehaviorSanitizer checks the type behind a virtual call the first time it meets
+    // it, through a pipe of its own: let it meet the executor and the log while it still can.
+    static_cast<MainThreadExecutor&>(*mainThread).post([] {});
+    static_cast<LogSink&>(*log).write("test", "descriptors run out now");
     rlimit saved{};
     ::getrlimit(RLIMIT_NOFILE, &saved);
     const rlimit none{0, saved.rlim_max};
