@@ -288,7 +288,9 @@ TEST_F(TrayApplicationTest, ABackendThatDiesEndsInTheUnexpectedStopAlert) {
     app_.expectCleanExit(*app, backend, 6s);
 }
 
-TEST_F(TrayApplicationTest, TheFirstStartShowsTheWelcomeWindowBesideTheIcon) {
+// Only a picture for the README (the controller's tests cover the first start): scripts/screenshots
+// runs it, the test run leaves it out.
+TEST_F(TrayApplicationTest, ScreenshotOfTheFirstStartsWelcomeWindowBesideTheIcon) {
     app_.writeSettings();
     auto app = app_.launch();
     ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();

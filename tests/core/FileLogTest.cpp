@@ -81,15 +81,6 @@ TEST(FileLogTest, CreationFailuresSayWhichStepFailed) {
     EXPECT_EQ(unopenable.error().kind(), FileLogError::Kind::rotate);
 }
 
-TEST(FileLogTest, KeepsWritingAfterTheFileWasDeletedBehindItsBack) {
-    TemporaryDirectory directory;
-    auto log = FileLog::open(directory.path(), 100);
-    ASSERT_TRUE(log.has_value());
-    fs::remove((*log)->url());
-    (*log)->write("shell", "into the unlinked file");
-    EXPECT_FALSE(fs::exists((*log)->url()));
-}
-
 TEST(FileLogTest, ConcurrentWritesNeverInterleave) {
     TemporaryDirectory directory;
     auto log = FileLog::open(directory.path(), FileLog::kDefaultMaximumBytes);

@@ -260,15 +260,6 @@ TEST_F(SettingsStoreTest, AFailedReplacementLeavesTheOldFileAndKeepsTheNewValueI
     }
 }
 
-TEST_F(SettingsStoreTest, AFolderThatCannotBeCreatedIsReported) {
-    writeFile(directory.path() / "file", "");
-    JsonFileSettingsStore store(directory.path() / "file" / "settings.json");
-    const auto result = store.setInteger("port", 2);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error(),
-              SettingsStoreError(Kind::createDirectory, directory.path() / "file", ENOTDIR));
-}
-
 TEST_F(SettingsStoreTest, ConcurrentWritersAllReachTheFile) {
     JsonFileSettingsStore store(path);
     constexpr int kThreads = 4;

@@ -122,11 +122,6 @@ int ManualMainThreadExecutor::runPending() {
     return count;
 }
 
-bool ManualMainThreadExecutor::waitForPending(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return posted_.wait_for(lock, limit, [&] { return !queue_.empty(); });
-}
-
 int ManualMainThreadExecutor::advance(Duration duration) {
     Duration target;
     {

@@ -43,10 +43,6 @@ public:
     bool runInRealTimeUntil(const std::function<bool()>& condition,
                             std::chrono::milliseconds limit);
 
-    /// Waits, running nothing, until immediate work is pending; false when `limit` passed first.
-    /// Lets a test catch work on its way to the main thread.
-    bool waitForPending(std::chrono::milliseconds limit);
-
     /// Moves the virtual clock forward by `duration`, running immediate work and every delayed
     /// item as its time comes, in deadline order. Returns how many items ran.
     int advance(Duration duration);

@@ -37,18 +37,12 @@ InputReadResult readEvents(int descriptor, std::span<input_event> events) {
     return {static_cast<size_t>(bytes) / sizeof(input_event), InputReadStatus::drained};
 }
 
-InputDeviceNode deviceNode(int number, std::string name, bool keyboard,
-                           const std::set<uint16_t>& keys) {
-    const std::string suffix = std::to_string(number);
-    InputDeviceNode node{"/dev/input/event" + suffix,
-                         "/sys/devices/virtual/input/input" + suffix,
-                         std::move(name),
-                         keyboard,
-                         {}};
+EvdevKeySet keySet(const std::set<uint16_t>& keys) {
+    EvdevKeySet set;
     for (const uint16_t key : keys) {
-        node.keys.set(key);
+        set.set(key);
     }
-    return node;
+    return set;
 }
 
 class FakeCopy final : public VirtualInputDevice {
@@ -225,7 +219,10 @@ LibevdevPointer presenterDescription() {
 }
 
 FakeKeyboard::FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes)
-    : node(deviceNode(number, std::move(name), keyboard, keyCodes)), keys(std::move(keyCodes)) {
+    : node{"/dev/input/event" + std::to_string(number),
+           "/sys/devices/virtual/input/input" + std::to_string(number), std::move(name), keyboard,
+           keySet(keyCodes)},
+      keys(std::move(keyCodes)) {
     std::tie(tapEnd, testEnd) = socketPair();
 }
 
@@ -266,8 +263,6 @@ std::optional<std::pair<uint16_t, int32_t>> FakeKeyboard::nextLed() {
     return led;
 }
 
-FakeInputSystem::FakeInputSystem() : changesSignal(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
 std::shared_ptr<FakeKeyboard> FakeInputSystem::add(std::string name, bool keyboard,
                                                    std::set<uint16_t> keys) {
     std::lock_guard lock(mutex);
@@ -304,23 +299,6 @@ void FakeInputSystem::remove(const std::shared_ptr<FakeKeyboard>& keyboard) {
 
 std::unique_ptr<InputDeviceLayer> FakeInputSystem::makeLayer() {
     return std::make_unique<FakeLayer>(shared_from_this());
-}
-
-FakeSessionLock::FakeSessionLock() : signal_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-void FakeSessionLock::set(bool value) {
-    locked_ = value;
-    eventfd_write(signal_.get(), 1);
-}
-
-void FakeSessionLock::setActive(bool value) {
-    active_ = value;
-    eventfd_write(signal_.get(), 1);
-}
-
-void FakeSessionLock::process() {
-    eventfd_t value = 0;
-    eventfd_read(signal_.get(), &value);
 }
 
 KeyboardTapDecision RecordingTapClient::decide(const KeyboardTapEvent& event) {

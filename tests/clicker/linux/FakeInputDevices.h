@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/eventfd.h>
 #include <utility>
 #include <vector>
 
@@ -104,8 +105,6 @@ public:
 /// made from it read it.
 class FakeInputSystem : public std::enable_shared_from_this<FakeInputSystem> {
 public:
-    FakeInputSystem();
-
     std::shared_ptr<FakeKeyboard> add(std::string name, bool keyboard = true,
                                       std::set<uint16_t> keys = {});
     /// Adds a keyboard after the listing, announced as plugged in.
@@ -121,25 +120,31 @@ public:
     mutable std::mutex mutex;
     std::vector<std::shared_ptr<FakeKeyboard>> keyboards;
     std::vector<InputDeviceChange> changes;
-    UniqueFd changesSignal;
+    UniqueFd changesSignal{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     int nextNumber = 0;
 };
 
 /// A lock state the test switches while the tap owns it.
 class FakeSessionLock final : public SessionLockWatch {
 public:
-    FakeSessionLock();
-    void set(bool value);
-
-    void setActive(bool value);
+    void set(bool value) { change(locked_, value); }
+    void setActive(bool value) { change(active_, value); }
 
     int descriptor() const override { return signal_.get(); }
-    void process() override;
+    void process() override {
+        eventfd_t value = 0;
+        eventfd_read(signal_.get(), &value);
+    }
     bool locked() const override { return locked_; }
     bool active() const override { return active_; }
 
 private:
-    UniqueFd signal_;
+    void change(std::atomic<bool>& flag, bool value) {
+        flag = value;
+        eventfd_write(signal_.get(), 1);
+    }
+
+    UniqueFd signal_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> locked_{false};
     std::atomic<bool> active_{true};
 };
