@@ -8,6 +8,8 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
+#include "core/SpawnAttributes.h"
+
 namespace kelvra {
 namespace {
 
@@ -32,29 +34,12 @@ bool setNonBlocking(int descriptor) {
     return flags >= 0 && ::fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-/// posix_spawn's attribute and file-action objects, destroyed on every path.
-struct SpawnSetup {
+/// posix_spawn's file actions, destroyed on every path.
+struct FileActions {
     posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
+    FileActions() { posix_spawn_file_actions_init(&actions); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
 };
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    result.reserve(texts.size() + 1);
-    for (auto& text : texts) {
-        result.push_back(text.data());
-    }
-    result.push_back(nullptr);
-    return result;
-}
 
 }  // namespace
 
@@ -70,23 +55,15 @@ std::expected<ChildProcess::Spawned, int> ChildProcess::spawn(const Launch& laun
         return std::unexpected(errno);
     }
 
-    SpawnSetup setup;
+    FileActions files;
     // dup2 clears close-on-exec on the child's copies; every other descriptor stays closed.
-    posix_spawn_file_actions_adddup2(&setup.actions, input->read.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&setup.actions, output->write.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&setup.actions, error->write.get(), STDERR_FILENO);
-    posix_spawn_file_actions_addchdir_np(&setup.actions, launch.workingDirectory.c_str());
-    // A group of its own, so signals reach the whole server, workers included. The child also
-    // starts with default signal handling and an empty mask, whatever the application set.
-    sigset_t defaults;
-    sigfillset(&defaults);
-    sigset_t empty;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setsigmask(&setup.attributes, &empty);
-    posix_spawnattr_setpgroup(&setup.attributes, 0);
-    posix_spawnattr_setflags(
-        &setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_adddup2(&files.actions, input->read.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&files.actions, output->write.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&files.actions, error->write.get(), STDERR_FILENO);
+    posix_spawn_file_actions_addchdir_np(&files.actions, launch.workingDirectory.c_str());
+    // A group of its own, so signals reach the whole server, workers included.
+    SpawnAttributes attributes(POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(attributes.get(), 0);
 
     std::vector<std::string> arguments{launch.executable.string()};
     arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
@@ -94,12 +71,12 @@ std::expected<ChildProcess::Spawned, int> ChildProcess::spawn(const Launch& laun
     for (const auto& [name, value] : launch.environment) {
         environment.push_back(name + "=" + value);
     }
-    auto argv = pointers(arguments);
-    auto envp = pointers(environment);
+    auto argv = spawnVector(arguments);
+    auto envp = spawnVector(environment);
 
     pid_t pid = 0;
-    const int spawnError = posix_spawn(&pid, launch.executable.c_str(), &setup.actions,
-                                       &setup.attributes, argv.data(), envp.data());
+    const int spawnError = posix_spawn(&pid, launch.executable.c_str(), &files.actions,
+                                       attributes.get(), argv.data(), envp.data());
     if (spawnError != 0) {
         return std::unexpected(spawnError);
     }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "clicker/ClickerInputConfigurationStore.h"
+#include "core/SpawnAttributes.h"
 
 extern char** environ;
 
@@ -57,13 +58,11 @@ std::optional<fs::path> rootControlledFile(const fs::path& path) {
 void runCommandAsynchronously(std::vector<std::string> arguments, std::function<void(int)> done) {
     // Started here, not on the waiting thread: the main thread may change the environment (an
     // activation token lent to the next window), so only it reads the environment.
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    auto argv = spawnVector(arguments);
+    SpawnAttributes attributes;
     pid_t pid = 0;
-    const bool started = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+    const bool started =
+        ::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ) == 0;
     std::thread([pid, started, done = std::move(done)] {
         if (!started) {
             done(127);

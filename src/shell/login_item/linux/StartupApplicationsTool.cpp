@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/SpawnAttributes.h"
+
 extern char** environ;
 
 namespace kelvra::StartupApplicationsTool {
@@ -102,27 +104,12 @@ bool launch(const std::vector<std::string>& command) {
         return false;
     }
     std::vector<std::string> texts = command;
-    std::vector<char*> arguments;
-    for (auto& text : texts) {
-        arguments.push_back(text.data());
-    }
-    arguments.push_back(nullptr);
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own session, default signal handling and an empty mask, whatever the application set.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    auto arguments = spawnVector(texts);
+    // Its own session, so closing the application leaves the tool open.
+    SpawnAttributes attributes(POSIX_SPAWN_SETSID);
     pid_t child = 0;
-    const int result =
-        ::posix_spawn(&child, arguments.front(), nullptr, &attributes, arguments.data(), environ);
-    posix_spawnattr_destroy(&attributes);
+    const int result = ::posix_spawn(&child, arguments.front(), nullptr, attributes.get(),
+                                     arguments.data(), environ);
     if (result != 0) {
         return false;
     }
