@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "core/Error.h"
-#include "windows/widgets/Alert.h"
+#include "desktop/Alert.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -107,11 +107,14 @@ void SettingsStartupOptions::launchAtLoginChanged(bool checked) {
     const auto result = callbacks_.setLaunchAtLogin(checked);
     if (!result) {
         reloadLaunchAtLoginControls();
-        showAlert(window(),
+        Alert{.style = AlertStyle::warning,
+              .message =
                   checked ? QStringLiteral("Kelvra Hub could not be set to run at system startup.")
                           : QStringLiteral("Kelvra Hub could not stop running at system startup."),
-                  QString::fromStdString(result.error().description()) +
-                      QStringLiteral("\n\nYou can change this in ") + kStartupSettings + u'.');
+              .informativeText = QString::fromStdString(result.error().description()) +
+                                 QStringLiteral("\n\nYou can change this in ") + kStartupSettings +
+                                 u'.'}
+            .openOver(*window());
         return;
     }
     showLaunchAtLoginState(*result);
@@ -132,8 +135,10 @@ void SettingsStartupOptions::showLaunchAtLoginNote(const QString& note) {
 void SettingsStartupOptions::welcomePreferenceChanged(bool checked) {
     if (const auto stored = callbacks_.setShowWelcomeWindow(checked); !stored) {
         showWelcomeWindowChoice(!checked);
-        showAlert(window(), QStringLiteral("Kelvra Hub could not save this setting."),
-                  QString::fromStdString(stored.error().description()));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not save this setting."),
+              .informativeText = QString::fromStdString(stored.error().description())}
+            .openOver(*window());
     }
 }
 

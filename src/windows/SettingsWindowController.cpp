@@ -11,12 +11,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "desktop/Alert.h"
 #include "server_config/HubServerConfigurationResolver.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "windows/ServerAddressText.h"
 #include "windows/SettingsStartupOptions.h"
 #include "windows/UnsavedChangeText.h"
-#include "windows/widgets/Alert.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/HelpPopover.h"
@@ -440,8 +440,10 @@ void SettingsWindowController::applyFailed(const Error& error, ChangedSetting ch
     if (changedSetting == ChangedSetting::network) {
         reloadNetworkPopup();
         refreshPortChangeUI();
-        showAlert(this, QStringLiteral("Kelvra Hub could not apply the server settings."),
-                  qs(error.description()));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not apply the server settings."),
+              .informativeText = qs(error.description())}
+            .openOver(*this);
     } else {
         refreshPortActionControls(validatedPortInput());
         showPortFeedback(QStringLiteral("Could not change port: ") + qs(error.description()),
@@ -489,8 +491,11 @@ void SettingsWindowController::copyURL() {
         return;
     }
     if (!callbacks_.copyToClipboard(*serverURL_)) {
-        showAlert(this, QStringLiteral("Kelvra Hub could not copy the URL."),
-                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually."));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not copy the URL."),
+              .informativeText =
+                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually.")}
+            .openOver(*this);
     }
 }
 

@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/Alert.h"
 #include "windows/FeatureHighlightsView.h"
 #include "windows/ServerAddressText.h"
-#include "windows/widgets/Alert.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/LinkButton.h"
 #include "windows/widgets/Separator.h"
@@ -243,8 +243,10 @@ void WelcomeWindowController::keyPressEvent(QKeyEvent* event) {
 void WelcomeWindowController::dontShowAgainChanged(bool checked) {
     if (const auto stored = callbacks_.setShowAtStartup(!checked); !stored) {
         showDontShowAgain(!checked);
-        showAlert(this, QStringLiteral("Kelvra Hub could not save this setting."),
-                  QString::fromStdString(stored.error().description()));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not save this setting."),
+              .informativeText = QString::fromStdString(stored.error().description())}
+            .openOver(*this);
     }
 }
 

@@ -6,9 +6,9 @@
 #include <QPalette>
 #include <QWindow>
 
-#include "status_bar/qt/ActivationTokenLoan.h"
-#include "status_bar/qt/Alert.h"
-#include "status_bar/qt/Clipboard.h"
+#include "desktop/ActivationTokenLoan.h"
+#include "desktop/Alert.h"
+#include "desktop/Clipboard.h"
 #include "windows/AboutWindowController.h"
 #include "windows/WelcomeWindowController.h"
 #include "windows/widgets/ThemeColors.h"
