@@ -16,7 +16,7 @@
 #include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
-#include "windows/SettingsWindowController.h"
+#include "windows/SettingsWindow.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/HelpPopover.h"
 
@@ -29,21 +29,21 @@ QString freePort() {
     return QString::number(testing::freePort());
 }
 
-class SettingsWindowControllerTest : public ::testing::Test {
+class SettingsWindowTest : public ::testing::Test {
 protected:
-    SettingsWindowControllerTest() {
+    SettingsWindowTest() {
         source_->interfaces = {{"enp3s0", "192.168.1.20"}, {"wlp2s0", "10.0.0.7"}};
     }
 
-    SettingsWindowController& window() {
+    SettingsWindow& window() {
         if (!window_) {
-            SettingsWindowController::Callbacks callbacks;
-            callbacks.applyConfiguration = [this](const HubServerConfiguration& configuration,
-                                                  auto completion) {
-                applied_.push_back(configuration);
-                pendingApply_ = std::move(completion);
-            };
-            callbacks.copyToClipboard = [this](const std::string& text) {
+            SettingsWindow::Callbacks callbacks;
+            callbacks.server.applyConfiguration =
+                [this](const HubServerConfiguration& configuration, auto completion) {
+                    applied_.push_back(configuration);
+                    pendingApply_ = std::move(completion);
+                };
+            callbacks.server.copyToClipboard = [this](const std::string& text) {
                 copied_.push_back(text);
                 return clipboardWorks_;
             };
@@ -66,7 +66,7 @@ protected:
                 .launchAtLoginState = [this] { return launchAtLogin_; },
                 .openLoginItemsSettings = {},
             };
-            window_ = std::make_unique<SettingsWindowController>(
+            window_ = std::make_unique<SettingsWindow>(
                 std::make_shared<HubNetworkServiceProvider>(source_), executor_,
                 std::move(callbacks));
             window_->present(configuration_, true);
@@ -101,9 +101,9 @@ protected:
     // The controller's side of a finished apply: what runs, and why it was not saved if so.
     void finishApply(std::expected<std::string, Error> result) {
         ASSERT_TRUE(pendingApply_);
-        SettingsWindowController::ApplyResult answer = std::unexpected(Error("", ""));
+        ServerAddressView::ApplyResult answer = std::unexpected(Error("", ""));
         if (result) {
-            answer = SettingsWindowController::Applied{applied_.back(), *result, notSavedReason_};
+            answer = ServerAddressView::Applied{applied_.back(), *result, notSavedReason_};
         } else {
             answer = std::unexpected(result.error());
         }
@@ -127,13 +127,13 @@ protected:
         std::make_shared<ManualMainThreadExecutor>();
 
     std::vector<HubServerConfiguration> applied_;
-    std::function<void(SettingsWindowController::ApplyResult)> pendingApply_;
+    std::function<void(ServerAddressView::ApplyResult)> pendingApply_;
     std::vector<std::string> copied_;
     bool clipboardWorks_ = true;
-    std::unique_ptr<SettingsWindowController> window_;
+    std::unique_ptr<SettingsWindow> window_;
 };
 
-TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOne) {
+TEST_F(SettingsWindowTest, NetworkListHoldsTheServicesAndAGoneStoredOne) {
     const struct {
         const char* name;
         HubNetworkSelection stored;
@@ -162,7 +162,7 @@ TEST_F(SettingsWindowControllerTest, NetworkListHoldsTheServicesAndAGoneStoredOn
     }
 }
 
-TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
+TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
     // A port another program holds, which the real bind check must refuse.
     const auto busy = testing::bindSocket("0.0.0.0", true);
 
@@ -193,7 +193,7 @@ TEST_F(SettingsWindowControllerTest, PortFieldShowsItsThreeStates) {
 
 // Return applies only a valid port and Escape restores the stored one. A failed change keeps
 // its message; a success shows its own for a while.
-TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsForAWhile) {
+TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsForAWhile) {
     window().updateServerURL("http://192.168.1.20:31603/");
     typePort("12");
     QTest::keyClick(portField(), Qt::Key_Return);
@@ -240,7 +240,7 @@ TEST_F(SettingsWindowControllerTest, AFailedPortChangeKeepsItsMessageAndASuccess
     EXPECT_FALSE(feedback()->isVisible());
 }
 
-TEST_F(SettingsWindowControllerTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
+TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
     window().updateServerURL("http://192.168.1.20:31603/");
     networks()->setFocus();
     QTest::keyClick(networks(), Qt::Key_Down);
@@ -261,7 +261,7 @@ TEST_F(SettingsWindowControllerTest, ANetworkChangeAppliesAndAFailureIsAlertedAn
 
 // Settings that run but could not be saved: the window says so, with the store's reason, where
 // its success line would be, for as long as nothing else replaces it.
-TEST_F(SettingsWindowControllerTest, SettingsThatRunButAreNotSavedSayWhyInTheWindow) {
+TEST_F(SettingsWindowTest, SettingsThatRunButAreNotSavedSayWhyInTheWindow) {
     window().updateServerURL("http://192.168.1.20:31603/");
     notSavedReason_ = "The disk is full.";
     const QString port = freePort();
@@ -284,7 +284,7 @@ TEST_F(SettingsWindowControllerTest, SettingsThatRunButAreNotSavedSayWhyInTheWin
     EXPECT_EQ(alertText(), QString());
 }
 
-TEST_F(SettingsWindowControllerTest, AWelcomeChoiceThatCannotBeSavedIsPutBackAndExplained) {
+TEST_F(SettingsWindowTest, AWelcomeChoiceThatCannotBeSavedIsPutBackAndExplained) {
     auto* checkbox = child<QCheckBox>("welcomeCheckbox");
     ASSERT_TRUE(checkbox->isChecked());
     welcomeFailure_ = Error("The disk is full.", "test");
@@ -297,7 +297,7 @@ TEST_F(SettingsWindowControllerTest, AWelcomeChoiceThatCannotBeSavedIsPutBackAnd
     EXPECT_FALSE(checkbox->isChecked());
 }
 
-TEST_F(SettingsWindowControllerTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {
+TEST_F(SettingsWindowTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {
     launchAtLogin_ = LaunchAtLoginState::requiresApproval;
     auto* checkbox = child<QCheckBox>("launchAtLoginCheckbox");
     auto* note = child<QLabel>("launchAtLoginNoteLabel");
@@ -320,7 +320,7 @@ TEST_F(SettingsWindowControllerTest, RunAtLoginShowsTheDesktopsStateAndItsNotes)
     EXPECT_TRUE(alertText().contains("read-only")) << alertText().toStdString();
 }
 
-TEST_F(SettingsWindowControllerTest, CopyURLReportsAClipboardThatFailed) {
+TEST_F(SettingsWindowTest, CopyURLReportsAClipboardThatFailed) {
     auto* copy = child<QPushButton>("copyURLButton");
     QTest::mouseClick(copy, Qt::LeftButton);
     EXPECT_TRUE(copied_.empty());
@@ -332,7 +332,7 @@ TEST_F(SettingsWindowControllerTest, CopyURLReportsAClipboardThatFailed) {
     EXPECT_TRUE(alertText().contains("http://127.0.0.1:31603/")) << alertText().toStdString();
 }
 
-TEST_F(SettingsWindowControllerTest, ScreenshotsAndHelpButtonsOpenTheirText) {
+TEST_F(SettingsWindowTest, ScreenshotsAndHelpButtonsOpenTheirText) {
     window().updateServerURL("http://192.168.1.20:31603/");
     typePort("80");
     testing::saveScreenshots(&window(), "settings");
