@@ -22,11 +22,6 @@ TEST(AboutWindowTest, ShowsTheVersionAndOpensTheWebsite) {
     QTest::mouseClick(window.findChild<QAbstractButton*>("aboutWebsiteButton"), Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], AboutWindow::websiteURL());
-    EXPECT_EQ(opened[0].scheme(), "https");
-
-    window.close();
-    window.show();  // kept for reuse
-    EXPECT_TRUE(window.isVisible());
     testing::saveScreenshots(&window, "about");
 }
 

@@ -3,7 +3,6 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -38,9 +37,7 @@ protected:
 
     template <typename T>
     T* child(const QString& name) {
-        T* found = window_->findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name.toStdString();
-        return found;
+        return testing::child<T>(*window_, name);
     }
     QAbstractButton* button(const QString& name) { return child<QAbstractButton>(name); }
 
@@ -104,9 +101,7 @@ TEST_F(WelcomeWindowTest, TheCheckboxStoresTheOppositeAndSurvivesAFailedSave) {
     saveFailure_ = Error("The settings folder is read-only.", "test");
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_TRUE(checkbox->isChecked());
-    auto* alert = window_->findChild<QMessageBox*>();
-    ASSERT_NE(alert, nullptr);
-    EXPECT_TRUE(alert->informativeText().contains("read-only"));
+    EXPECT_TRUE(testing::takeAlert(*window_).contains("read-only"));
 
     saveFailure_.reset();
     QTest::mouseClick(checkbox, Qt::LeftButton);
