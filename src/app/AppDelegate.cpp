@@ -22,6 +22,7 @@
 #include "clicker/linux/X11KeyboardTap.h"
 #include "core/FileLog.h"
 #include "core/SettingsStore.h"
+#include "desktop/ActivationTokenLoan.h"
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfigurationStore.h"
@@ -39,7 +40,6 @@
 #include "shell/updates/UpdateFeed.h"
 #include "status_bar/SettingsService.h"
 #include "status_bar/StatusBarController.h"
-#include "status_bar/qt/ActivationTokenLoan.h"
 #include "status_bar/qt/QtStatusBarView.h"
 
 namespace kelvra {

@@ -7,8 +7,8 @@
 #include <QApplication>
 
 #include "core/FileLog.h"
+#include "desktop/Alert.h"
 #include "shell/StartupFailure.h"
-#include "status_bar/qt/Alert.h"
 
 namespace kelvra {
 

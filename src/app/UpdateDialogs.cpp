@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "status_bar/qt/Alert.h"
-#include "status_bar/qt/Browser.h"
+#include "desktop/Alert.h"
+#include "desktop/Browser.h"
 
 namespace kelvra {
 namespace {

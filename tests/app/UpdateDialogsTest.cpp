@@ -8,8 +8,8 @@
 #include <QTest>
 
 #include "app/UpdateDialogs.h"
+#include "desktop/Browser.h"
 #include "shell/updates/UpdateFeed.h"
-#include "status_bar/qt/Browser.h"
 #include "support/SpawnedProcess.h"
 #include "support/TestSupport.h"
 

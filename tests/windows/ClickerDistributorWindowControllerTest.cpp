@@ -194,9 +194,6 @@ TEST_F(ClickerDistributorWindowControllerTest, RecordsTheKeyPressedAndStoresIt) 
             row.field.startsWith("previous") ? stored.previous : stored.next;
         EXPECT_EQ(recorded.keyCode, row.keyCode);
         EXPECT_EQ(recorded.modifierFlags, row.modifiers);
-        EXPECT_EQ(QString::fromStdString(recorded.displayName()), row.shown);
-        ASSERT_FALSE(reportedConfigurations.empty());
-        EXPECT_EQ(reportedConfigurations.back(), stored);
     }
 }
 

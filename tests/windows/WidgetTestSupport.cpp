@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QStyle>
 #include <QTest>
 #include <QWidget>
@@ -46,6 +47,16 @@ void showAndWait(QWidget* window) {
 QString spokenName(QWidget* widget) {
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
     return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
+}
+
+QString takeAlert(QWidget& window) {
+    auto* alert = window.findChild<QMessageBox*>();
+    if (alert == nullptr) {
+        return {};
+    }
+    const QString text = alert->text() + u'|' + alert->informativeText();
+    delete alert;
+    return text;
 }
 
 }  // namespace kelvra::testing

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QPalette>
 #include <QString>
-
-class QWidget;
+#include <QWidget>
 
 namespace kelvra::testing {
 
@@ -23,5 +24,17 @@ void showAndWait(QWidget* window);
 /// sends no accessibility events offscreen, so changes cannot be heard here; a label without a
 /// fixed name announces each new text itself.)
 QString spokenName(QWidget* widget);
+
+/// `window`'s child of type `T` named `name`; a test without one fails.
+template <typename T>
+T* child(const QWidget& window, const QString& name) {
+    T* found = window.findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name.toStdString();
+    return found;
+}
+
+/// "text|informative text" of the alert open over `window`, which it then closes; empty when
+/// none is open.
+QString takeAlert(QWidget& window);
 
 }  // namespace kelvra::testing

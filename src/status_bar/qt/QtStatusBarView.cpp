@@ -6,11 +6,11 @@
 #include <QPalette>
 #include <QWindow>
 
-#include "status_bar/qt/ActivationTokenLoan.h"
-#include "status_bar/qt/Alert.h"
-#include "status_bar/qt/Clipboard.h"
-#include "windows/AboutWindowController.h"
-#include "windows/WelcomeWindowController.h"
+#include "desktop/ActivationTokenLoan.h"
+#include "desktop/Alert.h"
+#include "desktop/Clipboard.h"
+#include "windows/AboutWindow.h"
+#include "windows/WelcomeWindow.h"
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
@@ -166,7 +166,7 @@ void QtStatusBarView::showWelcomeWindow(bool dontShowAgainChecked) {
 }
 
 void QtStatusBarView::showSettingsWindow(const SettingsWindowState& state) {
-    SettingsWindowController& window = settingsWindow();
+    SettingsWindow& window = settingsWindow();
     window.updateServerURL(state.url);
     window.present(state.configuration, state.showWelcomeWindow);
     bringToFront(window);
@@ -180,7 +180,7 @@ void QtStatusBarView::reloadNetworkChoices() {
 
 void QtStatusBarView::showAboutWindow() {
     if (!aboutWindow_) {
-        aboutWindow_ = std::make_unique<AboutWindowController>(
+        aboutWindow_ = std::make_unique<AboutWindow>(
             dependencies_.versionInfo, statusIcon(), [this](const QUrl& url) {
                 withActions([&](auto& actions) { actions.openPage(url.toString().toStdString()); });
             });
@@ -236,11 +236,11 @@ void QtStatusBarView::clickerInputDetected(ClickerDirection direction) {
     }
 }
 
-WelcomeWindowController& QtStatusBarView::welcomeWindow() {
+WelcomeWindow& QtStatusBarView::welcomeWindow() {
     if (!welcomeWindow_) {
-        welcomeWindow_ = std::make_unique<WelcomeWindowController>(
+        welcomeWindow_ = std::make_unique<WelcomeWindow>(
             dependencies_.versionInfo, statusIcon(),
-            WelcomeWindowController::Callbacks{
+            WelcomeWindow::Callbacks{
                 .onOpenControlPage =
                     [this] { withActions([](auto& actions) { actions.openKelvra(); }); },
                 .onOpenSettings =
@@ -262,7 +262,7 @@ WelcomeWindowController& QtStatusBarView::welcomeWindow() {
     return *welcomeWindow_;
 }
 
-SettingsStartupOptions::Callbacks QtStatusBarView::startupOptionCallbacks() {
+StartupOptionsView::Callbacks QtStatusBarView::startupOptionCallbacks() {
     return {
         .setLaunchAtLogin =
             [this](bool enabled) {
@@ -289,20 +289,22 @@ SettingsStartupOptions::Callbacks QtStatusBarView::startupOptionCallbacks() {
     };
 }
 
-SettingsWindowController& QtStatusBarView::settingsWindow() {
+SettingsWindow& QtStatusBarView::settingsWindow() {
     if (!settingsWindow_) {
-        settingsWindow_ = std::make_unique<SettingsWindowController>(
+        settingsWindow_ = std::make_unique<SettingsWindow>(
             dependencies_.networkServiceProvider, dependencies_.mainThread,
-            SettingsWindowController::Callbacks{
-                .applyConfiguration =
-                    [this](const HubServerConfiguration& configuration,
-                           std::function<void(SettingsWindowController::ApplyResult)> completion) {
-                        applyServerSettings(configuration, std::move(completion));
-                    },
-                .copyToClipboard =
-                    [](const std::string& text) {
-                        return Clipboard::copyPlainText(QString::fromStdString(text));
-                    },
+            SettingsWindow::Callbacks{
+                .server = {
+                    .applyConfiguration =
+                        [this](const HubServerConfiguration& configuration,
+                               std::function<void(ServerAddressView::ApplyResult)> completion) {
+                            applyServerSettings(configuration, std::move(completion));
+                        },
+                    .copyToClipboard =
+                        [](const std::string& text) {
+                            return Clipboard::copyPlainText(QString::fromStdString(text));
+                        },
+                },
                 .startupOptions = startupOptionCallbacks(),
             });
         settingsWindow_->updateServerURL(serverURL_);
@@ -313,7 +315,7 @@ SettingsWindowController& QtStatusBarView::settingsWindow() {
 
 void QtStatusBarView::applyServerSettings(
     const HubServerConfiguration& configuration,
-    std::function<void(SettingsWindowController::ApplyResult)> completion) {
+    std::function<void(ServerAddressView::ApplyResult)> completion) {
     const auto actions = actions_.lock();
     if (!actions) {
         completion(std::unexpected(Error(ServerConfigurationError::appIsClosing())));
@@ -325,8 +327,8 @@ void QtStatusBarView::applyServerSettings(
                 completion(std::unexpected(Error(result.error())));
                 return;
             }
-            completion(SettingsWindowController::Applied{result->configuration, result->url,
-                                                         result->notSavedReason});
+            completion(ServerAddressView::Applied{result->configuration, result->url,
+                                                  result->notSavedReason});
         });
 }
 

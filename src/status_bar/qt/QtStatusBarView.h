@@ -10,22 +10,22 @@
 #include "core/CancellableWork.h"
 #include "core/Error.h"
 #include "core/MainThreadExecutor.h"
+#include "desktop/Browser.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "shell/login_item/LoginItemService.h"
 #include "shell/updates/AppVersionInfo.h"
 #include "status_bar/StatusBarActions.h"
 #include "status_bar/StatusBarView.h"
-#include "status_bar/qt/Browser.h"
 #include "status_bar/qt/TrayIcon.h"
 #include "windows/ClickerDistributorWindowController.h"
-#include "windows/SettingsWindowController.h"
+#include "windows/SettingsWindow.h"
 
 class QMessageBox;
 
 namespace kelvra {
 
-class AboutWindowController;
-class WelcomeWindowController;
+class AboutWindow;
+class WelcomeWindow;
 
 /// The status-bar view on a Qt desktop: the tray icon and its menu, alerts, clipboard,
 /// browser and the windows, created on first use. Menu choices and window callbacks go to the
@@ -99,25 +99,25 @@ public:
 private:
     void withActions(const std::function<void(StatusBarActions&)>& action);
 
-    WelcomeWindowController& welcomeWindow();
-    SettingsWindowController& settingsWindow();
-    SettingsStartupOptions::Callbacks startupOptionCallbacks();
+    WelcomeWindow& welcomeWindow();
+    SettingsWindow& settingsWindow();
+    StartupOptionsView::Callbacks startupOptionCallbacks();
     ClickerDistributorWindowController& clickerWindow(
         const ClickerInputConfiguration& configuration);
     /// Shows a window of ours in front, with the menu's shortcuts.
     void bringToFront(QWidget& window,
                       const std::optional<std::string>& activationToken = std::nullopt);
     void applyServerSettings(const HubServerConfiguration& configuration,
-                             std::function<void(SettingsWindowController::ApplyResult)> completion);
+                             std::function<void(ServerAddressView::ApplyResult)> completion);
 
     const Dependencies dependencies_;
     std::weak_ptr<StatusBarActions> actions_;
     TrayIcon tray_;
     Browser browser_;
     std::optional<std::string> serverURL_;
-    std::unique_ptr<WelcomeWindowController> welcomeWindow_;
-    std::unique_ptr<SettingsWindowController> settingsWindow_;
-    std::unique_ptr<AboutWindowController> aboutWindow_;
+    std::unique_ptr<WelcomeWindow> welcomeWindow_;
+    std::unique_ptr<SettingsWindow> settingsWindow_;
+    std::unique_ptr<AboutWindow> aboutWindow_;
     std::unique_ptr<ClickerDistributorWindowController> clickerWindow_;
     std::vector<QPointer<QMessageBox>> criticalAlerts_;
     bool statusItemRemoved_ = false;

@@ -11,7 +11,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "status_bar/qt/WaylandPlatform.h"
+#include "desktop/WaylandPlatform.h"
 #include "status_bar/qt/linux/StatusNotifierItem.h"
 #include "status_bar/qt/linux/TrayHost.h"
 

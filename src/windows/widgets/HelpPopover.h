@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <functional>
+
 #include <QFrame>
 #include <QPointer>
 
 class QAbstractButton;
 class QLabel;
+class QToolButton;
 class QVBoxLayout;
 
 namespace kelvra {
+
+/// Makes the help button of a settings row from the row's title and its help text.
+using HelpButtonFactory = std::function<QToolButton*(const QString& title, const QString& help)>;
 
 /// A transient popover anchored below a button: a frameless popup that closes on Escape or a
 /// click elsewhere. A click on its own anchor closes it without reaching the anchor, so the

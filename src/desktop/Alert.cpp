@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "status_bar/qt/Alert.h"
+#include "desktop/Alert.h"
 
 #include <memory>
 
@@ -26,18 +26,23 @@ QMessageBox::Icon iconFor(AlertStyle style) {
 
 constexpr auto kResponseProperty = "kelvraResponse";
 
-}  // namespace
-
-QMessageBox* Alert::create() const {
-    auto* box = new QMessageBox(iconFor(style), QStringLiteral("Kelvra Hub"), message);
-    box->setInformativeText(informativeText);
-    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+// Over a window, the box is its child with its title; on its own, on top of every window.
+QMessageBox* buildBox(const Alert& alert, QWidget* window) {
+    const QStringList& buttons = alert.buttons;
+    auto* box =
+        new QMessageBox(iconFor(alert.style),
+                        window != nullptr ? window->windowTitle() : QStringLiteral("Kelvra Hub"),
+                        alert.message, QMessageBox::NoButton, window);
+    box->setInformativeText(alert.informativeText);
+    if (window == nullptr) {
+        box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    }
     for (int index = 0; index < buttons.size(); ++index) {
         const bool cancels = buttons[index] == QStringLiteral("Cancel");
         auto* button = box->addButton(buttons[index], index == 0 ? QMessageBox::AcceptRole
                                                       : cancels  ? QMessageBox::RejectRole
                                                                  : QMessageBox::ActionRole);
-        button->setProperty(kResponseProperty, kFirstButtonResponse + index);
+        button->setProperty(kResponseProperty, Alert::kFirstButtonResponse + index);
         if (index == 0) {
             box->setDefaultButton(button);
         }
@@ -51,6 +56,12 @@ QMessageBox* Alert::create() const {
                       grid->rowCount(), 0, 1, grid->columnCount());
     }
     return box;
+}
+
+}  // namespace
+
+QMessageBox* Alert::create() const {
+    return buildBox(*this, nullptr);
 }
 
 int Alert::run() const {
@@ -73,6 +84,13 @@ QMessageBox* Alert::open(std::function<void(int response)> completion) const {
     box->open();
     box->raise();
     box->activateWindow();
+    return box;
+}
+
+QMessageBox* Alert::openOver(QWidget& window) const {
+    QMessageBox* box = buildBox(*this, &window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();  // modal to its parent window alone
     return box;
 }
 

@@ -4,10 +4,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
-#include "status_bar/qt/Alert.h"
+#include "desktop/Alert.h"
 
 namespace kelvra {
 namespace {
@@ -64,6 +65,26 @@ TEST(AlertTest, TheFirstButtonAcceptsByDefaultAndCancelAnswersEscapeAndItsClick)
         ASSERT_TRUE(QTest::qWaitFor([&] { return response.has_value(); }, 10000));
         EXPECT_EQ(*response, row.response);
     }
+}
+
+// Over a window: it blocks that window alone and the call returns while it is up, so the
+// window goes on handling its events; Escape dismisses a lone OK and the box goes.
+TEST(AlertTest, AnAlertOverAWindowIsModalToThatWindowAlone) {
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Kelvra Hub Settings"));
+    window.show();
+    const QPointer<QMessageBox> box =
+        Alert{.message = QStringLiteral("Failed."), .informativeText = {}}.openOver(window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(box->parentWidget(), &window);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(box->windowTitle(), window.windowTitle());
+    EXPECT_FALSE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QTest::keyClick(box, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return box.isNull();
+    }));
 }
 
 }  // namespace

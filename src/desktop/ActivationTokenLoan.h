@@ -6,7 +6,7 @@
 
 #include <QtGlobal>
 
-#include "status_bar/qt/WaylandPlatform.h"
+#include "desktop/WaylandPlatform.h"
 
 namespace kelvra {
 

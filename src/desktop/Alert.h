@@ -7,14 +7,16 @@
 #include <QStringList>
 
 class QMessageBox;
+class QWidget;
 
 namespace kelvra {
 
 enum class AlertStyle { informational, warning, critical };
 
-/// A modal alert as the application shows them: titled "Kelvra Hub", kept on top of other
-/// windows, its first button accepting and default, a "Cancel" button rejecting and answering
-/// Escape.
+/// An alert as the application shows them: its first button accepting and default, a "Cancel"
+/// button rejecting and answering Escape (a lone button answers it too). On its own it is titled
+/// "Kelvra Hub" and kept on top of other windows; over a window it bears the window's title and
+/// blocks that window alone.
 struct Alert {
     /// The responses of the first and second buttons; later buttons follow on.
     static constexpr int kFirstButtonResponse = 1000;
@@ -36,6 +38,11 @@ struct Alert {
     /// main thread with the chosen button's response when it closes. The box deletes itself
     /// once closed.
     QMessageBox* open(std::function<void(int response)> completion) const;
+
+    /// Shows it over `window`, modal to that window only, and returns the box at once, so the
+    /// window's own event handling goes on; the box is the window's child and deletes itself
+    /// once closed.
+    QMessageBox* openOver(QWidget& window) const;
 
     /// The response of a finished box that `create` made.
     static int responseOf(const QMessageBox& box);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windows/SettingsWindowController.h"
+#include "windows/ServerAddressView.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -7,31 +7,24 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "desktop/Alert.h"
 #include "server_config/HubServerConfigurationResolver.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "windows/ServerAddressText.h"
-#include "windows/SettingsStartupOptions.h"
 #include "windows/UnsavedChangeText.h"
-#include "windows/widgets/Alert.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
-#include "windows/widgets/HelpPopover.h"
-#include "windows/widgets/Separator.h"
 #include "windows/widgets/StatusDot.h"
-#include "windows/widgets/SymbolButton.h"
-#include "windows/widgets/WindowSizing.h"
 
 namespace kelvra {
 namespace {
 
 using Role = ThemeColors::Role;
-
-constexpr int kWindowWidth = 470;
-constexpr int kMinimumHeight = 356;
 
 const QString kNetworkTitle = QStringLiteral("Network interface");
 const QString kPortTitle = QStringLiteral("Port");
@@ -57,31 +50,27 @@ bool sameSelection(const HubNetworkSelection& a, const HubNetworkSelection& b) {
 
 }  // namespace
 
-SettingsWindowController::SettingsWindowController(
+ServerAddressView::ServerAddressView(
     std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
-    std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks, QWidget* parent)
-    : QWidget(parent, Qt::Window),
+    std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
+    const HelpButtonFactory& makeHelpButton, QWidget* parent)
+    : QWidget(parent),
       serviceProvider_(std::move(serviceProvider)),
       mainThread_(std::move(mainThread)),
       callbacks_(std::move(callbacks)) {
-    setObjectName(QStringLiteral("settingsWindow"));
-    setWindowTitle(QStringLiteral("Kelvra Hub Settings"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    buildContent();
+    buildContent(makeHelpButton);
     updateServerURL(std::nullopt);
     reloadNetworkPopup();
 }
 
-SettingsWindowController::~SettingsWindowController() {
+ServerAddressView::~ServerAddressView() {
     portFeedbackClearWorkItem_.cancel();
 }
 
-void SettingsWindowController::buildContent() {
+void ServerAddressView::buildContent(const HelpButtonFactory& makeHelpButton) {
     auto* content = new QVBoxLayout(this);
-    content->setContentsMargins(24, 20, 24, 22);
+    content->setContentsMargins(0, 0, 0, 0);
     content->setSpacing(10);
-
-    content->addWidget(makeLabel(QStringLiteral("Server"), 19, QFont::Bold));
 
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(8);
@@ -93,7 +82,7 @@ void SettingsWindowController::buildContent() {
     auto* copyButton = new QPushButton(QStringLiteral("Copy URL"));
     copyButton->setObjectName(QStringLiteral("copyURLButton"));
     setFontSize(copyButton, 12);
-    connect(copyButton, &QPushButton::clicked, this, &SettingsWindowController::copyURL);
+    connect(copyButton, &QPushButton::clicked, this, &ServerAddressView::copyURL);
     statusRow->addWidget(statusIndicator_);
     statusRow->addWidget(serverStatusLabel_, 1);
     statusRow->addWidget(copyButton);
@@ -105,7 +94,8 @@ void SettingsWindowController::buildContent() {
     form->setHorizontalSpacing(12);
     form->setVerticalSpacing(10);
     form->setColumnStretch(1, 1);
-    const auto addRowTitle = [this, form](int row, const QString& title, const QString& help) {
+    const auto addRowTitle = [&makeHelpButton, form](int row, const QString& title,
+                                                     const QString& help) {
         auto* titleRow = new QHBoxLayout;
         titleRow->setSpacing(4);
         titleRow->addWidget(makeLabel(title, 14));
@@ -126,7 +116,7 @@ void SettingsWindowController::buildContent() {
     networkPopup_->setFixedWidth(210);
     networkPopup_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     connect(networkPopup_, &QComboBox::activated, this,
-            &SettingsWindowController::networkSelectionChanged);
+            &ServerAddressView::networkSelectionChanged);
     form->addWidget(networkPopup_, 0, 1, Qt::AlignLeft);
 
     addRowTitle(1, kPortTitle,
@@ -141,15 +131,13 @@ void SettingsWindowController::buildContent() {
     portField_->setAlignment(Qt::AlignRight);
     portField_->setFixedWidth(80);
     portField_->installEventFilter(this);
-    connect(portField_, &QLineEdit::textEdited, this, &SettingsWindowController::portTextEdited);
-    connect(portField_, &QLineEdit::returnPressed, this,
-            &SettingsWindowController::applyPortChange);
+    connect(portField_, &QLineEdit::textEdited, this, &ServerAddressView::portTextEdited);
+    connect(portField_, &QLineEdit::returnPressed, this, &ServerAddressView::applyPortChange);
     portApplyButton_ = new QPushButton(QStringLiteral("Apply"));
     portApplyButton_->setObjectName(QStringLiteral("portApplyButton"));
     portApplyButton_->setAutoDefault(false);
     portApplyButton_->hide();
-    connect(portApplyButton_, &QPushButton::clicked, this,
-            &SettingsWindowController::applyPortChange);
+    connect(portApplyButton_, &QPushButton::clicked, this, &ServerAddressView::applyPortChange);
     portCancelButton_ = new QToolButton;
     portCancelButton_->setObjectName(QStringLiteral("portCancelButton"));
     portCancelButton_->setText(QStringLiteral("✕"));
@@ -157,8 +145,7 @@ void SettingsWindowController::buildContent() {
     portCancelButton_->setToolTip(QStringLiteral("Cancel port change"));
     portCancelButton_->setAccessibleName(QStringLiteral("Cancel port change"));
     portCancelButton_->hide();
-    connect(portCancelButton_, &QToolButton::clicked, this,
-            &SettingsWindowController::cancelPortChange);
+    connect(portCancelButton_, &QToolButton::clicked, this, &ServerAddressView::cancelPortChange);
     portRow->addWidget(portField_);
     portRow->addWidget(portApplyButton_);
     portRow->addWidget(portCancelButton_);
@@ -174,61 +161,19 @@ void SettingsWindowController::buildContent() {
     portFeedbackLabel_->hide();
     form->addWidget(portFeedbackLabel_, 2, 1);
     content->addLayout(form);
-
-    content->addSpacing(6);
-    content->addWidget(new Separator);
-    content->addSpacing(6);
-    content->addWidget(makeLabel(QStringLiteral("General options"), 19, QFont::Bold));
-
-    startupOptions_ = new SettingsStartupOptions(
-        callbacks_.startupOptions,
-        [this](const QString& title, const QString& help) { return makeHelpButton(title, help); });
-    connect(startupOptions_, &SettingsStartupOptions::noteRowToggled, this,
-            [this] { fitHeightToContent(this, kMinimumHeight); });
-    content->addWidget(startupOptions_);
-    content->addStretch();
-
-    helpPopover_ = new HelpPopover(this, 280);
-    setFixedWidth(kWindowWidth);
-    fitHeightToContent(this, kMinimumHeight);
-}
-
-QToolButton* SettingsWindowController::makeHelpButton(const QString& title, const QString& text) {
-    auto* button = new SymbolButton(Symbol::info, Role::secondaryLabel, {20, 20}, {16, 16});
-    button->setObjectName(title);
-    button->setToolTip(text);
-    button->setAccessibleDescription(text);
-    button->setAccessibleName(QStringLiteral("About ") + title);
-    connect(button, &QToolButton::clicked, this, [this, button] { showHelp(button); });
-    return button;
-}
-
-void SettingsWindowController::showHelp(QToolButton* button) {
-    helpPopover_->toggle(button, button->objectName(), {button->toolTip()});
 }
 
 // Showing and reloading.
 
-void SettingsWindowController::present(const HubServerConfiguration& configuration,
-                                       bool showWelcomeWindow) {
+void ServerAddressView::showConfiguration(const HubServerConfiguration& configuration) {
     configuration_ = configuration;
-    startupOptions_->showWelcomeWindowChoice(showWelcomeWindow);
-    reloadLaunchAtLoginControls();
-    reloadServerControls();
-    show();
-    raise();
-    activateWindow();
-}
-
-void SettingsWindowController::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        // The desktop's own settings may have changed the login item meanwhile.
-        reloadLaunchAtLoginControls();
+    reloadNetworkPopup();
+    if (!isApplyingConfiguration_) {
+        cancelPortChange();
     }
 }
 
-void SettingsWindowController::updateServerURL(const std::optional<std::string>& url) {
+void ServerAddressView::updateServerURL(const std::optional<std::string>& url) {
     serverURL_ = url;
     if (url) {
         serverStatusLabel_->setFullText(QStringLiteral("Running on ") + serverHostAndPort(*url));
@@ -239,7 +184,7 @@ void SettingsWindowController::updateServerURL(const std::optional<std::string>&
     }
 }
 
-void SettingsWindowController::reloadNetworkPopup() {
+void ServerAddressView::reloadNetworkPopup() {
     const HubNetworkSelection& stored = configuration_.networkSelection;
     std::vector<HubNetworkSelection> selections{HubNetworkSelection::allNetworks(),
                                                 HubNetworkSelection::localhost()};
@@ -270,16 +215,9 @@ void SettingsWindowController::reloadNetworkPopup() {
     networkPopup_->setCurrentIndex(selected);
 }
 
-void SettingsWindowController::reloadServerControls() {
-    reloadNetworkPopup();
-    if (!isApplyingConfiguration_) {
-        cancelPortChange();
-    }
-}
-
 // Network and port.
 
-void SettingsWindowController::networkSelectionChanged(int index) {
+void ServerAddressView::networkSelectionChanged(int index) {
     if (index < 0 || static_cast<size_t>(index) >= networkSelections_.size()) {
         return;
     }
@@ -291,7 +229,7 @@ void SettingsWindowController::networkSelectionChanged(int index) {
     apply(configuration, ChangedSetting::network);
 }
 
-bool SettingsWindowController::eventFilter(QObject* watched, QEvent* event) {
+bool ServerAddressView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == portField_ && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         cancelPortChange();
@@ -300,13 +238,13 @@ bool SettingsWindowController::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void SettingsWindowController::portTextEdited() {
+void ServerAddressView::portTextEdited() {
     if (!isApplyingConfiguration_) {
         refreshPortChangeUI();
     }
 }
 
-HubServerPortInputValidation SettingsWindowController::validatedPortInput() const {
+HubServerPortInputValidation ServerAddressView::validatedPortInput() const {
     HubServerPortInputValidation validation = HubServerPortInputValidator::validate(
         portField_->text().toStdString(), configuration_.port);
     if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
@@ -322,7 +260,7 @@ HubServerPortInputValidation SettingsWindowController::validatedPortInput() cons
     return validation;
 }
 
-void SettingsWindowController::refreshPortChangeUI() {
+void ServerAddressView::refreshPortChangeUI() {
     portFeedbackClearWorkItem_.cancel();
     const HubServerPortInputValidation validation = validatedPortInput();
     refreshPortActionControls(validation);
@@ -333,8 +271,7 @@ void SettingsWindowController::refreshPortChangeUI() {
     }
 }
 
-void SettingsWindowController::refreshPortActionControls(
-    const HubServerPortInputValidation& validation) {
+void ServerAddressView::refreshPortActionControls(const HubServerPortInputValidation& validation) {
     const bool changed = validation.kind() != HubServerPortInputValidation::Kind::unchanged;
     portApplyButton_->setVisible(changed);
     portCancelButton_->setVisible(changed);
@@ -343,7 +280,7 @@ void SettingsWindowController::refreshPortActionControls(
     portCancelButton_->setEnabled(!isApplyingConfiguration_);
 }
 
-void SettingsWindowController::applyPortChange() {
+void ServerAddressView::applyPortChange() {
     if (isApplyingConfiguration_) {
         return;
     }
@@ -357,7 +294,7 @@ void SettingsWindowController::applyPortChange() {
     apply(configuration, ChangedSetting::port);
 }
 
-void SettingsWindowController::cancelPortChange() {
+void ServerAddressView::cancelPortChange() {
     portFeedbackClearWorkItem_.cancel();
     showAppliedPort();
     portApplyButton_->hide();
@@ -365,14 +302,14 @@ void SettingsWindowController::cancelPortChange() {
     hidePortFeedback();
 }
 
-void SettingsWindowController::showAppliedPort() {
+void ServerAddressView::showAppliedPort() {
     portField_->setText(QString::number(configuration_.port));
 }
 
 // Applying.
 
-void SettingsWindowController::apply(const HubServerConfiguration& configuration,
-                                     ChangedSetting changedSetting) {
+void ServerAddressView::apply(const HubServerConfiguration& configuration,
+                              ChangedSetting changedSetting) {
     if (isApplyingConfiguration_) {
         return;
     }
@@ -386,7 +323,7 @@ void SettingsWindowController::apply(const HubServerConfiguration& configuration
         showPortFeedback(QStringLiteral("Changing port…"), Role::secondaryLabel, std::nullopt);
     }
 
-    const QPointer<SettingsWindowController> self(this);
+    const QPointer<ServerAddressView> self(this);
     callbacks_.applyConfiguration(
         configuration, [self, mainThread = mainThread_, changedSetting](ApplyResult result) {
             mainThread->post([self, changedSetting, result = std::move(result)] {
@@ -402,8 +339,7 @@ void SettingsWindowController::apply(const HubServerConfiguration& configuration
         });
 }
 
-void SettingsWindowController::applySucceeded(const Applied& applied,
-                                              ChangedSetting changedSetting) {
+void ServerAddressView::applySucceeded(const Applied& applied, ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     configuration_ = applied.configuration;
     setApplyingControlsEnabled(true);
@@ -433,15 +369,17 @@ void SettingsWindowController::applySucceeded(const Applied& applied,
     updateServerURL(applied.url);
 }
 
-void SettingsWindowController::applyFailed(const Error& error, ChangedSetting changedSetting) {
+void ServerAddressView::applyFailed(const Error& error, ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     setApplyingControlsEnabled(true);
     updateServerURL(serverURL_);
     if (changedSetting == ChangedSetting::network) {
         reloadNetworkPopup();
         refreshPortChangeUI();
-        showAlert(this, QStringLiteral("Kelvra Hub could not apply the server settings."),
-                  qs(error.description()));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not apply the server settings."),
+              .informativeText = qs(error.description())}
+            .openOver(*window());
     } else {
         refreshPortActionControls(validatedPortInput());
         showPortFeedback(QStringLiteral("Could not change port: ") + qs(error.description()),
@@ -449,23 +387,22 @@ void SettingsWindowController::applyFailed(const Error& error, ChangedSetting ch
     }
 }
 
-void SettingsWindowController::setApplyingControlsEnabled(bool enabled) {
+void ServerAddressView::setApplyingControlsEnabled(bool enabled) {
     networkPopup_->setEnabled(enabled);
     portField_->setEnabled(enabled);
 }
 
-void SettingsWindowController::showPortFeedback(
-    const QString& message, ThemeColors::Role role,
-    std::optional<MainThreadExecutor::Duration> clearsAfter) {
+void ServerAddressView::showPortFeedback(const QString& message, ThemeColors::Role role,
+                                         std::optional<MainThreadExecutor::Duration> clearsAfter) {
     portFeedbackClearWorkItem_.cancel();
     portFeedbackLabel_->setText(message);
     portFeedbackLabel_->setToolTip(message);
     ThemeColors::setTextRole(portFeedbackLabel_, role);
     portFeedbackLabel_->show();
     // A store's reason with its path takes more lines than the usual messages.
-    fitHeightToContent(this, kMinimumHeight);
+    emit feedbackChanged();
     if (clearsAfter) {
-        const QPointer<SettingsWindowController> self(this);
+        const QPointer<ServerAddressView> self(this);
         portFeedbackClearWorkItem_ = mainThread_->postDelayed(*clearsAfter, [self] {
             if (self) {
                 self->hidePortFeedback();
@@ -474,28 +411,27 @@ void SettingsWindowController::showPortFeedback(
     }
 }
 
-void SettingsWindowController::hidePortFeedback() {
+void ServerAddressView::hidePortFeedback() {
     portFeedbackClearWorkItem_.cancel();
     portFeedbackLabel_->clear();
     portFeedbackLabel_->setToolTip({});
     portFeedbackLabel_->hide();
-    fitHeightToContent(this, kMinimumHeight);
+    emit feedbackChanged();
 }
 
-// Copying and the startup options.
+// Copying.
 
-void SettingsWindowController::copyURL() {
+void ServerAddressView::copyURL() {
     if (!serverURL_) {
         return;
     }
     if (!callbacks_.copyToClipboard(*serverURL_)) {
-        showAlert(this, QStringLiteral("Kelvra Hub could not copy the URL."),
-                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually."));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not copy the URL."),
+              .informativeText =
+                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually.")}
+            .openOver(*window());
     }
-}
-
-void SettingsWindowController::reloadLaunchAtLoginControls() {
-    startupOptions_->reloadLaunchAtLoginControls();
 }
 
 }  // namespace kelvra

@@ -8,23 +8,20 @@
 
 #include "core/Error.h"
 #include "shell/login_item/LaunchAtLoginPreference.h"
+#include "windows/widgets/HelpPopover.h"
 
 class QCheckBox;
 class QLabel;
-class QToolButton;
 
 namespace kelvra {
 
 /// The settings window's "General options": run at login with its note row, and the welcome
 /// window at startup. Each change goes to the owner at once; one that fails is explained in an
 /// alert and the checkbox shows what is in effect.
-class SettingsStartupOptions final : public QWidget {
+class StartupOptionsView final : public QWidget {
     Q_OBJECT
 
 public:
-    /// Makes the help button for a row from its title and help text.
-    using HelpButtonFactory = std::function<QToolButton*(const QString&, const QString&)>;
-
     struct Callbacks {
         /// Stores the run-at-login choice: the state now in effect, or why it failed.
         std::function<std::expected<LaunchAtLoginState, Error>(bool enabled)> setLaunchAtLogin;
@@ -36,8 +33,8 @@ public:
         std::function<void()> openLoginItemsSettings;
     };
 
-    SettingsStartupOptions(Callbacks callbacks, const HelpButtonFactory& makeHelpButton,
-                           QWidget* parent = nullptr);
+    StartupOptionsView(Callbacks callbacks, const HelpButtonFactory& makeHelpButton,
+                       QWidget* parent = nullptr);
 
     /// Asks for the run-at-login state again.
     void reloadLaunchAtLoginControls();

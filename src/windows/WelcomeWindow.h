@@ -25,7 +25,7 @@ class StatusDot;
 /// The welcome window: what Kelvra Hub does, where the control page is once the server is
 /// ready, and where the tray icon lives. It starts and stores nothing itself; every action goes
 /// through a callback. Kept for reuse when closed. Main thread only.
-class WelcomeWindowController final : public QWidget {
+class WelcomeWindow final : public QWidget {
     Q_OBJECT
 
 public:
@@ -40,8 +40,8 @@ public:
     };
 
     /// `statusIcon` is the tray's image; without one the application icon is shown.
-    WelcomeWindowController(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
-                            Callbacks callbacks, QWidget* parent = nullptr);
+    WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon, Callbacks callbacks,
+                  QWidget* parent = nullptr);
 
     /// The control page's address once the server is ready; none while it starts.
     void updateServerURL(const std::optional<std::string>& url);

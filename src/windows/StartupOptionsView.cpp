@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windows/SettingsStartupOptions.h"
+#include "windows/StartupOptionsView.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "core/Error.h"
-#include "windows/widgets/Alert.h"
+#include "desktop/Alert.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -22,9 +22,8 @@ const QString kStartupSettings = QStringLiteral("your desktop's Startup Applicat
 
 }  // namespace
 
-SettingsStartupOptions::SettingsStartupOptions(Callbacks callbacks,
-                                               const HelpButtonFactory& makeHelpButton,
-                                               QWidget* parent)
+StartupOptionsView::StartupOptionsView(Callbacks callbacks, const HelpButtonFactory& makeHelpButton,
+                                       QWidget* parent)
     : QWidget(parent), callbacks_(std::move(callbacks)) {
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
@@ -43,7 +42,7 @@ SettingsStartupOptions::SettingsStartupOptions(Callbacks callbacks,
     launchAtLoginCheckbox_ = new QCheckBox(kLaunchAtLoginTitle);
     launchAtLoginCheckbox_->setObjectName(QStringLiteral("launchAtLoginCheckbox"));
     connect(launchAtLoginCheckbox_, &QCheckBox::clicked, this,
-            &SettingsStartupOptions::launchAtLoginChanged);
+            &StartupOptionsView::launchAtLoginChanged);
     content->addLayout(checkboxRow(
         launchAtLoginCheckbox_, kLaunchAtLoginTitle,
         QStringLiteral("Recommended. Kelvra Hub starts in the background when you log in, so "
@@ -78,24 +77,24 @@ SettingsStartupOptions::SettingsStartupOptions(Callbacks callbacks,
     welcomeCheckbox_ = new QCheckBox(QStringLiteral("Show welcome window"));
     welcomeCheckbox_->setObjectName(QStringLiteral("welcomeCheckbox"));
     connect(welcomeCheckbox_, &QCheckBox::clicked, this,
-            &SettingsStartupOptions::welcomePreferenceChanged);
+            &StartupOptionsView::welcomePreferenceChanged);
     content->addLayout(checkboxRow(welcomeCheckbox_, kWelcomeTitle,
                                    QStringLiteral("Shows the welcome window each time Kelvra Hub "
                                                   "starts, with the control page address and a "
                                                   "quick overview.")));
 }
 
-void SettingsStartupOptions::showWelcomeWindowChoice(bool show) {
+void StartupOptionsView::showWelcomeWindowChoice(bool show) {
     welcomeCheckbox_->setChecked(show);
 }
 
-void SettingsStartupOptions::reloadLaunchAtLoginControls() {
+void StartupOptionsView::reloadLaunchAtLoginControls() {
     if (callbacks_.launchAtLoginState) {
         showLaunchAtLoginState(callbacks_.launchAtLoginState());
     }
 }
 
-void SettingsStartupOptions::showLaunchAtLoginState(LaunchAtLoginState state) {
+void StartupOptionsView::showLaunchAtLoginState(LaunchAtLoginState state) {
     launchAtLoginCheckbox_->setChecked(state == LaunchAtLoginState::enabled);
     showLaunchAtLoginNote(state == LaunchAtLoginState::requiresApproval
                               ? QStringLiteral("Kelvra Hub is turned off in ") + kStartupSettings +
@@ -103,15 +102,18 @@ void SettingsStartupOptions::showLaunchAtLoginState(LaunchAtLoginState state) {
                               : QString());
 }
 
-void SettingsStartupOptions::launchAtLoginChanged(bool checked) {
+void StartupOptionsView::launchAtLoginChanged(bool checked) {
     const auto result = callbacks_.setLaunchAtLogin(checked);
     if (!result) {
         reloadLaunchAtLoginControls();
-        showAlert(window(),
+        Alert{.style = AlertStyle::warning,
+              .message =
                   checked ? QStringLiteral("Kelvra Hub could not be set to run at system startup.")
                           : QStringLiteral("Kelvra Hub could not stop running at system startup."),
-                  QString::fromStdString(result.error().description()) +
-                      QStringLiteral("\n\nYou can change this in ") + kStartupSettings + u'.');
+              .informativeText = QString::fromStdString(result.error().description()) +
+                                 QStringLiteral("\n\nYou can change this in ") + kStartupSettings +
+                                 u'.'}
+            .openOver(*window());
         return;
     }
     showLaunchAtLoginState(*result);
@@ -121,7 +123,7 @@ void SettingsStartupOptions::launchAtLoginChanged(bool checked) {
     }
 }
 
-void SettingsStartupOptions::showLaunchAtLoginNote(const QString& note) {
+void StartupOptionsView::showLaunchAtLoginNote(const QString& note) {
     launchAtLoginNoteLabel_->setText(note);
     if (launchAtLoginNoteRow_->isHidden() != note.isEmpty()) {
         launchAtLoginNoteRow_->setVisible(!note.isEmpty());
@@ -129,11 +131,13 @@ void SettingsStartupOptions::showLaunchAtLoginNote(const QString& note) {
     }
 }
 
-void SettingsStartupOptions::welcomePreferenceChanged(bool checked) {
+void StartupOptionsView::welcomePreferenceChanged(bool checked) {
     if (const auto stored = callbacks_.setShowWelcomeWindow(checked); !stored) {
         showWelcomeWindowChoice(!checked);
-        showAlert(window(), QStringLiteral("Kelvra Hub could not save this setting."),
-                  QString::fromStdString(stored.error().description()));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not save this setting."),
+              .informativeText = QString::fromStdString(stored.error().description())}
+            .openOver(*window());
     }
 }
 

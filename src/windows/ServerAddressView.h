@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <QPointer>
 #include <QWidget>
 
 #include "core/CancellableWork.h"
@@ -18,10 +17,9 @@
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfiguration.h"
 #include "server_config/HubServerPortInputValidator.h"
-#include "windows/SettingsStartupOptions.h"
+#include "windows/widgets/HelpPopover.h"
 #include "windows/widgets/ThemeColors.h"
 
-class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -31,15 +29,13 @@ class QToolButton;
 namespace kelvra {
 
 class ElidedLabel;
-class HelpPopover;
 class StatusDot;
 
-/// The settings window: where the server runs, its address, the network and port it uses, and
-/// the two startup options. It shows the configuration it is given and stores nothing: network
-/// and port changes go as a whole configuration to `applyConfiguration`, which answers the
-/// configuration that runs; the startup options go to their callbacks. The window is created
-/// once and only hidden when closed. Main thread only.
-class SettingsWindowController final : public QWidget {
+/// The settings window's server section: whether the server runs and at which address (with a
+/// button that copies it), and the network and port it uses. It shows the configuration it is
+/// given and stores nothing: a network or port change goes as a whole configuration to
+/// `applyConfiguration`, which answers the configuration that runs. Main thread only.
+class ServerAddressView final : public QWidget {
     Q_OBJECT
 
 public:
@@ -61,36 +57,36 @@ public:
         ApplyConfiguration applyConfiguration;
         /// Puts a text on the clipboard; false when it did not get there.
         std::function<bool(const std::string&)> copyToClipboard;
-        SettingsStartupOptions::Callbacks startupOptions;
     };
 
     /// How long the "Port changed" message stays.
     static constexpr std::chrono::seconds kPortFeedbackDuration{5};
 
-    SettingsWindowController(std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
-                             std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
-                             QWidget* parent = nullptr);
-    ~SettingsWindowController() override;
+    ServerAddressView(std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
+                      std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
+                      const HelpButtonFactory& makeHelpButton, QWidget* parent = nullptr);
+    ~ServerAddressView() override;
 
-    /// Shows `configuration` (the one in effect) and the welcome choice in every control, then
-    /// the window in front. The port field keeps an edit while an apply runs.
-    void present(const HubServerConfiguration& configuration, bool showWelcomeWindow);
+    /// Shows `configuration`, the one in effect. The port field keeps an edit while an apply
+    /// runs.
+    void showConfiguration(const HubServerConfiguration& configuration);
     /// The address the server is reachable at; none while it starts or restarts.
     void updateServerURL(const std::optional<std::string>& url);
     /// The network list, from the services there are now.
     void reloadNetworkPopup();
-    void reloadLaunchAtLoginControls();
+
+signals:
+    /// The message under the port came, went or changed, so the window should fit its content
+    /// again.
+    void feedbackChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     enum class ChangedSetting { network, port };
 
-    void buildContent();
-    QToolButton* makeHelpButton(const QString& title, const QString& text);
-    void showHelp(QToolButton* button);
+    void buildContent(const HelpButtonFactory& makeHelpButton);
 
     void networkSelectionChanged(int index);
     void portTextEdited();
@@ -102,7 +98,6 @@ private:
     void refreshPortChangeUI();
     void refreshPortActionControls(const HubServerPortInputValidation& validation);
     void showAppliedPort();
-    void reloadServerControls();
 
     void apply(const HubServerConfiguration& configuration, ChangedSetting changedSetting);
     void applySucceeded(const Applied& applied, ChangedSetting changedSetting);
@@ -124,8 +119,6 @@ private:
     QPushButton* portApplyButton_ = nullptr;
     QToolButton* portCancelButton_ = nullptr;
     QLabel* portFeedbackLabel_ = nullptr;
-    SettingsStartupOptions* startupOptions_ = nullptr;
-    HelpPopover* helpPopover_ = nullptr;
 
     /// The configuration in effect, as last given or applied.
     HubServerConfiguration configuration_;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windows/AboutWindowController.h"
+#include "windows/AboutWindow.h"
 
 #include <cstdlib>
 
@@ -26,7 +26,7 @@ QLabel* label(const QString& text, int pixelSize, QFont::Weight weight = QFont::
 
 }  // namespace
 
-const QUrl& AboutWindowController::websiteURL() {
+const QUrl& AboutWindow::websiteURL() {
     static const QUrl url = [] {
         QUrl parsed(QStringLiteral("https://www.morvane.com/kelvra-hub"), QUrl::StrictMode);
         if (!parsed.isValid()) {
@@ -37,10 +37,8 @@ const QUrl& AboutWindowController::websiteURL() {
     return url;
 }
 
-AboutWindowController::AboutWindowController(const AppVersionInfo& versionInfo,
-                                             const QIcon& statusIcon,
-                                             std::function<void(const QUrl&)> openURL,
-                                             QWidget* parent)
+AboutWindow::AboutWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
+                         std::function<void(const QUrl&)> openURL, QWidget* parent)
     : QWidget(parent, Qt::Window), openURL_(std::move(openURL)) {
     setObjectName(QStringLiteral("aboutWindow"));
     setWindowTitle(QStringLiteral("About"));

@@ -13,7 +13,7 @@ namespace kelvra {
 
 /// The about window: icon, name, version, a short description, the two headline features and
 /// a link to the product website. Kept for reuse when closed. Main thread only.
-class AboutWindowController final : public QWidget {
+class AboutWindow final : public QWidget {
     Q_OBJECT
 
 public:
@@ -22,8 +22,8 @@ public:
 
     /// `statusIcon` is the tray's image; without one the application icon is shown.
     /// `openURL` opens an address in the default browser.
-    AboutWindowController(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
-                          std::function<void(const QUrl&)> openURL, QWidget* parent = nullptr);
+    AboutWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
+                std::function<void(const QUrl&)> openURL, QWidget* parent = nullptr);
 
 private:
     const std::function<void(const QUrl&)> openURL_;

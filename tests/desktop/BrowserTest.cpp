@@ -5,7 +5,7 @@
 
 #include <QTest>
 
-#include "status_bar/qt/Browser.h"
+#include "desktop/Browser.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {

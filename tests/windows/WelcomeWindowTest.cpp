@@ -3,21 +3,20 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
 #include "WidgetTestSupport.h"
-#include "windows/WelcomeWindowController.h"
+#include "windows/WelcomeWindow.h"
 #include "windows/widgets/StatusDot.h"
 
 namespace kelvra {
 namespace {
 
-class WelcomeWindowControllerTest : public ::testing::Test {
+class WelcomeWindowTest : public ::testing::Test {
 protected:
-    WelcomeWindowControllerTest() {
-        WelcomeWindowController::Callbacks callbacks;
+    WelcomeWindowTest() {
+        WelcomeWindow::Callbacks callbacks;
         callbacks.onOpenControlPage = [this] { calls_ << "open control page"; };
         callbacks.onOpenSettings = [this] { calls_ << "open settings"; };
         callbacks.onOpenClickerDistributor = [this] { calls_ << "open clicker distributor"; };
@@ -29,7 +28,7 @@ protected:
             shownAtStartup_.push_back(show);
             return {};
         };
-        window_ = std::make_unique<WelcomeWindowController>(
+        window_ = std::make_unique<WelcomeWindow>(
             AppVersionInfo(InfoDictionary{{"CFBundleShortVersionString", std::string("1.4.0")},
                                           {"CFBundleVersion", std::string("7")}}),
             QIcon(), std::move(callbacks));
@@ -38,9 +37,7 @@ protected:
 
     template <typename T>
     T* child(const QString& name) {
-        T* found = window_->findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name.toStdString();
-        return found;
+        return testing::child<T>(*window_, name);
     }
     QAbstractButton* button(const QString& name) { return child<QAbstractButton>(name); }
 
@@ -48,10 +45,10 @@ protected:
     std::vector<bool> shownAtStartup_;
     QStringList calls_;
     QWidget* menuAnchor_ = nullptr;
-    std::unique_ptr<WelcomeWindowController> window_;
+    std::unique_ptr<WelcomeWindow> window_;
 };
 
-TEST_F(WelcomeWindowControllerTest, WaitsForTheServerAndThenShowsItsAddress) {
+TEST_F(WelcomeWindowTest, WaitsForTheServerAndThenShowsItsAddress) {
     const struct {
         std::optional<std::string> url;
         QString shown;
@@ -77,7 +74,7 @@ TEST_F(WelcomeWindowControllerTest, WaitsForTheServerAndThenShowsItsAddress) {
     }
 }
 
-TEST_F(WelcomeWindowControllerTest, EveryActionGoesThroughItsCallback) {
+TEST_F(WelcomeWindowTest, EveryActionGoesThroughItsCallback) {
     QTest::keyClick(window_.get(), Qt::Key_Return);  // nothing to open yet
     window_->updateServerURL("http://127.0.0.1:31603/");
     QTest::keyClick(window_.get(), Qt::Key_Return);
@@ -95,7 +92,7 @@ TEST_F(WelcomeWindowControllerTest, EveryActionGoesThroughItsCallback) {
     EXPECT_FALSE(window_->isVisible());
 }
 
-TEST_F(WelcomeWindowControllerTest, TheCheckboxStoresTheOppositeAndSurvivesAFailedSave) {
+TEST_F(WelcomeWindowTest, TheCheckboxStoresTheOppositeAndSurvivesAFailedSave) {
     auto* checkbox = child<QCheckBox>("dontShowAgainCheckbox");
     EXPECT_FALSE(checkbox->isChecked());
     QTest::mouseClick(checkbox, Qt::LeftButton);
@@ -104,9 +101,7 @@ TEST_F(WelcomeWindowControllerTest, TheCheckboxStoresTheOppositeAndSurvivesAFail
     saveFailure_ = Error("The settings folder is read-only.", "test");
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_TRUE(checkbox->isChecked());
-    auto* alert = window_->findChild<QMessageBox*>();
-    ASSERT_NE(alert, nullptr);
-    EXPECT_TRUE(alert->informativeText().contains("read-only"));
+    EXPECT_TRUE(testing::takeAlert(*window_).contains("read-only"));
 
     saveFailure_.reset();
     QTest::mouseClick(checkbox, Qt::LeftButton);
@@ -114,7 +109,7 @@ TEST_F(WelcomeWindowControllerTest, TheCheckboxStoresTheOppositeAndSurvivesAFail
 }
 
 // Without a tray image there is still an icon.
-TEST_F(WelcomeWindowControllerTest, Screenshots) {
+TEST_F(WelcomeWindowTest, Screenshots) {
     EXPECT_EQ(child<QLabel>("welcomeVersionLabel")->text(), "Version 1.4.0 (7)");
     EXPECT_FALSE(child<QLabel>("welcomeIcon")->pixmap().isNull());
     testing::saveScreenshots(window_.get(), "welcome-waiting");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windows/WelcomeWindowController.h"
+#include "windows/WelcomeWindow.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/Alert.h"
 #include "windows/FeatureHighlightsView.h"
 #include "windows/ServerAddressText.h"
-#include "windows/widgets/Alert.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/LinkButton.h"
 #include "windows/widgets/Separator.h"
@@ -52,9 +52,8 @@ QLabel* centredLabel(const QString& text, int pixelSize, Role role) {
 
 }  // namespace
 
-WelcomeWindowController::WelcomeWindowController(const AppVersionInfo& versionInfo,
-                                                 const QIcon& statusIcon, Callbacks callbacks,
-                                                 QWidget* parent)
+WelcomeWindow::WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
+                             Callbacks callbacks, QWidget* parent)
     : QWidget(parent, Qt::Window), callbacks_(std::move(callbacks)) {
     setObjectName(QStringLiteral("welcomeWindow"));
     setWindowTitle(QStringLiteral("Kelvra Hub"));
@@ -151,7 +150,7 @@ WelcomeWindowController::WelcomeWindowController(const AppVersionInfo& versionIn
     updateServerURL(std::nullopt);
 }
 
-QWidget* WelcomeWindowController::makeHintView() {
+QWidget* WelcomeWindow::makeHintView() {
     auto* hint = new WelcomeHintView;
     hint->setObjectName(QStringLiteral("welcomeHint"));
     auto* row = new QHBoxLayout(hint);
@@ -174,7 +173,7 @@ QWidget* WelcomeWindowController::makeHintView() {
     return hint;
 }
 
-QWidget* WelcomeWindowController::makeFooterView() {
+QWidget* WelcomeWindow::makeFooterView() {
     auto* footer = new QWidget;
     footer->setObjectName(QStringLiteral("welcomeFooter"));
     footer->setAutoFillBackground(true);
@@ -189,7 +188,7 @@ QWidget* WelcomeWindowController::makeFooterView() {
     dontShowAgainCheckbox_->setObjectName(QStringLiteral("dontShowAgainCheckbox"));
     setFontSize(dontShowAgainCheckbox_, 13);
     connect(dontShowAgainCheckbox_, &QCheckBox::clicked, this,
-            &WelcomeWindowController::dontShowAgainChanged);
+            &WelcomeWindow::dontShowAgainChanged);
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("welcomeCloseButton"));
     close->setMinimumWidth(76);
@@ -202,7 +201,7 @@ QWidget* WelcomeWindowController::makeFooterView() {
     return footer;
 }
 
-void WelcomeWindowController::updateServerURL(const std::optional<std::string>& url) {
+void WelcomeWindow::updateServerURL(const std::optional<std::string>& url) {
     openButton_->setEnabled(url.has_value());
     statusIndicator_->setVisible(url.has_value());
     changeButton_->setVisible(url.has_value());
@@ -213,24 +212,24 @@ void WelcomeWindowController::updateServerURL(const std::optional<std::string>& 
     fitHeightToContent(this);
 }
 
-void WelcomeWindowController::changeEvent(QEvent* event) {
+void WelcomeWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
         tintOpenButtonSymbol();
     }
 }
 
-void WelcomeWindowController::tintOpenButtonSymbol() {
+void WelcomeWindow::tintOpenButtonSymbol() {
     openButton_->setIcon(SymbolIcon::tinted(Symbol::openExternal, openButton_->iconSize(),
                                             palette().color(QPalette::ButtonText),
                                             devicePixelRatioF()));
 }
 
-void WelcomeWindowController::showDontShowAgain(bool checked) {
+void WelcomeWindow::showDontShowAgain(bool checked) {
     dontShowAgainCheckbox_->setChecked(checked);
 }
 
-void WelcomeWindowController::keyPressEvent(QKeyEvent* event) {
+void WelcomeWindow::keyPressEvent(QKeyEvent* event) {
     // Return opens the control page, as a dialog's default button would.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         openButton_->isEnabled()) {
@@ -240,11 +239,13 @@ void WelcomeWindowController::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-void WelcomeWindowController::dontShowAgainChanged(bool checked) {
+void WelcomeWindow::dontShowAgainChanged(bool checked) {
     if (const auto stored = callbacks_.setShowAtStartup(!checked); !stored) {
         showDontShowAgain(!checked);
-        showAlert(this, QStringLiteral("Kelvra Hub could not save this setting."),
-                  QString::fromStdString(stored.error().description()));
+        Alert{.style = AlertStyle::warning,
+              .message = QStringLiteral("Kelvra Hub could not save this setting."),
+              .informativeText = QString::fromStdString(stored.error().description())}
+            .openOver(*this);
     }
 }
 

@@ -8,7 +8,7 @@
 
 #include <QApplication>
 
-#include "status_bar/qt/Clipboard.h"
+#include "desktop/Clipboard.h"
 #include "support/TestSupport.h"
 
 namespace kelvra {

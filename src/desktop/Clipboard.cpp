@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "status_bar/qt/Clipboard.h"
+#include "desktop/Clipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "status_bar/qt/WaylandPlatform.h"
+#include "desktop/WaylandPlatform.h"
 
 namespace kelvra::Clipboard {
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "status_bar/qt/Browser.h"
+#include "desktop/Browser.h"
 
 #include <memory>
 

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QWidget>
+
+#include "core/MainThreadExecutor.h"
+#include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/HubServerConfiguration.h"
+#include "windows/ServerAddressView.h"
+#include "windows/StartupOptionsView.h"
+
+class QToolButton;
+
+namespace kelvra {
+
+class HelpPopover;
+
+/// The settings window: the server section (where the server runs, its address, the network
+/// and port it uses) over the two startup options. It shows what it is given and stores
+/// nothing; each section reports a change through its callbacks. The window is created once and
+/// only hidden when closed. Main thread only.
+class SettingsWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Callbacks {
+        ServerAddressView::Callbacks server;
+        StartupOptionsView::Callbacks startupOptions;
+    };
+
+    SettingsWindow(std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
+                   std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
+                   QWidget* parent = nullptr);
+
+    /// Shows `configuration` (the one in effect) and the welcome choice in every control, then
+    /// the window in front.
+    void present(const HubServerConfiguration& configuration, bool showWelcomeWindow);
+    /// The address the server is reachable at; none while it starts or restarts.
+    void updateServerURL(const std::optional<std::string>& url);
+    /// The network list, from the services there are now.
+    void reloadNetworkPopup();
+    void reloadLaunchAtLoginControls();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    QToolButton* makeHelpButton(const QString& title, const QString& text);
+
+    ServerAddressView* server_ = nullptr;
+    StartupOptionsView* startupOptions_ = nullptr;
+    HelpPopover* helpPopover_ = nullptr;
+};
+
+}  // namespace kelvra
