@@ -19,6 +19,13 @@ StatusBarController::StatusBarController(StatusBarControllerDependencies depende
       operations_(OperationQueue::create(dependencies_.mainThread)) {}
 
 void StatusBarController::initialize() {
+    serverSettingsApplier_ = ServerSettingsApplier::create({
+        .backend = weak_from_this(),
+        .operations = operations_,
+        .settings = dependencies_.settings,
+        .networkServiceProvider = dependencies_.networkServiceProvider,
+        .log = dependencies_.log,
+    });
     clickerInput_ = std::make_shared<ClickerInputRouter>(
         dependencies_.mainThread, weakly([](StatusBarController& self, ClickerDirection direction) {
             self.dependencies_.view->clickerInputDetected(direction);
@@ -71,7 +78,7 @@ void StatusBarController::startOperation(StartCompletion completion, std::functi
     if (dependencies_.settings->startupOptions().showWelcomeWindow) {
         dependencies_.view->showWelcomeWindow(false);
     }
-    auto resolution = resolveNow(dependencies_.settings->serverConfiguration());
+    auto resolution = serverSettingsApplier_->resolveStored();
     const auto binding = resolution.binding;
     launchBackend(binding, weakly([resolution = std::move(resolution),
                                    completion = std::move(completion), done = std::move(done)](
@@ -89,7 +96,7 @@ void StatusBarController::startLaunched(Launched launched,
         done();
         return;
     }
-    resolvedServerConfiguration_ = std::move(resolution);
+    serverSettingsApplier_->serverStarted(std::move(resolution));
     // While closing, shutdown is waiting for this start and then stops what it brought up.
     if (!closing_) {
         setReady(*launched);
@@ -143,6 +150,30 @@ void StatusBarController::stopBackend(std::shared_ptr<BackendSupervising> superv
     supervisor->detachCallbacks();
     // Kept alive until its stop has completed.
     supervisor->stop([supervisor, completion = std::move(completion)] { completion(); });
+}
+
+void StatusBarController::stopForRestart(std::function<void()> stopped) {
+    forgetReadyURL();
+    dependencies_.view->setStatusLine(statusTexts::restarting);
+    // The old supervisor stops being current before its stop begins, so nothing it still
+    // reports reaches the controller.
+    auto old = std::exchange(backend_, nullptr);
+    clickerInput_->setBackend(nullptr);
+    hasClickerDistributorState_ = false;
+    clickerInputLifecycle_->setDistributionRequired(false);
+    clickerInputLifecycle_->reconcile();
+    if (clickerWindowWasPresented_) {
+        dependencies_.view->clickerBackendRestarting();
+    }
+    stopBackend(std::move(old), std::move(stopped));
+}
+
+void StatusBarController::networkServicesDidChange() {
+    if (closing_) {
+        return;
+    }
+    dependencies_.view->reloadNetworkChoices();
+    serverSettingsApplier_->networkServicesDidChange();
 }
 
 BackendSupervisorCallbacks StatusBarController::callbacksFor(
@@ -260,12 +291,6 @@ void StatusBarController::removeStatusItem() {
 bool StatusBarController::clickerAccessGranted() const {
     return dependencies_.clickerPermissionProvider->authorizationStatus() ==
            AccessibilityAuthorizationStatus::granted;
-}
-
-ResolvedHubServerConfiguration StatusBarController::resolveNow(
-    const HubServerConfiguration& configuration) const {
-    return HubServerConfigurationResolver::resolve(
-        configuration, dependencies_.networkServiceProvider->availableServices());
 }
 
 }  // namespace kelvra

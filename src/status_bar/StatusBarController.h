@@ -16,10 +16,10 @@
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "server_config/HubNetworkServiceProvider.h"
-#include "server_config/HubServerConfigurationResolver.h"
 #include "shell/updates/UpdateChecking.h"
 #include "status_bar/ClickerInputRouter.h"
 #include "status_bar/OperationQueue.h"
+#include "status_bar/ServerSettingsApplier.h"
 #include "status_bar/SettingsService.h"
 #include "status_bar/StatusBarActions.h"
 #include "status_bar/StatusBarView.h"
@@ -47,16 +47,16 @@ struct StatusBarControllerDependencies {
     std::shared_ptr<AccessibilityPermissionProviding> clickerPermissionProvider;
 };
 
-/// The tray application's controller: runs the backend server and shows where it is, applies
-/// new server settings with rollback, follows network changes, answers the menu and the
-/// windows (storing what the person sets through its settings service), and routes clicker keys
-/// to the backend.
+/// The tray application's controller: runs the backend server and shows where it is, answers
+/// the menu and the windows (storing what the person sets through its settings service, new
+/// server settings through its `ServerSettingsApplier`), and routes clicker keys to the backend.
 ///
 /// Lives on the main thread; the keyboard listener's delivery queue reaches only its
 /// `ClickerInputRouter`. The start and every apply run one after another, never
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
 class StatusBarController final : public StatusBarActions,
+                                  public BackendRestarting,
                                   public std::enable_shared_from_this<StatusBarController> {
 public:
     using StartCompletion = std::function<void(std::expected<void, Error>)>;
@@ -80,20 +80,13 @@ public:
 
     /// One alert with `message`, then termination; later calls, and calls while shutting down,
     /// are only logged.
-    void showFatalError(const std::string& message);
-
-    /// Restarts the backend with `configuration` and stores it once it runs; brings the
-    /// previous server back when the new one cannot start. Without `forceRestart`, the stored
-    /// configuration while a server runs is answered with the current address at once. Once
-    /// quitting has begun, failures are logged and answered with `appIsClosing`.
-    void applyServerConfiguration(const HubServerConfiguration& configuration, bool forceRestart,
-                                  ApplyCompletion completion);
+    void showFatalError(const std::string& message) override;
 
     /// The network monitor's report: restart when the stored settings now resolve differently.
     void networkServicesDidChange();
 
     /// Whether quitting has begun (shutdown or the fatal alert): no server is to be reached.
-    bool isClosing() const { return closing_; }
+    bool isClosing() const override { return closing_; }
 
     /// A second launch asked for the control page: opens it as `openKelvra` does. Once quitting
     /// has begun nothing opens; behind the fatal alert, the alert comes to the front again.
@@ -137,10 +130,6 @@ public:
     }
 
 private:
-    /// The ready URL of a launched backend.
-    using Launched = std::expected<std::string, BackendStartError>;
-    struct Apply;
-
     explicit StatusBarController(StatusBarControllerDependencies dependencies);
     void initialize();
 
@@ -159,26 +148,21 @@ private:
     void startOperation(StartCompletion completion, std::function<void()> done);
     void startLaunched(Launched launched, ResolvedHubServerConfiguration resolution,
                        StartCompletion completion, std::function<void()> done);
-    /// Creates and starts a supervisor, which becomes `backend_`. A supervisor that fails to
-    /// start has been stopped when `completion` runs.
+    /// Creates and starts a supervisor, which becomes `backend_`.
     void launchBackend(const BackendServerBinding& binding,
-                       std::function<void(Launched)> completion);
+                       std::function<void(Launched)> completion) override;
+    // What the server settings applier reaches besides.
+    std::optional<std::string> readyURL() const override { return readyURL_; }
+    void stopForRestart(std::function<void()> stopped) override;
     void stopBackend(std::shared_ptr<BackendSupervising> supervisor,
                      std::function<void()> completion);
     BackendSupervisorCallbacks callbacksFor(const std::shared_ptr<BackendSupervising>& supervisor);
-    void setReady(const std::string& url);
+    void setReady(const std::string& url) override;
     void handleUnexpectedExit(int32_t code);
     void removeStatusItem();
     /// No address to reach any more: the URL actions and the windows forget it.
     void forgetReadyURL();
     bool clickerAccessGranted() const;
-    ResolvedHubServerConfiguration resolveNow(const HubServerConfiguration& configuration) const;
-
-    // Applying server settings (StatusBarControllerApply.cpp).
-    void applyOperation(std::shared_ptr<Apply> apply);
-    void applyNewConfiguration(std::shared_ptr<Apply> apply);
-    void restorePrevious(std::shared_ptr<Apply> apply, std::string failure);
-    void followNetworkChange(std::function<void()> done);
 
     // The keyboard listener and key routing (StatusBarControllerActions.cpp).
     void clearClickerDemands();
@@ -186,10 +170,10 @@ private:
     const StatusBarControllerDependencies dependencies_;
     const std::shared_ptr<OperationQueue> operations_;
     std::unique_ptr<ClickerInputMonitorLifecycle> clickerInputLifecycle_;
+    std::shared_ptr<ServerSettingsApplier> serverSettingsApplier_;
 
     // Main thread only.
     std::shared_ptr<BackendSupervising> backend_;
-    std::optional<ResolvedHubServerConfiguration> resolvedServerConfiguration_;
     std::optional<std::string> readyURL_;
     ClickerDistributorState clickerDistributorState_;
     bool hasClickerDistributorState_ = false;
@@ -202,8 +186,6 @@ private:
     bool closing_ = false;
     bool fatalAlertShown_ = false;
     bool statusItemRemoved_ = false;
-    /// A network-change apply waits in `operations_`; later changes join it.
-    bool networkChangeQueued_ = false;
     bool shutdownStarted_ = false;
     std::vector<std::function<void()>> shutdownCompletions_;
 

@@ -115,7 +115,7 @@ void StatusBarController::applicationDidBecomeActive() {
 
 void StatusBarController::applyServerSettings(const HubServerConfiguration& configuration,
                                               ApplyCompletion completion) {
-    applyServerConfiguration(configuration, false, std::move(completion));
+    serverSettingsApplier_->apply(configuration, false, std::move(completion));
 }
 
 StartupOptions StatusBarController::startupOptions() {

@@ -131,14 +131,11 @@ class FakePermissionProvider final : public AccessibilityPermissionProviding {
 public:
     AccessibilityAuthorizationStatus authorizationStatus() override { return status; }
     void requestAccess(std::function<void(bool)> completion) override {
-        ++requests;
         completion(status == AccessibilityAuthorizationStatus::granted);
     }
-    void openSystemSettings() override { ++settingsOpened; }
+    void openSystemSettings() override {}
 
     AccessibilityAuthorizationStatus status = AccessibilityAuthorizationStatus::granted;
-    int requests = 0;
-    int settingsOpened = 0;
 };
 
 /// Ethernet interfaces that are up, each with the IPv4 address the test gives.

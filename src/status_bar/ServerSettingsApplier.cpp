@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Applying server settings with rollback, and following network changes.
-#include "status_bar/StatusBarController.h"
+#include "status_bar/ServerSettingsApplier.h"
+
 #include "status_bar/StatusBarTexts.h"
 
 namespace kelvra {
 
 /// One apply as it moves through its steps.
-struct StatusBarController::Apply {
+struct ServerSettingsApplier::Apply {
     HubServerConfiguration configuration;
     bool forceRestart = false;
-    ApplyCompletion completion;
+    Completion completion;
     std::function<void()> done;
     ResolvedHubServerConfiguration previous;
     ResolvedHubServerConfiguration next;
@@ -24,62 +24,57 @@ struct StatusBarController::Apply {
     }
 };
 
-void StatusBarController::applyServerConfiguration(const HubServerConfiguration& configuration,
-                                                   bool forceRestart, ApplyCompletion completion) {
+std::shared_ptr<ServerSettingsApplier> ServerSettingsApplier::create(Dependencies dependencies) {
+    return std::shared_ptr<ServerSettingsApplier>(
+        new ServerSettingsApplier(std::move(dependencies)));
+}
+
+void ServerSettingsApplier::apply(const HubServerConfiguration& configuration, bool forceRestart,
+                                  Completion completion) {
     auto apply = std::make_shared<Apply>();
     apply->configuration = configuration;
     apply->forceRestart = forceRestart;
     apply->completion = std::move(completion);
-    operations_->enqueue({
-        .run = weakly([apply](StatusBarController& self, std::function<void()> done) {
+    dependencies_.operations->enqueue({
+        .run = weakly([apply](ServerSettingsApplier& self, BackendRestarting& backend,
+                              std::function<void()> done) {
             apply->done = std::move(done);
-            self.applyOperation(apply);
+            self.applyOperation(apply, backend);
         }),
         .abandon =
             [apply] { apply->finish(std::unexpected(ServerConfigurationError::appIsClosing())); },
     });
 }
 
-void StatusBarController::applyOperation(std::shared_ptr<Apply> apply) {
+void ServerSettingsApplier::applyOperation(std::shared_ptr<Apply> apply,
+                                           BackendRestarting& backend) {
     const auto stored = dependencies_.settings->serverConfiguration();
-    apply->previous = resolvedServerConfiguration_.value_or(resolveNow(stored));
-    apply->next = resolveNow(apply->configuration);
-    if (!apply->forceRestart && apply->configuration == stored && readyURL_) {
-        apply->finish(ServerSettingsApplied{stored, *readyURL_, std::nullopt});
+    apply->previous = resolvedServerConfiguration_.value_or(resolve(stored));
+    apply->next = resolve(apply->configuration);
+    const auto url = backend.readyURL();
+    if (!apply->forceRestart && apply->configuration == stored && url) {
+        apply->finish(ServerSettingsApplied{stored, *url, std::nullopt});
         return;
     }
-
-    readyURL_.reset();
-    dependencies_.view->setURLActionsEnabled(false);
-    dependencies_.view->setStatusLine(statusTexts::restarting);
-    dependencies_.view->showServerURL(std::nullopt);
-
-    // The old supervisor stops being current before its stop begins, so nothing it still
-    // reports reaches the controller.
-    auto old = std::exchange(backend_, nullptr);
-    clickerInput_->setBackend(nullptr);
-    hasClickerDistributorState_ = false;
-    clickerInputLifecycle_->setDistributionRequired(false);
-    clickerInputLifecycle_->reconcile();
-    if (clickerWindowWasPresented_) {
-        dependencies_.view->clickerBackendRestarting();
-    }
-    stopBackend(std::move(old),
-                weakly([apply](StatusBarController& self) { self.applyNewConfiguration(apply); }));
+    backend.stopForRestart(weakly([apply](ServerSettingsApplier& self, BackendRestarting& stopped) {
+        self.launchNew(apply, stopped);
+    }));
 }
 
-void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
-    if (closing_) {
+void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply, BackendRestarting& backend) {
+    if (backend.isClosing()) {
         apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
         return;
     }
-    launchBackend(
-        apply->next.binding, weakly([apply](StatusBarController& self, Launched launched) {
+    backend.launchBackend(
+        apply->next.binding,
+        weakly([apply](ServerSettingsApplier& self, BackendRestarting& launcher,
+                       BackendRestarting::Launched launched) {
             if (!launched) {
                 const std::string failure = Error(launched.error()).description();
                 self.dependencies_.log->write(statusTexts::logCategory,
                                               "Could not apply server settings: " + failure);
-                self.restorePrevious(apply, failure);
+                self.restorePrevious(apply, launcher, failure);
                 return;
             }
             self.resolvedServerConfiguration_ = apply->next;
@@ -94,78 +89,75 @@ void StatusBarController::applyNewConfiguration(std::shared_ptr<Apply> apply) {
                     "The new server settings run but could not be saved: " +
                         saved.error().diagnosticDescription());
             }
-            if (!self.closing_) {
-                self.setReady(*launched);
+            if (!launcher.isClosing()) {
+                launcher.setReady(*launched);
             }
             apply->finish(
                 ServerSettingsApplied{apply->configuration, *launched, std::move(notSavedReason)});
         }));
 }
 
-void StatusBarController::restorePrevious(std::shared_ptr<Apply> apply, std::string failure) {
-    if (closing_) {
+void ServerSettingsApplier::restorePrevious(std::shared_ptr<Apply> apply,
+                                            BackendRestarting& backend, std::string failure) {
+    if (backend.isClosing()) {
         apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
         return;
     }
-    launchBackend(
+    backend.launchBackend(
         apply->previous.binding,
-        weakly([apply, failure](StatusBarController& self, Launched launched) {
+        weakly([apply, failure](ServerSettingsApplier& self, BackendRestarting& launcher,
+                                BackendRestarting::Launched launched) {
             if (launched) {
                 self.resolvedServerConfiguration_ = apply->previous;
-                if (self.closing_) {
+                if (launcher.isClosing()) {
                     apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                     return;
                 }
-                self.setReady(*launched);
+                launcher.setReady(*launched);
                 apply->finish(std::unexpected(ServerConfigurationError::applyFailed(failure)));
                 return;
             }
             const std::string restoreFailure = Error(launched.error()).description();
-            if (self.closing_) {
+            if (launcher.isClosing()) {
                 self.dependencies_.log->write(
                     statusTexts::logCategory,
                     "Could not restore the previous server: " + restoreFailure);
                 apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                 return;
             }
-            self.showFatalError(
+            launcher.showFatalError(
                 "Kelvra Hub could not restore the previous server after the new settings failed: " +
                 restoreFailure);
             apply->finish(std::unexpected(ServerConfigurationError::restoreFailed(restoreFailure)));
         }));
 }
 
-void StatusBarController::networkServicesDidChange() {
-    if (closing_) {
-        return;
-    }
-    dependencies_.view->reloadNetworkChoices();
+void ServerSettingsApplier::networkServicesDidChange() {
     // While an operation runs, what the server ends up on is not known yet: the follow-up
     // compares once its turn comes.
-    if (operations_->isIdle()) {
-        const auto resolution = resolveNow(dependencies_.settings->serverConfiguration());
-        if (resolvedServerConfiguration_ &&
-            resolvedServerConfiguration_->binding == resolution.binding) {
-            return;
-        }
+    if (dependencies_.operations->isIdle() && resolvedServerConfiguration_ &&
+        resolvedServerConfiguration_->binding == resolveStored().binding) {
+        return;
     }
     // One waiting follow-up is enough: it resolves the stored settings when it runs.
     if (std::exchange(networkChangeQueued_, true)) {
         return;
     }
-    operations_->enqueue({
-        .run = weakly([](StatusBarController& self, std::function<void()> done) {
+    dependencies_.operations->enqueue({
+        .run = weakly([](ServerSettingsApplier& self, BackendRestarting& backend,
+                         std::function<void()> done) {
             self.networkChangeQueued_ = false;
-            self.followNetworkChange(std::move(done));
+            self.followNetworkChange(std::move(done), backend);
         }),
         .abandon = [] {},
     });
 }
 
-void StatusBarController::followNetworkChange(std::function<void()> done) {
+void ServerSettingsApplier::followNetworkChange(std::function<void()> done,
+                                                BackendRestarting& backend) {
     const auto stored = dependencies_.settings->serverConfiguration();
-    if (readyURL_ && resolvedServerConfiguration_ &&
-        resolvedServerConfiguration_->binding == resolveNow(stored).binding) {
+    if (backend.readyURL() && resolvedServerConfiguration_ &&
+        resolvedServerConfiguration_->binding == resolve(stored).binding) {
         done();
         return;
     }
@@ -181,7 +173,21 @@ void StatusBarController::followNetworkChange(std::function<void()> done) {
                 "Could not follow a network-interface change: " + result.error().description());
         }
     };
-    applyOperation(std::move(apply));
+    applyOperation(std::move(apply), backend);
+}
+
+ResolvedHubServerConfiguration ServerSettingsApplier::resolveStored() const {
+    return resolve(dependencies_.settings->serverConfiguration());
+}
+
+void ServerSettingsApplier::serverStarted(ResolvedHubServerConfiguration resolution) {
+    resolvedServerConfiguration_ = std::move(resolution);
+}
+
+ResolvedHubServerConfiguration ServerSettingsApplier::resolve(
+    const HubServerConfiguration& configuration) const {
+    return HubServerConfigurationResolver::resolve(
+        configuration, dependencies_.networkServiceProvider->availableServices());
 }
 
 }  // namespace kelvra
