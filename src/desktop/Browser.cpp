@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "desktop/ChildSignals.h"
+
 namespace kelvra {
 
 void Browser::open(const QString& url, std::function<void(bool)> completion) {
@@ -24,6 +26,7 @@ void Browser::open(const QString& url, std::function<void(bool)> completion) {
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    startWithDefaultSignals(*process);
 
     // Whatever comes first of exit, failure to start and the grace period decides.
     auto complete = std::make_shared<std::function<void(bool)>>(std::move(completion));

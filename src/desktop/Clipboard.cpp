@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "desktop/ChildSignals.h"
 #include "desktop/WaylandPlatform.h"
 
 namespace kelvra::Clipboard {
@@ -21,6 +22,7 @@ bool copyWithWlCopy(const QString& text) {
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    startWithDefaultSignals(process);
     // wl-copy returns once its background copy serves the selection.
     process.start(program, {QStringLiteral("--type"), QStringLiteral("text/plain;charset=utf-8")});
     if (!process.waitForStarted(kWlCopyLimitMilliseconds)) {

@@ -55,7 +55,11 @@ TEST_F(BrowserTest, JudgesTheBrowserByTheExitStatusOfXdgOpen) {
         {"killed", "kill -9 $$\n", false},
         {"browser running in the foreground", "exec sleep 30\n", true},
         {"xdg-open missing", std::nullopt, false},
+        // The application ignores the stop signals; the browser must not keep them.
+        {"browser started clean", std::string(testing::kFailsOnInheritedSignals) + " || exit 3\n",
+         true},
     };
+    const testing::ParentSignalSettings parentSignals;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         fs::remove(directory_.path() / "xdg-open");

@@ -88,4 +88,24 @@ ProcessResult runProcess(const std::filesystem::path& program,
     return result;
 }
 
+ParentSignalSettings::ParentSignalSettings() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGTSTP, &ignore, &stopAction_);
+    sigemptyset(&blocked_);
+    sigaddset(&blocked_, SIGUSR2);
+    ::pthread_sigmask(SIG_BLOCK, &blocked_, nullptr);
+}
+
+ParentSignalSettings::~ParentSignalSettings() {
+    ::pthread_sigmask(SIG_UNBLOCK, &blocked_, nullptr);
+    ::sigaction(SIGTSTP, &stopAction_, nullptr);
+}
+
+// glibc starts a spawned child with its own two real-time signals ignored: only the standard
+// signals count.
+const char* const kFailsOnInheritedSignals =
+    "for field in SigIgn SigBlk; do test $((0x$(sed -n \"s/^$field:[[:space:]]*//p\" "
+    "/proc/self/status) & 0x7fffffff)) = 0 || exit 1; done";
+
 }  // namespace kelvra::testing

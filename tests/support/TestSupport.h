@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -48,5 +49,22 @@ struct ProcessResult {
 ProcessResult runProcess(const std::filesystem::path& program,
                          const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment);
+
+/// While alive, the calling thread ignores SIGTSTP and blocks SIGUSR2, as settings of a parent
+/// that its children must not inherit.
+class ParentSignalSettings {
+public:
+    ParentSignalSettings();
+    ~ParentSignalSettings();
+    ParentSignalSettings(const ParentSignalSettings&) = delete;
+    ParentSignalSettings& operator=(const ParentSignalSettings&) = delete;
+
+private:
+    struct sigaction stopAction_ {};
+    sigset_t blocked_{};
+};
+
+/// A shell command that fails when it runs with a standard signal ignored or blocked.
+extern const char* const kFailsOnInheritedSignals;
 
 }  // namespace kelvra::testing
