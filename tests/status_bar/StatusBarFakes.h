@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <net/if.h>
 #include <string>
-#include <sys/socket.h>
 #include <vector>
 
 #include "backend/BackendSupervising.h"
-#include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputMonitoring.h"
-#include "server_config/NetworkChangeSource.h"
-#include "server_config/NetworkServiceSource.h"
+#include "clicker/FakePermissionProvider.h"
+#include "server_config/FakeNetworkServices.h"
 #include "status_bar/StatusBarView.h"
 
 namespace kelvra::testing {
@@ -124,50 +120,6 @@ public:
     void join() override {}
     void setConfiguration(const ClickerInputConfiguration&) override {}
     void setRecordingRequired(bool) override {}
-};
-
-/// Keyboard access as the test sets it; a request is granted only if it already is.
-class FakePermissionProvider final : public AccessibilityPermissionProviding {
-public:
-    AccessibilityAuthorizationStatus authorizationStatus() override { return status; }
-    void requestAccess(std::function<void(bool)> completion) override {
-        completion(status == AccessibilityAuthorizationStatus::granted);
-    }
-    void openSystemSettings() override {}
-
-    AccessibilityAuthorizationStatus status = AccessibilityAuthorizationStatus::granted;
-};
-
-/// Ethernet interfaces that are up, each with the IPv4 address the test gives.
-class FakeNetworkServices final : public NetworkServiceSource {
-public:
-    std::vector<std::pair<std::string, std::string>> interfaces;  ///< name, address
-
-    std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
-        std::vector<InterfaceAddressEntry> entries;
-        for (const auto& [name, address] : interfaces) {
-            sockaddr_storage storage{};
-            auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
-            inet->sin_family = AF_INET;
-            ::inet_pton(AF_INET, address.c_str(), &inet->sin_addr);
-            entries.push_back({name, IFF_UP | IFF_RUNNING, storage});
-        }
-        return entries;
-    }
-    std::optional<std::vector<NetworkServiceDescription>> services() const override {
-        std::vector<NetworkServiceDescription> services;
-        for (const auto& [name, address] : interfaces) {
-            services.push_back({true, NetworkServiceInterface{name, std::nullopt}, name,
-                                "Ethernet (" + name + ")"});
-        }
-        return services;
-    }
-};
-
-class IdleNetworkChangeSource final : public NetworkChangeSource {
-public:
-    bool start(std::function<void()>) override { return true; }
-    void stop() override {}
 };
 
 }  // namespace kelvra::testing

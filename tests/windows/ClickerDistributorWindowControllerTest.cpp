@@ -11,7 +11,7 @@
 #include <QToolButton>
 
 #include "WidgetTestSupport.h"
-#include "status_bar/StatusBarFakes.h"
+#include "clicker/FakePermissionProvider.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/ClickerDistributorWindowController.h"

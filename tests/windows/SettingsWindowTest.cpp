@@ -11,7 +11,7 @@
 
 #include "WidgetTestSupport.h"
 #include "core/Error.h"
-#include "status_bar/StatusBarFakes.h"
+#include "server_config/FakeNetworkServices.h"
 #include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
