@@ -48,11 +48,8 @@ AboutWindow::AboutWindow(const AppVersionInfo& versionInfo, const QIcon& statusI
     content->setContentsMargins(32, 24, 32, 22);
     content->setSpacing(8);
 
-    auto* icon = new QLabel;
+    auto* icon = SymbolIcon::headerIcon(statusIcon, 56, devicePixelRatioF());
     icon->setObjectName(QStringLiteral("aboutIcon"));
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap((statusIcon.isNull() ? SymbolIcon::applicationIcon() : statusIcon)
-                        .pixmap(QSize(56, 56), devicePixelRatioF()));
     content->addWidget(icon);
     content->addWidget(label(QStringLiteral("Kelvra Hub"), 17, QFont::Bold));
 

@@ -67,11 +67,8 @@ WelcomeWindow::WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& sta
     content->setSpacing(10);
     window->addLayout(content);
 
-    auto* icon = new QLabel;
+    auto* icon = SymbolIcon::headerIcon(statusIcon, 64, devicePixelRatioF());
     icon->setObjectName(QStringLiteral("welcomeIcon"));
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap((statusIcon.isNull() ? SymbolIcon::applicationIcon() : statusIcon)
-                        .pixmap(QSize(64, 64), devicePixelRatioF()));
     content->addWidget(icon);
 
     auto* title = new QLabel(QStringLiteral("<b>Welcome to </b>Kelvra Hub"));

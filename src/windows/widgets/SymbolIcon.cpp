@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "windows/widgets/SymbolIcon.h"
 
+#include <QLabel>
 #include <QPainter>
 
 namespace kelvra::SymbolIcon {
@@ -58,9 +59,15 @@ QPixmap tinted(Symbol symbol, QSize size, const QColor& color, qreal devicePixel
     return pixmap;
 }
 
-QIcon applicationIcon() {
-    return QIcon::fromTheme(QStringLiteral("com.morvane.KelvraHub"),
-                            QIcon(QStringLiteral(":/symbols/app-icon.svg")));
+QLabel* headerIcon(const QIcon& icon, int side, qreal devicePixelRatio) {
+    const QIcon shown = icon.isNull()
+                            ? QIcon::fromTheme(QStringLiteral("com.morvane.KelvraHub"),
+                                               QIcon(QStringLiteral(":/symbols/app-icon.svg")))
+                            : icon;
+    auto* label = new QLabel;
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(shown.pixmap(QSize(side, side), devicePixelRatio));
+    return label;
 }
 
 }  // namespace kelvra::SymbolIcon

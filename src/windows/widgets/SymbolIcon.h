@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QSize>
 
+class QLabel;
+
 namespace kelvra {
 
 /// The system symbols our windows show, each an icon-theme name with a bundled monochrome
@@ -31,8 +33,9 @@ QIcon icon(Symbol symbol);
 /// the bundled glyph, which is always one colour.
 QPixmap tinted(Symbol symbol, QSize size, const QColor& color, qreal devicePixelRatio);
 
-/// The application's icon: the theme's, else the bundled one.
-QIcon applicationIcon();
+/// A centred label showing `icon` at `side` logical pixels: the status item's icon, or the
+/// application's (the theme's, else the bundled one) when `icon` is null.
+QLabel* headerIcon(const QIcon& icon, int side, qreal devicePixelRatio);
 
 }  // namespace SymbolIcon
 }  // namespace kelvra
