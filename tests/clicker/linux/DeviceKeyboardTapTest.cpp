@@ -5,6 +5,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/eventfd.h>
@@ -63,8 +64,10 @@ protected:
         }
     }
 
-    void start() {
+    /// Opens the tap, with our session at the seat or away from it, and runs it.
+    void start(bool atSeat = true) {
         auto watch = std::make_unique<FakeSessionLock>();
+        watch->setActive(atSeat);
         lock = watch.get();
         tap = std::make_unique<DeviceKeyboardTap>(system->makeLayer(), std::move(watch), log);
         tap->setConfiguration(assigning({ClickerKeyCode::pageDown}));
@@ -245,12 +248,22 @@ TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardItCannotTakeAloneAndSaysSoOnce) {
 }
 
 TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
-    const auto laptop = system->add("Laptop Keyboard");
-    laptop->copyError = EACCES;
-    start();
-    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
-    EXPECT_FALSE(laptop->isGrabbed());
+    // Found on taking the keyboard; or, started while another session was at the seat, on
+    // coming to it, when uinput is first looked at.
+    for (const bool atSeat : {true, false}) {
+        system = std::make_shared<FakeInputSystem>();
+        const auto laptop = system->add("Laptop Keyboard");
+        if (atSeat) {
+            laptop->copyError = EACCES;
+        } else {
+            system->virtualDeviceError = ENOENT;
+        }
+        start(atSeat);
+        lock->setActive(true);
+        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
+        EXPECT_FALSE(laptop->isGrabbed());
+    }
 }
 
 TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
@@ -320,8 +333,16 @@ TEST_F(DeviceKeyboardTapTest, MakesOneCopyOfEachKeyboardWhateverItsNameAndNeverT
               3);
 }
 
-TEST_F(DeviceKeyboardTapTest, GivesEveryKeyboardBackWhileAnotherSessionIsActive) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
+TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
+    // Started while someone else is there: the seat lets us open nothing until we return.
+    const auto laptop = system->add("Laptop Keyboard");
+    laptop->openError = EACCES;
+    system->virtualDeviceError = EACCES;
+    start(false);
+    laptop->openError = 0;
+    system->virtualDeviceError = 0;
+    lock->setActive(true);
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));
     laptop->send(frame({{KEY_LEFTSHIFT, 1}}));
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}}));
@@ -356,7 +377,8 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
         int virtualDeviceError;
         std::vector<int> keyboardOpenErrors;
         bool opens;
-        bool filesOpen;
+        std::optional<bool> filesOpen;
+        bool atSeat = true;
     };
     const Row rows[] = {
         {"one keyboard", 0, {0}, true, true},
@@ -365,6 +387,8 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
         {"every keyboard denied", 0, {EACCES, EACCES}, false, false},
         {"one of two denied", 0, {EACCES, 0}, true, false},
         {"no keyboard yet", 0, {}, true, false},
+        // Another session's meanwhile: nothing is tried, and the run takes them on return.
+        {"away from the seat", EACCES, {EACCES}, true, std::nullopt, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -374,10 +398,12 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
             system->add("Keyboard")->openError = error;
         }
         system->add("Mouse", false)->openError = EACCES;  // not ours to need
-        DeviceKeyboardTap tap(system->makeLayer(), std::make_unique<FakeSessionLock>(),
+        auto seat = std::make_unique<FakeSessionLock>();
+        seat->setActive(row.atSeat);
+        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat), row.filesOpen);
+        DeviceKeyboardTap tap(system->makeLayer(), std::move(seat),
                               std::make_shared<RecordingLog>());
         EXPECT_EQ(tap.open().has_value(), row.opens);
-        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer()), row.filesOpen);
     }
 }
 
