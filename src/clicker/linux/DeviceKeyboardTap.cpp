@@ -51,11 +51,10 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
         return std::unexpected(KeyboardTapError{"no event descriptor for configuration changes"});
     }
     // The seat lets only the session at it open its devices. While another one is there they
-    // are none of ours to try: the run checks and takes them once our session returns.
-    if (lockWatch_->active()) {
-        if (auto usable = checkDevices(); !usable) {
-            return usable;
-        }
+    // are none of ours to try: what the seat will give us then is judged without opening
+    // anything (so a tap that will work gets its chance), and the run takes them on return.
+    if (auto usable = checkDevices(lockWatch_->active()); !usable) {
+        return usable;
     }
     if (!layer_->watchChanges()) {
         log_->write(kCategory,
@@ -65,10 +64,14 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
     return {};
 }
 
-std::expected<void, KeyboardTapError> DeviceKeyboardTap::checkDevices() {
-    if (const int error = layer_->virtualDevicesAvailable(); error != 0) {
+std::expected<void, KeyboardTapError> DeviceKeyboardTap::checkDevices(bool atSeat) {
+    int virtualError = atSeat ? layer_->virtualDevicesAvailable() : 0;
+    if (!atSeat && !layer_->virtualDevicesAtSeat()) {
+        virtualError = EACCES;
+    }
+    if (virtualError != 0) {
         return std::unexpected(
-            KeyboardTapError{"virtual keyboards cannot be created: " + errorText(error)});
+            KeyboardTapError{"virtual keyboards cannot be created: " + errorText(virtualError)});
     }
     int openError = 0;
     bool anyKeyboard = false;
@@ -77,12 +80,15 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::checkDevices() {
             continue;
         }
         anyKeyboard = true;
-        auto device = layer_->open(node.path);
-        if (device) {
-            openError = 0;
+        if (atSeat) {
+            auto device = layer_->open(node.path);
+            openError = device ? 0 : device.error();
+        } else {
+            openError = layer_->opensAtSeat(node) ? 0 : EACCES;
+        }
+        if (openError == 0) {
             break;
         }
-        openError = device.error();
     }
     if (anyKeyboard && openError != 0) {
         return std::unexpected(
@@ -210,7 +216,7 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
 
 DeviceKeyboardTap::Attempt DeviceKeyboardTap::takeSeat() {
     // Found wanting as it would have been at the start, had the session been at the seat then.
-    if (auto usable = checkDevices(); !usable) {
+    if (auto usable = checkDevices(true); !usable) {
         log_->write(kCategory, "Clicker Distributor cannot take the keyboards: " +
                                    usable.error().message + ".");
         return Attempt::denied;

@@ -30,8 +30,8 @@ public:
                       std::unique_ptr<SessionLockWatch> lockWatch, std::shared_ptr<LogSink> log);
     ~DeviceKeyboardTap() override;
 
-    /// Fails when virtual devices cannot be created or no keyboard opens. While our session is
-    /// away from the seat that cannot be known: it succeeds, and the run finds out on return.
+    /// Fails when virtual devices cannot be created or no keyboard opens; while our session is
+    /// away from the seat, when they will not once it returns (nothing is opened meanwhile).
     std::expected<void, KeyboardTapError> open() override;
     void setConfiguration(std::shared_ptr<const KeyboardTapConfiguration> configuration) override;
     /// Ends with `sourceLost` when no keyboard is left and the keyboards that are present cannot
@@ -41,8 +41,9 @@ public:
 private:
     enum class Attempt : uint8_t { done, denied };
 
-    /// Virtual devices can be created and a keyboard opens, if there is one.
-    std::expected<void, KeyboardTapError> checkDevices();
+    /// Virtual devices can be created and a keyboard opens, if there is one; away from the
+    /// seat, will once our session is at it.
+    std::expected<void, KeyboardTapError> checkDevices(bool atSeat);
     /// Our session is at the seat: the devices are checked, then every keyboard is taken.
     Attempt takeSeat();
     /// Opens and takes every device not yet read.
