@@ -45,14 +45,17 @@
 namespace kelvra {
 namespace {
 
-/// Whether a keyboard tap can run. The device tap is probed by opening its files, not by
-/// grabbing every keyboard; only the X11 tap, which takes nothing until it listens, is opened.
+/// Whether a keyboard tap can run; absent while another session is at the seat, which holds the
+/// device tap's files meanwhile. The device tap is probed by opening its files, not by grabbing
+/// every keyboard; only the X11 tap, which takes nothing until it listens, is opened.
 template <typename OpenTap>
-bool keyboardAccessGranted(const OpenTap& openTap, const std::optional<std::string>& forced) {
+std::optional<bool> keyboardAccessGranted(const OpenTap& openTap,
+                                          const std::optional<std::string>& forced) {
     if (forced != "x11") {
-        if (const auto layer = makeSystemInputDeviceLayer();
-            layer && deviceKeyboardFilesOpen(*layer)) {
-            return true;
+        const auto filesOpen =
+            deviceKeyboardFilesOpen(*makeSystemInputDeviceLayer(), *makeLogindSessionLockWatch());
+        if (!filesOpen.has_value() || *filesOpen) {
+            return filesOpen;
         }
     }
     return forced != "device" && openTap().has_value();

@@ -50,9 +50,28 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
     if (!configurationChanged_) {
         return std::unexpected(KeyboardTapError{"no event descriptor for configuration changes"});
     }
-    if (const int error = layer_->virtualDevicesAvailable(); error != 0) {
+    // The seat lets only the session at it open its devices. While another one is there they
+    // are none of ours to try: what the seat will give us then is judged without opening
+    // anything (so a tap that will work gets its chance), and the run takes them on return.
+    if (auto usable = checkDevices(lockWatch_->active()); !usable) {
+        return usable;
+    }
+    if (!layer_->watchChanges()) {
+        log_->write(kCategory,
+                    "Clicker Distributor cannot follow keyboards being plugged in; it reads the "
+                    "keyboards present now.");
+    }
+    return {};
+}
+
+std::expected<void, KeyboardTapError> DeviceKeyboardTap::checkDevices(bool atSeat) {
+    int virtualError = atSeat ? layer_->virtualDevicesAvailable() : 0;
+    if (!atSeat && !layer_->virtualDevicesAtSeat()) {
+        virtualError = EACCES;
+    }
+    if (virtualError != 0) {
         return std::unexpected(
-            KeyboardTapError{"virtual keyboards cannot be created: " + errorText(error)});
+            KeyboardTapError{"virtual keyboards cannot be created: " + errorText(virtualError)});
     }
     int openError = 0;
     bool anyKeyboard = false;
@@ -61,21 +80,19 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
             continue;
         }
         anyKeyboard = true;
-        auto device = layer_->open(node.path);
-        if (device) {
-            openError = 0;
+        if (atSeat) {
+            auto device = layer_->open(node.path);
+            openError = device ? 0 : device.error();
+        } else {
+            openError = layer_->opensAtSeat(node) ? 0 : EACCES;
+        }
+        if (openError == 0) {
             break;
         }
-        openError = device.error();
     }
     if (anyKeyboard && openError != 0) {
         return std::unexpected(
             KeyboardTapError{"keyboard devices cannot be opened: " + errorText(openError)});
-    }
-    if (!layer_->watchChanges()) {
-        log_->write(kCategory,
-                    "Clicker Distributor cannot follow keyboards being plugged in; it reads the "
-                    "keyboards present now.");
     }
     return {};
 }
@@ -99,7 +116,7 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
     context_.locked = lockWatch_->locked();
     active_ = lockWatch_->active();
     KeyboardTapRunOutcome outcome = KeyboardTapRunOutcome::stopped;
-    if (active_ && lostForGood(scan())) {
+    if (active_ && lostForGood(takeSeat())) {
         outcome = KeyboardTapRunOutcome::sourceLost;
     }
     enum Fixed : size_t { kStop, kConfiguration, kChanges, kLock, kFirstKeyboard };
@@ -157,9 +174,10 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
             drop(path);
         }
         Attempt attempt = Attempt::done;
-        if (returned || (!dropped.empty() && keyboards_.empty())) {
-            // Back at the seat; or the last keyboard went: unplugged, or access revoked for all
-            // of them at once.
+        if (returned) {
+            attempt = takeSeat();
+        } else if (!dropped.empty() && keyboards_.empty()) {
+            // The last keyboard went: unplugged, or access revoked for all of them at once.
             attempt = scan();
         }
         bool rescan = false;
@@ -194,6 +212,16 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
     keyboards_.clear();
     context_.client = nullptr;
     return outcome;
+}
+
+DeviceKeyboardTap::Attempt DeviceKeyboardTap::takeSeat() {
+    // Found wanting as it would have been at the start, had the session been at the seat then.
+    if (auto usable = checkDevices(true); !usable) {
+        log_->write(kCategory, "Clicker Distributor cannot take the keyboards: " +
+                                   usable.error().message + ".");
+        return Attempt::denied;
+    }
+    return scan();
 }
 
 DeviceKeyboardTap::Attempt DeviceKeyboardTap::scan() {
@@ -278,7 +306,10 @@ bool DeviceKeyboardTap::lostForGood(Attempt lastAttempt) {
     return keyboards_.empty() && lastAttempt == Attempt::denied;
 }
 
-bool deviceKeyboardFilesOpen(InputDeviceLayer& layer) {
+std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat) {
+    if (!seat.active()) {
+        return std::nullopt;
+    }
     if (layer.virtualDevicesAvailable() != 0) {
         return false;
     }

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,23 +22,30 @@ namespace kelvra {
 /// calls keyboards and any device with an assigned key (a clicker may only count as a set of
 /// keys); our own copies, known by where uinput put them, are never read. New keyboards are
 /// taken when plugged in. While another session is the seat's active one, every keyboard is
-/// given back (descriptor closed) and taken again when ours returns.
+/// given back (descriptor closed) and taken again when ours returns; nothing is opened while it
+/// is away, from the start on.
 class DeviceKeyboardTap final : public KeyboardTapBackend {
 public:
     DeviceKeyboardTap(std::unique_ptr<InputDeviceLayer> layer,
                       std::unique_ptr<SessionLockWatch> lockWatch, std::shared_ptr<LogSink> log);
     ~DeviceKeyboardTap() override;
 
-    /// Fails when virtual devices cannot be created or no keyboard opens.
+    /// Fails when virtual devices cannot be created or no keyboard opens; while our session is
+    /// away from the seat, when they will not once it returns (nothing is opened meanwhile).
     std::expected<void, KeyboardTapError> open() override;
     void setConfiguration(std::shared_ptr<const KeyboardTapConfiguration> configuration) override;
     /// Ends with `sourceLost` when no keyboard is left and the keyboards that are present cannot
-    /// be opened any more (access revoked).
+    /// be opened any more (access revoked), or when `open`'s check fails on coming to the seat.
     KeyboardTapRunOutcome run(int stopDescriptor, KeyboardTapClient& client) override;
 
 private:
     enum class Attempt : uint8_t { done, denied };
 
+    /// Virtual devices can be created and a keyboard opens, if there is one; away from the
+    /// seat, will once our session is at it.
+    std::expected<void, KeyboardTapError> checkDevices(bool atSeat);
+    /// Our session is at the seat: the devices are checked, then every keyboard is taken.
+    Attempt takeSeat();
     /// Opens and takes every device not yet read.
     Attempt scan();
     Attempt consider(const InputDeviceNode& node);
@@ -69,8 +77,9 @@ private:
 };
 
 /// Whether the device tap's files open for this user: every keyboard device for reading and
-/// writing (there must be one) and the uinput device for writing.
-bool deviceKeyboardFilesOpen(InputDeviceLayer& layer);
+/// writing (there must be one) and the uinput device for writing. Absent, with nothing tried,
+/// while another session is at the seat, which holds the access to them meanwhile.
+std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat);
 
 /// The device tap over the system's devices and logind's lock state.
 std::unique_ptr<KeyboardTapBackend> makeDeviceKeyboardTap(std::shared_ptr<LogSink> log);

@@ -133,6 +133,12 @@ public:
     /// Whether virtual devices can be created (the uinput device opens for writing); 0 or an
     /// errno value.
     virtual int virtualDevicesAvailable() = 0;
+
+    /// Whether the device, or uinput for `virtualDevicesAtSeat`, will open for this user while
+    /// their session is at the seat, told without opening it: its permissions allow it now, or
+    /// udev hands it to whoever is at the seat (`uaccess`).
+    virtual bool opensAtSeat(const InputDeviceNode& node) = 0;
+    virtual bool virtualDevicesAtSeat() = 0;
 };
 
 /// The kernel's devices through udev, libevdev and uinput.

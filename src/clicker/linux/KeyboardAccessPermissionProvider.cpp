@@ -76,7 +76,7 @@ void runCommandAsynchronously(std::vector<std::string> arguments, std::function<
 }
 
 KeyboardAccessPermissionProvider::KeyboardAccessPermissionProvider(
-    std::shared_ptr<SettingsStore> defaults, std::function<bool()> canOpenTap,
+    std::shared_ptr<SettingsStore> defaults, std::function<std::optional<bool>()> canOpenTap,
     CommandRunner runCommand, std::shared_ptr<MainThreadExecutor> mainThread,
     std::shared_ptr<LogSink> log, Files files)
     : defaults_(std::move(defaults)),
@@ -96,15 +96,21 @@ void KeyboardAccessPermissionProvider::recordRequest() {
 }
 
 AccessibilityAuthorizationStatus KeyboardAccessPermissionProvider::authorizationStatus() {
-    if (canOpenTap_()) {
+    const std::optional<bool> opens = canOpenTap_();
+    if (opens.value_or(false)) {
         recordRequest();
         return AccessibilityAuthorizationStatus::granted;
     }
     const bool asked =
         defaults_->boolean(ClickerInputConfigurationStore::accessibilityRequestRecordedKey)
             .value_or(false);
-    return asked ? AccessibilityAuthorizationStatus::denied
-                 : AccessibilityAuthorizationStatus::notDetermined;
+    if (!asked) {
+        return AccessibilityAuthorizationStatus::notDetermined;
+    }
+    // Away from the seat nothing is concluded: one who had access or asked for it is not told
+    // otherwise, and the listener finds out when the session returns.
+    return opens.has_value() ? AccessibilityAuthorizationStatus::denied
+                             : AccessibilityAuthorizationStatus::granted;
 }
 
 void KeyboardAccessPermissionProvider::requestAccess(std::function<void(bool granted)> completion) {
@@ -118,22 +124,23 @@ void KeyboardAccessPermissionProvider::requestAccess(std::function<void(bool gra
                                       files_.helper.string() +
                                       " is not a file that only root can change.");
         mainThread_->post([canOpenTap = canOpenTap_, completion = std::move(completion)] {
-            completion(canOpenTap());
+            completion(canOpenTap().value_or(false));
         });
         return;
     }
-    runCommand_(
-        {"pkexec", helper->string()},
-        [mainThread = mainThread_, log = log_, canOpenTap = canOpenTap_,
-         completion = std::move(completion)](int status) mutable {
-            // 126: the user dismissed the dialog; 127: not authorized or no pkexec.
-            if (status != 0) {
-                log->write(kLogCategory, "The keyboard access helper ended with status " +
-                                             std::to_string(status) + ".");
-            }
-            mainThread->post([canOpenTap = std::move(canOpenTap),
-                              completion = std::move(completion)] { completion(canOpenTap()); });
-        });
+    runCommand_({"pkexec", helper->string()},
+                [mainThread = mainThread_, log = log_, canOpenTap = canOpenTap_,
+                 completion = std::move(completion)](int status) mutable {
+                    // 126: the user dismissed the dialog; 127: not authorized or no pkexec.
+                    if (status != 0) {
+                        log->write(kLogCategory, "The keyboard access helper ended with status " +
+                                                     std::to_string(status) + ".");
+                    }
+                    mainThread->post(
+                        [canOpenTap = std::move(canOpenTap), completion = std::move(completion)] {
+                            completion(canOpenTap().value_or(false));
+                        });
+                });
 }
 
 void KeyboardAccessPermissionProvider::openSystemSettings() {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,11 @@ public:
         std::filesystem::path helpPage;
     };
 
-    /// `canOpenTap` tells whether a keyboard tap opens now.
+    /// `canOpenTap` tells whether a keyboard tap opens now; absent when that cannot be tried
+    /// (another session is at the seat, which holds the keyboards' access meanwhile).
     KeyboardAccessPermissionProvider(std::shared_ptr<SettingsStore> defaults,
-                                     std::function<bool()> canOpenTap, CommandRunner runCommand,
+                                     std::function<std::optional<bool>()> canOpenTap,
+                                     CommandRunner runCommand,
                                      std::shared_ptr<MainThreadExecutor> mainThread,
                                      std::shared_ptr<LogSink> log, Files files);
 
@@ -52,7 +55,7 @@ private:
     void recordRequest();
 
     const std::shared_ptr<SettingsStore> defaults_;
-    const std::function<bool()> canOpenTap_;
+    const std::function<std::optional<bool>()> canOpenTap_;
     const CommandRunner runCommand_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
     const std::shared_ptr<LogSink> log_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -224,6 +225,20 @@ std::optional<InputDeviceNode> eventNode(udev_device* device) {
     return node;
 }
 
+/// See `InputDeviceLayer::opensAtSeat`; `mode` as for access(2).
+bool openableAtSeat(udev* context, const char* path, int mode) {
+    if (::access(path, mode) == 0) {
+        return true;
+    }
+    struct stat status {};
+    if (context == nullptr || ::stat(path, &status) != 0 || !S_ISCHR(status.st_mode)) {
+        return false;
+    }
+    const UdevPointer<udev_device> device(
+        udev_device_new_from_devnum(context, 'c', status.st_rdev));
+    return device && udev_device_has_tag(device.get(), "uaccess") > 0;
+}
+
 class SystemInputDeviceLayer final : public InputDeviceLayer {
 public:
     SystemInputDeviceLayer() : udev_(udev_new()) {}
@@ -314,6 +329,11 @@ public:
         const UniqueFd uinput(::open(kUinputPath, O_WRONLY | O_NONBLOCK | O_CLOEXEC));
         return uinput ? 0 : errno;
     }
+
+    bool opensAtSeat(const InputDeviceNode& node) override {
+        return openableAtSeat(udev_.get(), node.path.c_str(), R_OK | W_OK);
+    }
+    bool virtualDevicesAtSeat() override { return openableAtSeat(udev_.get(), kUinputPath, W_OK); }
 
 private:
     UdevPointer<udev> udev_;

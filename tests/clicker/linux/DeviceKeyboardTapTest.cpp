@@ -5,6 +5,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/eventfd.h>
@@ -63,8 +64,10 @@ protected:
         }
     }
 
-    void start() {
+    /// Opens the tap, with our session at the seat or away from it, and runs it.
+    void start(bool atSeat = true) {
         auto watch = std::make_unique<FakeSessionLock>();
+        watch->setActive(atSeat);
         lock = watch.get();
         tap = std::make_unique<DeviceKeyboardTap>(system->makeLayer(), std::move(watch), log);
         tap->setConfiguration(assigning({ClickerKeyCode::pageDown}));
@@ -106,7 +109,6 @@ protected:
 
 TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) {
     const auto [laptop] = startTaking("Laptop Keyboard");
-    EXPECT_EQ(laptop->copyName(), "Laptop Keyboard (Kelvra Hub)");
 
     // The consumed key-down takes its scan code with it; its repeats and key-up follow it.
     laptop->send({event(EV_MSC, MSC_SCAN, 0x7004e), event(EV_KEY, KEY_PAGEDOWN, 1),
@@ -245,12 +247,18 @@ TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardItCannotTakeAloneAndSaysSoOnce) {
 }
 
 TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
-    const auto laptop = system->add("Laptop Keyboard");
-    laptop->copyError = EACCES;
-    start();
-    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
-    EXPECT_FALSE(laptop->isGrabbed());
+    // Found on taking the keyboard; or, started while another session was at the seat, on
+    // coming to it, when uinput is first looked at.
+    for (const bool atSeat : {true, false}) {
+        system = std::make_shared<FakeInputSystem>();
+        const auto laptop = system->add("Laptop Keyboard");
+        (atSeat ? laptop->copyError : system->virtualDeviceError) = atSeat ? EACCES : ENOENT;
+        start(atSeat);
+        lock->setActive(true);
+        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
+        EXPECT_FALSE(laptop->isGrabbed());
+    }
 }
 
 TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
@@ -320,8 +328,14 @@ TEST_F(DeviceKeyboardTapTest, MakesOneCopyOfEachKeyboardWhateverItsNameAndNeverT
               3);
 }
 
-TEST_F(DeviceKeyboardTapTest, GivesEveryKeyboardBackWhileAnotherSessionIsActive) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
+TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
+    // Started while someone else is there: the seat lets us open nothing until we return.
+    const auto laptop = system->add("Laptop Keyboard");
+    laptop->openError = EACCES;
+    start(false);
+    laptop->openError = 0;
+    lock->setActive(true);
+    ASSERT_TRUE(laptop->waitUntilTaken(true));
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));
     laptop->send(frame({{KEY_LEFTSHIFT, 1}}));
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}}));
@@ -356,7 +370,9 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
         int virtualDeviceError;
         std::vector<int> keyboardOpenErrors;
         bool opens;
-        bool filesOpen;
+        std::optional<bool> filesOpen;
+        bool atSeat = true;
+        bool seatGivesKeyboards = true;
     };
     const Row rows[] = {
         {"one keyboard", 0, {0}, true, true},
@@ -365,19 +381,32 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
         {"every keyboard denied", 0, {EACCES, EACCES}, false, false},
         {"one of two denied", 0, {EACCES, 0}, true, false},
         {"no keyboard yet", 0, {}, true, false},
+        // Another session's meanwhile: nothing is opened, and the run takes them on return.
+        {"away from the seat", EACCES, {EACCES}, true, std::nullopt, false},
+        {"away from a seat that will not give them",
+         0,
+         {EACCES},
+         false,
+         std::nullopt,
+         false,
+         false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         auto system = std::make_shared<FakeInputSystem>();
         system->virtualDeviceError = row.virtualDeviceError;
         for (const int error : row.keyboardOpenErrors) {
-            system->add("Keyboard")->openError = error;
+            const auto keyboard = system->add("Keyboard");
+            keyboard->openError = error;
+            keyboard->givenBySeat = row.seatGivesKeyboards;
         }
         system->add("Mouse", false)->openError = EACCES;  // not ours to need
-        DeviceKeyboardTap tap(system->makeLayer(), std::make_unique<FakeSessionLock>(),
+        auto seat = std::make_unique<FakeSessionLock>();
+        seat->setActive(row.atSeat);
+        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat), row.filesOpen);
+        DeviceKeyboardTap tap(system->makeLayer(), std::move(seat),
                               std::make_shared<RecordingLog>());
         EXPECT_EQ(tap.open().has_value(), row.opens);
-        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer()), row.filesOpen);
     }
 }
 

@@ -166,6 +166,12 @@ public:
         return std::unexpected(ENOENT);
     }
     int virtualDevicesAvailable() override { return system_->virtualDeviceError; }
+    bool opensAtSeat(const InputDeviceNode& node) override {
+        return std::ranges::any_of(system_->devices(), [&](const auto& keyboard) {
+            return keyboard->node.path == node.path && keyboard->givenBySeat;
+        });
+    }
+    bool virtualDevicesAtSeat() override { return true; }
 
 private:
     std::shared_ptr<FakeInputSystem> system_;

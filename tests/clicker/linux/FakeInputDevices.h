@@ -45,6 +45,8 @@ public:
 
     /// errno values the device answers opening, grabbing or copying it with; 0 succeeds.
     std::atomic<int> openError{0}, grabError{0}, copyError{0};
+    /// Opens for the user at the seat, whatever `openError` says while they are away.
+    std::atomic<bool> givenBySeat{true};
     /// The copy no longer takes events.
     std::atomic<bool> copyWriteFails{false};
 
