@@ -12,6 +12,7 @@
 #include "clicker/ClickerInputMonitoring.h"
 #include "server_config/HubServerConfiguration.h"
 #include "server_config/ServerConfigurationError.h"
+#include "server_config/ServerSettingsApplied.h"
 #include "status_bar/SettingsService.h"
 
 namespace kelvra {
@@ -27,18 +28,6 @@ struct StatusLine {
 
     friend bool operator==(const StatusLine&, const StatusLine&) = default;
 };
-
-/// An apply of server settings that went through: the server now runs `configuration` at
-/// `url`. `notSavedReason` holds the settings store's reason when the new settings run but
-/// could not be stored, so they will not survive a restart.
-struct ServerSettingsApplied {
-    HubServerConfiguration configuration;
-    std::string url;
-    std::optional<std::string> notSavedReason;
-
-    friend bool operator==(const ServerSettingsApplied&, const ServerSettingsApplied&) = default;
-};
-using ServerSettingsApplyResult = std::expected<ServerSettingsApplied, ServerConfigurationError>;
 
 /// What the settings window shows when it is opened.
 struct SettingsWindowState {

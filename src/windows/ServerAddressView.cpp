@@ -324,22 +324,23 @@ void ServerAddressView::apply(const HubServerConfiguration& configuration,
     }
 
     const QPointer<ServerAddressView> self(this);
-    callbacks_.applyConfiguration(
-        configuration, [self, mainThread = mainThread_, changedSetting](ApplyResult result) {
-            mainThread->post([self, changedSetting, result = std::move(result)] {
-                if (!self) {
-                    return;
-                }
-                if (result) {
-                    self->applySucceeded(*result, changedSetting);
-                } else {
-                    self->applyFailed(result.error(), changedSetting);
-                }
-            });
+    callbacks_.applyConfiguration(configuration, [self, mainThread = mainThread_, changedSetting](
+                                                     ServerSettingsApplyResult result) {
+        mainThread->post([self, changedSetting, result = std::move(result)] {
+            if (!self) {
+                return;
+            }
+            if (result) {
+                self->applySucceeded(*result, changedSetting);
+            } else {
+                self->applyFailed(Error(result.error()), changedSetting);
+            }
         });
+    });
 }
 
-void ServerAddressView::applySucceeded(const Applied& applied, ChangedSetting changedSetting) {
+void ServerAddressView::applySucceeded(const ServerSettingsApplied& applied,
+                                       ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     configuration_ = applied.configuration;
     setApplyingControlsEnabled(true);

@@ -17,6 +17,7 @@
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfiguration.h"
 #include "server_config/HubServerPortInputValidator.h"
+#include "server_config/ServerSettingsApplied.h"
 #include "windows/widgets/HelpPopover.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -39,19 +40,10 @@ class ServerAddressView final : public QWidget {
     Q_OBJECT
 
 public:
-    /// A configuration that runs: the configuration itself, the control page's address, and
-    /// the settings store's reason when it could not be saved.
-    struct Applied {
-        HubServerConfiguration configuration;
-        std::string url;
-        std::optional<std::string> notSavedReason;
-    };
-    /// What runs once the new configuration was applied, or why it does not.
-    using ApplyResult = std::expected<Applied, Error>;
     /// Applies a configuration (restarting the server, storing it on success) and completes
     /// once, on any thread.
-    using ApplyConfiguration =
-        std::function<void(const HubServerConfiguration&, std::function<void(ApplyResult)>)>;
+    using ApplyConfiguration = std::function<void(const HubServerConfiguration&,
+                                                  std::function<void(ServerSettingsApplyResult)>)>;
 
     struct Callbacks {
         ApplyConfiguration applyConfiguration;
@@ -100,7 +92,7 @@ private:
     void showAppliedPort();
 
     void apply(const HubServerConfiguration& configuration, ChangedSetting changedSetting);
-    void applySucceeded(const Applied& applied, ChangedSetting changedSetting);
+    void applySucceeded(const ServerSettingsApplied& applied, ChangedSetting changedSetting);
     void applyFailed(const Error& error, ChangedSetting changedSetting);
     void setApplyingControlsEnabled(bool enabled);
 

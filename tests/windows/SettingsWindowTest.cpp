@@ -93,11 +93,12 @@ protected:
     }
 
     // The controller's side of a finished apply: what runs, and why it was not saved if so.
-    void finishApply(std::expected<std::string, Error> result) {
+    void finishApply(std::expected<std::string, ServerConfigurationError> result) {
         ASSERT_TRUE(pendingApply_);
-        ServerAddressView::ApplyResult answer = std::unexpected(Error("", ""));
+        ServerSettingsApplyResult answer =
+            std::unexpected(ServerConfigurationError::appIsClosing());
         if (result) {
-            answer = ServerAddressView::Applied{applied_.back(), *result, notSavedReason_};
+            answer = ServerSettingsApplied{applied_.back(), *result, notSavedReason_};
         } else {
             answer = std::unexpected(result.error());
         }
@@ -121,7 +122,7 @@ protected:
         std::make_shared<ManualMainThreadExecutor>();
 
     std::vector<HubServerConfiguration> applied_;
-    std::function<void(ServerAddressView::ApplyResult)> pendingApply_;
+    std::function<void(ServerSettingsApplyResult)> pendingApply_;
     std::vector<std::string> copied_;
     std::unique_ptr<SettingsWindow> window_;
 };
@@ -205,7 +206,8 @@ TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsFo
     QTest::keyClick(networks(), Qt::Key_Down);  // a second apply while one runs
     EXPECT_EQ(applied_.size(), 1u);
 
-    finishApply(std::unexpected(Error("The port could not be opened.", "test")));
+    finishApply(
+        std::unexpected(ServerConfigurationError::applyFailed("The port could not be opened.")));
     EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
     EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(applyButton()->isVisible() && applyButton()->isEnabled());
@@ -250,12 +252,11 @@ TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
     QTest::keyClick(networks(), Qt::Key_Down);
     ASSERT_EQ(applied_.size(), 1u);
     EXPECT_EQ(applied_[0].networkSelection, HubNetworkSelection::localhost());
-    finishApply(std::unexpected(Error("Kelvra Hub could not apply the new settings.", "test")));
+    finishApply(std::unexpected(ServerConfigurationError::applyFailed("the port is taken")));
 
     EXPECT_EQ(networks()->currentIndex(), 0);
     EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
-    EXPECT_TRUE(
-        testing::takeAlert(window()).endsWith("|Kelvra Hub could not apply the new settings."));
+    EXPECT_TRUE(testing::takeAlert(window()).endsWith("the port is taken"));
 
     notSavedReason_ = "The disk is full.";
     QTest::keyClick(networks(), Qt::Key_End);

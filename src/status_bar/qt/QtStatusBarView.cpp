@@ -297,7 +297,7 @@ SettingsWindow& QtStatusBarView::settingsWindow() {
                 .server = {
                     .applyConfiguration =
                         [this](const HubServerConfiguration& configuration,
-                               std::function<void(ServerAddressView::ApplyResult)> completion) {
+                               std::function<void(ServerSettingsApplyResult)> completion) {
                             applyServerSettings(configuration, std::move(completion));
                         },
                     .copyToClipboard =
@@ -315,21 +315,13 @@ SettingsWindow& QtStatusBarView::settingsWindow() {
 
 void QtStatusBarView::applyServerSettings(
     const HubServerConfiguration& configuration,
-    std::function<void(ServerAddressView::ApplyResult)> completion) {
+    std::function<void(ServerSettingsApplyResult)> completion) {
     const auto actions = actions_.lock();
     if (!actions) {
-        completion(std::unexpected(Error(ServerConfigurationError::appIsClosing())));
+        completion(std::unexpected(ServerConfigurationError::appIsClosing()));
         return;
     }
-    actions->applyServerSettings(
-        configuration, [completion = std::move(completion)](ServerSettingsApplyResult result) {
-            if (!result) {
-                completion(std::unexpected(Error(result.error())));
-                return;
-            }
-            completion(ServerAddressView::Applied{result->configuration, result->url,
-                                                  result->notSavedReason});
-        });
+    actions->applyServerSettings(configuration, std::move(completion));
 }
 
 ClickerDistributorWindowController& QtStatusBarView::clickerWindow(

@@ -108,7 +108,7 @@ private:
     void bringToFront(QWidget& window,
                       const std::optional<std::string>& activationToken = std::nullopt);
     void applyServerSettings(const HubServerConfiguration& configuration,
-                             std::function<void(ServerAddressView::ApplyResult)> completion);
+                             std::function<void(ServerSettingsApplyResult)> completion);
 
     const Dependencies dependencies_;
     std::weak_ptr<StatusBarActions> actions_;
