@@ -68,14 +68,8 @@ AboutWindow::AboutWindow(const AppVersionInfo& versionInfo, const QIcon& statusI
         14));
     content->addSpacing(8);
     content->addWidget(new FeatureHighlightsView({
-        {Symbol::presentationSync, QStringLiteral("Presentation Sync"),
-         QStringLiteral("Keeps presentations, slides, and animations in step across a group of "
-                        "machines that follow one reference machine."),
-         std::nullopt},
-        {Symbol::clicker, QStringLiteral("Clicker Distributor"),
-         QStringLiteral("Sends Next and Previous from a clicker on this computer to whole "
-                        "Presentation Sync groups at once."),
-         std::nullopt},
+        presentationSyncHighlight(),
+        clickerDistributorHighlight(),
     }));
     content->addSpacing(8);
     content->addWidget(label(QStringLiteral("© 2026 Morvane. All rights reserved."), 14));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "windows/FeatureHighlightsView.h"
 
+#include <utility>
+
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
@@ -11,6 +13,20 @@
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
+
+FeatureHighlight presentationSyncHighlight() {
+    return {Symbol::presentationSync, QStringLiteral("Presentation Sync"),
+            QStringLiteral("Keeps presentations, slides, and animations in step across a group of "
+                           "machines that follow one reference machine."),
+            std::nullopt};
+}
+
+FeatureHighlight clickerDistributorHighlight(std::optional<FeatureHighlight::Action> action) {
+    return {Symbol::clicker, QStringLiteral("Clicker Distributor"),
+            QStringLiteral("Sends Next and Previous from a clicker on this computer to whole "
+                           "Presentation Sync groups at once."),
+            std::move(action)};
+}
 
 FeatureHighlightsView::FeatureHighlightsView(std::vector<FeatureHighlight> highlights,
                                              QWidget* parent)

@@ -31,6 +31,12 @@ struct FeatureHighlight {
     std::optional<Action> action;
 };
 
+/// The highlights both the welcome and the about window show; the welcome window adds a button
+/// to the Clicker Distributor's.
+FeatureHighlight presentationSyncHighlight();
+FeatureHighlight clickerDistributorHighlight(
+    std::optional<FeatureHighlight::Action> action = std::nullopt);
+
 /// The feature rows of the welcome and about windows, one per highlight, in order.
 class FeatureHighlightsView final : public QWidget {
     Q_OBJECT

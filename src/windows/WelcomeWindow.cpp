@@ -87,16 +87,10 @@ WelcomeWindow::WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& sta
     content->addSpacing(8);
 
     content->addWidget(new FeatureHighlightsView({
-        {Symbol::presentationSync, QStringLiteral("Presentation Sync"),
-         QStringLiteral("Keeps presentations, slides, and animations in step across a group of "
-                        "machines that follow one reference machine."),
-         std::nullopt},
-        {Symbol::clicker, QStringLiteral("Clicker Distributor"),
-         QStringLiteral("Sends Next and Previous from a clicker on this computer to whole "
-                        "Presentation Sync groups at once."),
-         FeatureHighlight::Action{QStringLiteral("Open…"),
-                                  QStringLiteral("welcomeClickerDistributorButton"),
-                                  callbacks_.onOpenClickerDistributor}},
+        presentationSyncHighlight(),
+        clickerDistributorHighlight(FeatureHighlight::Action{
+            QStringLiteral("Open…"), QStringLiteral("welcomeClickerDistributorButton"),
+            callbacks_.onOpenClickerDistributor}),
         {Symbol::desktop, QStringLiteral("Monitor and manage"),
          QStringLiteral("See what every Kelvra machine is showing, adjust settings, and transfer "
                         "files between them."),
