@@ -11,22 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/SpawnAttributes.h"
 #include "support/TestSupport.h"
 
 namespace kelvra::testing {
-namespace {
-
-/// `texts` as the null-terminated array that the spawn functions take; `texts` must outlive it.
-std::vector<char*> pointersTo(std::vector<std::string>& texts) {
-    std::vector<char*> array;
-    for (auto& text : texts) {
-        array.push_back(text.data());
-    }
-    array.push_back(nullptr);
-    return array;
-}
-
-}  // namespace
 
 SpawnedProcess::SpawnedProcess(const std::filesystem::path& program,
                                const std::vector<std::string>& arguments,
@@ -58,12 +46,12 @@ SpawnedProcess::SpawnedProcess(const std::filesystem::path& program,
 
     std::vector<std::string> texts{program.string()};
     texts.insert(texts.end(), arguments.begin(), arguments.end());
-    auto argv = pointersTo(texts);
+    auto argv = spawnVector(texts);
     std::vector<std::string> entries;
     for (const auto& [name, value] : environment) {
         entries.push_back(name + "=" + value);
     }
-    auto envp = pointersTo(entries);
+    auto envp = spawnVector(entries);
 
     const int result =
         ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
