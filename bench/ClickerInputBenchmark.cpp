@@ -91,7 +91,7 @@ public:
                     {{}, [environment] { return kelvra::makeX11KeyboardTap(environment); }}, "x11");
             },
             std::move(onInput), {}, kelvra::ClickerInputConfiguration::defaults());
-        monitor_->start();
+        monitor_->start(nullptr);
     }
 
     ~X11PressRig() {

@@ -73,7 +73,7 @@ std::shared_ptr<const KeyboardTapConfiguration> ClickerInputMonitor::tapConfigur
     return tap;
 }
 
-void ClickerInputMonitor::start() {
+void ClickerInputMonitor::start(std::shared_ptr<ClickerInputMonitoring> predecessor) {
     std::thread finished;
     int stopError = 0;
     {
@@ -98,13 +98,22 @@ void ClickerInputMonitor::start() {
                                       errorText(stopError));
         log_->write(kLogCategory, kCouldNotCreate);
         report(ClickerInputListenerState::failed);
+        if (predecessor) {
+            predecessor->join();  // no thread of ours to wait for it; it was told to stop
+        }
         return;
     }
 
     std::lock_guard lock(stateLock_);
-    tapThread_ = std::thread([self = shared_from_this(), stopDescriptor = stopDescriptor_.get()] {
+    tapThread_ = std::thread([self = shared_from_this(), stopDescriptor = stopDescriptor_.get(),
+                              predecessor = std::move(predecessor)]() mutable {
         // Linux thread names hold 15 bytes; the full label is the delivery queue's sibling.
         pthread_setname_np(pthread_self(), "clicker-tap");
+        // Also when stopped already: whoever joins this thread then knows both have ended.
+        if (predecessor) {
+            predecessor->join();
+            predecessor.reset();
+        }
         self->runTap(stopDescriptor);
     });
 }

@@ -43,7 +43,7 @@ public:
     /// Joins a thread that is still ending; owners stop the monitor first.
     ~ClickerInputMonitor() override;
 
-    void start() override;
+    void start(std::shared_ptr<ClickerInputMonitoring> predecessor) override;
     void stop() override;
     void join() override;
     void setConfiguration(const ClickerInputConfiguration& configuration) override;

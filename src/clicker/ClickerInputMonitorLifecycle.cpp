@@ -15,7 +15,10 @@ ClickerInputMonitorLifecycle::ClickerInputMonitorLifecycle(
 ClickerInputMonitorLifecycle::~ClickerInputMonitorLifecycle() {
     if (monitor_) {
         monitor_->stop();
-        monitor_->join();
+        ending_ = std::exchange(monitor_, nullptr);
+    }
+    if (ending_) {
+        ending_->join();
     }
 }
 
@@ -27,17 +30,16 @@ void ClickerInputMonitorLifecycle::reconcile() {
         monitor_ = makeMonitor_(reportsFor(++reporting_->generation));
         monitor_->setConfiguration(configuration_);
         monitor_->setRecordingRequired(recordingRequired_);
-        monitor_->start();
+        monitor_->start(std::exchange(ending_, nullptr));
     } else if (monitor_) {
         dropMonitor();
     }
 }
 
 void ClickerInputMonitorLifecycle::dropMonitor() {
-    const auto monitor = std::exchange(monitor_, nullptr);
-    monitor->stop();
-    // The next listener may need the same keyboards: wait until this one has let them go.
-    monitor->join();
+    monitor_->stop();
+    // Its thread may still be letting the keyboards go; the next listener's thread waits for it.
+    ending_ = std::exchange(monitor_, nullptr);
     const uint64_t generation = ++reporting_->generation;
     mainThread_->post([reporting = std::weak_ptr(reporting_), generation] {
         const auto shared = reporting.lock();

@@ -16,6 +16,9 @@ namespace kelvra {
 /// Each listener serves one run; after `failed` the lifecycle keeps it until a reconcile drops
 /// it. Reports reach the owner only from the current listener, so a replaced listener's late
 /// `failed` cannot land after its successor's `listening`; dropping a listener reports `stopped`.
+///
+/// A stop never waits for the listener's thread; its successor's thread does, before taking the
+/// keyboards.
 class ClickerInputMonitorLifecycle {
 public:
     /// Makes a listener that reports through `reports`.
@@ -25,13 +28,13 @@ public:
     ClickerInputMonitorLifecycle(MonitorFactory makeMonitor,
                                  std::shared_ptr<MainThreadExecutor> mainThread,
                                  ClickerInputMonitorReports reports);
-    /// Stops the listener and waits for its thread.
+    /// Stops the listener and waits for its thread and those of the listeners before it.
     ~ClickerInputMonitorLifecycle();
     ClickerInputMonitorLifecycle(const ClickerInputMonitorLifecycle&) = delete;
     ClickerInputMonitorLifecycle& operator=(const ClickerInputMonitorLifecycle&) = delete;
 
     /// Brings the listener in line with the flags: creates and starts one when it is needed and
-    /// missing; stops, waits for and drops it when it is not needed.
+    /// missing; stops and drops it when it is not needed.
     void reconcile();
 
     /// Kept for each new listener and written into the current one.
@@ -64,6 +67,8 @@ private:
     const std::shared_ptr<MainThreadExecutor> mainThread_;
     const std::shared_ptr<Reporting> reporting_;
     std::shared_ptr<ClickerInputMonitoring> monitor_;
+    // Stopped and perhaps still ending; the next listener waits for it, else the destructor.
+    std::shared_ptr<ClickerInputMonitoring> ending_;
     bool distributionRequired_ = false;
     bool testRequired_ = false;
     bool recordingRequired_ = false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "clicker/ClickerInputConfiguration.h"
@@ -26,12 +27,14 @@ public:
     virtual ~ClickerInputMonitoring() = default;
 
     /// Begins listening on a thread of its own; a second start while started does nothing.
-    virtual void start() = 0;
+    /// `predecessor`, when given, is a stopped listener that may still hold the keyboards: the
+    /// new thread waits for it to end before it takes them, so the caller never waits.
+    virtual void start(std::shared_ptr<ClickerInputMonitoring> predecessor) = 0;
     /// Asks the listener to end and reports `stopped`; returns at once. Does nothing unless
     /// started and not already stopping.
     virtual void stop() = 0;
     /// Waits until the listener's thread has released every keyboard and ended. Call after
-    /// `stop`, before starting another listener that needs the same keyboards.
+    /// `stop`, from one thread at a time; unlike the rest, also from a successor's thread.
     virtual void join() = 0;
     /// Takes effect for the next key-down; keys already held keep their earlier decision.
     virtual void setConfiguration(const ClickerInputConfiguration& configuration) = 0;

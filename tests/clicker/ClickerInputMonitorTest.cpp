@@ -26,7 +26,7 @@ protected:
     /// A started monitor once it reports listening.
     std::shared_ptr<ClickerInputMonitor> listening() {
         auto monitor = makeMonitor();
-        monitor->start();
+        monitor->start(nullptr);
         EXPECT_TRUE(runUntilState(State::listening));
         return monitor;
     }
@@ -48,8 +48,8 @@ protected:
 
 TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndConsumesItsPress) {
     const auto monitor = makeMonitor();
-    monitor->start();
-    monitor->start();
+    monitor->start(nullptr);
+    monitor->start(nullptr);
     ASSERT_TRUE(runUntilState(State::listening));
     control->inject({1, ClickerKeyCode::pageDown, KeyTransition::down, 0});
     control->inject({1, 0, KeyTransition::down, 0});
@@ -73,17 +73,35 @@ TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndCo
 TEST_F(ClickerInputMonitorTest, AStopLandingJustBeforeTheTapRunsIsNotLost) {
     control->holdAtRunEntry = true;
     const auto monitor = makeMonitor();
-    monitor->start();
+    monitor->start(nullptr);
     ASSERT_TRUE(control->waitUntil([&] { return control->atRunEntry; }));
     monitor->stop();
     control->update([](auto& c) { c.holdAtRunEntry = false; });
     ASSERT_TRUE(joins(*monitor));
 }
 
+// A listener replacing a stopped one that is slow to let the keyboards go takes them only after
+// it; neither the stop nor the start waits for that.
+TEST_F(ClickerInputMonitorTest, ASuccessorTakesTheKeyboardsOnlyOnceItsPredecessorEnded) {
+    control->holdAtRunEntry = true;
+    auto predecessor = makeMonitor();
+    predecessor->start(nullptr);
+    ASSERT_TRUE(control->waitUntil([&] { return control->atRunEntry; }));
+    predecessor->stop();
+    const auto successor = makeMonitor();
+    successor->start(std::move(predecessor));
+    control->update([](auto& c) { c.holdAtRunEntry = false; });
+    ASSERT_TRUE(runUntilState(State::listening));
+    ASSERT_TRUE(stopsAndJoins(*successor));
+    EXPECT_EQ(control->opened, 2);
+    EXPECT_FALSE(control->overlapped);
+    EXPECT_EQ(control->running, 0);
+}
+
 TEST_F(ClickerInputMonitorTest, AStopRightAfterStartEndsTheThreadAndAGoneMonitorReportsNothing) {
     for (int round = 0; round < 20; ++round) {
         const auto monitor = makeMonitor();
-        monitor->start();
+        monitor->start(nullptr);
         ASSERT_TRUE(stopsAndJoins(*monitor));
     }
     mainThread->runPending();
@@ -93,7 +111,7 @@ TEST_F(ClickerInputMonitorTest, AStopRightAfterStartEndsTheThreadAndAGoneMonitor
 TEST_F(ClickerInputMonitorTest, ATapThatCannotOpenFailsWithTheLogLine) {
     control->openError = "no keyboard could be opened";
     const auto monitor = makeMonitor();
-    monitor->start();
+    monitor->start(nullptr);
     ASSERT_TRUE(runUntilState(State::failed));
     EXPECT_TRUE(log->waitFor(
         "[shell] Clicker Distributor could not create its active keyboard event tap. Keyboard "
@@ -112,7 +130,7 @@ TEST_F(ClickerInputMonitorTest, AMonitorWithoutAStopDescriptorFailsAndStartsNoTh
     ::getrlimit(RLIMIT_NOFILE, &saved);
     const rlimit none{0, saved.rlim_max};
     ::setrlimit(RLIMIT_NOFILE, &none);  // out of descriptors
-    monitor->start();
+    monitor->start(nullptr);
     ::setrlimit(RLIMIT_NOFILE, &saved);
     ASSERT_TRUE(runUntilState(State::failed));
     ASSERT_TRUE(joins(*monitor));  // nothing could have stopped a thread

@@ -34,6 +34,9 @@ public:
         bool atRunEntry = false;
         bool loseSource = false;
         int opened = 0;
+        int running = 0;
+        /// A run began while another one had not returned yet: two taps held the keyboards.
+        bool overlapped = false;
         std::deque<KeyboardTapEvent> pending;
         std::vector<KeyboardTapDecision> decisions;
         std::vector<std::shared_ptr<const KeyboardTapConfiguration>> configurations;
@@ -81,10 +84,19 @@ public:
     KeyboardTapRunOutcome run(int stopDescriptor, KeyboardTapClient& client) override {
         {
             std::unique_lock lock(control_->mutex);
+            control_->overlapped = control_->overlapped || control_->running > 0;
+            ++control_->running;
             control_->atRunEntry = true;
             control_->changed.notify_all();
             control_->changed.wait(lock, [&] { return !control_->holdAtRunEntry; });
         }
+        const auto outcome = tap(stopDescriptor, client);
+        control_->update([](Control& control) { --control.running; });
+        return outcome;
+    }
+
+private:
+    KeyboardTapRunOutcome tap(int stopDescriptor, KeyboardTapClient& client) {
         while (true) {
             pollfd descriptors[] = {{stopDescriptor, POLLIN, 0}, {control_->wake.get(), POLLIN, 0}};
             ::poll(descriptors, 2, -1);
@@ -115,7 +127,6 @@ public:
         }
     }
 
-private:
     std::shared_ptr<Control> control_;
 };
 

@@ -158,7 +158,7 @@ protected:
 
     void startMonitor() {
         monitor = make({{}, [] { return makeX11KeyboardTap(x11Environment()); }}, "x11");
-        monitor->start();
+        monitor->start(nullptr);
         ASSERT_TRUE(runUntilState(State::listening));
     }
 

@@ -115,7 +115,7 @@ class FakeClickerMonitor final : public ClickerInputMonitoring {
 public:
     bool started = false, stopped = false;
 
-    void start() override { started = true; }
+    void start(std::shared_ptr<ClickerInputMonitoring>) override { started = true; }
     void stop() override { stopped = true; }
     void join() override {}
     void setConfiguration(const ClickerInputConfiguration&) override {}
