@@ -13,6 +13,7 @@ ClickerInputMonitorLifecycle::ClickerInputMonitorLifecycle(
       reporting_(std::make_shared<Reporting>(Reporting{0, std::move(reports)})) {}
 
 ClickerInputMonitorLifecycle::~ClickerInputMonitorLifecycle() {
+    endLingeringDemand();
     if (monitor_) {
         monitor_->stop();
         ending_ = std::exchange(monitor_, nullptr);
@@ -22,8 +23,32 @@ ClickerInputMonitorLifecycle::~ClickerInputMonitorLifecycle() {
     }
 }
 
+void ClickerInputMonitorLifecycle::setDistributionRequired(bool required) {
+    if (required) {
+        endLingeringDemand();
+    } else if (distributionRequired_ && monitor_) {
+        lingeringDemand_ = mainThread_->postDelayed(kDistributionSettleTime, [this] {
+            lingeringDemand_.reset();
+            reconcile();
+        });
+    }
+    distributionRequired_ = required;
+}
+
+void ClickerInputMonitorLifecycle::withdrawDistribution() {
+    endLingeringDemand();
+    distributionRequired_ = false;
+}
+
+void ClickerInputMonitorLifecycle::endLingeringDemand() {
+    if (lingeringDemand_) {
+        lingeringDemand_->cancel();
+        lingeringDemand_.reset();
+    }
+}
+
 void ClickerInputMonitorLifecycle::reconcile() {
-    if (permissionGranted_ && (distributionRequired_ || testRequired_)) {
+    if (permissionGranted_ && (distributionRequired_ || lingeringDemand_ || testRequired_)) {
         if (monitor_) {
             return;
         }
@@ -37,6 +62,7 @@ void ClickerInputMonitorLifecycle::reconcile() {
 }
 
 void ClickerInputMonitorLifecycle::dropMonitor() {
+    endLingeringDemand();
     monitor_->stop();
     // Its thread may still be letting the keyboards go; the next listener's thread waits for it.
     ending_ = std::exchange(monitor_, nullptr);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "clicker/ClickerInputMonitoring.h"
 #include "core/MainThreadExecutor.h"
@@ -17,10 +19,15 @@ namespace kelvra {
 /// it. Reports reach the owner only from the current listener, so a replaced listener's late
 /// `failed` cannot land after its successor's `listening`; dropping a listener reports `stopped`.
 ///
-/// A stop never waits for the listener's thread; its successor's thread does, before taking the
-/// keyboards.
+/// Every start and stop grabs or releases every keyboard, and the distribution demand comes
+/// from a peer that may flip it many times a second: a withdrawn demand therefore lingers for
+/// `kDistributionSettleTime`, and comes back without a new listener if it returns meanwhile.
+/// A demand that arrives while no listener runs starts one at once. A stop never waits for the
+/// listener's thread; its successor's thread does, before taking the keyboards.
 class ClickerInputMonitorLifecycle {
 public:
+    static constexpr std::chrono::milliseconds kDistributionSettleTime{1500};
+
     /// Makes a listener that reports through `reports`.
     using MonitorFactory =
         std::function<std::shared_ptr<ClickerInputMonitoring>(ClickerInputMonitorReports reports)>;
@@ -42,8 +49,11 @@ public:
     /// Written into the current listener at once; never starts or stops one.
     void setRecordingRequired(bool recordingRequired);
 
-    /// These take effect at the next `reconcile`.
-    void setDistributionRequired(bool required) { distributionRequired_ = required; }
+    /// These take effect at the next `reconcile`. A withdrawn distribution demand lingers while a
+    /// listener runs (see above); `withdrawDistribution` ends it without the settle time, for a
+    /// backend that is going away.
+    void setDistributionRequired(bool required);
+    void withdrawDistribution();
     void setTestRequired(bool required) { testRequired_ = required; }
     void setPermissionGranted(bool granted) { permissionGranted_ = granted; }
 
@@ -62,6 +72,7 @@ private:
 
     ClickerInputMonitorReports reportsFor(uint64_t generation) const;
     void dropMonitor();
+    void endLingeringDemand();
 
     const MonitorFactory makeMonitor_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
@@ -70,6 +81,8 @@ private:
     // Stopped and perhaps still ending; the next listener waits for it, else the destructor.
     std::shared_ptr<ClickerInputMonitoring> ending_;
     bool distributionRequired_ = false;
+    // Present while a withdrawn distribution demand still counts.
+    std::optional<CancellableWork> lingeringDemand_;
     bool testRequired_ = false;
     bool recordingRequired_ = false;
     bool permissionGranted_ = false;

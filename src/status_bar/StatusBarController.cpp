@@ -160,7 +160,7 @@ void StatusBarController::stopForRestart(std::function<void()> stopped) {
     auto old = std::exchange(backend_, nullptr);
     clickerInput_->setBackend(nullptr);
     hasClickerDistributorState_ = false;
-    clickerInputLifecycle_->setDistributionRequired(false);
+    clickerInputLifecycle_->withdrawDistribution();
     clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
         dependencies_.view->clickerBackendRestarting();

@@ -188,7 +188,7 @@ void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState 
 
 void StatusBarController::clearClickerDemands() {
     auto& lifecycle = *clickerInputLifecycle_;
-    lifecycle.setDistributionRequired(false);
+    lifecycle.withdrawDistribution();
     lifecycle.setTestRequired(false);
     lifecycle.setRecordingRequired(false);
     lifecycle.setPermissionGranted(false);

@@ -77,6 +77,11 @@ TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWant
             const auto first = lifecycle->monitor();
             ASSERT_EQ(first != nullptr, wanted(from));
             reconcile(to);
+            // Only a withdrawn distribution demand keeps its listener a while; a test ending or
+            // access going stop it at once.
+            const bool lingers = first && (from & 1) && !(to & 1) && (to & 8);
+            ASSERT_EQ(lifecycle->monitor() != nullptr, wanted(to) || lingers);
+            mainThread->advance(ClickerInputMonitorLifecycle::kDistributionSettleTime);
             ASSERT_EQ(lifecycle->monitor() != nullptr, wanted(to));
             if (first && wanted(to)) {
                 EXPECT_EQ(lifecycle->monitor(), first);  // kept, never restarted
@@ -92,6 +97,31 @@ TEST_F(ClickerInputMonitorLifecycleTest, AListenerRunsExactlyWhileGrantedAndWant
             reconcile(0);
         }
     }
+}
+
+// A peer flipping its demand every 5 ms for 15 s takes the keyboards once; its last word holds
+// once it has settled, and a demand arriving while nothing listens starts a listener at once.
+TEST_F(ClickerInputMonitorLifecycleTest, AFlippingDemandTakesTheKeyboardsOnce) {
+    for (int change = 0; change < 3000; ++change) {
+        reconcile(change % 2 == 0 ? 1 | 8 : 8);
+        mainThread->advance(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_THAT(made[0]->calls, ElementsAre("start"));
+    mainThread->advance(ClickerInputMonitorLifecycle::kDistributionSettleTime);
+    EXPECT_EQ(lifecycle->monitor(), nullptr);
+    EXPECT_THAT(made[0]->calls, ElementsAre("start", "stop"));
+    EXPECT_EQ(states.back(), State::stopped);
+
+    reconcile(1 | 8);
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_EQ(made[1]->predecessor, made[0]) << "the new listener's thread waits for the old one";
+    reconcile(8);
+    mainThread->advance(std::chrono::seconds(1));
+    reconcile(1 | 8);
+    mainThread->advance(ClickerInputMonitorLifecycle::kDistributionSettleTime);
+    EXPECT_EQ(lifecycle->monitor(), made[1]);
+    EXPECT_THAT(made[1]->calls, ElementsAre("start"));
 }
 
 TEST_F(ClickerInputMonitorLifecycleTest, NewListenersTakeTheConfigurationAndRecordingFlag) {
