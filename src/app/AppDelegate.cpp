@@ -147,6 +147,11 @@ bool AppDelegate::openLog() {
 AppDelegate::Services AppDelegate::makeServices(const Environment& environment) const {
     auto settingsStore =
         std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
+    // The app runs on whatever the store could read: the log says why, and a change that cannot
+    // be saved is reported where it is made.
+    if (const auto& problem = settingsStore->openingProblem()) {
+        log_->write("shell", problem->description());
+    }
     auto settings = std::make_shared<SettingsService>(
         std::make_shared<HubServerConfigurationStore>(settingsStore),
         std::make_shared<WelcomeWindowPreference>(settingsStore),
