@@ -147,6 +147,11 @@ bool AppDelegate::openLog() {
 AppDelegate::Services AppDelegate::makeServices(const Environment& environment) const {
     auto settingsStore =
         std::make_shared<JsonFileSettingsStore>(JsonFileSettingsStore::defaultPath(environment));
+    // The app runs on whatever the store could read: the log says why, and a change that cannot
+    // be saved is reported where it is made.
+    if (const auto& problem = settingsStore->openingProblem()) {
+        log_->write("shell", problem->description());
+    }
     auto settings = std::make_shared<SettingsService>(
         std::make_shared<HubServerConfigurationStore>(settingsStore),
         std::make_shared<WelcomeWindowPreference>(settingsStore),
@@ -246,16 +251,17 @@ void AppDelegate::handleOpenRequest(const std::optional<std::string>& activation
     if (!controller_) {
         return;
     }
-    if (view_->hasTray() || controller_->isClosing()) {
-        // One thing comes up and may take the focus: the page's browser, or, while quitting,
-        // the fatal alert. No window offers a server that is stopping.
-        const ActivationTokenLoan loan(activationToken);
+    {
+        // The token goes to the page's browser in its own environment. Qt takes one for our
+        // windows only from our environment, which other threads read while it would change.
+        const ActivationTokenLoan loan(view_->browser(), activationToken);
         controller_->openRequested();
-        return;
     }
-    controller_->openRequested();
-    // Without a tray the welcome window is the only way to the menu.
-    view_->presentWelcomeWindow(activationToken);
+    if (!view_->hasTray() && !controller_->isClosing()) {
+        // Without a tray the welcome window is the only way to the menu; no window offers a
+        // server that is stopping.
+        view_->presentWelcomeWindow();
+    }
 }
 
 void AppDelegate::failLaunch(const Error& error) {

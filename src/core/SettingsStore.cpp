@@ -26,8 +26,8 @@ const char* kindName(SettingsStoreError::Kind kind) {
             return "synchronizeDirectory";
         case Kind::corruptFileSetAside:
             return "corruptFileSetAside";
-        case Kind::unreadableFileSetAside:
-            return "unreadableFileSetAside";
+        case Kind::readFailed:
+            return "readFailed";
         case Kind::setAsideFailed:
             return "setAsideFailed";
     }
@@ -55,10 +55,11 @@ std::string SettingsStoreError::description() const {
         case Kind::corruptFileSetAside:
             return "Kelvra Hub's settings file " + path + " was damaged and has been moved to " +
                    setAsidePath_.string() + "; the settings start from their defaults.";
-        case Kind::unreadableFileSetAside:
-            return "Kelvra Hub could not read its settings file " + path + " (" +
-                   errorText(errorNumber_) + "); it has been moved to " + setAsidePath_.string() +
-                   " and the settings start from their defaults.";
+        case Kind::readFailed:
+            return "Kelvra Hub could not read its settings file " + path + ": " +
+                   errorText(errorNumber_) +
+                   ". The file is kept as it is; the settings start from their defaults, and "
+                   "nothing is saved over the file until it can be read.";
         case Kind::setAsideFailed:
             return "Kelvra Hub could not move its damaged settings file " + path +
                    " aside: " + errorText(errorNumber_) +

@@ -32,8 +32,9 @@ public:
         synchronizeDirectory,
         /// Opening: the file was not a JSON object; it was moved to `setAsidePath`.
         corruptFileSetAside,
-        /// Opening: the file could not be read; it was moved to `setAsidePath`.
-        unreadableFileSetAside,
+        /// Opening, or saving after that: the file could not be read. It is kept untouched, and
+        /// nothing is saved over it until a read succeeds.
+        readFailed,
         /// A bad file could not be moved aside; it is kept, and nothing is saved over it.
         setAsideFailed,
     };
@@ -146,11 +147,16 @@ private:
 /// rename, sync of the directory), so a crash or a full disk leaves either the old or the new
 /// file, never a mix, and a failed write leaves the old file untouched.
 ///
-/// A file that is not a JSON object (not JSON, another JSON value, too large, nested too
-/// deeply) is moved aside to "<name>.corrupt-<UTC time>", one that cannot be read to
-/// "<name>.unreadable-<UTC time>" (with "-2", "-3", … when that name is taken; an earlier file
-/// is never replaced), and the store starts empty. An empty file holds nothing to keep and
-/// reads as empty settings.
+/// A file that reads in full but is not a JSON object (not JSON, another JSON value, too large,
+/// nested too deeply) is moved aside to "<name>.corrupt-<UTC time>" (with "-2", "-3", … when
+/// that name is taken; an earlier file is never replaced), and the store starts empty. An empty
+/// file holds nothing to keep and reads as empty settings.
+///
+/// A file that cannot be read (a passing I/O error, too many open files, something other than a
+/// file in its place) may hold every setting, so it is kept as it is: the store answers the
+/// defaults and the changes made since, and each write first reads the file again. A write
+/// whose read fails again is refused and saves nothing; once a read succeeds, the changes are
+/// laid over the file's settings and saved together.
 class JsonFileSettingsStore final : public SettingsStore {
 public:
     /// Largest file read; anything larger was not written by us.
@@ -159,8 +165,8 @@ public:
     /// Where tests take the place of the system.
     struct Seams {
         /// Called before each file operation that can fail, named by the error its failure
-        /// gives (`setAsideFailed` for moving a bad file aside); a non-zero errno makes the step
-        /// fail with it, as if the system had refused.
+        /// gives (`readFailed` for reading the file, `setAsideFailed` for moving a bad file
+        /// aside); a non-zero errno makes the step fail with it, as if the system had refused.
         std::function<int(SettingsStoreError::Kind)> failStep;
         /// The time that names a file moved aside; the system clock when empty.
         std::function<std::chrono::system_clock::time_point()> now;
@@ -178,8 +184,8 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    /// What was wrong with the file found at opening (set aside, or kept when that failed);
-    /// absent when it read cleanly or did not exist. For the log.
+    /// What was wrong with the file found at opening (set aside, kept when that failed, or kept
+    /// unread); absent when it read cleanly or did not exist. For the log.
     const std::optional<SettingsStoreError>& openingProblem() const { return openingProblem_; }
 
     std::optional<nlohmann::json> value(std::string_view key) const override;
@@ -187,11 +193,19 @@ public:
         const std::vector<SettingsChange>& changes) override;
 
 private:
-    enum class BadFile { corrupt, unreadable };
+    /// The settings found in the file, and what was wrong with a file set aside.
+    struct Loaded {
+        nlohmann::json::object_t values;
+        std::optional<SettingsStoreError> problem;
+    };
 
-    void load();
+    /// The file's bytes (none when it does not exist; reading stops past the size limit), or
+    /// the errno of the failure.
+    std::expected<std::string, int> readFile() const;
+    /// Reads the file, setting aside a corrupt one; fails only when the file could not be read.
+    std::expected<Loaded, SettingsStoreError> load();
     /// The new name of the bad file, empty when it has vanished; or the errno of the failure.
-    std::expected<std::filesystem::path, int> moveAside(BadFile kind) const;
+    std::expected<std::filesystem::path, int> moveAside() const;
     std::expected<void, SettingsStoreError> replaceFile(const std::string& contents) const;
     int injectedFailure(SettingsStoreError::Kind step) const;
 
@@ -201,8 +215,11 @@ private:
 
     mutable std::mutex mutex_;
     SettingsDocument document_;
-    /// A bad file that could not be moved aside at opening: set it aside before any write.
-    std::optional<BadFile> pendingSetAside_;
+    /// A bad file that could not be moved aside when read: set it aside before any write.
+    bool pendingSetAside_ = false;
+    /// Present while the file found at opening is still unread: the changes made since, to lay
+    /// over its settings once it reads.
+    std::optional<std::vector<SettingsChange>> changesWhileUnread_;
 };
 
 }  // namespace kelvra

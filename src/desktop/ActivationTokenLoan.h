@@ -4,36 +4,25 @@
 #include <optional>
 #include <string>
 
-#include <QtGlobal>
-
-#include "desktop/WaylandPlatform.h"
+#include "desktop/Browser.h"
 
 namespace kelvra {
 
-/// Lends a second launch's XDG activation token to whatever is raised or started next. Qt 6.4's
-/// Wayland shell has no call that takes a token: it reads the variable when a window asks for
-/// the focus and unsets it once spent; a browser started meanwhile inherits it and may raise its
-/// own window with it. Unset at the end whatever happened, so that no later child process
-/// inherits a token that is not its own. Main thread only, like every change of the environment
-/// we make. Does nothing outside Wayland.
+/// Lends a second launch's XDG activation token to the browser that the request opens, for as
+/// long as the request is handled: a browser opened later (the page not ready yet) is not
+/// the one the token was given for, so a token left unspent is taken back.
 class ActivationTokenLoan {
 public:
-    explicit ActivationTokenLoan(const std::optional<std::string>& token)
-        : active_(token && !token->empty() && isWaylandPlatform()) {
-        if (active_) {
-            qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(*token));
-        }
+    ActivationTokenLoan(Browser& browser, const std::optional<std::string>& token)
+        : browser_(browser) {
+        browser_.lendActivationToken(token);
     }
-    ~ActivationTokenLoan() {
-        if (active_) {
-            qunsetenv("XDG_ACTIVATION_TOKEN");
-        }
-    }
+    ~ActivationTokenLoan() { browser_.lendActivationToken(std::nullopt); }
     ActivationTokenLoan(const ActivationTokenLoan&) = delete;
     ActivationTokenLoan& operator=(const ActivationTokenLoan&) = delete;
 
 private:
-    const bool active_;
+    Browser& browser_;
 };
 
 }  // namespace kelvra

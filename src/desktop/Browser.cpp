@@ -2,8 +2,10 @@
 #include "desktop/Browser.h"
 
 #include <memory>
+#include <utility>
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,6 +28,13 @@ void Browser::open(const QString& url, std::function<void(bool)> completion) {
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    // The token goes to the child alone: our own environment is read by other threads.
+    if (const auto token = std::exchange(activationToken_, std::nullopt);
+        token && !token->empty()) {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QString::fromStdString(*token));
+        process->setProcessEnvironment(environment);
+    }
     startWithDefaultSignals(*process);
 
     // Whatever comes first of exit, failure to start and the grace period decides.

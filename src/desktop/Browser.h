@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include <QObject>
 #include <QString>
@@ -28,8 +30,15 @@ public:
     /// other completes with false.
     void open(const QString& url, std::function<void(bool)> completion);
 
+    /// The XDG activation token the next `xdg-open` gets in its own environment, so that the
+    /// browser may take the focus; spent by that one start. Absent takes back one not spent.
+    void lendActivationToken(std::optional<std::string> token) {
+        activationToken_ = std::move(token);
+    }
+
 private:
     const std::chrono::milliseconds stillRunningMeansOpened_;
+    std::optional<std::string> activationToken_;
 };
 
 }  // namespace kelvra

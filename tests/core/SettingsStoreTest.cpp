@@ -188,15 +188,50 @@ TEST_F(SettingsStoreTest, MovingAsideNeverReplacesAnEarlierFile) {
     EXPECT_EQ(readFile(directory.path() / (stamp + "-3")), "third");
 }
 
-TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsMovedAsideAsUnreadable) {
-    fs::create_directories(path / "inside");
-    JsonFileSettingsStore store(path, fixedClock());
-    const auto aside = directory.path() / "settings.json.unreadable-20260314T092653Z";
-    EXPECT_EQ(store.openingProblem(),
-              SettingsStoreError(Kind::unreadableFileSetAside, path, EISDIR, aside));
-    EXPECT_TRUE(fs::exists(aside / "inside"));
-    ASSERT_TRUE(store.setBoolean("saved", true).has_value());
-    EXPECT_EQ(JsonFileSettingsStore(path).boolean("saved"), true);
+TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsKeptAndNotSavedOverUntilItReads) {
+    const std::string stored = "{\"hubServerPort\":8080,\"kept\":true}";
+    const struct {
+        std::string name;
+        int injectedError;
+    } rows[] = {{"input/output error", EIO}, {"too many open files", EMFILE}, {"folder", 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        clearDirectory();
+        const bool folder = row.injectedError == 0;
+        if (folder) {
+            fs::create_directories(path / "inside");
+        } else {
+            writeFile(path, stored);
+        }
+        bool readable = false;
+        JsonFileSettingsStore store(
+            path, fixedClock([&](Kind step) {
+                return step == Kind::readFailed && !readable ? row.injectedError : 0;
+            }));
+        const SettingsStoreError failure(Kind::readFailed, path,
+                                         folder ? EISDIR : row.injectedError);
+        EXPECT_EQ(store.openingProblem(), failure);
+        EXPECT_FALSE(store.value("hubServerPort").has_value());
+
+        const auto refused = store.setInteger("hubServerPort", 9090);
+        EXPECT_EQ(refused, std::unexpected(failure));
+        EXPECT_EQ(store.integerValue("hubServerPort"), 9090);
+        if (folder) {
+            EXPECT_TRUE(fs::exists(path / "inside"));
+            EXPECT_EQ(directoryEntries(directory.path()),
+                      std::vector<std::string>{"settings.json"});
+            continue;
+        }
+        EXPECT_EQ(readFile(path), stored);
+        EXPECT_EQ(directoryEntries(directory.path()), std::vector<std::string>{"settings.json"});
+
+        // Once the file reads, the changes made meanwhile join what it held.
+        readable = true;
+        ASSERT_TRUE(store.setText("mode", "localhost").has_value());
+        EXPECT_EQ(store.boolean("kept"), true);
+        EXPECT_EQ(json::parse(readFile(path)),
+                  json({{"hubServerPort", 9090}, {"kept", true}, {"mode", "localhost"}}));
+    }
 }
 
 TEST_F(SettingsStoreTest, ABadFileThatCannotBeMovedAsideIsNeverSavedOver) {

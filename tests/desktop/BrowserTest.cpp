@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include "desktop/ActivationTokenLoan.h"
 #include "desktop/Browser.h"
 #include "support/TestSupport.h"
 
@@ -25,7 +26,8 @@ protected:
 
     void installXdgOpen(const std::string& body) {
         testing::writeExecutable(directory_.path() / "xdg-open",
-                                 "#!/bin/sh\necho \"$1\" >> '" + record().string() + "'\n" + body);
+                                 "#!/bin/sh\necho \"$1 ${XDG_ACTIVATION_TOKEN-none}\" >> '" +
+                                     record().string() + "'\n" + body);
     }
 
     fs::path record() const { return directory_.path() / "opened"; }
@@ -49,8 +51,11 @@ TEST_F(BrowserTest, JudgesTheBrowserByTheExitStatusOfXdgOpen) {
         const char* name;
         std::optional<std::string> script;
         bool opened;
+        std::optional<std::string> activationToken = std::nullopt;
     } rows[] = {
         {"browser found", "exit 0\n", true},
+        // The browser may take the focus with it; our own environment never holds it.
+        {"second launch's token", "exit 0\n", true, "launch-token-7"},
         {"no browser", "exit 3\n", false},
         {"killed", "kill -9 $$\n", false},
         {"browser running in the foreground", "exec sleep 30\n", true},
@@ -68,11 +73,18 @@ TEST_F(BrowserTest, JudgesTheBrowserByTheExitStatusOfXdgOpen) {
             installXdgOpen(*row.script);
         }
         Browser browser(300ms);
-        EXPECT_EQ(open(browser, QStringLiteral("http://127.0.0.1:8080/")), row.opened);
+        {
+            const ActivationTokenLoan loan(browser, row.activationToken);
+            EXPECT_EQ(open(browser, QStringLiteral("http://127.0.0.1:8080/")), row.opened);
+            EXPECT_EQ(std::getenv("XDG_ACTIVATION_TOKEN"), nullptr);
+        }
+        EXPECT_EQ(std::getenv("XDG_ACTIVATION_TOKEN"), nullptr);
         if (row.script) {
             // A browser still running when judged may not have written its line yet.
-            EXPECT_TRUE(QTest::qWaitFor(
-                [&] { return testing::readFile(record()) == "http://127.0.0.1:8080/\n"; }, 10000));
+            const std::string line =
+                "http://127.0.0.1:8080/ " + row.activationToken.value_or("none") + "\n";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return testing::readFile(record()) == line; }, 10000))
+                << testing::readFile(record());
         }
     }
     // xdg-open would hand any other scheme to whatever program claims it.

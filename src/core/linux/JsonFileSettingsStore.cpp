@@ -52,47 +52,37 @@ fs::path JsonFileSettingsStore::defaultPath(const Environment& environment) {
 
 JsonFileSettingsStore::JsonFileSettingsStore(fs::path path, Seams seams)
     : path_(std::move(path)), seams_(std::move(seams)) {
-    load();
+    auto loaded = load();
+    if (!loaded) {
+        openingProblem_ = loaded.error();
+        changesWhileUnread_.emplace();
+        return;
+    }
+    openingProblem_ = std::move(loaded->problem);
+    document_ = SettingsDocument(std::move(loaded->values));
 }
 
-void JsonFileSettingsStore::load() {
-    const auto badFile = [this](BadFile kind, int errorNumber) {
-        const auto moved = moveAside(kind);
-        if (!moved) {
-            pendingSetAside_ = kind;
-            openingProblem_ =
-                SettingsStoreError(SettingsStoreError::Kind::setAsideFailed, path_, moved.error());
-        } else if (!moved->empty()) {
-            openingProblem_ = SettingsStoreError(
-                kind == BadFile::corrupt ? SettingsStoreError::Kind::corruptFileSetAside
-                                         : SettingsStoreError::Kind::unreadableFileSetAside,
-                path_, errorNumber, *moved);
-        }
-    };
-
+std::expected<std::string, int> JsonFileSettingsStore::readFile() const {
+    if (const int injected = injectedFailure(SettingsStoreError::Kind::readFailed)) {
+        return std::unexpected(injected);
+    }
     // Non-blocking so that a FIFO in the file's place cannot hang the start.
     UniqueFd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
         // ENOTDIR: a folder on the way is a file, so there is no settings file either.
-        if (errno != ENOENT && errno != ENOTDIR) {
-            badFile(BadFile::unreadable, errno);
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return std::string();
         }
-        return;
+        return std::unexpected(errno);
     }
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) {
-        badFile(BadFile::unreadable, errno);
-        return;
+        return std::unexpected(errno);
     }
     if (!S_ISREG(status.st_mode)) {
-        badFile(BadFile::unreadable, S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
-        return;
+        return std::unexpected(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
     }
-    if (static_cast<uint64_t>(status.st_size) > kMaximumFileBytes) {
-        badFile(BadFile::corrupt, EFBIG);
-        return;
-    }
-
+    // Stops just past the limit: that much is enough to know the file is not ours.
     std::string bytes;
     char buffer[16384];
     while (bytes.size() <= kMaximumFileBytes) {
@@ -101,36 +91,48 @@ void JsonFileSettingsStore::load() {
             if (errno == EINTR) {
                 continue;
             }
-            badFile(BadFile::unreadable, errno);
-            return;
+            return std::unexpected(errno);
         }
         if (count == 0) {
             break;
         }
         bytes.append(buffer, static_cast<size_t>(count));
     }
-    if (bytes.size() > kMaximumFileBytes) {
-        badFile(BadFile::corrupt, EFBIG);
-        return;
-    }
-    file.reset();
-
-    if (bytes.empty()) {
-        return;
-    }
-    auto document = StrictJson::parseObject(bytes);
-    if (!document) {
-        badFile(BadFile::corrupt, 0);
-        return;
-    }
-    document_ = SettingsDocument(std::move(*document));
+    return bytes;
 }
 
-std::expected<fs::path, int> JsonFileSettingsStore::moveAside(BadFile kind) const {
+std::expected<JsonFileSettingsStore::Loaded, SettingsStoreError> JsonFileSettingsStore::load() {
+    auto bytes = readFile();
+    if (!bytes) {
+        return std::unexpected(
+            SettingsStoreError(SettingsStoreError::Kind::readFailed, path_, bytes.error()));
+    }
+    if (bytes->empty()) {
+        return Loaded{};
+    }
+    auto document =
+        bytes->size() > kMaximumFileBytes ? std::nullopt : StrictJson::parseObject(*bytes);
+    if (document) {
+        return Loaded{std::move(*document), std::nullopt};
+    }
+    const int errorNumber = bytes->size() > kMaximumFileBytes ? EFBIG : 0;
+    const auto moved = moveAside();
+    if (!moved) {
+        pendingSetAside_ = true;
+        return Loaded{
+            {}, SettingsStoreError(SettingsStoreError::Kind::setAsideFailed, path_, moved.error())};
+    }
+    if (moved->empty()) {
+        return Loaded{};
+    }
+    return Loaded{{},
+                  SettingsStoreError(SettingsStoreError::Kind::corruptFileSetAside, path_,
+                                     errorNumber, *moved)};
+}
+
+std::expected<fs::path, int> JsonFileSettingsStore::moveAside() const {
     const auto now = seams_.now ? seams_.now() : std::chrono::system_clock::now();
-    const std::string base = path_.filename().string() +
-                             (kind == BadFile::corrupt ? ".corrupt-" : ".unreadable-") +
-                             utcStamp(now);
+    const std::string base = path_.filename().string() + ".corrupt-" + utcStamp(now);
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         const auto candidate =
             path_.parent_path() / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
@@ -164,13 +166,24 @@ std::expected<void, SettingsStoreError> JsonFileSettingsStore::apply(
     const std::vector<SettingsChange>& changes) {
     std::lock_guard lock(mutex_);
     document_.apply(changes);
+    if (changesWhileUnread_) {
+        // Saving now would replace settings never read: read again, and refuse while it fails.
+        changesWhileUnread_->insert(changesWhileUnread_->end(), changes.begin(), changes.end());
+        auto loaded = load();
+        if (!loaded) {
+            return std::unexpected(loaded.error());
+        }
+        document_ = SettingsDocument(std::move(loaded->values));
+        document_.apply(*changesWhileUnread_);
+        changesWhileUnread_.reset();
+    }
     if (pendingSetAside_) {
-        const auto moved = moveAside(*pendingSetAside_);
+        const auto moved = moveAside();
         if (!moved) {
             return std::unexpected(
                 SettingsStoreError(SettingsStoreError::Kind::setAsideFailed, path_, moved.error()));
         }
-        pendingSetAside_.reset();
+        pendingSetAside_ = false;
     }
     // Invalid UTF-8 handed in by a caller is saved as U+FFFD rather than failing the save.
     const std::string contents =

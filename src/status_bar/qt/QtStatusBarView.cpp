@@ -6,7 +6,6 @@
 #include <QPalette>
 #include <QWindow>
 
-#include "desktop/ActivationTokenLoan.h"
 #include "desktop/Alert.h"
 #include "desktop/Clipboard.h"
 #include "windows/AboutWindow.h"
@@ -86,8 +85,8 @@ void QtStatusBarView::withActions(const std::function<void(StatusBarActions&)>& 
     }
 }
 
-void QtStatusBarView::presentWelcomeWindow(const std::optional<std::string>& activationToken) {
-    bringToFront(welcomeWindow(), activationToken);
+void QtStatusBarView::presentWelcomeWindow() {
+    bringToFront(welcomeWindow());
 }
 
 void QtStatusBarView::setStatusLine(const StatusLine& line) {
@@ -374,16 +373,13 @@ ClickerDistributorWindowController& QtStatusBarView::clickerWindow(
     return *clickerWindow_;
 }
 
-void QtStatusBarView::bringToFront(QWidget& window,
-                                   const std::optional<std::string>& activationToken) {
+void QtStatusBarView::bringToFront(QWidget& window) {
     // A window minimized or unmapped by the desktop still counts as visible to Qt.
     if (window.isVisible() && window.windowHandle() != nullptr &&
         !window.windowHandle()->isExposed()) {
         window.hide();
     }
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-    // Lent before showing: a Qt that activates windows as they are shown spends it there.
-    const ActivationTokenLoan loan(activationToken);
     window.show();
     window.raise();
     window.activateWindow();

@@ -61,9 +61,8 @@ public:
     /// Whether the status item lives in a tray now.
     bool hasTray() const { return tray_.isDocked(); }
 
-    /// The stand-in for the tray: brings the welcome window up, creating it if needed. On
-    /// Wayland `activationToken` (a second launch's) lets it take the focus.
-    void presentWelcomeWindow(const std::optional<std::string>& activationToken = std::nullopt);
+    /// The stand-in for the tray: brings the welcome window up, creating it if needed.
+    void presentWelcomeWindow();
 
     TrayIcon& tray() { return tray_; }
     Browser& browser() { return browser_; }
@@ -105,8 +104,7 @@ private:
     ClickerDistributorWindowController& clickerWindow(
         const ClickerInputConfiguration& configuration);
     /// Shows a window of ours in front, with the menu's shortcuts.
-    void bringToFront(QWidget& window,
-                      const std::optional<std::string>& activationToken = std::nullopt);
+    void bringToFront(QWidget& window);
     void applyServerSettings(const HubServerConfiguration& configuration,
                              std::function<void(ServerSettingsApplyResult)> completion);
 
