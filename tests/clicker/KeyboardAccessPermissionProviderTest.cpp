@@ -25,7 +25,10 @@ class KeyboardAccessPermissionProviderTest : public ::testing::Test {
 protected:
     KeyboardAccessPermissionProvider makeProvider(fs::path helper = kRootsOwnProgram) {
         return {defaults,
-                [this] { return tapOpens; },
+                [this](const KeyboardTapConfiguration& configuration) {
+                    probedKeystrokes = configuration.assignedKeystrokes;
+                    return tapOpens;
+                },
                 [this](std::vector<std::string> arguments, std::function<void(int)> done) {
                     commands.push_back(std::move(arguments));
                     pending.push_back(std::move(done));
@@ -40,6 +43,7 @@ protected:
         std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
     std::optional<bool> tapOpens = false;
+    std::vector<ClickerKeystroke> probedKeystrokes;
     std::vector<std::vector<std::string>> commands;
     std::vector<std::function<void(int)>> pending;
 };
@@ -68,6 +72,19 @@ TEST_F(KeyboardAccessPermissionProviderTest, StatusFollowsTheTapAndWhetherAccess
         EXPECT_EQ(makeProvider().authorizationStatus(), row.expected);
         EXPECT_EQ(defaults->boolean(kRecordedKey).value_or(false), row.recordedAfter);
     }
+}
+
+// Access is judged by the devices with an assigned key, so the probe is told the keys assigned
+// when it runs, not those of when the provider was made.
+TEST_F(KeyboardAccessPermissionProviderTest, ProbesForTheKeysAssignedNow) {
+    auto provider = makeProvider();
+    ClickerInputConfigurationStore store(defaults);
+    auto configuration = store.configuration();
+    configuration.previous = ClickerKeystroke{ClickerKeyCode::pageUp, 0, "Page Up"};
+    configuration.next = ClickerKeystroke{96, 0, "F5"};
+    ASSERT_TRUE(store.setConfiguration(configuration));
+    EXPECT_EQ(provider.authorizationStatus(), Status::notDetermined);
+    EXPECT_THAT(probedKeystrokes, ElementsAre(configuration.previous, configuration.next));
 }
 
 // pkexec runs the helper as root as whatever it has become by then: one that anybody but root
