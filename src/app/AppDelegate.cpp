@@ -45,15 +45,17 @@
 namespace kelvra {
 namespace {
 
-/// Whether a keyboard tap can run; absent while another session is at the seat, which holds the
-/// device tap's files meanwhile. The device tap is probed by opening its files, not by grabbing
-/// every keyboard; only the X11 tap, which takes nothing until it listens, is opened.
+/// Whether a keyboard tap can run for the assigned keys; absent while another session is at the
+/// seat, which holds the device tap's files meanwhile. The device tap is probed by opening its
+/// files, not by grabbing every keyboard; only the X11 tap, which takes nothing until it listens,
+/// is opened.
 template <typename OpenTap>
 std::optional<bool> keyboardAccessGranted(const OpenTap& openTap,
-                                          const std::optional<std::string>& forced) {
+                                          const std::optional<std::string>& forced,
+                                          const KeyboardTapConfiguration& configuration) {
     if (forced != "x11") {
-        const auto filesOpen =
-            deviceKeyboardFilesOpen(*makeSystemInputDeviceLayer(), *makeLogindSessionLockWatch());
+        const auto filesOpen = deviceKeyboardFilesOpen(
+            *makeSystemInputDeviceLayer(), *makeLogindSessionLockWatch(), configuration);
         if (!filesOpen.has_value() || *filesOpen) {
             return filesOpen;
         }
@@ -170,7 +172,10 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
     const auto resources =
         executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
     auto keyboardAccess = std::make_shared<KeyboardAccessPermissionProvider>(
-        settingsStore, [openTap, forcedTap] { return keyboardAccessGranted(openTap, forcedTap); },
+        settingsStore,
+        [openTap, forcedTap](const KeyboardTapConfiguration& configuration) {
+            return keyboardAccessGranted(openTap, forcedTap, configuration);
+        },
         runCommandAsynchronously, mainThread_, log_,
         KeyboardAccessPermissionProvider::Files{
             .helper = executable ? executable->parent_path() / "kelvra-hub-keyboard-access"

@@ -3,6 +3,8 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "clicker/ClickerInputConfigurationStore.h"
@@ -17,6 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using Status = AccessibilityAuthorizationStatus;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 constexpr auto kRecordedKey = ClickerInputConfigurationStore::accessibilityRequestRecordedKey;
 // Stands in for the installed helper: a file that only root can change, as in /opt/kelvra-hub.
 constexpr auto kRootsOwnProgram = "/usr/bin/true";
@@ -25,7 +28,10 @@ class KeyboardAccessPermissionProviderTest : public ::testing::Test {
 protected:
     KeyboardAccessPermissionProvider makeProvider(fs::path helper = kRootsOwnProgram) {
         return {defaults,
-                [this] { return tapOpens; },
+                [this](const KeyboardTapConfiguration& configuration) {
+                    probedKeystrokes = configuration.assignedKeystrokes;
+                    return tapOpens;
+                },
                 [this](std::vector<std::string> arguments, std::function<void(int)> done) {
                     commands.push_back(std::move(arguments));
                     pending.push_back(std::move(done));
@@ -40,6 +46,7 @@ protected:
         std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
     std::optional<bool> tapOpens = false;
+    std::vector<ClickerKeystroke> probedKeystrokes;
     std::vector<std::vector<std::string>> commands;
     std::vector<std::function<void(int)>> pending;
 };
@@ -68,6 +75,19 @@ TEST_F(KeyboardAccessPermissionProviderTest, StatusFollowsTheTapAndWhetherAccess
         EXPECT_EQ(makeProvider().authorizationStatus(), row.expected);
         EXPECT_EQ(defaults->boolean(kRecordedKey).value_or(false), row.recordedAfter);
     }
+}
+
+// Access is judged by the devices with an assigned key, so the probe is told the keys assigned
+// when it runs, not those of when the provider was made.
+TEST_F(KeyboardAccessPermissionProviderTest, ProbesForTheKeysAssignedNow) {
+    auto provider = makeProvider();
+    ClickerInputConfigurationStore store(defaults);
+    auto configuration = store.configuration();
+    configuration.previous = ClickerKeystroke{ClickerKeyCode::pageUp, 0, "Page Up"};
+    configuration.next = ClickerKeystroke{96, 0, "F5"};
+    ASSERT_TRUE(store.setConfiguration(configuration));
+    EXPECT_EQ(provider.authorizationStatus(), Status::notDetermined);
+    EXPECT_THAT(probedKeystrokes, ElementsAre(configuration.previous, configuration.next));
 }
 
 // pkexec runs the helper as root as whatever it has become by then: one that anybody but root
@@ -136,46 +156,135 @@ TEST(RunCommandAsynchronouslyTest, ReportsHowTheProgramEnded) {
     }
 }
 
-// The helper as the bundle holds it, run as root in a mount namespace of its own where
-// /etc/udev/rules.d and /usr/sbin are scratch directories: it must write the rule it carries to
-// the fixed place and call the tools of its own PATH, whatever the environment says.
+/// Runs `command` as root in a mount namespace of its own over `scratch`: /etc/udev/rules.d is
+/// its rules.d, /usr/sbin holds stand-ins for modprobe and udevadm that append their arguments
+/// to its calls file (udevadm fails while its no-udev file exists) and /opt/kelvra-hub is the
+/// build tree's bundle.
+testing::ProcessResult runInScratchSystem(const fs::path& scratch,
+                                          const std::vector<std::string>& command,
+                                          const std::map<std::string, std::string>& environment) {
+    for (const std::string tool : {"modprobe", "udevadm"}) {
+        testing::writeExecutable(scratch / "sbin" / tool,
+                                 "#!/bin/sh\ncd \"" + scratch.string() +
+                                     "\"\n[ ! -e no-udev ] || exit 1\necho \"" + tool +
+                                     " $*\" >>calls\n");
+    }
+    fs::create_directories(scratch / "rules.d");
+    fs::create_directories(scratch / "opt");
+    fs::create_directory_symlink(KELVRA_TEST_BUNDLE_DIR, scratch / "opt/kelvra-hub");
+    const std::string mounts =
+        "cd \"$1\" && shift && mount --bind rules.d /etc/udev/rules.d && "
+        "mount --bind sbin /usr/sbin && mount --bind opt /opt && exec \"$@\"";
+    std::vector<std::string> arguments = {"--mount", "--propagation", "private", "/bin/sh",
+                                          "-c",      mounts,          "sh",      scratch};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return testing::runProcess("/usr/bin/unshare", arguments, environment);
+}
+
+bool canMountScratchSystems() {
+    return ::geteuid() == 0 && fs::is_directory("/etc/udev/rules.d") && fs::is_directory("/opt");
+}
+
+const fs::path kRuleName = "70-kelvra-hub-keyboard-access.rules";
+
+std::string currentRule() {
+    return testing::readFile(fs::path(KELVRA_TEST_SOURCE_DIR) / "data" / kRuleName);
+}
+
+// The helper as the bundle holds it: it must write the rule it carries to the fixed place and
+// call the tools of its own PATH, whatever the environment says.
 TEST(KeyboardAccessHelperTest, InstallsItsOwnRuleWhereverTheEnvironmentPoints) {
-    if (::geteuid() != 0 || !fs::is_directory("/etc/udev/rules.d")) {
-        GTEST_SKIP() << "needs root and /etc/udev/rules.d";
+    if (!canMountScratchSystems()) {
+        GTEST_SKIP() << "needs root, /opt and /etc/udev/rules.d";
     }
     const testing::TemporaryDirectory scratch;
-    const auto calls = scratch.path() / "calls";
-    for (const std::string tool : {"modprobe", "udevadm"}) {
-        testing::writeExecutable(
-            scratch.path() / "sbin" / tool,
-            "#!/bin/sh\necho \"" + tool + " $*\" >>\"" + calls.string() + "\"\n");
-    }
-    fs::create_directory(scratch.path() / "rules.d");
-    const auto helper = fs::path(KELVRA_TEST_BUNDLE_DIR) / "bin/kelvra-hub-keyboard-access";
-    const std::string mounts =
-        "/usr/bin/mount --bind \"$1/rules.d\" /etc/udev/rules.d && "
-        "/usr/bin/mount --bind \"$1/sbin\" /usr/sbin && exec \"$2\"";
-    const auto result = testing::runProcess(
-        "/usr/bin/unshare",
-        {"--mount", "--propagation", "private", "/bin/sh", "-c", mounts, "sh",
-         scratch.path().string(), helper.string()},
+    const auto result = runInScratchSystem(
+        scratch.path(), {"/opt/kelvra-hub/bin/kelvra-hub-keyboard-access"},
         {{"PATH", "/usr/bin:/bin"},
          {"KELVRA_HUB_UDEV_RULES_DIR", (scratch.path() / "elsewhere").string()}});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
 
-    EXPECT_THAT(testing::readLines(calls),
+    EXPECT_THAT(testing::readLines(scratch.path() / "calls"),
                 ElementsAre("modprobe uinput", "udevadm control --reload",
                             "udevadm trigger --action=change --subsystem-match=input",
                             "udevadm trigger --action=change --subsystem-match=misc "
                             "--sysname-match=uinput",
                             "udevadm settle --timeout=10"));
     // uaccess becomes access in 73-seat-late.rules, so the rule must sort before it.
-    const auto installed = scratch.path() / "rules.d/70-kelvra-hub-keyboard-access.rules";
+    const auto installed = scratch.path() / "rules.d" / kRuleName;
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path() / "rules.d"), {}), 1);
     EXPECT_EQ(testing::modeOf(installed), 0644u);
-    EXPECT_EQ(testing::readFile(installed),
-              testing::readFile(fs::path(KELVRA_TEST_SOURCE_DIR) /
-                                "data/70-kelvra-hub-keyboard-access.rules"));
+    EXPECT_EQ(testing::readFile(installed), currentRule());
+}
+
+// An upgrade brings the rule an earlier version installed, which covered keyboards alone, up to
+// the current text, so that clickers with only a few keys are covered too. It creates no rule
+// where access was never granted and leaves every other file alone, the administrator's own
+// file of our name included.
+TEST(KeyboardAccessHelperTest, AnUpgradeRefreshesOnlyTheRuleAnEarlierVersionInstalled) {
+    if (!canMountScratchSystems()) {
+        GTEST_SKIP() << "needs root, /opt and /etc/udev/rules.d";
+    }
+    const std::string earlierRule =
+        "# SPDX-License-Identifier: MIT\n"
+        "# Kelvra Hub keyboard access: lets the user at the seat (logind's \"uaccess\") read "
+        "keyboards and\n"
+        "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_KEYBOARD}==\"1\", "
+        "TAG+=\"uaccess\"\n";
+    const std::string administrators = "# Our own keyboards only\n";
+    const std::vector<std::string> reloaded = {
+        "udevadm control --reload", "udevadm trigger --action=change --subsystem-match=input"};
+    struct Row {
+        const char* name;
+        std::optional<std::string> before;
+        std::optional<std::string> after;
+        std::vector<std::string> calls;
+        bool udevRuns = true;
+        std::string dpkgRoot = "";  // dpkg's --root, which it always tells its scripts
+    };
+    const Row rows[] = {
+        {"earlier rule", earlierRule, currentRule(), reloaded},
+        {"no rule", std::nullopt, std::nullopt, {}},
+        {"current rule", currentRule(), currentRule(), {}},
+        {"the administrator's file", administrators, administrators, {}},
+        // A chroot or a container: the rule applies once udev starts.
+        {"no udev running", earlierRule, currentRule(), {}, false},
+        {"dpkg --root", earlierRule, earlierRule, {}, true, "/srv/target"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const testing::TemporaryDirectory scratch;
+        const auto rule = scratch.path() / "rules.d" / kRuleName;
+        const auto foreign = scratch.path() / "rules.d/60-kelvra-hub-keyboard-access.rules";
+        testing::writeFile(foreign, earlierRule);
+        if (row.before) {
+            testing::writeFile(rule, *row.before);
+            fs::permissions(rule, fs::perms::owner_read | fs::perms::owner_write);
+            ASSERT_EQ(::chown(rule.c_str(), 1000, 1000), 0);
+        }
+        if (!row.udevRuns) {
+            testing::writeFile(scratch.path() / "no-udev", "");
+        }
+        const auto result = runInScratchSystem(
+            scratch.path(),
+            {"/bin/sh", fs::path(KELVRA_TEST_SOURCE_DIR) / "packaging/deb/postinst", "configure",
+             "0.9.0"},
+            {{"PATH", "/usr/bin:/bin"}, {"DPKG_ROOT", row.dpkgRoot}});
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+
+        EXPECT_THAT(testing::readLines(scratch.path() / "calls"), ElementsAreArray(row.calls));
+        EXPECT_EQ(testing::readFile(foreign), earlierRule);
+        EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path() / "rules.d"), {}),
+                  row.after ? 2 : 1);
+        if (row.after) {
+            EXPECT_EQ(testing::readFile(rule), *row.after);
+            const bool rewritten = row.after != row.before;
+            struct stat status {};
+            ASSERT_EQ(::stat(rule.c_str(), &status), 0);
+            EXPECT_EQ(status.st_uid, rewritten ? 0u : 1000u);
+            EXPECT_EQ(testing::modeOf(rule), rewritten ? 0644u : 0600u);
+        }
+    }
 }
 
 }  // namespace

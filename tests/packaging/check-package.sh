@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Checks a built package as a distribution would: lintian finds no errors, the desktop entry and
 # AppStream metainfo validate, the manual page renders without warnings, the package holds what
-# a desktop needs, and the unpacked application passes its own self-test.
+# a desktop needs, an upgrade refreshes the keyboard access rule, and the unpacked application
+# passes its own self-test.
 # Usage: tests/packaging/check-package.sh path/to/kelvra-hub_*.deb
 set -uo pipefail
 deb=$1
@@ -30,6 +31,10 @@ for path in opt/kelvra-hub/bin/kelvra-hub opt/kelvra-hub/Resources/app/server/de
   usr/share/doc/kelvra-hub/examples/70-kelvra-hub-keyboard-access.rules; do
   [ -e "$root/$path" ] || [ -L "$root/$path" ] || fail "missing $path"
 done
+# An upgrade refreshes a keyboard access rule through the helper the package itself ships.
+refresher=$(dpkg-deb -I "$deb" postinst 2>/dev/null | grep -o '/opt/kelvra-hub/bin/[a-z-]* --refresh')
+[ -f "$root${refresher%% *}" ] ||
+  fail "the postinst does not refresh the rule with a packaged helper"
 [ "$(readlink "$root/opt/kelvra-hub/Helpers/node")" = /usr/bin/node ] ||
   fail "Helpers/node does not point at the system's Node.js"
 dpkg-deb -f "$deb" Depends | grep -q 'nodejs (>= 18)' || fail "no dependency on nodejs"

@@ -235,8 +235,7 @@ DeviceKeyboardTap::Attempt DeviceKeyboardTap::scan() {
 }
 
 DeviceKeyboardTap::Attempt DeviceKeyboardTap::consider(const InputDeviceNode& node) {
-    // A clicker may have only a few keys, which udev does not call a keyboard.
-    if ((!node.keyboard && !holdsAssignedKey(node.keys)) ||
+    if (!deviceTapReads(node, configuration_.get()) ||
         std::ranges::any_of(keyboards_, [&](const auto& keyboard) {
             return keyboard->path() == node.path || keyboard->isCopy(node);
         })) {
@@ -282,16 +281,6 @@ bool DeviceKeyboardTap::tryTake(TappedKeyboard& keyboard) {
     return false;
 }
 
-bool DeviceKeyboardTap::holdsAssignedKey(const EvdevKeySet& keys) const {
-    if (!configuration_) {
-        return false;
-    }
-    return std::ranges::any_of(configuration_->assignedKeystrokes, [&](const auto& keystroke) {
-        const auto evdevCode = LinuxKeyMap::evdevCodeFromKeyCode(keystroke.keyCode);
-        return evdevCode && *evdevCode < keys.size() && keys.test(*evdevCode);
-    });
-}
-
 void DeviceKeyboardTap::drop(const std::string& path) {
     std::erase_if(keyboards_, [&](const auto& keyboard) { return keyboard->path() == path; });
 }
@@ -306,24 +295,39 @@ bool DeviceKeyboardTap::lostForGood(Attempt lastAttempt) {
     return keyboards_.empty() && lastAttempt == Attempt::denied;
 }
 
-std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat) {
+bool deviceTapReads(const InputDeviceNode& node, const KeyboardTapConfiguration* configuration) {
+    if (node.keyboard) {
+        return true;
+    }
+    // udev calls a clicker with only a few keys no keyboard.
+    return configuration != nullptr &&
+           std::ranges::any_of(configuration->assignedKeystrokes, [&](const auto& keystroke) {
+               const auto evdevCode = LinuxKeyMap::evdevCodeFromKeyCode(keystroke.keyCode);
+               return evdevCode && *evdevCode < node.keys.size() && node.keys.test(*evdevCode);
+           });
+}
+
+std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat,
+                                            const KeyboardTapConfiguration& configuration) {
     if (!seat.active()) {
         return std::nullopt;
     }
     if (layer.virtualDevicesAvailable() != 0) {
         return false;
     }
-    bool anyKeyboard = false;
+    // A clicker the tap cannot read sends its keys to the focused application, so access
+    // without it is no access.
+    bool anyRead = false;
     for (const InputDeviceNode& node : layer.devices()) {
-        if (!node.keyboard) {
+        if (!deviceTapReads(node, &configuration)) {
             continue;
         }
         if (!layer.open(node.path)) {
             return false;
         }
-        anyKeyboard = true;
+        anyRead = true;
     }
-    return anyKeyboard;
+    return anyRead;
 }
 
 std::unique_ptr<KeyboardTapBackend> makeDeviceKeyboardTap(std::shared_ptr<LogSink> log) {

@@ -51,7 +51,6 @@ private:
     Attempt consider(const InputDeviceNode& node);
     /// Takes the keyboard if it is idle; false when it is to be left alone.
     bool tryTake(TappedKeyboard& keyboard);
-    bool holdsAssignedKey(const EvdevKeySet& keys) const;
     void drop(const std::string& path);
     void logOnce(const std::string& path, const std::string& message);
     /// Whether the run has to end: nothing left to read, and access to what is there is gone.
@@ -76,10 +75,16 @@ private:
     uint32_t nextId_ = 1;
 };
 
-/// Whether the device tap's files open for this user: every keyboard device for reading and
-/// writing (there must be one) and the uinput device for writing. Absent, with nothing tried,
-/// while another session is at the seat, which holds the access to them meanwhile.
-std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat);
+/// Whether the device tap reads the device: the system calls it a keyboard, or it can send a key
+/// of `configuration` (a clicker may count only as a set of keys, or as no keyboard at all).
+bool deviceTapReads(const InputDeviceNode& node, const KeyboardTapConfiguration* configuration);
+
+/// Whether the device tap's files open for this user: every device it would read under
+/// `configuration` for reading and writing (there must be one) and the uinput device for
+/// writing. Absent, with nothing tried, while another session is at the seat, which holds the
+/// access to them meanwhile.
+std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat,
+                                            const KeyboardTapConfiguration& configuration);
 
 /// The device tap over the system's devices and logind's lock state.
 std::unique_ptr<KeyboardTapBackend> makeDeviceKeyboardTap(std::shared_ptr<LogSink> log);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "clicker/ClickerInputConfigurationStore.h"
+#include "clicker/ClickerInputMonitor.h"
 #include "core/SpawnAttributes.h"
 
 extern char** environ;
@@ -76,11 +77,14 @@ void runCommandAsynchronously(std::vector<std::string> arguments, std::function<
 }
 
 KeyboardAccessPermissionProvider::KeyboardAccessPermissionProvider(
-    std::shared_ptr<SettingsStore> defaults, std::function<std::optional<bool>()> canOpenTap,
-    CommandRunner runCommand, std::shared_ptr<MainThreadExecutor> mainThread,
-    std::shared_ptr<LogSink> log, Files files)
+    std::shared_ptr<SettingsStore> defaults, TapProbe canOpenTap, CommandRunner runCommand,
+    std::shared_ptr<MainThreadExecutor> mainThread, std::shared_ptr<LogSink> log, Files files)
     : defaults_(std::move(defaults)),
-      canOpenTap_(std::move(canOpenTap)),
+      // Read afresh each time: the keys, and with them the devices to read, may have changed.
+      canOpenTap_([canOpenTap = std::move(canOpenTap), defaults = defaults_] {
+          const auto configuration = ClickerInputConfigurationStore(defaults).configuration();
+          return canOpenTap(*ClickerInputMonitor::tapConfiguration(configuration, false));
+      }),
       runCommand_(std::move(runCommand)),
       mainThread_(std::move(mainThread)),
       log_(std::move(log)),

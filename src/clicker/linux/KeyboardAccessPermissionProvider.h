@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clicker/AccessibilityPermissionProviding.h"
+#include "clicker/KeyboardTapBackend.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
 #include "core/SettingsStore.h"
@@ -26,9 +27,10 @@ using CommandRunner =
 void runCommandAsynchronously(std::vector<std::string> arguments, std::function<void(int)> done);
 
 /// Keyboard access on Linux: granted when the keyboard tap the session would use really opens
-/// (the device files, or else the X connection). Requesting it runs our helper through pkexec,
-/// which installs a udev rule for whoever is at the seat, then probes again; the help page says
-/// what the rule allows, how to install it by hand and how to remove it.
+/// (the device files of every device with a stored assigned key, or else the X connection).
+/// Requesting it runs our helper through pkexec, which installs a udev rule for whoever is at the
+/// seat, then probes again; the help page says what the rule allows, how to install it by hand
+/// and how to remove it.
 class KeyboardAccessPermissionProvider final : public AccessibilityPermissionProviding {
 public:
     struct Files {
@@ -39,10 +41,12 @@ public:
         std::filesystem::path helpPage;
     };
 
-    /// `canOpenTap` tells whether a keyboard tap opens now; absent when that cannot be tried
-    /// (another session is at the seat, which holds the keyboards' access meanwhile).
-    KeyboardAccessPermissionProvider(std::shared_ptr<SettingsStore> defaults,
-                                     std::function<std::optional<bool>()> canOpenTap,
+    /// Tells whether a keyboard tap opens now for the assigned keys; absent when that cannot be
+    /// tried (another session is at the seat, which holds the keyboards' access meanwhile).
+    using TapProbe = std::function<std::optional<bool>(const KeyboardTapConfiguration&)>;
+
+    /// The assigned keys are those stored in `defaults`, read afresh at each probe.
+    KeyboardAccessPermissionProvider(std::shared_ptr<SettingsStore> defaults, TapProbe canOpenTap,
                                      CommandRunner runCommand,
                                      std::shared_ptr<MainThreadExecutor> mainThread,
                                      std::shared_ptr<LogSink> log, Files files);
@@ -55,6 +59,7 @@ private:
     void recordRequest();
 
     const std::shared_ptr<SettingsStore> defaults_;
+    /// The probe for the keys stored now.
     const std::function<std::optional<bool>()> canOpenTap_;
     const CommandRunner runCommand_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;

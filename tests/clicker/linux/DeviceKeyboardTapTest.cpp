@@ -403,10 +403,41 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
         system->add("Mouse", false)->openError = EACCES;  // not ours to need
         auto seat = std::make_unique<FakeSessionLock>();
         seat->setActive(row.atSeat);
-        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat), row.filesOpen);
+        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat, *assigning({kF5})),
+                  row.filesOpen);
         DeviceKeyboardTap tap(system->makeLayer(), std::move(seat),
                               std::make_shared<RecordingLog>());
         EXPECT_EQ(tap.open().has_value(), row.opens);
+    }
+}
+
+// A presenter with only Page Up and Page Down is no keyboard to udev, and an access rule for
+// keyboards alone leaves it closed: its keys would reach the focused application.
+TEST(DeviceKeyboardTapOpenTest, FilesOpenOnlyWhenEveryDeviceWithAnAssignedKeyDoes) {
+    struct Row {
+        const char* name;
+        std::vector<uint16_t> assigned;
+        int presenterOpenError;
+        bool keyboardPresent;
+        bool filesOpen;
+    };
+    const Row rows[] = {
+        {"presenter closed", {kF5, ClickerKeyCode::pageDown}, EACCES, true, false},
+        {"presenter open", {ClickerKeyCode::pageDown}, 0, true, true},
+        {"presenter alone", {ClickerKeyCode::pageUp}, 0, false, true},
+        {"presenter's keys unassigned", {kF5}, EACCES, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto system = std::make_shared<FakeInputSystem>();
+        if (row.keyboardPresent) {
+            system->add("Keyboard");
+        }
+        system->add("Presenter", false, {KEY_PAGEUP, KEY_PAGEDOWN})->openError =
+            row.presenterOpenError;
+        const FakeSessionLock seat;
+        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), seat, *assigning(row.assigned)),
+                  row.filesOpen);
     }
 }
 
