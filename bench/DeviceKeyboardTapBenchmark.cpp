@@ -57,7 +57,7 @@ public:
                 inputs.notify_one();
             },
             {}, ClickerInputConfiguration::defaults());
-        monitor->start();
+        monitor->start(nullptr);
         ready = keyboard->waitUntilTaken(true);
     }
 

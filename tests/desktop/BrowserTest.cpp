@@ -72,6 +72,10 @@ TEST_F(BrowserTest, JudgesTheBrowserByTheExitStatusOfXdgOpen) {
         if (row.script) {
             installXdgOpen(*row.script);
         }
+        // A machine with a browser has a real xdg-open in the system folders.
+        const std::string path =
+            directory_.path().string() + (row.script ? ":/usr/bin:/bin" : std::string());
+        setenv("PATH", path.c_str(), 1);
         Browser browser(300ms);
         {
             const ActivationTokenLoan loan(browser, row.activationToken);
