@@ -228,12 +228,14 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
          "[server] still warming up"},
         {fixture("garbled-ready.sh"), DesktopProtocolError::Kind::malformedEvent, ""},
         {fixture("invalid-utf8-stderr.sh"), DesktopProtocolError::Kind::invalidUTF8, ""},
+        {fixture("endless-line.sh"), DesktopProtocolError::Kind::lineTooLong, ""},
         {{"/nonexistent/node", kFixtures / "ready.js", kFixtures, false},
          BackendSupervisorError::launchFailed("/nonexistent/node", ENOENT),
          ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(Error(row.error).description());
+        const long descriptorsBefore = openDescriptorCount();
         auto supervisor = make(row.launchInfo);
         auto outcome = start(supervisor);
         if (!row.logLine.empty()) {
@@ -246,6 +248,9 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
         EXPECT_EQ(**outcome, StartOutcome(std::unexpected(row.error)));
         stopAndWait(supervisor);  // a failed start leaves the child to its owner
         EXPECT_TRUE(fatal_.empty());
+        supervisor.reset();
+        EXPECT_TRUE(testing::eventually(
+            [&] { return !hasChildren() && openDescriptorCount() == descriptorsBefore; }));
     }
 }
 
