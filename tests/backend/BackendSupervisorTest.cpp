@@ -294,6 +294,21 @@ TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) 
                           DesktopProtocolError::Kind::malformedClickerListener});
 }
 
+TEST_F(BackendSupervisorTest, AFloodOfOutputIsCountedRatherThanLoggedAndItsEventsStillCount) {
+    // It prints 5,000 lines at once, then reports readiness.
+    auto supervisor = started("flood-then-ready.js");
+    stopAndWait(supervisor);
+    const size_t logged = loggedAfter("[server] server warming up").size();
+    size_t counted = 0;
+    for (const auto& report : loggedAfter("[shell] ")) {
+        if (report.find(" from the server were not logged") != std::string::npos) {
+            counted += std::stoul(report);
+        }
+    }
+    EXPECT_LT(logged, 1000u);
+    EXPECT_GE(logged + counted, 5000u);
+}
+
 TEST_F(BackendSupervisorTest, WritesClickerCommandsAndConfirmsSwitchRequestsOnTheMainThread) {
     auto supervisor = make(fixture("ready.js"));
     std::vector<ClickerDistributorUpdateResult> results;
