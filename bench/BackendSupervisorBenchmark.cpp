@@ -159,8 +159,8 @@ void BM_LaunchOverhead(benchmark::State& state) {
 }
 BENCHMARK(BM_LaunchOverhead)->Iterations(15)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Lines per second from the child through the supervisor into a real, flushed log, and the
-// delay that 5,000 lines before readiness add to the ready URL.
+// Lines per second from the child through the supervisor into a real log, the delay that a
+// flood of lines before readiness adds to the ready URL, and how much one flood grows the log.
 void BM_BackendOutputIntoLog(benchmark::State& state) {
     const auto lines = state.range(0);
     ::setenv("KELVRA_BENCH_LINES", std::to_string(lines).c_str(), 1);
@@ -169,15 +169,19 @@ void BM_BackendOutputIntoLog(benchmark::State& state) {
     const BackendLaunchInfo launchInfo{KELVRA_BENCH_NODE, kFixtures / "flood-then-ready.js",
                                        kFixtures, false};
     std::vector<double> seconds;
+    uintmax_t logBytes = 0;
     for (auto _ : state) {
+        const auto sizeBefore = fs::file_size((*log)->url());
         const auto begun = Clock::now();
         auto supervisor = startedSupervisor(launchInfo, *log);
         seconds.push_back(std::chrono::duration<double>(Clock::now() - begun).count());
         if (supervisor) {
             stop(*supervisor);
         }
+        logBytes = std::max(logBytes, fs::file_size((*log)->url()) - sizeBefore);
     }
     state.counters["ready_after_ms"] = percentile(seconds, 0.5) * 1000;
+    state.counters["log_growth_kib"] = static_cast<double>(logBytes) / 1024;
     if (lines > 0) {
         state.counters["lines_per_s"] = static_cast<double>(lines) / percentile(seconds, 0.5);
     }
@@ -187,6 +191,7 @@ void BM_BackendOutputIntoLog(benchmark::State& state) {
 BENCHMARK(BM_BackendOutputIntoLog)
     ->Arg(0)
     ->Arg(5000)
+    ->Arg(30000)
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

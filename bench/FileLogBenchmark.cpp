@@ -8,7 +8,8 @@
 
 namespace {
 
-// Every line is flushed to the disk, so this measures what a chatty backend costs.
+// Lines reach the file at once and the disk in batches, so this measures what a line costs
+// the thread that writes it.
 void BM_FileLogWrite(benchmark::State& state) {
     char pattern[] = "/tmp/kelvra-bench-XXXXXX";
     const std::filesystem::path directory = mkdtemp(pattern);

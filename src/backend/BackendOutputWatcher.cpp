@@ -70,9 +70,16 @@ private:
     bool readOnce(Stream& stream) {
         const ssize_t count = ::read(stream.descriptor.get(), buffer_, sizeof buffer_);
         if (count > 0) {
-            report(stream.kind,
-                   stream.buffer.append(std::string_view(buffer_, static_cast<size_t>(count))));
-            return true;
+            auto lines =
+                stream.buffer.append(std::string_view(buffer_, static_cast<size_t>(count)));
+            if (!lines) {
+                // Nothing after a broken line can be trusted, and the child's next writes fail
+                // rather than filling the pipe.
+                stream.descriptor.reset();
+                stream.buffer = {};
+            }
+            report(stream.kind, lines);
+            return lines.has_value();
         }
         if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
             return false;

@@ -19,7 +19,8 @@ enum class BackendStream { standardOutput, standardError };
 /// What the watcher saw, reported on its I/O thread in order; `exit` comes last.
 struct BackendOutputEvents {
     std::function<void(BackendStream, const std::string&)> line;
-    /// Output that is not well-formed UTF-8; the rest of that stream's current line is lost.
+    /// A line that is not well-formed UTF-8 or is too long. Its stream is closed then: the rest
+    /// of what the child prints there is lost.
     std::function<void(const DesktopProtocolError&)> protocolFailure;
     /// The child is gone and reaped, and everything it printed has been reported.
     std::function<void(ChildProcess::Exit)> exit;

@@ -30,6 +30,7 @@ BackendSupervisor::BackendSupervisor(BackendLaunchInfo launchInfo, std::shared_p
                                      BackendSupervisorTimeouts timeouts)
     : launchInfo_(std::move(launchInfo)),
       log_(std::move(log)),
+      outputLog_(std::make_shared<BackendOutputLog>(log_)),
       serverBinding_(std::move(serverBinding)),
       mainThread_(std::move(mainThread)),
       timeouts_(timeouts),
@@ -175,10 +176,11 @@ BackendOutputEvents BackendSupervisor::outputEvents() {
 
 void BackendSupervisor::handle(BackendStream stream, const std::string& line) {
     if (stream == BackendStream::standardError) {
-        log_->write("server:err", line);
+        outputLog_->write("server:err", line);
         return;
     }
-    log_->write("server", line);
+    // Events are acted on whether or not their line is logged.
+    outputLog_->write("server", line);
     const auto event = DesktopProtocol::parseEvent(line);
     if (!event) {
         fail(event.error());
@@ -267,6 +269,7 @@ void BackendSupervisor::childExited(ChildProcess::Exit exit) {
         }
     }
     deadline.cancel();
+    outputLog_->flush();
     log_->write("shell", "Backend exited with code " + std::to_string(exit.status) + ".");
     commands_->end();
     if (pending) {

@@ -10,6 +10,7 @@
 #include "backend/BackendCallbackRelay.h"
 #include "backend/BackendCommandChannel.h"
 #include "backend/BackendLaunchInfo.h"
+#include "backend/BackendOutputLog.h"
 #include "backend/BackendOutputWatcher.h"
 #include "backend/BackendStopSequence.h"
 #include "backend/BackendSupervising.h"
@@ -78,6 +79,8 @@ private:
 
     const BackendLaunchInfo launchInfo_;
     const std::shared_ptr<LogSink> log_;
+    /// What the child prints goes to the log through this, so a flood cannot fill the disk.
+    const std::shared_ptr<BackendOutputLog> outputLog_;
     const std::optional<BackendServerBinding> serverBinding_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
     const BackendSupervisorTimeouts timeouts_;

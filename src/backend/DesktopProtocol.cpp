@@ -16,6 +16,8 @@ std::string DesktopProtocolError::description() const {
     switch (kind_) {
         case Kind::invalidUTF8:
             return "The Kelvra Hub server emitted invalid UTF-8 output.";
+        case Kind::lineTooLong:
+            return "The Kelvra Hub server emitted an output line longer than 65536 bytes.";
         case Kind::malformedEvent:
             return "The Kelvra Hub server emitted a malformed desktop event.";
         case Kind::malformedReadiness:
@@ -34,6 +36,8 @@ std::string DesktopProtocolError::diagnosticDescription() const {
     switch (kind_) {
         case Kind::invalidUTF8:
             return "DesktopProtocolError.invalidUTF8";
+        case Kind::lineTooLong:
+            return "DesktopProtocolError.lineTooLong";
         case Kind::malformedEvent:
             return "DesktopProtocolError.malformedEvent";
         case Kind::malformedReadiness:

@@ -15,6 +15,7 @@ class DesktopProtocolError {
 public:
     enum class Kind {
         invalidUTF8,
+        lineTooLong,
         malformedEvent,
         malformedReadiness,
         malformedClickerListener,

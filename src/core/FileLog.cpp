@@ -5,8 +5,11 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "core/Environment.h"
 #include "core/Error.h"
@@ -32,6 +35,23 @@ const char* kindName(FileLogError::Kind kind) {
             return "open";
     }
     return "";
+}
+
+// O_APPEND keeps every line at the end, even with other processes appending too.
+int openForAppending(const fs::path& url) {
+    return ::open(url.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+uint64_t sizeOf(int descriptor) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+bool isSameFile(int descriptor, const fs::path& url) {
+    struct stat open {
+    }, named{};
+    return ::fstat(descriptor, &open) == 0 && ::stat(url.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 }  // namespace
@@ -94,22 +114,67 @@ std::expected<std::shared_ptr<FileLog>, FileLogError> FileLog::open(const fs::pa
     if (const int error = createPrivateDirectories(directory); error != 0) {
         return std::unexpected(FileLogError(FileLogError::Kind::createDirectory, directory, error));
     }
-    if (auto rotated = rotateIfNeeded(url, previousURL, maximumBytes); !rotated) {
-        return std::unexpected(rotated.error());
+    // The lock sits on the directory, which no rotation moves, and adds no file beside the two
+    // generations.
+    UniqueFd directoryLock(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directoryLock && ::flock(directoryLock.get(), LOCK_EX | LOCK_NB) != 0 &&
+        errno == EWOULDBLOCK) {
+        directoryLock.reset();
     }
-    // O_APPEND keeps every line at the end, even if something else appends to the file too.
-    const int descriptor = ::open(url.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (descriptor < 0) {
+    if (directoryLock) {
+        if (auto rotated = rotateIfNeeded(url, previousURL, maximumBytes); !rotated) {
+            return std::unexpected(rotated.error());
+        }
+    }
+    UniqueFd file(openForAppending(url));
+    if (!file) {
         const int openError = errno;
         const bool missing = ::access(url.c_str(), F_OK) != 0;
         return std::unexpected(FileLogError(
             missing ? FileLogError::Kind::createFile : FileLogError::Kind::open, url, openError));
     }
-    return std::shared_ptr<FileLog>(new FileLog(url, previousURL, descriptor));
+    return std::shared_ptr<FileLog>(
+        new FileLog(url, previousURL, maximumBytes, std::move(directoryLock), std::move(file)));
 }
 
+FileLog::FileLog(fs::path url, fs::path previousURL, uint64_t maximumBytes, UniqueFd directoryLock,
+                 UniqueFd file)
+    : url_(std::move(url)),
+      previousURL_(std::move(previousURL)),
+      maximumBytes_(maximumBytes),
+      directoryLock_(std::move(directoryLock)),
+      file_(std::make_shared<UniqueFd>(std::move(file))),
+      fileSize_(sizeOf(file_->get())),
+      syncer_([this](std::stop_token stop) { syncWhileOpen(std::move(stop)); }) {}
+
 FileLog::~FileLog() {
-    ::close(descriptor_);
+    syncer_.request_stop();
+    syncer_.join();
+    if (retired_) {
+        ::fdatasync(retired_->get());
+    }
+    ::fdatasync(file_->get());
+}
+
+void FileLog::syncWhileOpen(std::stop_token stop) {
+    pthread_setname_np(pthread_self(), "log-sync");
+    std::unique_lock lock(mutex_);
+    while (written_.wait(lock, stop, [this] { return unsynced_; })) {
+        // Lines written meanwhile share this sync; the closing log syncs what is left.
+        written_.wait_for(lock, stop, kSyncInterval, [] { return false; });
+        if (stop.stop_requested()) {
+            return;
+        }
+        unsynced_ = false;
+        const auto retired = std::exchange(retired_, nullptr);
+        const auto file = file_;
+        lock.unlock();
+        if (retired) {
+            ::fdatasync(retired->get());
+        }
+        ::fdatasync(file->get());
+        lock.lock();
+    }
 }
 
 std::string FileLog::formatLine(std::chrono::system_clock::time_point time,
@@ -130,12 +195,47 @@ std::string FileLog::formatLine(std::chrono::system_clock::time_point time,
     return line;
 }
 
+void FileLog::prepareFileFor(size_t lineSize) {
+    if (!directoryLock_) {
+        // The holder may have rotated the file away; follow it to the current one.
+        if (!isSameFile(file_->get(), url_)) {
+            if (UniqueFd current(openForAppending(url_)); current) {
+                file_ = std::make_shared<UniqueFd>(std::move(current));
+            }
+        }
+        return;
+    }
+    if (fileSize_ == 0 || fileSize_ + lineSize <= maximumBytes_) {
+        return;
+    }
+    if (::rename(url_.c_str(), previousURL_.c_str()) != 0) {
+        return;  // the line goes to the file as it is
+    }
+    UniqueFd fresh(openForAppending(url_));
+    if (!fresh) {
+        return;
+    }
+    // A file rotated before the last one was synced is left to the system's own writeback.
+    retired_ = std::exchange(file_, std::make_shared<UniqueFd>(std::move(fresh)));
+    fileSize_ = 0;
+}
+
 void FileLog::write(std::string_view category, std::string_view message) {
     const std::string line = formatLine(std::chrono::system_clock::now(), category, message);
-
-    std::lock_guard lock(mutex_);
-    if (writeAll(descriptor_, line) == 0) {
-        ::fdatasync(descriptor_);
+    bool firstUnsynced = false;
+    {
+        std::lock_guard lock(mutex_);
+        prepareFileFor(line.size());
+        if (writeAll(file_->get(), line) != 0) {
+            return;
+        }
+        // With O_APPEND the position is the file's end, lines of other processes included.
+        const off_t end = ::lseek(file_->get(), 0, SEEK_CUR);
+        fileSize_ = end >= 0 ? static_cast<uint64_t>(end) : fileSize_ + line.size();
+        firstUnsynced = !std::exchange(unsynced_, true);
+    }
+    if (firstUnsynced) {
+        written_.notify_one();
     }
 }
 

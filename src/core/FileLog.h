@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -9,8 +10,10 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "core/LogSink.h"
+#include "core/UniqueFd.h"
 
 namespace kelvra {
 
@@ -36,13 +39,19 @@ private:
     int errorNumber_;
 };
 
-/// The application's diagnostic log: "kelvra-hub.log" in one directory, one synchronously
-/// flushed line per `write`, "<UTC timestamp> [<category>] <message>". Opening it rotates a
-/// previous run's file of at least `maximumBytes` to "kelvra-hub.previous.log"; it is never
-/// rotated while open.
+/// The application's diagnostic log: "kelvra-hub.log" in one directory, one line per `write`,
+/// "<UTC timestamp> [<category>] <message>". Each line is written at once and reaches the disk
+/// within `kSyncInterval`; closing the log syncs the rest.
+///
+/// The first log opened on a directory holds it until it is closed, also against other
+/// processes. Only the holder rotates: at opening, a file of at least `maximumBytes` becomes
+/// "kelvra-hub.previous.log", and while it runs, a line that would take the file over the limit
+/// goes to a fresh file after the same move. Other logs on the directory (a self-test beside a
+/// running instance) append to whatever file is current.
 class FileLog final : public LogSink {
 public:
     static constexpr uint64_t kDefaultMaximumBytes = 5 * 1024 * 1024;
+    static constexpr std::chrono::milliseconds kSyncInterval{200};
 
     static std::expected<std::shared_ptr<FileLog>, FileLogError> open(
         const std::filesystem::path& directory, uint64_t maximumBytes);
@@ -70,17 +79,33 @@ public:
     const std::filesystem::path& url() const { return url_; }
     const std::filesystem::path& previousURL() const { return previousURL_; }
 
-    /// Appends and flushes one line to the disk. A failure loses the line and nothing else.
+    /// Appends one line; it never waits for the disk. A failure loses the line and nothing else.
     void write(std::string_view category, std::string_view message) override;
 
 private:
-    FileLog(std::filesystem::path url, std::filesystem::path previousURL, int descriptor)
-        : url_(std::move(url)), previousURL_(std::move(previousURL)), descriptor_(descriptor) {}
+    FileLog(std::filesystem::path url, std::filesystem::path previousURL, uint64_t maximumBytes,
+            UniqueFd directoryLock, UniqueFd file);
+
+    /// The file that lines go to now, rotated or reopened as needed; under `mutex_`.
+    void prepareFileFor(size_t lineSize);
+    void syncWhileOpen(std::stop_token stop);
 
     const std::filesystem::path url_;
     const std::filesystem::path previousURL_;
+    const uint64_t maximumBytes_;
+    /// Open on the directory with its lock when this log holds it; invalid otherwise.
+    const UniqueFd directoryLock_;
+
     std::mutex mutex_;
-    const int descriptor_;
+    std::condition_variable_any written_;
+    /// Shared with a sync under way, so a rotation never closes a descriptor being synced.
+    std::shared_ptr<UniqueFd> file_;
+    uint64_t fileSize_ = 0;
+    bool unsynced_ = false;
+    /// A rotated file still to be synced before it is closed.
+    std::shared_ptr<UniqueFd> retired_;
+
+    std::jthread syncer_;
 };
 
 }  // namespace kelvra

@@ -228,12 +228,14 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
          "[server] still warming up"},
         {fixture("garbled-ready.sh"), DesktopProtocolError::Kind::malformedEvent, ""},
         {fixture("invalid-utf8-stderr.sh"), DesktopProtocolError::Kind::invalidUTF8, ""},
+        {fixture("endless-line.sh"), DesktopProtocolError::Kind::lineTooLong, ""},
         {{"/nonexistent/node", kFixtures / "ready.js", kFixtures, false},
          BackendSupervisorError::launchFailed("/nonexistent/node", ENOENT),
          ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(Error(row.error).description());
+        const long descriptorsBefore = openDescriptorCount();
         auto supervisor = make(row.launchInfo);
         auto outcome = start(supervisor);
         if (!row.logLine.empty()) {
@@ -246,6 +248,9 @@ TEST_F(BackendSupervisorTest, StartFailsWithTheFirstProblem) {
         EXPECT_EQ(**outcome, StartOutcome(std::unexpected(row.error)));
         stopAndWait(supervisor);  // a failed start leaves the child to its owner
         EXPECT_TRUE(fatal_.empty());
+        supervisor.reset();
+        EXPECT_TRUE(testing::eventually(
+            [&] { return !hasChildren() && openDescriptorCount() == descriptorsBefore; }));
     }
 }
 
@@ -287,6 +292,21 @@ TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) 
     stopAndWait(supervisor);
     EXPECT_EQ(fatal_, std::vector<DesktopProtocolError>{
                           DesktopProtocolError::Kind::malformedClickerListener});
+}
+
+TEST_F(BackendSupervisorTest, AFloodOfOutputIsCountedRatherThanLoggedAndItsEventsStillCount) {
+    // It prints 5,000 lines at once, then reports readiness.
+    auto supervisor = started("flood-then-ready.js");
+    stopAndWait(supervisor);
+    const size_t logged = loggedAfter("[server] server warming up").size();
+    size_t counted = 0;
+    for (const auto& report : loggedAfter("[shell] ")) {
+        if (report.find(" from the server were not logged") != std::string::npos) {
+            counted += std::stoul(report);
+        }
+    }
+    EXPECT_LT(logged, 1000u);
+    EXPECT_GE(logged + counted, 5000u);
 }
 
 TEST_F(BackendSupervisorTest, WritesClickerCommandsAndConfirmsSwitchRequestsOnTheMainThread) {

@@ -60,15 +60,34 @@ TEST(UTF8LineBufferTest, AnIllFormedLineBlocksTheStreamUntilFinish) {
     EXPECT_FALSE(unterminated.finish().has_value());
 }
 
-TEST(UTF8LineBufferTest, AHugeLineInTinyChunksIsAssembledWhole) {
-    UTF8LineBuffer buffer;
-    const std::string piece(7, 'x');
-    for (int index = 0; index < 20000; ++index) {
-        ASSERT_TRUE(lines(buffer.append(piece)).empty());
+TEST(UTF8LineBufferTest, ALineUpToTheLimitIsAssembledWholeAndALongerOneFailsAtOnce) {
+    constexpr size_t kLimit = UTF8LineBuffer::kMaximumLineBytes;
+    for (const bool tooLong : {false, true}) {
+        UTF8LineBuffer buffer;
+        // Tiny chunks, so the search for the line feed must not start over each time.
+        const std::string piece(8, 'x');
+        for (size_t size = 0; size < kLimit; size += piece.size()) {
+            ASSERT_TRUE(lines(buffer.append(piece)).empty());
+        }
+        if (!tooLong) {
+            const auto done = lines(buffer.append("\n"));
+            ASSERT_EQ(done.size(), 1u);
+            EXPECT_EQ(done.front().size(), kLimit);
+            continue;
+        }
+        // One byte more fails before any line feed comes, and the stream stays failed.
+        const auto failed = buffer.append("x");
+        ASSERT_FALSE(failed.has_value());
+        EXPECT_EQ(failed.error(), DesktopProtocolError::Kind::lineTooLong);
+        EXPECT_FALSE(buffer.append("\nnext\n").has_value());
+        EXPECT_FALSE(buffer.finish().has_value());
+        EXPECT_EQ(lines(buffer.append("fresh\n")), Lines{"fresh"});
     }
-    const auto done = lines(buffer.append("\n"));
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done.front().size(), 140000u);
+    // A complete line over the limit in one chunk fails too, with the lines before it.
+    UTF8LineBuffer buffer;
+    const auto failed = buffer.append("ok\n" + std::string(kLimit + 1, 'y') + "\n");
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_EQ(failed.error(), DesktopProtocolError::Kind::lineTooLong);
 }
 
 }  // namespace

@@ -41,7 +41,21 @@ TEST(FileLogTest, FirstRunCreatesTheTreeAndALaterRunAppends) {
     EXPECT_FALSE(fs::exists(logDirectory / "kelvra-hub.previous.log"));
 }
 
-TEST(FileLogTest, RotatesAtTheLimitOnlyWhenOpened) {
+std::string messageOf(const std::string& line) {
+    return line.substr(line.find("] ") + 2);
+}
+
+std::vector<std::string> messagesIn(const fs::path& file) {
+    std::vector<std::string> messages;
+    for (const auto& line : fs::exists(file) ? readLines(file) : std::vector<std::string>{}) {
+        messages.push_back(messageOf(line));
+    }
+    return messages;
+}
+
+using Messages = std::vector<std::string>;
+
+TEST(FileLogTest, RotatesAtTheLimitWhenOpenedAndWhileRunning) {
     const struct {
         size_t size;
         bool rotated;
@@ -53,12 +67,50 @@ TEST(FileLogTest, RotatesAtTheLimitOnlyWhenOpened) {
         writeFile(directory.path() / "kelvra-hub.previous.log", "older generation");
         auto log = FileLog::open(directory.path(), 100);
         ASSERT_TRUE(log.has_value());
-        (*log)->write("shell", std::string(200, 'n'));  // beyond the limit while running
-        (*log)->write("shell", "again");
         EXPECT_EQ(readFile((*log)->previousURL()), row.rotated ? old : "older generation")
             << row.size;
-        EXPECT_EQ(readLines((*log)->url()).size(), row.rotated ? 2u : 3u) << row.size;
     }
+
+    // Each line here takes 76 bytes, so no two fit in 100.
+    TemporaryDirectory directory;
+    auto log = FileLog::open(directory.path(), 100);
+    ASSERT_TRUE(log.has_value());
+    const std::string message(50, 'm');
+    for (const char* mark : {"1", "2", "3"}) {
+        (*log)->write("t", message + mark);
+    }
+    EXPECT_EQ(messagesIn((*log)->url()), Messages{message + "3"});
+    EXPECT_EQ(messagesIn((*log)->previousURL()), Messages{message + "2"});
+}
+
+TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
+    TemporaryDirectory directory;
+    const std::string big(150, 'b');
+    auto holder = FileLog::open(directory.path(), 100);
+    ASSERT_TRUE(holder.has_value());
+    (*holder)->write("t", big + "1");
+
+    // A second log, as a self-test beside the running instance opens it, appends to a file over
+    // the limit and leaves it where it is.
+    auto other = FileLog::open(directory.path(), 100);
+    ASSERT_TRUE(other.has_value());
+    (*other)->write("t", big + "2");
+    EXPECT_EQ(messagesIn((*holder)->url()), (Messages{big + "1", big + "2"}));
+    EXPECT_FALSE(fs::exists((*holder)->previousURL()));
+
+    // The holder's next line rotates, and the other log follows it to the new file.
+    (*holder)->write("t", "3");
+    (*other)->write("t", "4");
+    EXPECT_EQ(messagesIn((*holder)->url()), (Messages{"3", "4"}));
+    EXPECT_EQ(messagesIn((*holder)->previousURL()), (Messages{big + "1", big + "2"}));
+
+    // Once the holder is closed, the next log to open holds the directory.
+    holder->reset();
+    auto next = FileLog::open(directory.path(), 100);
+    ASSERT_TRUE(next.has_value());
+    (*next)->write("t", big + "5");
+    EXPECT_EQ(messagesIn((*next)->url()), Messages{big + "5"});
+    EXPECT_EQ(messagesIn((*next)->previousURL()), (Messages{"3", "4"}));
 }
 
 TEST(FileLogTest, CreationFailuresSayWhichStepFailed) {
@@ -102,7 +154,7 @@ TEST(FileLogTest, ConcurrentWritesNeverInterleave) {
     const auto lines = readLines((*log)->url());
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
     for (const auto& line : lines) {
-        const auto message = line.substr(line.find("] ") + 2);
+        const auto message = messageOf(line);
         ASSERT_EQ(message.size(), 500u);
         EXPECT_EQ(message.find_first_not_of(message[0]), std::string::npos);
     }
