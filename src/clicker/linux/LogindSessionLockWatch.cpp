@@ -2,6 +2,8 @@
 #include <cstring>
 #include <string>
 #include <systemd/sd-bus.h>
+#include <utility>
+#include <vector>
 
 #include "clicker/linux/SessionLockWatch.h"
 
@@ -45,9 +47,9 @@ public:
 
     int descriptor() const override { return bus_ != nullptr ? sd_bus_get_fd(bus_) : -1; }
 
-    void process() override {
+    std::vector<SessionState> process() override {
         if (bus_ == nullptr) {
-            return;
+            return {};
         }
         int result = 0;
         while ((result = sd_bus_process(bus_, nullptr)) > 0) {
@@ -56,10 +58,10 @@ public:
             // The bus went away (system shutdown); the last known state stays.
             close();
         }
+        return std::exchange(changes_, {});
     }
 
-    bool locked() const override { return locked_; }
-    bool active() const override { return active_; }
+    SessionState state() const override { return {.locked = locked_, .active = active_}; }
 
 private:
     static int onPropertiesChanged(sd_bus_message* message, void* self, sd_bus_error*) {
@@ -84,6 +86,7 @@ private:
             int value = 0;
             if (field != nullptr && sd_bus_message_read(message, "v", "b", &value) >= 0) {
                 *field = value != 0;
+                changes_.push_back(state());
             } else if (field == nullptr && sd_bus_message_skip(message, "v") < 0) {
                 return;
             }
@@ -110,6 +113,7 @@ private:
     std::string sessionPath_;
     bool locked_ = false;
     bool active_ = true;
+    std::vector<SessionState> changes_;
 };
 
 }  // namespace
