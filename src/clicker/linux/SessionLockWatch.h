@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kelvra {
@@ -32,8 +33,16 @@ public:
     virtual SessionState state() const = 0;
 };
 
-/// logind's `LockedHint` and `Active` of this process's session, over the system bus. When
-/// there is no bus or no session, the session counts as never locked and always active.
-std::unique_ptr<SessionLockWatch> makeLogindSessionLockWatch();
+struct LogindWatchSettings {
+    /// Where logind is; empty for the system bus.
+    std::string busAddress;
+};
+
+/// logind's `LockedHint` and `Active` of this process's session, believed from logind alone
+/// and read from it on each change it announces. Where there is no bus, no logind or no
+/// session at the start (a container), the session counts as never locked and always active.
+/// Once followed, while logind is gone, the session counts as away from the seat until it is
+/// back.
+std::unique_ptr<SessionLockWatch> makeLogindSessionLockWatch(LogindWatchSettings settings = {});
 
 }  // namespace kelvra
