@@ -47,7 +47,8 @@ public:
     explicit LogindSessionLockWatch(LogindWatchSettings settings)
         : settings_(std::move(settings)),
           poller_(::epoll_create1(EPOLL_CLOEXEC)),
-          timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+          timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+          retryDelay_(settings_.firstRetry) {
         epoll_event timerEvent{.events = EPOLLIN, .data = {}};
         if (::epoll_ctl(poller_.get(), EPOLL_CTL_ADD, timer_.get(), &timerEvent) != 0) {
             return;
@@ -80,6 +81,9 @@ public:
         uint64_t expirations = 0;
         [[maybe_unused]] const ssize_t read =
             ::read(timer_.get(), &expirations, sizeof expirations);
+        if (bus_ == nullptr && reconnectAt_ && monotonicUsec() >= *reconnectAt_) {
+            connect();
+        }
         dispatch();
         arm();
         return std::exchange(changes_, {});
@@ -89,6 +93,7 @@ public:
 
 private:
     void connect() {
+        reconnectAt_.reset();
         const int opened = settings_.busAddress.empty() ? sd_bus_open_system(&bus_) : openAt();
         if (opened < 0 || (busDescriptor_ = sd_bus_get_fd(bus_)) < 0) {
             fail();
@@ -127,7 +132,8 @@ private:
         }
     }
 
-    /// Wakes the descriptor for the bus's next deadline (or its queued messages).
+    /// Wakes the descriptor for the bus's next deadline (or its queued messages) and for the
+    /// next attempt to connect.
     void arm() {
         uint64_t at = UINT64_MAX;
         if (bus_ != nullptr) {
@@ -137,6 +143,7 @@ private:
                                  .data = {}};
             ::epoll_ctl(poller_.get(), EPOLL_CTL_MOD, busDescriptor_, &busEvent);
         }
+        at = std::min(at, reconnectAt_.value_or(UINT64_MAX));
         itimerspec when{};
         if (at != UINT64_MAX) {
             at = std::max<uint64_t>(at, 1);  // zero would disarm the timer
@@ -249,6 +256,7 @@ private:
             return 0;
         }
         watch.followed_ = true;
+        watch.retryDelay_ = watch.settings_.firstRetry;
         watch.record(*state);
         if (std::exchange(watch.readAgain_, false)) {
             watch.readBack();
@@ -302,10 +310,14 @@ private:
         }
     }
 
-    /// The bus failed: it is let go.
+    /// The bus failed: it is let go, and tried again after a pause that grows.
     void fail() {
         drop();
         forget();
+        if (followed_) {
+            reconnectAt_ = monotonicUsec() + static_cast<uint64_t>(retryDelay_.count()) * 1000;
+            retryDelay_ = std::min(retryDelay_ * 2, settings_.longestRetry);
+        }
     }
 
     void drop() {
@@ -337,6 +349,8 @@ private:
     /// logind told the session's state at least once: losing it means away, not absent.
     bool followed_ = false;
     bool startFailed_ = false;
+    std::optional<uint64_t> reconnectAt_;  // microseconds, monotonic clock
+    std::chrono::milliseconds retryDelay_;
     SessionState state_;
     std::vector<SessionState> changes_;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,13 +37,16 @@ public:
 struct LogindWatchSettings {
     /// Where logind is; empty for the system bus.
     std::string busAddress;
+    /// The pause before connecting again after the bus failed, doubled up to `longestRetry`.
+    std::chrono::milliseconds firstRetry{250};
+    std::chrono::milliseconds longestRetry{8000};
 };
 
 /// logind's `LockedHint` and `Active` of this process's session, believed from logind alone
 /// and read from it on each change it announces. Where there is no bus, no logind or no
 /// session at the start (a container), the session counts as never locked and always active.
-/// Once followed, while logind is gone, the session counts as away from the seat until it is
-/// back.
+/// Once followed, while the bus or logind is gone, the session counts as away from the seat
+/// until both are back.
 std::unique_ptr<SessionLockWatch> makeLogindSessionLockWatch(LogindWatchSettings settings = {});
 
 }  // namespace kelvra

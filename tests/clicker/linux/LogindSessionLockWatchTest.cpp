@@ -120,7 +120,7 @@ TEST_F(LogindSessionLockWatchTest, BelievesLogindAloneAndReadsEachChangeBackFrom
     EXPECT_EQ(watch->state(), kUnlocked);
 }
 
-TEST_F(LogindSessionLockWatchTest, IsAtTheSeatWithoutLogindAndAwayOnceLogindIsLost) {
+TEST_F(LogindSessionLockWatchTest, IsAtTheSeatWithoutLogindAndAwayOnceLogindOrTheBusIsLost) {
     // No bus, or no logind on it, from the start (a container): the listener works all the same.
     for (const bool withBus : {false, true}) {
         if (withBus) {
@@ -132,11 +132,22 @@ TEST_F(LogindSessionLockWatchTest, IsAtTheSeatWithoutLogindAndAwayOnceLogindIsLo
     }
     // Once followed, logind going away means the session is away.
     startLogind();
-    watch = makeLogindSessionLockWatch({.busAddress = address});
+    watch = makeLogindSessionLockWatch(
+        {.busAddress = address, .firstRetry = 5ms, .longestRetry = 40ms});
     stop(logind);
     EXPECT_EQ(statesUntil(1), States{kAway});
     startLogind();
     EXPECT_EQ(statesUntil(1), States{kUnlocked});
+
+    // The bus fails: the watch connects again once it is back, and follows logind there.
+    EXPECT_EQ(changeTo(kLocked), States{kLocked});
+    stop(bus);
+    EXPECT_EQ(statesUntil(1), States{kAway});
+    stop(logind);
+    startBus();
+    startLogind();
+    EXPECT_EQ(statesUntil(1), States{kUnlocked});
+    EXPECT_EQ(changeTo(kLocked), States{kLocked});
 }
 
 }  // namespace
