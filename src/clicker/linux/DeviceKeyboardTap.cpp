@@ -53,7 +53,7 @@ std::expected<void, KeyboardTapError> DeviceKeyboardTap::open() {
     // The seat lets only the session at it open its devices. While another one is there they
     // are none of ours to try: what the seat will give us then is judged without opening
     // anything (so a tap that will work gets its chance), and the run takes them on return.
-    if (auto usable = checkDevices(lockWatch_->active()); !usable) {
+    if (auto usable = checkDevices(lockWatch_->state().active); !usable) {
         return usable;
     }
     if (!layer_->watchChanges()) {
@@ -113,8 +113,9 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
     }
     drain(configurationChanged_.get());
     context_.client = &client;
-    context_.locked = lockWatch_->locked();
-    active_ = lockWatch_->active();
+    const SessionState atStart = lockWatch_->state();
+    context_.locked = atStart.locked;
+    active_ = atStart.active;
     KeyboardTapRunOutcome outcome = KeyboardTapRunOutcome::stopped;
     if (active_ && lostForGood(takeSeat())) {
         outcome = KeyboardTapRunOutcome::sourceLost;
@@ -144,15 +145,18 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
         }
         bool returned = false;
         if (readable(entries[kLock])) {
-            lockWatch_->process();
-            context_.locked = lockWatch_->locked();
-            if (lockWatch_->active() != active_) {
-                active_ = !active_;
-                returned = active_;
-                // Someone else is at the seat: what they type is none of ours, and their own
-                // programs must find the keyboards free. Everything is taken again on return.
-                if (!active_) {
-                    keyboards_.clear();
+            // Each state in turn: a switch away and back between two looks still gives the
+            // keyboards up, as the seat took them from us meanwhile, and takes them again.
+            for (const SessionState& session : lockWatch_->process()) {
+                context_.locked = session.locked;
+                if (session.active != active_) {
+                    active_ = session.active;
+                    returned = active_;
+                    // Someone else is at the seat: what they type is none of ours, and their
+                    // own programs must find the keyboards free. All is taken again on return.
+                    if (!active_) {
+                        keyboards_.clear();
+                    }
                 }
             }
         }
@@ -309,7 +313,7 @@ bool deviceTapReads(const InputDeviceNode& node, const KeyboardTapConfiguration*
 
 std::optional<bool> deviceKeyboardFilesOpen(InputDeviceLayer& layer, const SessionLockWatch& seat,
                                             const KeyboardTapConfiguration& configuration) {
-    if (!seat.active()) {
+    if (!seat.state().active) {
         return std::nullopt;
     }
     if (layer.virtualDevicesAvailable() != 0) {

@@ -16,6 +16,7 @@
 #include "clicker/linux/DeviceKeyboardTap.h"
 #include "clicker/linux/LinuxKeyMap.h"
 #include "support/RecordingLog.h"
+#include "support/TestSupport.h"
 
 namespace kelvra {
 namespace {
@@ -66,8 +67,7 @@ protected:
 
     /// Opens the tap, with our session at the seat or away from it, and runs it.
     void start(bool atSeat = true) {
-        auto watch = std::make_unique<FakeSessionLock>();
-        watch->setActive(atSeat);
+        auto watch = std::make_unique<FakeSessionLock>(SessionState{.active = atSeat});
         lock = watch.get();
         tap = std::make_unique<DeviceKeyboardTap>(system->makeLayer(), std::move(watch), log);
         tap->setConfiguration(assigning({ClickerKeyCode::pageDown}));
@@ -350,6 +350,20 @@ TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
     lock->setActive(true);
     EXPECT_TRUE(laptop->waitUntilTaken(true));
     EXPECT_TRUE(plugged->waitUntilTaken(true));
+
+    // Away and back before the tap looked: the seat took the keyboard meanwhile, so it is
+    // given up and taken anew (read as another device).
+    const auto pressPageDown = [&] {
+        const size_t seen = eventsOf(ClickerKeyCode::pageDown).size();
+        laptop->send(frame({{KEY_PAGEDOWN, 1}}));
+        laptop->send(frame({{KEY_PAGEDOWN, 0}}));
+        EXPECT_TRUE(testing::eventually(
+            [&] { return eventsOf(ClickerKeyCode::pageDown).size() == seen + 2; }));
+        return eventsOf(ClickerKeyCode::pageDown).back().device;
+    };
+    const uint32_t before = pressPageDown();
+    lock->change({{.locked = false, .active = false}, {.locked = false, .active = true}});
+    EXPECT_NE(pressPageDown(), before);
 }
 
 TEST_F(DeviceKeyboardTapTest, EndsWhenAccessToTheLastKeyboardIsRevoked) {
@@ -401,8 +415,7 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
             keyboard->givenBySeat = row.seatGivesKeyboards;
         }
         system->add("Mouse", false)->openError = EACCES;  // not ours to need
-        auto seat = std::make_unique<FakeSessionLock>();
-        seat->setActive(row.atSeat);
+        auto seat = std::make_unique<FakeSessionLock>(SessionState{.active = row.atSeat});
         EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat, *assigning({kF5})),
                   row.filesOpen);
         DeviceKeyboardTap tap(system->makeLayer(), std::move(seat),

@@ -126,29 +126,40 @@ public:
     int nextNumber = 0;
 };
 
-/// A lock state the test switches while the tap owns it.
+/// A session state the test switches while the tap owns it.
 class FakeSessionLock final : public SessionLockWatch {
 public:
-    void set(bool value) { change(locked_, value); }
-    void setActive(bool value) { change(active_, value); }
+    explicit FakeSessionLock(SessionState initial = {}) : state_(initial) {}
 
-    int descriptor() const override { return signal_.get(); }
-    void process() override {
-        eventfd_t value = 0;
-        eventfd_read(signal_.get(), &value);
-    }
-    bool locked() const override { return locked_; }
-    bool active() const override { return active_; }
-
-private:
-    void change(std::atomic<bool>& flag, bool value) {
-        flag = value;
+    void set(bool locked) { change({{.locked = locked, .active = state().active}}); }
+    void setActive(bool active) { change({{.locked = state().locked, .active = active}}); }
+    /// The session goes through these states before the tap next looks.
+    void change(const std::vector<SessionState>& states) {
+        {
+            std::lock_guard lock(mutex_);
+            changes_.insert(changes_.end(), states.begin(), states.end());
+            state_ = states.back();
+        }
         eventfd_write(signal_.get(), 1);
     }
 
+    int descriptor() const override { return signal_.get(); }
+    std::vector<SessionState> process() override {
+        eventfd_t value = 0;
+        eventfd_read(signal_.get(), &value);
+        std::lock_guard lock(mutex_);
+        return std::exchange(changes_, {});
+    }
+    SessionState state() const override {
+        std::lock_guard lock(mutex_);
+        return state_;
+    }
+
+private:
     UniqueFd signal_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-    std::atomic<bool> locked_{false};
-    std::atomic<bool> active_{true};
+    mutable std::mutex mutex_;
+    SessionState state_;
+    std::vector<SessionState> changes_;
 };
 
 /// Decides like the engine, in small: the assigned key codes are consumed from their key-down
