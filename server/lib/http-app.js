@@ -3,11 +3,10 @@
 
 const fs = require('node:fs');
 const path = require('node:path');
+const { EventStreams } = require('./event-streams');
 const { decodeUtf8 } = require('./protocol');
 
 const MAX_BODY_BYTES = 16 * 1024;
-const MAX_EVENT_STREAMS = 32;
-const HEARTBEAT_MS = 20000;
 
 const PUBLIC_DIR = path.join(__dirname, '..', 'public');
 const ASSETS = {
@@ -124,36 +123,27 @@ function publicState(hub) {
   return { clickerDistributor: hub.distributorState, groups: hub.groups };
 }
 
+function frame(event, data) {
+  return `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
+}
+
 // Builds the request handler for the control page and its JSON API.
 // `warn` receives one-line notes for standard error.
 function createHttpApp({ hub, assets, warn }) {
-  const streams = new Set();
-
-  function broadcast(event, data) {
-    const frame = `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
-    for (const res of streams) res.write(frame);
-  }
-  hub.on('state', () => broadcast('state', publicState(hub)));
-  hub.on('command', (entry) => broadcast('command', entry));
-
-  const heartbeat = setInterval(() => {
-    for (const res of streams) res.write(': keep-alive\n\n');
-  }, HEARTBEAT_MS);
-  heartbeat.unref();
+  const streams = new EventStreams();
+  hub.on('state', () => streams.broadcast(frame('state', publicState(hub))));
+  hub.on('command', (entry) => streams.broadcast(frame('command', entry)));
 
   function openEventStream(req, res) {
-    if (streams.size >= MAX_EVENT_STREAMS) {
-      sendError(res, 503, 'Too many open event streams.');
-      return;
-    }
-    res.writeHead(200, {
+    const headers = {
       ...COMMON_HEADERS,
       'Content-Type': 'text/event-stream; charset=utf-8',
       Connection: 'keep-alive',
-    });
-    res.write(`retry: 2000\nevent: snapshot\ndata: ${JSON.stringify(hub.snapshot())}\n\n`);
-    streams.add(res);
-    res.on('close', () => streams.delete(res));
+    };
+    const first = `retry: 2000\n${frame('snapshot', hub.snapshot())}`;
+    if (!streams.open(res, req.socket.remoteAddress, headers, first)) {
+      sendError(res, 503, 'Too many open event streams.');
+    }
   }
 
   async function changeSetting(req, res, member, apply) {
@@ -230,13 +220,7 @@ function createHttpApp({ hub, assets, warn }) {
     }
   }
 
-  function closeEventStreams() {
-    clearInterval(heartbeat);
-    for (const res of streams) res.end();
-    streams.clear();
-  }
-
-  return { handle, closeEventStreams };
+  return { handle, closeEventStreams: () => streams.closeAll() };
 }
 
 module.exports = { MAX_BODY_BYTES, createHttpApp, loadAssets };

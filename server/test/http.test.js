@@ -3,7 +3,7 @@
 
 const assert = require('node:assert/strict');
 const { before, after, describe, test } = require('node:test');
-const { httpRequest, openEventStream, postJson, startServer } = require('./harness');
+const { connect, httpRequest, openEventStream, postJson, startServer } = require('./harness');
 
 describe('control page and API', () => {
   // One server for the group keeps the suite fast; each test leaves the
@@ -103,5 +103,44 @@ describe('control page and API', () => {
       stream.close();
       await server.request('sse-off', false);
     }
+  });
+});
+
+describe('other computers and web sites on the network', () => {
+  const head = (method, path, url) => `${method} ${path} HTTP/1.1\r\nHost: ${new URL(url).host}\r\n`;
+
+  test('one computer gets bounded event streams; readers that stop reading are dropped', async (t) => {
+    const server = startServer(t);
+    const url = await server.ready();
+    // Every slot there is, from one computer that never reads.
+    const stalled = [];
+    for (let i = 0; i < 32; i += 1) {
+      const stream = connect(url, `${head('GET', '/events', url)}\r\n`, { localAddress: '127.0.0.2', stall: true });
+      assert.match(await stream.answer(), /^HTTP\/1\.1 200/);
+      stalled.push(stream);
+    }
+    // Pages that do read, from another computer and from the same one.
+    const pages = [
+      await openEventStream(`${url}events`),
+      await openEventStream(`${url}events`, { localAddress: '127.0.0.2' }),
+    ];
+    // Megabytes for each stream, more than the kernel's socket buffers take,
+    // in batches the pages that do read keep up with.
+    const command = `${JSON.stringify({ command: 'clicker-action', action: 'blackout', consumed: true })}\n`;
+    for (let last = 1000; last <= 20000; last += 1000) {
+      server.send(command.repeat(1000));
+      await Promise.all(pages.map((page) => page.next('command', (entry) => entry.id === last)));
+    }
+    assert.equal((await postJson(`${url}api/clicker-distributor`, { enabled: true })).status, 200);
+    for (const page of pages) {
+      await page.next('state', (state) => state.clickerDistributor.enabled);
+      page.close();
+    }
+    for (const { socket, closed } of stalled) {
+      socket.resume();
+      await closed();
+    }
+    await server.request('off', false);
+    await server.shutdown();
   });
 });
