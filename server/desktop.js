@@ -5,14 +5,15 @@
 // application over standard input and output. Node.js 18 or later, no
 // dependencies, so the bundle can ship this directory as it is.
 
-const http = require('node:http');
 const net = require('node:net');
 const { GROUPS, Hub, defaultState } = require('./lib/hub');
-const { createHttpApp, loadAssets } = require('./lib/http-app');
+const { createHttpServer, loadAssets } = require('./lib/http-app');
 const { LineSplitter, MAX_LINE_BYTES, decodeUtf8, describe, formatEvent, parseCommand } = require('./lib/protocol');
 const { loadState, saveState, stateFilePath } = require('./lib/state-store');
 
 const DEFAULT_HOST = '127.0.0.1';
+// How long a request's headers and body may take to arrive.
+const DEFAULT_REQUEST_TIMEOUT_MS = 10000;
 // Well inside the application's 5 s (shutdown) and 2 s (SIGTERM) deadlines.
 const FORCED_EXIT_MS = 1500;
 
@@ -54,7 +55,13 @@ function readListenConfig(env) {
   if (urlHost && net.isIP(urlHost.replace(/^\[(.*)\]$/, '$1')) === 0) {
     warn(`Kelvra Hub server: KELVRA_HUB_DESKTOP_URL_HOST ${describe(urlHost)} is not a numeric IP address.`);
   }
-  return { host, port, urlHost };
+  const timeoutText = env.KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS;
+  let requestTimeoutMs = DEFAULT_REQUEST_TIMEOUT_MS;
+  if (timeoutText !== undefined && timeoutText !== '') {
+    if (/^[1-9][0-9]{0,6}$/.test(timeoutText)) requestTimeoutMs = Number(timeoutText);
+    else warn(`Kelvra Hub server: ignoring KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS ${describe(timeoutText)}.`);
+  }
+  return { host, port, urlHost, requestTimeoutMs };
 }
 
 function urlHostText(host) {
@@ -104,8 +111,8 @@ function main() {
     }
   });
 
-  const app = createHttpApp({ hub, assets, warn });
-  const server = http.createServer(app.handle);
+  const app = createHttpServer({ hub, assets, warn, requestTimeoutMs: config.requestTimeoutMs });
+  const { server } = app;
   const sockets = new Set();
   server.on('connection', (socket) => {
     sockets.add(socket);

@@ -2,11 +2,15 @@
 'use strict';
 
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
 const { EventStreams } = require('./event-streams');
+const { limitConnections } = require('./peer-guard');
 const { decodeUtf8 } = require('./protocol');
 
 const MAX_BODY_BYTES = 16 * 1024;
+const MAX_CONNECTIONS = 512;
+const MAX_CONNECTIONS_PER_ADDRESS = 64;
 
 const PUBLIC_DIR = path.join(__dirname, '..', 'public');
 const ASSETS = {
@@ -127,9 +131,10 @@ function frame(event, data) {
   return `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
 }
 
-// Builds the request handler for the control page and its JSON API.
+// Builds the HTTP server of the control page and its JSON API.
+// `requestTimeoutMs` bounds how long a request's headers and body may take;
 // `warn` receives one-line notes for standard error.
-function createHttpApp({ hub, assets, warn }) {
+function createHttpServer({ hub, assets, warn, requestTimeoutMs }) {
   const streams = new EventStreams();
   hub.on('state', () => streams.broadcast(frame('state', publicState(hub))));
   hub.on('command', (entry) => streams.broadcast(frame('command', entry)));
@@ -220,7 +225,19 @@ function createHttpApp({ hub, assets, warn }) {
     }
   }
 
-  return { handle, closeEventStreams: () => streams.closeAll() };
+  const server = http.createServer(
+    {
+      headersTimeout: requestTimeoutMs,
+      requestTimeout: requestTimeoutMs,
+      // Node checks both only this often.
+      connectionsCheckingInterval: Math.min(1000, requestTimeoutMs),
+    },
+    handle,
+  );
+  server.maxConnections = MAX_CONNECTIONS;
+  limitConnections(server, MAX_CONNECTIONS_PER_ADDRESS);
+
+  return { server, closeEventStreams: () => streams.closeAll() };
 }
 
-module.exports = { MAX_BODY_BYTES, createHttpApp, loadAssets };
+module.exports = { MAX_BODY_BYTES, createHttpServer, loadAssets };

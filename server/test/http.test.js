@@ -108,10 +108,26 @@ describe('control page and API', () => {
 
 describe('other computers and web sites on the network', () => {
   const head = (method, path, url) => `${method} ${path} HTTP/1.1\r\nHost: ${new URL(url).host}\r\n`;
+  const postHead = (url) => `${head('POST', '/api/clicker-distributor', url)}Content-Type: application/json\r\n`;
 
-  test('one computer gets bounded event streams; readers that stop reading are dropped', async (t) => {
+  test('requests that never finish are ended after the request time limit', async (t) => {
+    const server = startServer(t, { env: { KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS: '300' } });
+    const url = await server.ready();
+    for (const text of ['', head('GET', '/', url), `${postHead(url)}Content-Length: 20\r\n\r\n{`]) {
+      const { closed } = connect(url, text);
+      await closed();
+    }
+    await server.shutdown();
+  });
+
+  test('one computer gets bounded connections and event streams; readers that stop reading are dropped', async (t) => {
     const server = startServer(t);
     const url = await server.ready();
+    const idle = Array.from({ length: 64 }, () => connect(url, '', { localAddress: '127.0.0.3' }));
+    await connect(url, '', { localAddress: '127.0.0.3' }).closed();
+    assert.equal((await httpRequest(`${url}api/state`)).status, 200);
+    idle.forEach(({ socket }) => socket.destroy());
+
     // Every slot there is, from one computer that never reads.
     const stalled = [];
     for (let i = 0; i < 32; i += 1) {
