@@ -111,7 +111,8 @@ function main() {
     }
   });
 
-  const app = createHttpServer({ hub, assets, warn, requestTimeoutMs: config.requestTimeoutMs });
+  const { urlHost, requestTimeoutMs } = config;
+  const app = createHttpServer({ hub, assets, warn, urlHost, requestTimeoutMs });
   const { server } = app;
   const sockets = new Set();
   server.on('connection', (socket) => {

@@ -5,8 +5,8 @@ const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const { EventStreams } = require('./event-streams');
-const { limitConnections } = require('./peer-guard');
-const { decodeUtf8 } = require('./protocol');
+const { limitConnections, limitNotes, refusal } = require('./peer-guard');
+const { decodeUtf8, describe } = require('./protocol');
 
 const MAX_BODY_BYTES = 16 * 1024;
 const MAX_CONNECTIONS = 512;
@@ -60,6 +60,17 @@ function sendJson(res, status, value, headers = {}) {
 
 function sendError(res, status, message, headers) {
   sendJson(res, status, { error: message }, headers);
+}
+
+function sendText(res, status, message, headers) {
+  const body = `${message}\n`;
+  res.writeHead(status, {
+    ...COMMON_HEADERS,
+    'Content-Type': 'text/plain; charset=utf-8',
+    'Content-Length': Buffer.byteLength(body),
+    ...headers,
+  });
+  res.end(body);
 }
 
 // Requiring a JSON content type also keeps other web sites out: browsers
@@ -123,6 +134,12 @@ function pathnameForLog(url) {
   return JSON.stringify(url.slice(0, 80));
 }
 
+function describeSource(req) {
+  const { host, origin } = req.headers;
+  const from = `from ${req.socket.remoteAddress} for host ${describe(host)}`;
+  return origin === undefined ? from : `${from} and origin ${describe(origin)}`;
+}
+
 function publicState(hub) {
   return { clickerDistributor: hub.distributorState, groups: hub.groups };
 }
@@ -131,10 +148,12 @@ function frame(event, data) {
   return `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
 }
 
-// Builds the HTTP server of the control page and its JSON API.
-// `requestTimeoutMs` bounds how long a request's headers and body may take;
-// `warn` receives one-line notes for standard error.
-function createHttpServer({ hub, assets, warn, requestTimeoutMs }) {
+// Builds the HTTP server of the control page and its JSON API. `urlHost` is
+// the address the server advertises; `requestTimeoutMs` bounds how long a
+// request's headers and body may take. Every request is a peer's, so `warn`
+// (one-line notes for standard error) is rate-limited here.
+function createHttpServer({ hub, assets, warn, urlHost, requestTimeoutMs }) {
+  const note = limitNotes(warn);
   const streams = new EventStreams();
   hub.on('state', () => streams.broadcast(frame('state', publicState(hub))));
   hub.on('command', (entry) => streams.broadcast(frame('command', entry)));
@@ -156,7 +175,7 @@ function createHttpServer({ hub, assets, warn, requestTimeoutMs }) {
     try {
       apply(enabled);
     } catch (error) {
-      warn(`Could not save the server state: ${error.message}`);
+      note(`Could not save the server state: ${error.message}`);
       throw new HttpError(500, 'The setting could not be saved.');
     }
     sendJson(res, 200, publicState(hub));
@@ -201,6 +220,12 @@ function createHttpServer({ hub, assets, warn, requestTimeoutMs }) {
   }
 
   async function handle(req, res) {
+    const refused = refusal(req, { urlHost });
+    if (refused) {
+      note(`Refused ${req.method} ${pathnameForLog(req.url)} ${describeSource(req)}: ${refused.message}`);
+      sendText(res, refused.status, refused.message, req.complete ? {} : { Connection: 'close' });
+      return;
+    }
     try {
       // Only origin-form targets; anything else cannot name one of our paths.
       const pathname = req.url.startsWith('/') ? req.url.replace(/[?#].*$/s, '') : null;
@@ -214,7 +239,7 @@ function createHttpServer({ hub, assets, warn, requestTimeoutMs }) {
       await handler(req, res);
     } catch (error) {
       const expected = error instanceof HttpError;
-      if (!expected) warn(`Request ${req.method} ${pathnameForLog(req.url)} failed: ${error.message}`);
+      if (!expected) note(`Request ${req.method} ${pathnameForLog(req.url)} failed: ${error.message}`);
       if (res.headersSent) {
         res.destroy();
         return;

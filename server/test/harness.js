@@ -250,4 +250,14 @@ function connect(url, text, { localAddress, stall = false } = {}) {
   };
 }
 
-module.exports = { PREFIX, connect, httpRequest, makeTempDir, openEventStream, postJson, startServer, withTimeout };
+module.exports = {
+  PREFIX,
+  connect,
+  httpRequest,
+  makeTempDir,
+  openEventStream,
+  postJson,
+  startServer,
+  waitUntil,
+  withTimeout,
+};

@@ -110,6 +110,49 @@ describe('other computers and web sites on the network', () => {
   const head = (method, path, url) => `${method} ${path} HTTP/1.1\r\nHost: ${new URL(url).host}\r\n`;
   const postHead = (url) => `${head('POST', '/api/clicker-distributor', url)}Content-Type: application/json\r\n`;
 
+  test('answers only under its own address and changes state only for its own page', async (t) => {
+    const server = startServer(t, { env: { KELVRA_HUB_DESKTOP_URL_HOST: '192.0.2.10' } });
+    const { port } = new URL(await server.ready());
+    const host = `127.0.0.1:${port}`;
+    const url = `http://${host}/`;
+    const api = `${url}api/clicker-distributor`;
+    const get = (headers, path = '') => httpRequest(`${url}${path}`, { headers });
+    const turnOn = (headers) => postJson(api, { enabled: true }, headers);
+    const rows = [
+      [() => get({ Host: `evil.example:${port}` }), 421],
+      [() => get({ Host: `127.0.0.1:${Number(port) + 1}` }), 421],
+      [() => get({ Host: `127.0.0.2:${port}` }), 421],
+      [() => get({ Host: `evil.example:${port}@127.0.0.1:${port}` }), 421],
+      [() => get({ Host: `localhost:${port}` }), 200],
+      [() => get({ Host: `[::1]:${port}` }), 200],
+      [() => get({ Host: `192.0.2.10:${port}` }), 200],
+      [() => get({ 'Sec-Fetch-Site': 'cross-site', 'Sec-Fetch-Mode': 'navigate' }), 200],
+      [() => get({ 'Sec-Fetch-Site': 'cross-site', 'Sec-Fetch-Mode': 'no-cors' }, 'events'), 403],
+      [() => get({ Origin: 'http://evil.example' }, 'api/state'), 403],
+      [() => turnOn({ Host: `evil.example:${port}`, Origin: `http://evil.example:${port}` }), 421],
+      [() => turnOn({ Origin: 'http://evil.example' }), 403],
+      [() => turnOn({ Origin: 'null' }), 403],
+      [() => turnOn({ Origin: `http://localhost:${port}` }), 403],
+      [() => turnOn({ 'Sec-Fetch-Site': 'cross-site' }), 403],
+      [() => postJson(api, { enabled: false }, { Origin: `http://${host}`, 'Sec-Fetch-Site': 'same-origin' }), 200],
+    ];
+    for (const [send, status] of rows) {
+      const response = await send();
+      assert.equal(response.status, status, `${send}`);
+      if (status !== 200) assert.match(response.headers['content-type'], /^text\/plain/);
+    }
+    // Bodies that never finish: each provokes a note, but the notes are few.
+    for (let i = 0; i < 20; i += 1) {
+      const { socket, closed } = connect(url, `${postHead(url)}Content-Length: 100\r\n\r\n{"enabled":`);
+      socket.end();
+      await closed();
+    }
+    assert.equal((await httpRequest(`${url}api/state`)).json.clickerDistributor.enabled, false);
+    await server.shutdown();
+    assert.equal(server.events.filter((e) => e.event === 'clicker-distributor-state').length, 1);
+    assert.ok(server.stderrText.trim().split('\n').length <= 10, server.stderrText);
+  });
+
   test('requests that never finish are ended after the request time limit', async (t) => {
     const server = startServer(t, { env: { KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS: '300' } });
     const url = await server.ready();
