@@ -9,6 +9,7 @@ const net = require('node:net');
 const { GROUPS, Hub, defaultState } = require('./lib/hub');
 const { createHttpServer, loadAssets } = require('./lib/http-app');
 const { LineSplitter, MAX_LINE_BYTES, decodeUtf8, describe, formatEvent, parseCommand } = require('./lib/protocol');
+const { StateReporter } = require('./lib/state-reporter');
 const { loadState, saveState, stateFilePath } = require('./lib/state-store');
 
 const DEFAULT_HOST = '127.0.0.1';
@@ -104,13 +105,7 @@ function main() {
   warnings.forEach(warn);
   const hub = new Hub({ state, save: (next) => saveState(statePath, next) });
 
-  hub.on('state', (current, previous) => {
-    emit('clicker-distributor-state', current);
-    if (current.listenerRequired !== previous.listenerRequired) {
-      emit('clicker-listener', { enabled: current.listenerRequired });
-    }
-  });
-
+  const reporter = new StateReporter({ hub, emit });
   const { urlHost, requestTimeoutMs } = config;
   const app = createHttpServer({ hub, assets, warn, urlHost, requestTimeoutMs });
   const { server } = app;
@@ -150,6 +145,7 @@ function main() {
       });
       return;
     }
+    reporter.flush();
     emit('clicker-distributor-update-result', { requestId, ok: true, enabled: hub.distributorState.enabled });
   }
 
@@ -229,9 +225,7 @@ function main() {
     const { address, port } = server.address();
     const url = `http://${urlHostText(config.urlHost || reachableHost(address))}:${port}/`;
     emit('ready', { url });
-    const current = hub.distributorState;
-    emit('clicker-distributor-state', current);
-    emit('clicker-listener', { enabled: current.listenerRequired });
+    reporter.reportAll();
     log(`Kelvra Hub control page listening on ${urlHostText(address)}:${port}.`);
     log(`Simulating ${GROUPS.length} Presentation Sync groups: ${GROUPS.map((group) => group.name).join(', ')}.`);
     log(`Kelvra Hub server state file: ${statePath}`);

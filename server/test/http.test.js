@@ -53,6 +53,19 @@ describe('control page and API', () => {
     await server.waitForEvent('clicker-listener', (e) => !e.enabled, stateEvent.index);
     await postJson(`${url}api/groups/stage-left`, { clickerDistributor: true });
     await postJson(`${url}api/clicker-distributor`, { enabled: false });
+    await server.waitForEvent('clicker-distributor-state', (e) => !e.enabled, stateEvent.index);
+  });
+
+  test('a burst of changes reaches standard output as a few reports of the latest state', async () => {
+    const from = server.events.length;
+    const started = Date.now();
+    for (let i = 0; i < 40; i += 1) await postJson(`${url}api/clicker-distributor`, { enabled: i % 2 === 0 });
+    const seconds = (Date.now() - started) / 1000;
+    // An answer to the application follows the state it sets.
+    const answer = await server.request('after-burst', false);
+    const reports = server.events.slice(0, answer.index).filter((e) => e.event === 'clicker-distributor-state');
+    assert.equal(reports.at(-1).enabled, false);
+    assert.ok(reports.length - from <= seconds + 2, `${reports.length - from} reports in ${seconds} s`);
   });
 
   test('bad requests are refused with a JSON error and change nothing', async () => {
