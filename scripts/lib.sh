@@ -12,7 +12,7 @@ packages=(
   libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
-  nodejs
+  nodejs chromium
   xvfb xauth xdotool udev
   iproute2 desktop-file-utils
   dpkg-dev lintian appstream librsvg2-bin man-db

@@ -5,14 +5,16 @@
 // application over standard input and output. Node.js 18 or later, no
 // dependencies, so the bundle can ship this directory as it is.
 
-const http = require('node:http');
 const net = require('node:net');
 const { GROUPS, Hub, defaultState } = require('./lib/hub');
-const { createHttpApp, loadAssets } = require('./lib/http-app');
+const { createHttpServer, loadAssets } = require('./lib/http-app');
 const { LineSplitter, MAX_LINE_BYTES, decodeUtf8, describe, formatEvent, parseCommand } = require('./lib/protocol');
+const { StateReporter } = require('./lib/state-reporter');
 const { loadState, saveState, stateFilePath } = require('./lib/state-store');
 
 const DEFAULT_HOST = '127.0.0.1';
+// How long a request's headers and body may take to arrive.
+const DEFAULT_REQUEST_TIMEOUT_MS = 10000;
 // Well inside the application's 5 s (shutdown) and 2 s (SIGTERM) deadlines.
 const FORCED_EXIT_MS = 1500;
 
@@ -54,7 +56,13 @@ function readListenConfig(env) {
   if (urlHost && net.isIP(urlHost.replace(/^\[(.*)\]$/, '$1')) === 0) {
     warn(`Kelvra Hub server: KELVRA_HUB_DESKTOP_URL_HOST ${describe(urlHost)} is not a numeric IP address.`);
   }
-  return { host, port, urlHost };
+  const timeoutText = env.KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS;
+  let requestTimeoutMs = DEFAULT_REQUEST_TIMEOUT_MS;
+  if (timeoutText !== undefined && timeoutText !== '') {
+    if (/^[1-9][0-9]{0,6}$/.test(timeoutText)) requestTimeoutMs = Number(timeoutText);
+    else warn(`Kelvra Hub server: ignoring KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS ${describe(timeoutText)}.`);
+  }
+  return { host, port, urlHost, requestTimeoutMs };
 }
 
 function urlHostText(host) {
@@ -97,15 +105,10 @@ function main() {
   warnings.forEach(warn);
   const hub = new Hub({ state, save: (next) => saveState(statePath, next) });
 
-  hub.on('state', (current, previous) => {
-    emit('clicker-distributor-state', current);
-    if (current.listenerRequired !== previous.listenerRequired) {
-      emit('clicker-listener', { enabled: current.listenerRequired });
-    }
-  });
-
-  const app = createHttpApp({ hub, assets, warn });
-  const server = http.createServer(app.handle);
+  const reporter = new StateReporter({ hub, emit });
+  const { urlHost, requestTimeoutMs } = config;
+  const app = createHttpServer({ hub, assets, warn, urlHost, requestTimeoutMs });
+  const { server } = app;
   const sockets = new Set();
   server.on('connection', (socket) => {
     sockets.add(socket);
@@ -142,6 +145,7 @@ function main() {
       });
       return;
     }
+    reporter.flush();
     emit('clicker-distributor-update-result', { requestId, ok: true, enabled: hub.distributorState.enabled });
   }
 
@@ -221,9 +225,7 @@ function main() {
     const { address, port } = server.address();
     const url = `http://${urlHostText(config.urlHost || reachableHost(address))}:${port}/`;
     emit('ready', { url });
-    const current = hub.distributorState;
-    emit('clicker-distributor-state', current);
-    emit('clicker-listener', { enabled: current.listenerRequired });
+    reporter.reportAll();
     log(`Kelvra Hub control page listening on ${urlHostText(address)}:${port}.`);
     log(`Simulating ${GROUPS.length} Presentation Sync groups: ${GROUPS.map((group) => group.name).join(', ')}.`);
     log(`Kelvra Hub server state file: ${statePath}`);

@@ -2,12 +2,15 @@
 'use strict';
 
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
-const { decodeUtf8 } = require('./protocol');
+const { EventStreams } = require('./event-streams');
+const { limitConnections, limitNotes, refusal } = require('./peer-guard');
+const { decodeUtf8, describe } = require('./protocol');
 
 const MAX_BODY_BYTES = 16 * 1024;
-const MAX_EVENT_STREAMS = 32;
-const HEARTBEAT_MS = 20000;
+const MAX_CONNECTIONS = 512;
+const MAX_CONNECTIONS_PER_ADDRESS = 64;
 
 const PUBLIC_DIR = path.join(__dirname, '..', 'public');
 const ASSETS = {
@@ -57,6 +60,17 @@ function sendJson(res, status, value, headers = {}) {
 
 function sendError(res, status, message, headers) {
   sendJson(res, status, { error: message }, headers);
+}
+
+function sendText(res, status, message, headers) {
+  const body = `${message}\n`;
+  res.writeHead(status, {
+    ...COMMON_HEADERS,
+    'Content-Type': 'text/plain; charset=utf-8',
+    'Content-Length': Buffer.byteLength(body),
+    ...headers,
+  });
+  res.end(body);
 }
 
 // Requiring a JSON content type also keeps other web sites out: browsers
@@ -120,40 +134,40 @@ function pathnameForLog(url) {
   return JSON.stringify(url.slice(0, 80));
 }
 
+function describeSource(req) {
+  const { host, origin } = req.headers;
+  const from = `from ${req.socket.remoteAddress} for host ${describe(host)}`;
+  return origin === undefined ? from : `${from} and origin ${describe(origin)}`;
+}
+
 function publicState(hub) {
   return { clickerDistributor: hub.distributorState, groups: hub.groups };
 }
 
-// Builds the request handler for the control page and its JSON API.
-// `warn` receives one-line notes for standard error.
-function createHttpApp({ hub, assets, warn }) {
-  const streams = new Set();
+function frame(event, data) {
+  return `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
+}
 
-  function broadcast(event, data) {
-    const frame = `event: ${event}\ndata: ${JSON.stringify(data)}\n\n`;
-    for (const res of streams) res.write(frame);
-  }
-  hub.on('state', () => broadcast('state', publicState(hub)));
-  hub.on('command', (entry) => broadcast('command', entry));
-
-  const heartbeat = setInterval(() => {
-    for (const res of streams) res.write(': keep-alive\n\n');
-  }, HEARTBEAT_MS);
-  heartbeat.unref();
+// Builds the HTTP server of the control page and its JSON API. `urlHost` is
+// the address the server advertises; `requestTimeoutMs` bounds how long a
+// request's headers and body may take. Every request is a peer's, so `warn`
+// (one-line notes for standard error) is rate-limited here.
+function createHttpServer({ hub, assets, warn, urlHost, requestTimeoutMs }) {
+  const note = limitNotes(warn);
+  const streams = new EventStreams();
+  hub.on('state', () => streams.broadcast(frame('state', publicState(hub))));
+  hub.on('command', (entry) => streams.broadcast(frame('command', entry)));
 
   function openEventStream(req, res) {
-    if (streams.size >= MAX_EVENT_STREAMS) {
-      sendError(res, 503, 'Too many open event streams.');
-      return;
-    }
-    res.writeHead(200, {
+    const headers = {
       ...COMMON_HEADERS,
       'Content-Type': 'text/event-stream; charset=utf-8',
       Connection: 'keep-alive',
-    });
-    res.write(`retry: 2000\nevent: snapshot\ndata: ${JSON.stringify(hub.snapshot())}\n\n`);
-    streams.add(res);
-    res.on('close', () => streams.delete(res));
+    };
+    const first = `retry: 2000\n${frame('snapshot', hub.snapshot())}`;
+    if (!streams.open(res, req.socket.remoteAddress, headers, first)) {
+      sendError(res, 503, 'Too many open event streams.');
+    }
   }
 
   async function changeSetting(req, res, member, apply) {
@@ -161,7 +175,7 @@ function createHttpApp({ hub, assets, warn }) {
     try {
       apply(enabled);
     } catch (error) {
-      warn(`Could not save the server state: ${error.message}`);
+      note(`Could not save the server state: ${error.message}`);
       throw new HttpError(500, 'The setting could not be saved.');
     }
     sendJson(res, 200, publicState(hub));
@@ -206,6 +220,12 @@ function createHttpApp({ hub, assets, warn }) {
   }
 
   async function handle(req, res) {
+    const refused = refusal(req, { urlHost });
+    if (refused) {
+      note(`Refused ${req.method} ${pathnameForLog(req.url)} ${describeSource(req)}: ${refused.message}`);
+      sendText(res, refused.status, refused.message, req.complete ? {} : { Connection: 'close' });
+      return;
+    }
     try {
       // Only origin-form targets; anything else cannot name one of our paths.
       const pathname = req.url.startsWith('/') ? req.url.replace(/[?#].*$/s, '') : null;
@@ -219,7 +239,7 @@ function createHttpApp({ hub, assets, warn }) {
       await handler(req, res);
     } catch (error) {
       const expected = error instanceof HttpError;
-      if (!expected) warn(`Request ${req.method} ${pathnameForLog(req.url)} failed: ${error.message}`);
+      if (!expected) note(`Request ${req.method} ${pathnameForLog(req.url)} failed: ${error.message}`);
       if (res.headersSent) {
         res.destroy();
         return;
@@ -230,13 +250,19 @@ function createHttpApp({ hub, assets, warn }) {
     }
   }
 
-  function closeEventStreams() {
-    clearInterval(heartbeat);
-    for (const res of streams) res.end();
-    streams.clear();
-  }
+  const server = http.createServer(
+    {
+      headersTimeout: requestTimeoutMs,
+      requestTimeout: requestTimeoutMs,
+      // Node checks both only this often.
+      connectionsCheckingInterval: Math.min(1000, requestTimeoutMs),
+    },
+    handle,
+  );
+  server.maxConnections = MAX_CONNECTIONS;
+  limitConnections(server, MAX_CONNECTIONS_PER_ADDRESS);
 
-  return { handle, closeEventStreams };
+  return { server, closeEventStreams: () => streams.closeAll() };
 }
 
-module.exports = { MAX_BODY_BYTES, createHttpApp, loadAssets };
+module.exports = { MAX_BODY_BYTES, createHttpServer, loadAssets };

@@ -8,6 +8,7 @@ const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const http = require('node:http');
+const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
 
@@ -184,10 +185,11 @@ function postJson(url, value, headers = {}) {
   return httpRequest(url, { method: 'POST', headers: { 'Content-Type': 'application/json', ...headers }, body });
 }
 
-// A minimal server-sent events client.
-function openEventStream(url) {
+// A minimal server-sent events client; `localAddress` picks the computer it
+// comes from (any of 127.0.0.0/8).
+function openEventStream(url, { localAddress } = {}) {
   const opened = new Promise((resolve, reject) => {
-    const req = http.get(url, (res) => {
+    const req = http.get(url, { localAddress }, (res) => {
       const events = [];
       const listeners = new Set();
       let buffer = '';
@@ -205,8 +207,20 @@ function openEventStream(url) {
       resolve({
         res,
         ended: new Promise((done) => res.on('close', done)),
-        next: (name, match = () => true) =>
-          waitUntil(listeners, () => events.find((e) => e.event === name && match(e.data))?.data, `SSE ${name}`),
+        // The first matching event; each event is looked at once.
+        next: (name, match = () => true) => {
+          let seen = 0;
+          return waitUntil(
+            listeners,
+            () => {
+              for (; seen < events.length; seen += 1) {
+                if (events[seen].event === name && match(events[seen].data)) return events[seen].data;
+              }
+              return undefined;
+            },
+            `SSE ${name}`,
+          );
+        },
         close: () => req.destroy(),
       });
     });
@@ -215,4 +229,35 @@ function openEventStream(url) {
   return withTimeout(opened, TIMEOUT_MS, `event stream ${url}`);
 }
 
-module.exports = { PREFIX, httpRequest, makeTempDir, openEventStream, postJson, startServer, withTimeout };
+// A raw connection that sends `text`. `stall` stops reading after the first
+// bytes, as a reader that falls behind; resume() reads on.
+function connect(url, text, { localAddress, stall = false } = {}) {
+  const { hostname, port } = new URL(url);
+  const socket = net.connect({ host: hostname, port, localAddress });
+  socket.on('error', () => {});
+  socket.write(text);
+  const closed = new Promise((resolve) => socket.on('close', resolve));
+  const answer = new Promise((resolve) =>
+    socket.once('data', (data) => {
+      if (stall) socket.pause();
+      resolve(data.toString('latin1'));
+    }),
+  );
+  return {
+    socket,
+    closed: () => withTimeout(closed, TIMEOUT_MS, 'the server to end a connection'),
+    answer: () => withTimeout(answer, TIMEOUT_MS, 'an answer'),
+  };
+}
+
+module.exports = {
+  PREFIX,
+  connect,
+  httpRequest,
+  makeTempDir,
+  openEventStream,
+  postJson,
+  startServer,
+  waitUntil,
+  withTimeout,
+};

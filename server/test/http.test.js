@@ -3,7 +3,7 @@
 
 const assert = require('node:assert/strict');
 const { before, after, describe, test } = require('node:test');
-const { httpRequest, openEventStream, postJson, startServer } = require('./harness');
+const { connect, httpRequest, openEventStream, postJson, startServer } = require('./harness');
 
 describe('control page and API', () => {
   // One server for the group keeps the suite fast; each test leaves the
@@ -53,6 +53,19 @@ describe('control page and API', () => {
     await server.waitForEvent('clicker-listener', (e) => !e.enabled, stateEvent.index);
     await postJson(`${url}api/groups/stage-left`, { clickerDistributor: true });
     await postJson(`${url}api/clicker-distributor`, { enabled: false });
+    await server.waitForEvent('clicker-distributor-state', (e) => !e.enabled, stateEvent.index);
+  });
+
+  test('a burst of changes reaches standard output as a few reports of the latest state', async () => {
+    const from = server.events.length;
+    const started = Date.now();
+    for (let i = 0; i < 40; i += 1) await postJson(`${url}api/clicker-distributor`, { enabled: i % 2 === 0 });
+    const seconds = (Date.now() - started) / 1000;
+    // An answer to the application follows the state it sets.
+    const answer = await server.request('after-burst', false);
+    const reports = server.events.slice(0, answer.index).filter((e) => e.event === 'clicker-distributor-state');
+    assert.equal(reports.at(-1).enabled, false);
+    assert.ok(reports.length - from <= seconds + 2, `${reports.length - from} reports in ${seconds} s`);
   });
 
   test('bad requests are refused with a JSON error and change nothing', async () => {
@@ -103,5 +116,103 @@ describe('control page and API', () => {
       stream.close();
       await server.request('sse-off', false);
     }
+  });
+});
+
+describe('other computers and web sites on the network', () => {
+  const head = (method, path, url) => `${method} ${path} HTTP/1.1\r\nHost: ${new URL(url).host}\r\n`;
+  const postHead = (url) => `${head('POST', '/api/clicker-distributor', url)}Content-Type: application/json\r\n`;
+
+  test('answers only under its own address and changes state only for its own page', async (t) => {
+    const server = startServer(t, { env: { KELVRA_HUB_DESKTOP_URL_HOST: '192.0.2.10' } });
+    const { port } = new URL(await server.ready());
+    const host = `127.0.0.1:${port}`;
+    const url = `http://${host}/`;
+    const api = `${url}api/clicker-distributor`;
+    const get = (headers, path = '') => httpRequest(`${url}${path}`, { headers });
+    const turnOn = (headers) => postJson(api, { enabled: true }, headers);
+    const rows = [
+      [() => get({ Host: `evil.example:${port}` }), 421],
+      [() => get({ Host: `127.0.0.1:${Number(port) + 1}` }), 421],
+      [() => get({ Host: `127.0.0.2:${port}` }), 421],
+      [() => get({ Host: `evil.example:${port}@127.0.0.1:${port}` }), 421],
+      [() => get({ Host: `localhost:${port}` }), 200],
+      [() => get({ Host: `[::1]:${port}` }), 200],
+      [() => get({ Host: `192.0.2.10:${port}` }), 200],
+      [() => get({ 'Sec-Fetch-Site': 'cross-site', 'Sec-Fetch-Mode': 'navigate' }), 200],
+      [() => get({ 'Sec-Fetch-Site': 'cross-site', 'Sec-Fetch-Mode': 'no-cors' }, 'events'), 403],
+      [() => get({ Origin: 'http://evil.example' }, 'api/state'), 403],
+      [() => turnOn({ Host: `evil.example:${port}`, Origin: `http://evil.example:${port}` }), 421],
+      [() => turnOn({ Origin: 'http://evil.example' }), 403],
+      [() => turnOn({ Origin: 'null' }), 403],
+      [() => turnOn({ Origin: `http://localhost:${port}` }), 403],
+      [() => turnOn({ 'Sec-Fetch-Site': 'cross-site' }), 403],
+      [() => postJson(api, { enabled: false }, { Origin: `http://${host}`, 'Sec-Fetch-Site': 'same-origin' }), 200],
+    ];
+    for (const [send, status] of rows) {
+      const response = await send();
+      assert.equal(response.status, status, `${send}`);
+      if (status !== 200) assert.match(response.headers['content-type'], /^text\/plain/);
+    }
+    // Bodies that never finish: each provokes a note, but the notes are few.
+    for (let i = 0; i < 20; i += 1) {
+      const { socket, closed } = connect(url, `${postHead(url)}Content-Length: 100\r\n\r\n{"enabled":`);
+      socket.end();
+      await closed();
+    }
+    assert.equal((await httpRequest(`${url}api/state`)).json.clickerDistributor.enabled, false);
+    await server.shutdown();
+    assert.equal(server.events.filter((e) => e.event === 'clicker-distributor-state').length, 1);
+    assert.ok(server.stderrText.trim().split('\n').length <= 10, server.stderrText);
+  });
+
+  test('requests that never finish are ended after the request time limit', async (t) => {
+    const server = startServer(t, { env: { KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS: '300' } });
+    const url = await server.ready();
+    for (const text of ['', head('GET', '/', url), `${postHead(url)}Content-Length: 20\r\n\r\n{`]) {
+      const { closed } = connect(url, text);
+      await closed();
+    }
+    await server.shutdown();
+  });
+
+  test('one computer gets bounded connections and event streams; readers that stop reading are dropped', async (t) => {
+    const server = startServer(t);
+    const url = await server.ready();
+    const idle = Array.from({ length: 64 }, () => connect(url, '', { localAddress: '127.0.0.3' }));
+    await connect(url, '', { localAddress: '127.0.0.3' }).closed();
+    assert.equal((await httpRequest(`${url}api/state`)).status, 200);
+    idle.forEach(({ socket }) => socket.destroy());
+
+    // Every slot there is, from one computer that never reads.
+    const stalled = [];
+    for (let i = 0; i < 32; i += 1) {
+      const stream = connect(url, `${head('GET', '/events', url)}\r\n`, { localAddress: '127.0.0.2', stall: true });
+      assert.match(await stream.answer(), /^HTTP\/1\.1 200/);
+      stalled.push(stream);
+    }
+    // Pages that do read, from another computer and from the same one.
+    const pages = [
+      await openEventStream(`${url}events`),
+      await openEventStream(`${url}events`, { localAddress: '127.0.0.2' }),
+    ];
+    // Megabytes for each stream, more than the kernel's socket buffers take,
+    // in batches the pages that do read keep up with.
+    const command = `${JSON.stringify({ command: 'clicker-action', action: 'blackout', consumed: true })}\n`;
+    for (let last = 1000; last <= 20000; last += 1000) {
+      server.send(command.repeat(1000));
+      await Promise.all(pages.map((page) => page.next('command', (entry) => entry.id === last)));
+    }
+    assert.equal((await postJson(`${url}api/clicker-distributor`, { enabled: true })).status, 200);
+    for (const page of pages) {
+      await page.next('state', (state) => state.clickerDistributor.enabled);
+      page.close();
+    }
+    for (const { socket, closed } of stalled) {
+      socket.resume();
+      await closed();
+    }
+    await server.request('off', false);
+    await server.shutdown();
   });
 });
