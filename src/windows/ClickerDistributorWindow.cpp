@@ -108,7 +108,8 @@ ClickerKeyDown clickerKeyDown(const QKeyEvent& event, bool withText) {
     return keyDown;
 }
 
-ClickerDistributorWindow::ClickerDistributorWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+ClickerDistributorWindow::ClickerDistributorWindow(ClickerDistributorModel& model, QWidget* parent)
+    : QWidget(parent, Qt::Window), model_(model) {
     setObjectName(QStringLiteral("clickerDistributorWindow"));
     setWindowTitle(QStringLiteral("Clicker Distributor"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -120,15 +121,47 @@ ClickerDistributorWindow::ClickerDistributorWindow(QWidget* parent) : QWidget(pa
         move(screen->availableGeometry().center() - rect().center());
     }
     qApp->installEventFilter(this);
+    connect(masterSwitch_, &ToggleSwitch::clicked, this,
+            [this](bool requested) { model_.switchDistribution(requested); });
+    connect(permissionButton_, &QPushButton::clicked, this, [this] { model_.requestAccess(); });
+    connect(informationButton_, &QToolButton::clicked, this,
+            &ClickerDistributorWindow::toggleInformation);
+    connect(testButton_, &QPushButton::clicked, this, [this] { model_.toggleTest(); });
+    connect(resetButton_, &QPushButton::clicked, this, [this] { model_.resetToDefaults(); });
+    connect(addCustomAssignmentButton_, &QPushButton::clicked, this,
+            [this] { model_.addCustomAssignment(); });
+    connectAssignment(previous_, ClickerMappingAction::previous);
+    connectAssignment(next_, ClickerMappingAction::next);
+    model_.observe([this](const ClickerDistributorWindowState& state) { render(state); });
 }
 
 ClickerDistributorWindow::~ClickerDistributorWindow() {
+    model_.observe({});
     qApp->removeEventFilter(this);
+    // A focused recorder field reports losing the focus while the window is half destroyed.
+    for (QObject* control : findChildren<QObject*>()) {
+        QObject::disconnect(control, nullptr, this, nullptr);
+    }
 }
 
-void ClickerDistributorWindow::setKeyCaptureDelegate(
-    std::function<bool(const ClickerKeyDown&)> captureKeyDown) {
-    captureKeyDown_ = std::move(captureKeyDown);
+void ClickerDistributorWindow::connectAssignment(const AssignmentControls& controls,
+                                                 const ClickerMappingTarget& target) {
+    connect(controls.field, &ClickerKeyRecorderField::recordingBegan, this,
+            [this](const ClickerMappingTarget& began) { model_.beginRecording(began); });
+    connect(controls.field, &ClickerKeyRecorderField::recordingEnded, this,
+            [this](const ClickerMappingTarget& ended) { model_.endRecording(ended); });
+    connect(controls.listenButton, &QPushButton::clicked, this,
+            [this, target] { model_.listen(target); });
+    if (const auto* id = std::get_if<Uuid>(&target)) {
+        connect(controls.deleteButton, &QToolButton::clicked, this,
+                [this, id = *id] { model_.deleteCustomAssignment(id); });
+        connect(controls.commandPopup, &QComboBox::activated, this, [this, id = *id](int index) {
+            const auto& actions = allClickerCustomActions;
+            model_.chooseAction(id, index >= 1 && index <= static_cast<int>(actions.size())
+                                        ? std::optional(actions[static_cast<size_t>(index - 1)])
+                                        : std::nullopt);
+        });
+    }
 }
 
 void ClickerDistributorWindow::buildContent() {
@@ -147,30 +180,31 @@ void ClickerDistributorWindow::buildContent() {
 
     auto* masterRow = new QHBoxLayout;
     masterRow->setSpacing(10);
-    masterSwitch = new ToggleSwitch;
-    masterSwitch->setObjectName(QStringLiteral("clickerDistributorMasterSwitch"));
-    masterSwitch->setAccessibleName(QStringLiteral("Clicker Distributor"));
-    masterValueLabel = makeLabel(QStringLiteral("Off"), 13, QFont::Medium);
+    masterSwitch_ = new ToggleSwitch;
+    masterSwitch_->setObjectName(QStringLiteral("clickerDistributorMasterSwitch"));
+    masterSwitch_->setAccessibleName(QStringLiteral("Clicker Distributor"));
+    masterValueLabel_ = makeLabel(QStringLiteral("Off"), 13, QFont::Medium);
+    masterValueLabel_->setObjectName(QStringLiteral("clickerDistributorState"));
     // A status label's accessible name is its text, so a screen reader hears what it shows
     // and each change; what the label is goes into its description.
-    masterValueLabel->setAccessibleDescription(QStringLiteral("Clicker Distributor state"));
-    masterRow->addWidget(masterSwitch);
-    masterRow->addWidget(masterValueLabel);
+    masterValueLabel_->setAccessibleDescription(QStringLiteral("Clicker Distributor state"));
+    masterRow->addWidget(masterSwitch_);
+    masterRow->addWidget(masterValueLabel_);
     masterRow->addStretch();
     content->addLayout(masterRow);
 
-    masterStatusLabel =
+    masterStatusLabel_ =
         makeWrappingLabel(QStringLiteral("Off — Kelvra Hub is not monitoring keyboard input."), 11,
                           ThemeColors::Role::secondaryLabel);
-    masterStatusLabel->setObjectName(QStringLiteral("clickerDistributorRuntimeStatus"));
-    masterStatusLabel->setAccessibleDescription(QStringLiteral("Clicker Distributor status"));
-    content->addWidget(masterStatusLabel);
+    masterStatusLabel_->setObjectName(QStringLiteral("clickerDistributorRuntimeStatus"));
+    masterStatusLabel_->setAccessibleDescription(QStringLiteral("Clicker Distributor status"));
+    content->addWidget(masterStatusLabel_);
 
-    permissionButton = makePushButton(QStringLiteral("Request Keyboard Access"),
-                                      QStringLiteral("clickerPermissionAction"));
-    setFontSize(permissionButton, 11);
+    permissionButton_ = makePushButton(QStringLiteral("Request Keyboard Access"),
+                                       QStringLiteral("clickerPermissionAction"));
+    setFontSize(permissionButton_, 11);
     auto* permissionRow = new QHBoxLayout;
-    permissionRow->addWidget(permissionButton);
+    permissionRow->addWidget(permissionButton_);
     permissionRow->addStretch();
     content->addLayout(permissionRow);
 
@@ -182,59 +216,57 @@ void ClickerDistributorWindow::buildContent() {
                        "presentation clicker button. Press Escape to cancel."),
         13, ThemeColors::Role::secondaryLabel);
 
-    previousField = new ClickerKeyRecorderField(ClickerMappingAction::previous,
-                                                QStringLiteral("Previous slide"), 180);
-    previousField->setObjectName(QStringLiteral("previousKeyField"));
-    nextField =
+    previous_.field = new ClickerKeyRecorderField(ClickerMappingAction::previous,
+                                                  QStringLiteral("Previous slide"), 180);
+    previous_.field->setObjectName(QStringLiteral("previousKeyField"));
+    next_.field =
         new ClickerKeyRecorderField(ClickerMappingAction::next, QStringLiteral("Next slide"), 180);
-    nextField->setObjectName(QStringLiteral("nextKeyField"));
-    previousListenButton = makeListenButton(QStringLiteral("previousListenButton"),
-                                            QStringLiteral("Previous slide"), 78);
-    nextListenButton =
+    next_.field->setObjectName(QStringLiteral("nextKeyField"));
+    previous_.listenButton = makeListenButton(QStringLiteral("previousListenButton"),
+                                              QStringLiteral("Previous slide"), 78);
+    next_.listenButton =
         makeListenButton(QStringLiteral("nextListenButton"), QStringLiteral("Next slide"), 78);
-    previousConflictLabel = makeConflictLabel(QStringLiteral("previousKeyConflict"));
-    nextConflictLabel = makeConflictLabel(QStringLiteral("nextKeyConflict"));
-    auto* previousRow = buildAssignmentRow(QStringLiteral("Previous slide"), previousField,
-                                           previousListenButton, previousConflictLabel);
-    auto* nextRow = buildAssignmentRow(QStringLiteral("Next slide"), nextField, nextListenButton,
-                                       nextConflictLabel);
+    previous_.conflictLabel = makeConflictLabel(QStringLiteral("previousKeyConflict"));
+    next_.conflictLabel = makeConflictLabel(QStringLiteral("nextKeyConflict"));
+    auto* previousRow = buildAssignmentRow(QStringLiteral("Previous slide"), previous_);
+    auto* nextRow = buildAssignmentRow(QStringLiteral("Next slide"), next_);
 
-    feedbackLabel = makeWrappingLabel(QString(), 11, ThemeColors::Role::secondaryLabel);
-    feedbackLabel->setObjectName(QStringLiteral("clickerMappingFeedback"));
-    feedbackLabel->setAccessibleDescription(QStringLiteral("Keystroke assignment status"));
-    feedbackLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    feedbackLabel->setMinimumHeight(32);
-    feedbackLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    feedbackLabel_ = makeWrappingLabel(QString(), 11, ThemeColors::Role::secondaryLabel);
+    feedbackLabel_->setObjectName(QStringLiteral("clickerMappingFeedback"));
+    feedbackLabel_->setAccessibleDescription(QStringLiteral("Keystroke assignment status"));
+    feedbackLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    feedbackLabel_->setMinimumHeight(32);
+    feedbackLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto* resetRow = new QWidget;
     resetRow->setObjectName(QStringLiteral("resetDefaultsRow"));
     auto* resetLayout = new QHBoxLayout(resetRow);
     resetLayout->setContentsMargins(0, 0, 0, 0);
-    testButton = makePushButton(QStringLiteral("Test Assigned Keys"),
-                                QStringLiteral("testAssignedClickerKeys"));
-    testButton->setAccessibleDescription(
+    testButton_ = makePushButton(QStringLiteral("Test Assigned Keys"),
+                                 QStringLiteral("testAssignedClickerKeys"));
+    testButton_->setAccessibleDescription(
         QStringLiteral("Consumes one assigned Previous slide or Next slide keystroke without "
                        "sending it to Presentation groups."));
-    resetButton =
+    resetButton_ =
         makePushButton(QStringLiteral("Reset to Defaults"), QStringLiteral("resetClickerMappings"));
-    resetButton->setAccessibleDescription(
+    resetButton_->setAccessibleDescription(
         QStringLiteral("Sets only Previous slide to Page Up and Next slide to Page Down."));
-    resetLayout->addWidget(testButton);
-    resetLayout->addWidget(resetButton);
+    resetLayout->addWidget(testButton_);
+    resetLayout->addWidget(resetButton_);
     resetLayout->addStretch();
 
     auto* customHeader = new QWidget;
     auto* customHeaderLayout = new QHBoxLayout(customHeader);
     customHeaderLayout->setContentsMargins(0, 0, 0, 0);
     customHeaderLayout->addWidget(makeLabel(QStringLiteral("Custom assignments"), 16, QFont::Bold));
-    addCustomAssignmentButton =
+    addCustomAssignmentButton_ =
         makePushButton(QStringLiteral("+"), QStringLiteral("addCustomAssignment"));
-    addCustomAssignmentButton->setFixedWidth(30);
-    addCustomAssignmentButton->setToolTip(QStringLiteral("Add custom assignment"));
-    addCustomAssignmentButton->setAccessibleName(QStringLiteral("Add custom assignment"));
-    addCustomAssignmentButton->setAccessibleDescription(
+    addCustomAssignmentButton_->setFixedWidth(30);
+    addCustomAssignmentButton_->setToolTip(QStringLiteral("Add custom assignment"));
+    addCustomAssignmentButton_->setAccessibleName(QStringLiteral("Add custom assignment"));
+    addCustomAssignmentButton_->setAccessibleDescription(
         QStringLiteral("Adds another keystroke and Kelvra command assignment."));
-    customHeaderLayout->addWidget(addCustomAssignmentButton);
+    customHeaderLayout->addWidget(addCustomAssignmentButton_);
     customHeaderLayout->addStretch();
 
     auto* customHelp = makeWrappingLabel(
@@ -242,37 +274,38 @@ void ClickerDistributorWindow::buildContent() {
                        "should trigger it."),
         11, ThemeColors::Role::secondaryLabel);
 
-    customScrollView = new QScrollArea;
-    customScrollView->setObjectName(QStringLiteral("customAssignmentsScrollView"));
-    customScrollView->setFrameShape(QFrame::NoFrame);
-    customScrollView->setWidgetResizable(true);
-    customScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    customScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    customScrollView_ = new QScrollArea;
+    customScrollView_->setObjectName(QStringLiteral("customAssignmentsScrollView"));
+    customScrollView_->setFrameShape(QFrame::NoFrame);
+    customScrollView_->setWidgetResizable(true);
+    customScrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    customScrollView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // At least the rows' usual 130, and whatever the fixed-size window leaves below them.
-    customScrollView->setMinimumHeight(130);
-    customScrollView->setFocusPolicy(Qt::NoFocus);
+    customScrollView_->setMinimumHeight(130);
+    customScrollView_->setFocusPolicy(Qt::NoFocus);
     auto* rowsStack = new QWidget;
     rowsStack->setAutoFillBackground(false);
-    customScrollView->viewport()->setAutoFillBackground(false);
+    customScrollView_->viewport()->setAutoFillBackground(false);
     customRowsLayout_ = new QVBoxLayout(rowsStack);
     // Top and bottom insets only, so the rows line up with the columns above.
     customRowsLayout_->setContentsMargins(0, 4, 0, 4);
     customRowsLayout_->setSpacing(0);
     customRowsLayout_->setAlignment(Qt::AlignTop);
-    customEmptyLabel =
+    customEmptyLabel_ =
         makeWrappingLabel(QStringLiteral("No custom assignments yet. Choose + to add one."), 13,
                           ThemeColors::Role::tertiaryLabel);
-    customEmptyLabel->setAlignment(Qt::AlignCenter);
-    customEmptyLabel->setAccessibleDescription(QStringLiteral("No custom assignments"));
-    customRowsLayout_->addWidget(customEmptyLabel);
-    customScrollView->setWidget(rowsStack);
+    customEmptyLabel_->setObjectName(QStringLiteral("customAssignmentsEmpty"));
+    customEmptyLabel_->setAlignment(Qt::AlignCenter);
+    customEmptyLabel_->setAccessibleDescription(QStringLiteral("No custom assignments"));
+    customRowsLayout_->addWidget(customEmptyLabel_);
+    customScrollView_->setWidget(rowsStack);
 
     const auto separator = makeSeparator(QStringLiteral("customAssignmentsDivider"));
-    assignmentSectionViews = {sectionTitle,  sectionHelp,     previousRow, nextRow,
-                              feedbackLabel, resetRow,        separator,   customHeader,
-                              customHelp,    customScrollView};
-    for (QWidget* view : assignmentSectionViews) {
-        content->addWidget(view, view == customScrollView ? 1 : 0);
+    assignmentSectionViews_ = {sectionTitle,   sectionHelp,      previousRow, nextRow,
+                               feedbackLabel_, resetRow,         separator,   customHeader,
+                               customHelp,     customScrollView_};
+    for (QWidget* view : assignmentSectionViews_) {
+        content->addWidget(view, view == customScrollView_ ? 1 : 0);
     }
     // Takes the space while the assignments are hidden, so the rest stays at the top.
     content->addStretch(0);
@@ -284,19 +317,18 @@ QWidget* ClickerDistributorWindow::buildHeader() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     layout->addWidget(makeLabel(QStringLiteral("Clicker Distributor"), 19, QFont::Bold));
-    informationButton =
+    informationButton_ =
         makeSymbolButton(Symbol::info, 20, 16, QStringLiteral("clickerDistributorInformation"),
                          QStringLiteral("About Clicker Distributor"));
-    layout->addWidget(informationButton);
+    layout->addWidget(informationButton_);
     layout->addStretch();
     return header;
 }
 
 QWidget* ClickerDistributorWindow::buildAssignmentRow(const QString& title,
-                                                      ClickerKeyRecorderField* field,
-                                                      QPushButton* listenButton,
-                                                      QLabel* conflictLabel) {
+                                                      AssignmentControls& controls) {
     auto* row = new QWidget;
+    controls.row = row;
     auto* rows = new QVBoxLayout(row);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(2);
@@ -305,18 +337,20 @@ QWidget* ClickerDistributorWindow::buildAssignmentRow(const QString& title,
     auto* label = makeLabel(title, 15);
     label->setFixedWidth(110);
     layout->addWidget(label);
-    layout->addWidget(field);
-    layout->addWidget(listenButton);
+    layout->addWidget(controls.field);
+    layout->addWidget(controls.listenButton);
     layout->addStretch();
     rows->addLayout(layout);
     // Under the field, past the title column.
-    conflictLabel->setContentsMargins(118, 0, 0, 0);
-    rows->addWidget(conflictLabel);
+    controls.conflictLabel->setContentsMargins(118, 0, 0, 0);
+    rows->addWidget(controls.conflictLabel);
     return row;
 }
 
-CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& id) {
-    CustomAssignmentControls controls;
+ClickerDistributorWindow::AssignmentControls ClickerDistributorWindow::addCustomRow(
+    const Uuid& uuid) {
+    const QString id = QString::fromStdString(uuid.string());
+    AssignmentControls controls;
     controls.row = new QWidget;
     controls.row->setObjectName(QStringLiteral("customAssignmentRow-") + id);
     auto* rows = new QVBoxLayout(controls.row);
@@ -339,9 +373,7 @@ CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& i
             QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
     }
 
-    const auto uuid = Uuid::parse(id.toStdString());
-    controls.field = new ClickerKeyRecorderField(uuid.value_or(Uuid()),
-                                                 QStringLiteral("custom assignment"), 128);
+    controls.field = new ClickerKeyRecorderField(uuid, QStringLiteral("custom assignment"), 128);
     controls.field->setObjectName(QStringLiteral("customKeyField-") + id);
     controls.listenButton = makeListenButton(QStringLiteral("customListenButton-") + id,
                                              QStringLiteral("custom assignment"), 66);
@@ -360,35 +392,29 @@ CustomAssignmentControls ClickerDistributorWindow::addCustomRow(const QString& i
     customRowsLayout_->addWidget(controls.row);
     // Shown now rather than on the next turn of the event loop, so focus and scrolling see it.
     controls.row->show();
-    customEmptyLabel->hide();
+    connectAssignment(controls, uuid);
     return controls;
 }
 
-void ClickerDistributorWindow::removeCustomRow(const CustomAssignmentControls& controls) {
+void ClickerDistributorWindow::removeCustomRow(const AssignmentControls& controls) {
     customRowsLayout_->removeWidget(controls.row);
     // Deleted later: the row's own delete button is still delivering the click that got here.
     controls.row->hide();
     controls.row->deleteLater();
-    customEmptyLabel->setVisible(customRowsLayout_->count() == 1);
 }
 
-void ClickerDistributorWindow::setFocusOrder(const std::vector<CustomAssignmentControls>& rows) {
+void ClickerDistributorWindow::setFocusOrder() {
     std::vector<QWidget*> order = {
-        masterSwitch,     permissionButton,         previousField, previousListenButton, nextField,
-        nextListenButton, addCustomAssignmentButton};
-    for (const CustomAssignmentControls& row : rows) {
+        masterSwitch_, permissionButton_,  previous_.field,           previous_.listenButton,
+        next_.field,   next_.listenButton, addCustomAssignmentButton_};
+    for (const auto& [id, row] : customRows_) {
         order.insert(order.end(),
                      {row.commandPopup, row.field, row.listenButton, row.deleteButton});
     }
-    order.insert(order.end(), {testButton, resetButton});
+    order.insert(order.end(), {testButton_, resetButton_});
     for (size_t index = 1; index < order.size(); ++index) {
         QWidget::setTabOrder(order[index - 1], order[index]);
     }
-}
-
-void ClickerDistributorWindow::scrollToCustomRow(const CustomAssignmentControls& controls) {
-    customScrollView->widget()->adjustSize();
-    customScrollView->ensureWidgetVisible(controls.row, 0, 4);
 }
 
 void ClickerDistributorWindow::toggleInformation() {
@@ -397,7 +423,7 @@ void ClickerDistributorWindow::toggleInformation() {
         informationPopover_ = new HelpPopover(this, 358, 16);
     }
     informationPopover_->toggle(
-        informationButton, QStringLiteral("Clicker Distributor"),
+        informationButton_, QStringLiteral("Clicker Distributor"),
         {QStringLiteral(
              "When Clicker Distributor is on, Kelvra Hub reserves assigned keystrokes and "
              "sends one matching command to every eligible Presentation-group member, "
@@ -444,7 +470,7 @@ bool ClickerDistributorWindow::eventFilter(QObject* watched, QEvent* event) {
         return !keyEvent->isAutoRepeat() ? consumedKeys_.remove(keyEvent->nativeScanCode())
                                          : consumedKeys_.contains(keyEvent->nativeScanCode());
     }
-    if (!captureKeyDown_ || !captureKeyDown_(clickerKeyDown(*keyEvent, capturing_))) {
+    if (!model_.keyDown(clickerKeyDown(*keyEvent, capturing_))) {
         return false;
     }
     consumedKeys_.insert(keyEvent->nativeScanCode());
@@ -453,13 +479,13 @@ bool ClickerDistributorWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool ClickerDistributorWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowDeactivate) {
-        emit deactivated();
+        model_.dismissCapture();
     }
     return QWidget::event(event);
 }
 
 void ClickerDistributorWindow::closeEvent(QCloseEvent* event) {
-    emit closed();
+    model_.close();
     QWidget::closeEvent(event);
 }
 

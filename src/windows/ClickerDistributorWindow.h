@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <optional>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include <QSet>
 #include <QWidget>
+
+#include "clicker_window/ClickerDistributorModel.h"
 
 class QComboBox;
 class QLabel;
@@ -23,80 +22,21 @@ class ClickerKeyRecorderField;
 class HelpPopover;
 class ToggleSwitch;
 
-/// One key-down as the Clicker Distributor's rules see it: the application key code of the
-/// physical key, the modifier bits, and the text the key makes without modifiers.
-struct ClickerKeyDown {
-    uint16_t keyCode = 0;
-    uint64_t modifierFlags = 0;
-    std::optional<std::string> charactersIgnoringModifiers;
-};
-
-/// The controls of one custom assignment row.
-struct CustomAssignmentControls {
-    QWidget* row = nullptr;
-    QComboBox* commandPopup = nullptr;
-    ClickerKeyRecorderField* field = nullptr;
-    QPushButton* listenButton = nullptr;
-    QToolButton* deleteButton = nullptr;
-    /// Under the row: that another program holds its keystroke; hidden otherwise.
-    QLabel* conflictLabel = nullptr;
-};
-
-/// The Clicker Distributor window and its controls, laid out; what they show and do is the
-/// controller's. Every key press meant for the window or one of its controls is offered to
-/// `setKeyCaptureDelegate`'s function first (Tab included while `setCapturing` says a capture
-/// waits); a press it takes never reaches a control, nor does its release.
+/// The Clicker Distributor window: shows each state its model publishes and reports what the
+/// person does to the model. Every key press meant for the window or one of its controls is
+/// offered to the model first (Tab included while a capture waits); a press it takes never
+/// reaches a control, nor does its release.
 class ClickerDistributorWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit ClickerDistributorWindow(QWidget* parent = nullptr);
+    /// Observes `model`, which must outlive the window.
+    explicit ClickerDistributorWindow(ClickerDistributorModel& model, QWidget* parent = nullptr);
     ~ClickerDistributorWindow() override;
-
-    /// Answers whether it consumed the key-down.
-    void setKeyCaptureDelegate(std::function<bool(const ClickerKeyDown&)> captureKeyDown);
-    /// While true, Tab, Backtab and shortcuts are keys to record, not navigation, and key
-    /// presses carry their text.
-    void setCapturing(bool capturing) { capturing_ = capturing; }
-
-    /// The controls of a new custom row for the assignment `id` (upper-case UUID text),
-    /// appended to the custom list; the caller connects them.
-    CustomAssignmentControls addCustomRow(const QString& id);
-    void removeCustomRow(const CustomAssignmentControls& controls);
-    void scrollToCustomRow(const CustomAssignmentControls& controls);
-    /// Tab order: switch, access button, Previous, Next, add, each custom row in `rows`' order,
-    /// test, reset.
-    void setFocusOrder(const std::vector<CustomAssignmentControls>& rows);
 
     /// Shows the About popover under the info button, or closes it when it is shown.
     void toggleInformation();
     bool isInformationShown() const;
-
-    ToggleSwitch* masterSwitch = nullptr;
-    QLabel* masterValueLabel = nullptr;
-    QLabel* masterStatusLabel = nullptr;
-    QPushButton* permissionButton = nullptr;
-    QToolButton* informationButton = nullptr;
-    ClickerKeyRecorderField* previousField = nullptr;
-    ClickerKeyRecorderField* nextField = nullptr;
-    QPushButton* previousListenButton = nullptr;
-    QPushButton* nextListenButton = nullptr;
-    /// Under the Previous and Next rows: that another program holds the keystroke.
-    QLabel* previousConflictLabel = nullptr;
-    QLabel* nextConflictLabel = nullptr;
-    QLabel* feedbackLabel = nullptr;
-    QPushButton* testButton = nullptr;
-    QPushButton* resetButton = nullptr;
-    QPushButton* addCustomAssignmentButton = nullptr;
-    QLabel* customEmptyLabel = nullptr;
-    QScrollArea* customScrollView = nullptr;
-    /// Hidden while distribution is off.
-    QList<QWidget*> assignmentSectionViews;
-
-signals:
-    /// The window lost activation (another window or application came to the front).
-    void deactivated();
-    void closed();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -104,15 +44,54 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    /// The controls of one assignment row; Previous and Next have no popup and no delete.
+    struct AssignmentControls {
+        QWidget* row = nullptr;
+        QComboBox* commandPopup = nullptr;
+        ClickerKeyRecorderField* field = nullptr;
+        QPushButton* listenButton = nullptr;
+        QToolButton* deleteButton = nullptr;
+        /// Under the row: that another program holds its keystroke; hidden otherwise.
+        QLabel* conflictLabel = nullptr;
+    };
+
     void buildContent();
     QWidget* buildHeader();
-    QWidget* buildAssignmentRow(const QString& title, ClickerKeyRecorderField* field,
-                                QPushButton* listenButton, QLabel* conflictLabel);
+    QWidget* buildAssignmentRow(const QString& title, AssignmentControls& controls);
+    void connectAssignment(const AssignmentControls& controls, const ClickerMappingTarget& target);
+    AssignmentControls addCustomRow(const Uuid& id);
+    void removeCustomRow(const AssignmentControls& controls);
+    /// Tab order: switch, access button, Previous, Next, add, each custom row, test, reset.
+    void setFocusOrder();
     bool ownsReceiver(QObject* watched) const;
 
-    std::function<bool(const ClickerKeyDown&)> captureKeyDown_;
+    void render(const ClickerDistributorWindowState& state);
+    void renderCustomRows(const std::vector<ClickerAssignmentRowState>& rows);
+    void renderAssignment(const AssignmentControls& controls, const ClickerAssignmentRowState& row,
+                          bool editable);
+
+    ClickerDistributorModel& model_;
     bool capturing_ = false;
+    bool rendered_ = false;
+    ToggleSwitch* masterSwitch_ = nullptr;
+    QLabel* masterValueLabel_ = nullptr;
+    QLabel* masterStatusLabel_ = nullptr;
+    QPushButton* permissionButton_ = nullptr;
+    QToolButton* informationButton_ = nullptr;
+    AssignmentControls previous_;
+    AssignmentControls next_;
+    QLabel* feedbackLabel_ = nullptr;
+    QPushButton* testButton_ = nullptr;
+    QPushButton* resetButton_ = nullptr;
+    QPushButton* addCustomAssignmentButton_ = nullptr;
+    QLabel* customEmptyLabel_ = nullptr;
+    QScrollArea* customScrollView_ = nullptr;
+    /// Hidden while distribution is off.
+    QList<QWidget*> assignmentSectionViews_;
     QVBoxLayout* customRowsLayout_ = nullptr;
+    using CustomRow = std::pair<Uuid, AssignmentControls>;
+    /// The custom rows in the order shown.
+    std::vector<CustomRow> customRows_;
     HelpPopover* informationPopover_ = nullptr;
     /// Native scan codes of consumed presses whose releases are consumed too.
     QSet<quint32> consumedKeys_;

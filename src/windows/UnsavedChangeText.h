@@ -5,15 +5,12 @@
 
 #include <QString>
 
+#include "core/UnsavedChangeText.h"
+
 namespace kelvra {
 
-/// What a change that is in use but could not be saved means for the person, after the
-/// settings store's `reason`: the store keeps it and writes it with the next save that works.
 inline QString unsavedChangeText(const std::string& reason) {
-    return QString::fromStdString(reason) +
-           QStringLiteral(
-               " Kelvra Hub uses the change now and saves it with the next setting it "
-               "can save; quitting before then loses it.");
+    return QString::fromStdString(unsavedChangeMessage(reason));
 }
 
 }  // namespace kelvra

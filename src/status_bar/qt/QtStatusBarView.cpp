@@ -189,49 +189,48 @@ void QtStatusBarView::showAboutWindow() {
 }
 
 void QtStatusBarView::showClickerWindow(const ClickerWindowState& state) {
-    ClickerDistributorWindowController& window = clickerWindow(state.configuration);
-    window.updateDistributorState(state.distributor, state.backendAvailable);
-    window.setListenerState(state.listener);
-    window.setConflicts(state.conflicts);
-    window.present();
-    bringToFront(*window.window());
+    ClickerDistributorModel& model = clickerWindow(state.configuration);
+    model.updateDistributorState(state.distributor, state.backendAvailable);
+    model.setListenerState(state.listener);
+    model.setConflicts(state.conflicts);
+    model.present();
+    bringToFront(*clickerWindow_);
 }
 
 void QtStatusBarView::updateClickerState(const ClickerDistributorState& state,
                                          bool backendAvailable) {
-    if (clickerWindow_) {
-        clickerWindow_->updateDistributorState(state, backendAvailable);
+    if (clickerModel_) {
+        clickerModel_->updateDistributorState(state, backendAvailable);
     }
 }
 
 void QtStatusBarView::clickerBackendRestarting() {
-    if (clickerWindow_) {
-        clickerWindow_->backendRestarting();
+    if (clickerModel_) {
+        clickerModel_->backendRestarting();
     }
 }
 
 void QtStatusBarView::setClickerListenerState(ClickerInputListenerState state) {
-    if (clickerWindow_) {
-        clickerWindow_->setListenerState(state);
-        clickerWindow_->refreshRuntimeControls();
+    if (clickerModel_) {
+        clickerModel_->setListenerState(state);
     }
 }
 
 void QtStatusBarView::setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) {
-    if (clickerWindow_) {
-        clickerWindow_->setConflicts(keystrokes);
+    if (clickerModel_) {
+        clickerModel_->setConflicts(keystrokes);
     }
 }
 
 void QtStatusBarView::refreshClickerPermission() {
-    if (clickerWindow_) {
-        clickerWindow_->refreshPermissionState();
+    if (clickerModel_) {
+        clickerModel_->refreshPermissionState();
     }
 }
 
 void QtStatusBarView::clickerInputDetected(ClickerDirection direction) {
-    if (clickerWindow_) {
-        clickerWindow_->detectedAssignedInput(direction);
+    if (clickerModel_) {
+        clickerModel_->detectedAssignedInput(direction);
     }
 }
 
@@ -323,15 +322,14 @@ void QtStatusBarView::applyServerSettings(
     actions->applyServerSettings(configuration, std::move(completion));
 }
 
-ClickerDistributorWindowController& QtStatusBarView::clickerWindow(
+ClickerDistributorModel& QtStatusBarView::clickerWindow(
     const ClickerInputConfiguration& configuration) {
-    if (!clickerWindow_) {
-        clickerWindow_ = std::make_unique<ClickerDistributorWindowController>(
+    if (!clickerModel_) {
+        clickerModel_ = std::make_unique<ClickerDistributorModel>(
             dependencies_.permissionProvider, configuration, *dependencies_.mainThread,
-            ClickerDistributorWindowController::Callbacks{
-                .onMasterUpdate =
-                    [this](bool enabled,
-                           ClickerDistributorWindowController::MasterUpdateCompletion completion) {
+            ClickerDistributorModel::Effects{
+                .switchDistribution =
+                    [this](bool enabled, ClickerDistributorModel::SwitchCompletion completion) {
                         const auto actions = actions_.lock();
                         if (!actions) {
                             completion(std::unexpected(BackendSupervisorError(
@@ -342,7 +340,7 @@ ClickerDistributorWindowController& QtStatusBarView::clickerWindow(
                     },
                 .commitConfiguration =
                     [this](const ClickerInputConfiguration& edited) {
-                        ClickerDistributorWindowController::Committed committed{edited, {}};
+                        ClickerDistributorModel::Committed committed{edited, {}};
                         withActions([&](auto& actions) {
                             auto stored = actions.commitClickerConfiguration(edited);
                             committed = {std::move(stored.configuration),
@@ -350,27 +348,33 @@ ClickerDistributorWindowController& QtStatusBarView::clickerWindow(
                         });
                         return committed;
                     },
-                .onTestDemandChanged =
+                .testDemandChanged =
                     [this](bool required) {
                         withActions(
                             [&](auto& actions) { actions.clickerTestDemandChanged(required); });
                     },
-                .onRecordingChanged =
+                .recordingChanged =
                     [this](bool recording) {
                         withActions(
                             [&](auto& actions) { actions.clickerRecordingChanged(recording); });
                     },
-                .onPermissionChanged =
+                .permissionChanged =
                     [this](AccessibilityAuthorizationStatus status) {
                         withActions([&](auto& actions) {
                             actions.clickerPermissionChanged(
                                 status == AccessibilityAuthorizationStatus::granted);
                         });
                     },
+                .bringToFront =
+                    [this] {
+                        clickerWindow_->raise();
+                        clickerWindow_->activateWindow();
+                    },
             });
-        tray_.installShortcuts(clickerWindow_->window());
+        clickerWindow_ = std::make_unique<ClickerDistributorWindow>(*clickerModel_);
+        tray_.installShortcuts(clickerWindow_.get());
     }
-    return *clickerWindow_;
+    return *clickerModel_;
 }
 
 void QtStatusBarView::bringToFront(QWidget& window) {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include "clicker_window/ClickerDistributorModel.h"
 #include "core/CancellableWork.h"
 #include "core/Error.h"
 #include "core/MainThreadExecutor.h"
@@ -17,7 +18,7 @@
 #include "status_bar/StatusBarActions.h"
 #include "status_bar/StatusBarView.h"
 #include "status_bar/qt/TrayIcon.h"
-#include "windows/ClickerDistributorWindowController.h"
+#include "windows/ClickerDistributorWindow.h"
 #include "windows/SettingsWindow.h"
 
 class QMessageBox;
@@ -101,8 +102,7 @@ private:
     WelcomeWindow& welcomeWindow();
     SettingsWindow& settingsWindow();
     StartupOptionsView::Callbacks startupOptionCallbacks();
-    ClickerDistributorWindowController& clickerWindow(
-        const ClickerInputConfiguration& configuration);
+    ClickerDistributorModel& clickerWindow(const ClickerInputConfiguration& configuration);
     /// Shows a window of ours in front, with the menu's shortcuts.
     void bringToFront(QWidget& window);
     void applyServerSettings(const HubServerConfiguration& configuration,
@@ -116,7 +116,9 @@ private:
     std::unique_ptr<WelcomeWindow> welcomeWindow_;
     std::unique_ptr<SettingsWindow> settingsWindow_;
     std::unique_ptr<AboutWindow> aboutWindow_;
-    std::unique_ptr<ClickerDistributorWindowController> clickerWindow_;
+    std::unique_ptr<ClickerDistributorModel> clickerModel_;
+    /// Destroyed before the model it observes.
+    std::unique_ptr<ClickerDistributorWindow> clickerWindow_;
     std::vector<QPointer<QMessageBox>> criticalAlerts_;
     bool statusItemRemoved_ = false;
     CancellableWork trayWait_;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windows/ClickerAssignmentEditing.h"
+#include "clicker_window/ClickerAssignmentEditing.h"
 
 #include <algorithm>
 #include <vector>
