@@ -175,8 +175,18 @@ void ServerAddressView::showConfiguration(const HubServerConfiguration& configur
 
 void ServerAddressView::updateServerURL(const std::optional<std::string>& url) {
     serverURL_ = url;
-    if (url) {
-        serverStatusLabel_->setFullText(QStringLiteral("Running on ") + serverHostAndPort(*url));
+    showServerStatus();
+}
+
+void ServerAddressView::showServerStatus() {
+    // An apply stops the server before it answers: the applying state outlasts the address
+    // that goes and comes back meanwhile.
+    if (isApplyingConfiguration_) {
+        serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
+        statusIndicator_->setRole(Role::orange);
+    } else if (serverURL_) {
+        serverStatusLabel_->setFullText(QStringLiteral("Running on ") +
+                                        serverHostAndPort(*serverURL_));
         statusIndicator_->setRole(Role::green);
     } else {
         serverStatusLabel_->setFullText(QStringLiteral("Starting Kelvra Hub…"));
@@ -317,8 +327,7 @@ void ServerAddressView::apply(const HubServerConfiguration& configuration,
     setApplyingControlsEnabled(false);
     portApplyButton_->setEnabled(false);
     portCancelButton_->setEnabled(false);
-    serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
-    statusIndicator_->setRole(Role::orange);
+    showServerStatus();
     if (changedSetting == ChangedSetting::port) {
         showPortFeedback(QStringLiteral("Changing port…"), Role::secondaryLabel, std::nullopt);
     }
@@ -373,7 +382,7 @@ void ServerAddressView::applySucceeded(const ServerSettingsApplied& applied,
 void ServerAddressView::applyFailed(const Error& error, ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     setApplyingControlsEnabled(true);
-    updateServerURL(serverURL_);
+    showServerStatus();
     if (changedSetting == ChangedSetting::network) {
         reloadNetworkPopup();
         refreshPortChangeUI();

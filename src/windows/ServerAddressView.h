@@ -95,6 +95,8 @@ private:
     void applySucceeded(const ServerSettingsApplied& applied, ChangedSetting changedSetting);
     void applyFailed(const Error& error, ChangedSetting changedSetting);
     void setApplyingControlsEnabled(bool enabled);
+    /// Applying, running at the address, or starting: the status row's text and dot.
+    void showServerStatus();
 
     void showPortFeedback(const QString& message, ThemeColors::Role role,
                           std::optional<MainThreadExecutor::Duration> clearsAfter);

@@ -45,6 +45,9 @@ protected:
                             [this](const HubServerConfiguration& configuration, auto completion) {
                                 applied_.push_back(configuration);
                                 pendingApply_ = std::move(completion);
+                                // Like the controller: the running server stops before the
+                                // apply returns, and its address goes with it.
+                                window().updateServerURL(std::nullopt);
                             },
                         .copyToClipboard =
                             [this](const std::string& text) {
@@ -92,14 +95,24 @@ protected:
         QTest::keyClicks(portField(), text);
     }
 
-    // The controller's side of a finished apply: what runs, and why it was not saved if so.
+    void serverReady(const std::string& url) {
+        runningURL_ = url;
+        window().updateServerURL(url);
+    }
+
+    // The controller's side of a finished apply: the new or restored server is ready before the
+    // answer (what runs, and why it was not saved if so) comes.
     void finishApply(std::expected<std::string, ServerConfigurationError> result) {
         ASSERT_TRUE(pendingApply_);
+        ASSERT_EQ(status(), "Applying server settings…") << "while the server restarts";
+        EXPECT_EQ(testing::spokenName(child<ElidedLabel>("serverStatusLabel")), status());
         ServerSettingsApplyResult answer =
             std::unexpected(ServerConfigurationError::appIsClosing());
         if (result) {
+            serverReady(*result);
             answer = ServerSettingsApplied{applied_.back(), *result, notSavedReason_};
         } else {
+            serverReady(runningURL_);
             answer = std::unexpected(result.error());
         }
         std::exchange(pendingApply_, nullptr)(std::move(answer));
@@ -123,6 +136,7 @@ protected:
 
     std::vector<HubServerConfiguration> applied_;
     std::function<void(ServerSettingsApplyResult)> pendingApply_;
+    std::string runningURL_;
     std::vector<std::string> copied_;
     std::unique_ptr<SettingsWindow> window_;
 };
@@ -186,7 +200,7 @@ TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
 // its message; a success shows its own for a while, one that could not be saved says why until
 // something replaces it.
 TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsForAWhile) {
-    window().updateServerURL("http://192.168.1.20:31603/");
+    serverReady("http://192.168.1.20:31603/");
     typePort("12");
     QTest::keyClick(portField(), Qt::Key_Return);
     EXPECT_TRUE(applied_.empty());
@@ -247,7 +261,7 @@ TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsFo
 // A failed network change is alerted and undone; one that runs but could not be saved says why
 // under the port, without an alert.
 TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
-    window().updateServerURL("http://192.168.1.20:31603/");
+    serverReady("http://192.168.1.20:31603/");
     networks()->setFocus();
     QTest::keyClick(networks(), Qt::Key_Down);
     ASSERT_EQ(applied_.size(), 1u);
@@ -314,7 +328,7 @@ TEST_F(SettingsWindowTest, AFailureIsExplainedAndTheControlShowsWhatHolds) {
 }
 
 TEST_F(SettingsWindowTest, ScreenshotsAndHelpButtonsOpenTheirText) {
-    window().updateServerURL("http://192.168.1.20:31603/");
+    serverReady("http://192.168.1.20:31603/");
     typePort("80");
     testing::saveScreenshots(&window(), "settings");
 
