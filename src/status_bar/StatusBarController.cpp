@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "status_bar/StatusBarController.h"
 
-#include "server_config/ControlPageAddress.h"
 #include "status_bar/StatusBarTexts.h"
 
 namespace kelvra {
@@ -192,7 +191,7 @@ void StatusBarController::setReady(const std::string& url) {
     dependencies_.view->showServerURL(url);
     dependencies_.view->setURLActionsEnabled(true);
     dependencies_.view->setToolTip(std::string(statusTexts::readyToolTip));
-    dependencies_.view->setStatusLine(statusTexts::running(controlPageHostAndPort(url)));
+    dependencies_.view->setStatusLine(statusTexts::running(url));
     dependencies_.log->write(statusTexts::logCategory, "Backend ready at " + url + ".");
 }
 

@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 
 #include "desktop/Alert.h"
+#include "server_config/ControlPageAddress.h"
 #include "server_config/HubServerConfigurationResolver.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
-#include "windows/ServerAddressText.h"
 #include "windows/UnsavedChangeText.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
@@ -184,13 +184,9 @@ void ServerAddressView::showServerStatus() {
     if (isApplyingConfiguration_) {
         serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
         statusIndicator_->setRole(Role::orange);
-    } else if (serverURL_) {
-        serverStatusLabel_->setFullText(QStringLiteral("Running on ") +
-                                        serverHostAndPort(*serverURL_));
-        statusIndicator_->setRole(Role::green);
     } else {
-        serverStatusLabel_->setFullText(QStringLiteral("Starting Kelvra Hub…"));
-        statusIndicator_->setRole(Role::secondaryLabel);
+        serverStatusLabel_->setFullText(qs(serverStatusText(serverURL_)));
+        statusIndicator_->setRole(serverURL_ ? Role::green : Role::secondaryLabel);
     }
 }
 
