@@ -14,7 +14,6 @@
 
 #include "desktop/Alert.h"
 #include "server_config/ControlPageAddress.h"
-#include "server_config/HubServerConfigurationResolver.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "windows/UnsavedChangeText.h"
 #include "windows/widgets/ElidedLabel.h"
@@ -251,24 +250,16 @@ void ServerAddressView::portTextEdited() {
 }
 
 HubServerPortInputValidation ServerAddressView::validatedPortInput() const {
-    HubServerPortInputValidation validation = HubServerPortInputValidator::validate(
-        portField_->text().toStdString(), configuration_.port);
-    if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
-        return validation;
-    }
-    const std::string bindHost = HubServerConfigurationResolver::resolve(
-                                     configuration_, serviceProvider_->availableServices())
-                                     .binding.bindHost;
-    if (auto message =
-            HubServerPortAvailabilityChecker::errorMessage(validation.port(), bindHost)) {
-        return HubServerPortInputValidation::invalid(std::move(*message));
-    }
-    return validation;
+    return HubServerPortInputValidator::validate(portField_->text().toStdString(),
+                                                 configuration_.port);
 }
 
 void ServerAddressView::refreshPortChangeUI() {
+    showPortValidation(validatedPortInput());
+}
+
+void ServerAddressView::showPortValidation(const HubServerPortInputValidation& validation) {
     portFeedbackClearWorkItem_.cancel();
-    const HubServerPortInputValidation validation = validatedPortInput();
     refreshPortActionControls(validation);
     if (validation.kind() == HubServerPortInputValidation::Kind::invalid) {
         showPortFeedback(qs(validation.message()), Role::red, std::nullopt);
@@ -290,9 +281,12 @@ void ServerAddressView::applyPortChange() {
     if (isApplyingConfiguration_) {
         return;
     }
-    const HubServerPortInputValidation validation = validatedPortInput();
+    const HubServerPortInputValidation validation =
+        HubServerPortAvailabilityChecker::validateForApply(portField_->text().toStdString(),
+                                                           configuration_,
+                                                           serviceProvider_->availableServices());
     if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
-        refreshPortChangeUI();
+        showPortValidation(validation);
         return;
     }
     HubServerConfiguration configuration = configuration_;

@@ -86,8 +86,10 @@ private:
     void cancelPortChange();
     void copyURL();
 
+    /// The typed port against the one in effect; whether it can be bound is asked on Apply.
     HubServerPortInputValidation validatedPortInput() const;
     void refreshPortChangeUI();
+    void showPortValidation(const HubServerPortInputValidation& validation);
     void refreshPortActionControls(const HubServerPortInputValidation& validation);
     void showAppliedPort();
 

@@ -171,7 +171,7 @@ TEST_F(SettingsWindowTest, NetworkListHoldsTheServicesAndAGoneStoredOne) {
 }
 
 TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
-    // A port another program holds, which the real bind check must refuse.
+    // A port another program holds, which the real bind check refuses on Apply.
     const auto busy = testing::bindSocket("0.0.0.0", true);
 
     const struct {
@@ -183,7 +183,7 @@ TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
         {freePort(), true, true, false},
         {"31603", false, false, false},
         {"80", true, false, true},
-        {QString::number(busy.port), true, false, true},
+        {QString::number(busy.port), true, true, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed.toStdString());
@@ -193,6 +193,10 @@ TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
         EXPECT_EQ(applyButton()->isEnabled(), row.applyEnabled);
         EXPECT_EQ(feedback()->isVisible(), row.messageShown);
     }
+    // The port is tried on the server's address when applied, not at every keystroke.
+    QTest::keyClick(portField(), Qt::Key_Return);
+    EXPECT_TRUE(feedback()->isVisible());
+    EXPECT_FALSE(applyButton()->isEnabled());
     EXPECT_TRUE(applied_.empty());
 }
 
