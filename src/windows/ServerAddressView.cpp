@@ -81,7 +81,7 @@ void ServerAddressView::buildContent(const HelpButtonFactory& makeHelpButton) {
     auto* copyButton = new QPushButton(QStringLiteral("Copy URL"));
     copyButton->setObjectName(QStringLiteral("copyURLButton"));
     setFontSize(copyButton, 12);
-    connect(copyButton, &QPushButton::clicked, this, &ServerAddressView::copyURL);
+    connect(copyButton, &QPushButton::clicked, this, [this] { callbacks_.copyURL(); });
     statusRow->addWidget(statusIndicator_);
     statusRow->addWidget(serverStatusLabel_, 1);
     statusRow->addWidget(copyButton);
@@ -417,21 +417,6 @@ void ServerAddressView::hidePortFeedback() {
     portFeedbackLabel_->setToolTip({});
     portFeedbackLabel_->hide();
     emit feedbackChanged();
-}
-
-// Copying.
-
-void ServerAddressView::copyURL() {
-    if (!serverURL_) {
-        return;
-    }
-    if (!callbacks_.copyToClipboard(*serverURL_)) {
-        Alert{.style = AlertStyle::warning,
-              .message = QStringLiteral("Kelvra Hub could not copy the URL."),
-              .informativeText =
-                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually.")}
-            .openOver(*window());
-    }
 }
 
 }  // namespace kelvra
