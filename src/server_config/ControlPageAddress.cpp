@@ -23,4 +23,8 @@ std::string controlPageHostAndPort(std::string_view url) {
     return host + ":" + port;
 }
 
+std::string serverStatusText(const std::optional<std::string>& url) {
+    return url ? "Running on " + controlPageHostAndPort(*url) : "Starting Kelvra Hub…";
+}
+
 }  // namespace kelvra

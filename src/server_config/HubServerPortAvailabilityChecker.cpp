@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "core/UniqueFd.h"
+#include "server_config/HubServerConfigurationResolver.h"
 
 namespace kelvra::HubServerPortAvailabilityChecker {
 
@@ -38,6 +39,22 @@ std::optional<std::string> errorMessage(int64_t port, const std::string& bindHos
         return "Port " + portText + " is already in use.";
     }
     return "Port " + portText + " is not available on the selected network.";
+}
+
+HubServerPortInputValidation validateForApply(
+    std::string_view text, const HubServerConfiguration& configuration,
+    const std::vector<HubNetworkService>& availableServices) {
+    HubServerPortInputValidation validation =
+        HubServerPortInputValidator::validate(text, configuration.port);
+    if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
+        return validation;
+    }
+    const std::string bindHost =
+        HubServerConfigurationResolver::resolve(configuration, availableServices).binding.bindHost;
+    if (auto message = errorMessage(validation.port(), bindHost)) {
+        return HubServerPortInputValidation::invalid(std::move(*message));
+    }
+    return validation;
 }
 
 }  // namespace kelvra::HubServerPortAvailabilityChecker

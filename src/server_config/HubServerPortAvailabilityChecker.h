@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "server_config/HubNetworkService.h"
+#include "server_config/HubServerConfiguration.h"
+#include "server_config/HubServerPortInputValidator.h"
 
 namespace kelvra::HubServerPortAvailabilityChecker {
 
@@ -11,5 +17,13 @@ namespace kelvra::HubServerPortAvailabilityChecker {
 /// "127.0.0.1" or a service's address) and lets it go at once. Absent when the bind worked,
 /// otherwise the message for the user. Never listens, so the port is free again on return.
 std::optional<std::string> errorMessage(int64_t port, const std::string& bindHost);
+
+/// The typed port as it is about to be applied: validated against `configuration`'s port, and a
+/// valid one tried on the address `configuration` listens on among `availableServices`; a port
+/// that cannot be bound there is `invalid` with the reason. Binds a socket, so it runs when the
+/// person applies, not while they type.
+HubServerPortInputValidation validateForApply(
+    std::string_view text, const HubServerConfiguration& configuration,
+    const std::vector<HubNetworkService>& availableServices);
 
 }  // namespace kelvra::HubServerPortAvailabilityChecker

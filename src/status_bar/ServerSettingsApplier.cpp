@@ -36,45 +36,41 @@ void ServerSettingsApplier::apply(const HubServerConfiguration& configuration, b
     apply->forceRestart = forceRestart;
     apply->completion = std::move(completion);
     dependencies_.operations->enqueue({
-        .run = weakly([apply](ServerSettingsApplier& self, BackendRestarting& backend,
-                              std::function<void()> done) {
+        .run = weakly([apply](ServerSettingsApplier& self, std::function<void()> done) {
             apply->done = std::move(done);
-            self.applyOperation(apply, backend);
+            self.applyOperation(apply);
         }),
         .abandon =
             [apply] { apply->finish(std::unexpected(ServerConfigurationError::appIsClosing())); },
     });
 }
 
-void ServerSettingsApplier::applyOperation(std::shared_ptr<Apply> apply,
-                                           BackendRestarting& backend) {
+void ServerSettingsApplier::applyOperation(std::shared_ptr<Apply> apply) {
     const auto stored = dependencies_.settings->serverConfiguration();
     apply->previous = resolvedServerConfiguration_.value_or(resolve(stored));
     apply->next = resolve(apply->configuration);
-    const auto url = backend.readyURL();
+    const auto url = dependencies_.host->readyURL();
     if (!apply->forceRestart && apply->configuration == stored && url) {
         apply->finish(ServerSettingsApplied{stored, *url, std::nullopt});
         return;
     }
-    backend.stopForRestart(weakly([apply](ServerSettingsApplier& self, BackendRestarting& stopped) {
-        self.launchNew(apply, stopped);
-    }));
+    dependencies_.host->stop(
+        weakly([apply](ServerSettingsApplier& self) { self.launchNew(apply); }));
 }
 
-void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply, BackendRestarting& backend) {
-    if (backend.isClosing()) {
+void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply) {
+    if (dependencies_.host->isClosed()) {
         apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
         return;
     }
-    backend.launchBackend(
+    dependencies_.host->launch(
         apply->next.binding,
-        weakly([apply](ServerSettingsApplier& self, BackendRestarting& launcher,
-                       BackendRestarting::Launched launched) {
+        weakly([apply](ServerSettingsApplier& self, BackendHost::Launched launched) {
             if (!launched) {
                 const std::string failure = Error(launched.error()).description();
                 self.dependencies_.log->write(statusTexts::logCategory,
                                               "Could not apply server settings: " + failure);
-                self.restorePrevious(apply, launcher, failure);
+                self.restorePrevious(apply, failure);
                 return;
             }
             self.resolvedServerConfiguration_ = apply->next;
@@ -89,50 +85,42 @@ void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply, BackendResta
                     "The new server settings run but could not be saved: " +
                         saved.error().diagnosticDescription());
             }
-            if (!launcher.isClosing()) {
-                launcher.setReady(*launched);
-            }
             apply->finish(
                 ServerSettingsApplied{apply->configuration, *launched, std::move(notSavedReason)});
         }));
 }
 
-void ServerSettingsApplier::restorePrevious(std::shared_ptr<Apply> apply,
-                                            BackendRestarting& backend, std::string failure) {
-    if (backend.isClosing()) {
+void ServerSettingsApplier::restorePrevious(std::shared_ptr<Apply> apply, std::string failure) {
+    if (dependencies_.host->isClosed()) {
         apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
         return;
     }
-    backend.launchBackend(
+    dependencies_.host->launch(
         apply->previous.binding,
-        weakly([apply, failure](ServerSettingsApplier& self, BackendRestarting& launcher,
-                                BackendRestarting::Launched launched) {
+        weakly([apply, failure](ServerSettingsApplier& self, BackendHost::Launched launched) {
+            const bool closed = self.dependencies_.host->isClosed();
             if (launched) {
                 self.resolvedServerConfiguration_ = apply->previous;
-                if (launcher.isClosing()) {
+                if (closed) {
                     apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                     return;
                 }
-                launcher.setReady(*launched);
                 apply->finish(std::unexpected(ServerConfigurationError::applyFailed(failure)));
                 return;
             }
             const std::string restoreFailure = Error(launched.error()).description();
-            if (launcher.isClosing()) {
+            if (closed) {
                 self.dependencies_.log->write(
                     statusTexts::logCategory,
                     "Could not restore the previous server: " + restoreFailure);
                 apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                 return;
             }
-            launcher.showFatalError(
-                "Kelvra Hub could not restore the previous server after the new settings failed: " +
-                restoreFailure);
             apply->finish(std::unexpected(ServerConfigurationError::restoreFailed(restoreFailure)));
         }));
 }
 
-void ServerSettingsApplier::networkServicesDidChange() {
+void ServerSettingsApplier::networkServicesDidChange(Completion completion) {
     // While an operation runs, what the server ends up on is not known yet: the follow-up
     // compares once its turn comes.
     if (dependencies_.operations->isIdle() && resolvedServerConfiguration_ &&
@@ -140,23 +128,23 @@ void ServerSettingsApplier::networkServicesDidChange() {
         return;
     }
     // One waiting follow-up is enough: it resolves the stored settings when it runs.
+    networkChangeCompletion_ = std::move(completion);
     if (std::exchange(networkChangeQueued_, true)) {
         return;
     }
     dependencies_.operations->enqueue({
-        .run = weakly([](ServerSettingsApplier& self, BackendRestarting& backend,
-                         std::function<void()> done) {
+        .run = weakly([](ServerSettingsApplier& self, std::function<void()> done) {
             self.networkChangeQueued_ = false;
-            self.followNetworkChange(std::move(done), backend);
+            self.followNetworkChange(std::move(done),
+                                     std::exchange(self.networkChangeCompletion_, nullptr));
         }),
         .abandon = [] {},
     });
 }
 
-void ServerSettingsApplier::followNetworkChange(std::function<void()> done,
-                                                BackendRestarting& backend) {
+void ServerSettingsApplier::followNetworkChange(std::function<void()> done, Completion completion) {
     const auto stored = dependencies_.settings->serverConfiguration();
-    if (backend.readyURL() && resolvedServerConfiguration_ &&
+    if (dependencies_.host->readyURL() && resolvedServerConfiguration_ &&
         resolvedServerConfiguration_->binding == resolve(stored).binding) {
         done();
         return;
@@ -165,15 +153,19 @@ void ServerSettingsApplier::followNetworkChange(std::function<void()> done,
     apply->configuration = stored;
     apply->forceRestart = true;
     apply->done = std::move(done);
-    apply->completion = [log = std::weak_ptr(dependencies_.log)](ServerSettingsApplyResult result) {
+    apply->completion = [log = std::weak_ptr(dependencies_.log),
+                         completion = std::move(completion)](ServerSettingsApplyResult result) {
         auto strongLog = log.lock();
         if (!result && strongLog) {
             strongLog->write(
                 statusTexts::logCategory,
                 "Could not follow a network-interface change: " + result.error().description());
         }
+        if (completion) {
+            completion(std::move(result));
+        }
     };
-    applyOperation(std::move(apply), backend);
+    applyOperation(std::move(apply));
 }
 
 ResolvedHubServerConfiguration ServerSettingsApplier::resolveStored() const {

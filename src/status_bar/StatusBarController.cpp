@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "status_bar/StatusBarController.h"
 
-#include "server_config/ControlPageAddress.h"
 #include "status_bar/StatusBarTexts.h"
 
 namespace kelvra {
@@ -19,8 +18,9 @@ StatusBarController::StatusBarController(StatusBarControllerDependencies depende
       operations_(OperationQueue::create(dependencies_.mainThread)) {}
 
 void StatusBarController::initialize() {
+    backendHost_ = BackendHost::create(dependencies_.makeSupervisor, backendEvents());
     serverSettingsApplier_ = ServerSettingsApplier::create({
-        .backend = weak_from_this(),
+        .host = backendHost_,
         .operations = operations_,
         .settings = dependencies_.settings,
         .networkServiceProvider = dependencies_.networkServiceProvider,
@@ -80,15 +80,16 @@ void StatusBarController::startOperation(StartCompletion completion, std::functi
     }
     auto resolution = serverSettingsApplier_->resolveStored();
     const auto binding = resolution.binding;
-    launchBackend(binding, weakly([resolution = std::move(resolution),
-                                   completion = std::move(completion), done = std::move(done)](
-                                      StatusBarController& self, Launched launched) mutable {
-                      self.startLaunched(std::move(launched), std::move(resolution),
-                                         std::move(completion), std::move(done));
-                  }));
+    backendHost_->launch(
+        binding, weakly([resolution = std::move(resolution), completion = std::move(completion),
+                         done = std::move(done)](StatusBarController& self,
+                                                 BackendHost::Launched launched) mutable {
+            self.startLaunched(std::move(launched), std::move(resolution), std::move(completion),
+                               std::move(done));
+        }));
 }
 
-void StatusBarController::startLaunched(Launched launched,
+void StatusBarController::startLaunched(BackendHost::Launched launched,
                                         ResolvedHubServerConfiguration resolution,
                                         StartCompletion completion, std::function<void()> done) {
     if (!launched) {
@@ -99,7 +100,6 @@ void StatusBarController::startLaunched(Launched launched,
     serverSettingsApplier_->serverStarted(std::move(resolution));
     // While closing, shutdown is waiting for this start and then stops what it brought up.
     if (!closing_) {
-        setReady(*launched);
         dependencies_.networkServiceMonitor->setOnChange(
             weakly([](StatusBarController& self) { self.networkServicesDidChange(); }));
         dependencies_.networkServiceMonitor->start();
@@ -111,61 +111,59 @@ void StatusBarController::startLaunched(Launched launched,
     done();
 }
 
-// ---- Launching and stopping backends ------------------------------------------------------
+// ---- The backend's life --------------------------------------------------------------------
 
-void StatusBarController::launchBackend(const BackendServerBinding& binding,
-                                        std::function<void(Launched)> completion) {
-    auto supervisor = dependencies_.makeSupervisor(binding);
-    supervisor->setCallbacks(callbacksFor(supervisor));
-    backend_ = supervisor;
-    clickerInput_->setBackend(supervisor);
-    supervisor->start(
-        weakly([weakSupervisor = std::weak_ptr(supervisor), completion = std::move(completion)](
-                   StatusBarController& self, Launched started) mutable {
-            if (started) {
-                completion(std::move(started));
-                return;
-            }
-            self.clickerInput_->setBackend(nullptr);
-            // A child that missed its deadline or broke the protocol may still run and hold the
-            // port: it is gone before anything launches again.
-            auto failed = weakSupervisor.lock();
-            self.stopBackend(failed, self.weakly([failed, completion = std::move(completion),
-                                                  error = std::move(started.error())](
-                                                     StatusBarController& stopped) mutable {
-                if (stopped.backend_ == failed) {
-                    stopped.backend_ = nullptr;
-                }
-                completion(std::unexpected(std::move(error)));
-            }));
-        }));
+BackendHost::Events StatusBarController::backendEvents() {
+    return {
+        .currentChanged =
+            weakly([](StatusBarController& self, std::shared_ptr<BackendSupervising> supervisor) {
+                self.clickerInput_->setBackend(std::move(supervisor));
+            }),
+        .ready =
+            weakly([](StatusBarController& self, const std::string& url) { self.setReady(url); }),
+        .stopping = weakly([](StatusBarController& self) { self.backendStopping(); }),
+        .reports =
+            {
+                .onUnexpectedExit = weakly([](StatusBarController& self, int32_t code) {
+                    self.handleUnexpectedExit(code);
+                }),
+                .onFatalProtocol =
+                    weakly([](StatusBarController& self, const DesktopProtocolError& error) {
+                        self.showFatalError(error.description());
+                    }),
+                .onClickerListenerChange = weakly([](StatusBarController& self, bool enabled) {
+                    if (!self.hasClickerDistributorState_) {
+                        self.clickerInputLifecycle_->setDistributionRequired(enabled);
+                        self.clickerInputLifecycle_->reconcile();
+                    }
+                }),
+                .onClickerDistributorStateChange = weakly([](StatusBarController& self,
+                                                             const ClickerDistributorState& state) {
+                    self.hasClickerDistributorState_ = true;
+                    self.clickerDistributorState_ = state;
+                    self.clickerInputLifecycle_->setDistributionRequired(state.listenerRequired);
+                    self.clickerInputLifecycle_->reconcile();
+                    if (self.clickerWindowWasPresented_) {
+                        self.dependencies_.view->updateClickerState(state, true);
+                    }
+                }),
+                .onClickerDistributorUpdateResult = {},
+            },
+    };
 }
 
-void StatusBarController::stopBackend(std::shared_ptr<BackendSupervising> supervisor,
-                                      std::function<void()> completion) {
-    if (!supervisor) {
-        completion();
+void StatusBarController::backendStopping() {
+    forgetReadyURL();
+    if (closing_) {
         return;
     }
-    supervisor->detachCallbacks();
-    // Kept alive until its stop has completed.
-    supervisor->stop([supervisor, completion = std::move(completion)] { completion(); });
-}
-
-void StatusBarController::stopForRestart(std::function<void()> stopped) {
-    forgetReadyURL();
     dependencies_.view->setStatusLine(statusTexts::restarting);
-    // The old supervisor stops being current before its stop begins, so nothing it still
-    // reports reaches the controller.
-    auto old = std::exchange(backend_, nullptr);
-    clickerInput_->setBackend(nullptr);
     hasClickerDistributorState_ = false;
     clickerInputLifecycle_->withdrawDistribution();
     clickerInputLifecycle_->reconcile();
     if (clickerWindowWasPresented_) {
         dependencies_.view->clickerBackendRestarting();
     }
-    stopBackend(std::move(old), std::move(stopped));
 }
 
 void StatusBarController::networkServicesDidChange() {
@@ -173,55 +171,27 @@ void StatusBarController::networkServicesDidChange() {
         return;
     }
     dependencies_.view->reloadNetworkChoices();
-    serverSettingsApplier_->networkServicesDidChange();
+    serverSettingsApplier_->networkServicesDidChange(
+        weakly([](StatusBarController& self, const ServerSettingsApplyResult& result) {
+            self.endIfRestoreFailed(result);
+        }));
 }
 
-BackendSupervisorCallbacks StatusBarController::callbacksFor(
-    const std::shared_ptr<BackendSupervising>& supervisor) {
-    // Each does something only while its supervisor is the current one and nothing closes.
-    auto ifCurrent = [this, weakSupervisor = std::weak_ptr(supervisor)](auto work) {
-        return weakly([weakSupervisor, work](StatusBarController& self, auto&&... arguments) {
-            auto strong = weakSupervisor.lock();
-            if (!self.closing_ && strong && strong == self.backend_) {
-                work(self, arguments...);
-            }
-        });
-    };
-    return {
-        .onUnexpectedExit = ifCurrent(
-            [](StatusBarController& self, int32_t code) { self.handleUnexpectedExit(code); }),
-        .onFatalProtocol =
-            ifCurrent([](StatusBarController& self, const DesktopProtocolError& error) {
-                self.showFatalError(error.description());
-            }),
-        .onClickerListenerChange = ifCurrent([](StatusBarController& self, bool enabled) {
-            if (!self.hasClickerDistributorState_) {
-                self.clickerInputLifecycle_->setDistributionRequired(enabled);
-                self.clickerInputLifecycle_->reconcile();
-            }
-        }),
-        .onClickerDistributorStateChange =
-            ifCurrent([](StatusBarController& self, const ClickerDistributorState& state) {
-                self.hasClickerDistributorState_ = true;
-                self.clickerDistributorState_ = state;
-                self.clickerInputLifecycle_->setDistributionRequired(state.listenerRequired);
-                self.clickerInputLifecycle_->reconcile();
-                if (self.clickerWindowWasPresented_) {
-                    self.dependencies_.view->updateClickerState(state, true);
-                }
-            }),
-        .onClickerDistributorUpdateResult = {},
-    };
+void StatusBarController::endIfRestoreFailed(const ServerSettingsApplyResult& result) {
+    if (!result && result.error().kind() == ServerConfigurationError::Kind::restoreFailed) {
+        showFatalError(
+            "Kelvra Hub could not restore the previous server after the new settings failed: " +
+            result.error().detail());
+    }
 }
 
 // ---- Readiness, fatal errors and shutdown -------------------------------------------------
 
 void StatusBarController::setReady(const std::string& url) {
-    readyURL_ = url;
     dependencies_.view->showServerURL(url);
     dependencies_.view->setURLActionsEnabled(true);
     dependencies_.view->setToolTip(std::string(statusTexts::readyToolTip));
-    dependencies_.view->setStatusLine(statusTexts::running(controlPageHostAndPort(url)));
+    dependencies_.view->setStatusLine(statusTexts::running(url));
     dependencies_.log->write(statusTexts::logCategory, "Backend ready at " + url + ".");
 }
 
@@ -237,6 +207,7 @@ void StatusBarController::showFatalError(const std::string& message) {
         return;
     }
     closing_ = true;
+    backendHost_->close();
     fatalAlertShown_ = true;
     operations_->close();
     dependencies_.log->write(statusTexts::logCategory, "Fatal error: " + message);
@@ -255,6 +226,7 @@ void StatusBarController::showFatalError(const std::string& message) {
 
 void StatusBarController::shutdown(std::function<void()> completion) {
     closing_ = true;
+    backendHost_->close();
     shutdownCompletions_.push_back(std::move(completion));
     if (std::exchange(shutdownStarted_, true)) {
         return;
@@ -266,18 +238,16 @@ void StatusBarController::shutdown(std::function<void()> completion) {
     // What waits never runs; what runs is waited for, so that its backend is stopped too.
     operations_->close();
     operations_->whenIdle(weakly([](StatusBarController& self) {
-        self.stopBackend(
-            std::exchange(self.backend_, nullptr), self.weakly([](StatusBarController& stopped) {
-                stopped.removeStatusItem();
-                for (auto& finished : std::exchange(stopped.shutdownCompletions_, {})) {
-                    finished();
-                }
-            }));
+        self.backendHost_->stop(self.weakly([](StatusBarController& stopped) {
+            stopped.removeStatusItem();
+            for (auto& finished : std::exchange(stopped.shutdownCompletions_, {})) {
+                finished();
+            }
+        }));
     }));
 }
 
 void StatusBarController::forgetReadyURL() {
-    readyURL_.reset();
     dependencies_.view->setURLActionsEnabled(false);
     dependencies_.view->showServerURL(std::nullopt);
 }

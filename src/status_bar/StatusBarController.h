@@ -17,6 +17,7 @@
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "shell/updates/UpdateChecking.h"
+#include "status_bar/BackendHost.h"
 #include "status_bar/ClickerInputRouter.h"
 #include "status_bar/OperationQueue.h"
 #include "status_bar/ServerSettingsApplier.h"
@@ -56,7 +57,6 @@ struct StatusBarControllerDependencies {
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
 class StatusBarController final : public StatusBarActions,
-                                  public BackendRestarting,
                                   public std::enable_shared_from_this<StatusBarController> {
 public:
     using StartCompletion = std::function<void(std::expected<void, Error>)>;
@@ -80,13 +80,13 @@ public:
 
     /// One alert with `message`, then termination; later calls, and calls while shutting down,
     /// are only logged.
-    void showFatalError(const std::string& message) override;
+    void showFatalError(const std::string& message);
 
     /// The network monitor's report: restart when the stored settings now resolve differently.
     void networkServicesDidChange();
 
     /// Whether quitting has begun (shutdown or the fatal alert): no server is to be reached.
-    bool isClosing() const override { return closing_; }
+    bool isClosing() const { return closing_; }
 
     /// A second launch asked for the control page: opens it as `openKelvra` does. Once quitting
     /// has begun nothing opens; behind the fatal alert, the alert comes to the front again.
@@ -146,18 +146,14 @@ private:
 
     // Startup and the backend's life (StatusBarController.cpp).
     void startOperation(StartCompletion completion, std::function<void()> done);
-    void startLaunched(Launched launched, ResolvedHubServerConfiguration resolution,
+    void startLaunched(BackendHost::Launched launched, ResolvedHubServerConfiguration resolution,
                        StartCompletion completion, std::function<void()> done);
-    /// Creates and starts a supervisor, which becomes `backend_`.
-    void launchBackend(const BackendServerBinding& binding,
-                       std::function<void(Launched)> completion) override;
-    // What the server settings applier reaches besides.
-    std::optional<std::string> readyURL() const override { return readyURL_; }
-    void stopForRestart(std::function<void()> stopped) override;
-    void stopBackend(std::shared_ptr<BackendSupervising> supervisor,
-                     std::function<void()> completion);
-    BackendSupervisorCallbacks callbacksFor(const std::shared_ptr<BackendSupervising>& supervisor);
-    void setReady(const std::string& url) override;
+    BackendHost::Events backendEvents();
+    void setReady(const std::string& url);
+    /// The backend goes away; unless quitting, for a restart.
+    void backendStopping();
+    /// A restart that could not bring the previous server back ends the application.
+    void endIfRestoreFailed(const ServerSettingsApplyResult& result);
     void handleUnexpectedExit(int32_t code);
     void removeStatusItem();
     /// No address to reach any more: the URL actions and the windows forget it.
@@ -170,11 +166,10 @@ private:
     const StatusBarControllerDependencies dependencies_;
     const std::shared_ptr<OperationQueue> operations_;
     std::unique_ptr<ClickerInputMonitorLifecycle> clickerInputLifecycle_;
+    std::shared_ptr<BackendHost> backendHost_;
     std::shared_ptr<ServerSettingsApplier> serverSettingsApplier_;
 
     // Main thread only.
-    std::shared_ptr<BackendSupervising> backend_;
-    std::optional<std::string> readyURL_;
     ClickerDistributorState clickerDistributorState_;
     bool hasClickerDistributorState_ = false;
     bool clickerWindowWasPresented_ = false;

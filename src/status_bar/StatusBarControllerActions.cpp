@@ -25,11 +25,12 @@ void StatusBarController::openKelvra() {
     if (closing_) {
         return;
     }
-    if (!readyURL_) {
+    const auto& url = backendHost_->readyURL();
+    if (!url) {
         openWhenReady_ = true;
         return;
     }
-    openPage(*readyURL_);
+    openPage(*url);
 }
 
 void StatusBarController::openPage(const std::string& url) {
@@ -49,10 +50,10 @@ void StatusBarController::openPage(const std::string& url) {
 }
 
 void StatusBarController::copyURL() {
-    if (!readyURL_) {
+    if (!backendHost_->readyURL()) {
         return;
     }
-    const std::string& url = *readyURL_;
+    const std::string url = *backendHost_->readyURL();
     if (dependencies_.view->writeClipboard(url)) {
         dependencies_.log->write(statusTexts::logCategory, "Copied " + url + " to the clipboard.");
         return;
@@ -65,7 +66,7 @@ void StatusBarController::copyURL() {
 
 void StatusBarController::showSettings() {
     dependencies_.view->showSettingsWindow({
-        .url = readyURL_,
+        .url = backendHost_->readyURL(),
         .configuration = dependencies_.settings->serverConfiguration(),
         .showWelcomeWindow = dependencies_.settings->startupOptions().showWelcomeWindow,
     });
@@ -115,7 +116,14 @@ void StatusBarController::applicationDidBecomeActive() {
 
 void StatusBarController::applyServerSettings(const HubServerConfiguration& configuration,
                                               ApplyCompletion completion) {
-    serverSettingsApplier_->apply(configuration, false, std::move(completion));
+    serverSettingsApplier_->apply(configuration, false,
+                                  [weakSelf = weak_from_this(), completion = std::move(completion)](
+                                      ServerSettingsApplyResult result) {
+                                      if (auto self = weakSelf.lock()) {
+                                          self->endIfRestoreFailed(result);
+                                      }
+                                      completion(std::move(result));
+                                  });
 }
 
 StartupOptions StatusBarController::startupOptions() {

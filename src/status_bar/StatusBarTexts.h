@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "server_config/ControlPageAddress.h"
 #include "status_bar/StatusBarView.h"
 
 /// What the controller's parts show and log in common.
@@ -11,11 +12,11 @@ namespace kelvra::statusTexts {
 
 inline constexpr std::string_view logCategory = "shell";
 
-inline const StatusLine starting{"●", StatusColor::secondary, "Starting Kelvra Hub…"};
+inline const StatusLine starting{"●", StatusColor::secondary, serverStatusText(std::nullopt)};
 inline const StatusLine restarting{"●", StatusColor::secondary, "Restarting Kelvra Hub…"};
 inline const StatusLine serverError{"✕", StatusColor::red, "Kelvra Hub server error"};
-inline StatusLine running(const std::string& hostAndPort) {
-    return {"●", StatusColor::green, "Running on " + hostAndPort};
+inline StatusLine running(const std::string& url) {
+    return {"●", StatusColor::green, serverStatusText(url)};
 }
 
 inline constexpr std::string_view startingToolTip = "Kelvra Hub — Starting…";

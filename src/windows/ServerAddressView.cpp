@@ -13,9 +13,8 @@
 #include <QVBoxLayout>
 
 #include "desktop/Alert.h"
-#include "server_config/HubServerConfigurationResolver.h"
+#include "server_config/ControlPageAddress.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
-#include "windows/ServerAddressText.h"
 #include "windows/UnsavedChangeText.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
@@ -82,7 +81,7 @@ void ServerAddressView::buildContent(const HelpButtonFactory& makeHelpButton) {
     auto* copyButton = new QPushButton(QStringLiteral("Copy URL"));
     copyButton->setObjectName(QStringLiteral("copyURLButton"));
     setFontSize(copyButton, 12);
-    connect(copyButton, &QPushButton::clicked, this, &ServerAddressView::copyURL);
+    connect(copyButton, &QPushButton::clicked, this, [this] { callbacks_.copyURL(); });
     statusRow->addWidget(statusIndicator_);
     statusRow->addWidget(serverStatusLabel_, 1);
     statusRow->addWidget(copyButton);
@@ -175,12 +174,18 @@ void ServerAddressView::showConfiguration(const HubServerConfiguration& configur
 
 void ServerAddressView::updateServerURL(const std::optional<std::string>& url) {
     serverURL_ = url;
-    if (url) {
-        serverStatusLabel_->setFullText(QStringLiteral("Running on ") + serverHostAndPort(*url));
-        statusIndicator_->setRole(Role::green);
+    showServerStatus();
+}
+
+void ServerAddressView::showServerStatus() {
+    // An apply stops the server before it answers: the applying state outlasts the address
+    // that goes and comes back meanwhile.
+    if (isApplyingConfiguration_) {
+        serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
+        statusIndicator_->setRole(Role::orange);
     } else {
-        serverStatusLabel_->setFullText(QStringLiteral("Starting Kelvra Hub…"));
-        statusIndicator_->setRole(Role::secondaryLabel);
+        serverStatusLabel_->setFullText(qs(serverStatusText(serverURL_)));
+        statusIndicator_->setRole(serverURL_ ? Role::green : Role::secondaryLabel);
     }
 }
 
@@ -245,24 +250,16 @@ void ServerAddressView::portTextEdited() {
 }
 
 HubServerPortInputValidation ServerAddressView::validatedPortInput() const {
-    HubServerPortInputValidation validation = HubServerPortInputValidator::validate(
-        portField_->text().toStdString(), configuration_.port);
-    if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
-        return validation;
-    }
-    const std::string bindHost = HubServerConfigurationResolver::resolve(
-                                     configuration_, serviceProvider_->availableServices())
-                                     .binding.bindHost;
-    if (auto message =
-            HubServerPortAvailabilityChecker::errorMessage(validation.port(), bindHost)) {
-        return HubServerPortInputValidation::invalid(std::move(*message));
-    }
-    return validation;
+    return HubServerPortInputValidator::validate(portField_->text().toStdString(),
+                                                 configuration_.port);
 }
 
 void ServerAddressView::refreshPortChangeUI() {
+    showPortValidation(validatedPortInput());
+}
+
+void ServerAddressView::showPortValidation(const HubServerPortInputValidation& validation) {
     portFeedbackClearWorkItem_.cancel();
-    const HubServerPortInputValidation validation = validatedPortInput();
     refreshPortActionControls(validation);
     if (validation.kind() == HubServerPortInputValidation::Kind::invalid) {
         showPortFeedback(qs(validation.message()), Role::red, std::nullopt);
@@ -284,9 +281,12 @@ void ServerAddressView::applyPortChange() {
     if (isApplyingConfiguration_) {
         return;
     }
-    const HubServerPortInputValidation validation = validatedPortInput();
+    const HubServerPortInputValidation validation =
+        HubServerPortAvailabilityChecker::validateForApply(portField_->text().toStdString(),
+                                                           configuration_,
+                                                           serviceProvider_->availableServices());
     if (validation.kind() != HubServerPortInputValidation::Kind::valid) {
-        refreshPortChangeUI();
+        showPortValidation(validation);
         return;
     }
     HubServerConfiguration configuration = configuration_;
@@ -317,8 +317,7 @@ void ServerAddressView::apply(const HubServerConfiguration& configuration,
     setApplyingControlsEnabled(false);
     portApplyButton_->setEnabled(false);
     portCancelButton_->setEnabled(false);
-    serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
-    statusIndicator_->setRole(Role::orange);
+    showServerStatus();
     if (changedSetting == ChangedSetting::port) {
         showPortFeedback(QStringLiteral("Changing port…"), Role::secondaryLabel, std::nullopt);
     }
@@ -373,7 +372,7 @@ void ServerAddressView::applySucceeded(const ServerSettingsApplied& applied,
 void ServerAddressView::applyFailed(const Error& error, ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     setApplyingControlsEnabled(true);
-    updateServerURL(serverURL_);
+    showServerStatus();
     if (changedSetting == ChangedSetting::network) {
         reloadNetworkPopup();
         refreshPortChangeUI();
@@ -418,21 +417,6 @@ void ServerAddressView::hidePortFeedback() {
     portFeedbackLabel_->setToolTip({});
     portFeedbackLabel_->hide();
     emit feedbackChanged();
-}
-
-// Copying.
-
-void ServerAddressView::copyURL() {
-    if (!serverURL_) {
-        return;
-    }
-    if (!callbacks_.copyToClipboard(*serverURL_)) {
-        Alert{.style = AlertStyle::warning,
-              .message = QStringLiteral("Kelvra Hub could not copy the URL."),
-              .informativeText =
-                  QStringLiteral("Copy ") + qs(*serverURL_) + QStringLiteral(" manually.")}
-            .openOver(*window());
-    }
 }
 
 }  // namespace kelvra

@@ -34,7 +34,8 @@ class StatusDot;
 
 /// The settings window's server section: whether the server runs and at which address (with a
 /// button that copies it), and the network and port it uses. It shows the configuration it is
-/// given and stores nothing: a network or port change goes as a whole configuration to
+/// given and stores nothing: Copy URL goes to the one who owns the address, and a network or
+/// port change goes as a whole configuration to
 /// `applyConfiguration`, which answers the configuration that runs. Main thread only.
 class ServerAddressView final : public QWidget {
     Q_OBJECT
@@ -47,8 +48,8 @@ public:
 
     struct Callbacks {
         ApplyConfiguration applyConfiguration;
-        /// Puts a text on the clipboard; false when it did not get there.
-        std::function<bool(const std::string&)> copyToClipboard;
+        /// Copies the server's current address, as the tray's Copy URL does.
+        std::function<void()> copyURL;
     };
 
     /// How long the "Port changed" message stays.
@@ -84,10 +85,11 @@ private:
     void portTextEdited();
     void applyPortChange();
     void cancelPortChange();
-    void copyURL();
 
+    /// The typed port against the one in effect; whether it can be bound is asked on Apply.
     HubServerPortInputValidation validatedPortInput() const;
     void refreshPortChangeUI();
+    void showPortValidation(const HubServerPortInputValidation& validation);
     void refreshPortActionControls(const HubServerPortInputValidation& validation);
     void showAppliedPort();
 
@@ -95,6 +97,8 @@ private:
     void applySucceeded(const ServerSettingsApplied& applied, ChangedSetting changedSetting);
     void applyFailed(const Error& error, ChangedSetting changedSetting);
     void setApplyingControlsEnabled(bool enabled);
+    /// Applying, running at the address, or starting: the status row's text and dot.
+    void showServerStatus();
 
     void showPortFeedback(const QString& message, ThemeColors::Role role,
                           std::optional<MainThreadExecutor::Duration> clearsAfter);

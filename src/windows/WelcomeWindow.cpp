@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 
 #include "desktop/Alert.h"
+#include "server_config/ControlPageAddress.h"
 #include "windows/FeatureHighlightsView.h"
-#include "windows/ServerAddressText.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/LinkButton.h"
 #include "windows/widgets/Separator.h"
@@ -196,7 +196,8 @@ void WelcomeWindow::updateServerURL(const std::optional<std::string>& url) {
     openButton_->setEnabled(url.has_value());
     statusIndicator_->setVisible(url.has_value());
     changeButton_->setVisible(url.has_value());
-    serverStatusLabel_->setText(url ? serverHostAndPort(*url) : kWaitingText);
+    serverStatusLabel_->setText(url ? QString::fromStdString(controlPageHostAndPort(*url))
+                                    : kWaitingText);
     if (url) {
         openButton_->setFocus();
     }

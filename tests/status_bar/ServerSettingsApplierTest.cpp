@@ -19,47 +19,60 @@ std::string urlFor(const BackendServerBinding& binding) {
     return "http://" + binding.urlHost + ":" + std::to_string(binding.port) + "/";
 }
 
-/// A backend whose stop and launch end when the test plays their answers.
-class FakeBackend final : public BackendRestarting {
+/// The real host over supervisors whose stop and start end when the test plays their answers.
+class FakeBackend {
 public:
-    std::optional<std::string> url;
-    bool closing = false;
-    int stops = 0;
-    std::vector<int64_t> launchedPorts;
-    BackendServerBinding lastBinding;
-    std::vector<std::string> fatalErrors;
+    FakeBackend()
+        : host(BackendHost::create(
+              [this](std::optional<BackendServerBinding> binding) {
+                  supervisors.push_back(std::make_shared<testing::FakeSupervisor>(binding));
+                  supervisors.back()->stopsAtOnce = false;
+                  return supervisors.back();
+              },
+              {.currentChanged = [](auto) {},
+               .ready = [](auto&) {},
+               .stopping = [] {},
+               .reports = {}})) {}
 
-    std::optional<std::string> readyURL() const override { return url; }
-    bool isClosing() const override { return closing; }
-    void stopForRestart(std::function<void()> stopped) override {
-        url.reset();
-        ++stops;
-        stopped_ = std::move(stopped);
-    }
-    void launchBackend(const BackendServerBinding& binding,
-                       std::function<void(Launched)> completion) override {
-        launchedPorts.push_back(binding.port);
-        lastBinding = binding;
-        launched_ = std::move(completion);
-    }
-    void setReady(const std::string& ready) override { url = ready; }
-    void showFatalError(const std::string& message) override { fatalErrors.push_back(message); }
+    std::vector<std::shared_ptr<testing::FakeSupervisor>> supervisors;
+    std::shared_ptr<BackendHost> host;
 
-    /// 's': the old server has stopped; 'r': the launch is ready; 'f': it failed.
+    /// Brings a server up on `binding`, as the start does.
+    void run(const BackendServerBinding& binding) {
+        host->launch(binding, [](auto) {});
+        play("r");
+    }
+    std::vector<int64_t> launchedPorts(size_t from = 1) const {
+        std::vector<int64_t> ports;
+        for (size_t index = from; index < supervisors.size(); ++index) {
+            ports.push_back(supervisors[index]->binding->port);
+        }
+        return ports;
+    }
+    int stops() const {
+        return static_cast<int>(std::ranges::count_if(supervisors, [](auto& supervisor) {
+            return !supervisor->stopCompletions.empty() || supervisor->stopped;
+        }));
+    }
+
+    /// 's': the old server has stopped; 'r': the launch is ready; 'f': it failed (and its child
+    /// has stopped).
     void play(std::string_view answers) {
         for (const char answer : answers) {
             if (answer == 's') {
-                std::exchange(stopped_, {})();
+                for (auto& supervisor : supervisors) {
+                    if (!supervisor->stopCompletions.empty()) {
+                        supervisor->finishStop();
+                    }
+                }
+            } else if (answer == 'r') {
+                supervisors.back()->ready(urlFor(*supervisors.back()->binding));
             } else {
-                std::exchange(launched_, {})(answer == 'r' ? Launched(urlFor(lastBinding))
-                                                           : std::unexpected(timeout));
+                supervisors.back()->fail(timeout);
+                supervisors.back()->finishStop();
             }
         }
     }
-
-private:
-    std::function<void()> stopped_;
-    std::function<void(Launched)> launched_;
 };
 
 class ServerSettingsApplierTest : public ::testing::Test {
@@ -73,7 +86,7 @@ protected:
         settings = std::make_shared<SettingsService>(
             std::make_shared<HubServerConfigurationStore>(store), nullptr, nullptr, nullptr);
         applier = ServerSettingsApplier::create({
-            .backend = backend,
+            .host = backend->host,
             .operations = OperationQueue::create(mainThread),
             .settings = settings,
             .networkServiceProvider = std::make_shared<HubNetworkServiceProvider>(network),
@@ -81,7 +94,7 @@ protected:
         });
         if (running) {
             applier->serverStarted(applier->resolveStored());
-            backend->url = urlFor(applier->resolveStored().binding);
+            backend->run(applier->resolveStored().binding);
         }
     }
     void apply(HubServerConfiguration configuration, bool forceRestart = false) {
@@ -133,18 +146,19 @@ TEST_F(ServerSettingsApplierTest, EndsAsTheBackendAnswers) {
         store = std::make_shared<InMemorySettingsStore>();
         makeApplier();
         apply({4000, {}});
-        EXPECT_TRUE(backend->launchedPorts.empty())
+        EXPECT_TRUE(backend->launchedPorts().empty())
             << "nothing launches before the old server stopped";
         const std::string_view answers = row.answers;
         backend->play(answers.substr(0, answers.size() - 1));
-        backend->closing = row.quitBeforeLast;
+        if (row.quitBeforeLast) {
+            backend->host->close();
+        }
         backend->play(answers.substr(answers.size() - 1));
         ASSERT_EQ(results.size(), 1u);
         EXPECT_EQ(results[0], row.result);
-        EXPECT_EQ(backend->launchedPorts, row.launchedPorts);
-        EXPECT_EQ(backend->url, row.ready);
+        EXPECT_EQ(backend->launchedPorts(), row.launchedPorts);
+        EXPECT_EQ(backend->host->readyURL(), row.ready);
         EXPECT_EQ(settings->serverConfiguration().port, row.storedPort);
-        EXPECT_EQ(backend->fatalErrors.size(), row.result == restoreFailed ? 1u : 0u);
     }
 }
 
@@ -152,17 +166,18 @@ TEST_F(ServerSettingsApplierTest, EndsAsTheBackendAnswers) {
 // ready, or on a network change when none ever ran, a restart.
 TEST_F(ServerSettingsApplierTest, RestartsOnlyWhenItMust) {
     apply({firstPort, {}});
-    EXPECT_EQ(results.at(0)->url, backend->url);
-    EXPECT_EQ(backend->stops, 0);
+    EXPECT_EQ(results.at(0)->url, backend->host->readyURL());
+    EXPECT_EQ(backend->stops(), 0);
     apply({firstPort, {}}, true);
     backend->play("sr");
-    backend->url.reset();
-    apply({firstPort, {}});
-    EXPECT_EQ(backend->stops, 2);
+    EXPECT_EQ(backend->stops(), 1);
 
     makeApplier(false);
-    applier->networkServicesDidChange();
-    EXPECT_EQ(backend->stops, 1);
+    apply({firstPort, {}});
+    EXPECT_EQ(backend->launchedPorts(0).size(), 1u);
+    makeApplier(false);
+    applier->networkServicesDidChange({});
+    EXPECT_EQ(backend->launchedPorts(0).size(), 1u);
 }
 
 TEST_F(ServerSettingsApplierTest, AServerThatRunsButCannotBeSavedSaysWhy) {
@@ -190,19 +205,19 @@ TEST_F(ServerSettingsApplierTest, OverlappingAppliesRunOneAfterAnother) {
     apply({4000, eth0});
     network->interfaces = {{"eth0", "10.9.9.9"}};
     for (int i = 0; i < 3; ++i) {
-        applier->networkServicesDidChange();
+        applier->networkServicesDidChange({});
     }
     apply({5000, eth0});
     for (int i = 0; i < 3; ++i) {
         backend->play("sr");
         mainThread->runPending();
     }
-    EXPECT_EQ(backend->launchedPorts, (std::vector<int64_t>{4000, 4000, 5000}));
+    EXPECT_EQ(backend->launchedPorts(), (std::vector<int64_t>{4000, 4000, 5000}));
     EXPECT_EQ(settings->serverConfiguration().port, 5000);
 
-    applier->networkServicesDidChange();
+    applier->networkServicesDidChange({});
     mainThread->runPending();
-    EXPECT_EQ(backend->stops, 3);
+    EXPECT_EQ(backend->stops(), 3);
 }
 
 }  // namespace

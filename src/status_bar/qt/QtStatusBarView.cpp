@@ -298,10 +298,7 @@ SettingsWindow& QtStatusBarView::settingsWindow() {
                                std::function<void(ServerSettingsApplyResult)> completion) {
                             applyServerSettings(configuration, std::move(completion));
                         },
-                    .copyToClipboard =
-                        [](const std::string& text) {
-                            return Clipboard::copyPlainText(QString::fromStdString(text));
-                        },
+                    .copyURL = [this] { withActions([](auto& actions) { actions.copyURL(); }); },
                 },
                 .startupOptions = startupOptionCallbacks(),
             });
