@@ -38,9 +38,9 @@
 #include "shell/updates/BundleInfo.h"
 #include "shell/updates/FeedUpdaterController.h"
 #include "shell/updates/UpdateFeed.h"
-#include "status_bar/SettingsService.h"
-#include "status_bar/StatusBarController.h"
-#include "status_bar/qt/QtStatusBarView.h"
+#include "tray/SettingsService.h"
+#include "tray/StatusBarController.h"
+#include "tray/qt/QtStatusBarView.h"
 
 namespace kelvra {
 namespace {
