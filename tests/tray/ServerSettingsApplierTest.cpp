@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "tray/ServerSettingsApplier.h"
-#include "tray/StatusBarFakes.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
+#include "tray/ServerSettingsApplier.h"
+#include "tray/StatusBarFakes.h"
 
 namespace kelvra {
 namespace {

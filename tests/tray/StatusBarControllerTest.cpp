@@ -11,12 +11,12 @@
 #include "core/HttpClient.h"
 #include "server_config/ControlPageAddress.h"
 #include "shell/login_item/FakeLoginItemService.h"
-#include "tray/StatusBarController.h"
-#include "tray/StatusBarFakes.h"
 #include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
 #include "support/TestSupport.h"
+#include "tray/StatusBarController.h"
+#include "tray/StatusBarFakes.h"
 
 namespace kelvra {
 namespace {

@@ -62,8 +62,7 @@ QString bundledIconThemePath() {
 }  // namespace
 
 QIcon statusIcon() {
-    return iconOr(QStringLiteral(":/tray/StatusIcon.svg"),
-                  QStringLiteral("network-wireless"));
+    return iconOr(QStringLiteral(":/tray/StatusIcon.svg"), QStringLiteral("network-wireless"));
 }
 
 QIcon trayGlyph() {

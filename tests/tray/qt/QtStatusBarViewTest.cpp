@@ -7,9 +7,9 @@
 
 #include "core/SettingsStore.h"
 #include "shell/login_item/FakeLoginItemService.h"
+#include "support/ManualMainThreadExecutor.h"
 #include "tray/StatusBarFakes.h"
 #include "tray/qt/QtStatusBarView.h"
-#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {
