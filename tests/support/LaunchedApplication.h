@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -48,6 +49,12 @@ public:
         environment = {{"HOME", home().string()},
                        {"PATH", (root() / "bin").string() + ":/usr/bin:/bin"},
                        {"XDG_RUNTIME_DIR", runtime().string()}};
+        // A sanitized build reports by the test run's rules, leaks of system libraries aside.
+        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            if (const char* value = std::getenv(name)) {
+                environment[name] = value;
+            }
+        }
     }
 
     const std::filesystem::path& root() const { return directory_.path(); }

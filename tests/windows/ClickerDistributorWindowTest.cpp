@@ -158,5 +158,15 @@ TEST_F(ClickerDistributorWindowTest, ShowsTheModelsStateAndReportsEachControl) {
     EXPECT_FALSE(model->state().capture.has_value()) << "the focus went on to a field";
 }
 
+TEST_F(ClickerDistributorWindowTest, ClosesWhileAKeyFieldRecords) {
+    // Destroying the window moves the focus out of the field, whose report must not reach the
+    // half-destroyed window.
+    click("nextKeyField");
+    ASSERT_EQ(QApplication::focusWidget(), child<QWidget>("nextKeyField"));
+    window.reset();
+    // Nor may the model's next state.
+    model->present();
+}
+
 }  // namespace
 }  // namespace kelvra
