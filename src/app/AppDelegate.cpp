@@ -141,8 +141,8 @@ bool AppDelegate::openLog() {
         return false;
     }
     log_ = std::move(*log);
-    log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointURL.string() +
-                             " run by " + options_.backend.nodeURL.string() + ".");
+    log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointPath.string() +
+                             " run by " + options_.backend.nodePath.string() + ".");
     return true;
 }
 
@@ -217,7 +217,7 @@ void AppDelegate::makeController(const Services& services) {
     controller_ = StatusBarController::create(StatusBarControllerDependencies{
         .mainThread = mainThread_,
         .log = log_,
-        .logPath = FileLog::defaultURL().string(),
+        .logPath = FileLog::defaultPath().string(),
         .view = view_,
         .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
         .updateChecker = updater_,
