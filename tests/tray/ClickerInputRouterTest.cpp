@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "support/ManualMainThreadExecutor.h"
 #include "tray/ClickerInputRouter.h"
 #include "tray/StatusBarFakes.h"
-#include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
 namespace {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "shell/login_item/FakeLoginItemService.h"
-#include "tray/SettingsService.h"
 #include "support/TestSupport.h"
+#include "tray/SettingsService.h"
 
 namespace kelvra {
 namespace {
