@@ -109,9 +109,9 @@ double bareLaunchSeconds(const BackendLaunchInfo& launchInfo) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input[0], 0);
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    posix_spawn_file_actions_addchdir_np(&actions, launchInfo.workingDirectoryURL.c_str());
-    std::string node = launchInfo.nodeURL.string();
-    std::string script = launchInfo.entryPointURL.string();
+    posix_spawn_file_actions_addchdir_np(&actions, launchInfo.workingDirectory.c_str());
+    std::string node = launchInfo.nodePath.string();
+    std::string script = launchInfo.entryPointPath.string();
     char* argv[] = {node.data(), script.data(), nullptr};
     const auto begun = Clock::now();
     pid_t pid = 0;
@@ -171,14 +171,14 @@ void BM_BackendOutputIntoLog(benchmark::State& state) {
     std::vector<double> seconds;
     uintmax_t logBytes = 0;
     for (auto _ : state) {
-        const auto sizeBefore = fs::file_size((*log)->url());
+        const auto sizeBefore = fs::file_size((*log)->path());
         const auto begun = Clock::now();
         auto supervisor = startedSupervisor(launchInfo, *log);
         seconds.push_back(std::chrono::duration<double>(Clock::now() - begun).count());
         if (supervisor) {
             stop(*supervisor);
         }
-        logBytes = std::max(logBytes, fs::file_size((*log)->url()) - sizeBefore);
+        logBytes = std::max(logBytes, fs::file_size((*log)->path()) - sizeBefore);
     }
     state.counters["ready_after_ms"] = percentile(seconds, 0.5) * 1000;
     state.counters["log_growth_kib"] = static_cast<double>(logBytes) / 1024;

@@ -41,6 +41,7 @@
 #include "tray/SettingsService.h"
 #include "tray/StatusBarController.h"
 #include "tray/qt/QtStatusBarView.h"
+#include "tray/qt/TrayWindows.h"
 
 namespace kelvra {
 namespace {
@@ -80,6 +81,7 @@ struct AppDelegate::Services {
     Environment environment;
     std::shared_ptr<JsonFileSettingsStore> settingsStore;
     std::shared_ptr<SettingsService> settings;
+    std::shared_ptr<LoginItemService> loginItems;
     std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
     KeyboardTapOpener openTap;
     std::shared_ptr<KeyboardAccessPermissionProvider> keyboardAccess;
@@ -93,8 +95,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         return;
     }
     const Services services = makeServices(environment);
-    makeView(services);
+    makeView();
     makeController(services);
+    makeWindows(services);
     start();
 }
 
@@ -141,8 +144,8 @@ bool AppDelegate::openLog() {
         return false;
     }
     log_ = std::move(*log);
-    log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointURL.string() +
-                             " run by " + options_.backend.nodeURL.string() + ".");
+    log_->write("shell", "Kelvra Hub started; backend " + options_.backend.entryPointPath.string() +
+                             " run by " + options_.backend.nodePath.string() + ".");
     return true;
 }
 
@@ -154,11 +157,12 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
     if (const auto& problem = settingsStore->openingProblem()) {
         log_->write("shell", problem->description());
     }
+    std::shared_ptr<LoginItemService> loginItems =
+        MainAppLoginItemService::createDefault(environment);
     auto settings = std::make_shared<SettingsService>(
         std::make_shared<HubServerConfigurationStore>(settingsStore),
         std::make_shared<WelcomeWindowPreference>(settingsStore),
-        std::make_shared<LaunchAtLoginPreference>(
-            MainAppLoginItemService::createDefault(environment), settingsStore),
+        std::make_shared<LaunchAtLoginPreference>(loginItems, settingsStore),
         std::make_shared<ClickerInputConfigurationStore>(settingsStore));
     // The listener's tap: the device tap where the keyboards open for this user, else the X11
     // one where the session has an X server; KELVRA_HUB_KEYBOARD_TAP may force one.
@@ -186,6 +190,7 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
         .environment = environment,
         .settingsStore = std::move(settingsStore),
         .settings = std::move(settings),
+        .loginItems = std::move(loginItems),
         .networkServiceProvider =
             std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
         .openTap = std::move(openTap),
@@ -193,15 +198,8 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
     };
 }
 
-void AppDelegate::makeView(const Services& services) {
-    view_ = std::make_shared<QtStatusBarView>(QtStatusBarView::Dependencies{
-        .mainThread = mainThread_,
-        .versionInfo = AppVersionInfo(BundleInfo::dictionary()),
-        .loginItems = MainAppLoginItemService::createDefault(services.environment),
-        .networkServiceProvider = services.networkServiceProvider,
-        .permissionProvider = services.keyboardAccess,
-        .requestTermination = [this] { requestTermination(); },
-    });
+void AppDelegate::makeView() {
+    view_ = std::make_shared<QtStatusBarView>(mainThread_);
 }
 
 void AppDelegate::makeController(const Services& services) {
@@ -217,8 +215,9 @@ void AppDelegate::makeController(const Services& services) {
     controller_ = StatusBarController::create(StatusBarControllerDependencies{
         .mainThread = mainThread_,
         .log = log_,
-        .logPath = FileLog::defaultURL().string(),
+        .logPath = FileLog::defaultPath().string(),
         .view = view_,
+        .requestTermination = [this] { requestTermination(); },
         .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
         .updateChecker = updater_,
         .settings = services.settings,
@@ -235,7 +234,37 @@ void AppDelegate::makeController(const Services& services) {
             },
         .clickerPermissionProvider = services.keyboardAccess,
     });
-    view_->setActions(controller_);
+}
+
+void AppDelegate::makeWindows(const Services& services) {
+    windows_ = std::make_unique<TrayWindows>(TrayWindows::Dependencies{
+        .mainThread = mainThread_,
+        .versionInfo = AppVersionInfo(BundleInfo::dictionary()),
+        .loginItems = services.loginItems,
+        .networkServiceProvider = services.networkServiceProvider,
+        .settings = services.settings,
+        .controller = controller_,
+        .tray = &view_->tray(),
+    });
+    TrayIcon* tray = &view_->tray();
+    TrayWindows* windows = windows_.get();
+    connect(tray, &TrayIcon::openControlPageRequested, this, [this] { controller_->openKelvra(); });
+    connect(tray, &TrayIcon::copyURLRequested, this, [this] { controller_->copyURL(); });
+    connect(tray, &TrayIcon::settingsRequested, windows, &TrayWindows::showSettings);
+    connect(tray, &TrayIcon::clickerDistributorRequested, windows,
+            &TrayWindows::showClickerDistributor);
+    connect(tray, &TrayIcon::checkForUpdatesRequested, this,
+            [this] { controller_->checkForUpdates({}); });
+    connect(tray, &TrayIcon::aboutRequested, windows, &TrayWindows::showAbout);
+    connect(tray, &TrayIcon::quitRequested, this, [this] { controller_->confirmQuit(); });
+    connect(view_.get(), &QtStatusBarView::trayMissing, windows, &TrayWindows::showWelcome);
+    // One of our windows gaining focus: keyboard access may have been granted meanwhile.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive) {
+                    controller_->applicationDidBecomeActive();
+                }
+            });
 }
 
 void AppDelegate::start() {
@@ -265,7 +294,7 @@ void AppDelegate::handleOpenRequest(const std::optional<std::string>& activation
     if (!view_->hasTray() && !controller_->isClosing()) {
         // Without a tray the welcome window is the only way to the menu; no window offers a
         // server that is stopping.
-        view_->presentWelcomeWindow();
+        windows_->showWelcome();
     }
 }
 

@@ -19,6 +19,7 @@ class QtStatusBarView;
 class SingleInstanceCoordinator;
 class StatusBarController;
 class TerminationSignals;
+class TrayWindows;
 class UpdateDialogs;
 
 /// The application's launch and termination. The launch sequence runs from the event loop's
@@ -60,9 +61,11 @@ private:
     bool becomePrimaryInstance(const Environment& environment);
     bool openLog();
     Services makeServices(const Environment& environment) const;
-    void makeView(const Services& services);
-    /// The updater and the controller, which the view then reports to.
+    void makeView();
+    /// The updater and the controller.
     void makeController(const Services& services);
+    /// The windows over the controller and the settings, and what the tray's menu reaches.
+    void makeWindows(const Services& services);
     /// Starts the updater, the open handler and the backend.
     void start();
     bool applicationShouldTerminate();
@@ -79,6 +82,8 @@ private:
     std::shared_ptr<UpdateDialogs> updateDialogs_;
     std::shared_ptr<AppUpdater> updater_;
     std::shared_ptr<StatusBarController> controller_;
+    /// Destroyed before the controller, whose Clicker Distributor model a window shows.
+    std::unique_ptr<TrayWindows> windows_;
     bool terminationInProgress_ = false;
     bool terminationApproved_ = false;
     int exitStatus_ = 0;

@@ -37,7 +37,7 @@ namespace {
 
 std::string recordStartupFailure(const Error& error) {
     StartupFailure::record(error, FileLog::defaultDirectory());
-    const std::string informative = StartupFailure::informativeText(error, FileLog::defaultURL());
+    const std::string informative = StartupFailure::informativeText(error, FileLog::defaultPath());
     std::cerr << StartupFailure::kMessageText << '\n' << informative << std::endl;
     return informative;
 }

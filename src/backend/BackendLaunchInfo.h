@@ -7,9 +7,9 @@ namespace kelvra {
 
 /// Where the backend's runtime, entry point and working directory are.
 struct BackendLaunchInfo {
-    std::filesystem::path nodeURL;
-    std::filesystem::path entryPointURL;
-    std::filesystem::path workingDirectoryURL;
+    std::filesystem::path nodePath;
+    std::filesystem::path entryPointPath;
+    std::filesystem::path workingDirectory;
     /// Resolved from a development checkout; the backend then runs with NODE_ENV=development.
     bool isDevelopment = false;
 

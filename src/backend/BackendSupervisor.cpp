@@ -104,9 +104,9 @@ void BackendSupervisor::start(StartCompletion completion) {
         return;
     }
 
-    auto spawned = ChildProcess::spawn({launchInfo_.nodeURL,
-                                        {launchInfo_.entryPointURL.string()},
-                                        launchInfo_.workingDirectoryURL,
+    auto spawned = ChildProcess::spawn({launchInfo_.nodePath,
+                                        {launchInfo_.entryPointPath.string()},
+                                        launchInfo_.workingDirectory,
                                         childEnvironment()});
     if (!spawned) {
         StartCompletion pending;
@@ -117,7 +117,7 @@ void BackendSupervisor::start(StartCompletion completion) {
         }
         if (pending) {
             completeStart(std::move(pending), std::unexpected(BackendSupervisorError::launchFailed(
-                                                  launchInfo_.nodeURL, spawned.error())));
+                                                  launchInfo_.nodePath, spawned.error())));
         }
         return;
     }

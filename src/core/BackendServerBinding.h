@@ -9,7 +9,7 @@ namespace kelvra {
 /// Where the backend is told to listen, and the host its control-page address carries.
 struct BackendServerBinding {
     std::string bindHost;
-    int64_t port = 0;
+    uint16_t port = 0;
     std::string urlHost;
 
     friend bool operator==(const BackendServerBinding&, const BackendServerBinding&) = default;

@@ -38,8 +38,8 @@ const char* kindName(FileLogError::Kind kind) {
 }
 
 // O_APPEND keeps every line at the end, even with other processes appending too.
-int openForAppending(const fs::path& url) {
-    return ::open(url.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+int openForAppending(const fs::path& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
 uint64_t sizeOf(int descriptor) {
@@ -47,10 +47,10 @@ uint64_t sizeOf(int descriptor) {
     return ::fstat(descriptor, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
 }
 
-bool isSameFile(int descriptor, const fs::path& url) {
+bool isSameFile(int descriptor, const fs::path& path) {
     struct stat open {
     }, named{};
-    return ::fstat(descriptor, &open) == 0 && ::stat(url.c_str(), &named) == 0 &&
+    return ::fstat(descriptor, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
@@ -84,9 +84,9 @@ const fs::path& FileLog::defaultDirectory() {
     return directory;
 }
 
-const fs::path& FileLog::defaultURL() {
-    static const fs::path url = defaultDirectory() / "kelvra-hub.log";
-    return url;
+const fs::path& FileLog::defaultPath() {
+    static const fs::path path = defaultDirectory() / "kelvra-hub.log";
+    return path;
 }
 
 std::expected<void, FileLogError> FileLog::rotateIfNeeded(const fs::path& current,
@@ -108,8 +108,8 @@ std::expected<void, FileLogError> FileLog::rotateIfNeeded(const fs::path& curren
 
 std::expected<std::shared_ptr<FileLog>, FileLogError> FileLog::open(const fs::path& directory,
                                                                     uint64_t maximumBytes) {
-    const fs::path url = directory / "kelvra-hub.log";
-    const fs::path previousURL = directory / "kelvra-hub.previous.log";
+    const fs::path path = directory / "kelvra-hub.log";
+    const fs::path previousPath = directory / "kelvra-hub.previous.log";
 
     if (const int error = createPrivateDirectories(directory); error != 0) {
         return std::unexpected(FileLogError(FileLogError::Kind::createDirectory, directory, error));
@@ -122,25 +122,25 @@ std::expected<std::shared_ptr<FileLog>, FileLogError> FileLog::open(const fs::pa
         directoryLock.reset();
     }
     if (directoryLock) {
-        if (auto rotated = rotateIfNeeded(url, previousURL, maximumBytes); !rotated) {
+        if (auto rotated = rotateIfNeeded(path, previousPath, maximumBytes); !rotated) {
             return std::unexpected(rotated.error());
         }
     }
-    UniqueFd file(openForAppending(url));
+    UniqueFd file(openForAppending(path));
     if (!file) {
         const int openError = errno;
-        const bool missing = ::access(url.c_str(), F_OK) != 0;
+        const bool missing = ::access(path.c_str(), F_OK) != 0;
         return std::unexpected(FileLogError(
-            missing ? FileLogError::Kind::createFile : FileLogError::Kind::open, url, openError));
+            missing ? FileLogError::Kind::createFile : FileLogError::Kind::open, path, openError));
     }
     return std::shared_ptr<FileLog>(
-        new FileLog(url, previousURL, maximumBytes, std::move(directoryLock), std::move(file)));
+        new FileLog(path, previousPath, maximumBytes, std::move(directoryLock), std::move(file)));
 }
 
-FileLog::FileLog(fs::path url, fs::path previousURL, uint64_t maximumBytes, UniqueFd directoryLock,
-                 UniqueFd file)
-    : url_(std::move(url)),
-      previousURL_(std::move(previousURL)),
+FileLog::FileLog(fs::path path, fs::path previousPath, uint64_t maximumBytes,
+                 UniqueFd directoryLock, UniqueFd file)
+    : path_(std::move(path)),
+      previousPath_(std::move(previousPath)),
       maximumBytes_(maximumBytes),
       directoryLock_(std::move(directoryLock)),
       file_(std::make_shared<UniqueFd>(std::move(file))),
@@ -198,8 +198,8 @@ std::string FileLog::formatLine(std::chrono::system_clock::time_point time,
 void FileLog::prepareFileFor(size_t lineSize) {
     if (!directoryLock_) {
         // The holder may have rotated the file away; follow it to the current one.
-        if (!isSameFile(file_->get(), url_)) {
-            if (UniqueFd current(openForAppending(url_)); current) {
+        if (!isSameFile(file_->get(), path_)) {
+            if (UniqueFd current(openForAppending(path_)); current) {
                 file_ = std::make_shared<UniqueFd>(std::move(current));
             }
         }
@@ -208,10 +208,10 @@ void FileLog::prepareFileFor(size_t lineSize) {
     if (fileSize_ == 0 || fileSize_ + lineSize <= maximumBytes_) {
         return;
     }
-    if (::rename(url_.c_str(), previousURL_.c_str()) != 0) {
+    if (::rename(path_.c_str(), previousPath_.c_str()) != 0) {
         return;  // the line goes to the file as it is
     }
-    UniqueFd fresh(openForAppending(url_));
+    UniqueFd fresh(openForAppending(path_));
     if (!fresh) {
         return;
     }

@@ -59,7 +59,7 @@ public:
     /// "$XDG_STATE_HOME/Morvane/Kelvra Hub", fixed at first use.
     static const std::filesystem::path& defaultDirectory();
     /// The log file in `defaultDirectory()`.
-    static const std::filesystem::path& defaultURL();
+    static const std::filesystem::path& defaultPath();
 
     /// Moves `current` over `previous` when it has at least `maximumBytes`. Only a failed move
     /// is an error; a missing `current` is not.
@@ -76,22 +76,22 @@ public:
     FileLog(const FileLog&) = delete;
     FileLog& operator=(const FileLog&) = delete;
 
-    const std::filesystem::path& url() const { return url_; }
-    const std::filesystem::path& previousURL() const { return previousURL_; }
+    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& previousPath() const { return previousPath_; }
 
     /// Appends one line; it never waits for the disk. A failure loses the line and nothing else.
     void write(std::string_view category, std::string_view message) override;
 
 private:
-    FileLog(std::filesystem::path url, std::filesystem::path previousURL, uint64_t maximumBytes,
+    FileLog(std::filesystem::path path, std::filesystem::path previousPath, uint64_t maximumBytes,
             UniqueFd directoryLock, UniqueFd file);
 
     /// The file that lines go to now, rotated or reopened as needed; under `mutex_`.
     void prepareFileFor(size_t lineSize);
     void syncWhileOpen(std::stop_token stop);
 
-    const std::filesystem::path url_;
-    const std::filesystem::path previousURL_;
+    const std::filesystem::path path_;
+    const std::filesystem::path previousPath_;
     const uint64_t maximumBytes_;
     /// Open on the directory with its lock when this log holds it; invalid otherwise.
     const UniqueFd directoryLock_;

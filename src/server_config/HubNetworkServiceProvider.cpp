@@ -67,11 +67,6 @@ private:
 
 }  // namespace
 
-const HubNetworkServiceProvider& HubNetworkServiceProvider::shared() {
-    static const HubNetworkServiceProvider provider(makeSystemNetworkServiceSource());
-    return provider;
-}
-
 HubNetworkServiceProvider::HubNetworkServiceProvider(
     std::shared_ptr<const NetworkServiceSource> source)
     : source_(std::move(source)) {}

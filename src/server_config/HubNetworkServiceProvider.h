@@ -15,9 +15,6 @@ namespace kelvra {
 /// call reads the source afresh, on the caller's thread.
 class HubNetworkServiceProvider {
 public:
-    /// A provider over the running system.
-    static const HubNetworkServiceProvider& shared();
-
     explicit HubNetworkServiceProvider(std::shared_ptr<const NetworkServiceSource> source);
 
     /// Enabled services with an interface, a short name, an identifier and at least one

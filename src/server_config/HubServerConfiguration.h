@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <cstdint>
 #include <string>
+
+#include "server_config/HubServerPort.h"
 
 namespace kelvra {
 
@@ -42,9 +43,7 @@ private:
 
 /// Where the user wants the backend server: a wish, not yet an address to listen on.
 struct HubServerConfiguration {
-    static constexpr int64_t defaultPort = 31603;
-
-    int64_t port = defaultPort;
+    HubServerPort port;
     HubNetworkSelection networkSelection;
 
     friend bool operator==(const HubServerConfiguration&, const HubServerConfiguration&) = default;

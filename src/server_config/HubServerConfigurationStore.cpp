@@ -36,9 +36,8 @@ HubServerConfigurationStore::HubServerConfigurationStore(std::shared_ptr<Setting
 HubServerConfiguration HubServerConfigurationStore::configuration() const {
     HubServerConfiguration configuration;
     // The input's lower bound of 1024 is deliberately not applied: a stored 80 stays 80.
-    const int64_t port = defaults_->integer(portKey);
-    if (port >= 1 && port <= 65535) {
-        configuration.port = port;
+    if (const auto port = HubServerPort::from(defaults_->integer(portKey))) {
+        configuration.port = *port;
     }
     configuration.networkSelection = readSelection(*defaults_);
     return configuration;
@@ -46,7 +45,7 @@ HubServerConfiguration HubServerConfigurationStore::configuration() const {
 
 std::expected<void, SettingsStoreError> HubServerConfigurationStore::setConfiguration(
     const HubServerConfiguration& configuration) {
-    std::vector<SettingsChange> changes{{std::string(portKey), configuration.port}};
+    std::vector<SettingsChange> changes{{std::string(portKey), configuration.port.number()}};
     const auto set = [&](std::string_view key, std::string_view text) {
         changes.push_back({std::string(key), nlohmann::json(text)});
     };

@@ -11,11 +11,8 @@
 
 namespace kelvra::HubServerPortAvailabilityChecker {
 
-std::optional<std::string> errorMessage(int64_t port, const std::string& bindHost) {
-    const std::string portText = std::to_string(port);
-    if (static_cast<uint64_t>(port) > 65535) {
-        return "Port " + portText + " is not available.";
-    }
+std::optional<std::string> errorMessage(HubServerPort port, const std::string& bindHost) {
+    const std::string portText = std::to_string(port.number());
     UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket) {
         return "Kelvra Hub could not check whether port " + portText + " is available.";
@@ -26,7 +23,7 @@ std::optional<std::string> errorMessage(int64_t port, const std::string& bindHos
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_port = htons(port.number());
     // inet_pton would stop at an embedded zero byte and accept what precedes it.
     if (bindHost.find('\0') != std::string::npos ||
         ::inet_pton(AF_INET, bindHost.c_str(), &address.sin_addr) != 1) {
@@ -50,7 +47,7 @@ HubServerPortInputValidation validateForApply(
         return validation;
     }
     const std::string bindHost =
-        HubServerConfigurationResolver::resolve(configuration, availableServices).binding.bindHost;
+        HubServerConfigurationResolver::resolve(configuration, availableServices).bindHost;
     if (auto message = errorMessage(validation.port(), bindHost)) {
         return HubServerPortInputValidation::invalid(std::move(*message));
     }

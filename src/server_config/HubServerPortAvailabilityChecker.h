@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +15,7 @@ namespace kelvra::HubServerPortAvailabilityChecker {
 /// Tries to bind a TCP socket to `port` on `bindHost` (a dotted IPv4 address: "0.0.0.0",
 /// "127.0.0.1" or a service's address) and lets it go at once. Absent when the bind worked,
 /// otherwise the message for the user. Never listens, so the port is free again on return.
-std::optional<std::string> errorMessage(int64_t port, const std::string& bindHost);
+std::optional<std::string> errorMessage(HubServerPort port, const std::string& bindHost);
 
 /// The typed port as it is about to be applied: validated against `configuration`'s port, and a
 /// valid one tried on the address `configuration` listens on among `availableServices`; a port

@@ -8,7 +8,7 @@
 
 namespace kelvra::HubServerPortInputValidator {
 
-HubServerPortInputValidation validate(std::string_view text, int64_t activePort) {
+HubServerPortInputValidation validate(std::string_view text, HubServerPort activePort) {
     const std::string trimmed = Unicode::trimmed(text);
     if (trimmed.empty()) {
         return HubServerPortInputValidation::invalid("Enter a port number.");
@@ -22,11 +22,11 @@ HubServerPortInputValidation validate(std::string_view text, int64_t activePort)
     if (!digitsOnly || error != std::errc() || end != trimmed.data() + trimmed.size()) {
         return HubServerPortInputValidation::invalid("Port must contain numbers only.");
     }
-    if (port == activePort) {
+    if (port == activePort.number()) {
         return HubServerPortInputValidation::unchanged();
     }
-    if (port >= 1024 && port <= 65535) {
-        return HubServerPortInputValidation::valid(port);
+    if (const auto chosen = HubServerPort::from(port); chosen && chosen->isChoosable()) {
+        return HubServerPortInputValidation::valid(*chosen);
     }
     return HubServerPortInputValidation::invalid("Use a port from 1024 through 65535.");
 }

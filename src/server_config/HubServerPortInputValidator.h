@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "server_config/HubServerPort.h"
+
 namespace kelvra {
 
 /// What the typed port text amounts to.
@@ -14,20 +16,20 @@ public:
 
     /// The text cannot be applied; `message` says why, for the user.
     static HubServerPortInputValidation invalid(std::string message) {
-        return HubServerPortInputValidation(Kind::invalid, 0, std::move(message));
+        return HubServerPortInputValidation(Kind::invalid, {}, std::move(message));
     }
     /// A usable port that differs from the active one.
-    static HubServerPortInputValidation valid(int64_t port) {
+    static HubServerPortInputValidation valid(HubServerPort port) {
         return HubServerPortInputValidation(Kind::valid, port, {});
     }
     /// The typed port is the one in use.
     static HubServerPortInputValidation unchanged() {
-        return HubServerPortInputValidation(Kind::unchanged, 0, {});
+        return HubServerPortInputValidation(Kind::unchanged, {}, {});
     }
 
     Kind kind() const { return kind_; }
-    /// The port of `valid`; 0 otherwise.
-    int64_t port() const { return port_; }
+    /// The port of `valid`; the default otherwise.
+    HubServerPort port() const { return port_; }
     /// The message of `invalid`; empty otherwise.
     const std::string& message() const { return message_; }
 
@@ -35,11 +37,11 @@ public:
                            const HubServerPortInputValidation&) = default;
 
 private:
-    HubServerPortInputValidation(Kind kind, int64_t port, std::string message)
+    HubServerPortInputValidation(Kind kind, HubServerPort port, std::string message)
         : kind_(kind), port_(port), message_(std::move(message)) {}
 
     Kind kind_;
-    int64_t port_;
+    HubServerPort port_;
     std::string message_;
 };
 
@@ -47,8 +49,8 @@ namespace HubServerPortInputValidator {
 
 /// Checks the text of the port field against the port in use. White space at both ends is
 /// ignored; anything but the ASCII digits inside it is not a number. The port in use counts as
-/// `unchanged` even outside 1024 through 65535, so a stored low port can be typed again.
-HubServerPortInputValidation validate(std::string_view text, int64_t activePort);
+/// `unchanged` even when it is not choosable, so a stored low port can be typed again.
+HubServerPortInputValidation validate(std::string_view text, HubServerPort activePort);
 
 }  // namespace HubServerPortInputValidator
 }  // namespace kelvra

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tray/ServerSettingsApplier.h"
 
+#include "core/Weakly.h"
 #include "tray/StatusBarTexts.h"
 
 namespace kelvra {
@@ -11,8 +12,8 @@ struct ServerSettingsApplier::Apply {
     bool forceRestart = false;
     Completion completion;
     std::function<void()> done;
-    ResolvedHubServerConfiguration previous;
-    ResolvedHubServerConfiguration next;
+    BackendServerBinding previous;
+    BackendServerBinding next;
 
     /// Answers the caller, then lets the next operation run (an abandoned apply never ran).
     void finish(ServerSettingsApplyResult result) {
@@ -36,10 +37,11 @@ void ServerSettingsApplier::apply(const HubServerConfiguration& configuration, b
     apply->forceRestart = forceRestart;
     apply->completion = std::move(completion);
     dependencies_.operations->enqueue({
-        .run = weakly([apply](ServerSettingsApplier& self, std::function<void()> done) {
-            apply->done = std::move(done);
-            self.applyOperation(apply);
-        }),
+        .run = weakly(weak_from_this(),
+                      [apply](ServerSettingsApplier& self, std::function<void()> done) {
+                          apply->done = std::move(done);
+                          self.applyOperation(apply);
+                      }),
         .abandon =
             [apply] { apply->finish(std::unexpected(ServerConfigurationError::appIsClosing())); },
     });
@@ -47,7 +49,7 @@ void ServerSettingsApplier::apply(const HubServerConfiguration& configuration, b
 
 void ServerSettingsApplier::applyOperation(std::shared_ptr<Apply> apply) {
     const auto stored = dependencies_.settings->serverConfiguration();
-    apply->previous = resolvedServerConfiguration_.value_or(resolve(stored));
+    apply->previous = runningBinding_.value_or(resolve(stored));
     apply->next = resolve(apply->configuration);
     const auto url = dependencies_.host->readyURL();
     if (!apply->forceRestart && apply->configuration == stored && url) {
@@ -55,7 +57,7 @@ void ServerSettingsApplier::applyOperation(std::shared_ptr<Apply> apply) {
         return;
     }
     dependencies_.host->stop(
-        weakly([apply](ServerSettingsApplier& self) { self.launchNew(apply); }));
+        weakly(weak_from_this(), [apply](ServerSettingsApplier& self) { self.launchNew(apply); }));
 }
 
 void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply) {
@@ -64,8 +66,8 @@ void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply) {
         return;
     }
     dependencies_.host->launch(
-        apply->next.binding,
-        weakly([apply](ServerSettingsApplier& self, BackendHost::Launched launched) {
+        apply->next, weakly(weak_from_this(), [apply](ServerSettingsApplier& self,
+                                                      BackendHost::Launched launched) {
             if (!launched) {
                 const std::string failure = Error(launched.error()).description();
                 self.dependencies_.log->write(statusTexts::logCategory,
@@ -73,7 +75,7 @@ void ServerSettingsApplier::launchNew(std::shared_ptr<Apply> apply) {
                 self.restorePrevious(apply, failure);
                 return;
             }
-            self.resolvedServerConfiguration_ = apply->next;
+            self.runningBinding_ = apply->next;
             // The new server runs either way; the user learns that it will not survive a restart.
             std::optional<std::string> notSavedReason;
             if (auto saved =
@@ -96,11 +98,11 @@ void ServerSettingsApplier::restorePrevious(std::shared_ptr<Apply> apply, std::s
         return;
     }
     dependencies_.host->launch(
-        apply->previous.binding,
-        weakly([apply, failure](ServerSettingsApplier& self, BackendHost::Launched launched) {
+        apply->previous, weakly(weak_from_this(), [apply, failure](ServerSettingsApplier& self,
+                                                                   BackendHost::Launched launched) {
             const bool closed = self.dependencies_.host->isClosed();
             if (launched) {
-                self.resolvedServerConfiguration_ = apply->previous;
+                self.runningBinding_ = apply->previous;
                 if (closed) {
                     apply->finish(std::unexpected(ServerConfigurationError::appIsClosing()));
                     return;
@@ -123,8 +125,7 @@ void ServerSettingsApplier::restorePrevious(std::shared_ptr<Apply> apply, std::s
 void ServerSettingsApplier::networkServicesDidChange(Completion completion) {
     // While an operation runs, what the server ends up on is not known yet: the follow-up
     // compares once its turn comes.
-    if (dependencies_.operations->isIdle() && resolvedServerConfiguration_ &&
-        resolvedServerConfiguration_->binding == resolveStored().binding) {
+    if (dependencies_.operations->isIdle() && runningBinding_ == resolveStored()) {
         return;
     }
     // One waiting follow-up is enough: it resolves the stored settings when it runs.
@@ -133,19 +134,20 @@ void ServerSettingsApplier::networkServicesDidChange(Completion completion) {
         return;
     }
     dependencies_.operations->enqueue({
-        .run = weakly([](ServerSettingsApplier& self, std::function<void()> done) {
-            self.networkChangeQueued_ = false;
-            self.followNetworkChange(std::move(done),
-                                     std::exchange(self.networkChangeCompletion_, nullptr));
-        }),
+        .run = weakly(weak_from_this(),
+                      [](ServerSettingsApplier& self, std::function<void()> done) {
+                          self.networkChangeQueued_ = false;
+                          self.followNetworkChange(
+                              std::move(done),
+                              std::exchange(self.networkChangeCompletion_, nullptr));
+                      }),
         .abandon = [] {},
     });
 }
 
 void ServerSettingsApplier::followNetworkChange(std::function<void()> done, Completion completion) {
     const auto stored = dependencies_.settings->serverConfiguration();
-    if (dependencies_.host->readyURL() && resolvedServerConfiguration_ &&
-        resolvedServerConfiguration_->binding == resolve(stored).binding) {
+    if (dependencies_.host->readyURL() && runningBinding_ == resolve(stored)) {
         done();
         return;
     }
@@ -168,15 +170,15 @@ void ServerSettingsApplier::followNetworkChange(std::function<void()> done, Comp
     applyOperation(std::move(apply));
 }
 
-ResolvedHubServerConfiguration ServerSettingsApplier::resolveStored() const {
+BackendServerBinding ServerSettingsApplier::resolveStored() const {
     return resolve(dependencies_.settings->serverConfiguration());
 }
 
-void ServerSettingsApplier::serverStarted(ResolvedHubServerConfiguration resolution) {
-    resolvedServerConfiguration_ = std::move(resolution);
+void ServerSettingsApplier::serverStarted(BackendServerBinding binding) {
+    runningBinding_ = std::move(binding);
 }
 
-ResolvedHubServerConfiguration ServerSettingsApplier::resolve(
+BackendServerBinding ServerSettingsApplier::resolve(
     const HubServerConfiguration& configuration) const {
     return HubServerConfigurationResolver::resolve(
         configuration, dependencies_.networkServiceProvider->availableServices());

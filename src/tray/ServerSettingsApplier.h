@@ -50,9 +50,9 @@ public:
     void networkServicesDidChange(Completion completion);
 
     /// The stored settings, resolved against the services there are now.
-    ResolvedHubServerConfiguration resolveStored() const;
-    /// The server started at launch runs on `resolution`.
-    void serverStarted(ResolvedHubServerConfiguration resolution);
+    BackendServerBinding resolveStored() const;
+    /// The server started at launch runs on `binding`.
+    void serverStarted(BackendServerBinding binding);
 
 private:
     struct Apply;
@@ -60,17 +60,7 @@ private:
     explicit ServerSettingsApplier(Dependencies dependencies)
         : dependencies_(std::move(dependencies)) {}
 
-    /// `work(applier, arguments…)` as a callback that does nothing once the applier is gone.
-    template <typename Work>
-    auto weakly(Work work) {
-        return [weakSelf = weak_from_this(), work = std::move(work)](auto&&... arguments) mutable {
-            if (auto self = weakSelf.lock()) {
-                work(*self, std::forward<decltype(arguments)>(arguments)...);
-            }
-        };
-    }
-
-    ResolvedHubServerConfiguration resolve(const HubServerConfiguration& configuration) const;
+    BackendServerBinding resolve(const HubServerConfiguration& configuration) const;
     void applyOperation(std::shared_ptr<Apply> apply);
     void launchNew(std::shared_ptr<Apply> apply);
     void restorePrevious(std::shared_ptr<Apply> apply, std::string failure);
@@ -78,7 +68,7 @@ private:
 
     const Dependencies dependencies_;
     /// Where the running server listens; none before the first start succeeded.
-    std::optional<ResolvedHubServerConfiguration> resolvedServerConfiguration_;
+    std::optional<BackendServerBinding> runningBinding_;
     /// A network-change restart waits in the queue; later changes join it.
     bool networkChangeQueued_ = false;
     /// Its answer, that of the latest change joined.

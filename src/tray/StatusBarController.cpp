@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tray/StatusBarController.h"
 
+#include "core/Weakly.h"
 #include "tray/StatusBarTexts.h"
 
 namespace kelvra {
@@ -26,9 +27,11 @@ void StatusBarController::initialize() {
         .networkServiceProvider = dependencies_.networkServiceProvider,
         .log = dependencies_.log,
     });
+    clickerModel_ = makeClickerModel();
     clickerInput_ = std::make_shared<ClickerInputRouter>(
-        dependencies_.mainThread, weakly([](StatusBarController& self, ClickerDirection direction) {
-            self.dependencies_.view->clickerInputDetected(direction);
+        dependencies_.mainThread,
+        weakly(weak_from_this(), [](StatusBarController& self, ClickerDirection direction) {
+            self.clickerModel_->detectedAssignedInput(direction);
         }));
     auto makeMonitor = [router = clickerInput_, make = dependencies_.makeClickerMonitor](
                            ClickerInputMonitorReports reports) {
@@ -36,16 +39,15 @@ void StatusBarController::initialize() {
                     std::move(reports));
     };
     ClickerInputMonitorReports reports{
-        .onState = weakly([](StatusBarController& self, ClickerInputListenerState state) {
-            self.clickerListenerStateChanged(state);
-        }),
+        .onState = weakly(weak_from_this(),
+                          [](StatusBarController& self, ClickerInputListenerState state) {
+                              self.clickerListenerStateChanged(state);
+                          }),
         .onConflicts =
-            weakly([](StatusBarController& self, std::vector<ClickerKeystroke> keystrokes) {
-                self.clickerConflicts_ = std::move(keystrokes);
-                if (self.clickerWindowWasPresented_) {
-                    self.dependencies_.view->setClickerConflicts(self.clickerConflicts_);
-                }
-            }),
+            weakly(weak_from_this(),
+                   [](StatusBarController& self, std::vector<ClickerKeystroke> keystrokes) {
+                       self.clickerModel_->setConflicts(std::move(keystrokes));
+                   }),
     };
     clickerInputLifecycle_ = std::make_unique<ClickerInputMonitorLifecycle>(
         std::move(makeMonitor), dependencies_.mainThread, std::move(reports));
@@ -53,8 +55,23 @@ void StatusBarController::initialize() {
     clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
     clickerInputLifecycle_->reconcile();
     dependencies_.view->setURLActionsEnabled(false);
-    dependencies_.view->setStatusLine(statusTexts::starting);
+    dependencies_.view->setStatusLine(statusTexts::statusLine(serverStatus_));
     dependencies_.view->setToolTip(std::string(statusTexts::startingToolTip));
+}
+
+void StatusBarController::setWindowLinks(WindowLinks links) {
+    windows_ = std::move(links);
+    if (windows_.serverStatus) {
+        windows_.serverStatus(serverStatus_);
+    }
+}
+
+void StatusBarController::setServerStatus(ServerStatus status) {
+    serverStatus_ = std::move(status);
+    dependencies_.view->setStatusLine(statusTexts::statusLine(serverStatus_));
+    if (windows_.serverStatus) {
+        windows_.serverStatus(serverStatus_);
+    }
 }
 
 // ---- Start --------------------------------------------------------------------------------
@@ -62,9 +79,10 @@ void StatusBarController::initialize() {
 void StatusBarController::start(StartCompletion completion) {
     auto shared = std::make_shared<StartCompletion>(std::move(completion));
     operations_->enqueue({
-        .run = weakly([shared](StatusBarController& self, std::function<void()> done) {
-            self.startOperation(std::move(*shared), std::move(done));
-        }),
+        .run = weakly(weak_from_this(),
+                      [shared](StatusBarController& self, std::function<void()> done) {
+                          self.startOperation(std::move(*shared), std::move(done));
+                      }),
         .abandon = [shared] { (*shared)({}); },
     });
 }
@@ -75,33 +93,32 @@ void StatusBarController::startOperation(StartCompletion completion, std::functi
             statusTexts::logCategory,
             "Could not enable run at system startup: " + applied.error().description());
     }
-    if (dependencies_.settings->startupOptions().showWelcomeWindow) {
-        dependencies_.view->showWelcomeWindow(false);
+    if (dependencies_.settings->startupOptions().showWelcomeWindow && windows_.welcomeWanted) {
+        windows_.welcomeWanted();
     }
-    auto resolution = serverSettingsApplier_->resolveStored();
-    const auto binding = resolution.binding;
+    const auto binding = serverSettingsApplier_->resolveStored();
     backendHost_->launch(
-        binding, weakly([resolution = std::move(resolution), completion = std::move(completion),
-                         done = std::move(done)](StatusBarController& self,
-                                                 BackendHost::Launched launched) mutable {
-            self.startLaunched(std::move(launched), std::move(resolution), std::move(completion),
-                               std::move(done));
-        }));
+        binding, weakly(weak_from_this(),
+                        [binding, completion = std::move(completion), done = std::move(done)](
+                            StatusBarController& self, BackendHost::Launched launched) mutable {
+                            self.startLaunched(std::move(launched), binding, std::move(completion),
+                                               std::move(done));
+                        }));
 }
 
 void StatusBarController::startLaunched(BackendHost::Launched launched,
-                                        ResolvedHubServerConfiguration resolution,
-                                        StartCompletion completion, std::function<void()> done) {
+                                        BackendServerBinding binding, StartCompletion completion,
+                                        std::function<void()> done) {
     if (!launched) {
         completion(std::unexpected(Error(launched.error())));
         done();
         return;
     }
-    serverSettingsApplier_->serverStarted(std::move(resolution));
+    serverSettingsApplier_->serverStarted(std::move(binding));
     // While closing, shutdown is waiting for this start and then stops what it brought up.
     if (!closing_) {
-        dependencies_.networkServiceMonitor->setOnChange(
-            weakly([](StatusBarController& self) { self.networkServicesDidChange(); }));
+        dependencies_.networkServiceMonitor->setOnChange(weakly(
+            weak_from_this(), [](StatusBarController& self) { self.networkServicesDidChange(); }));
         dependencies_.networkServiceMonitor->start();
         if (std::exchange(openWhenReady_, false)) {
             openKelvra();
@@ -116,63 +133,67 @@ void StatusBarController::startLaunched(BackendHost::Launched launched,
 BackendHost::Events StatusBarController::backendEvents() {
     return {
         .currentChanged =
-            weakly([](StatusBarController& self, std::shared_ptr<BackendSupervising> supervisor) {
-                self.clickerInput_->setBackend(std::move(supervisor));
-            }),
-        .ready =
-            weakly([](StatusBarController& self, const std::string& url) { self.setReady(url); }),
-        .stopping = weakly([](StatusBarController& self) { self.backendStopping(); }),
+            weakly(weak_from_this(),
+                   [](StatusBarController& self, std::shared_ptr<BackendSupervising> supervisor) {
+                       self.clickerInput_->setBackend(std::move(supervisor));
+                   }),
+        .ready = weakly(weak_from_this(), [](StatusBarController& self,
+                                             const std::string& url) { self.setReady(url); }),
+        .stopping =
+            weakly(weak_from_this(), [](StatusBarController& self) { self.backendStopping(); }),
         .reports =
             {
-                .onUnexpectedExit = weakly([](StatusBarController& self, int32_t code) {
-                    self.handleUnexpectedExit(code);
-                }),
+                .onUnexpectedExit =
+                    weakly(weak_from_this(), [](StatusBarController& self,
+                                                int32_t code) { self.handleUnexpectedExit(code); }),
                 .onFatalProtocol =
-                    weakly([](StatusBarController& self, const DesktopProtocolError& error) {
-                        self.showFatalError(error.description());
-                    }),
-                .onClickerListenerChange = weakly([](StatusBarController& self, bool enabled) {
-                    if (!self.hasClickerDistributorState_) {
-                        self.clickerInputLifecycle_->setDistributionRequired(enabled);
-                        self.clickerInputLifecycle_->reconcile();
-                    }
-                }),
-                .onClickerDistributorStateChange = weakly([](StatusBarController& self,
-                                                             const ClickerDistributorState& state) {
-                    self.hasClickerDistributorState_ = true;
-                    self.clickerDistributorState_ = state;
-                    self.clickerInputLifecycle_->setDistributionRequired(state.listenerRequired);
-                    self.clickerInputLifecycle_->reconcile();
-                    if (self.clickerWindowWasPresented_) {
-                        self.dependencies_.view->updateClickerState(state, true);
-                    }
-                }),
+                    weakly(weak_from_this(),
+                           [](StatusBarController& self, const DesktopProtocolError& error) {
+                               self.showFatalError(error.description());
+                           }),
+                .onClickerListenerChange =
+                    weakly(weak_from_this(),
+                           [](StatusBarController& self, bool enabled) {
+                               if (!self.hasClickerDistributorState_) {
+                                   self.clickerInputLifecycle_->setDistributionRequired(enabled);
+                                   self.clickerInputLifecycle_->reconcile();
+                               }
+                           }),
+                .onClickerDistributorStateChange =
+                    weakly(weak_from_this(),
+                           [](StatusBarController& self, const ClickerDistributorState& state) {
+                               self.hasClickerDistributorState_ = true;
+                               self.clickerInputLifecycle_->setDistributionRequired(
+                                   state.listenerRequired);
+                               self.clickerInputLifecycle_->reconcile();
+                               self.clickerModel_->updateDistributorState(state, true);
+                           }),
                 .onClickerDistributorUpdateResult = {},
             },
     };
 }
 
 void StatusBarController::backendStopping() {
-    forgetReadyURL();
+    dependencies_.view->setURLActionsEnabled(false);
     if (closing_) {
         return;
     }
-    dependencies_.view->setStatusLine(statusTexts::restarting);
+    setServerStatus(appliesRunning_ > 0 ? ServerStatus::applying() : ServerStatus::restarting());
     hasClickerDistributorState_ = false;
     clickerInputLifecycle_->withdrawDistribution();
     clickerInputLifecycle_->reconcile();
-    if (clickerWindowWasPresented_) {
-        dependencies_.view->clickerBackendRestarting();
-    }
+    clickerModel_->backendRestarting();
 }
 
 void StatusBarController::networkServicesDidChange() {
     if (closing_) {
         return;
     }
-    dependencies_.view->reloadNetworkChoices();
-    serverSettingsApplier_->networkServicesDidChange(
-        weakly([](StatusBarController& self, const ServerSettingsApplyResult& result) {
+    if (windows_.networksChanged) {
+        windows_.networksChanged();
+    }
+    serverSettingsApplier_->networkServicesDidChange(weakly(
+        weak_from_this(), [](StatusBarController& self, const ServerSettingsApplyResult& result) {
             self.endIfRestoreFailed(result);
         }));
 }
@@ -188,15 +209,16 @@ void StatusBarController::endIfRestoreFailed(const ServerSettingsApplyResult& re
 // ---- Readiness, fatal errors and shutdown -------------------------------------------------
 
 void StatusBarController::setReady(const std::string& url) {
-    dependencies_.view->showServerURL(url);
     dependencies_.view->setURLActionsEnabled(true);
     dependencies_.view->setToolTip(std::string(statusTexts::readyToolTip));
-    dependencies_.view->setStatusLine(statusTexts::running(url));
+    // An apply the person asked for shows until it has answered.
+    if (appliesRunning_ == 0) {
+        setServerStatus(ServerStatus::running(url));
+    }
     dependencies_.log->write(statusTexts::logCategory, "Backend ready at " + url + ".");
 }
 
 void StatusBarController::handleUnexpectedExit(int32_t code) {
-    dependencies_.view->setStatusLine(statusTexts::serverError);
     showFatalError("The Kelvra Hub server stopped unexpectedly with code " + std::to_string(code) +
                    ".");
 }
@@ -213,15 +235,11 @@ void StatusBarController::showFatalError(const std::string& message) {
     dependencies_.log->write(statusTexts::logCategory, "Fatal error: " + message);
     clearClickerDemands();
     clickerInput_->setBackend(nullptr);
-    dependencies_.view->setStatusLine(statusTexts::serverError);
-    forgetReadyURL();
+    dependencies_.view->setURLActionsEnabled(false);
+    setServerStatus(ServerStatus::failed());
     removeStatusItem();
     dependencies_.view->showCriticalAlert(message, "Log: " + dependencies_.logPath,
-                                          [view = std::weak_ptr(dependencies_.view)] {
-                                              if (auto strongView = view.lock()) {
-                                                  strongView->requestTermination();
-                                              }
-                                          });
+                                          dependencies_.requestTermination);
 }
 
 void StatusBarController::shutdown(std::function<void()> completion) {
@@ -234,22 +252,17 @@ void StatusBarController::shutdown(std::function<void()> completion) {
     dependencies_.networkServiceMonitor->stop();
     clearClickerDemands();
     clickerInput_->setBackend(nullptr);
-    forgetReadyURL();
+    dependencies_.view->setURLActionsEnabled(false);
     // What waits never runs; what runs is waited for, so that its backend is stopped too.
     operations_->close();
-    operations_->whenIdle(weakly([](StatusBarController& self) {
-        self.backendHost_->stop(self.weakly([](StatusBarController& stopped) {
+    operations_->whenIdle(weakly(weak_from_this(), [](StatusBarController& self) {
+        self.backendHost_->stop(weakly(self.weak_from_this(), [](StatusBarController& stopped) {
             stopped.removeStatusItem();
             for (auto& finished : std::exchange(stopped.shutdownCompletions_, {})) {
                 finished();
             }
         }));
     }));
-}
-
-void StatusBarController::forgetReadyURL() {
-    dependencies_.view->setURLActionsEnabled(false);
-    dependencies_.view->showServerURL(std::nullopt);
 }
 
 void StatusBarController::removeStatusItem() {

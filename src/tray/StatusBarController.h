@@ -11,18 +11,19 @@
 #include "backend/BackendSupervising.h"
 #include "clicker/AccessibilityPermissionProviding.h"
 #include "clicker/ClickerInputMonitorLifecycle.h"
+#include "clicker_window/ClickerDistributorModel.h"
 #include "core/Error.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceMonitor.h"
 #include "server_config/HubNetworkServiceProvider.h"
+#include "server_config/ServerStatus.h"
 #include "shell/updates/UpdateChecking.h"
 #include "tray/BackendHost.h"
 #include "tray/ClickerInputRouter.h"
 #include "tray/OperationQueue.h"
 #include "tray/ServerSettingsApplier.h"
 #include "tray/SettingsService.h"
-#include "tray/StatusBarActions.h"
 #include "tray/StatusBarView.h"
 
 namespace kelvra {
@@ -39,6 +40,8 @@ struct StatusBarControllerDependencies {
     /// The log file's path, named in the fatal alert.
     std::string logPath;
     std::shared_ptr<StatusBarView> view;
+    /// Asks the application to terminate (the delegate's termination flow).
+    std::function<void()> requestTermination;
     BackendSupervisorFactory makeSupervisor;
     std::shared_ptr<UpdateChecking> updateChecker;
     std::shared_ptr<SettingsService> settings;
@@ -48,19 +51,30 @@ struct StatusBarControllerDependencies {
     std::shared_ptr<AccessibilityPermissionProviding> clickerPermissionProvider;
 };
 
-/// The tray application's controller: runs the backend server and shows where it is, answers
-/// the menu and the windows (storing what the person sets through its settings service, new
-/// server settings through its `ServerSettingsApplier`), and routes clicker keys to the backend.
+/// The tray application's controller: runs the backend server and publishes its status, answers
+/// the menu and the windows (new server settings through its `ServerSettingsApplier`), keeps the
+/// Clicker Distributor window's model informed, and routes clicker keys to the backend.
 ///
 /// Lives on the main thread; the keyboard listener's delivery queue reaches only its
 /// `ClickerInputRouter`. The start and every apply run one after another, never
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
-class StatusBarController final : public StatusBarActions,
-                                  public std::enable_shared_from_this<StatusBarController> {
+class StatusBarController final : public std::enable_shared_from_this<StatusBarController> {
 public:
     using StartCompletion = std::function<void(std::expected<void, Error>)>;
     using ApplyCompletion = std::function<void(ServerSettingsApplyResult)>;
+
+    /// What the windows follow of the controller; each may be empty.
+    struct WindowLinks {
+        /// The server's status, at once and on every change.
+        std::function<void(const ServerStatus&)> serverStatus;
+        /// The network services may have changed: the network list is read again.
+        std::function<void()> networksChanged;
+        /// The welcome window at startup, its preference being on.
+        std::function<void()> welcomeWanted;
+        /// The Clicker Distributor window comes to the front (before keyboard access is asked).
+        std::function<void()> raiseClickerWindow;
+    };
 
     /// Shows the tray item in its starting state and sets up the keyboard listener's demands.
     static std::shared_ptr<StatusBarController> create(
@@ -88,38 +102,31 @@ public:
     /// Whether quitting has begun (shutdown or the fatal alert): no server is to be reached.
     bool isClosing() const { return closing_; }
 
+    /// Connects the windows; the server status is given at once.
+    void setWindowLinks(WindowLinks links);
+    const ServerStatus& serverStatus() const { return serverStatus_; }
+    /// The Clicker Distributor window's model, kept up to date with the backend and listener.
+    ClickerDistributorModel& clickerModel() { return *clickerModel_; }
+
     /// A second launch asked for the control page: opens it as `openKelvra` does. Once quitting
     /// has begun nothing opens; behind the fatal alert, the alert comes to the front again.
     void openRequested();
 
-    // Menu and window actions.
+    // The menu's and the windows' actions.
     /// Opens the control page, or once the server is first ready when it is not yet; nothing
     /// once quitting has begun.
-    void openKelvra() override;
-    void copyURL() override;
-    void showSettings() override;
-    void showClickerDistributor() override;
-    void showAbout() override;
-    void checkForUpdates(UpdateCheckSender sender) override;
-    void confirmQuit() override;
-    void applicationDidBecomeActive() override;
-    void openPage(const std::string& url) override;
-
-    // The settings window's callbacks.
+    void openKelvra();
+    void copyURL();
+    void checkForUpdates(UpdateCheckSender sender);
+    void confirmQuit();
+    /// One of our windows gained focus.
+    void applicationDidBecomeActive();
+    /// A link in a window; an alert says so when no browser takes it.
+    void openPage(const std::string& url);
+    /// Applies and, once it runs, stores a server configuration the person chose; the status
+    /// is `applying` until it ends.
     void applyServerSettings(const HubServerConfiguration& configuration,
-                             ApplyCompletion completion) override;
-    StartupOptions startupOptions() override;
-    std::expected<void, Error> setShowWelcomeWindow(bool show) override;
-    std::expected<LaunchAtLoginState, Error> setLaunchAtLogin(bool enabled) override;
-
-    // The Clicker Distributor window's callbacks.
-    void setClickerDistributorEnabled(bool enabled,
-                                      BackendSupervising::UpdateCompletion completion) override;
-    StoredClickerConfiguration commitClickerConfiguration(
-        const ClickerInputConfiguration& configuration) override;
-    void clickerTestDemandChanged(bool required) override;
-    void clickerRecordingChanged(bool recording) override;
-    void clickerPermissionChanged(bool granted) override;
+                             ApplyCompletion completion);
 
     // The keyboard listener's reports.
     void clickerListenerStateChanged(ClickerInputListenerState state);
@@ -133,34 +140,31 @@ private:
     explicit StatusBarController(StatusBarControllerDependencies dependencies);
     void initialize();
 
-    /// `work(controller, arguments…)` as a callback that holds the controller weakly and does
-    /// nothing once it is gone.
-    template <typename Work>
-    auto weakly(Work work) {
-        return [weakSelf = weak_from_this(), work = std::move(work)](auto&&... arguments) mutable {
-            if (auto self = weakSelf.lock()) {
-                work(*self, std::forward<decltype(arguments)>(arguments)...);
-            }
-        };
-    }
-
     // Startup and the backend's life (StatusBarController.cpp).
     void startOperation(StartCompletion completion, std::function<void()> done);
-    void startLaunched(BackendHost::Launched launched, ResolvedHubServerConfiguration resolution,
+    void startLaunched(BackendHost::Launched launched, BackendServerBinding binding,
                        StartCompletion completion, std::function<void()> done);
     BackendHost::Events backendEvents();
     void setReady(const std::string& url);
     /// The backend goes away; unless quitting, for a restart.
     void backendStopping();
+    /// An apply the person asked for has answered: the status shows the server again.
+    void applyAnswered(const ServerSettingsApplyResult& result);
     /// A restart that could not bring the previous server back ends the application.
     void endIfRestoreFailed(const ServerSettingsApplyResult& result);
     void handleUnexpectedExit(int32_t code);
     void removeStatusItem();
-    /// No address to reach any more: the URL actions and the windows forget it.
-    void forgetReadyURL();
+    void setServerStatus(ServerStatus status);
     bool clickerAccessGranted() const;
 
-    // The keyboard listener and key routing (StatusBarControllerActions.cpp).
+    // The Clicker Distributor and its keyboard listener (StatusBarControllerActions.cpp).
+    std::unique_ptr<ClickerDistributorModel> makeClickerModel();
+    void setClickerDistributorEnabled(bool enabled,
+                                      BackendSupervising::UpdateCompletion completion);
+    StoredClickerConfiguration commitClickerConfiguration(
+        const ClickerInputConfiguration& configuration);
+    void clickerTestDemandChanged(bool required);
+    void clickerPermissionChanged(bool granted);
     void clearClickerDemands();
 
     const StatusBarControllerDependencies dependencies_;
@@ -170,12 +174,12 @@ private:
     std::shared_ptr<ServerSettingsApplier> serverSettingsApplier_;
 
     // Main thread only.
-    ClickerDistributorState clickerDistributorState_;
+    WindowLinks windows_;
+    ServerStatus serverStatus_ = ServerStatus::starting();
+    /// Applies the person asked for that have not answered yet.
+    int appliesRunning_ = 0;
+    std::unique_ptr<ClickerDistributorModel> clickerModel_;
     bool hasClickerDistributorState_ = false;
-    bool clickerWindowWasPresented_ = false;
-    /// The keyboard listener as it last reported, for a window shown later.
-    ClickerInputListenerState clickerListenerState_ = ClickerInputListenerState::stopped;
-    std::vector<ClickerKeystroke> clickerConflicts_;
     bool openWhenReady_ = false;
     /// Set first by `shutdown` and the fatal path; nothing launches once it is set.
     bool closing_ = false;

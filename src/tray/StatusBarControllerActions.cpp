@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Menu and window actions, and the keyboard listener's demands.
+#include "core/Weakly.h"
 #include "tray/StatusBarController.h"
 #include "tray/StatusBarTexts.h"
 
@@ -34,19 +35,19 @@ void StatusBarController::openKelvra() {
 }
 
 void StatusBarController::openPage(const std::string& url) {
-    dependencies_.view->openURL(url, weakly([url](StatusBarController& self, bool opened) {
-                                    auto& log = *self.dependencies_.log;
-                                    if (opened) {
-                                        log.write(statusTexts::logCategory,
-                                                  "Opened " + url + " in the default browser.");
-                                        return;
-                                    }
-                                    log.write(statusTexts::logCategory,
-                                              "Could not open " + url + " in the default browser.");
-                                    self.dependencies_.view->showCriticalAlert(
-                                        "Kelvra Hub could not open your default browser.",
-                                        "Open " + url + " manually.", [] {});
-                                }));
+    dependencies_.view->openURL(
+        url, weakly(weak_from_this(), [url](StatusBarController& self, bool opened) {
+            auto& log = *self.dependencies_.log;
+            if (opened) {
+                log.write(statusTexts::logCategory, "Opened " + url + " in the default browser.");
+                return;
+            }
+            log.write(statusTexts::logCategory,
+                      "Could not open " + url + " in the default browser.");
+            self.dependencies_.view->showCriticalAlert(
+                "Kelvra Hub could not open your default browser.", "Open " + url + " manually.",
+                [] {});
+        }));
 }
 
 void StatusBarController::copyURL() {
@@ -64,40 +65,17 @@ void StatusBarController::copyURL() {
                                           "Copy " + url + " manually.", [] {});
 }
 
-void StatusBarController::showSettings() {
-    dependencies_.view->showSettingsWindow({
-        .url = backendHost_->readyURL(),
-        .configuration = dependencies_.settings->serverConfiguration(),
-        .showWelcomeWindow = dependencies_.settings->startupOptions().showWelcomeWindow,
-    });
-}
-
-void StatusBarController::showClickerDistributor() {
-    clickerWindowWasPresented_ = true;
-    dependencies_.view->showClickerWindow({
-        .configuration = dependencies_.settings->clickerConfiguration(),
-        .distributor = clickerDistributorState_,
-        .backendAvailable = clickerInput_->backend() != nullptr,
-        .listener = clickerListenerState_,
-        .conflicts = clickerConflicts_,
-    });
-}
-
-void StatusBarController::showAbout() {
-    dependencies_.view->showAboutWindow();
-}
-
 void StatusBarController::checkForUpdates(UpdateCheckSender sender) {
     dependencies_.updateChecker->checkForUpdates(std::move(sender));
 }
 
 void StatusBarController::confirmQuit() {
-    dependencies_.view->confirmQuit([view = std::weak_ptr(dependencies_.view)](bool quit) {
-        auto strongView = view.lock();
-        if (quit && strongView) {
-            strongView->requestTermination();
-        }
-    });
+    dependencies_.view->confirmQuit(
+        [requestTermination = dependencies_.requestTermination](bool quit) {
+            if (quit) {
+                requestTermination();
+            }
+        });
 }
 
 void StatusBarController::applicationDidBecomeActive() {
@@ -105,40 +83,71 @@ void StatusBarController::applicationDidBecomeActive() {
     if (closing_) {
         return;
     }
-    clickerInputLifecycle_->setPermissionGranted(clickerAccessGranted());
-    clickerInputLifecycle_->reconcile();
-    if (clickerWindowWasPresented_) {
-        dependencies_.view->refreshClickerPermission();
-    }
+    // The model reads keyboard access again and reports it to the listener's demands.
+    clickerModel_->refreshPermissionState();
 }
 
-// ---- The settings window's callbacks ------------------------------------------------------
+// ---- The settings window's apply -----------------------------------------------------------
 
 void StatusBarController::applyServerSettings(const HubServerConfiguration& configuration,
                                               ApplyCompletion completion) {
-    serverSettingsApplier_->apply(configuration, false,
-                                  [weakSelf = weak_from_this(), completion = std::move(completion)](
-                                      ServerSettingsApplyResult result) {
-                                      if (auto self = weakSelf.lock()) {
-                                          self->endIfRestoreFailed(result);
-                                      }
-                                      completion(std::move(result));
-                                  });
+    if (!closing_) {
+        ++appliesRunning_;
+        setServerStatus(ServerStatus::applying());
+    }
+    serverSettingsApplier_->apply(
+        configuration, false,
+        [weakSelf = weak_from_this(), counted = !closing_,
+         completion = std::move(completion)](ServerSettingsApplyResult result) {
+            if (auto self = weakSelf.lock(); self && counted) {
+                self->applyAnswered(result);
+            }
+            completion(std::move(result));
+        });
 }
 
-StartupOptions StatusBarController::startupOptions() {
-    return dependencies_.settings->startupOptions();
+void StatusBarController::applyAnswered(const ServerSettingsApplyResult& result) {
+    --appliesRunning_;
+    endIfRestoreFailed(result);
+    if (closing_ || appliesRunning_ > 0) {
+        return;
+    }
+    const auto& url = backendHost_->readyURL();
+    setServerStatus(url ? ServerStatus::running(*url) : ServerStatus::restarting());
 }
 
-std::expected<void, Error> StatusBarController::setShowWelcomeWindow(bool show) {
-    return dependencies_.settings->setShowWelcomeWindow(show);
-}
+// ---- The Clicker Distributor window's model -----------------------------------------------
 
-std::expected<LaunchAtLoginState, Error> StatusBarController::setLaunchAtLogin(bool enabled) {
-    return dependencies_.settings->setLaunchAtLogin(enabled);
+std::unique_ptr<ClickerDistributorModel> StatusBarController::makeClickerModel() {
+    return std::make_unique<ClickerDistributorModel>(
+        dependencies_.clickerPermissionProvider, dependencies_.settings->clickerConfiguration(),
+        *dependencies_.mainThread,
+        ClickerDistributorModel::Effects{
+            .switchDistribution =
+                [this](bool enabled, ClickerDistributorModel::SwitchCompletion completion) {
+                    setClickerDistributorEnabled(enabled, std::move(completion));
+                },
+            .commitConfiguration =
+                [this](const ClickerInputConfiguration& edited) {
+                    auto stored = commitClickerConfiguration(edited);
+                    return ClickerDistributorModel::Committed{std::move(stored.configuration),
+                                                              std::move(stored.notSavedReason)};
+                },
+            .testDemandChanged = [this](bool required) { clickerTestDemandChanged(required); },
+            .recordingChanged =
+                [this](bool recording) { clickerInputLifecycle_->setRecordingRequired(recording); },
+            .permissionChanged =
+                [this](AccessibilityAuthorizationStatus status) {
+                    clickerPermissionChanged(status == AccessibilityAuthorizationStatus::granted);
+                },
+            .bringToFront =
+                [this] {
+                    if (windows_.raiseClickerWindow) {
+                        windows_.raiseClickerWindow();
+                    }
+                },
+        });
 }
-
-// ---- The Clicker Distributor window's callbacks -------------------------------------------
 
 void StatusBarController::setClickerDistributorEnabled(
     bool enabled, BackendSupervising::UpdateCompletion completion) {
@@ -167,10 +176,6 @@ void StatusBarController::clickerTestDemandChanged(bool required) {
     clickerInputLifecycle_->reconcile();
 }
 
-void StatusBarController::clickerRecordingChanged(bool recording) {
-    clickerInputLifecycle_->setRecordingRequired(recording);
-}
-
 void StatusBarController::clickerPermissionChanged(bool granted) {
     clickerInputLifecycle_->setPermissionGranted(granted && !closing_);
     clickerInputLifecycle_->reconcile();
@@ -179,18 +184,10 @@ void StatusBarController::clickerPermissionChanged(bool granted) {
 // ---- The keyboard listener ----------------------------------------------------------------
 
 void StatusBarController::clickerListenerStateChanged(ClickerInputListenerState state) {
-    clickerListenerState_ = state;
-    const bool holdsNothing =
-        state == ClickerInputListenerState::stopped || state == ClickerInputListenerState::failed;
-    const bool conflictsCleared = holdsNothing && !clickerConflicts_.empty();
-    if (holdsNothing) {
-        clickerConflicts_.clear();
-    }
-    if (clickerWindowWasPresented_) {
-        dependencies_.view->setClickerListenerState(state);
-        if (conflictsCleared) {
-            dependencies_.view->setClickerConflicts({});
-        }
+    clickerModel_->setListenerState(state);
+    // A listener that holds nothing leaves no keystroke held by another program.
+    if (state == ClickerInputListenerState::stopped || state == ClickerInputListenerState::failed) {
+        clickerModel_->setConflicts({});
     }
 }
 

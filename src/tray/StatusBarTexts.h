@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <string>
 #include <string_view>
 
-#include "server_config/ControlPageAddress.h"
+#include "server_config/ServerStatus.h"
 #include "tray/StatusBarView.h"
 
 /// What the controller's parts show and log in common.
@@ -12,11 +11,16 @@ namespace kelvra::statusTexts {
 
 inline constexpr std::string_view logCategory = "shell";
 
-inline const StatusLine starting{"●", StatusColor::secondary, serverStatusText(std::nullopt)};
-inline const StatusLine restarting{"●", StatusColor::secondary, "Restarting Kelvra Hub…"};
-inline const StatusLine serverError{"✕", StatusColor::red, "Kelvra Hub server error"};
-inline StatusLine running(const std::string& url) {
-    return {"●", StatusColor::green, serverStatusText(url)};
+/// The tray's status line for `status`: a green dot while running, a red cross once failed.
+inline StatusLine statusLine(const ServerStatus& status) {
+    switch (status.phase()) {
+        case ServerStatus::Phase::running:
+            return {"●", StatusColor::green, status.trayText()};
+        case ServerStatus::Phase::failed:
+            return {"✕", StatusColor::red, status.trayText()};
+        default:
+            return {"●", StatusColor::secondary, status.trayText()};
+    }
 }
 
 inline constexpr std::string_view startingToolTip = "Kelvra Hub — Starting…";

@@ -1,19 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <expected>
 #include <functional>
-#include <optional>
 #include <string>
-#include <vector>
-
-#include "backend/DesktopProtocol.h"
-#include "clicker/ClickerInputConfiguration.h"
-#include "clicker/ClickerInputMonitoring.h"
-#include "server_config/HubServerConfiguration.h"
-#include "server_config/ServerConfigurationError.h"
-#include "server_config/ServerSettingsApplied.h"
-#include "tray/SettingsService.h"
 
 namespace kelvra {
 
@@ -29,31 +18,11 @@ struct StatusLine {
     friend bool operator==(const StatusLine&, const StatusLine&) = default;
 };
 
-/// What the settings window shows when it is opened.
-struct SettingsWindowState {
-    /// The current address; absent while none.
-    std::optional<std::string> url;
-    /// The server configuration in effect.
-    HubServerConfiguration configuration;
-    bool showWelcomeWindow = true;
-};
-
-/// What the Clicker Distributor window shows of the backend and the keyboard listener.
-struct ClickerWindowState {
-    /// The assignments in effect, for a window not created yet; one that exists keeps its own.
-    ClickerInputConfiguration configuration;
-    ClickerDistributorState distributor;
-    bool backendAvailable = false;
-    ClickerInputListenerState listener = ClickerInputListenerState::stopped;
-    /// Assigned keystrokes another program holds.
-    std::vector<ClickerKeystroke> conflicts;
-};
-
-/// Everything the status-bar controller shows or asks of the desktop: the tray item and its
-/// menu, alerts, clipboard, browser, the four windows and the end of the application. The
-/// application implements it with Qt; tests record the calls. Every call is made on the main
-/// thread, and every completion is expected there, exactly once. Showing a window or an alert
-/// brings the application to the front; windows are created on first use.
+/// What the status-bar controller shows or asks of the desktop: the tray item and its menu,
+/// alerts, the clipboard and the browser. The windows are not its business; they get their
+/// models from the composition root. The application implements it with Qt; tests record the
+/// calls. Every call is made on the main thread, and every completion is expected there,
+/// exactly once. Showing an alert brings the application to the front.
 class StatusBarView {
 public:
     virtual ~StatusBarView() = default;
@@ -80,35 +49,6 @@ public:
     virtual bool writeClipboard(const std::string& text) = 0;
     /// Opens `url` in the default browser; completes with whether the browser took it.
     virtual void openURL(const std::string& url, std::function<void(bool opened)> completion) = 0;
-    /// Asks the application to terminate; the delegate's termination flow answers it.
-    virtual void requestTermination() = 0;
-
-    // Windows.
-    /// The control page's address for the settings and welcome windows; absent while the
-    /// server starts or restarts (the welcome window then waits).
-    virtual void showServerURL(const std::optional<std::string>& url) = 0;
-    /// The welcome window at startup, its "don't show again" box set as given.
-    virtual void showWelcomeWindow(bool dontShowAgainChecked) = 0;
-    virtual void showSettingsWindow(const SettingsWindowState& state) = 0;
-    /// The network services may have changed: the settings window lists them again.
-    virtual void reloadNetworkChoices() = 0;
-    virtual void showAboutWindow() = 0;
-
-    // The Clicker Distributor window. Only `showClickerWindow` creates it; the other calls
-    // are made once it has been shown.
-    virtual void showClickerWindow(const ClickerWindowState& state) = 0;
-    virtual void updateClickerState(const ClickerDistributorState& state,
-                                    bool backendAvailable) = 0;
-    /// The backend is going away for a restart: no master-switch update is pending any more,
-    /// a running input test ends without a message, runtime controls are refreshed.
-    virtual void clickerBackendRestarting() = 0;
-    virtual void setClickerListenerState(ClickerInputListenerState state) = 0;
-    /// Assigned keystrokes another program holds; empty once none is held.
-    virtual void setClickerConflicts(const std::vector<ClickerKeystroke>& keystrokes) = 0;
-    /// The application became active: the window reads the keyboard access status again.
-    virtual void refreshClickerPermission() = 0;
-    /// An assigned Previous/Next key arrived while the window's input test runs.
-    virtual void clickerInputDetected(ClickerDirection direction) = 0;
 };
 
 }  // namespace kelvra

@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 
 #include "desktop/Alert.h"
-#include "server_config/ControlPageAddress.h"
 #include "server_config/HubServerPortAvailabilityChecker.h"
 #include "windows/UnsavedChangeText.h"
 #include "windows/widgets/ElidedLabel.h"
@@ -58,7 +57,7 @@ ServerAddressView::ServerAddressView(
       mainThread_(std::move(mainThread)),
       callbacks_(std::move(callbacks)) {
     buildContent(makeHelpButton);
-    updateServerURL(std::nullopt);
+    showServerStatus(ServerStatus::starting());
     reloadNetworkPopup();
 }
 
@@ -124,7 +123,7 @@ void ServerAddressView::buildContent(const HelpButtonFactory& makeHelpButton) {
                                "it at the new address."));
     auto* portRow = new QHBoxLayout;
     portRow->setSpacing(6);
-    portField_ = new QLineEdit(QString::number(HubServerConfiguration::defaultPort));
+    portField_ = new QLineEdit(QString::number(HubServerPort().number()));
     portField_->setObjectName(QStringLiteral("portField"));
     portField_->setAccessibleName(kPortTitle);
     portField_->setAlignment(Qt::AlignRight);
@@ -172,20 +171,17 @@ void ServerAddressView::showConfiguration(const HubServerConfiguration& configur
     }
 }
 
-void ServerAddressView::updateServerURL(const std::optional<std::string>& url) {
-    serverURL_ = url;
-    showServerStatus();
-}
-
-void ServerAddressView::showServerStatus() {
-    // An apply stops the server before it answers: the applying state outlasts the address
-    // that goes and comes back meanwhile.
-    if (isApplyingConfiguration_) {
-        serverStatusLabel_->setFullText(QStringLiteral("Applying server settings…"));
-        statusIndicator_->setRole(Role::orange);
-    } else {
-        serverStatusLabel_->setFullText(qs(serverStatusText(serverURL_)));
-        statusIndicator_->setRole(serverURL_ ? Role::green : Role::secondaryLabel);
+void ServerAddressView::showServerStatus(const ServerStatus& status) {
+    serverStatusLabel_->setFullText(qs(status.settingsText()));
+    switch (status.phase()) {
+        case ServerStatus::Phase::applying:
+            statusIndicator_->setRole(Role::orange);
+            break;
+        case ServerStatus::Phase::running:
+            statusIndicator_->setRole(Role::green);
+            break;
+        default:
+            statusIndicator_->setRole(Role::secondaryLabel);
     }
 }
 
@@ -303,7 +299,7 @@ void ServerAddressView::cancelPortChange() {
 }
 
 void ServerAddressView::showAppliedPort() {
-    portField_->setText(QString::number(configuration_.port));
+    portField_->setText(QString::number(configuration_.port.number()));
 }
 
 // Applying.
@@ -317,7 +313,6 @@ void ServerAddressView::apply(const HubServerConfiguration& configuration,
     setApplyingControlsEnabled(false);
     portApplyButton_->setEnabled(false);
     portCancelButton_->setEnabled(false);
-    showServerStatus();
     if (changedSetting == ChangedSetting::port) {
         showPortFeedback(QStringLiteral("Changing port…"), Role::secondaryLabel, std::nullopt);
     }
@@ -347,7 +342,7 @@ void ServerAddressView::applySucceeded(const ServerSettingsApplied& applied,
         showAppliedPort();
         portApplyButton_->hide();
         portCancelButton_->hide();
-        const int64_t port = configuration_.port;
+        const int port = configuration_.port.number();
         if (applied.notSavedReason) {
             showPortFeedback(QStringLiteral("Port changed to %1, but not saved. ").arg(port) +
                                  unsavedChangeText(*applied.notSavedReason),
@@ -366,13 +361,11 @@ void ServerAddressView::applySucceeded(const ServerSettingsApplied& applied,
                              Role::orange, std::nullopt);
         }
     }
-    updateServerURL(applied.url);
 }
 
 void ServerAddressView::applyFailed(const Error& error, ChangedSetting changedSetting) {
     isApplyingConfiguration_ = false;
     setApplyingControlsEnabled(true);
-    showServerStatus();
     if (changedSetting == ChangedSetting::network) {
         reloadNetworkPopup();
         refreshPortChangeUI();

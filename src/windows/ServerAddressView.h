@@ -18,6 +18,7 @@
 #include "server_config/HubServerConfiguration.h"
 #include "server_config/HubServerPortInputValidator.h"
 #include "server_config/ServerSettingsApplied.h"
+#include "server_config/ServerStatus.h"
 #include "windows/widgets/HelpPopover.h"
 #include "windows/widgets/ThemeColors.h"
 
@@ -63,8 +64,8 @@ public:
     /// Shows `configuration`, the one in effect. The port field keeps an edit while an apply
     /// runs.
     void showConfiguration(const HubServerConfiguration& configuration);
-    /// The address the server is reachable at; none while it starts or restarts.
-    void updateServerURL(const std::optional<std::string>& url);
+    /// The server's status in the status row, an apply included.
+    void showServerStatus(const ServerStatus& status);
     /// The network list, from the services there are now.
     void reloadNetworkPopup();
 
@@ -97,8 +98,6 @@ private:
     void applySucceeded(const ServerSettingsApplied& applied, ChangedSetting changedSetting);
     void applyFailed(const Error& error, ChangedSetting changedSetting);
     void setApplyingControlsEnabled(bool enabled);
-    /// Applying, running at the address, or starting: the status row's text and dot.
-    void showServerStatus();
 
     void showPortFeedback(const QString& message, ThemeColors::Role role,
                           std::optional<MainThreadExecutor::Duration> clearsAfter);
@@ -119,7 +118,6 @@ private:
     /// The configuration in effect, as last given or applied.
     HubServerConfiguration configuration_;
     std::vector<HubNetworkSelection> networkSelections_;
-    std::optional<std::string> serverURL_;
     bool isApplyingConfiguration_ = false;
     CancellableWork portFeedbackClearWorkItem_;
 };

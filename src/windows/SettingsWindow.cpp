@@ -84,8 +84,8 @@ void SettingsWindow::changeEvent(QEvent* event) {
     }
 }
 
-void SettingsWindow::updateServerURL(const std::optional<std::string>& url) {
-    server_->updateServerURL(url);
+void SettingsWindow::showServerStatus(const ServerStatus& status) {
+    server_->showServerStatus(status);
 }
 
 void SettingsWindow::reloadNetworkPopup() {

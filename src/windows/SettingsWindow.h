@@ -2,14 +2,13 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
 
 #include <QWidget>
 
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfiguration.h"
+#include "server_config/ServerStatus.h"
 #include "windows/ServerAddressView.h"
 #include "windows/StartupOptionsView.h"
 
@@ -39,8 +38,8 @@ public:
     /// Shows `configuration` (the one in effect) and the welcome choice in every control, then
     /// the window in front.
     void present(const HubServerConfiguration& configuration, bool showWelcomeWindow);
-    /// The address the server is reachable at; none while it starts or restarts.
-    void updateServerURL(const std::optional<std::string>& url);
+    /// The server's status in the server row, an apply included.
+    void showServerStatus(const ServerStatus& status);
     /// The network list, from the services there are now.
     void reloadNetworkPopup();
     void reloadLaunchAtLoginControls();

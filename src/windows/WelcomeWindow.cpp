@@ -9,7 +9,6 @@
 #include <QVBoxLayout>
 
 #include "desktop/Alert.h"
-#include "server_config/ControlPageAddress.h"
 #include "windows/FeatureHighlightsView.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/LinkButton.h"
@@ -138,7 +137,7 @@ WelcomeWindow::WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& sta
     tintOpenButtonSymbol();
     window->addWidget(makeFooterView());
     setFixedWidth(470);
-    updateServerURL(std::nullopt);
+    showServerStatus(ServerStatus::starting());
 }
 
 QWidget* WelcomeWindow::makeHintView() {
@@ -192,7 +191,8 @@ QWidget* WelcomeWindow::makeFooterView() {
     return footer;
 }
 
-void WelcomeWindow::updateServerURL(const std::optional<std::string>& url) {
+void WelcomeWindow::showServerStatus(const ServerStatus& status) {
+    const std::optional<std::string>& url = status.url();
     openButton_->setEnabled(url.has_value());
     statusIndicator_->setVisible(url.has_value());
     changeButton_->setVisible(url.has_value());

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "core/Error.h"
+#include "server_config/ServerStatus.h"
 #include "shell/updates/AppVersionInfo.h"
 
 class QAbstractButton;
@@ -43,8 +44,8 @@ public:
     WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon, Callbacks callbacks,
                   QWidget* parent = nullptr);
 
-    /// The control page's address once the server is ready; none while it starts.
-    void updateServerURL(const std::optional<std::string>& url);
+    /// The control page's address once the server is ready; the waiting text otherwise.
+    void showServerStatus(const ServerStatus& status);
     /// "Don’t show this again": checked when the window is not wanted at startup.
     void showDontShowAgain(bool checked);
 

@@ -43,7 +43,7 @@ TEST_F(AppOptionsTest, AcceptsTheTwoOptions) {
     ASSERT_TRUE(plain.has_value());
     EXPECT_FALSE(plain->smokeTest);
     EXPECT_FALSE(plain->backend.isDevelopment);
-    EXPECT_EQ(plain->backend.workingDirectoryURL, resources() / "app");
+    EXPECT_EQ(plain->backend.workingDirectory, resources() / "app");
 
     const auto smoke = parse({"--smoke-test", "--smoke-test"});
     ASSERT_TRUE(smoke.has_value());
@@ -53,7 +53,7 @@ TEST_F(AppOptionsTest, AcceptsTheTwoOptions) {
                                      (directory_.path() / "b").string()});
     ASSERT_TRUE(lastRootWins.has_value()) << describe(lastRootWins);
     EXPECT_TRUE(lastRootWins->backend.isDevelopment);
-    EXPECT_EQ(lastRootWins->backend.workingDirectoryURL, directory_.path() / "b");
+    EXPECT_EQ(lastRootWins->backend.workingDirectory, directory_.path() / "b");
 }
 
 // The built application's own launch tests cover each error's message; these rows, how

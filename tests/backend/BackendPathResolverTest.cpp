@@ -115,7 +115,7 @@ TEST_F(BackendPathResolverTest, SearchesPathInOrderWithEmptyPiecesMeaningTheCurr
         }
         auto info =
             BackendPathResolver::resolve(std::nullopt, (root() / "checkout").string(), environment);
-        return info ? info->nodeURL : fs::path("<error>");
+        return info ? info->nodePath : fs::path("<error>");
     };
 
     EXPECT_EQ(resolveWith(first.string() + "::" + last.string()), here / "node");

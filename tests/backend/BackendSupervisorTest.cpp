@@ -458,7 +458,7 @@ TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
         SCOPED_TRACE(timedOut ? "after the startup deadline" : "after a protocol failure");
         testing::TemporaryDirectory workingDirectory;
         auto launchInfo = fixture(timedOut ? "late-ready.sh" : "garbled-then-ready.sh");
-        launchInfo.workingDirectoryURL = workingDirectory.path();
+        launchInfo.workingDirectory = workingDirectory.path();
         auto supervisor = make(launchInfo);
         auto outcome = start(supervisor);
         if (timedOut) {

@@ -67,7 +67,7 @@ TEST(FileLogTest, RotatesAtTheLimitWhenOpenedAndWhileRunning) {
         writeFile(directory.path() / "kelvra-hub.previous.log", "older generation");
         auto log = FileLog::open(directory.path(), 100);
         ASSERT_TRUE(log.has_value());
-        EXPECT_EQ(readFile((*log)->previousURL()), row.rotated ? old : "older generation")
+        EXPECT_EQ(readFile((*log)->previousPath()), row.rotated ? old : "older generation")
             << row.size;
     }
 
@@ -79,8 +79,8 @@ TEST(FileLogTest, RotatesAtTheLimitWhenOpenedAndWhileRunning) {
     for (const char* mark : {"1", "2", "3"}) {
         (*log)->write("t", message + mark);
     }
-    EXPECT_EQ(messagesIn((*log)->url()), Messages{message + "3"});
-    EXPECT_EQ(messagesIn((*log)->previousURL()), Messages{message + "2"});
+    EXPECT_EQ(messagesIn((*log)->path()), Messages{message + "3"});
+    EXPECT_EQ(messagesIn((*log)->previousPath()), Messages{message + "2"});
 }
 
 TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
@@ -95,22 +95,22 @@ TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
     auto other = FileLog::open(directory.path(), 100);
     ASSERT_TRUE(other.has_value());
     (*other)->write("t", big + "2");
-    EXPECT_EQ(messagesIn((*holder)->url()), (Messages{big + "1", big + "2"}));
-    EXPECT_FALSE(fs::exists((*holder)->previousURL()));
+    EXPECT_EQ(messagesIn((*holder)->path()), (Messages{big + "1", big + "2"}));
+    EXPECT_FALSE(fs::exists((*holder)->previousPath()));
 
     // The holder's next line rotates, and the other log follows it to the new file.
     (*holder)->write("t", "3");
     (*other)->write("t", "4");
-    EXPECT_EQ(messagesIn((*holder)->url()), (Messages{"3", "4"}));
-    EXPECT_EQ(messagesIn((*holder)->previousURL()), (Messages{big + "1", big + "2"}));
+    EXPECT_EQ(messagesIn((*holder)->path()), (Messages{"3", "4"}));
+    EXPECT_EQ(messagesIn((*holder)->previousPath()), (Messages{big + "1", big + "2"}));
 
     // Once the holder is closed, the next log to open holds the directory.
     holder->reset();
     auto next = FileLog::open(directory.path(), 100);
     ASSERT_TRUE(next.has_value());
     (*next)->write("t", big + "5");
-    EXPECT_EQ(messagesIn((*next)->url()), Messages{big + "5"});
-    EXPECT_EQ(messagesIn((*next)->previousURL()), (Messages{"3", "4"}));
+    EXPECT_EQ(messagesIn((*next)->path()), Messages{big + "5"});
+    EXPECT_EQ(messagesIn((*next)->previousPath()), (Messages{"3", "4"}));
 }
 
 TEST(FileLogTest, CreationFailuresSayWhichStepFailed) {
@@ -151,7 +151,7 @@ TEST(FileLogTest, ConcurrentWritesNeverInterleave) {
     for (auto& thread : threads) {
         thread.join();
     }
-    const auto lines = readLines((*log)->url());
+    const auto lines = readLines((*log)->path());
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
     for (const auto& line : lines) {
         const auto message = messageOf(line);

@@ -12,9 +12,8 @@ HubNetworkService service(std::string id, std::string name, std::vector<std::str
     return {id, std::move(name), id, std::move(addresses)};
 }
 
-ResolvedHubServerConfiguration resolved(std::string bindHost, int64_t port, std::string urlHost,
-                                        bool available, std::string title) {
-    return {{std::move(bindHost), port, std::move(urlHost)}, available, std::move(title)};
+BackendServerBinding resolved(std::string bindHost, uint16_t port, std::string urlHost) {
+    return {std::move(bindHost), port, std::move(urlHost)};
 }
 
 TEST(HubServerConfigurationResolverTest, ResolvesEachSelection) {
@@ -26,56 +25,51 @@ TEST(HubServerConfigurationResolverTest, ResolvesEachSelection) {
         const char* name;
         HubServerConfiguration configuration;
         std::vector<HubNetworkService> services;
-        ResolvedHubServerConfiguration expected;
+        BackendServerBinding expected;
     } rows[] = {
         {"localhost ignores services",
          {8080, Selection::localhost()},
          ethernetThenWiFi,
-         resolved("127.0.0.1", 8080, "127.0.0.1", true, "Localhost only (this computer)")},
+         resolved("127.0.0.1", 8080, "127.0.0.1")},
         {"all networks, no services",
          {31603, Selection::allNetworks()},
          {},
-         resolved("0.0.0.0", 31603, "127.0.0.1", true, "All networks")},
+         resolved("0.0.0.0", 31603, "127.0.0.1")},
         {"all networks shows the first service's first address",
          {31603, Selection::allNetworks()},
          ethernetThenWiFi,
-         resolved("0.0.0.0", 31603, "10.0.0.5", true, "All networks")},
+         resolved("0.0.0.0", 31603, "10.0.0.5")},
         {"all networks skips services without an address",
          {31603, Selection::allNetworks()},
          {service("a", "A", {}), service("b", "B", {"10.1.2.3", "192.168.0.2"})},
-         resolved("0.0.0.0", 31603, "10.1.2.3", true, "All networks")},
+         resolved("0.0.0.0", 31603, "10.1.2.3")},
         {"chosen service under its current name, all addresses",
          {31603, Selection::service("wlp2s0", "Wi-Fi")},
          {service("enp3s0", "Ethernet (enp3s0)", {"10.0.0.5"}),
           service("wlp2s0", "Office Wi-Fi", {"10.0.0.7", "192.168.1.20"})},
-         resolved("10.0.0.7", 31603, "10.0.0.7", true,
-                  "Office Wi-Fi \u2014 10.0.0.7, 192.168.1.20")},
+         resolved("10.0.0.7", 31603, "10.0.0.7")},
         {"first service with the identifier wins",
          {31603, Selection::service("x", "X")},
          {service("x", "First", {"10.0.0.1"}), service("x", "Second", {"10.0.0.2"})},
-         resolved("10.0.0.1", 31603, "10.0.0.1", true, "First \u2014 10.0.0.1")},
+         resolved("10.0.0.1", 31603, "10.0.0.1")},
         {"identifiers compare exactly",
          {31603, Selection::service("ETH0", "Ethernet")},
          {service("eth0", "Ethernet", {"10.0.0.5"})},
-         resolved("127.0.0.1", 31603, "127.0.0.1", false,
-                  "Ethernet (unavailable \u2014 localhost only)")},
+         resolved("127.0.0.1", 31603, "127.0.0.1")},
         {"absent service falls back to localhost, not all networks",
          {31603, Selection::service("wlp2s0", "Wi-Fi (wlp2s0)")},
          {service("enp3s0", "Ethernet (enp3s0)", {"10.0.0.5"})},
-         resolved("127.0.0.1", 31603, "127.0.0.1", false,
-                  "Wi-Fi (wlp2s0) (unavailable \u2014 localhost only)")},
+         resolved("127.0.0.1", 31603, "127.0.0.1")},
         {"service without an address is unavailable",
          {31603, Selection::service("wlp2s0", "Wi-Fi")},
          {service("wlp2s0", "Wi-Fi", {})},
-         resolved("127.0.0.1", 31603, "127.0.0.1", false,
-                  "Wi-Fi (unavailable \u2014 localhost only)")},
+         resolved("127.0.0.1", 31603, "127.0.0.1")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto result =
             HubServerConfigurationResolver::resolve(row.configuration, row.services);
-        EXPECT_EQ(result, row.expected)
-            << result.binding.bindHost << " " << result.effectiveDisplayTitle;
+        EXPECT_EQ(result, row.expected) << result.bindHost << " " << result.urlHost;
     }
 }
 

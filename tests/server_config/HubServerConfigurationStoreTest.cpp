@@ -11,7 +11,7 @@ using nlohmann::json;
 using Selection = HubNetworkSelection;
 
 HubServerConfiguration configuration(int64_t port, Selection selection) {
-    return {port, std::move(selection)};
+    return {HubServerPort::from(port).value(), std::move(selection)};
 }
 
 TEST(HubServerConfigurationStoreTest, ReadsStoredValuesAndFallsBackOnAnythingUnusable) {

@@ -16,10 +16,35 @@ const auto kEnterPort = Validation::invalid("Enter a port number.");
 const auto kNumbersOnly = Validation::invalid("Port must contain numbers only.");
 const auto kOutOfRange = Validation::invalid("Use a port from 1024 through 65535.");
 
+HubServerPort port(int64_t number) {
+    return HubServerPort::from(number).value();
+}
+
+TEST(HubServerPortTest, HoldsOnlyPortsAndKnowsWhichMayBeChosen) {
+    const struct {
+        int64_t number;
+        bool isPort;
+        bool isChoosable;
+    } rows[] = {
+        {INT64_MIN, false, false}, {-1, false, false},    {0, false, false},
+        {1, true, false},          {1023, true, false},   {1024, true, true},
+        {65535, true, true},       {65536, false, false}, {INT64_MAX, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.number);
+        const auto port = HubServerPort::from(row.number);
+        ASSERT_EQ(port.has_value(), row.isPort);
+        if (port) {
+            EXPECT_EQ(port->number(), row.number);
+            EXPECT_EQ(port->isChoosable(), row.isChoosable);
+        }
+    }
+}
+
 TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
     const struct {
         std::string text;
-        int64_t activePort;
+        HubServerPort activePort;
         Validation expected;
     } rows[] = {
         {"8080", 31603, Validation::valid(8080)},
@@ -42,7 +67,8 @@ TEST(HubServerPortInputValidatorTest, ValidatesTypedText) {
         {"81", 80, kOutOfRange},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE("\"" + row.text + "\" with active port " + std::to_string(row.activePort));
+        SCOPED_TRACE("\"" + row.text + "\" with active port " +
+                     std::to_string(row.activePort.number()));
         EXPECT_EQ(HubServerPortInputValidator::validate(row.text, row.activePort), row.expected);
     }
 }
@@ -53,14 +79,14 @@ TEST(HubServerPortAvailabilityCheckerTest, FindsTakenPortsAndLeavesFreeOnesFree)
     for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
         SCOPED_TRACE(host);
         // Either listener takes the port for both hosts.
-        for (const int port : {allInterfaces.port, loopback.port}) {
-            EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host),
-                      "Port " + std::to_string(port) + " is already in use.");
+        for (const int taken : {allInterfaces.port, loopback.port}) {
+            EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port(taken), host),
+                      "Port " + std::to_string(taken) + " is already in use.");
         }
-        const int64_t port = testing::freePort();
-        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, host), std::nullopt);
+        const int free = testing::freePort();
+        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port(free), host), std::nullopt);
         // The checker's socket is gone: the server could listen there now.
-        EXPECT_EQ(testing::bindSocket(host, true, port).port, port);
+        EXPECT_EQ(testing::bindSocket(host, true, free).port, free);
     }
 }
 
@@ -68,27 +94,13 @@ TEST(HubServerPortAvailabilityCheckerTest, RejectsPortsAndHostsWithoutBinding) {
     // Every row names a port that is taken, so a message other than "already in use" shows
     // that no bind was tried.
     const testing::BoundSocket taken = testing::bindSocket("0.0.0.0", true);
-    const std::string port = std::to_string(taken.port);
-    const std::string otherNetwork =
-        "Kelvra Hub could not check port " + port + " on the selected network.";
-    const struct {
-        int64_t port;
-        std::string bindHost;
-        std::string expected;
-    } rows[] = {
-        {65536, "127.0.0.1", "Port 65536 is not available."},
-        {INT64_MIN, "0.0.0.0", "Port -9223372036854775808 is not available."},
-        {taken.port, "localhost", otherNetwork},
-        {taken.port, "::1", otherNetwork},
-        {taken.port, "", otherNetwork},
-        {taken.port, "256.0.0.1", otherNetwork},
-        {taken.port, "0x7f.0.0.1", otherNetwork},
-        {taken.port, "0.0.0.0\0garbage"s, otherNetwork},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE("\"" + row.bindHost + "\":" + std::to_string(row.port));
-        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(row.port, row.bindHost),
-                  row.expected);
+    const std::string otherNetwork = "Kelvra Hub could not check port " +
+                                     std::to_string(taken.port) + " on the selected network.";
+    for (const std::string& bindHost :
+         {"localhost"s, "::1"s, ""s, "256.0.0.1"s, "0x7f.0.0.1"s, "0.0.0.0\0garbage"s}) {
+        SCOPED_TRACE("\"" + bindHost + "\"");
+        EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port(taken.port), bindHost),
+                  otherNetwork);
     }
 }
 
@@ -98,10 +110,10 @@ TEST(HubServerPortAvailabilityCheckerTest, AnAddressOfNoInterfaceIsNotAvailable)
     if (nonlocalBind >> allowed && allowed != 0) {
         GTEST_SKIP() << "this system lets sockets bind to addresses of no interface";
     }
-    const int64_t port = testing::freePort();
+    const int free = testing::freePort();
     // 192.0.2.1 is reserved for documentation, so no interface has it; binding sends nothing.
-    EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port, "192.0.2.1"),
-              "Port " + std::to_string(port) + " is not available on the selected network.");
+    EXPECT_EQ(HubServerPortAvailabilityChecker::errorMessage(port(free), "192.0.2.1"),
+              "Port " + std::to_string(free) + " is not available on the selected network.");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace kelvra {
 namespace {
 
-constexpr int64_t firstPort = HubServerConfiguration::defaultPort;
+constexpr int firstPort = 31603;
 const std::string firstURL = "http://127.0.0.1:31603/";
 const std::string secondURL = "http://127.0.0.1:4000/";
 const BackendStartError timeout = BackendSupervisorError::startupTimeout(15);
@@ -94,7 +94,7 @@ protected:
         });
         if (running) {
             applier->serverStarted(applier->resolveStored());
-            backend->run(applier->resolveStored().binding);
+            backend->run(applier->resolveStored());
         }
     }
     void apply(HubServerConfiguration configuration, bool forceRestart = false) {
@@ -158,7 +158,7 @@ TEST_F(ServerSettingsApplierTest, EndsAsTheBackendAnswers) {
         EXPECT_EQ(results[0], row.result);
         EXPECT_EQ(backend->launchedPorts(), row.launchedPorts);
         EXPECT_EQ(backend->host->readyURL(), row.ready);
-        EXPECT_EQ(settings->serverConfiguration().port, row.storedPort);
+        EXPECT_EQ(settings->serverConfiguration().port.number(), row.storedPort);
     }
 }
 
@@ -213,7 +213,7 @@ TEST_F(ServerSettingsApplierTest, OverlappingAppliesRunOneAfterAnother) {
         mainThread->runPending();
     }
     EXPECT_EQ(backend->launchedPorts(), (std::vector<int64_t>{4000, 4000, 5000}));
-    EXPECT_EQ(settings->serverConfiguration().port, 5000);
+    EXPECT_EQ(settings->serverConfiguration().port.number(), 5000);
 
     applier->networkServicesDidChange({});
     mainThread->runPending();

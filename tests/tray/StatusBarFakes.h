@@ -28,13 +28,7 @@ public:
     std::vector<Alert> alerts;
     bool clipboardWorks = true;
     std::vector<std::function<void(bool)>> browserAnswers;
-    int terminationRequests = 0;
-    int welcomeWindows = 0;
     int alertRaises = 0;
-    std::optional<std::string> serverURL;
-    std::optional<ClickerWindowState> clickerWindow;
-    int clickerRestarts = 0;
-    std::vector<ClickerDirection> detectedInput;
 
     void setStatusLine(const StatusLine& line) override { status = line; }
     void setToolTip(const std::string&) override {}
@@ -49,21 +43,6 @@ public:
     bool writeClipboard(const std::string&) override { return clipboardWorks; }
     void openURL(const std::string&, std::function<void(bool)> completion) override {
         browserAnswers.push_back(std::move(completion));
-    }
-    void requestTermination() override { ++terminationRequests; }
-    void showServerURL(const std::optional<std::string>& url) override { serverURL = url; }
-    void showWelcomeWindow(bool) override { ++welcomeWindows; }
-    void showSettingsWindow(const SettingsWindowState&) override {}
-    void reloadNetworkChoices() override {}
-    void showAboutWindow() override {}
-    void showClickerWindow(const ClickerWindowState& state) override { clickerWindow = state; }
-    void updateClickerState(const ClickerDistributorState&, bool) override {}
-    void clickerBackendRestarting() override { ++clickerRestarts; }
-    void setClickerListenerState(ClickerInputListenerState) override {}
-    void setClickerConflicts(const std::vector<ClickerKeystroke>&) override {}
-    void refreshClickerPermission() override {}
-    void clickerInputDetected(ClickerDirection direction) override {
-        detectedInput.push_back(direction);
     }
 };
 

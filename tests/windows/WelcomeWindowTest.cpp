@@ -61,7 +61,8 @@ TEST_F(WelcomeWindowTest, WaitsForTheServerAndThenShowsItsAddress) {
     auto* status = child<QLabel>("welcomeServerStatusLabel");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.shown.toStdString());
-        window_->updateServerURL(row.url);
+        window_->showServerStatus(row.url ? ServerStatus::running(*row.url)
+                                          : ServerStatus::starting());
         const bool ready = row.url.has_value();
         EXPECT_EQ(status->text(), row.shown);
         EXPECT_EQ(testing::spokenName(status), row.shown) << "as a screen reader hears it";
@@ -76,7 +77,7 @@ TEST_F(WelcomeWindowTest, WaitsForTheServerAndThenShowsItsAddress) {
 
 TEST_F(WelcomeWindowTest, EveryActionGoesThroughItsCallback) {
     QTest::keyClick(window_.get(), Qt::Key_Return);  // nothing to open yet
-    window_->updateServerURL("http://127.0.0.1:31603/");
+    window_->showServerStatus(ServerStatus::running("http://127.0.0.1:31603/"));
     QTest::keyClick(window_.get(), Qt::Key_Return);
     QTest::mouseClick(button("welcomeOpenButton"), Qt::LeftButton);
     QTest::mouseClick(button("welcomeChangeButton"), Qt::LeftButton);
@@ -113,7 +114,7 @@ TEST_F(WelcomeWindowTest, Screenshots) {
     EXPECT_EQ(child<QLabel>("welcomeVersionLabel")->text(), "Version 1.4.0 (7)");
     EXPECT_FALSE(child<QLabel>("welcomeIcon")->pixmap().isNull());
     testing::saveScreenshots(window_.get(), "welcome-waiting");
-    window_->updateServerURL("http://192.168.1.20:31603/");
+    window_->showServerStatus(ServerStatus::running("http://192.168.1.20:31603/"));
     testing::saveScreenshots(window_.get(), "welcome-ready");
 }
 

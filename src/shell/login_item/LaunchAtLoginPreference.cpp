@@ -10,7 +10,7 @@ bool isUnregistered(LoginItemStatus status) {
 
 }  // namespace
 
-LaunchAtLoginPreference::LaunchAtLoginPreference(std::unique_ptr<LoginItemService> service,
+LaunchAtLoginPreference::LaunchAtLoginPreference(std::shared_ptr<LoginItemService> service,
                                                  std::shared_ptr<SettingsStore> defaults)
     : service_(std::move(service)), defaults_(std::move(defaults)) {}
 

@@ -25,7 +25,7 @@ public:
     /// item is left as it was).
     using Failure = std::variant<LoginItemError, SettingsStoreError>;
 
-    LaunchAtLoginPreference(std::unique_ptr<LoginItemService> service,
+    LaunchAtLoginPreference(std::shared_ptr<LoginItemService> service,
                             std::shared_ptr<SettingsStore> defaults);
 
     /// Registers the item unless the default was applied before or the item already exists;
@@ -42,7 +42,7 @@ public:
     static LaunchAtLoginState stateFor(LoginItemStatus status);
 
 private:
-    std::unique_ptr<LoginItemService> service_;
+    const std::shared_ptr<LoginItemService> service_;
     std::shared_ptr<SettingsStore> defaults_;
 };
 
