@@ -10,6 +10,7 @@ ClickerInputRouter::ClickerInputRouter(std::shared_ptr<MainThreadExecutor> mainT
     : mainThread_(std::move(mainThread)), onTestInput_(std::move(onTestInput)) {}
 
 void ClickerInputRouter::setBackend(std::shared_ptr<BackendSupervising> backend) {
+    commands_.store(backend ? backend->clickerCommands() : nullptr);
     {
         std::lock_guard lock(lock_);
         std::swap(backend_, backend);
@@ -23,30 +24,19 @@ std::shared_ptr<BackendSupervising> ClickerInputRouter::backend() const {
 }
 
 void ClickerInputRouter::setInputTestRequired(bool required) {
-    std::lock_guard lock(lock_);
-    inputTestRequired_ = required;
+    inputTestRequired_.store(required);
 }
 
 void ClickerInputRouter::route(const ClickerCapturedInput& input) {
-    std::shared_ptr<BackendSupervising> backend;
-    bool testing = false;
-    {
-        std::lock_guard lock(lock_);
-        backend = backend_;
-        testing = inputTestRequired_;
-    }
-    // Outside the lock: the backend writes to its pipe, the window is reached on the main thread.
-    if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
-        if (testing) {
+    if (inputTestRequired_.load()) {
+        if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
             mainThread_->post(
                 [onTestInput = onTestInput_, direction = *direction] { onTestInput(direction); });
-        } else if (backend) {
-            backend->sendClickerKey(*direction);
         }
         return;
     }
-    if (!testing && backend) {
-        backend->sendClickerAction(std::get<ClickerCustomAction>(input));
+    if (const auto commands = commands_.load()) {
+        std::visit([&commands](auto value) { commands->write(value); }, input);
     }
 }
 

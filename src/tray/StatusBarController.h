@@ -27,7 +27,7 @@
 
 namespace kelvra {
 
-/// Makes a keyboard listener that hands delivered input to `onInput` on its delivery queue and
+/// Makes a keyboard listener that hands delivered input to `onInput` on its tap thread and
 /// reports through `reports`.
 using ClickerMonitorFactory = std::function<std::shared_ptr<ClickerInputMonitoring>(
     std::function<void(ClickerCapturedInput)> onInput, ClickerInputMonitorReports reports)>;
