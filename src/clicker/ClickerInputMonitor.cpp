@@ -106,7 +106,7 @@ void ClickerInputMonitor::start(std::shared_ptr<ClickerInputMonitoring> predeces
     std::lock_guard lock(stateLock_);
     tapThread_ = std::thread([self = shared_from_this(), stopDescriptor = stopDescriptor_.get(),
                               predecessor = std::move(predecessor)]() mutable {
-        // Linux thread names hold 15 bytes; the full label is the delivery queue's sibling.
+        // Linux thread names hold 15 bytes.
         pthread_setname_np(pthread_self(), "clicker-tap");
         // Also when stopped already: whoever joins this thread then knows both have ended.
         if (predecessor) {

@@ -52,7 +52,7 @@ struct StatusBarControllerDependencies {
 /// the menu and the windows (storing what the person sets through its settings service, new
 /// server settings through its `ServerSettingsApplier`), and routes clicker keys to the backend.
 ///
-/// Lives on the main thread; the keyboard listener's delivery queue reaches only its
+/// Lives on the main thread; the keyboard listener's tap thread reaches only its
 /// `ClickerInputRouter`. The start and every apply run one after another, never
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
@@ -184,7 +184,7 @@ private:
     bool shutdownStarted_ = false;
     std::vector<std::function<void()>> shutdownCompletions_;
 
-    /// Shared with the keyboard listener's delivery queue.
+    /// Shared with the keyboard listener's tap thread.
     std::shared_ptr<ClickerInputRouter> clickerInput_;
 };
 
