@@ -25,11 +25,12 @@ ClickerCommandInput::ClickerCommandInput()
       actionLines_(actionLines()) {}
 
 void ClickerCommandInput::open(std::shared_ptr<UniqueFd> input) {
-    input_.store(std::move(input));
-}
+    std::lock_guard lock(mutex_);
+    input_.swap(input);
+}  // the one replaced is released here, after the lock
 
 void ClickerCommandInput::close() {
-    input_.store(nullptr);
+    open(nullptr);
 }
 
 void ClickerCommandInput::write(ClickerDirection direction) noexcept {
@@ -42,7 +43,11 @@ void ClickerCommandInput::write(ClickerCustomAction action) noexcept {
 
 void ClickerCommandInput::writeLine(const std::string& line) noexcept {
     // The copy keeps the descriptor open through the write, whatever `close` does meanwhile.
-    const std::shared_ptr<UniqueFd> input = input_.load();
+    std::shared_ptr<UniqueFd> input;
+    {
+        std::lock_guard lock(mutex_);
+        input = input_;
+    }
     if (!input) {
         return;
     }

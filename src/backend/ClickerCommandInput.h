@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -13,11 +14,12 @@
 namespace kelvra {
 
 /// The backend's standard input as the keyboard listener's thread writes clicker commands to it.
-/// A write is one non-blocking write(2) of a line formatted in advance: it never allocates,
-/// blocks or waits for a lock, so the tap thread may make it. The pipe is held by a shared owner
-/// that a write copies first, so no write goes to a closed descriptor or to a number reused
-/// since. Lines are shorter than PIPE_BUF: the pipe takes all of one or none, and a line it
-/// cannot take is dropped and remembered for logging off that thread.
+/// A write is one non-blocking write(2) of a line formatted in advance: it never allocates or
+/// blocks, and takes the lock only to copy the pipe's shared owner, which no one holds across
+/// anything else; so the tap thread may make it. Holding that copy through the write, no write
+/// goes to a closed descriptor or to a number reused since. Lines are shorter than PIPE_BUF: the
+/// pipe takes all of one or none, and a line it cannot take is dropped and remembered for logging
+/// off that thread.
 class ClickerCommandInput {
 public:
     ClickerCommandInput();
@@ -43,7 +45,8 @@ private:
 
     const std::array<std::string, 2> keyLines_;
     const std::array<std::string, allClickerCustomActions.size()> actionLines_;
-    std::atomic<std::shared_ptr<UniqueFd>> input_;
+    std::mutex mutex_;
+    std::shared_ptr<UniqueFd> input_;
     std::atomic<int> drop_{kNoDrop};
 };
 

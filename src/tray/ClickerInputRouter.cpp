@@ -10,12 +10,13 @@ ClickerInputRouter::ClickerInputRouter(std::shared_ptr<MainThreadExecutor> mainT
     : mainThread_(std::move(mainThread)), onTestInput_(std::move(onTestInput)) {}
 
 void ClickerInputRouter::setBackend(std::shared_ptr<BackendSupervising> backend) {
-    commands_.store(backend ? backend->clickerCommands() : nullptr);
+    auto commands = backend ? backend->clickerCommands() : nullptr;
     {
         std::lock_guard lock(lock_);
         std::swap(backend_, backend);
+        std::swap(commands_, commands);
     }
-    // The one replaced is released here, outside the lock.
+    // The ones replaced are released here, outside the lock.
 }
 
 std::shared_ptr<BackendSupervising> ClickerInputRouter::backend() const {
@@ -24,18 +25,26 @@ std::shared_ptr<BackendSupervising> ClickerInputRouter::backend() const {
 }
 
 void ClickerInputRouter::setInputTestRequired(bool required) {
-    inputTestRequired_.store(required);
+    std::lock_guard lock(lock_);
+    inputTestRequired_ = required;
 }
 
 void ClickerInputRouter::route(const ClickerCapturedInput& input) {
-    if (inputTestRequired_.load()) {
+    std::shared_ptr<ClickerCommandInput> commands;
+    bool testing = false;
+    {
+        std::lock_guard lock(lock_);
+        commands = commands_;
+        testing = inputTestRequired_;
+    }
+    if (testing) {
         if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
             mainThread_->post(
                 [onTestInput = onTestInput_, direction = *direction] { onTestInput(direction); });
         }
         return;
     }
-    if (const auto commands = commands_.load()) {
+    if (commands) {
         std::visit([&commands](auto value) { commands->write(value); }, input);
     }
 }

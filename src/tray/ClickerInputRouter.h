@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,8 +14,9 @@ namespace kelvra {
 /// Where delivered clicker input goes: to the current backend, or, while the Clicker
 /// Distributor window's input test runs, Previous and Next to the window and custom actions
 /// nowhere. `route` is called on the keyboard listener's tap thread, everything else on the
-/// main thread. A key for the backend is written by `route` itself, without allocating, blocking
-/// or taking a lock; only a key of the input test is posted to the main thread.
+/// main thread. A key for the backend is written by `route` itself, without allocating or
+/// blocking; the lock is held only to copy what `route` reads. Only a key of the input test is
+/// posted to the main thread.
 class ClickerInputRouter {
 public:
     /// `onTestInput` runs on the main thread for each Previous or Next key of a test.
@@ -37,9 +37,8 @@ private:
 
     mutable std::mutex lock_;
     std::shared_ptr<BackendSupervising> backend_;
-    // What `route` reads: swapped whole, never under a lock.
-    std::atomic<std::shared_ptr<ClickerCommandInput>> commands_;
-    std::atomic<bool> inputTestRequired_ = false;
+    std::shared_ptr<ClickerCommandInput> commands_;
+    bool inputTestRequired_ = false;
 };
 
 }  // namespace kelvra
