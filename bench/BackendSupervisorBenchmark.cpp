@@ -66,7 +66,7 @@ double percentile(std::vector<double> samples, double fraction) {
     return samples[static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1))];
 }
 
-// From sendClickerKey to the bytes being readable on the child's standard input. The child
+// From a clicker key written to the bytes being readable on the child's standard input. The child
 // never reads; a second read end opened through /proc takes the bytes out again.
 void BM_ClickerKeyLatency(benchmark::State& state) {
     auto supervisor =
@@ -83,7 +83,7 @@ void BM_ClickerKeyLatency(benchmark::State& state) {
     char buffer[256];
     for (auto _ : state) {
         const auto sent = Clock::now();
-        supervisor->sendClickerKey(ClickerDirection::right);
+        supervisor->clickerCommands()->write(ClickerDirection::right);
         pollfd readable{reader, POLLIN, 0};
         ::poll(&readable, 1, 5000);
         microseconds.push_back(

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <mutex>
+#include <new>
 #include <poll.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
@@ -19,10 +21,15 @@
 #include "clicker/KeyboardTapChoice.h"
 #include "clicker/linux/X11KeyboardTap.h"
 #include "support/ManualMainThreadExecutor.h"
+#include "tray/ClickerInputRouter.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Allocations made by any thread but the one measuring; the key path runs on the others.
+std::atomic<uint64_t> allocationsElsewhere{0};
+thread_local bool measuringThread = false;
 
 struct NoLog final : kelvra::LogSink {
     void write(std::string_view, std::string_view) override {}
@@ -132,105 +139,92 @@ private:
     std::shared_ptr<kelvra::ClickerInputMonitor> monitor_;
 };
 
-// An XTEST press of Page Down to `onInput` on the delivery queue.
-void BM_X11TapPressToInput(benchmark::State& state) {
-    std::mutex mutex;
-    std::condition_variable delivered;
-    int inputs = 0;
-    X11PressRig rig([&](kelvra::ClickerCapturedInput) {
-        std::lock_guard lock(mutex);
-        ++inputs;
-        delivered.notify_all();
-    });
-    if (const char* reason = rig.unusable()) {
-        state.SkipWithError(reason);
-        return;
-    }
-    const auto waitFor = [&](int count, std::chrono::milliseconds limit) {
-        std::unique_lock lock(mutex);
-        return delivered.wait_for(lock, limit, [&] { return inputs >= count; });
-    };
-    const bool grabbed = rig.pressUntilGrabbed([&](auto limit) { return waitFor(1, limit); });
-    std::vector<double> samples;
-    for (auto _ : state) {
-        if (!grabbed) {
-            state.SkipWithError("the tap took no grab");
-            break;
-        }
-        int expected = 0;
-        {
-            std::lock_guard lock(mutex);
-            expected = inputs + 1;
-        }
-        const auto start = Clock::now();
-        rig.press();
-        if (!waitFor(expected, std::chrono::seconds(5))) {
-            state.SkipWithError("a press was not delivered");
-            break;
-        }
-        samples.push_back(nanosecondsSince(start));
-    }
-    reportPercentiles(state, samples);
-}
-BENCHMARK(BM_X11TapPressToInput)->UseRealTime()->Iterations(2000);
-
-// The whole key path in one process: an XTEST press of Page Down through the X11 tap, the
-// delivery queue and `sendClickerKey`, as the status-bar controller routes it, to the
-// "clicker-key" line readable on a stand-in backend's standard input.
-void BM_X11PressToBackendInput(benchmark::State& state) {
+// Paced as a person presses: an XTEST press of Page Down every 50 ms, each through the X11 tap
+// and the key routing of the tray controller to the "clicker-key" line read by a real node
+// child standing in for the backend, timed until that child acknowledges it. The idle gaps let
+// every thread on the path fall asleep, so each press pays for the threads it wakes. Counts the
+// allocations the key path makes between a press and its acknowledgement.
+void BM_X11PressToBackend(benchmark::State& state) {
     const auto mainThread = std::make_shared<kelvra::ManualMainThreadExecutor>();
-    const std::filesystem::path fixtures =
-        std::filesystem::path(KELVRA_BENCH_SOURCE_DIR) / "tests/backend/fixtures";
+    const auto workingDirectory =
+        std::filesystem::temp_directory_path() / ("kelvra-key-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(workingDirectory);
+    const auto fifo = workingDirectory / "acknowledged";
+    ::mkfifo(fifo.c_str(), 0600);
+    // Opened before the child, which then opens its end without waiting.
+    const kelvra::UniqueFd acknowledged(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     const auto supervisor = kelvra::BackendSupervisor::create(
-        {"/bin/sh", fixtures / "ready-then-idle.sh", fixtures, false}, std::make_shared<NoLog>(),
-        std::nullopt, mainThread);
+        {KELVRA_BENCH_NODE,
+         std::filesystem::path(KELVRA_BENCH_SOURCE_DIR) / "bench/key-acknowledger.js",
+         workingDirectory, false},
+        std::make_shared<NoLog>(), std::nullopt, mainThread);
     std::optional<bool> ready;
     supervisor->start([&ready](auto outcome) { ready = outcome.has_value(); });
     mainThread->runUntil([&ready] { return ready.has_value(); }, std::chrono::minutes(1));
-    if (ready != true) {
-        state.SkipWithError("the stand-in backend did not start");
-        return;
-    }
-    X11PressRig rig([&supervisor](kelvra::ClickerCapturedInput input) {
-        if (const auto* direction = std::get_if<kelvra::ClickerDirection>(&input)) {
-            supervisor->sendClickerKey(*direction);
-        }
-    });
-    // The stand-in never reads; a second read end opened through /proc takes the bytes out.
-    const std::string childInput =
-        "/proc/" + std::to_string(*supervisor->processIdentifier()) + "/fd/0";
-    const int reader = ::open(childInput.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const auto lineArrives = [reader](std::chrono::milliseconds limit) {
-        pollfd readable{reader, POLLIN, 0};
+    kelvra::ClickerInputRouter router(mainThread, [](kelvra::ClickerDirection) {});
+    router.setBackend(supervisor);
+    const auto acknowledgedWithin = [&acknowledged](std::chrono::milliseconds limit) {
+        pollfd readable{acknowledged.get(), POLLIN, 0};
         if (::poll(&readable, 1, static_cast<int>(limit.count())) != 1) {
             return false;
         }
-        char buffer[256];
-        while (::read(reader, buffer, sizeof buffer) > 0) {
+        char buffer[64];
+        while (::read(acknowledged.get(), buffer, sizeof buffer) > 0) {
         }
         return true;
     };
-    const bool grabbed = rig.unusable() == nullptr && rig.pressUntilGrabbed(lineArrives);
+    std::optional<X11PressRig> rig;
+    if (ready == true) {
+        rig.emplace([&router](const kelvra::ClickerCapturedInput& input) { router.route(input); });
+    }
+    const bool grabbed = rig && !rig->unusable() && rig->pressUntilGrabbed(acknowledgedWithin);
     std::vector<double> samples;
+    samples.reserve(static_cast<size_t>(state.max_iterations));
+    uint64_t allocations = 0;
+    measuringThread = true;
     for (auto _ : state) {
         if (!grabbed) {
-            state.SkipWithError(rig.unusable() ? rig.unusable() : "the tap took no grab");
+            state.SkipWithError(ready != true     ? "the stand-in backend did not start"
+                                : rig->unusable() ? rig->unusable()
+                                                  : "the tap took no grab");
             break;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const uint64_t allocatedBefore = allocationsElsewhere.load();
         const auto start = Clock::now();
-        rig.press();
-        if (!lineArrives(std::chrono::seconds(5))) {
+        rig->press();
+        if (!acknowledgedWithin(std::chrono::seconds(5))) {
             state.SkipWithError("a press did not reach the backend");
             break;
         }
         samples.push_back(nanosecondsSince(start));
+        allocations += allocationsElsewhere.load() - allocatedBefore;
     }
+    measuringThread = false;
     reportPercentiles(state, samples);
-    ::close(reader);
+    if (!samples.empty()) {
+        state.counters["allocations_per_key"] =
+            static_cast<double>(allocations) / static_cast<double>(samples.size());
+    }
+    rig.reset();
+    router.setBackend(nullptr);
     bool stopped = false;
     supervisor->stop([&stopped] { stopped = true; });
     mainThread->runUntil([&stopped] { return stopped; }, std::chrono::minutes(1));
+    std::filesystem::remove_all(workingDirectory);
 }
-BENCHMARK(BM_X11PressToBackendInput)->UseRealTime()->Iterations(2000);
+BENCHMARK(BM_X11PressToBackend)->UseRealTime()->Iterations(300);
 
 }  // namespace
+
+// Counts every allocation of the benchmark binary; libstdc++'s other forms of `new` (arrays,
+// nothrow) come here too, and its `delete` frees with `free`.
+void* operator new(std::size_t size) {
+    if (!measuringThread) {
+        allocationsElsewhere.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}

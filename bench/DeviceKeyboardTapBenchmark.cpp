@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the device tap adds to a key press: from a frame becoming readable on a keyboard to its
 // re-emission on the virtual copy, and to the delivered input of an assigned key. The whole
-// listener runs (monitor, tap thread, decision engine, delivery queue); only the devices are
+// listener runs (monitor, tap thread, decision engine); only the devices are
 // the fake layer's socket pairs.
 #include <algorithm>
 #include <atomic>
@@ -99,8 +99,8 @@ void BM_DeviceTapFrameToCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_DeviceTapFrameToCopy)->Iterations(5000)->UseRealTime();
 
-// Page Down, assigned to Next: from the write of its key-down frame to `onInput` on the
-// delivery queue. The key-up is swallowed; an unassigned key read back from the copy shows it
+// Page Down, assigned to Next: from the write of its key-down frame to `onInput` on the tap
+// thread. The key-up is swallowed; an unassigned key read back from the copy shows it
 // was handled before the next press.
 void BM_DeviceTapFrameToInput(benchmark::State& state) {
     Listener listener;

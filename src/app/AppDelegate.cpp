@@ -15,11 +15,8 @@
 #include "app/UpdateDialogs.h"
 #include "backend/BackendSupervisor.h"
 #include "clicker/ClickerInputConfigurationStore.h"
-#include "clicker/ClickerInputMonitor.h"
-#include "clicker/KeyboardTapChoice.h"
-#include "clicker/linux/DeviceKeyboardTap.h"
 #include "clicker/linux/KeyboardAccessPermissionProvider.h"
-#include "clicker/linux/X11KeyboardTap.h"
+#include "clicker/linux/SessionKeyboardTap.h"
 #include "core/FileLog.h"
 #include "core/SettingsStore.h"
 #include "desktop/ActivationTokenLoan.h"
@@ -44,27 +41,6 @@
 #include "tray/qt/TrayWindows.h"
 
 namespace kelvra {
-namespace {
-
-/// Whether a keyboard tap can run for the assigned keys; absent while another session is at the
-/// seat, which holds the device tap's files meanwhile. The device tap is probed by opening its
-/// files, not by grabbing every keyboard; only the X11 tap, which takes nothing until it listens,
-/// is opened.
-template <typename OpenTap>
-std::optional<bool> keyboardAccessGranted(const OpenTap& openTap,
-                                          const std::optional<std::string>& forced,
-                                          const KeyboardTapConfiguration& configuration) {
-    if (forced != "x11") {
-        const auto filesOpen = deviceKeyboardFilesOpen(
-            *makeSystemInputDeviceLayer(), *makeLogindSessionLockWatch(), configuration);
-        if (!filesOpen.has_value() || *filesOpen) {
-            return filesOpen;
-        }
-    }
-    return forced != "device" && openTap().has_value();
-}
-
-}  // namespace
 
 AppDelegate::AppDelegate(AppOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {}
@@ -83,7 +59,7 @@ struct AppDelegate::Services {
     std::shared_ptr<SettingsService> settings;
     std::shared_ptr<LoginItemService> loginItems;
     std::shared_ptr<const HubNetworkServiceProvider> networkServiceProvider;
-    KeyboardTapOpener openTap;
+    std::shared_ptr<const SessionKeyboardTap> keyboardTap;
     std::shared_ptr<KeyboardAccessPermissionProvider> keyboardAccess;
 };
 
@@ -164,21 +140,14 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
         std::make_shared<WelcomeWindowPreference>(settingsStore),
         std::make_shared<LaunchAtLoginPreference>(loginItems, settingsStore),
         std::make_shared<ClickerInputConfigurationStore>(settingsStore));
-    // The listener's tap: the device tap where the keyboards open for this user, else the X11
-    // one where the session has an X server; KELVRA_HUB_KEYBOARD_TAP may force one.
-    const KeyboardTapBackends tapBackends{
-        .device = [log = log_] { return makeDeviceKeyboardTap(log); },
-        .x11 = [environment] { return makeX11KeyboardTap(environment); },
-    };
-    const auto forcedTap = environmentValue(environment, std::string(kKeyboardTapVariable));
-    auto openTap = [tapBackends, forcedTap] { return openKeyboardTap(tapBackends, forcedTap); };
+    auto keyboardTap = std::make_shared<const SessionKeyboardTap>(environment, log_, mainThread_);
     const auto executable = BundleLocation::executablePath();
     const auto resources =
         executable ? BundleLocation::resourcesDirectory(*executable) : std::nullopt;
     auto keyboardAccess = std::make_shared<KeyboardAccessPermissionProvider>(
         settingsStore,
-        [openTap, forcedTap](const KeyboardTapConfiguration& configuration) {
-            return keyboardAccessGranted(openTap, forcedTap, configuration);
+        [keyboardTap](const KeyboardTapConfiguration& configuration) {
+            return keyboardTap->accessGranted(configuration);
         },
         runCommandAsynchronously, mainThread_, log_,
         KeyboardAccessPermissionProvider::Files{
@@ -193,7 +162,7 @@ AppDelegate::Services AppDelegate::makeServices(const Environment& environment) 
         .loginItems = std::move(loginItems),
         .networkServiceProvider =
             std::make_shared<HubNetworkServiceProvider>(makeSystemNetworkServiceSource()),
-        .openTap = std::move(openTap),
+        .keyboardTap = std::move(keyboardTap),
         .keyboardAccess = std::move(keyboardAccess),
     };
 }
@@ -225,12 +194,11 @@ void AppDelegate::makeController(const Services& services) {
         .networkServiceMonitor = HubNetworkServiceMonitor::create(
             mainThread_, makeSystemNetworkChangeSource(mainThread_)),
         .makeClickerMonitor =
-            [log = log_, mainThread = mainThread_, settings = services.settings,
-             openTap = services.openTap](std::function<void(ClickerCapturedInput)> onInput,
-                                         ClickerInputMonitorReports reports) {
-                return ClickerInputMonitor::create(log, mainThread, openTap, std::move(onInput),
-                                                   std::move(reports),
-                                                   settings->clickerConfiguration());
+            [keyboardTap = services.keyboardTap, settings = services.settings](
+                std::function<void(ClickerCapturedInput)> onInput,
+                ClickerInputMonitorReports reports) {
+                return keyboardTap->makeListener(std::move(onInput), std::move(reports),
+                                                 settings->clickerConfiguration());
             },
         .clickerPermissionProvider = services.keyboardAccess,
     });

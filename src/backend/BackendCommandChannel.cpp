@@ -25,6 +25,7 @@ BackendCommandChannel::BackendCommandChannel(std::shared_ptr<LogSink> log,
     : log_(std::move(log)), mainThread_(std::move(mainThread)), requestTimeout_(requestTimeout) {}
 
 BackendCommandChannel::~BackendCommandChannel() {
+    keys_->close();
     failAllPending();
 }
 
@@ -34,16 +35,28 @@ void BackendCommandChannel::attach(std::shared_ptr<UniqueFd> input) {
 }
 
 void BackendCommandChannel::open() {
-    std::lock_guard lock(mutex_);
-    if (gate_ == Gate::waiting) {
+    std::shared_ptr<UniqueFd> input;
+    {
+        std::lock_guard lock(mutex_);
+        if (gate_ != Gate::waiting) {
+            return;
+        }
         gate_ = Gate::open;
+        input = input_;
+    }
+    if (input) {
+        keys_->open(std::move(input));
     }
 }
 
 void BackendCommandChannel::close() {
-    std::lock_guard lock(mutex_);
-    gate_ = Gate::closed;
-    input_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        gate_ = Gate::closed;
+        input_.reset();
+    }
+    keys_->close();
+    logKeyDrop();
 }
 
 void BackendCommandChannel::end() {
@@ -51,11 +64,8 @@ void BackendCommandChannel::end() {
     failAllPending();
 }
 
-void BackendCommandChannel::send(const std::string& line) {
-    write(line);
-}
-
 void BackendCommandChannel::request(bool enabled, UpdateCompletion completion) {
+    logKeyDrop();
     const std::string requestId = Uuid::generate().string();
     auto command = DesktopProtocol::setClickerDistributorEnabledCommand(enabled, requestId);
     if (!command) {
@@ -90,6 +100,7 @@ void BackendCommandChannel::request(bool enabled, UpdateCompletion completion) {
 }
 
 void BackendCommandChannel::answer(const ClickerDistributorUpdateResult& result) {
+    logKeyDrop();
     if (result.ok) {
         finish(result.requestId, result.enabled);
     } else {
@@ -116,6 +127,12 @@ bool BackendCommandChannel::write(const std::string& line) {
     }
     logDropOnce(written < 0 ? errno : 0);
     return false;
+}
+
+void BackendCommandChannel::logKeyDrop() {
+    if (const auto dropped = keys_->takeDrop()) {
+        logDropOnce(*dropped);
+    }
 }
 
 void BackendCommandChannel::logDropOnce(int errorNumber) {

@@ -10,6 +10,7 @@
 
 #include "backend/BackendSupervisorError.h"
 #include "backend/BackendSupervisorTimeouts.h"
+#include "backend/ClickerCommandInput.h"
 #include "backend/DesktopProtocol.h"
 #include "core/CancellableWork.h"
 #include "core/LogSink.h"
@@ -21,8 +22,10 @@ namespace kelvra {
 /// Writes commands to the backend's standard input and matches switch requests with their
 /// answers. Each command is one non-blocking write made on the caller's thread, so callers
 /// never wait on the pipe and a key costs one system call; a command the pipe cannot take is
-/// dropped. Lines are shorter than PIPE_BUF, so concurrent callers' lines never interleave, and
-/// one caller's commands arrive in the order it sent them.
+/// dropped, and the first drop is logged. Lines are shorter than PIPE_BUF, so concurrent
+/// callers' lines never interleave, and one caller's commands arrive in the order it sent them.
+/// Clicker keys go through `clickerCommands`, which the keyboard listener's thread writes to
+/// itself; their drops are logged at the channel's next switch request, answer or close.
 class BackendCommandChannel : public std::enable_shared_from_this<BackendCommandChannel> {
 public:
     using UpdateCompletion = std::function<void(std::expected<bool, BackendSupervisorError>)>;
@@ -48,8 +51,8 @@ public:
     /// Like `close`, and every pending switch request fails at once: nobody will answer it.
     void end();
 
-    /// Writes one command line; dropped unless the channel is open and the pipe takes it.
-    void send(const std::string& line);
+    /// Where clicker keys go: open exactly while the channel is, for any thread to write to.
+    const std::shared_ptr<ClickerCommandInput>& clickerCommands() const { return keys_; }
 
     /// Asks the backend to switch the Clicker Distributor; completes on the main thread with
     /// the confirmed state, or fails when the command cannot be written, the answer is a
@@ -71,6 +74,7 @@ private:
                           BackendSupervisorTimeouts::Seconds requestTimeout);
 
     bool write(const std::string& line);
+    void logKeyDrop();
     void logDropOnce(int errorNumber);
     void finish(const std::string& requestId, std::expected<bool, BackendSupervisorError> result);
     void failAllPending();
@@ -78,6 +82,7 @@ private:
     const std::shared_ptr<LogSink> log_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
     const BackendSupervisorTimeouts::Seconds requestTimeout_;
+    const std::shared_ptr<ClickerCommandInput> keys_ = std::make_shared<ClickerCommandInput>();
 
     std::mutex mutex_;
     Gate gate_ = Gate::waiting;

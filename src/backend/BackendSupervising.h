@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "backend/BackendSupervisorError.h"
+#include "backend/ClickerCommandInput.h"
 #include "backend/DesktopProtocol.h"
 #include "core/BackendServerBinding.h"
 #include "core/ClickerCommand.h"
@@ -59,9 +60,9 @@ public:
     /// when it is gone. Never fails; a stop before `start` leaves nothing to start later.
     virtual void stop(std::function<void()> completion) = 0;
 
-    /// Queue a command for the child; never block, and drop it when the backend cannot take it.
-    virtual void sendClickerKey(ClickerDirection direction) = 0;
-    virtual void sendClickerAction(ClickerCustomAction action) = 0;
+    /// Where clicker keys go, from any thread: open while the backend takes commands. A write
+    /// never blocks; the backend drops what it cannot take.
+    virtual std::shared_ptr<ClickerCommandInput> clickerCommands() = 0;
 
     /// Asks the backend to switch the Clicker Distributor; completes with the confirmed state.
     virtual void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) = 0;

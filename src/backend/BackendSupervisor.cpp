@@ -323,12 +323,8 @@ void BackendSupervisor::stopFinished() {
     }
 }
 
-void BackendSupervisor::sendClickerKey(ClickerDirection direction) {
-    commands_->send(DesktopProtocol::clickerKeyCommand(rawValue(direction)));
-}
-
-void BackendSupervisor::sendClickerAction(ClickerCustomAction action) {
-    commands_->send(DesktopProtocol::clickerActionCommand(rawValue(action)));
+std::shared_ptr<ClickerCommandInput> BackendSupervisor::clickerCommands() {
+    return commands_->clickerCommands();
 }
 
 void BackendSupervisor::setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) {

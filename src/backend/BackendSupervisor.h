@@ -52,8 +52,7 @@ public:
     void start(StartCompletion completion) override;
 
     void stop(std::function<void()> completion) override;
-    void sendClickerKey(ClickerDirection direction) override;
-    void sendClickerAction(ClickerCustomAction action) override;
+    std::shared_ptr<ClickerCommandInput> clickerCommands() override;
     void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) override;
     std::optional<int32_t> recordedExitCode() const override;
     std::optional<pid_t> processIdentifier() const override;

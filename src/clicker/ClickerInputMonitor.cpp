@@ -7,7 +7,6 @@
 #include <sys/eventfd.h>
 #include <utility>
 
-#include "core/AppIdentity.h"
 #include "core/Error.h"
 
 namespace kelvra {
@@ -43,7 +42,6 @@ ClickerInputMonitor::ClickerInputMonitor(std::shared_ptr<LogSink> log,
       openTap_(std::move(openTap)),
       onInput_(std::move(onInput)),
       reports_(std::move(reports)),
-      deliveryQueue_(appIdentifier(".clicker-delivery")),
       engine_(std::make_shared<const ClickerInputConfiguration>(configuration)),
       configuration_(std::make_shared<const ClickerInputConfiguration>(configuration)),
       tapConfiguration_(tapConfiguration(configuration, false)) {}
@@ -86,6 +84,7 @@ void ClickerInputMonitor::start(std::shared_ptr<ClickerInputMonitoring> predeces
         // A thread without a stop descriptor could never be stopped, nor its owner join it.
         started_ = stopError == 0;
         stopping_ = false;
+        delivering_ = started_;
         failedBySystem_ = false;
         finished = std::move(tapThread_);
     }
@@ -107,7 +106,7 @@ void ClickerInputMonitor::start(std::shared_ptr<ClickerInputMonitoring> predeces
     std::lock_guard lock(stateLock_);
     tapThread_ = std::thread([self = shared_from_this(), stopDescriptor = stopDescriptor_.get(),
                               predecessor = std::move(predecessor)]() mutable {
-        // Linux thread names hold 15 bytes; the full label is the delivery queue's sibling.
+        // Linux thread names hold 15 bytes.
         pthread_setname_np(pthread_self(), "clicker-tap");
         // Also when stopped already: whoever joins this thread then knows both have ended.
         if (predecessor) {
@@ -126,6 +125,7 @@ void ClickerInputMonitor::stop() {
             return;
         }
         stopping_ = true;
+        delivering_ = false;
         stopDescriptor = stopDescriptor_.get();
     }
     // The descriptor stays readable, so the thread sees the stop wherever it is.
@@ -205,7 +205,7 @@ void ClickerInputMonitor::runTap(int stopDescriptor) {
     {
         std::lock_guard lock(stateLock_);
         if (stopping_) {
-            started_ = stopping_ = false;
+            started_ = stopping_ = delivering_ = false;
             return;  // the stop already reported `stopped`
         }
     }
@@ -247,6 +247,7 @@ void ClickerInputMonitor::runTap(int stopDescriptor) {
         if (outcome == KeyboardTapRunOutcome::sourceLost && !stopping_) {
             failedBySystem_ = true;
             stopping_ = true;
+            delivering_ = false;
         }
         failed = failedBySystem_;
         backend_.reset();
@@ -263,27 +264,16 @@ void ClickerInputMonitor::finishRun(ClickerInputListenerState state) {
         std::lock_guard lock(stateLock_);
         started_ = false;
         stopping_ = false;
+        delivering_ = false;
     }
     engine_.clearHeldKeys();
     report(state);
 }
 
 KeyboardTapDecision ClickerInputMonitor::decide(const KeyboardTapEvent& event) {
-    auto decision = engine_.decide(event);
-    if (decision.input) {
-        deliveryQueue_.async([weak = weak_from_this(), input = *decision.input] {
-            const auto self = weak.lock();
-            if (!self) {
-                return;
-            }
-            {
-                std::lock_guard lock(self->stateLock_);
-                if (self->stopping_ || !self->started_) {
-                    return;
-                }
-            }
-            self->onInput_(input);
-        });
+    const auto decision = engine_.decide(event);
+    if (decision.input && delivering_.load()) {
+        onInput_(*decision.input);
     }
     return decision.tap;
 }

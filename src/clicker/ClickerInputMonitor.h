@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <atomic>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -13,7 +14,6 @@
 #include "clicker/KeyboardTapBackend.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
-#include "core/SerialQueue.h"
 #include "core/UniqueFd.h"
 
 namespace kelvra {
@@ -23,9 +23,10 @@ using KeyboardTapOpener =
     std::function<std::expected<std::unique_ptr<KeyboardTapBackend>, KeyboardTapError>()>;
 
 /// The keyboard listener: a tap on a thread of its own whose key events the decision engine
-/// decides. Delivered input goes to `onInput` on the serial delivery queue, never on the tap
-/// thread; states and conflicts go to the main thread. A report or input is dropped once the
-/// monitor is gone.
+/// decides. Delivered input goes to `onInput` on the tap thread, in key order, while the tap
+/// decides the key, so `onInput` must neither block nor allocate (it writes the key to the
+/// backend itself). States and conflicts go to the main thread; a report is dropped once the
+/// monitor is gone, and input once it is told to stop.
 ///
 /// The stop is level-triggered (an eventfd the tap polls), so a stop landing anywhere in the
 /// thread's start-up still ends the run; the thread holds the monitor for its whole run.
@@ -75,7 +76,6 @@ private:
     const KeyboardTapOpener openTap_;
     const std::function<void(ClickerCapturedInput)> onInput_;
     const ClickerInputMonitorReports reports_;
-    SerialQueue deliveryQueue_;
     ClickerKeyDecisionEngine engine_;
 
     std::mutex stateLock_;
@@ -87,6 +87,8 @@ private:
     bool started_ = false;
     bool stopping_ = false;
     bool failedBySystem_ = false;
+    // Started and not stopping, for the tap thread to read without the lock.
+    std::atomic<bool> delivering_ = false;
     std::thread tapThread_;
     std::vector<ClickerKeystroke> loggedConflicts_;
 };

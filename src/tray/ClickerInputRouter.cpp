@@ -10,11 +10,13 @@ ClickerInputRouter::ClickerInputRouter(std::shared_ptr<MainThreadExecutor> mainT
     : mainThread_(std::move(mainThread)), onTestInput_(std::move(onTestInput)) {}
 
 void ClickerInputRouter::setBackend(std::shared_ptr<BackendSupervising> backend) {
+    auto commands = backend ? backend->clickerCommands() : nullptr;
     {
         std::lock_guard lock(lock_);
         std::swap(backend_, backend);
+        std::swap(commands_, commands);
     }
-    // The one replaced is released here, outside the lock.
+    // The ones replaced are released here, outside the lock.
 }
 
 std::shared_ptr<BackendSupervising> ClickerInputRouter::backend() const {
@@ -28,25 +30,22 @@ void ClickerInputRouter::setInputTestRequired(bool required) {
 }
 
 void ClickerInputRouter::route(const ClickerCapturedInput& input) {
-    std::shared_ptr<BackendSupervising> backend;
+    std::shared_ptr<ClickerCommandInput> commands;
     bool testing = false;
     {
         std::lock_guard lock(lock_);
-        backend = backend_;
+        commands = commands_;
         testing = inputTestRequired_;
     }
-    // Outside the lock: the backend writes to its pipe, the window is reached on the main thread.
-    if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
-        if (testing) {
+    if (testing) {
+        if (const auto* direction = std::get_if<ClickerDirection>(&input)) {
             mainThread_->post(
                 [onTestInput = onTestInput_, direction = *direction] { onTestInput(direction); });
-        } else if (backend) {
-            backend->sendClickerKey(*direction);
         }
         return;
     }
-    if (!testing && backend) {
-        backend->sendClickerAction(std::get<ClickerCustomAction>(input));
+    if (commands) {
+        std::visit([&commands](auto value) { commands->write(value); }, input);
     }
 }
 

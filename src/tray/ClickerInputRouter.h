@@ -13,8 +13,10 @@ namespace kelvra {
 
 /// Where delivered clicker input goes: to the current backend, or, while the Clicker
 /// Distributor window's input test runs, Previous and Next to the window and custom actions
-/// nowhere. `route` is called on the keyboard listener's delivery queue, everything else on
-/// the main thread.
+/// nowhere. `route` is called on the keyboard listener's tap thread, everything else on the
+/// main thread. A key for the backend is written by `route` itself, without allocating or
+/// blocking; the lock is held only to copy what `route` reads. Only a key of the input test is
+/// posted to the main thread.
 class ClickerInputRouter {
 public:
     /// `onTestInput` runs on the main thread for each Previous or Next key of a test.
@@ -26,7 +28,7 @@ public:
     std::shared_ptr<BackendSupervising> backend() const;
     void setInputTestRequired(bool required);
 
-    /// From the delivery queue.
+    /// From the tap thread.
     void route(const ClickerCapturedInput& input);
 
 private:
@@ -35,6 +37,7 @@ private:
 
     mutable std::mutex lock_;
     std::shared_ptr<BackendSupervising> backend_;
+    std::shared_ptr<ClickerCommandInput> commands_;
     bool inputTestRequired_ = false;
 };
 

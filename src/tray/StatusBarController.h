@@ -28,7 +28,7 @@
 
 namespace kelvra {
 
-/// Makes a keyboard listener that hands delivered input to `onInput` on its delivery queue and
+/// Makes a keyboard listener that hands delivered input to `onInput` on its tap thread and
 /// reports through `reports`.
 using ClickerMonitorFactory = std::function<std::shared_ptr<ClickerInputMonitoring>(
     std::function<void(ClickerCapturedInput)> onInput, ClickerInputMonitorReports reports)>;
@@ -55,7 +55,7 @@ struct StatusBarControllerDependencies {
 /// the menu and the windows (new server settings through its `ServerSettingsApplier`), keeps the
 /// Clicker Distributor window's model informed, and routes clicker keys to the backend.
 ///
-/// Lives on the main thread; the keyboard listener's delivery queue reaches only its
+/// Lives on the main thread; the keyboard listener's tap thread reaches only its
 /// `ClickerInputRouter`. The start and every apply run one after another, never
 /// overlapping. `shutdown` and the fatal path close the controller: from then on no backend is
 /// launched, callbacks of the backend are ignored, and failures are only logged.
@@ -188,7 +188,7 @@ private:
     bool shutdownStarted_ = false;
     std::vector<std::function<void()>> shutdownCompletions_;
 
-    /// Shared with the keyboard listener's delivery queue.
+    /// Shared with the keyboard listener's tap thread.
     std::shared_ptr<ClickerInputRouter> clickerInput_;
 };
 

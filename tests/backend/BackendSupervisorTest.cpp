@@ -287,7 +287,7 @@ TEST_F(BackendSupervisorTest, AnExitAfterReadinessIsUnexpectedWhateverItsCode) {
 
 TEST_F(BackendSupervisorTest, ReportsOnlyTheFirstProtocolFailureAfterReadiness) {
     auto supervisor = started("malformed-after-ready.sh");
-    supervisor->sendClickerKey(ClickerDirection::left);
+    supervisor->clickerCommands()->write(ClickerDirection::left);
     ASSERT_TRUE(log_->waitFor("[server] KELVRA_HUB_DESKTOP not json"));
     stopAndWait(supervisor);
     EXPECT_EQ(fatal_, std::vector<DesktopProtocolError>{
@@ -317,9 +317,9 @@ TEST_F(BackendSupervisorTest, WritesClickerCommandsAndConfirmsSwitchRequestsOnTh
             results.push_back(result);
         }});
     EXPECT_TRUE(startAndWait(supervisor).has_value());
-    supervisor->sendClickerKey(ClickerDirection::right);
-    supervisor->sendClickerAction(ClickerCustomAction::displayStillImage10);
-    supervisor->sendClickerKey(ClickerDirection::left);
+    supervisor->clickerCommands()->write(ClickerDirection::right);
+    supervisor->clickerCommands()->write(ClickerCustomAction::displayStillImage10);
+    supervisor->clickerCommands()->write(ClickerDirection::left);
     ASSERT_TRUE(log_->waitFor(
         "[server] got {\"command\":\"clicker-key\",\"direction\":\"left\",\"consumed\":true}"));
     EXPECT_EQ(
@@ -357,7 +357,7 @@ TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThe
 
     // Once the pipe is full, input is dropped; the drop is logged once.
     for (int index = 0; index < 5000; ++index) {
-        supervisor->sendClickerKey(ClickerDirection::right);
+        supervisor->clickerCommands()->write(ClickerDirection::right);
     }
     // Written after every key, so its answer means all of them were tried.
     EXPECT_EQ(switchAndWait(supervisor), kUnavailable);
@@ -375,7 +375,7 @@ TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThe
 TEST_F(BackendSupervisorTest, ABackendDyingUnderWritesCannotTakeTheApplicationWithIt) {
     auto supervisor = started("dies-on-input.js");
     testing::eventually([&] {
-        supervisor->sendClickerKey(ClickerDirection::left);
+        supervisor->clickerCommands()->write(ClickerDirection::left);
         mainThread_->runPending();
         return !exits_.empty();
     });
@@ -472,7 +472,7 @@ TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
         EXPECT_FALSE(outcome->value().has_value());
 
         // A running backend would take the key, leave on it and be reported as gone.
-        supervisor->sendClickerKey(ClickerDirection::left);
+        supervisor->clickerCommands()->write(ClickerDirection::left);
         EXPECT_EQ(switchAndWait(supervisor), kUnavailable);
         stopAndWait(supervisor);
         mainThread_->runPending();

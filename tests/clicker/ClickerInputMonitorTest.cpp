@@ -46,7 +46,7 @@ protected:
         std::make_shared<FakeKeyboardTap::Control>();
 };
 
-TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndConsumesItsPress) {
+TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceWhileDecidingItAndConsumesItsPress) {
     const auto monitor = makeMonitor();
     monitor->start(nullptr);
     monitor->start(nullptr);
@@ -56,7 +56,7 @@ TEST_F(ClickerInputMonitorTest, DeliversAnAssignedKeyOnceOnTheDeliveryQueueAndCo
     ASSERT_TRUE(control->waitUntil([&] { return control->decisions.size() == 2; }));
     EXPECT_THAT(control->decisions,
                 ElementsAre(KeyboardTapDecision::consume, KeyboardTapDecision::pass));
-    ASSERT_TRUE(waitForInputs(1));
+    // Delivered by the tap thread before it had its decision.
     EXPECT_THAT(inputs, ElementsAre(ClickerCapturedInput(ClickerDirection::right)));
     EXPECT_NE(inputThreads[0], std::this_thread::get_id());
     monitor->stop();

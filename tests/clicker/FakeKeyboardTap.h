@@ -41,6 +41,9 @@ public:
         std::vector<KeyboardTapDecision> decisions;
         std::vector<std::shared_ptr<const KeyboardTapConfiguration>> configurations;
         std::optional<std::vector<ClickerKeystroke>> conflictsToReport;
+        /// When set, what `decide` allocated on the tap thread is added to `allocatedInDecide`.
+        uint64_t (*allocationsOnThisThread)() = nullptr;
+        uint64_t allocatedInDecide = 0;
         UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
 
         template <typename Condition>
@@ -117,9 +120,15 @@ private:
             if (conflicts) {
                 client.reportConflicts(*conflicts);
             }
+            const auto allocations = control_->allocationsOnThisThread;
             for (const auto& event : events) {
+                const uint64_t before = allocations ? allocations() : 0;
                 const auto decision = client.decide(event);
-                control_->update([&](Control& control) { control.decisions.push_back(decision); });
+                const uint64_t allocated = allocations ? allocations() - before : 0;
+                control_->update([&](Control& control) {
+                    control.decisions.push_back(decision);
+                    control.allocatedInDecide += allocated;
+                });
             }
             if (lost) {
                 return KeyboardTapRunOutcome::sourceLost;
@@ -165,7 +174,7 @@ struct RecordedMonitor {
         std::make_shared<ManualMainThreadExecutor>();
     std::vector<ClickerInputListenerState> states;
     std::vector<std::vector<ClickerKeystroke>> conflicts;
-    // Inputs arrive on the monitor's delivery queue.
+    // Inputs arrive on the tap thread.
     std::mutex mutex;
     std::condition_variable delivered;
     std::vector<ClickerCapturedInput> inputs;

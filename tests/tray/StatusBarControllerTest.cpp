@@ -160,7 +160,7 @@ TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
     ASSERT_FALSE(startResults.at(0).has_value());
     ASSERT_TRUE(deliver);
     deliver(ClickerDirection::right);
-    EXPECT_TRUE(current().sent.empty()) << "a failed start's child takes no keys";
+    EXPECT_TRUE(current().sent().empty()) << "a failed start's child takes no keys";
 
     controller->showFatalError(startResults[0].error().description());
     ASSERT_EQ(view->alerts.size(), 1u);
@@ -258,7 +258,7 @@ TEST_F(StatusBarControllerTest, AnApplyReplacesTheBackendEverywhere) {
     auto& first = current();
     first.callbacks.onClickerDistributorStateChange({true, 1, true});
     std::thread([&] { deliver(ClickerDirection::right); }).join();
-    EXPECT_EQ(first.sent.size(), 1u);
+    EXPECT_EQ(first.sent().size(), 1u);
     model.toggleTest();
     std::thread([&] { deliver(ClickerDirection::left); }).join();
     mainThread->runPending();
@@ -274,7 +274,7 @@ TEST_F(StatusBarControllerTest, AnApplyReplacesTheBackendEverywhere) {
     EXPECT_EQ(model.state().testTitle, "Test Assigned Keys") << "the restart ended the input test";
     EXPECT_FALSE(listening());
     std::thread([&] { deliver(ClickerDirection::right); }).join();
-    EXPECT_EQ(first.sent.size(), 1u) << "no backend takes keys during an apply";
+    EXPECT_EQ(first.sent().size(), 1u) << "no backend takes keys during an apply";
     EXPECT_FALSE(model.state().switchUsable);
 
     first.finishStop();
@@ -283,7 +283,7 @@ TEST_F(StatusBarControllerTest, AnApplyReplacesTheBackendEverywhere) {
     EXPECT_EQ(view->status.text, "Running on 127.0.0.1:4000");
     EXPECT_TRUE(view->browserAnswers.empty());
     std::thread([&] { deliver(ClickerDirection::right); }).join();
-    EXPECT_EQ(current().sent.size(), 1u);
+    EXPECT_EQ(current().sent().size(), 1u);
     first.callbacks.onUnexpectedExit(0);
     first.callbacks.onClickerListenerChange(true);
     EXPECT_TRUE(view->alerts.empty());

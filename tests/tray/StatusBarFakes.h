@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <array>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "backend/BackendSupervising.h"
 #include "clicker/ClickerInputMonitoring.h"
 #include "clicker/FakePermissionProvider.h"
+#include "core/UniqueFd.h"
 #include "server_config/FakeNetworkServices.h"
 #include "tray/StatusBarView.h"
 
@@ -58,7 +62,6 @@ public:
     std::vector<std::function<void()>> stopCompletions;
     bool stopsAtOnce = true;
     bool stopped = false;
-    std::vector<ClickerCapturedInput> sent;
 
     void setCallbacks(BackendSupervisorCallbacks given) override { callbacks = std::move(given); }
     void detachCallbacks() override {}
@@ -69,8 +72,7 @@ public:
             finishStop();
         }
     }
-    void sendClickerKey(ClickerDirection direction) override { sent.emplace_back(direction); }
-    void sendClickerAction(ClickerCustomAction action) override { sent.emplace_back(action); }
+    std::shared_ptr<ClickerCommandInput> clickerCommands() override { return commands_; }
     void setClickerDistributorEnabled(bool enabled, UpdateCompletion completion) override {
         completion(enabled);
     }
@@ -87,6 +89,35 @@ public:
             completion();
         }
     }
+
+    /// The command lines written to its input so far, as a backend would read them.
+    const std::vector<std::string>& sent() {
+        char buffer[4096];
+        for (ssize_t size; (size = ::read(input_[0], buffer, sizeof buffer)) > 0;) {
+            unread_.append(buffer, static_cast<size_t>(size));
+        }
+        for (size_t end; (end = unread_.find('\n')) != std::string::npos;) {
+            sent_.push_back(unread_.substr(0, end));
+            unread_.erase(0, end + 1);
+        }
+        return sent_;
+    }
+
+private:
+    // Keys go to a real pipe, as a backend's do; its input is open from the start.
+    std::array<int, 2> input_ = [] {
+        std::array<int, 2> ends{-1, -1};
+        EXPECT_EQ(::pipe2(ends.data(), O_CLOEXEC | O_NONBLOCK), 0);
+        return ends;
+    }();
+    UniqueFd reader_{input_[0]};
+    std::shared_ptr<ClickerCommandInput> commands_ = [this] {
+        auto commands = std::make_shared<ClickerCommandInput>();
+        commands->open(std::make_shared<UniqueFd>(input_[1]));
+        return commands;
+    }();
+    std::string unread_;
+    std::vector<std::string> sent_;
 };
 
 /// A keyboard listener that only records whether it runs.
