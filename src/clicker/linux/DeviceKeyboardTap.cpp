@@ -122,7 +122,7 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
     }
     enum Fixed : size_t { kStop, kConfiguration, kChanges, kLock, kFirstKeyboard };
     std::vector<pollfd> entries;
-    std::vector<std::string> dropped;
+    std::vector<const TappedKeyboard*> dropped;
     while (outcome == KeyboardTapRunOutcome::stopped) {
         entries.clear();
         entries.push_back({stopDescriptor, POLLIN, 0});
@@ -171,12 +171,12 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
                 continue;
             }
             if (!keyboard.service() || (!keyboard.isTaken() && !tryTake(keyboard))) {
-                dropped.push_back(keyboard.path());
+                dropped.push_back(&keyboard);
             }
         }
-        for (const std::string& path : dropped) {
-            drop(path);
-        }
+        std::erase_if(keyboards_, [&](const auto& keyboard) {
+            return std::ranges::find(dropped, keyboard.get()) != dropped.end();
+        });
         Attempt attempt = Attempt::done;
         if (returned) {
             attempt = takeSeat();
@@ -188,7 +188,7 @@ KeyboardTapRunOutcome DeviceKeyboardTap::run(int stopDescriptor, KeyboardTapClie
         if (readable(entries[kChanges])) {
             for (const InputDeviceChange& change : layer_->changes()) {
                 if (change.kind == InputDeviceChange::Kind::removed) {
-                    drop(change.node.path);
+                    drop(change.node);
                     // Perhaps a program that had a keyboard let it go, and with it its copy
                     // (our own instance in a session left, a remapper that ended).
                     rescan = true;
@@ -241,10 +241,12 @@ DeviceKeyboardTap::Attempt DeviceKeyboardTap::scan() {
 DeviceKeyboardTap::Attempt DeviceKeyboardTap::consider(const InputDeviceNode& node) {
     if (!deviceTapReads(node, configuration_.get()) ||
         std::ranges::any_of(keyboards_, [&](const auto& keyboard) {
-            return keyboard->path() == node.path || keyboard->isCopy(node);
+            return keyboard->reads(node) || keyboard->isCopy(node);
         })) {
         return Attempt::done;
     }
+    // Another device at its node was unplugged, whatever is yet to tell of it.
+    std::erase_if(keyboards_, [&](const auto& keyboard) { return keyboard->path() == node.path; });
     auto device = layer_->open(node.path);
     if (!device) {
         const int error = device.error();
@@ -254,8 +256,7 @@ DeviceKeyboardTap::Attempt DeviceKeyboardTap::consider(const InputDeviceNode& no
         }
         return node.keyboard && isAccessError(error) ? Attempt::denied : Attempt::done;
     }
-    auto keyboard =
-        std::make_unique<TappedKeyboard>(nextId_++, node.path, std::move(*device), context_);
+    auto keyboard = std::make_unique<TappedKeyboard>(nextId_++, node, std::move(*device), context_);
     if (!tryTake(*keyboard)) {
         return isAccessError(keyboard->lastError()) ? Attempt::denied : Attempt::done;
     }
@@ -285,8 +286,8 @@ bool DeviceKeyboardTap::tryTake(TappedKeyboard& keyboard) {
     return false;
 }
 
-void DeviceKeyboardTap::drop(const std::string& path) {
-    std::erase_if(keyboards_, [&](const auto& keyboard) { return keyboard->path() == path; });
+void DeviceKeyboardTap::drop(const InputDeviceNode& node) {
+    std::erase_if(keyboards_, [&](const auto& keyboard) { return keyboard->reads(node); });
 }
 
 void DeviceKeyboardTap::logOnce(const std::string& path, const std::string& message) {

@@ -51,7 +51,8 @@ private:
     Attempt consider(const InputDeviceNode& node);
     /// Takes the keyboard if it is idle; false when it is to be left alone.
     bool tryTake(TappedKeyboard& keyboard);
-    void drop(const std::string& path);
+    /// Drops the keyboards read from `node`'s device, which is gone; its held keys end.
+    void drop(const InputDeviceNode& node);
     void logOnce(const std::string& path, const std::string& message);
     /// Whether the run has to end: nothing left to read, and access to what is there is gone.
     bool lostForGood(Attempt lastAttempt);

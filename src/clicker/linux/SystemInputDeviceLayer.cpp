@@ -208,11 +208,14 @@ std::optional<InputDeviceNode> eventNode(udev_device* device) {
     }
     InputDeviceNode node;
     node.path = path;
+    // The event device sits in its input device's folder. A removal is told once that may be
+    // gone from sysfs too, and the input device is what tells it from a later one at its node.
+    if (const char* sysPath = udev_device_get_syspath(device)) {
+        const std::string_view own = sysPath;
+        node.sysPath = own.substr(0, own.rfind('/'));
+    }
     if (udev_device* parent =
             udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr)) {
-        if (const char* sysPath = udev_device_get_syspath(parent)) {
-            node.sysPath = sysPath;
-        }
         if (const char* name = udev_device_get_sysattr_value(parent, "name")) {
             node.name = name;
         }

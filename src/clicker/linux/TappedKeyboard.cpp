@@ -59,9 +59,13 @@ void HeldModifiers::adjust(uint64_t flag, int delta) {
     }
 }
 
-TappedKeyboard::TappedKeyboard(uint32_t id, std::string path, std::unique_ptr<InputDevice> device,
-                               TapContext& context)
-    : id_(id), path_(std::move(path)), device_(std::move(device)), context_(context) {
+TappedKeyboard::TappedKeyboard(uint32_t id, const InputDeviceNode& node,
+                               std::unique_ptr<InputDevice> device, TapContext& context)
+    : id_(id),
+      path_(node.path),
+      sysPath_(node.sysPath),
+      device_(std::move(device)),
+      context_(context) {
     pressedAs_.fill(kNotPressed);
     readBuffer_.resize(kReadCapacity);
     frame_.reserve(kReadCapacity);
@@ -81,6 +85,11 @@ TappedKeyboard::~TappedKeyboard() {
             trackHeld(code, 0);
         }
     }
+}
+
+bool TappedKeyboard::reads(const InputDeviceNode& node) const {
+    return node.path == path_ &&
+           (node.sysPath.empty() || sysPath_.empty() || node.sysPath == sysPath_);
 }
 
 bool TappedKeyboard::isCopy(const InputDeviceNode& node) const {

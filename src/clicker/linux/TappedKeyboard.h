@@ -62,7 +62,8 @@ enum class TakeResult : uint8_t {
 /// once no key is held on it.
 class TappedKeyboard {
 public:
-    TappedKeyboard(uint32_t id, std::string path, std::unique_ptr<InputDevice> device,
+    /// `node` is where the device was listed when it was opened.
+    TappedKeyboard(uint32_t id, const InputDeviceNode& node, std::unique_ptr<InputDevice> device,
                    TapContext& context);
     /// Releases the keyboard (`release`).
     ~TappedKeyboard();
@@ -71,6 +72,9 @@ public:
     TappedKeyboard& operator=(const TappedKeyboard&) = delete;
 
     const std::string& path() const { return path_; }
+    /// Whether `node` lists the device read here: the same node of the same input device, as
+    /// far as both tell. The kernel gives a node freed by an unplugged device to the next one.
+    bool reads(const InputDeviceNode& node) const;
     InputDevice& device() { return *device_; }
     bool isTaken() const { return copy_ != nullptr; }
     /// Whether `node` is this keyboard's own copy.
@@ -106,6 +110,7 @@ private:
 
     const uint32_t id_;
     const std::string path_;
+    const std::string sysPath_;
     std::unique_ptr<InputDevice> device_;
     TapContext& context_;
     std::unique_ptr<VirtualInputDevice> copy_;

@@ -188,6 +188,50 @@ TEST_F(DeviceKeyboardTapTest, FollowsKeyboardsPluggedInAndReleasesTheKeysOfThose
     EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].modifierFlags, 0u);
 }
 
+TEST_F(DeviceKeyboardTapTest, AKeyboardBackAtItsOldNodeIsTakenWhicheverNewsOfTheOldOneComesFirst) {
+    const auto [clicker] = startTaking("Clicker");
+    const auto usb = system->plug("USB Keyboard");
+    ASSERT_TRUE(usb->waitUntilTaken(true));
+    usb->send(frame({{KEY_LEFTSHIFT, 1}}));
+    EXPECT_EQ(copied(usb), keyFrame({{KEY_LEFTSHIFT, 1}}));
+
+    // Pulled out and plugged back in at once: the new device gets the old one's node, reads of
+    // the old one fail, and udev tells of its removal only after the new one is taken.
+    usb->unplug();
+    const auto back = system->replug(usb);
+    EXPECT_EQ(copied(usb), keyFrame({{KEY_LEFTSHIFT, 0}}));
+    ASSERT_TRUE(back->waitUntilTaken(true));
+    back->send(frame({{KEY_LEFTSHIFT, 1}}));
+    EXPECT_EQ(copied(back), keyFrame({{KEY_LEFTSHIFT, 1}}));
+    system->announceRemoval(usb);
+    ASSERT_TRUE(system->plug("Sentinel")->waitUntilTaken(true));  // the tap has caught up
+
+    // The keyboard that came back is still read, with its Shift held.
+    back->send(frame({{KEY_X, 1}}));
+    EXPECT_EQ(copied(back), keyFrame({{KEY_X, 1}}));
+    clicker->send(frame({{KEY_PAGEDOWN, 1}}));
+    clicker->send(frame({{KEY_PAGEDOWN, 0}, {KEY_B, 1}}));
+    EXPECT_EQ(copied(clicker), keyFrame({{KEY_B, 1}}));
+    const auto shift = eventsOf(LinuxKeyMap::keyCodeFromEvdev(KEY_LEFTSHIFT));
+    const auto x = eventsOf(LinuxKeyMap::keyCodeFromEvdev(KEY_X));
+    ASSERT_EQ(shift.size(), 2u);
+    ASSERT_EQ(x.size(), 1u);
+    EXPECT_EQ(x[0].device, shift[1].device);
+    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].modifierFlags, ClickerModifierFlags::shift);
+
+    // Once more, with the next device at the node listed before reads of the old one fail: the
+    // old one's keys end there and then.
+    const auto again = system->replug(back);
+    ASSERT_TRUE(again->waitUntilTaken(true));
+    EXPECT_EQ(copied(back), keyFrame({{KEY_LEFTSHIFT, 0}, {KEY_X, 0}}));
+    clicker->send(frame({{KEY_B, 0}, {KEY_PAGEDOWN, 1}}));
+    clicker->send(frame({{KEY_PAGEDOWN, 0}, {KEY_C, 1}}));
+    EXPECT_EQ(copied(clicker), keyFrame({{KEY_B, 0}}));
+    EXPECT_EQ(copied(clicker), keyFrame({{KEY_C, 1}}));
+    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[2].modifierFlags, 0u);
+    back->unplug();
+}
+
 TEST_F(DeviceKeyboardTapTest, ADeviceVanishingMidReadReleasesItsCopyAndListeningGoesOn) {
     const auto [laptop, usb] = startTaking("Laptop Keyboard", "USB Keyboard");
     usb->send(frame({{KEY_PAGEDOWN, 1}}));

@@ -224,8 +224,9 @@ LibevdevPointer presenterDescription() {
     return description;
 }
 
-FakeKeyboard::FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes)
-    : node{"/dev/input/event" + std::to_string(number),
+FakeKeyboard::FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes,
+                           std::string path)
+    : node{path.empty() ? "/dev/input/event" + std::to_string(number) : std::move(path),
            "/sys/devices/virtual/input/input" + std::to_string(number), std::move(name), keyboard,
            keySet(keyCodes)},
       keys(std::move(keyCodes)) {
@@ -270,10 +271,10 @@ std::optional<std::pair<uint16_t, int32_t>> FakeKeyboard::nextLed() {
 }
 
 std::shared_ptr<FakeKeyboard> FakeInputSystem::add(std::string name, bool keyboard,
-                                                   std::set<uint16_t> keys) {
+                                                   std::set<uint16_t> keys, std::string path) {
     std::lock_guard lock(mutex);
-    keyboards.push_back(
-        std::make_shared<FakeKeyboard>(nextNumber++, std::move(name), keyboard, std::move(keys)));
+    keyboards.push_back(std::make_shared<FakeKeyboard>(nextNumber++, std::move(name), keyboard,
+                                                       std::move(keys), std::move(path)));
     return keyboards.back();
 }
 
@@ -283,8 +284,8 @@ std::vector<std::shared_ptr<FakeKeyboard>> FakeInputSystem::devices() const {
 }
 
 std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name, bool keyboard,
-                                                    std::set<uint16_t> keys) {
-    auto added = add(std::move(name), keyboard, std::move(keys));
+                                                    std::set<uint16_t> keys, std::string path) {
+    auto added = add(std::move(name), keyboard, std::move(keys), std::move(path));
     {
         std::lock_guard lock(mutex);
         changes.push_back({InputDeviceChange::Kind::added, added->node});
@@ -298,6 +299,22 @@ void FakeInputSystem::remove(const std::shared_ptr<FakeKeyboard>& keyboard) {
     {
         std::lock_guard lock(mutex);
         std::erase(keyboards, keyboard);
+    }
+    announceRemoval(keyboard);
+}
+
+std::shared_ptr<FakeKeyboard> FakeInputSystem::replug(
+    const std::shared_ptr<FakeKeyboard>& keyboard) {
+    {
+        std::lock_guard lock(mutex);
+        std::erase(keyboards, keyboard);
+    }
+    return plug(keyboard->node.name, keyboard->node.keyboard, keyboard->keys, keyboard->node.path);
+}
+
+void FakeInputSystem::announceRemoval(const std::shared_ptr<FakeKeyboard>& keyboard) {
+    {
+        std::lock_guard lock(mutex);
         changes.push_back({InputDeviceChange::Kind::removed, keyboard->node});
     }
     eventfd_write(changesSignal.get(), 1);

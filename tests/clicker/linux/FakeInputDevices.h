@@ -41,7 +41,9 @@ LibevdevPointer presenterDescription();
 /// The fake device the layer opens works on the state below, under `mutex`.
 class FakeKeyboard : public std::enable_shared_from_this<FakeKeyboard> {
 public:
-    FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes);
+    /// At "/dev/input/event<number>" unless given a node `path` another device left.
+    FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes,
+                 std::string path = {});
 
     /// errno values the device answers opening, grabbing or copying it with; 0 succeeds.
     std::atomic<int> openError{0}, grabError{0}, copyError{0};
@@ -108,14 +110,18 @@ public:
 class FakeInputSystem : public std::enable_shared_from_this<FakeInputSystem> {
 public:
     std::shared_ptr<FakeKeyboard> add(std::string name, bool keyboard = true,
-                                      std::set<uint16_t> keys = {});
+                                      std::set<uint16_t> keys = {}, std::string path = {});
     /// Adds a keyboard after the listing, announced as plugged in.
     std::shared_ptr<FakeKeyboard> plug(std::string name, bool keyboard = true,
-                                       std::set<uint16_t> keys = {});
+                                       std::set<uint16_t> keys = {}, std::string path = {});
     /// Every device listed now.
     std::vector<std::shared_ptr<FakeKeyboard>> devices() const;
     /// Unplugs a keyboard and announces its removal.
     void remove(const std::shared_ptr<FakeKeyboard>& keyboard);
+    /// Lists, unannounced, one of its name in a keyboard's place, at the node it left, as the
+    /// kernel reuses event numbers; `announceRemoval` tells of the first one, late.
+    std::shared_ptr<FakeKeyboard> replug(const std::shared_ptr<FakeKeyboard>& keyboard);
+    void announceRemoval(const std::shared_ptr<FakeKeyboard>& keyboard);
     std::unique_ptr<InputDeviceLayer> makeLayer();
 
     std::atomic<int> virtualDeviceError{0};

@@ -6,8 +6,11 @@
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <libevdev/libevdev-uinput.h>
+#include <linux/uhid.h>
 #include <poll.h>
+#include <ranges>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -15,6 +18,8 @@
 #include "clicker/ClickerKeystroke.h"
 #include "clicker/linux/DeviceKeyboardTap.h"
 #include "clicker/linux/InputDeviceLayer.h"
+#include "clicker/linux/LinuxKeyMap.h"
+#include "clicker/linux/TappedKeyboard.h"
 #include "clicker/linux/VirtualCopyDescription.h"
 #include "core/UniqueFd.h"
 #include "support/RecordingLog.h"
@@ -188,6 +193,322 @@ KeyEvents keysOf(const std::vector<input_event>& frame) {
     return keys;
 }
 
+// Clickers as the kernel meets them: USB HID devices made through /dev/uhid, whose report
+// descriptors the kernel's own HID drivers turn into input devices, one per application
+// collection, except that a consumer control declared after a keyboard joins the keyboard's.
+
+/// Short items of a report descriptor (HID 1.11, 6.2.2), without their size bits.
+enum HidItem : uint8_t {
+    usagePage = 0x04,
+    logicalMinimum = 0x14,
+    logicalMaximum = 0x24,
+    reportSize = 0x74,
+    reportId = 0x84,
+    reportCount = 0x94,
+    usage = 0x08,
+    usageMinimum = 0x18,
+    usageMaximum = 0x28,
+    input = 0x80,
+    output = 0x90,
+    collection = 0xA0,
+    endCollection = 0xC0
+};
+using HidItems = std::vector<std::pair<HidItem, int32_t>>;
+
+// From the HID Usage Tables: pages, usages, and the data of main and collection items.
+constexpr int32_t kDesktopPage = 0x01, kKeyboardPage = 0x07, kLedPage = 0x08, kButtonPage = 0x09,
+                  kConsumerPage = 0x0C;
+constexpr int32_t kPointer = 0x01, kMouse = 0x02, kKeyboard = 0x06, kX = 0x30, kY = 0x31,
+                  kConsumerControl = 0x01;
+constexpr int32_t kArray = 0x00, kConstant = 0x01, kVariable = 0x02, kRelative = 0x06;
+constexpr int32_t kPhysical = 0x00, kApplication = 0x01;
+constexpr uint8_t kLeftShift = 0x02;  // its bit among the modifier bits
+
+HidItems join(std::initializer_list<HidItems> parts) {
+    HidItems joined;
+    for (const HidItems& part : parts) {
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    return joined;
+}
+
+/// Each value takes the fewest bytes that hold it as a signed number.
+std::vector<uint8_t> reportDescriptor(std::initializer_list<HidItems> parts) {
+    std::vector<uint8_t> bytes;
+    for (const auto& [item, value] : join(parts)) {
+        const size_t size = item == endCollection                  ? 0
+                            : value == static_cast<int8_t>(value)  ? 1
+                            : value == static_cast<int16_t>(value) ? 2
+                                                                   : 4;
+        bytes.push_back(static_cast<uint8_t>(item | (size == 4 ? 3 : size)));
+        for (size_t byte = 0; byte < size; ++byte) {
+            bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * byte)));
+        }
+    }
+    return bytes;
+}
+
+HidItems application(int32_t page, int32_t what) {
+    return {{usagePage, page}, {usage, what}, {collection, kApplication}};
+}
+HidItems usages(int32_t page, int32_t minimum, int32_t maximum) {
+    return {{usagePage, page}, {usageMinimum, minimum}, {usageMaximum, maximum}};
+}
+/// `count` values of `size` bits from `minimum` to `maximum`, declared by `main`.
+HidItems field(HidItem main, int32_t flags, int32_t size, int32_t count, int32_t minimum = 0,
+               int32_t maximum = 1) {
+    return {{logicalMinimum, minimum},
+            {logicalMaximum, maximum},
+            {reportSize, size},
+            {reportCount, count},
+            {main, flags}};
+}
+const HidItems kEnd = {{endCollection, 0}};
+/// Left Control to Right GUI, a bit each, as boot keyboards send them.
+const HidItems kModifierBits =
+    join({usages(kKeyboardPage, 0xE0, 0xE7), field(input, kVariable, 1, 8)});
+
+/// A presenter's handful of keys as an array of `slots` that lists only their usages; a report
+/// names a key by its place in the list.
+enum HandfulKey : uint8_t { none, pageUp, pageDown, f5, escape, period, b };
+HidItems handfulKeys(int32_t slots) {
+    return join({{{usagePage, kKeyboardPage},
+                  {usage, 0x4B},
+                  {usage, 0x4E},
+                  {usage, 0x3E},
+                  {usage, 0x29},
+                  {usage, 0x37},
+                  {usage, 0x05}},
+                 field(input, kArray, 8, slots, 1, 6)});
+}
+
+/// A receiver's keyboard, consumer control and mouse (a laser pointer's button) under report IDs
+/// 1, 2 and 3, in the order given.
+enum class ComboOrder : uint8_t { keyboardFirst, consumerFirst };
+std::vector<uint8_t> comboDescriptor(ComboOrder order) {
+    const HidItems keyboard = join({application(kDesktopPage, kKeyboard),
+                                    {{reportId, 1}},
+                                    kModifierBits,
+                                    field(input, kConstant, 8, 1),
+                                    usages(kLedPage, 1, 5),
+                                    field(output, kVariable, 1, 5),
+                                    field(output, kConstant, 3, 1),
+                                    usages(kKeyboardPage, 0, 0x65),
+                                    field(input, kArray, 8, 6, 0, 0x65),
+                                    kEnd});
+    const HidItems consumer = join({application(kConsumerPage, kConsumerControl),
+                                    {{reportId, 2}},
+                                    usages(kConsumerPage, 1, 0x28C),
+                                    field(input, kArray, 16, 1, 1, 0x28C),
+                                    kEnd});
+    const HidItems mouse = join({application(kDesktopPage, kMouse),
+                                 {{reportId, 3}, {usage, kPointer}, {collection, kPhysical}},
+                                 usages(kButtonPage, 1, 3),
+                                 field(input, kVariable, 1, 3),
+                                 field(input, kConstant, 5, 1),
+                                 {{usagePage, kDesktopPage}, {usage, kX}, {usage, kY}},
+                                 field(input, kRelative, 8, 2, -127, 127),
+                                 kEnd,
+                                 kEnd});
+    return order == ComboOrder::keyboardFirst ? reportDescriptor({keyboard, consumer, mouse})
+                                              : reportDescriptor({consumer, keyboard, mouse});
+}
+
+/// A report and the key changes it makes on the kernel's device `part`, as the desktop is to see
+/// them (through the copy where the tap took the device): none where the tap reserves them.
+struct HidReport {
+    std::vector<uint8_t> bytes;
+    std::string_view part;
+    KeyEvents seen;
+};
+
+/// The part of a clicker the kernel makes an input device of: named after the clicker,
+/// "<name> <part>" where there are several.
+constexpr std::string_view kOnlyPart = "";
+
+struct ClickerShape {
+    std::string name;
+    std::string_view standsFor;
+    std::vector<uint8_t> descriptor;
+    /// The evdev code of the assigned key.
+    uint16_t assigned = 0;
+    /// The input devices the kernel makes, and whether the tap is to take each.
+    std::vector<std::pair<std::string_view, bool>> parts;
+    /// Sent in order; the last leave keys held, to be pulled out so.
+    std::vector<HidReport> typing;
+};
+
+std::string partName(const ClickerShape& shape, std::string_view part) {
+    return part.empty() ? shape.name : shape.name + " " + std::string(part);
+}
+
+/// Keys, consumer usages and a click on the combo receiver, whose consumer control is `consumer`.
+std::vector<HidReport> comboTyping(std::string_view consumer) {
+    const auto keys = [](uint8_t modifiers, uint8_t key) {
+        return std::vector<uint8_t>{1, modifiers, 0, key, 0, 0, 0, 0, 0};
+    };
+    const auto media = [](uint16_t usage) {
+        return std::vector<uint8_t>{2, static_cast<uint8_t>(usage),
+                                    static_cast<uint8_t>(usage >> 8)};
+    };
+    return {{keys(0, 0x4B), "Keyboard", {{KEY_PAGEUP, 1}}},
+            {keys(0, 0), "Keyboard", {{KEY_PAGEUP, 0}}},
+            {media(0xE9), consumer, {{KEY_VOLUMEUP, 1}}},
+            {media(0), consumer, {{KEY_VOLUMEUP, 0}}},
+            {media(0xB5), consumer, {}},
+            {media(0), consumer, {}},
+            {{3, 1, 0, 0}, "Mouse", {{BTN_LEFT, 1}}},
+            {{3, 0, 0, 0}, "Mouse", {{BTN_LEFT, 0}}},
+            {media(0xB6), consumer, {{KEY_PREVIOUSSONG, 1}}},
+            {media(0), consumer, {{KEY_PREVIOUSSONG, 0}}},
+            {keys(kLeftShift, 0x3E), "Keyboard", {{KEY_LEFTSHIFT, 1}, {KEY_F5, 1}}},
+            {media(0xEA), consumer, {{KEY_VOLUMEDOWN, 1}}}};
+}
+
+std::vector<ClickerShape> clickerShapes() {
+    return {
+        {"Kelvra Keys Receiver",
+         "a receiver that is a plain keyboard with a presenter's handful of keys",
+         reportDescriptor({application(kDesktopPage, kKeyboard), handfulKeys(2), kEnd}),
+         KEY_PAGEDOWN,
+         {{kOnlyPart, true}},
+         {{{pageUp, none}, kOnlyPart, {{KEY_PAGEUP, 1}}},
+          {{none, none}, kOnlyPart, {{KEY_PAGEUP, 0}}},
+          {{pageDown, none}, kOnlyPart, {}},
+          {{pageDown, b}, kOnlyPart, {{KEY_B, 1}}},
+          {{b, none}, kOnlyPart, {}},
+          {{none, none}, kOnlyPart, {{KEY_B, 0}}},
+          {{f5, none}, kOnlyPart, {{KEY_F5, 1}}},
+          {{escape, none}, kOnlyPart, {{KEY_F5, 0}, {KEY_ESC, 1}}},
+          {{none, none}, kOnlyPart, {{KEY_ESC, 0}}},
+          {{period, none}, kOnlyPart, {{KEY_DOT, 1}}}}},
+        // The kernel keeps a consumer control that follows a keyboard in the keyboard's device.
+        {"Kelvra Combo Receiver",
+         "a receiver with one descriptor and report IDs for a boot keyboard, consumer control "
+         "and the laser pointer's button as a mouse",
+         comboDescriptor(ComboOrder::keyboardFirst),
+         KEY_NEXTSONG,
+         {{"Keyboard", true}, {"Mouse", false}},
+         comboTyping("Keyboard")},
+        {"Kelvra Media Receiver",
+         "the same receiver declaring its consumer control first, a device apart that is no "
+         "keyboard",
+         comboDescriptor(ComboOrder::consumerFirst),
+         KEY_NEXTSONG,
+         {{"Consumer Control", true}, {"Keyboard", true}, {"Mouse", false}},
+         comboTyping("Consumer Control")},
+        {"Kelvra Shift Presenter",
+         "a presenter that sends Shift+F5, start from the current slide, in one report",
+         reportDescriptor(
+             {application(kDesktopPage, kKeyboard), kModifierBits, handfulKeys(1), kEnd}),
+         KEY_B,
+         {{kOnlyPart, true}},
+         {{{0, b}, kOnlyPart, {}},
+          {{0, none}, kOnlyPart, {}},
+          {{kLeftShift, f5}, kOnlyPart, {{KEY_LEFTSHIFT, 1}, {KEY_F5, 1}}},
+          {{0, none}, kOnlyPart, {{KEY_LEFTSHIFT, 0}, {KEY_F5, 0}}},
+          {{kLeftShift, b}, kOnlyPart, {{KEY_LEFTSHIFT, 1}}},
+          {{0, none}, kOnlyPart, {{KEY_LEFTSHIFT, 0}}},
+          {{0, pageDown}, kOnlyPart, {{KEY_PAGEDOWN, 1}}},
+          {{0, none}, kOnlyPart, {{KEY_PAGEDOWN, 0}}},
+          {{kLeftShift, f5}, kOnlyPart, {{KEY_LEFTSHIFT, 1}, {KEY_F5, 1}}}}},
+    };
+}
+
+/// A clicker made through /dev/uhid: to the kernel a USB HID device like the real one.
+class UhidClicker {
+public:
+    explicit UhidClicker(const ClickerShape& shape) : shape_(shape) { plug(); }
+
+    void plug() {
+        uhid_event event{};
+        event.type = UHID_CREATE2;
+        std::ranges::copy(shape_.name, event.u.create2.name);
+        event.u.create2.rd_size = static_cast<uint16_t>(shape_.descriptor.size());
+        event.u.create2.bus = BUS_USB;
+        event.u.create2.vendor = 0x1d57;
+        event.u.create2.product = 0xad10;
+        std::ranges::copy(shape_.descriptor, event.u.create2.rd_data);
+        write(event);
+    }
+    void unplug() {
+        uhid_event event{};
+        event.type = UHID_DESTROY;
+        write(event);
+    }
+    void send(const std::vector<uint8_t>& report) {
+        uhid_event event{};
+        event.type = UHID_INPUT2;
+        event.u.input2.size = static_cast<uint16_t>(report.size());
+        std::ranges::copy(report, event.u.input2.data);
+        write(event);
+    }
+
+private:
+    void write(const uhid_event& event) {
+        EXPECT_EQ(::write(uhid_.get(), &event, sizeof event), static_cast<ssize_t>(sizeof event))
+            << std::strerror(errno);
+    }
+
+    const ClickerShape& shape_;
+    UniqueFd uhid_{::open("/dev/uhid", O_RDWR | O_CLOEXEC)};
+};
+
+std::string keyName(uint16_t code) {
+    const char* name = libevdev_event_code_get_name(EV_KEY, code);
+    return name != nullptr ? name : std::to_string(code);
+}
+
+/// The device's name, what udev calls it, its event types and keys, for the reader of the log.
+std::string describe(const InputDeviceNode& node) {
+    std::string text = "\"" + node.name + "\"" + (node.keyboard ? " (a keyboard to udev):" : ":");
+    const EvdevKeySet types =
+        keySetFromCapabilities(testing::readFile(node.sysPath + "/capabilities/ev"));
+    for (unsigned type = 0; type < EV_CNT; ++type) {
+        if (types.test(type)) {
+            text += std::string(" ") + libevdev_event_type_get_name(type);
+        }
+    }
+    text += ", " + std::to_string(node.keys.count()) + " keys";
+    size_t listed = 0;
+    for (uint16_t code = 0; code < KEY_CNT && listed < 8; ++code) {
+        if (node.keys.test(code)) {
+            text += (listed++ == 0 ? ": " : " ") + keyName(code);
+        }
+    }
+    return text + (node.keys.count() > listed ? " …" : "");
+}
+
+/// Whole frames with key changes, up to `count` of them, without the kernel's own repeats of a
+/// held key (a HID keyboard repeats, and the emulated machine is slow).
+std::vector<KeyEvents> keyFrames(int descriptor, size_t count) {
+    std::vector<KeyEvents> frames;
+    while (frames.size() < count) {
+        const auto frame = readFrame(descriptor);
+        if (frame.empty()) {
+            break;
+        }
+        KeyEvents keys = keysOf(frame);
+        std::erase_if(keys, [](const auto& key) { return key.second == 2; });
+        if (!keys.empty()) {
+            frames.push_back(std::move(keys));
+        }
+    }
+    return frames;
+}
+
+std::string framesText(const std::vector<KeyEvents>& frames) {
+    std::string text;
+    for (const KeyEvents& frame : frames) {
+        text += text.empty() ? " " : ", ";
+        for (size_t index = 0; index < frame.size(); ++index) {
+            text += (index == 0 ? "" : "+") + keyName(frame[index].first) +
+                    (frame[index].second != 0 ? " down" : " up");
+        }
+    }
+    return text;
+}
+
 /// The device tap over the system layer, with udev classifying and announcing the devices.
 class DeviceTapOnKernelTest : public ::testing::Test {
 protected:
@@ -203,20 +524,23 @@ protected:
         }
     }
 
-    void start() {
+    void start(uint16_t assigned = ClickerKeyCode::pageDown) {
+        client.emplace(std::set{assigned});
         tap = std::make_unique<DeviceKeyboardTap>(
             makeSystemInputDeviceLayer(), std::make_unique<testing::FakeSessionLock>(), log);
         auto configuration = std::make_shared<KeyboardTapConfiguration>();
-        configuration->assignedKeystrokes.push_back(
-            ClickerKeystroke{ClickerKeyCode::pageDown, 0, ""});
+        configuration->assignedKeystrokes.push_back(ClickerKeystroke{assigned, 0, ""});
         tap->setConfiguration(configuration);
         ASSERT_TRUE(tap->open().has_value());
-        outcome = std::async(std::launch::async, [this] { return tap->run(stop.get(), client); });
+        outcome = std::async(std::launch::async, [this] { return tap->run(stop.get(), *client); });
     }
 
     KeyboardTapRunOutcome finish() {
         eventfd_write(stop.get(), 1);
-        return outcome.get();
+        const KeyboardTapRunOutcome ended = outcome.get();
+        eventfd_t stops = 0;
+        eventfd_read(stop.get(), &stops);  // ready for the next run
+        return ended;
     }
 
     /// Every device but `source` itself named like a copy of it: as much of its name as a copy
@@ -236,10 +560,11 @@ protected:
     }
 
     /// Waits for the copy of `source` and opens it for reading, as the desktop would.
-    UniqueFd openCopy(const UinputSource& source) {
+    UniqueFd openCopy(const UinputSource& source) { return openCopy(source.name, source.path); }
+    UniqueFd openCopy(std::string_view name, std::string_view path) {
         std::vector<InputDeviceNode> copies;
-        EXPECT_TRUE(testing::eventually([&] { return !(copies = copiesOf(source)).empty(); }))
-            << "no copy of " << source.name;
+        EXPECT_TRUE(testing::eventually([&] { return !(copies = copiesOf(name, path)).empty(); }))
+            << "no copy of " << name;
         return UniqueFd(copies.empty() ? -1 : ::open(copies[0].path.c_str(), O_RDONLY | O_CLOEXEC));
     }
 
@@ -250,9 +575,86 @@ protected:
         EXPECT_TRUE(openCopy(sentinel));
     }
 
+    /// The input devices the kernel made of the clicker, in the order of the shape's parts, once
+    /// each is listed; nothing else carries its name.
+    std::vector<InputDeviceNode> waitForParts(const ClickerShape& shape) {
+        std::vector<InputDeviceNode> parts;
+        for (const auto& [part, taken] : shape.parts) {
+            const auto node = waitForDevice(*layer, partName(shape, part));
+            EXPECT_TRUE(node) << "the kernel made no " << part;
+            parts.push_back(node.value_or(InputDeviceNode{}));
+        }
+        EXPECT_EQ(std::ranges::count_if(layer->devices(),
+                                        [&](const InputDeviceNode& node) {
+                                            return node.name.starts_with(shape.name) &&
+                                                   !node.name.ends_with(kVirtualCopyNameSuffix);
+                                        }),
+                  std::ssize(parts));
+        return parts;
+    }
+
+    /// Sends the shape's typing and checks what the desktop gets from each part: through its
+    /// copy where the tap is to take it, from the device itself where not.
+    void typeAndCheck(UhidClicker& clicker, const ClickerShape& shape,
+                      const std::vector<InputDeviceNode>& parts) {
+        const size_t shownBefore = client->events().size();
+        std::vector<UniqueFd> desktops, outputs;
+        for (size_t index = 0; index < parts.size(); ++index) {
+            desktops.emplace_back(
+                ::open(parts[index].path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+            outputs.push_back(shape.parts[index].second
+                                  ? openCopy(parts[index].name, parts[index].path)
+                                  : UniqueFd());
+        }
+        waitUntilTheTapHasCaughtUp();
+        const auto listed = layer->devices();
+        for (size_t index = 0; index < parts.size(); ++index) {
+            const size_t copies = copiesOf(parts[index].name, parts[index].path).size();
+            EXPECT_EQ(copies, shape.parts[index].second ? 1u : 0u) << parts[index].name;
+            const auto node = std::ranges::find(listed, parts[index].path, &InputDeviceNode::path);
+            std::cout << "  the kernel made "
+                      << describe(node != listed.end() ? *node : parts[index])
+                      << (copies > 0 ? "; taken\n" : "; left alone\n");
+        }
+
+        for (const HidReport& report : shape.typing) {
+            clicker.send(report.bytes);
+        }
+        for (size_t index = 0; index < parts.size(); ++index) {
+            std::vector<KeyEvents> expected;
+            for (const HidReport& report : shape.typing) {
+                if (report.part == shape.parts[index].first && !report.seen.empty()) {
+                    expected.push_back(report.seen);
+                }
+            }
+            const bool taken = shape.parts[index].second;
+            const auto frames =
+                keyFrames(taken ? outputs[index].get() : desktops[index].get(), expected.size());
+            EXPECT_EQ(frames, expected) << parts[index].name;
+            std::cout << "  " << (taken ? "passed on by the copy of " : "sent by ")
+                      << parts[index].name << ":" << framesText(frames) << "\n";
+            pollfd desktop{desktops[index].get(), POLLIN, 0};
+            EXPECT_FALSE(taken && ::poll(&desktop, 1, 0) != 0)
+                << "the desktop read the grabbed " << parts[index].name;
+        }
+        // The assigned key reached the tap's client, so it was reserved rather than lost; the
+        // first key carried no modifier, so none was left held from before.
+        const auto shown = client->events();
+        const uint16_t assigned = LinuxKeyMap::keyCodeFromEvdev(shape.assigned);
+        const auto presses = std::ranges::count_if(
+            shown | std::views::drop(shownBefore), [&](const KeyboardTapEvent& event) {
+                return event.keyCode == assigned && event.transition == KeyTransition::down;
+            });
+        EXPECT_GT(presses, 0);
+        std::cout << "  reserved " << keyName(shape.assigned) << ": pressed " << presses
+                  << " times, passed on never\n";
+        ASSERT_GT(shown.size(), shownBefore);
+        EXPECT_EQ(shown[shownBefore].modifierFlags, 0u);
+    }
+
     std::unique_ptr<InputDeviceLayer> layer = makeSystemInputDeviceLayer();
     std::shared_ptr<testing::RecordingLog> log = std::make_shared<testing::RecordingLog>();
-    testing::RecordingTapClient client{{ClickerKeyCode::pageDown}};
+    std::optional<testing::RecordingTapClient> client;
     std::unique_ptr<DeviceKeyboardTap> tap;
     UniqueFd stop{::eventfd(0, EFD_CLOEXEC)};
     std::future<KeyboardTapRunOutcome> outcome;
@@ -338,7 +740,7 @@ TEST_F(DeviceTapOnKernelTest, AKeyboardVanishingMidReadTakesItsCopyAndItsHeldKey
     clicker.send({{KEY_PAGEDOWN, 0}});
     clicker.send({{KEY_B, 1}});
     EXPECT_EQ(keysOf(readFrame(clickerCopy.get())), (KeyEvents{{KEY_B, 1}}));
-    const auto events = client.events();
+    const auto events = client->events();
     const auto pageDown =
         std::ranges::find(events, ClickerKeyCode::pageDown, &KeyboardTapEvent::keyCode);
     ASSERT_NE(pageDown, events.end());
@@ -363,6 +765,35 @@ TEST_F(DeviceTapOnKernelTest, StoppingReleasesEveryDeviceAndRemovesEveryCopy) {
     clicker.send({{KEY_PAGEDOWN, 0}});
     EXPECT_EQ(keysOf(readFrame(keyboard.desktop.get())), (KeyEvents{{KEY_A, 0}}));
     EXPECT_EQ(keysOf(readFrame(clicker.desktop.get())), (KeyEvents{{KEY_PAGEDOWN, 0}}));
+}
+
+TEST_F(DeviceTapOnKernelTest, TakesTheHidClickersPartsThatSendTheAssignedKeyAndAgainWhenReplugged) {
+    ASSERT_EQ(::access("/dev/uhid", W_OK), 0) << std::strerror(errno);
+    for (const ClickerShape& shape : clickerShapes()) {
+        SCOPED_TRACE(shape.name);
+        std::cout << "\n"
+                  << shape.name << ", " << shape.standsFor << "; assigned "
+                  << keyName(shape.assigned) << "\n";
+        UhidClicker clicker(shape);
+        auto parts = waitForParts(shape);
+        start(LinuxKeyMap::keyCodeFromEvdev(shape.assigned));
+        typeAndCheck(clicker, shape, parts);
+
+        // Pulled out with keys held: the copies go, and the client forgets the held keys.
+        clicker.unplug();
+        for (const InputDeviceNode& part : parts) {
+            EXPECT_TRUE(testing::eventually([&] { return copiesOf(part.name, part.path).empty(); }))
+                << part.name;
+        }
+        EXPECT_TRUE(testing::eventually([&] { return client->heldCount() == 0; }));
+        // Taken again on udev's news of the parts, however slowly a loaded machine passes it
+        // on: the copies are waited for, and the typing then shows them taken.
+        clicker.plug();
+        std::cout << " pulled out with keys held and plugged back in:\n";
+        parts = waitForParts(shape);
+        typeAndCheck(clicker, shape, parts);
+        EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
+    }
 }
 
 }  // namespace
