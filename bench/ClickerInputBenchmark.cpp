@@ -183,7 +183,7 @@ void BM_X11PressToBackendInput(benchmark::State& state) {
         std::filesystem::path(KELVRA_BENCH_SOURCE_DIR) / "tests/backend/fixtures";
     const auto supervisor = kelvra::BackendSupervisor::create(
         {"/bin/sh", fixtures / "ready-then-idle.sh", fixtures, false}, std::make_shared<NoLog>(),
-        std::nullopt, mainThread);
+        std::nullopt, mainThread, mainThread);
     std::optional<bool> ready;
     supervisor->start([&ready](auto outcome) { ready = outcome.has_value(); });
     mainThread->runUntil([&ready] { return ready.has_value(); }, std::chrono::minutes(1));

@@ -219,7 +219,8 @@ void AppDelegate::makeController(const Services& services) {
         .log = log_,
         .logPath = FileLog::defaultURL().string(),
         .view = view_,
-        .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
+        .makeSupervisor =
+            makeBackendSupervisorFactory(options_.backend, log_, mainThread_, mainThread_),
         .updateChecker = updater_,
         .settings = services.settings,
         .networkServiceProvider = services.networkServiceProvider,
