@@ -110,7 +110,7 @@ void AppDelegate::installTerminationRequests() {
 
 bool AppDelegate::becomePrimaryInstance(const Environment& environment) {
     auto center = std::make_shared<DistributedNotificationCenter>(
-        DistributedNotificationCenter::defaultDirectory(environment), mainThread_);
+        DistributedNotificationCenter::defaultDirectory(environment), mainThread_, mainThread_);
     auto coordinator = SingleInstanceCoordinator::create(
         SingleInstanceCoordinator::defaultDirectory(),
         SingleInstanceCoordinator::defaultNotificationIdentifier(), center);
