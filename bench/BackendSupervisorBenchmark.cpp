@@ -45,7 +45,7 @@ const auto mainThread = std::make_shared<ManualMainThreadExecutor>();
 std::shared_ptr<BackendSupervisor> startedSupervisor(const BackendLaunchInfo& launchInfo,
                                                      std::shared_ptr<LogSink> log) {
     auto supervisor =
-        BackendSupervisor::create(launchInfo, std::move(log), std::nullopt, mainThread);
+        BackendSupervisor::create(launchInfo, std::move(log), std::nullopt, mainThread, mainThread);
     std::optional<bool> ready;
     supervisor->start([&ready](auto outcome) { ready = outcome.has_value(); });
     mainThread->runUntil([&ready] { return ready.has_value(); }, kPatience);

@@ -157,7 +157,7 @@ void BM_X11PressToBackend(benchmark::State& state) {
         {KELVRA_BENCH_NODE,
          std::filesystem::path(KELVRA_BENCH_SOURCE_DIR) / "bench/key-acknowledger.js",
          workingDirectory, false},
-        std::make_shared<NoLog>(), std::nullopt, mainThread);
+        std::make_shared<NoLog>(), std::nullopt, mainThread, mainThread);
     std::optional<bool> ready;
     supervisor->start([&ready](auto outcome) { ready = outcome.has_value(); });
     mainThread->runUntil([&ready] { return ready.has_value(); }, std::chrono::minutes(1));

@@ -89,7 +89,7 @@ void AppDelegate::installTerminationRequests() {
 
 bool AppDelegate::becomePrimaryInstance(const Environment& environment) {
     auto center = std::make_shared<DistributedNotificationCenter>(
-        DistributedNotificationCenter::defaultDirectory(environment), mainThread_);
+        DistributedNotificationCenter::defaultDirectory(environment), mainThread_, mainThread_);
     auto coordinator = SingleInstanceCoordinator::create(
         SingleInstanceCoordinator::defaultDirectory(),
         SingleInstanceCoordinator::defaultNotificationIdentifier(), center);
@@ -187,7 +187,7 @@ void AppDelegate::makeController(const Services& services) {
         .logPath = FileLog::defaultPath().string(),
         .view = view_,
         .requestTermination = [this] { requestTermination(); },
-        .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_),
+        .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_, mainThread_),
         .updateChecker = updater_,
         .settings = services.settings,
         .networkServiceProvider = services.networkServiceProvider,

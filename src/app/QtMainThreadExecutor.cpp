@@ -99,6 +99,9 @@ bool QtMainThreadExecutor::isMainThread() const {
     return std::this_thread::get_id() == state_->mainThread;
 }
 
+// Socket notifiers are served by nested event loops too, such as a modal alert's `exec()`, so a
+// watched descriptor (the backend's output) is still read while an alert waits for the user.
+// Qt allows a notifier to be deleted from its own activation, so a callback may end its watch.
 std::unique_ptr<DescriptorWatching::Watch> QtMainThreadExecutor::watchReadable(
     int descriptor, std::function<void()> readable) {
     auto watch = std::make_unique<SocketNotifierWatch>(descriptor);

@@ -2,72 +2,75 @@
 #include "backend/BackendOutputWatcher.h"
 
 #include <cerrno>
-#include <poll.h>
-#include <pthread.h>
-#include <thread>
 
 #include "backend/UTF8LineBuffer.h"
 
 namespace kelvra::BackendOutputWatcher {
 namespace {
 
+/// A pipe holds at most this much unless the administrator raised the limit, so it is all a
+/// gone child can have left; a grandchild outside its process group cannot keep the main
+/// thread reading beyond it.
+constexpr size_t kMaximumDrainBytes = 1024 * 1024;
+
 struct Stream {
     BackendStream kind;
     UniqueFd descriptor;
     UTF8LineBuffer buffer;
+    /// Ended before `descriptor` is closed.
+    std::unique_ptr<DescriptorWatching::Watch> watch;
 };
 
-class Watcher {
+class Watcher : public std::enable_shared_from_this<Watcher> {
 public:
-    Watcher(std::shared_ptr<ChildProcess> process, UniqueFd standardOutput, UniqueFd standardError,
+    Watcher(std::shared_ptr<DescriptorWatching> watching, std::shared_ptr<ChildProcess> process,
             BackendOutputEvents events, std::shared_ptr<BackendExitSignal> gone)
-        : process_(std::move(process)), events_(std::move(events)), gone_(std::move(gone)) {
+        : watching_(std::move(watching)),
+          process_(std::move(process)),
+          events_(std::move(events)),
+          gone_(std::move(gone)) {}
+
+    /// The watches hold the watcher until the child's exit ends them.
+    void begin(UniqueFd standardOutput, UniqueFd standardError) {
         streams_[0].kind = BackendStream::standardOutput;
         streams_[0].descriptor = std::move(standardOutput);
         streams_[1].kind = BackendStream::standardError;
         streams_[1].descriptor = std::move(standardError);
+        for (auto& stream : streams_) {
+            stream.watch = watching_->watchReadable(
+                stream.descriptor.get(),
+                [self = shared_from_this(), &stream] { self->readOnce(stream); });
+        }
+        exitWatch_ = watching_->watchReadable(process_->exitDescriptor(),
+                                              [self = shared_from_this()] { self->finish(); });
     }
 
-    void run() {
-        pthread_setname_np(pthread_self(), "backend-io");
-        while (true) {
-            pollfd descriptors[3] = {
-                {streams_[0].descriptor.get(), POLLIN, 0},
-                {streams_[1].descriptor.get(), POLLIN, 0},
-                {process_->exitDescriptor(), POLLIN, 0},
-            };
-            if (::poll(descriptors, 3, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                break;
-            }
-            for (int index = 0; index < 2; ++index) {
-                if (streams_[index].descriptor && descriptors[index].revents != 0) {
-                    readOnce(streams_[index]);
-                }
-            }
-            if (descriptors[2].revents != 0) {
-                break;
-            }
-        }
+private:
+    void finish() {
+        const auto self = shared_from_this();  // the watches that hold it end here
+        exitWatch_.reset();
         // Reaping also ends what is left of the process group, so no worker keeps the pipes.
         const auto exit = process_->reap();
         // What the child printed last is still in the pipes; nothing more is read after this.
         for (auto& stream : streams_) {
-            while (stream.descriptor && readOnce(stream)) {
+            for (size_t drained = 0; stream.descriptor && drained < kMaximumDrainBytes;) {
+                const size_t count = readOnce(stream);
+                if (count == 0) {
+                    break;
+                }
+                drained += count;
             }
             if (stream.descriptor) {
-                finish(stream);
+                close(stream);
             }
         }
         events_.exit(exit);
         gone_->set();
     }
 
-private:
-    /// Reads one chunk; false when there was nothing to read now or the stream has ended.
-    bool readOnce(Stream& stream) {
+    /// Reads one chunk; returns its size, 0 when there was nothing to read now or the stream
+    /// has ended.
+    size_t readOnce(Stream& stream) {
         const ssize_t count = ::read(stream.descriptor.get(), buffer_, sizeof buffer_);
         if (count > 0) {
             auto lines =
@@ -75,20 +78,22 @@ private:
             if (!lines) {
                 // Nothing after a broken line can be trusted, and the child's next writes fail
                 // rather than filling the pipe.
+                stream.watch.reset();
                 stream.descriptor.reset();
                 stream.buffer = {};
             }
             report(stream.kind, lines);
-            return lines.has_value();
+            return lines ? static_cast<size_t>(count) : 0;
         }
         if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
-            return false;
+            return 0;
         }
-        finish(stream);
-        return false;
+        close(stream);
+        return 0;
     }
 
-    void finish(Stream& stream) {
+    void close(Stream& stream) {
+        stream.watch.reset();
         stream.descriptor.reset();
         report(stream.kind, stream.buffer.finish());
     }
@@ -104,22 +109,24 @@ private:
         }
     }
 
+    const std::shared_ptr<DescriptorWatching> watching_;
     const std::shared_ptr<ChildProcess> process_;
     const BackendOutputEvents events_;
     const std::shared_ptr<BackendExitSignal> gone_;
     Stream streams_[2];
+    std::unique_ptr<DescriptorWatching::Watch> exitWatch_;
     char buffer_[65536];
 };
 
 }  // namespace
 
-void watch(std::shared_ptr<ChildProcess> process, UniqueFd standardOutput, UniqueFd standardError,
-           BackendOutputEvents events, std::shared_ptr<BackendExitSignal> gone) {
-    auto watcher =
-        std::make_unique<Watcher>(std::move(process), std::move(standardOutput),
-                                  std::move(standardError), std::move(events), std::move(gone));
-    // Detached: the child may outlive its supervisor, and its exit must still be collected.
-    std::thread([watcher = std::move(watcher)] { watcher->run(); }).detach();
+void watch(std::shared_ptr<DescriptorWatching> watching, std::shared_ptr<ChildProcess> process,
+           UniqueFd standardOutput, UniqueFd standardError, BackendOutputEvents events,
+           std::shared_ptr<BackendExitSignal> gone) {
+    // The child may outlive its supervisor, and its exit must still be collected.
+    std::make_shared<Watcher>(std::move(watching), std::move(process), std::move(events),
+                              std::move(gone))
+        ->begin(std::move(standardOutput), std::move(standardError));
 }
 
 }  // namespace kelvra::BackendOutputWatcher

@@ -10,13 +10,14 @@
 
 #include "backend/ChildProcess.h"
 #include "backend/DesktopProtocol.h"
+#include "core/DescriptorWatching.h"
 #include "core/UniqueFd.h"
 
 namespace kelvra {
 
 enum class BackendStream { standardOutput, standardError };
 
-/// What the watcher saw, reported on its I/O thread in order; `exit` comes last.
+/// What the watcher saw, reported on the main thread in order; `exit` comes last.
 struct BackendOutputEvents {
     std::function<void(BackendStream, const std::string&)> line;
     /// A line that is not well-formed UTF-8 or is too long. Its stream is closed then: the rest
@@ -51,11 +52,16 @@ private:
 
 namespace BackendOutputWatcher {
 
-/// Reads the child's two output pipes on a thread of its own, frames them into lines and sees
-/// the child's exit. The thread owns the pipes and the line buffers, so nothing it touches is
-/// shared; it reaps the child, closes the pipes, reports `exit`, sets `gone` and ends.
-void watch(std::shared_ptr<ChildProcess> process, UniqueFd standardOutput, UniqueFd standardError,
-           BackendOutputEvents events, std::shared_ptr<BackendExitSignal> gone);
+/// Reads the child's two output pipes and sees its exit through the main thread's descriptor
+/// watch, so a quiet backend costs no thread and no wakeup. It frames the output into lines
+/// (each stream holds at most one line and one chunk) and lives on its own until the child is
+/// gone: then it reaps the child, reports the rest of the output and `exit`, sets `gone` and
+/// ends. Call on the main thread.
+///
+/// A modal alert does not hold the output up: its nested event loop serves the watch too.
+void watch(std::shared_ptr<DescriptorWatching> watching, std::shared_ptr<ChildProcess> process,
+           UniqueFd standardOutput, UniqueFd standardError, BackendOutputEvents events,
+           std::shared_ptr<BackendExitSignal> gone);
 
 }  // namespace BackendOutputWatcher
 }  // namespace kelvra

@@ -18,21 +18,24 @@ const BackendSupervisorError kUnavailable(BackendSupervisorError::Kind::backendU
 std::shared_ptr<BackendSupervisor> BackendSupervisor::create(
     BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
     std::optional<BackendServerBinding> serverBinding,
-    std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts) {
+    std::shared_ptr<MainThreadExecutor> mainThread,
+    std::shared_ptr<DescriptorWatching> mainThreadWatching, BackendSupervisorTimeouts timeouts) {
     return std::shared_ptr<BackendSupervisor>(
         new BackendSupervisor(std::move(launchInfo), std::move(log), std::move(serverBinding),
-                              std::move(mainThread), timeouts));
+                              std::move(mainThread), std::move(mainThreadWatching), timeouts));
 }
 
 BackendSupervisor::BackendSupervisor(BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
                                      std::optional<BackendServerBinding> serverBinding,
                                      std::shared_ptr<MainThreadExecutor> mainThread,
+                                     std::shared_ptr<DescriptorWatching> mainThreadWatching,
                                      BackendSupervisorTimeouts timeouts)
     : launchInfo_(std::move(launchInfo)),
       log_(std::move(log)),
       outputLog_(std::make_shared<BackendOutputLog>(log_)),
       serverBinding_(std::move(serverBinding)),
       mainThread_(std::move(mainThread)),
+      mainThreadWatching_(std::move(mainThreadWatching)),
       timeouts_(timeouts),
       relay_(mainThread_),
       commands_(BackendCommandChannel::create(log_, mainThread_, timeouts.clickerUpdate)) {}
@@ -142,9 +145,9 @@ void BackendSupervisor::start(StartCompletion completion) {
         startupDeadline_ = deadline;
         stoppedMeanwhile = phase_ != Phase::launching;
     }
-    BackendOutputWatcher::watch(process, std::move(spawned->pipes.standardOutput),
-                                std::move(spawned->pipes.standardError), outputEvents(),
-                                std::move(gone));
+    BackendOutputWatcher::watch(
+        mainThreadWatching_, process, std::move(spawned->pipes.standardOutput),
+        std::move(spawned->pipes.standardError), outputEvents(), std::move(gone));
     if (stoppedMeanwhile) {
         sequence->stop({});
     }
@@ -333,11 +336,14 @@ void BackendSupervisor::setClickerDistributorEnabled(bool enabled, UpdateComplet
 
 BackendSupervisorFactory makeBackendSupervisorFactory(
     BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
-    std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts) {
+    std::shared_ptr<MainThreadExecutor> mainThread,
+    std::shared_ptr<DescriptorWatching> mainThreadWatching, BackendSupervisorTimeouts timeouts) {
     return [launchInfo = std::move(launchInfo), log = std::move(log),
-            mainThread = std::move(mainThread), timeouts](
+            mainThread = std::move(mainThread), mainThreadWatching = std::move(mainThreadWatching),
+            timeouts](
                std::optional<BackendServerBinding> binding) -> std::shared_ptr<BackendSupervising> {
-        return BackendSupervisor::create(launchInfo, log, std::move(binding), mainThread, timeouts);
+        return BackendSupervisor::create(launchInfo, log, std::move(binding), mainThread,
+                                         mainThreadWatching, timeouts);
     };
 }
 

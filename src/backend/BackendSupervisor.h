@@ -17,14 +17,16 @@
 #include "backend/BackendSupervisorTimeouts.h"
 #include "core/BackendServerBinding.h"
 #include "core/CancellableWork.h"
+#include "core/DescriptorWatching.h"
 #include "core/LogSink.h"
 #include "core/MainThreadExecutor.h"
 
 namespace kelvra {
 
-/// Runs one backend server child: starts it, reads what it prints (`BackendOutputWatcher`),
-/// writes its commands (`BackendCommandChannel`) and stops it (`BackendStopSequence`). Its
-/// deadlines for startup and switch requests run on the main thread's clock.
+/// Runs one backend server child: starts it, reads what it prints (`BackendOutputWatcher`, in
+/// the main thread's loop), writes its commands (`BackendCommandChannel`) and stops it
+/// (`BackendStopSequence`). Its deadlines for startup and switch requests run on the main
+/// thread's clock.
 ///
 /// Writing to a child that has died must fail with EPIPE rather than end the application:
 /// the process ignores SIGPIPE before it creates a supervisor (`main` does).
@@ -37,7 +39,9 @@ public:
     static std::shared_ptr<BackendSupervisor> create(
         BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
         std::optional<BackendServerBinding> serverBinding,
-        std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts = {});
+        std::shared_ptr<MainThreadExecutor> mainThread,
+        std::shared_ptr<DescriptorWatching> mainThreadWatching,
+        BackendSupervisorTimeouts timeouts = {});
 
     ~BackendSupervisor() override;
     BackendSupervisor(const BackendSupervisor&) = delete;
@@ -48,7 +52,8 @@ public:
 
     /// Completes with the control page's address when the child reports readiness, or with the
     /// error when it fails to launch, exits, breaks the protocol first or misses the deadline.
-    /// After a stop it fails at once: the supervisor never starts then.
+    /// After a stop it fails at once: the supervisor never starts then. Call on the main thread,
+    /// whose loop reads the child's output.
     void start(StartCompletion completion) override;
 
     void stop(std::function<void()> completion) override;
@@ -65,6 +70,7 @@ private:
     BackendSupervisor(BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
                       std::optional<BackendServerBinding> serverBinding,
                       std::shared_ptr<MainThreadExecutor> mainThread,
+                      std::shared_ptr<DescriptorWatching> mainThreadWatching,
                       BackendSupervisorTimeouts timeouts);
 
     Environment childEnvironment() const;
@@ -82,6 +88,7 @@ private:
     const std::shared_ptr<BackendOutputLog> outputLog_;
     const std::optional<BackendServerBinding> serverBinding_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
+    const std::shared_ptr<DescriptorWatching> mainThreadWatching_;
     const BackendSupervisorTimeouts timeouts_;
     BackendCallbackRelay relay_;
     const std::shared_ptr<BackendCommandChannel> commands_;
@@ -98,6 +105,8 @@ private:
 /// Makes real supervisors for the launch described by `launchInfo`.
 BackendSupervisorFactory makeBackendSupervisorFactory(
     BackendLaunchInfo launchInfo, std::shared_ptr<LogSink> log,
-    std::shared_ptr<MainThreadExecutor> mainThread, BackendSupervisorTimeouts timeouts = {});
+    std::shared_ptr<MainThreadExecutor> mainThread,
+    std::shared_ptr<DescriptorWatching> mainThreadWatching,
+    BackendSupervisorTimeouts timeouts = {});
 
 }  // namespace kelvra

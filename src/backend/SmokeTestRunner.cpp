@@ -54,9 +54,12 @@ void stopAndWait(BackendSupervisor& supervisor) {
 }
 
 /// Everything after the backend exists; the error says what went wrong first.
-std::expected<void, Error> exercise(BackendSupervisor& supervisor) {
+std::expected<void, Error> exercise(BackendSupervisor& supervisor, MainThreadExecutor& mainThread) {
     std::promise<std::expected<std::string, Error>> started;
-    supervisor.start([&started](auto outcome) { started.set_value(std::move(outcome)); });
+    // The start watches the backend's output, which belongs to the main thread.
+    mainThread.post([&supervisor, &started] {
+        supervisor.start([&started](auto outcome) { started.set_value(std::move(outcome)); });
+    });
     const auto url = started.get_future().get();
     if (!url) {
         return std::unexpected(url.error());
@@ -95,10 +98,12 @@ int32_t run(const BackendLaunchInfo& launchInfo, const std::filesystem::path& lo
         }
         return 1;
     }
-    // No event loop runs here: the supervisor's completions arrive on a queue of their own.
-    auto supervisor = BackendSupervisor::create(
-        launchInfo, *log, std::nullopt, std::make_shared<QueueMainThreadExecutor>(), timeouts);
-    const auto outcome = exercise(*supervisor);
+    // No event loop runs here: the supervisor's completions and the backend's output are taken
+    // on a thread of their own.
+    const auto mainThread = std::make_shared<QueueMainThreadExecutor>();
+    auto supervisor =
+        BackendSupervisor::create(launchInfo, *log, std::nullopt, mainThread, mainThread, timeouts);
+    const auto outcome = exercise(*supervisor, *mainThread);
     if (outcome) {
         (*log)->write("smoke", "Portable Kelvra Hub smoke test passed.");
         return 0;

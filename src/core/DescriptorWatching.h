@@ -19,8 +19,9 @@ public:
     virtual ~DescriptorWatching() = default;
 
     /// Calls `readable` on the main thread whenever `descriptor` has something to read (or has
-    /// failed), for as long as the returned watch lives. The watch is level-triggered: the
-    /// callback should read until the descriptor would block, and must not end its own watch.
+    /// failed), for as long as the returned watch lives. The watch is level-triggered: what a
+    /// callback leaves unread calls it again, so it may read a bounded amount at a time. A
+    /// callback may end its own watch; the owner ends a watch before closing its descriptor.
     virtual std::unique_ptr<Watch> watchReadable(int descriptor,
                                                  std::function<void()> readable) = 0;
 };

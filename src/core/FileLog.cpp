@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -144,26 +145,41 @@ FileLog::FileLog(fs::path path, fs::path previousPath, uint64_t maximumBytes,
       maximumBytes_(maximumBytes),
       directoryLock_(std::move(directoryLock)),
       file_(std::make_shared<UniqueFd>(std::move(file))),
-      fileSize_(sizeOf(file_->get())),
-      syncer_([this](std::stop_token stop) { syncWhileOpen(std::move(stop)); }) {}
+      fileSize_(sizeOf(file_->get())) {}
 
 FileLog::~FileLog() {
-    syncer_.request_stop();
-    syncer_.join();
+    if (syncer_.joinable()) {
+        syncer_.request_stop();
+        syncer_.join();
+    }
     if (retired_) {
         ::fdatasync(retired_->get());
     }
     ::fdatasync(file_->get());
 }
 
-void FileLog::syncWhileOpen(std::stop_token stop) {
-    pthread_setname_np(pthread_self(), "log-sync");
+void FileLog::startSyncer() {
+    if (syncing_) {
+        return;
+    }
+    try {
+        // Replacing the syncer joins one that has left its loop, which takes no disk wait.
+        syncer_ = std::jthread([this](std::stop_token stop) { syncWhileWritten(std::move(stop)); });
+    } catch (const std::system_error&) {
+        return;  // no thread to be had: the system's writeback takes the lines, the next tries
+                 // again
+    }
+    syncing_ = true;
+    pthread_setname_np(syncer_.native_handle(), "log-sync");
+}
+
+void FileLog::syncWhileWritten(std::stop_token stop) {
     std::unique_lock lock(mutex_);
-    while (written_.wait(lock, stop, [this] { return unsynced_; })) {
+    while (true) {
         // Lines written meanwhile share this sync; the closing log syncs what is left.
-        written_.wait_for(lock, stop, kSyncInterval, [] { return false; });
-        if (stop.stop_requested()) {
-            return;
+        closing_.wait_for(lock, stop, kSyncInterval, [] { return false; });
+        if (stop.stop_requested() || !unsynced_) {
+            break;
         }
         unsynced_ = false;
         const auto retired = std::exchange(retired_, nullptr);
@@ -175,6 +191,7 @@ void FileLog::syncWhileOpen(std::stop_token stop) {
         ::fdatasync(file->get());
         lock.lock();
     }
+    syncing_ = false;
 }
 
 std::string FileLog::formatLine(std::chrono::system_clock::time_point time,
@@ -222,21 +239,16 @@ void FileLog::prepareFileFor(size_t lineSize) {
 
 void FileLog::write(std::string_view category, std::string_view message) {
     const std::string line = formatLine(std::chrono::system_clock::now(), category, message);
-    bool firstUnsynced = false;
-    {
-        std::lock_guard lock(mutex_);
-        prepareFileFor(line.size());
-        if (writeAll(file_->get(), line) != 0) {
-            return;
-        }
-        // With O_APPEND the position is the file's end, lines of other processes included.
-        const off_t end = ::lseek(file_->get(), 0, SEEK_CUR);
-        fileSize_ = end >= 0 ? static_cast<uint64_t>(end) : fileSize_ + line.size();
-        firstUnsynced = !std::exchange(unsynced_, true);
+    std::lock_guard lock(mutex_);
+    prepareFileFor(line.size());
+    if (writeAll(file_->get(), line) != 0) {
+        return;
     }
-    if (firstUnsynced) {
-        written_.notify_one();
-    }
+    // With O_APPEND the position is the file's end, lines of other processes included.
+    const off_t end = ::lseek(file_->get(), 0, SEEK_CUR);
+    fileSize_ = end >= 0 ? static_cast<uint64_t>(end) : fileSize_ + line.size();
+    unsynced_ = true;
+    startSyncer();
 }
 
 }  // namespace kelvra

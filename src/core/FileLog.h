@@ -41,7 +41,8 @@ private:
 
 /// The application's diagnostic log: "kelvra-hub.log" in one directory, one line per `write`,
 /// "<UTC timestamp> [<category>] <message>". Each line is written at once and reaches the disk
-/// within `kSyncInterval`; closing the log syncs the rest.
+/// within `kSyncInterval`, synced by a thread that runs only while lines come and ends after an
+/// interval without one, so a quiet log keeps no thread; closing the log syncs the rest.
 ///
 /// The first log opened on a directory holds it until it is closed, also against other
 /// processes. Only the holder rotates: at opening, a file of at least `maximumBytes` becomes
@@ -88,7 +89,9 @@ private:
 
     /// The file that lines go to now, rotated or reopened as needed; under `mutex_`.
     void prepareFileFor(size_t lineSize);
-    void syncWhileOpen(std::stop_token stop);
+    /// Under `mutex_`: makes sure a syncer runs.
+    void startSyncer();
+    void syncWhileWritten(std::stop_token stop);
 
     const std::filesystem::path path_;
     const std::filesystem::path previousPath_;
@@ -97,14 +100,16 @@ private:
     const UniqueFd directoryLock_;
 
     std::mutex mutex_;
-    std::condition_variable_any written_;
+    /// Wakes the syncer from its interval when the log closes.
+    std::condition_variable_any closing_;
     /// Shared with a sync under way, so a rotation never closes a descriptor being synced.
     std::shared_ptr<UniqueFd> file_;
     uint64_t fileSize_ = 0;
     bool unsynced_ = false;
     /// A rotated file still to be synced before it is closed.
     std::shared_ptr<UniqueFd> retired_;
-
+    /// Whether `syncer_` is in its loop; a syncer that has left it is joined when replaced.
+    bool syncing_ = false;
     std::jthread syncer_;
 };
 

@@ -7,9 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "app/QtMainThreadExecutor.h"
+#include "backend/BackendSupervisor.h"
+#include "support/RecordingLog.h"
 
 namespace kelvra {
 namespace {
@@ -73,6 +77,44 @@ TEST_F(QtMainThreadExecutorTest, DropsWorkOnceTheLoopHasEnded) {
     executor_.postDelayed(1ms, [this] { record(5); });
     QTest::qWait(100);
     EXPECT_TRUE(ran().empty());
+}
+
+// A modal alert runs a loop of its own while the main loop waits; the backend's output must be
+// read there too, or a backend printing meanwhile would stall on a full pipe, its events unseen.
+TEST_F(QtMainThreadExecutorTest, AModalAlertKeepsTheBackendsOutputFlowingIntoTheLog) {
+    const auto mainThread = std::make_shared<QtMainThreadExecutor>();
+    const auto log = std::make_shared<testing::RecordingLog>();
+    const auto fixtures = std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
+    const auto supervisor =
+        BackendSupervisor::create({KELVRA_TEST_NODE, fixtures / "ready.js", fixtures, false}, log,
+                                  std::nullopt, mainThread, mainThread);
+    std::optional<bool> ready;
+    supervisor->start([&](auto outcome) { ready = outcome.has_value(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ready.has_value(); }, 20000));
+    ASSERT_EQ(ready, true);
+
+    const std::string echo =
+        R"([server] got {"command":"clicker-key","direction":"left","consumed":true})";
+    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Kelvra Hub"), QStringLiteral("Open"));
+    bool loggedWhileOpen = false;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &alert, [&] {
+        loggedWhileOpen = log->contains(echo);
+        if (loggedWhileOpen) {
+            alert.done(QMessageBox::Ok);
+        }
+    });
+    QTimer::singleShot(0, &alert, [&] {
+        supervisor->clickerCommands()->write(ClickerDirection::left);
+        check.start(5);
+    });
+    QTimer::singleShot(20000, &alert, [&] { alert.done(QMessageBox::Ok); });
+    alert.exec();
+    EXPECT_TRUE(loggedWhileOpen);
+
+    bool stopped = false;
+    supervisor->stop([&] { stopped = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stopped; }, 20000));
 }
 
 }  // namespace

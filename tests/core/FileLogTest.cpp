@@ -160,5 +160,26 @@ TEST(FileLogTest, ConcurrentWritesNeverInterleave) {
     }
 }
 
+size_t threadsNamed(const std::string& name) {
+    size_t count = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        count += readFile(task.path() / "comm") == name + "\n" ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(FileLogTest, SyncsOnAThreadThatRunsOnlyWhileLinesCome) {
+    TemporaryDirectory directory;
+    auto log = FileLog::open(directory.path(), FileLog::kDefaultMaximumBytes);
+    ASSERT_TRUE(log.has_value());
+    for (const char* message : {"first", "after a quiet spell"}) {
+        EXPECT_EQ(threadsNamed("log-sync"), 0u) << "a thread waits for lines";
+        (*log)->write("t", message);
+        EXPECT_EQ(threadsNamed("log-sync"), 1u) << "nothing syncs the line";
+        EXPECT_TRUE(testing::eventually([] { return threadsNamed("log-sync") == 0; }));
+    }
+    EXPECT_EQ(readLines((*log)->url()).size(), 2u);
+}
+
 }  // namespace
 }  // namespace kelvra

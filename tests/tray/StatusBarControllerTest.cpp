@@ -115,7 +115,7 @@ protected:
         const auto server = std::filesystem::path(KELVRA_TEST_SOURCE_DIR) / "server";
         ::setenv("KELVRA_HUB_SERVER_STATE_FILE", (scratch.path() / "state.json").c_str(), 1);
         return makeBackendSupervisorFactory({KELVRA_TEST_NODE, server / "desktop.js", server}, log,
-                                            mainThread);
+                                            mainThread, mainThread);
     }
 
     testing::TemporaryDirectory scratch;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/DescriptorWatching.h"
 #include "core/Environment.h"
 #include "core/MainThreadExecutor.h"
 #include "core/PrivateDirectory.h"
@@ -53,8 +54,8 @@ private:
 /// process that is (the one holding the instance lock).
 class DistributedNotificationCenter {
 public:
-    /// An observer registration. Destroying it stops the listening thread (waiting for it) and
-    /// removes the endpoint, unless another process has replaced it meanwhile.
+    /// An observer registration. Destroying it (on the main thread) stops listening and removes
+    /// the endpoint, unless another process has replaced it meanwhile.
     class Observation {
     public:
         virtual ~Observation() = default;
@@ -69,9 +70,11 @@ public:
     /// ("$XDG_DATA_HOME/Morvane/Kelvra Hub") when that variable is unset.
     static std::filesystem::path defaultDirectory(const Environment& environment);
 
-    /// Observers are called through `mainThread`. Nothing is checked or created yet.
+    /// Posts are received in the main thread's loop, and observers called there. Nothing is
+    /// checked or created yet.
     DistributedNotificationCenter(std::filesystem::path directory,
-                                  std::shared_ptr<MainThreadExecutor> mainThread);
+                                  std::shared_ptr<MainThreadExecutor> mainThread,
+                                  std::shared_ptr<DescriptorWatching> mainThreadWatching);
 
     const std::filesystem::path& directory() const { return directory_; }
 
@@ -79,9 +82,10 @@ public:
     /// the group or others.
     std::expected<void, NotificationCenterError> verifyDirectory() const;
 
-    /// Starts listening for posts of `name` on a thread of its own; `observer` runs on the main
-    /// thread once for every post, a post without a detail included. An endpoint left by a process
-    /// that has ended is replaced, so call this only where no live process observes `name`.
+    /// Starts listening for posts of `name` in the main thread's loop, so no thread waits for
+    /// them; `observer` runs on the main thread once for every post, a post without a detail
+    /// included. An endpoint left by a process that has ended is replaced, so call this only
+    /// where no live process observes `name`. Call on the main thread.
     std::expected<std::unique_ptr<Observation>, NotificationCenterError> addObserver(
         const std::string& name, Observer observer);
 
@@ -97,6 +101,7 @@ public:
 private:
     const std::filesystem::path directory_;
     const std::shared_ptr<MainThreadExecutor> mainThread_;
+    const std::shared_ptr<DescriptorWatching> mainThreadWatching_;
 };
 
 }  // namespace kelvra

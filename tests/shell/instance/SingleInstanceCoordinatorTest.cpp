@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <csignal>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -37,17 +38,41 @@ struct PrivateHome {
 
 class SingleInstanceCoordinatorTest : public ::testing::Test, protected PrivateHome {
 protected:
-    /// Sends `request` as it stands, as a poster of another build might, and waits for the answer.
-    void sendRaw(const std::string& request) {
-        const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    /// Runs `work` on a thread of its own, as another launch would, while the main thread
+    /// serves it.
+    template <typename Work>
+    auto fromAnotherLaunch(Work work) {
+        auto done = std::async(std::launch::async, std::move(work));
+        EXPECT_TRUE(mainThread->runUntil(
+            [&] { return done.wait_for(0s) == std::future_status::ready; }, kLimit));
+        return done.get();
+    }
+
+    auto post(
+        const std::optional<std::string>& detail = std::nullopt,
+        std::chrono::milliseconds timeout = DistributedNotificationCenter::kDefaultPostTimeout) {
+        return fromAnotherLaunch([&] { return center->post(kName, detail, timeout); });
+    }
+
+    /// A connection to the primary's endpoint, as a poster of another build might make one.
+    UniqueFd connectRaw() const {
+        UniqueFd client(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
         (runtime / kName).string().copy(address.sun_path, sizeof address.sun_path - 1);
-        ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::send(client, request.data(), request.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(request.size()));
-        char answer[8];
-        EXPECT_EQ(::recv(client, answer, sizeof answer, 0), 3);
-        ::close(client);
+        EXPECT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address),
+                  0);
+        return client;
+    }
+
+    /// Sends `request` as it stands and waits for the answer.
+    void sendRaw(const std::string& request) {
+        const auto answer = fromAnotherLaunch([&] {
+            const UniqueFd client = connectRaw();
+            char reply[8];
+            ::send(client.get(), request.data(), request.size(), MSG_NOSIGNAL);
+            return ::recv(client.get(), reply, sizeof reply, 0);
+        });
+        EXPECT_EQ(answer, 3) << request;
     }
 
     std::shared_ptr<SingleInstanceCoordinator> createPrimary() {
@@ -61,7 +86,7 @@ protected:
     const std::shared_ptr<ManualMainThreadExecutor> mainThread =
         std::make_shared<ManualMainThreadExecutor>();
     std::shared_ptr<DistributedNotificationCenter> center =
-        std::make_shared<DistributedNotificationCenter>(runtime, mainThread);
+        std::make_shared<DistributedNotificationCenter>(runtime, mainThread, mainThread);
 };
 
 TEST_F(SingleInstanceCoordinatorTest, AFirstLaunchTakesAPrivateLockThatItsEndFrees) {
@@ -75,21 +100,20 @@ TEST_F(SingleInstanceCoordinatorTest, AFirstLaunchTakesAPrivateLockThatItsEndFre
 
     coordinator.reset();
     EXPECT_FALSE(fs::exists(runtime / kName));
-    const auto post = center->post(kName, {}, 1s);
-    ASSERT_FALSE(post);
-    EXPECT_EQ(post.error().kind(), NotificationCenterError::Kind::cannotPost);
+    const auto unheard = center->post(kName, {}, 1s);
+    ASSERT_FALSE(unheard);
+    EXPECT_EQ(unheard.error().kind(), NotificationCenterError::Kind::cannotPost);
     EXPECT_TRUE(createPrimary());
 }
 
 TEST_F(SingleInstanceCoordinatorTest, RequestsGiveOneCallEachWithTheirTokenWhenItCanTravel) {
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
-    // A post returns once the primary has queued the request on its main thread. Before the
-    // handler exists, requests become one call with the last token.
-    ASSERT_TRUE(center->post(kName, "first"));
-    ASSERT_TRUE(center->post(kName, "second"));
-    ASSERT_TRUE(center->post(kName));
-    EXPECT_EQ(mainThread->runPending(), 3);
+    // Before the handler exists, requests become one call with the last token.
+    ASSERT_TRUE(post("first"));
+    ASSERT_TRUE(post("second"));
+    ASSERT_TRUE(post());
+    mainThread->runPending();
     std::vector<std::optional<std::string>> tokens;
     primary->installOpenHandler([&](auto token) { tokens.push_back(token); });
     EXPECT_EQ(tokens, (std::vector<std::optional<std::string>>{"second"}));
@@ -99,7 +123,7 @@ TEST_F(SingleInstanceCoordinatorTest, RequestsGiveOneCallEachWithTheirTokenWhenI
     const std::optional<std::string> sent[] = {
         "kwin-1 2_TIME34", longest, longest + "t", "a\nb", "", std::nullopt};
     for (const auto& token : sent) {
-        ASSERT_TRUE(center->post(kName, token));
+        ASSERT_TRUE(post(token));
     }
     // A poster that does not hold to the rules gets its request taken, without the token.
     sendRaw(kName + " \n");
@@ -177,7 +201,8 @@ TEST_F(SingleInstanceCoordinatorTest, UnsafeDirectoriesAreRefusedBeforeAnySocket
         row.change(row.lockFolder ? lock : sockets);
 
         const auto coordinator = SingleInstanceCoordinator::create(
-            lock, kName, std::make_shared<DistributedNotificationCenter>(sockets, mainThread));
+            lock, kName,
+            std::make_shared<DistributedNotificationCenter>(sockets, mainThread, mainThread));
         ASSERT_FALSE(coordinator);
         const Error error(coordinator.error());
         EXPECT_TRUE(error.diagnosticDescription().starts_with(row.error + ".unsafeDirectory"))
@@ -191,14 +216,33 @@ TEST_F(SingleInstanceCoordinatorTest, ASocketFolderWithAPathTooLongForAnAddressS
     const fs::path deep = runtime / std::string(120, 'd');
     fs::create_directory(deep);
     fs::permissions(deep, fs::perms::owner_all);
-    center = std::make_shared<DistributedNotificationCenter>(deep, mainThread);
+    center = std::make_shared<DistributedNotificationCenter>(deep, mainThread, mainThread);
     const auto primary = createPrimary();
     ASSERT_TRUE(primary);
     EXPECT_EQ(fs::status(deep / kName).type(), fs::file_type::socket);
     int calls = 0;
     primary->installOpenHandler([&](auto) { ++calls; });
-    ASSERT_TRUE(center->post(kName));
+    ASSERT_TRUE(post());
     EXPECT_TRUE(mainThread->runUntil([&] { return calls == 1; }, kLimit));
+}
+
+TEST_F(SingleInstanceCoordinatorTest, APosterThatStallsHoldsNobodyUpAndIsHungUpOnInTime) {
+    const auto primary = createPrimary();
+    ASSERT_TRUE(primary);
+    std::vector<std::optional<std::string>> tokens;
+    primary->installOpenHandler([&](auto token) { tokens.push_back(token); });
+    const UniqueFd stalled = connectRaw();
+    ASSERT_EQ(::send(stalled.get(), kName.data(), kName.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(kName.size()));
+    // Well within the time the stalled one is given.
+    ASSERT_TRUE(post("next", 500ms));
+    mainThread->runPending();
+    EXPECT_EQ(tokens, (std::vector<std::optional<std::string>>{"next"}));
+
+    mainThread->advance(1s);
+    char answer[8];
+    EXPECT_EQ(::recv(stalled.get(), answer, sizeof answer, 0), 0) << "still connected";
+    EXPECT_EQ(tokens.size(), 1u);
 }
 
 /// Real launches of the helper, which uses the default directories of its environment.

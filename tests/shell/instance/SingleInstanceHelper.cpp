@@ -24,7 +24,8 @@ int main() {
 
     auto mainThread = std::make_shared<ManualMainThreadExecutor>();
     auto center = std::make_shared<DistributedNotificationCenter>(
-        DistributedNotificationCenter::defaultDirectory(currentEnvironment()), mainThread);
+        DistributedNotificationCenter::defaultDirectory(currentEnvironment()), mainThread,
+        mainThread);
     auto coordinator = SingleInstanceCoordinator::create(
         SingleInstanceCoordinator::defaultDirectory(),
         SingleInstanceCoordinator::defaultNotificationIdentifier(), center);

@@ -4,13 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
+#include <map>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 #include "core/Error.h"
@@ -20,7 +17,6 @@ namespace kelvra {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 /// Group and other bits: the directory must be the owner's alone.
 constexpr mode_t kForbiddenModeBits = 0077;
@@ -30,10 +26,12 @@ constexpr size_t kMaximumNameBytes = 200;
 constexpr size_t kMaximumDetailBytes = 512;
 constexpr size_t kMaximumRequestBytes = kMaximumNameBytes + 1 + kMaximumDetailBytes;
 constexpr std::string_view kAnswer = "ok\n";
-/// How long the listener waits for a connected client to send its request.
+/// How long a connected client has to send its request.
 constexpr std::chrono::milliseconds kRequestTimeout{1000};
+/// Requests read at once; each holds a descriptor and at most one request's bytes.
+constexpr size_t kMaximumClients = 8;
 /// The pause after an accept failure that poll would report again at once (no descriptors).
-constexpr int kAcceptRetryMilliseconds = 100;
+constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 
 bool isValidName(const std::string& name) {
     return !name.empty() && name.size() <= kMaximumNameBytes && name != "." && name != ".." &&
@@ -97,59 +95,29 @@ bool peerIsSameUser(int socket) {
            credentials.uid == ::geteuid();
 }
 
-/// Reads one line of at most `kMaximumRequestBytes` before `deadline`; absent on anything else.
-std::optional<std::string> readRequest(int socket, Clock::time_point deadline) {
-    std::string received;
-    char buffer[256];
-    while (received.size() <= kMaximumRequestBytes) {
-        const auto remaining =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (remaining.count() <= 0) {
-            return std::nullopt;
-        }
-        pollfd readable{socket, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(remaining.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return std::nullopt;
-        }
-        const ssize_t count = ::recv(socket, buffer, sizeof buffer, 0);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return std::nullopt;
-        }
-        received.append(buffer, static_cast<size_t>(count));
-        if (const auto end = received.find('\n'); end != std::string::npos) {
-            return end + 1 == received.size() ? std::optional(received.substr(0, end))
-                                              : std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
+/// Listens in the main thread's loop. A request is read as its bytes come, so a poster that
+/// stalls holds nobody up; it is hung up on at its deadline. At most `kMaximumClients` requests
+/// are read at once; later posters wait in the listening backlog.
 class SocketObservation final : public DistributedNotificationCenter::Observation {
 public:
     SocketObservation(UniqueFd directory, std::string name, UniqueFd listener, ino_t endpoint,
-                      UniqueFd wake, std::shared_ptr<MainThreadExecutor> mainThread,
+                      std::shared_ptr<MainThreadExecutor> mainThread,
+                      std::shared_ptr<DescriptorWatching> watching,
                       DistributedNotificationCenter::Observer observer)
         : directory_(std::move(directory)),
           name_(std::move(name)),
           listener_(std::move(listener)),
           endpoint_(endpoint),
-          wake_(std::move(wake)) {
-        thread_ = std::thread([this, mainThread = std::move(mainThread),
-                               observer = std::move(observer)] { listen(*mainThread, observer); });
+          mainThread_(std::move(mainThread)),
+          watching_(std::move(watching)),
+          observer_(std::move(observer)) {
+        listen();
     }
 
     ~SocketObservation() override {
-        const uint64_t one = 1;
-        // eventfd writes of 8 bytes cannot be partial; the result is not actionable either way.
-        [[maybe_unused]] const ssize_t written = ::write(wake_.get(), &one, sizeof one);
-        thread_.join();
+        acceptRetry_.cancel();
+        listenerWatch_.reset();
+        clients_.clear();
         struct stat status {};
         if (::fstatat(directory_.get(), name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISSOCK(status.st_mode) && status.st_ino == endpoint_) {
@@ -158,60 +126,113 @@ public:
     }
 
 private:
-    void listen(MainThreadExecutor& mainThread,
-                const DistributedNotificationCenter::Observer& observer) {
-        ::pthread_setname_np(::pthread_self(), "open-request");
-        while (true) {
-            pollfd descriptors[] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-            if (::poll(descriptors, 2, -1) < 0) {
-                continue;  // EINTR; nothing else can fail with valid descriptors
-            }
-            if (descriptors[1].revents != 0) {
-                return;
-            }
-            UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            if (!client) {
-                if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) {
-                    pollfd wake{wake_.get(), POLLIN, 0};
-                    if (::poll(&wake, 1, kAcceptRetryMilliseconds) > 0) {
-                        return;
-                    }
-                }
-                continue;
-            }
-            serve(client.get(), mainThread, observer);
+    struct Client {
+        ~Client() { deadline.cancel(); }
+
+        UniqueFd socket;
+        std::string received;
+        /// Ends before `socket` closes.
+        std::unique_ptr<DescriptorWatching::Watch> watch;
+        CancellableWork deadline;
+    };
+
+    void listen() {
+        if (!listenerWatch_ && !acceptPaused_ && clients_.size() < kMaximumClients) {
+            listenerWatch_ = watching_->watchReadable(listener_.get(), [this] { accept(); });
         }
     }
 
-    void serve(int client, MainThreadExecutor& mainThread,
-               const DistributedNotificationCenter::Observer& observer) {
-        if (!peerIsSameUser(client)) {
+    void accept() {
+        while (clients_.size() < kMaximumClients) {
+            UniqueFd socket(
+                ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!socket) {
+                if (errno == EINTR || errno == ECONNABORTED) {
+                    continue;
+                }
+                if (errno != EAGAIN) {
+                    // Out of descriptors or memory: the listener would be reported again at once.
+                    listenerWatch_.reset();
+                    acceptPaused_ = true;
+                    acceptRetry_ = mainThread_->postDelayed(kAcceptRetryDelay, [this] {
+                        acceptPaused_ = false;
+                        listen();
+                    });
+                }
+                return;
+            }
+            if (peerIsSameUser(socket.get())) {
+                add(std::move(socket));
+            }
+        }
+        listenerWatch_.reset();  // full: the rest wait in the backlog until a request ends
+    }
+
+    void add(UniqueFd socket) {
+        const uint64_t id = nextClient_++;
+        auto& client = clients_[id];
+        client.socket = std::move(socket);
+        client.watch = watching_->watchReadable(client.socket.get(), [this, id] { read(id); });
+        client.deadline = mainThread_->postDelayed(kRequestTimeout, [this, id] { drop(id); });
+    }
+
+    void drop(uint64_t id) {
+        clients_.erase(id);
+        listen();
+    }
+
+    /// Takes what the client has sent; a complete request is served, anything else that ends
+    /// the exchange drops the client.
+    void read(uint64_t id) {
+        auto& client = clients_.at(id);
+        char buffer[256];
+        const ssize_t count = ::recv(client.socket.get(), buffer, sizeof buffer, 0);
+        if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
             return;
         }
-        const auto request = readRequest(client, Clock::now() + kRequestTimeout);
-        if (!request) {
+        if (count <= 0) {
+            drop(id);
             return;
         }
+        client.received.append(buffer, static_cast<size_t>(count));
+        const auto end = client.received.find('\n');
+        if (end == std::string::npos && client.received.size() <= kMaximumRequestBytes) {
+            return;
+        }
+        if (end != std::string::npos && end + 1 == client.received.size()) {
+            serve(client.socket.get(), client.received.substr(0, end));
+        }
+        drop(id);
+    }
+
+    void serve(int client, const std::string& request) {
         std::optional<std::string> detail;
-        if (request->starts_with(name_ + ' ')) {
+        if (request.starts_with(name_ + ' ')) {
             // A detail the poster could not have sent is none, as on the posting side.
-            if (auto given = request->substr(name_.size() + 1); isValidDetail(given)) {
+            if (auto given = request.substr(name_.size() + 1); isValidDetail(given)) {
                 detail = std::move(given);
             }
-        } else if (*request != name_) {
+        } else if (request != name_) {
             return;
         }
-        mainThread.post([observer, detail = std::move(detail)] { observer(detail); });
+        // Queued rather than called, so the observer never runs inside this exchange.
+        mainThread_->post([observer = observer_, detail = std::move(detail)] { observer(detail); });
         // The poster may have given up already; it then learns nothing it needs.
-        ::send(client, kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL);
+        ::send(client, kAnswer.data(), kAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
 
     const UniqueFd directory_;
     const std::string name_;
     const UniqueFd listener_;
     const ino_t endpoint_;
-    const UniqueFd wake_;
-    std::thread thread_;
+    const std::shared_ptr<MainThreadExecutor> mainThread_;
+    const std::shared_ptr<DescriptorWatching> watching_;
+    const DistributedNotificationCenter::Observer observer_;
+    std::map<uint64_t, Client> clients_;
+    uint64_t nextClient_ = 0;
+    std::unique_ptr<DescriptorWatching::Watch> listenerWatch_;
+    bool acceptPaused_ = false;
+    CancellableWork acceptRetry_;
 };
 
 }  // namespace
@@ -287,8 +308,11 @@ fs::path DistributedNotificationCenter::defaultDirectory(const Environment& envi
 }
 
 DistributedNotificationCenter::DistributedNotificationCenter(
-    fs::path directory, std::shared_ptr<MainThreadExecutor> mainThread)
-    : directory_(std::move(directory)), mainThread_(std::move(mainThread)) {}
+    fs::path directory, std::shared_ptr<MainThreadExecutor> mainThread,
+    std::shared_ptr<DescriptorWatching> mainThreadWatching)
+    : directory_(std::move(directory)),
+      mainThread_(std::move(mainThread)),
+      mainThreadWatching_(std::move(mainThreadWatching)) {}
 
 std::expected<void, NotificationCenterError> DistributedNotificationCenter::verifyDirectory()
     const {
@@ -327,14 +351,8 @@ DistributedNotificationCenter::addObserver(const std::string& name, Observer obs
     if (::fstatat(directory.get(), name.c_str(), &bound, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::unexpected(NotificationCenterError::cannotObserve(endpoint, errno));
     }
-    UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
-    if (!wake) {
-        const int eventError = errno;
-        ::unlinkat(directory.get(), name.c_str(), 0);
-        return std::unexpected(NotificationCenterError::cannotObserve(endpoint, eventError));
-    }
     return std::make_unique<SocketObservation>(std::move(directory), name, std::move(listener),
-                                               bound.st_ino, std::move(wake), mainThread_,
+                                               bound.st_ino, mainThread_, mainThreadWatching_,
                                                std::move(observer));
 }
 
