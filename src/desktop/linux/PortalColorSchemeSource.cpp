@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
+#include "desktop/linux/PortalColorSchemeSource.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QObject>
 #include <QUuid>
 #include <QVariantList>
-
-#include "desktop/ColorSchemeSource.h"
 
 namespace kelvra {
 namespace {
@@ -39,70 +39,55 @@ std::optional<ColorScheme> schemeOf(QVariant value) {
     }
 }
 
-class PortalColorSchemeSource final : public QObject, public ColorSchemeSource {
-    Q_OBJECT
-
-public:
-    explicit PortalColorSchemeSource(const QString& busAddress)
-        : privateBus_(!busAddress.isEmpty()),
-          bus_(privateBus_
-                   ? QDBusConnection::connectToBus(busAddress, QUuid::createUuid().toString())
-                   : QDBusConnection::sessionBus()) {}
-
-    ~PortalColorSchemeSource() override {
-        if (privateBus_) {
-            QDBusConnection::disconnectFromBus(bus_.name());
-        }
-    }
-
-    std::optional<ColorScheme> current() override {
-        QDBusMessage reply = read(QStringLiteral("ReadOne"));
-        if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod")) {
-            reply = read(QStringLiteral("Read"));  // a portal from before ReadOne
-        }
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-            return std::nullopt;
-        }
-        return schemeOf(reply.arguments().front());
-    }
-
-    void onChange(std::function<void(ColorScheme)> changed) override {
-        changed_ = std::move(changed);
-        bus_.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
-                     SLOT(settingChanged(QDBusMessage)));
-    }
-
-    // Public, and taking the message whole: Qt D-Bus connects no other kind of slot here.
-public Q_SLOTS:
-    void settingChanged(const QDBusMessage& message) {
-        const QVariantList arguments = message.arguments();
-        if (arguments.size() != 3 || arguments[0].toString() != kNamespace ||
-            arguments[1].toString() != kKey || !changed_) {
-            return;
-        }
-        if (const auto scheme = schemeOf(arguments[2])) {
-            changed_(*scheme);
-        }
-    }
-
-private:
-    QDBusMessage read(const QString& method) {
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-        call << kNamespace << kKey;
-        return bus_.call(call, QDBus::Block, kReplyTimeoutMs);
-    }
-
-    const bool privateBus_;
-    QDBusConnection bus_;
-    std::function<void(ColorScheme)> changed_;
-};
-
 }  // namespace
+
+PortalColorSchemeSource::PortalColorSchemeSource(const QString& busAddress)
+    : privateBus_(!busAddress.isEmpty()),
+      bus_(privateBus_ ? QDBusConnection::connectToBus(busAddress, QUuid::createUuid().toString())
+                       : QDBusConnection::sessionBus()) {}
+
+PortalColorSchemeSource::~PortalColorSchemeSource() {
+    if (privateBus_) {
+        QDBusConnection::disconnectFromBus(bus_.name());
+    }
+}
+
+std::optional<ColorScheme> PortalColorSchemeSource::current() {
+    QDBusMessage reply = read(QStringLiteral("ReadOne"));
+    if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod")) {
+        reply = read(QStringLiteral("Read"));  // a portal from before ReadOne
+    }
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        return std::nullopt;
+    }
+    return schemeOf(reply.arguments().front());
+}
+
+void PortalColorSchemeSource::onChange(std::function<void(ColorScheme)> changed) {
+    changed_ = std::move(changed);
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
+                 SLOT(settingChanged(QDBusMessage)));
+}
+
+void PortalColorSchemeSource::settingChanged(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() != 3 || arguments[0].toString() != kNamespace ||
+        arguments[1].toString() != kKey || !changed_) {
+        return;
+    }
+    if (const auto scheme = schemeOf(arguments[2])) {
+        changed_(*scheme);
+    }
+}
+
+QDBusMessage PortalColorSchemeSource::read(const QString& method) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    call << kNamespace << kKey;
+    return bus_.call(call, QDBus::Block, kReplyTimeoutMs);
+}
 
 std::unique_ptr<ColorSchemeSource> makePortalColorSchemeSource(const QString& busAddress) {
     return std::make_unique<PortalColorSchemeSource>(busAddress);
 }
 
 }  // namespace kelvra
-
-#include "PortalColorSchemeSource.moc"
