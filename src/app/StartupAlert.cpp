@@ -8,6 +8,7 @@
 
 #include "core/FileLog.h"
 #include "desktop/Alert.h"
+#include "desktop/ColorSchemePalette.h"
 #include "shell/StartupFailure.h"
 
 namespace kelvra {
@@ -62,6 +63,7 @@ int reportStartupFailure(const Error& error, int& argc, char** argv) {
     const std::string informative = recordStartupFailure(error);
     if (canShowWindows(currentEnvironment())) {
         QApplication application(argc, argv);
+        const ColorSchemePalette palette(makePortalColorSchemeSource());
         runStartupAlert(informative);
     }
     return 1;

@@ -12,6 +12,7 @@
 #include "backend/SmokeTestRunner.h"
 #include "core/Environment.h"
 #include "core/FileLog.h"
+#include "desktop/ColorSchemePalette.h"
 #include "shell/BundleLocation.h"
 
 int main(int argc, char** argv) {
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kelvra Hub"));
     QApplication::setOrganizationName(QStringLiteral("Morvane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.morvane.KelvraHub"));
+    // Qt 6.4 does not follow the desktop's light or dark choice on its own.
+    const ColorSchemePalette palette(makePortalColorSchemeSource());
     AppDelegate delegate(std::move(*options));
     delegate.scheduleLaunch();
     const int loopStatus = QApplication::exec();

@@ -14,6 +14,7 @@
 
 #include "core/HttpClient.h"
 #include "support/LaunchedApplication.h"
+#include "support/PortalStandIn.h"
 
 namespace kelvra {
 namespace {
@@ -42,6 +43,20 @@ struct WindowGeometry {
     std::string id;
     int x = 0, y = 0, width = 0, height = 0;
 };
+
+// The mean luma (0 to 1) of what `screen` shows of `window`.
+double meanLuma(const QImage& screen, const WindowGeometry& window) {
+    double sum = 0;
+    int pixels = 0;
+    for (int y = std::max(window.y, 0); y < std::min(window.y + window.height, screen.height());
+         ++y) {
+        for (int x = std::max(window.x, 0); x < std::min(window.x + window.width, screen.width());
+             ++x, ++pixels) {
+            sum += qGray(screen.pixel(x, y)) / 255.0;
+        }
+    }
+    return pixels > 0 ? sum / pixels : -1;
+}
 
 class TrayApplicationTest : public ::testing::Test {
 protected:
@@ -100,16 +115,19 @@ protected:
         return std::nullopt;
     }
 
-    /// The alert: the application's titled window named "Kelvra Hub".
-    std::optional<WindowGeometry> alert() {
+    /// The application's visible window titled `title`.
+    std::optional<WindowGeometry> windowTitled(const std::string& title) {
         for (const auto& window : visibleWindows()) {
             if (window.width > 200 &&
-                tool("xdotool", {"getwindowname", window.id}).standardOutput == "Kelvra Hub\n") {
+                tool("xdotool", {"getwindowname", window.id}).standardOutput == title + "\n") {
                 return window;
             }
         }
         return std::nullopt;
     }
+
+    /// The alert: the application's titled window named "Kelvra Hub".
+    std::optional<WindowGeometry> alert() { return windowTitled("Kelvra Hub"); }
 
     /// Clicks the tray icon and chooses a menu item with the keys that reach it.
     void chooseFromMenu(const std::vector<std::string>& keys) {
@@ -150,11 +168,13 @@ protected:
         return image;
     }
 
-    /// Saves what the screen shows, for a person to look at.
-    void saveScreenshot(const std::string& name) {
+    /// Saves what the screen shows, or the part of it in `region`, for a person to look at.
+    void saveScreenshot(const std::string& name, const QRect& region = {}) {
         const fs::path directory = fs::path(KELVRA_TEST_SCREENSHOT_DIR);
         fs::create_directories(directory);
-        screenshot().save(QString::fromStdString((directory / (name + ".png")).string()));
+        const QImage screen = screenshot();
+        (region.isNull() ? screen : screen.copy(region))
+            .save(QString::fromStdString((directory / (name + ".png")).string()));
     }
 
     /// Starts an XEmbed tray across the top right of the screen, its background `panel`.
@@ -252,7 +272,6 @@ TEST_F(TrayApplicationTest, TheMenuOpensThePageAndQuitsOnlyWhenConfirmed) {
 
     // "Quit Kelvra Hub", the last item; Escape cancels the confirmation.
     chooseFromMenu({"Up"});
-    saveScreenshot("tray-menu");
     tool("xdotool", {"key", "Return"});
     ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "no confirmation";
     tool("xdotool", {"key", "Escape"});
@@ -301,6 +320,39 @@ TEST_F(TrayApplicationTest, ScreenshotOfTheFirstStartsWelcomeWindowBesideTheIcon
     terminate(*app);
 }
 
+// The README's pictures of the menu, in the desktop's light and dark choice.
+TEST_F(TrayApplicationTest, ScreenshotsOfTheMenuInTheLightAndTheDarkPalette) {
+    testing::PortalStandIn portal({"2"});
+    app_.environment["DBUS_SESSION_BUS_ADDRESS"] = portal.address();
+    auto app = app_.launch();
+    ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
+    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    chooseFromMenu({"Up"});
+    for (const auto& [scheme, name] : {std::pair{"2", "light"}, std::pair{"1", "dark"}}) {
+        portal.set(scheme);
+        // The menu, the application's tallest window, and the icon above it.
+        QRect shown;
+        ASSERT_TRUE(eventually(
+            [&] {
+                const auto windows = visibleWindows();
+                const auto menu = std::ranges::max_element(windows, {}, &WindowGeometry::height);
+                const auto icon = trayIcon();
+                if (menu == windows.end() || !icon ||
+                    (meanLuma(screenshot(), *menu) < 0.5) != (name == std::string("dark"))) {
+                    return false;
+                }
+                shown = QRect(menu->x, menu->y, menu->width, menu->height)
+                            .united(QRect(icon->x, icon->y, icon->width, icon->height))
+                            .adjusted(-4, 0, 4, 4);
+                return true;
+            },
+            10s))
+            << name;
+        saveScreenshot(std::string("tray-menu-") + name, shown);
+    }
+    terminate(*app);
+}
+
 TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInUntilOneComes) {
     tray_.reset();
     app_.environment["KELVRA_HUB_TRAY_WAIT_SECONDS"] = "2";
@@ -325,6 +377,45 @@ TEST_F(TrayApplicationTest, WithoutATrayTheWelcomeWindowStandsInUntilOneComes) {
         EXPECT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << tray;
     }
     terminate(*app);
+}
+
+TEST_F(TrayApplicationTest, WindowsFollowTheDesktopsLightOrDarkChoiceUnlessTheThemeHasAPalette) {
+    // A desktop whose settings portal prefers dark, then a KDE session, whose platform theme
+    // supplies a palette (KDE's default light one here).
+    for (const bool kde : {false, true}) {
+        SCOPED_TRACE(kde ? "KDE" : "portal");
+        testing::PortalStandIn portal({"1"});
+        app_.environment["DBUS_SESSION_BUS_ADDRESS"] = portal.address();
+        if (kde) {
+            app_.environment["XDG_CURRENT_DESKTOP"] = "KDE";
+            app_.environment["KDE_SESSION_VERSION"] = "5";
+        }
+        auto app = app_.launch();
+        ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
+        ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon";
+        chooseFromMenu({"Down", "Down", "Down", "Return"});
+        double luma = -1;
+        const auto settingsShows = [&](auto wanted) {
+            return eventually(
+                [&] {
+                    const auto window = windowTitled("Kelvra Hub Settings");
+                    return window && wanted(luma = meanLuma(screenshot(), *window));
+                },
+                10s);
+        };
+        const auto dark = [](double value) { return value < 0.3; };
+        const auto light = [](double value) { return value > 0.7; };
+        if (kde) {
+            EXPECT_TRUE(settingsShows(light)) << luma;
+        } else {
+            EXPECT_TRUE(settingsShows(dark)) << luma;
+            portal.set("2");
+            EXPECT_TRUE(settingsShows(light)) << luma;
+            portal.set("1");
+            EXPECT_TRUE(settingsShows(dark)) << luma;
+        }
+        terminate(*app);
+    }
 }
 
 TEST_F(TrayApplicationTest, ANextKeyWithDistributionOnReachesTheBackendWhateverTheTerminalSends) {

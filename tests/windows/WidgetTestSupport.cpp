@@ -11,19 +11,12 @@
 #include <QTest>
 #include <QWidget>
 
+#include "desktop/ColorSchemePalette.h"
+
 namespace kelvra::testing {
 
 QPalette lightPalette() {
     return QApplication::style()->standardPalette();
-}
-
-QPalette darkPalette() {
-    // Qt derives the other roles, the disabled ones too, from the button and window colours.
-    QPalette palette(QColor(0x3a, 0x3a, 0x3e), QColor(0x2b, 0x2b, 0x2e));
-    palette.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
-    palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-    palette.setColor(QPalette::Link, QColor(0x78, 0xae, 0xed));
-    return palette;
 }
 
 void saveScreenshots(QWidget* window, const QString& name) {

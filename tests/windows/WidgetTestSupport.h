@@ -9,9 +9,8 @@
 
 namespace kelvra::testing {
 
-/// Fusion's palettes for a light and a dark desktop.
+/// Fusion's palette for a light desktop (the application's dark one is darkPalette()).
 QPalette lightPalette();
-QPalette darkPalette();
 
 /// Saves `window` as it looks in the light and the dark palette, as "<name>-light.png" and
 /// "<name>-dark.png" under the build folder's screenshot directory, and leaves it light.

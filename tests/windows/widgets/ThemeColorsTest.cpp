@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "WidgetTestSupport.h"
+#include "desktop/ColorSchemePalette.h"
 #include "windows/widgets/ThemeColors.h"
 
 namespace kelvra {
@@ -24,8 +25,7 @@ TEST(ThemeColorsTest, TextRolesFollowTheDesktopBetweenLightAndDark) {
     ThemeColors::setTextRole(red, Role::green);
     ThemeColors::setTextRole(red, Role::red);  // a later role replaces the earlier one
 
-    for (const QPalette& palette :
-         {testing::darkPalette(), testing::lightPalette(), testing::darkPalette()}) {
+    for (const QPalette& palette : {darkPalette(), testing::lightPalette(), darkPalette()}) {
         QApplication::setPalette(palette);
         QApplication::processEvents();
         SCOPED_TRACE(ThemeColors::isDark(palette) ? "dark" : "light");
