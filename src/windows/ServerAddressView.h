@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "core/CancellableWork.h"
@@ -121,6 +122,10 @@ private:
     std::vector<HubNetworkSelection> networkSelections_;
     std::optional<std::string> serverURL_;
     bool isApplyingConfiguration_ = false;
+    /// An arrow key or the wheel is moving through the network list, choosing nothing yet.
+    bool browsingNetworks_ = false;
+    /// The control to focus again once an apply ends.
+    QPointer<QWidget> focusAfterApply_;
     CancellableWork portFeedbackClearWorkItem_;
 };
 

@@ -274,6 +274,13 @@ StartupOptionsView::Callbacks QtStatusBarView::startupOptionCallbacks() {
                 std::expected<void, Error> result =
                     std::unexpected(Error(ServerConfigurationError::appIsClosing()));
                 withActions([&](auto& actions) { result = actions.setShowWelcomeWindow(show); });
+                // One setting with a checkbox in each window: both show it at once.
+                if (result && welcomeWindow_) {
+                    welcomeWindow_->showDontShowAgain(!show);
+                }
+                if (result && settingsWindow_) {
+                    settingsWindow_->showWelcomeWindowChoice(show);
+                }
                 return result;
             },
         .launchAtLoginState =
