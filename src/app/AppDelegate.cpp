@@ -187,7 +187,8 @@ void AppDelegate::makeController(const Services& services) {
         .logPath = FileLog::defaultPath().string(),
         .view = view_,
         .requestTermination = [this] { requestTermination(); },
-        .makeSupervisor = makeBackendSupervisorFactory(options_.backend, log_, mainThread_, mainThread_),
+        .makeSupervisor =
+            makeBackendSupervisorFactory(options_.backend, log_, mainThread_, mainThread_),
         .updateChecker = updater_,
         .settings = services.settings,
         .networkServiceProvider = services.networkServiceProvider,

@@ -39,7 +39,7 @@ const QUrl& AboutWindow::websiteURL() {
 
 AboutWindow::AboutWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
                          std::function<void(const QUrl&)> openURL, QWidget* parent)
-    : QWidget(parent, Qt::Window), openURL_(std::move(openURL)) {
+    : AppWindow(parent), openURL_(std::move(openURL)) {
     setObjectName(QStringLiteral("aboutWindow"));
     setWindowTitle(QStringLiteral("About"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

@@ -5,15 +5,15 @@
 
 #include <QIcon>
 #include <QUrl>
-#include <QWidget>
 
 #include "shell/updates/AppVersionInfo.h"
+#include "windows/widgets/AppWindow.h"
 
 namespace kelvra {
 
 /// The about window: icon, name, version, a short description, the two headline features and
 /// a link to the product website. Kept for reuse when closed. Main thread only.
-class AboutWindow final : public QWidget {
+class AboutWindow final : public AppWindow {
     Q_OBJECT
 
 public:

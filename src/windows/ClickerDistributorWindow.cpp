@@ -16,8 +16,6 @@
 #include <QVBoxLayout>
 
 #include "clicker/ClickerInputConfiguration.h"
-#include "clicker/linux/LinuxKeyMap.h"
-#include "windows/KeyboardLayoutText.h"
 #include "windows/widgets/ClickerKeyRecorderField.h"
 #include "windows/widgets/Fonts.h"
 #include "windows/widgets/HelpPopover.h"
@@ -42,12 +40,10 @@ Separator* makeSeparator(const QString& identifier) {
     return separator;
 }
 
-QPushButton* makeListenButton(const QString& identifier, const QString& name, int minimumWidth) {
+/// Named by each rendering, after its title and its row.
+QPushButton* makeListenButton(const QString& identifier, int minimumWidth) {
     auto* button = new QPushButton(QStringLiteral("Listen"));
     button->setObjectName(identifier);
-    button->setAccessibleName(QStringLiteral("Listen for %1 key").arg(name));
-    button->setAccessibleDescription(
-        QStringLiteral("Capture the next keyboard key or clicker button for %1.").arg(name));
     button->setMinimumWidth(minimumWidth);
     button->setAutoDefault(false);
     return button;
@@ -80,47 +76,37 @@ SymbolButton* makeSymbolButton(Symbol symbol, int side, int glyph, const QString
     return button;
 }
 
-}  // namespace
-
-ClickerKeyDown clickerKeyDown(const QKeyEvent& event, bool withText) {
-    const quint32 scanCode = event.nativeScanCode();
-    ClickerKeyDown keyDown;
-    keyDown.keyCode = scanCode >= LinuxKeyMap::xKeycodeOffset
-                          ? LinuxKeyMap::keyCodeFromEvdev(
-                                static_cast<uint16_t>(scanCode - LinuxKeyMap::xKeycodeOffset))
-                          : LinuxKeyMap::outOfRangeBase;
-    const Qt::KeyboardModifiers modifiers = event.modifiers();
-    if (modifiers & Qt::ShiftModifier) {
-        keyDown.modifierFlags |= ClickerModifierFlags::shift;
-    }
-    if (modifiers & Qt::ControlModifier) {
-        keyDown.modifierFlags |= ClickerModifierFlags::control;
-    }
-    if (modifiers & Qt::AltModifier) {
-        keyDown.modifierFlags |= ClickerModifierFlags::option;
-    }
-    if (modifiers & Qt::MetaModifier) {
-        keyDown.modifierFlags |= ClickerModifierFlags::command;
-    }
-    if (withText) {
-        keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
-    }
-    return keyDown;
+QStringList informationParagraphs() {
+    return {
+        QStringLiteral("When Clicker Distributor is on, Kelvra Hub reserves assigned keystrokes "
+                       "and sends one matching command to every eligible Presentation-group "
+                       "member, including Kelvra on this computer."),
+        QStringLiteral("Every keyboard connected to this computer is affected. Assigned "
+                       "keystrokes do not reach the foreground app; unassigned keystrokes "
+                       "remain untouched. Turning Clicker Distributor off removes the global "
+                       "listener while preserving your group choices and assignments."),
+        QStringLiteral("Keyboard access lets Kelvra Hub control assigned keystrokes. It is "
+                       "granted to whoever is signed in at this computer, for keyboards and "
+                       "virtual input devices. If access was denied, follow the Keyboard "
+                       "Access help, then return to this window. Secure login and "
+                       "lock-screen input are outside supported behavior.")};
 }
 
+}  // namespace
+
 ClickerDistributorWindow::ClickerDistributorWindow(ClickerDistributorModel& model, QWidget* parent)
-    : QWidget(parent, Qt::Window), model_(model) {
+    : AppWindow(parent), model_(model) {
     setObjectName(QStringLiteral("clickerDistributorWindow"));
     setWindowTitle(QStringLiteral("Clicker Distributor"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
     setFocusPolicy(Qt::ClickFocus);
     buildContent();
+    setFocusOrder();
     setFixedSize(530, 730);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
-    qApp->installEventFilter(this);
     connect(masterSwitch_, &ToggleSwitch::clicked, this,
             [this](bool requested) { model_.switchDistribution(requested); });
     connect(permissionButton_, &QPushButton::clicked, this, [this] { model_.requestAccess(); });
@@ -137,7 +123,6 @@ ClickerDistributorWindow::ClickerDistributorWindow(ClickerDistributorModel& mode
 
 ClickerDistributorWindow::~ClickerDistributorWindow() {
     model_.observe({});
-    qApp->removeEventFilter(this);
     // A focused recorder field reports losing the focus while the window is half destroyed.
     for (QObject* control : findChildren<QObject*>()) {
         QObject::disconnect(control, nullptr, this, nullptr);
@@ -146,10 +131,12 @@ ClickerDistributorWindow::~ClickerDistributorWindow() {
 
 void ClickerDistributorWindow::connectAssignment(const AssignmentControls& controls,
                                                  const ClickerMappingTarget& target) {
-    connect(controls.field, &ClickerKeyRecorderField::recordingBegan, this,
-            [this](const ClickerMappingTarget& began) { model_.beginRecording(began); });
-    connect(controls.field, &ClickerKeyRecorderField::recordingEnded, this,
-            [this](const ClickerMappingTarget& ended) { model_.endRecording(ended); });
+    connect(controls.field, &ClickerKeyRecorderField::recordRequested, this,
+            [this](const ClickerMappingTarget& requested) { model_.beginRecording(requested); });
+    connect(controls.field, &ClickerKeyRecorderField::focusLost, this,
+            [this](const ClickerMappingTarget& left) { model_.endRecording(left); });
+    connect(controls.field, &ClickerKeyRecorderField::keyPressed, this,
+            [this](const ClickerKeyDown& keyDown) { model_.keyDown(keyDown); });
     connect(controls.listenButton, &QPushButton::clicked, this,
             [this, target] { model_.listen(target); });
     if (const auto* id = std::get_if<Uuid>(&target)) {
@@ -222,10 +209,8 @@ void ClickerDistributorWindow::buildContent() {
     next_.field =
         new ClickerKeyRecorderField(ClickerMappingAction::next, QStringLiteral("Next slide"), 180);
     next_.field->setObjectName(QStringLiteral("nextKeyField"));
-    previous_.listenButton = makeListenButton(QStringLiteral("previousListenButton"),
-                                              QStringLiteral("Previous slide"), 78);
-    next_.listenButton =
-        makeListenButton(QStringLiteral("nextListenButton"), QStringLiteral("Next slide"), 78);
+    previous_.listenButton = makeListenButton(QStringLiteral("previousListenButton"), 78);
+    next_.listenButton = makeListenButton(QStringLiteral("nextListenButton"), 78);
     previous_.conflictLabel = makeConflictLabel(QStringLiteral("previousKeyConflict"));
     next_.conflictLabel = makeConflictLabel(QStringLiteral("nextKeyConflict"));
     auto* previousRow = buildAssignmentRow(QStringLiteral("Previous slide"), previous_);
@@ -320,6 +305,8 @@ QWidget* ClickerDistributorWindow::buildHeader() {
     informationButton_ =
         makeSymbolButton(Symbol::info, 20, 16, QStringLiteral("clickerDistributorInformation"),
                          QStringLiteral("About Clicker Distributor"));
+    // Heard with the button, as the settings window's help is, without opening the popover.
+    informationButton_->setAccessibleDescription(informationParagraphs().join(u' '));
     layout->addWidget(informationButton_);
     layout->addStretch();
     return header;
@@ -375,8 +362,7 @@ ClickerDistributorWindow::AssignmentControls ClickerDistributorWindow::addCustom
 
     controls.field = new ClickerKeyRecorderField(uuid, QStringLiteral("custom assignment"), 128);
     controls.field->setObjectName(QStringLiteral("customKeyField-") + id);
-    controls.listenButton = makeListenButton(QStringLiteral("customListenButton-") + id,
-                                             QStringLiteral("custom assignment"), 66);
+    controls.listenButton = makeListenButton(QStringLiteral("customListenButton-") + id, 66);
     controls.deleteButton =
         makeSymbolButton(Symbol::trash, 26, 16, QStringLiteral("deleteCustomAssignment-") + id,
                          QStringLiteral("Delete custom assignment"));
@@ -405,8 +391,8 @@ void ClickerDistributorWindow::removeCustomRow(const AssignmentControls& control
 
 void ClickerDistributorWindow::setFocusOrder() {
     std::vector<QWidget*> order = {
-        masterSwitch_, permissionButton_,  previous_.field,           previous_.listenButton,
-        next_.field,   next_.listenButton, addCustomAssignmentButton_};
+        informationButton_,     masterSwitch_, permissionButton_,  previous_.field,
+        previous_.listenButton, next_.field,   next_.listenButton, addCustomAssignmentButton_};
     for (const auto& [id, row] : customRows_) {
         order.insert(order.end(),
                      {row.commandPopup, row.field, row.listenButton, row.deleteButton});
@@ -422,59 +408,19 @@ void ClickerDistributorWindow::toggleInformation() {
         // 390 wide with 16 around the text.
         informationPopover_ = new HelpPopover(this, 358, 16);
     }
-    informationPopover_->toggle(
-        informationButton_, QStringLiteral("Clicker Distributor"),
-        {QStringLiteral(
-             "When Clicker Distributor is on, Kelvra Hub reserves assigned keystrokes and "
-             "sends one matching command to every eligible Presentation-group member, "
-             "including Kelvra on this computer."),
-         QStringLiteral(
-             "Every keyboard connected to this computer is affected. Assigned keystrokes do "
-             "not reach the foreground app; unassigned keystrokes remain untouched. Turning "
-             "Clicker Distributor off removes the global listener while preserving your "
-             "group choices and assignments."),
-         QStringLiteral(
-             "Keyboard access lets Kelvra Hub control assigned keystrokes. It is granted to "
-             "whoever is signed in at this computer, for keyboards and virtual input devices. "
-             "If access was denied, follow the Keyboard Access help, then return to this "
-             "window. Secure login and lock-screen input are outside supported behavior.")});
+    informationPopover_->toggle(informationButton_, QStringLiteral("Clicker Distributor"),
+                                informationParagraphs());
 }
 
 bool ClickerDistributorWindow::isInformationShown() const {
     return informationPopover_ && informationPopover_->anchor() != nullptr;
 }
 
-bool ClickerDistributorWindow::ownsReceiver(QObject* watched) const {
-    auto* widget = qobject_cast<QWidget*>(watched);
-    return widget && (widget == this || isAncestorOf(widget));
-}
-
-bool ClickerDistributorWindow::eventFilter(QObject* watched, QEvent* event) {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::KeyRelease &&
-        type != QEvent::ShortcutOverride) {
-        return false;
+void ClickerDistributorWindow::keyPressEvent(QKeyEvent* event) {
+    if (model_.keyDown(clickerKeyDown(*event, model_.state().capture.has_value()))) {
+        return;
     }
-    if (!ownsReceiver(watched)) {
-        return false;
-    }
-    auto* keyEvent = static_cast<QKeyEvent*>(event);
-    if (type == QEvent::ShortcutOverride) {
-        // While a key is awaited, a shortcut's key is a key to record.
-        if (capturing_) {
-            keyEvent->accept();
-        }
-        return false;
-    }
-    if (type == QEvent::KeyRelease) {
-        return !keyEvent->isAutoRepeat() ? consumedKeys_.remove(keyEvent->nativeScanCode())
-                                         : consumedKeys_.contains(keyEvent->nativeScanCode());
-    }
-    if (!model_.keyDown(clickerKeyDown(*keyEvent, capturing_))) {
-        return false;
-    }
-    consumedKeys_.insert(keyEvent->nativeScanCode());
-    return true;
+    AppWindow::keyPressEvent(event);
 }
 
 bool ClickerDistributorWindow::event(QEvent* event) {

@@ -4,10 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include <QSet>
-#include <QWidget>
+#include <QPointer>
 
 #include "clicker_window/ClickerDistributorModel.h"
+#include "windows/widgets/AppWindow.h"
 
 class QComboBox;
 class QLabel;
@@ -23,10 +23,10 @@ class HelpPopover;
 class ToggleSwitch;
 
 /// The Clicker Distributor window: shows each state its model publishes and reports what the
-/// person does to the model. Every key press meant for the window or one of its controls is
-/// offered to the model first (Tab included while a capture waits); a press it takes never
-/// reaches a control, nor does its release.
-class ClickerDistributorWindow : public QWidget {
+/// person does to the model. A recorder field takes the keys of its own capture; a key no
+/// control took (Escape during an input test, say) is offered to the model before the window
+/// acts on it.
+class ClickerDistributorWindow : public AppWindow {
     Q_OBJECT
 
 public:
@@ -39,7 +39,7 @@ public:
     bool isInformationShown() const;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -61,18 +61,23 @@ private:
     void connectAssignment(const AssignmentControls& controls, const ClickerMappingTarget& target);
     AssignmentControls addCustomRow(const Uuid& id);
     void removeCustomRow(const AssignmentControls& controls);
-    /// Tab order: switch, access button, Previous, Next, add, each custom row, test, reset.
+    /// Tab order: help, switch, access button, Previous, Next, add, each custom row, test,
+    /// reset.
     void setFocusOrder();
-    bool ownsReceiver(QObject* watched) const;
+    const AssignmentControls* controlsFor(const ClickerMappingTarget& target) const;
 
     void render(const ClickerDistributorWindowState& state);
     void renderCustomRows(const std::vector<ClickerAssignmentRowState>& rows);
     void renderAssignment(const AssignmentControls& controls, const ClickerAssignmentRowState& row,
-                          bool editable);
+                          bool editable, const QString& name);
+    void renderCapture(const std::optional<ClickerKeyCapture>& capture);
+    void renderSwitch(const ClickerDistributorWindowState& state);
 
     ClickerDistributorModel& model_;
-    bool capturing_ = false;
     bool rendered_ = false;
+    std::optional<ClickerKeyCapture> shownCapture_;
+    /// The switch while its request keeps it disabled, if it had the focus: it gets it back.
+    QPointer<QWidget> focusAwaitingSwitch_;
     ToggleSwitch* masterSwitch_ = nullptr;
     QLabel* masterValueLabel_ = nullptr;
     QLabel* masterStatusLabel_ = nullptr;
@@ -93,13 +98,6 @@ private:
     /// The custom rows in the order shown.
     std::vector<CustomRow> customRows_;
     HelpPopover* informationPopover_ = nullptr;
-    /// Native scan codes of consumed presses whose releases are consumed too.
-    QSet<quint32> consumedKeys_;
 };
-
-/// The recorder's view of a Qt key press: the physical key through the key map, the
-/// modifiers as the four application bits, and, `withText`, the layout's unshifted text (which
-/// costs a keymap compilation, so only a pending capture asks for it).
-ClickerKeyDown clickerKeyDown(const class QKeyEvent& event, bool withText);
 
 }  // namespace kelvra

@@ -35,20 +35,7 @@ ThemeColors::Role textRole(ClickerTextTone tone) {
 }  // namespace
 
 void ClickerDistributorWindow::render(const ClickerDistributorWindowState& state) {
-    capturing_ = state.capture.has_value();
-    // A recorder field keeps the focus only while its own capture waits: focus left there
-    // would start recording again when the window comes back.
-    if (auto* field = qobject_cast<ClickerKeyRecorderField*>(focusWidget());
-        field &&
-        state.capture != ClickerKeyCapture{field->captureTarget(), ClickerKeyCaptureMode::direct}) {
-        setFocus(Qt::OtherFocusReason);
-    }
-    // A disabled switch hands its focus on to the Previous field, which would start recording.
-    if (!state.switchUsable && masterSwitch_->hasFocus()) {
-        setFocus(Qt::OtherFocusReason);
-    }
-    masterSwitch_->setChecked(state.switchOn);
-    masterSwitch_->setEnabled(state.switchUsable);
+    renderSwitch(state);
     masterValueLabel_->setText(QString::fromStdString(state.switchValue));
     masterStatusLabel_->setText(QString::fromStdString(state.status));
     masterStatusLabel_->setVisible(!state.status.empty());
@@ -59,12 +46,20 @@ void ClickerDistributorWindow::render(const ClickerDistributorWindowState& state
         view->setVisible(state.assignmentsShown);
     }
 
-    renderAssignment(previous_, state.previous, state.editable);
-    renderAssignment(next_, state.next, state.editable);
+    renderAssignment(previous_, state.previous, state.editable, QStringLiteral("Previous slide"));
+    renderAssignment(next_, state.next, state.editable, QStringLiteral("Next slide"));
     renderCustomRows(state.custom);
     for (size_t index = 0; index < state.custom.size(); ++index) {
-        renderAssignment(customRows_[index].second, state.custom[index], state.editable);
+        const ClickerAssignmentRowState& row = state.custom[index];
+        // Each row by its action, so a screen reader tells the rows apart.
+        QString name = QStringLiteral("custom assignment %1").arg(index + 1);
+        if (row.action) {
+            const std::string_view action = displayName(*row.action);
+            name = QString::fromUtf8(action.data(), static_cast<qsizetype>(action.size()));
+        }
+        renderAssignment(customRows_[index].second, row, state.editable, name);
     }
+    renderCapture(state.capture);
     resetButton_->setEnabled(state.editable);
     addCustomAssignmentButton_->setEnabled(state.editable);
 
@@ -74,6 +69,65 @@ void ClickerDistributorWindow::render(const ClickerDistributorWindowState& state
     testButton_->setText(QString::fromStdString(state.testTitle));
     testButton_->setEnabled(state.testUsable);
     rendered_ = true;
+}
+
+void ClickerDistributorWindow::renderSwitch(const ClickerDistributorWindowState& state) {
+    // Disabling the focused switch while its request runs would send the focus on to the next
+    // control, where the next key would act: the window holds it meanwhile, and the switch
+    // gets it back unless the person moved it.
+    if (!state.switchUsable && masterSwitch_->hasFocus()) {
+        focusAwaitingSwitch_ = masterSwitch_;
+        setFocus(Qt::OtherFocusReason);
+    }
+    masterSwitch_->setChecked(state.switchOn);
+    masterSwitch_->setEnabled(state.switchUsable);
+    if (state.switchUsable && focusAwaitingSwitch_) {
+        if (focusWidget() == this || focusWidget() == nullptr) {
+            masterSwitch_->setFocus(Qt::OtherFocusReason);
+        }
+        focusAwaitingSwitch_ = nullptr;
+    }
+}
+
+void ClickerDistributorWindow::renderCapture(const std::optional<ClickerKeyCapture>& capture) {
+    for (const AssignmentControls* controls : {&previous_, &next_}) {
+        controls->field->setRecording(capture &&
+                                      capture->action == controls->field->captureTarget());
+    }
+    for (const auto& [id, controls] : customRows_) {
+        controls.field->setRecording(capture && capture->action == ClickerMappingTarget(id));
+    }
+    if (capture == shownCapture_) {
+        return;
+    }
+    // A Listen button's wait takes its keys in the field and, once over, gives the focus back
+    // to the button.
+    if (shownCapture_ && shownCapture_->mode == ClickerKeyCaptureMode::listening) {
+        if (const AssignmentControls* ended = controlsFor(shownCapture_->action);
+            ended && ended->field->hasFocus()) {
+            ended->listenButton->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    if (capture && capture->mode == ClickerKeyCaptureMode::listening) {
+        if (const AssignmentControls* started = controlsFor(capture->action)) {
+            started->field->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    shownCapture_ = capture;
+}
+
+const ClickerDistributorWindow::AssignmentControls* ClickerDistributorWindow::controlsFor(
+    const ClickerMappingTarget& target) const {
+    if (target == ClickerMappingTarget(ClickerMappingAction::previous)) {
+        return &previous_;
+    }
+    if (target == ClickerMappingTarget(ClickerMappingAction::next)) {
+        return &next_;
+    }
+    const auto* id = std::get_if<Uuid>(&target);
+    const auto found =
+        id ? std::ranges::find(customRows_, *id, &CustomRow::first) : customRows_.end();
+    return found != customRows_.end() ? &found->second : nullptr;
 }
 
 void ClickerDistributorWindow::renderCustomRows(
@@ -112,11 +166,21 @@ void ClickerDistributorWindow::renderCustomRows(
 }
 
 void ClickerDistributorWindow::renderAssignment(const AssignmentControls& controls,
-                                                const ClickerAssignmentRowState& row,
-                                                bool editable) {
+                                                const ClickerAssignmentRowState& row, bool editable,
+                                                const QString& name) {
     controls.field->setDisplayText(QString::fromStdString(row.keyText));
+    controls.field->setAssignmentName(name);
     controls.listenButton->setText(row.listening ? QStringLiteral("Cancel")
                                                  : QStringLiteral("Listen"));
+    // The name starts with what the button shows, so a screen reader says what it does now.
+    const QString listenName = (row.listening ? QStringLiteral("Cancel listening for %1 key")
+                                              : QStringLiteral("Listen for %1 key"))
+                                   .arg(name);
+    if (controls.listenButton->accessibleName() != listenName) {
+        controls.listenButton->setAccessibleName(listenName);
+        controls.listenButton->setAccessibleDescription(
+            QStringLiteral("Capture the next keyboard key or clicker button for %1.").arg(name));
+    }
     controls.conflictLabel->setText(QString::fromStdString(row.conflict));
     controls.conflictLabel->setVisible(!row.conflict.empty());
     if (controls.commandPopup) {

@@ -2,6 +2,7 @@
 #include "windows/ServerAddressView.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -17,6 +19,7 @@
 #include "windows/UnsavedChangeText.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/Fonts.h"
+#include "windows/widgets/LabelledComboBox.h"
 #include "windows/widgets/StatusDot.h"
 
 namespace kelvra {
@@ -108,13 +111,18 @@ void ServerAddressView::buildContent(const HelpButtonFactory& makeHelpButton) {
                                "for most setups. Choose a specific network if this computer is "
                                "connected to several, or “Localhost only” to use Kelvra on this "
                                "computer only."));
-    networkPopup_ = new QComboBox;
+    networkPopup_ = new LabelledComboBox;
     networkPopup_->setObjectName(QStringLiteral("networkPopup"));
     networkPopup_->setAccessibleName(kNetworkTitle);
     networkPopup_->setFixedWidth(210);
     networkPopup_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    connect(networkPopup_, &QComboBox::activated, this,
-            &ServerAddressView::networkSelectionChanged);
+    networkPopup_->installEventFilter(this);
+    // A choice from the popup; one browsed with the keys waits until the list loses the focus.
+    connect(networkPopup_, &QComboBox::activated, this, [this](int index) {
+        if (!browsingNetworks_) {
+            networkSelectionChanged(index);
+        }
+    });
     form->addWidget(networkPopup_, 0, 1, Qt::AlignLeft);
 
     addRowTitle(1, kPortTitle,
@@ -176,12 +184,15 @@ void ServerAddressView::showServerStatus(const ServerStatus& status) {
     switch (status.phase()) {
         case ServerStatus::Phase::applying:
             statusIndicator_->setRole(Role::orange);
+            statusIndicator_->setAccessibleName(QStringLiteral("Applying"));
             break;
         case ServerStatus::Phase::running:
             statusIndicator_->setRole(Role::green);
+            statusIndicator_->setAccessibleName(QStringLiteral("Running"));
             break;
         default:
             statusIndicator_->setRole(Role::secondaryLabel);
+            statusIndicator_->setAccessibleName(QStringLiteral("Starting"));
     }
 }
 
@@ -231,9 +242,33 @@ void ServerAddressView::networkSelectionChanged(int index) {
 }
 
 bool ServerAddressView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == portField_ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    const QEvent::Type type = event->type();
+    if (watched == portField_ && type == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && portCancelButton_->isVisible()) {
+        // Escape with no change to cancel is the window's, which closes.
         cancelPortChange();
+        return true;
+    }
+    if (watched != networkPopup_) {
+        return QWidget::eventFilter(watched, event);
+    }
+    if (type == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason) {
+        networkSelectionChanged(networkPopup_->currentIndex());
+    } else if (type == QEvent::KeyPress && !browsingNetworks_) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            networkSelectionChanged(networkPopup_->currentIndex());
+            return true;
+        }
+        // The list handles the key as usual, but an entry it moves to is only browsed.
+        const QScopedValueRollback browsing(browsingNetworks_, true);
+        QCoreApplication::sendEvent(networkPopup_, event);
+        return true;
+    } else if (type == QEvent::Wheel && !browsingNetworks_) {
+        const QScopedValueRollback browsing(browsingNetworks_, true);
+        QCoreApplication::sendEvent(networkPopup_, event);
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -310,6 +345,15 @@ void ServerAddressView::apply(const HubServerConfiguration& configuration,
         return;
     }
     isApplyingConfiguration_ = true;
+    // The disabled controls would send the focus on to the startup options, where the next
+    // Space would act: the port field holds it, read-only, and the control used gets it back.
+    QWidget* focused = window()->focusWidget();
+    if (focused == networkPopup_ || focused == portField_ || focused == portApplyButton_ ||
+        focused == portCancelButton_) {
+        focusAfterApply_ =
+            focused == networkPopup_ ? static_cast<QWidget*>(networkPopup_) : portField_;
+        portField_->setFocus(Qt::OtherFocusReason);
+    }
     setApplyingControlsEnabled(false);
     portApplyButton_->setEnabled(false);
     portCancelButton_->setEnabled(false);
@@ -382,7 +426,13 @@ void ServerAddressView::applyFailed(const Error& error, ChangedSetting changedSe
 
 void ServerAddressView::setApplyingControlsEnabled(bool enabled) {
     networkPopup_->setEnabled(enabled);
-    portField_->setEnabled(enabled);
+    portField_->setReadOnly(!enabled);
+    if (enabled && focusAfterApply_) {
+        if (window()->focusWidget() == portField_) {
+            focusAfterApply_->setFocus(Qt::OtherFocusReason);
+        }
+        focusAfterApply_ = nullptr;
+    }
 }
 
 void ServerAddressView::showPortFeedback(const QString& message, ThemeColors::Role role,
@@ -390,6 +440,8 @@ void ServerAddressView::showPortFeedback(const QString& message, ThemeColors::Ro
     portFeedbackClearWorkItem_.cancel();
     portFeedbackLabel_->setText(message);
     portFeedbackLabel_->setToolTip(message);
+    // Heard with the port field, and when it changes while the field has the focus.
+    portField_->setAccessibleDescription(message);
     ThemeColors::setTextRole(portFeedbackLabel_, role);
     portFeedbackLabel_->show();
     // A store's reason with its path takes more lines than the usual messages.
@@ -408,6 +460,7 @@ void ServerAddressView::hidePortFeedback() {
     portFeedbackClearWorkItem_.cancel();
     portFeedbackLabel_->clear();
     portFeedbackLabel_->setToolTip({});
+    portField_->setAccessibleDescription({});
     portFeedbackLabel_->hide();
     emit feedbackChanged();
 }

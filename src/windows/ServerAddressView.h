@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "core/CancellableWork.h"
@@ -119,6 +120,10 @@ private:
     HubServerConfiguration configuration_;
     std::vector<HubNetworkSelection> networkSelections_;
     bool isApplyingConfiguration_ = false;
+    /// An arrow key or the wheel is moving through the network list, choosing nothing yet.
+    bool browsingNetworks_ = false;
+    /// The control to focus again once an apply ends.
+    QPointer<QWidget> focusAfterApply_;
     CancellableWork portFeedbackClearWorkItem_;
 };
 

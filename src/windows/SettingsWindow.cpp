@@ -22,7 +22,7 @@ constexpr int kMinimumHeight = 356;
 SettingsWindow::SettingsWindow(std::shared_ptr<const HubNetworkServiceProvider> serviceProvider,
                                std::shared_ptr<MainThreadExecutor> mainThread, Callbacks callbacks,
                                QWidget* parent)
-    : QWidget(parent, Qt::Window) {
+    : AppWindow(parent) {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Kelvra Hub Settings"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -90,6 +90,10 @@ void SettingsWindow::showServerStatus(const ServerStatus& status) {
 
 void SettingsWindow::reloadNetworkPopup() {
     server_->reloadNetworkPopup();
+}
+
+void SettingsWindow::showWelcomeWindowChoice(bool show) {
+    startupOptions_->showWelcomeWindowChoice(show);
 }
 
 void SettingsWindow::reloadLaunchAtLoginControls() {

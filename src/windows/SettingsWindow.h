@@ -3,14 +3,13 @@
 
 #include <memory>
 
-#include <QWidget>
-
 #include "core/MainThreadExecutor.h"
 #include "server_config/HubNetworkServiceProvider.h"
 #include "server_config/HubServerConfiguration.h"
 #include "server_config/ServerStatus.h"
 #include "windows/ServerAddressView.h"
 #include "windows/StartupOptionsView.h"
+#include "windows/widgets/AppWindow.h"
 
 class QToolButton;
 
@@ -22,7 +21,7 @@ class HelpPopover;
 /// and port it uses) over the two startup options. It shows what it is given and stores
 /// nothing; each section reports a change through its callbacks. The window is created once and
 /// only hidden when closed. Main thread only.
-class SettingsWindow final : public QWidget {
+class SettingsWindow final : public AppWindow {
     Q_OBJECT
 
 public:
@@ -43,6 +42,8 @@ public:
     /// The network list, from the services there are now.
     void reloadNetworkPopup();
     void reloadLaunchAtLoginControls();
+    /// "Show welcome window", as the welcome window's own checkbox may have changed it.
+    void showWelcomeWindowChoice(bool show);
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -2,7 +2,6 @@
 #include "windows/WelcomeWindow.h"
 
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -53,7 +52,7 @@ QLabel* centredLabel(const QString& text, int pixelSize, Role role) {
 
 WelcomeWindow::WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& statusIcon,
                              Callbacks callbacks, QWidget* parent)
-    : QWidget(parent, Qt::Window), callbacks_(std::move(callbacks)) {
+    : AppWindow(parent), callbacks_(std::move(callbacks)) {
     setObjectName(QStringLiteral("welcomeWindow"));
     setWindowTitle(QStringLiteral("Kelvra Hub"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -110,12 +109,15 @@ WelcomeWindow::WelcomeWindow(const AppVersionInfo& versionInfo, const QIcon& sta
     setFontSize(openButton_, 15, QFont::Bold);
     connect(openButton_, &QPushButton::clicked, this, [this] { callbacks_.onOpenControlPage(); });
     content->addWidget(openButton_, 0, Qt::AlignHCenter);
+    setDefaultButton(openButton_);
 
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(6);
     statusRow->addStretch();
     statusIndicator_ = new StatusDot(9);
     statusIndicator_->setRole(Role::green);
+    // Shown only while the server runs.
+    statusIndicator_->setAccessibleName(QStringLiteral("Running"));
     statusRow->addWidget(statusIndicator_);
     serverStatusLabel_ = new QLabel;
     serverStatusLabel_->setObjectName(QStringLiteral("welcomeServerStatusLabel"));
@@ -219,16 +221,6 @@ void WelcomeWindow::tintOpenButtonSymbol() {
 
 void WelcomeWindow::showDontShowAgain(bool checked) {
     dontShowAgainCheckbox_->setChecked(checked);
-}
-
-void WelcomeWindow::keyPressEvent(QKeyEvent* event) {
-    // Return opens the control page, as a dialog's default button would.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        openButton_->isEnabled()) {
-        openButton_->click();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }
 
 void WelcomeWindow::dontShowAgainChanged(bool checked) {

@@ -8,11 +8,11 @@
 #include <string>
 
 #include <QIcon>
-#include <QWidget>
 
 #include "core/Error.h"
 #include "server_config/ServerStatus.h"
 #include "shell/updates/AppVersionInfo.h"
+#include "windows/widgets/AppWindow.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -26,7 +26,7 @@ class StatusDot;
 /// The welcome window: what Kelvra Hub does, where the control page is once the server is
 /// ready, and where the tray icon lives. It starts and stores nothing itself; every action goes
 /// through a callback. Kept for reuse when closed. Main thread only.
-class WelcomeWindow final : public QWidget {
+class WelcomeWindow final : public AppWindow {
     Q_OBJECT
 
 public:
@@ -50,7 +50,6 @@ public:
     void showDontShowAgain(bool checked);
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

@@ -447,5 +447,63 @@ TEST_F(TrayApplicationTest, ANextKeyWithDistributionOnReachesTheBackendWhateverT
     terminate(*app);
 }
 
+// With distribution on, moving through the Clicker Distributor window with Tab and Shift+Tab
+// records nothing: no key reaches the backend and the assigned keys stay as they were.
+TEST_F(TrayApplicationTest, TabbingThroughTheClickerDistributorWindowSendsAndRecordsNothing) {
+    testing::writeFile(app_.home() / ".local/state/Morvane/Kelvra Hub/server-state.json",
+                       R"({"version": 1, "clickerDistributorEnabled": true,
+                           "groups": {"stage-left": true}})");
+    app_.environment["KELVRA_HUB_KEYBOARD_TAP"] = "x11";
+    auto app = app_.launch();
+    ASSERT_TRUE(
+        app_.waitForLog("Clicker Distributor assigned-key consuming listener is active.", 20s))
+        << app_.log();
+    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+
+    chooseFromMenu({"Down", "Down", "Down", "Down", "Return"});
+    std::string window;
+    ASSERT_TRUE(eventually(
+        [&] {
+            window = tool("xdotool", {"search", "--onlyvisible", "--name", "^Clicker Distributor$"})
+                         .standardOutput;
+            return !window.empty();
+        },
+        10s))
+        << "no Clicker Distributor window";
+    window.erase(window.find('\n'));
+    tool("xdotool", {"windowactivate", "--sync", window});
+    for (const char* key : {"Tab", "shift+Tab"}) {
+        for (int press = 0; press < 20; ++press) {
+            tool("xdotool", {"key", "--delay", "20", key});
+        }
+    }
+    // The window's controls took every press: still open, nothing recorded, nothing sent.
+    EXPECT_FALSE(tool("xdotool", {"search", "--onlyvisible", "--name", "^Clicker Distributor$"})
+                     .standardOutput.empty());
+    const std::string settings =
+        testing::readFile(app_.home() / ".config/Morvane/Kelvra Hub/settings.json");
+    EXPECT_EQ(settings.find("Keystroke"), std::string::npos) << settings;
+
+    // The listener still holds the assigned Next key, and only those presses arrive.
+    int nextPresses = 0;
+    EXPECT_TRUE(eventually(
+        [&] {
+            tool("xdotool", {"key", "Next"});
+            ++nextPresses;
+            return app_.waitForLog("Received clicker-key right", 500ms);
+        },
+        20s))
+        << app_.log();
+    const std::string log = app_.log();
+    int received = 0;
+    for (auto at = log.find("Received clicker-key"); at != std::string::npos;
+         at = log.find("Received clicker-key", at + 1)) {
+        EXPECT_EQ(log.compare(at, 26, "Received clicker-key right"), 0) << log.substr(at, 60);
+        ++received;
+    }
+    EXPECT_LE(received, nextPresses) << log;
+    terminate(*app);
+}
+
 }  // namespace
 }  // namespace kelvra

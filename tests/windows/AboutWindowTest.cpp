@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -23,6 +25,17 @@ TEST(AboutWindowTest, ShowsTheVersionAndOpensTheWebsite) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], AboutWindow::websiteURL());
     testing::saveScreenshots(&window, "about");
+
+    // By keyboard alone: the link is a Tab stop, Return opens it, Escape closes; a screen
+    // reader finds a window.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&window)->role(), QAccessible::Window);
+    window.setFocus();
+    QTest::keyClick(&window, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), window.findChild<QWidget*>("aboutWebsiteButton"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(opened.size(), 2u);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
 }
 
 }  // namespace

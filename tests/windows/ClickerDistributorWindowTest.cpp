@@ -30,6 +30,11 @@ struct Key {
 
 const Key kPageDown{KEY_PAGEDOWN, Qt::Key_PageDown};
 const Key kTab{KEY_TAB, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t")};
+const Key kBacktab{KEY_TAB, Qt::Key_Backtab, Qt::ShiftModifier};
+const Key kSpace{KEY_SPACE, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" ")};
+const Key kReturn{KEY_ENTER, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r")};
+const Key kEscape{KEY_ESC, Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b")};
+const Key kF5{KEY_F5, Qt::Key_F5};
 
 // The window over a real model: what the person does reaches the model, what the model says is
 // shown. The model's own rules have their tests beside it.
@@ -37,7 +42,10 @@ class ClickerDistributorWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ClickerDistributorModel::Effects effects;
-        effects.switchDistribution = [this](bool on, auto) { switchRequests.push_back(on); };
+        effects.switchDistribution = [this](bool on, auto completion) {
+            switchRequests.push_back(on);
+            switchCompletion = std::move(completion);
+        };
         effects.commitConfiguration = [this](const ClickerInputConfiguration& configuration) {
             stored = configuration;
             return ClickerDistributorModel::Committed{stored, std::nullopt};
@@ -78,6 +86,7 @@ protected:
     ClickerInputConfiguration stored = ClickerInputConfiguration::defaults();
     ManualMainThreadExecutor executor;
     std::vector<bool> switchRequests;
+    ClickerDistributorModel::SwitchCompletion switchCompletion;
     std::unique_ptr<ClickerDistributorModel> model;
     std::unique_ptr<ClickerDistributorWindow> window;
 };
@@ -109,9 +118,11 @@ TEST_F(ClickerDistributorWindowTest, RecordsTheKeyPressedInTheWindow) {
             QString::fromStdString(
                 (row.field.startsWith("previous") ? stored.previous : stored.next).displayName()),
             row.shown);
-        EXPECT_NE(QApplication::focusWidget(), field) << "recording ends with the field";
+        EXPECT_FALSE(model->state().capture.has_value());
+        // The focus stays where the person started: the field, or the Listen button.
+        EXPECT_EQ(QApplication::focusWidget(), row.listen ? child<QWidget>(listen) : field);
         if (row.listen) {
-            EXPECT_EQ(QApplication::focusWidget(), focusBefore);
+            EXPECT_EQ(focusBefore, field) << "the wait takes its keys in the field";
         }
     }
     // Losing activation ends a capture, and coming back must not start recording again.
@@ -119,7 +130,72 @@ TEST_F(ClickerDistributorWindowTest, RecordsTheKeyPressedInTheWindow) {
     QEvent deactivate(QEvent::WindowDeactivate);
     QApplication::sendEvent(window.get(), &deactivate);
     EXPECT_FALSE(model->state().capture.has_value());
-    EXPECT_NE(window->focusWidget(), child<QWidget>("previousKeyField"));
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(window.get(), &activate);
+    EXPECT_FALSE(model->state().capture.has_value());
+}
+
+// Only a click, Space or Return on a field, or its Listen button, records; Tab and Shift+Tab
+// move through the window, Escape closes it unless a capture waits for a key, and the focus
+// stays on the control used.
+TEST_F(ClickerDistributorWindowTest, KeysMoveTheFocusAndRecordOnlyOnPurpose) {
+    const struct {
+        const char* name;
+        QString start;
+        std::vector<Key> keys;
+        QString focusAfter;  ///< empty: the window closed
+        QString nextShown = QStringLiteral("Page Down");
+    } rows[] = {
+        {"Tab passes the fields", "previousKeyField", {kTab, kTab, kTab}, "nextListenButton"},
+        {"Shift+Tab passes them back",
+         "nextListenButton",
+         {kBacktab, kBacktab},
+         "previousListenButton"},
+        {"Space records", "nextKeyField", {kSpace, kF5}, "nextKeyField", "F5"},
+        {"Return records", "nextKeyField", {kReturn, kTab}, "nextKeyField", "Tab"},
+        {"Listen gives the focus back",
+         "nextListenButton",
+         {kReturn, kF5},
+         "nextListenButton",
+         "F5"},
+        {"Escape cancels a capture only", "nextKeyField", {kSpace, kEscape}, "nextKeyField"},
+        {"Escape closes", "nextKeyField", {kEscape}, ""},
+        {"Escape closes from a button", "resetClickerMappings", {kEscape}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        stored = ClickerInputConfiguration::defaults();
+        model->resetToDefaults();
+        testing::showAndWait(window.get());
+        child<QWidget>(row.start)->setFocus();
+        for (const Key& key : row.keys) {
+            press(key);
+        }
+        EXPECT_FALSE(model->state().capture.has_value());
+        EXPECT_EQ(window->isVisible(), !row.focusAfter.isEmpty());
+        if (!row.focusAfter.isEmpty()) {
+            EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(row.focusAfter));
+        }
+        EXPECT_EQ(QString::fromStdString(stored.next.displayName()), row.nextShown);
+        EXPECT_EQ(stored.previous.displayName(), "Page Up");
+    }
+
+    // All the way round, the help first: nothing records.
+    testing::showAndWait(window.get());
+    window->setFocus();
+    QStringList stops;
+    for (int step = 0; step < 12; ++step) {
+        press(kTab);
+        stops << QApplication::focusWidget()->objectName();
+        EXPECT_FALSE(model->state().capture.has_value()) << stops.last().toStdString();
+    }
+    EXPECT_EQ(stops.mid(0, 7),
+              QStringList({"clickerDistributorInformation", "clickerDistributorMasterSwitch",
+                           "previousKeyField", "previousListenButton", "nextKeyField",
+                           "nextListenButton", "addCustomAssignment"}));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible()) << "Ctrl+W closes";
 }
 
 TEST_F(ClickerDistributorWindowTest, ShowsTheModelsStateAndReportsEachControl) {
@@ -138,7 +214,15 @@ TEST_F(ClickerDistributorWindowTest, ShowsTheModelsStateAndReportsEachControl) {
     auto* popup = child<QComboBox>("customCommandPopup-" + id);
     popup->setFocus();
     QTest::keyClick(popup, Qt::Key_Down);
-    record("customListenButton-" + id, {KEY_B, Qt::Key_B, Qt::NoModifier, QStringLiteral("b")});
+    auto* listen = child<QPushButton>("customListenButton-" + id);
+    click("customListenButton-" + id);
+    // Each row's controls are named by its action, and Listen by what it does now.
+    const QString action = QString::fromUtf8(displayName(allClickerCustomActions[0]).data());
+    EXPECT_EQ(testing::spokenName(listen), "Cancel listening for " + action + " key");
+    EXPECT_EQ(testing::spokenName(child<QWidget>("customKeyField-" + id)),
+              action + " key assignment");
+    press({KEY_B, Qt::Key_B, Qt::NoModifier, QStringLiteral("b")});
+    EXPECT_EQ(testing::spokenName(listen), "Listen for " + action + " key");
     EXPECT_EQ(stored.customAssignments.at(0).action, allClickerCustomActions[0]);
     EXPECT_EQ(stored.customAssignments.at(0).keystroke->displayName(), "B");
     click("nextListenButton");
@@ -151,11 +235,15 @@ TEST_F(ClickerDistributorWindowTest, ShowsTheModelsStateAndReportsEachControl) {
     EXPECT_EQ(window->findChild<QWidget*>("customAssignmentRow-" + id), nullptr);
     EXPECT_FALSE(child<QLabel>("customAssignmentsEmpty")->isHidden());
 
+    // The switch waits for the backend, and then has the focus again.
     auto* toggle = child<ToggleSwitch>("clickerDistributorMasterSwitch");
-    QTest::mouseClick(toggle, Qt::LeftButton);
+    toggle->setFocus();
+    press(kSpace);
     EXPECT_EQ(switchRequests, std::vector<bool>{false});
     EXPECT_FALSE(toggle->isEnabled()) << "pending";
-    EXPECT_FALSE(model->state().capture.has_value()) << "the focus went on to a field";
+    EXPECT_FALSE(model->state().capture.has_value());
+    switchCompletion(false);
+    EXPECT_TRUE(toggle->hasFocus());
 }
 
 TEST_F(ClickerDistributorWindowTest, ClosesWhileAKeyFieldRecords) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include "windows/SettingsWindow.h"
 #include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/HelpPopover.h"
+#include "windows/widgets/StatusDot.h"
 
 namespace kelvra {
 namespace {
@@ -186,6 +189,10 @@ TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
         EXPECT_EQ(cancelButton()->isVisible(), row.buttonsShown);
         EXPECT_EQ(applyButton()->isEnabled(), row.applyEnabled);
         EXPECT_EQ(feedback()->isVisible(), row.messageShown);
+        // The message belongs to the field, as a screen reader hears it there.
+        EXPECT_EQ(
+            QAccessible::queryAccessibleInterface(portField())->text(QAccessible::Description),
+            row.messageShown ? feedback()->text() : QString());
     }
     // The port is tried on the server's address when applied, not at every keystroke.
     QTest::keyClick(portField(), Qt::Key_Return);
@@ -212,7 +219,7 @@ TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsFo
     typePort(port);
     QTest::keyClick(portField(), Qt::Key_Enter);
     EXPECT_EQ(applied_.at(0).port.number(), port.toInt());
-    EXPECT_FALSE(portField()->isEnabled());
+    EXPECT_TRUE(portField()->isReadOnly());
     EXPECT_FALSE(networks()->isEnabled());
     EXPECT_FALSE(applyButton()->isEnabled());
     QTest::keyClick(networks(), Qt::Key_Down);  // a second apply while one runs
@@ -262,6 +269,7 @@ TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
     serverReady("http://192.168.1.20:31603/");
     networks()->setFocus();
     QTest::keyClick(networks(), Qt::Key_Down);
+    QTest::keyClick(networks(), Qt::Key_Return);
     ASSERT_EQ(applied_.size(), 1u);
     EXPECT_EQ(applied_[0].networkSelection, HubNetworkSelection::localhost());
     finishApply(std::unexpected(ServerConfigurationError::applyFailed("the port is taken")));
@@ -272,12 +280,59 @@ TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
 
     notSavedReason_ = "The disk is full.";
     QTest::keyClick(networks(), Qt::Key_End);
+    QTest::keyClick(networks(), Qt::Key_Return);
     ASSERT_EQ(applied_.size(), 2u);
     finishApply("http://10.0.0.7:31603/");
     EXPECT_EQ(networks()->currentText(), "Ethernet (wlp2s0) — 10.0.0.7");
     EXPECT_EQ(status(), "Running on 10.0.0.7:31603");
     EXPECT_TRUE(feedback()->text().contains("The disk is full."));
     EXPECT_EQ(testing::takeAlert(window()), QString());
+}
+
+// Browsing the network list applies nothing until the choice is made; after an apply the focus
+// is back on the control used; Escape closes the window unless a port edit is there to cancel.
+TEST_F(SettingsWindowTest, KeysChooseApplyAndCloseWhereExpected) {
+    serverReady("http://192.168.1.20:31603/");
+    EXPECT_EQ(testing::spokenName(networks()), "Network interface");
+    const struct {
+        const char* name;
+        QString start;
+        std::vector<Qt::Key> keys;
+        size_t applies;
+        QString focusAfter;  ///< empty: the window closed
+    } rows[] = {
+        {"arrows only browse",
+         "networkPopup",
+         {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up},
+         0,
+         "networkPopup"},
+        {"Return chooses", "networkPopup", {Qt::Key_Down, Qt::Key_Return}, 1, "networkPopup"},
+        {"leaving chooses", "networkPopup", {Qt::Key_Up, Qt::Key_Tab}, 1, "Port"},
+        {"Apply", "portApplyButton", {Qt::Key_Space}, 1, "portField"},
+        {"Escape closes", "networkPopup", {Qt::Key_Escape}, 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        window().present(configuration_, true);
+        applied_.clear();
+        if (row.start == "portApplyButton") {
+            typePort(freePort());
+        }
+        child<QWidget>(row.start)->setFocus();
+        for (const Qt::Key key : row.keys) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+        }
+        ASSERT_EQ(applied_.size(), row.applies);
+        if (row.applies > 0) {
+            configuration_ = applied_.back();
+            finishApply("http://192.168.1.20:" + std::to_string(configuration_.port) + "/");
+        }
+        EXPECT_EQ(window().isVisible(), !row.focusAfter.isEmpty());
+        if (!row.focusAfter.isEmpty()) {
+            EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(row.focusAfter));
+        }
+    }
+    EXPECT_EQ(testing::spokenName(window().findChild<StatusDot*>()), "Running");
 }
 
 TEST_F(SettingsWindowTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {

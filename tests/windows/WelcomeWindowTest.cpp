@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -76,14 +77,12 @@ TEST_F(WelcomeWindowTest, WaitsForTheServerAndThenShowsItsAddress) {
 }
 
 TEST_F(WelcomeWindowTest, EveryActionGoesThroughItsCallback) {
-    QTest::keyClick(window_.get(), Qt::Key_Return);  // nothing to open yet
     window_->showServerStatus(ServerStatus::running("http://127.0.0.1:31603/"));
-    QTest::keyClick(window_.get(), Qt::Key_Return);
     QTest::mouseClick(button("welcomeOpenButton"), Qt::LeftButton);
     QTest::mouseClick(button("welcomeChangeButton"), Qt::LeftButton);
     QTest::mouseClick(button("welcomeClickerDistributorButton"), Qt::LeftButton);
-    EXPECT_EQ(calls_, QStringList({"open control page", "open control page", "open settings",
-                                   "open clicker distributor"}));
+    EXPECT_EQ(calls_,
+              QStringList({"open control page", "open settings", "open clicker distributor"}));
 
     QAbstractButton* showMenu = button("welcomeShowMenuButton");
     QTest::mouseClick(showMenu, Qt::LeftButton);
@@ -91,6 +90,47 @@ TEST_F(WelcomeWindowTest, EveryActionGoesThroughItsCallback) {
 
     QTest::mouseClick(button("welcomeCloseButton"), Qt::LeftButton);
     EXPECT_FALSE(window_->isVisible());
+}
+
+// Return presses the focused button, the open button only when the focus is on no button;
+// Escape and Ctrl+W close; Tab reaches the link-style buttons in reading order.
+TEST_F(WelcomeWindowTest, KeysPressTheFocusedButtonAndClose) {
+    window_->showServerStatus(ServerStatus::running("http://127.0.0.1:31603/"));
+    const struct {
+        QString focus;  ///< empty: the window itself
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        QString call;  ///< empty: none
+        bool staysOpen;
+    } rows[] = {
+        {"welcomeCloseButton", Qt::Key_Return, Qt::NoModifier, "", false},
+        {"welcomeChangeButton", Qt::Key_Return, Qt::NoModifier, "open settings", true},
+        {"", Qt::Key_Return, Qt::NoModifier, "open control page", true},
+        {"welcomeOpenButton", Qt::Key_Escape, Qt::NoModifier, "", false},
+        {"dontShowAgainCheckbox", Qt::Key_W, Qt::ControlModifier, "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.focus.toStdString() + " " +
+                     QKeySequence(row.key).toString().toStdString());
+        testing::showAndWait(window_.get());
+        QWidget* focus = row.focus.isEmpty() ? window_.get() : child<QWidget>(row.focus);
+        focus->setFocus();
+        calls_.clear();
+        QTest::keyClick(focus, row.key, row.modifiers);
+        EXPECT_EQ(calls_, row.call.isEmpty() ? QStringList() : QStringList{row.call});
+        EXPECT_EQ(window_->isVisible(), row.staysOpen);
+    }
+
+    testing::showAndWait(window_.get());
+    button("welcomeOpenButton")->setFocus();
+    QStringList stops;
+    for (int step = 0; step < 5; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(stops,
+              QStringList({"welcomeChangeButton", "welcomeShowMenuButton", "dontShowAgainCheckbox",
+                           "welcomeCloseButton", "welcomeClickerDistributorButton"}));
 }
 
 TEST_F(WelcomeWindowTest, TheCheckboxStoresTheOppositeAndSurvivesAFailedSave) {

@@ -75,14 +75,25 @@ WelcomeWindow& TrayWindows::welcomeWindow() {
                 .onOpenClickerDistributor = [this] { showClickerDistributor(); },
                 .onShowMenu =
                     [tray = dependencies_.tray](QWidget* anchor) { tray->popUpMenuBelow(anchor); },
-                .setShowAtStartup = [settings = dependencies_.settings](
-                                        bool show) { return settings->setShowWelcomeWindow(show); },
+                .setShowAtStartup = [this](bool show) { return setShowWelcomeWindow(show); },
             });
         welcome_->showDontShowAgain(!dependencies_.settings->startupOptions().showWelcomeWindow);
         welcome_->showServerStatus(serverStatus_);
         dependencies_.tray->installShortcuts(welcome_.get());
     }
     return *welcome_;
+}
+
+std::expected<void, Error> TrayWindows::setShowWelcomeWindow(bool show) {
+    auto stored = dependencies_.settings->setShowWelcomeWindow(show);
+    // One setting with a checkbox in each window: both show it at once.
+    if (stored && welcome_) {
+        welcome_->showDontShowAgain(!show);
+    }
+    if (stored && settings_) {
+        settings_->showWelcomeWindowChoice(show);
+    }
+    return stored;
 }
 
 void TrayWindows::showSettings() {
@@ -118,7 +129,7 @@ SettingsWindow& TrayWindows::settingsWindowCreated() {
                     .setLaunchAtLogin =
                         [settings](bool enabled) { return settings->setLaunchAtLogin(enabled); },
                     .setShowWelcomeWindow =
-                        [settings](bool show) { return settings->setShowWelcomeWindow(show); },
+                        [this](bool show) { return setShowWelcomeWindow(show); },
                     .launchAtLoginState =
                         [settings] { return settings->startupOptions().launchAtLogin; },
                     .openLoginItemsSettings =

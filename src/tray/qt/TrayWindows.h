@@ -56,6 +56,7 @@ public:
 private:
     WelcomeWindow& welcomeWindow();
     SettingsWindow& settingsWindowCreated();
+    std::expected<void, Error> setShowWelcomeWindow(bool show);
     void showServerStatus(const ServerStatus& status);
     /// `work(controller)` while the controller lives.
     template <typename Work>

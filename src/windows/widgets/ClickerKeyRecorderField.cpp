@@ -4,11 +4,40 @@
 #include <QAccessible>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "clicker/linux/LinuxKeyMap.h"
+#include "windows/KeyboardLayoutText.h"
 #include "windows/widgets/Fonts.h"
 
 namespace kelvra {
+
+ClickerKeyDown clickerKeyDown(const QKeyEvent& event, bool withText) {
+    const quint32 scanCode = event.nativeScanCode();
+    ClickerKeyDown keyDown;
+    keyDown.keyCode = scanCode >= LinuxKeyMap::xKeycodeOffset
+                          ? LinuxKeyMap::keyCodeFromEvdev(
+                                static_cast<uint16_t>(scanCode - LinuxKeyMap::xKeycodeOffset))
+                          : LinuxKeyMap::outOfRangeBase;
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    if (modifiers & Qt::ShiftModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::shift;
+    }
+    if (modifiers & Qt::ControlModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::control;
+    }
+    if (modifiers & Qt::AltModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::option;
+    }
+    if (modifiers & Qt::MetaModifier) {
+        keyDown.modifierFlags |= ClickerModifierFlags::command;
+    }
+    if (withText) {
+        keyDown.charactersIgnoringModifiers = unshiftedKeyText(scanCode);
+    }
+    return keyDown;
+}
 
 ClickerKeyRecorderField::ClickerKeyRecorderField(ClickerMappingTarget target, const QString& name,
                                                  int width, QWidget* parent)
@@ -23,10 +52,19 @@ ClickerKeyRecorderField::ClickerKeyRecorderField(ClickerMappingTarget target, co
     setCursor(Qt::PointingHandCursor);
     setContextMenuPolicy(Qt::NoContextMenu);
     setAttribute(Qt::WA_InputMethodEnabled, false);
-    const QString help = QStringLiteral("Click or tab here, then press the key for %1.").arg(name);
+    setAssignmentName(name);
+}
+
+void ClickerKeyRecorderField::setAssignmentName(const QString& name) {
+    const QString accessibleName = name + QStringLiteral(" key assignment");
+    if (accessibleName == this->accessibleName()) {
+        return;
+    }
+    const QString help =
+        QStringLiteral("Click here or press Space, then press the key for %1.").arg(name);
     setToolTip(help);
     setAccessibleDescription(help);
-    setAccessibleName(name + QStringLiteral(" key assignment"));
+    setAccessibleName(accessibleName);
 }
 
 void ClickerKeyRecorderField::setDisplayText(const QString& text) {
@@ -41,20 +79,57 @@ void ClickerKeyRecorderField::setDisplayText(const QString& text) {
     QAccessible::updateAccessibility(&event);
 }
 
+void ClickerKeyRecorderField::setRecording(bool recording) {
+    recording_ = recording;
+}
+
+bool ClickerKeyRecorderField::event(QEvent* event) {
+    if (!recording_) {
+        return QLineEdit::event(event);
+    }
+    switch (event->type()) {
+        case QEvent::ShortcutOverride:
+            // A shortcut's key (Ctrl+W, Ctrl+Q) is a key to record.
+            event->accept();
+            return true;
+        case QEvent::KeyPress:
+            // Before the focus chain sees Tab.
+            emit keyPressed(clickerKeyDown(*static_cast<QKeyEvent*>(event), true));
+            event->accept();
+            return true;
+        case QEvent::KeyRelease:
+            event->accept();
+            return true;
+        default:
+            return QLineEdit::event(event);
+    }
+}
+
+void ClickerKeyRecorderField::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (event->modifiers() == Qt::NoModifier &&
+        (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        emit recordRequested(target_);
+        return;
+    }
+    // Nothing to edit: Escape, Return with modifiers and the rest belong to the window.
+    event->ignore();
+}
+
 void ClickerKeyRecorderField::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
     deselect();
-    emit recordingBegan(target_);
 }
 
 void ClickerKeyRecorderField::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    emit recordingEnded(target_);
+    emit focusLost(target_);
 }
 
 void ClickerKeyRecorderField::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     event->accept();
+    emit recordRequested(target_);
 }
 
 void ClickerKeyRecorderField::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -7,9 +7,9 @@
 
 namespace kelvra {
 
-/// A borderless text button drawn in a named colour, as tight as its text, outside the focus
-/// chain (it is reachable by pointer; the window's own controls carry the keyboard path). The
-/// colour is resolved when painting, so it follows light and dark at once.
+/// A borderless text button drawn in a named colour, as tight as its text with room for its
+/// focus ring; Tab reaches it like any button. The colour is resolved when painting, so it
+/// follows light and dark at once.
 class LinkButton final : public QAbstractButton {
     Q_OBJECT
 

@@ -7,8 +7,8 @@
 
 namespace kelvra {
 
-/// A small filled circle in one of the named colours; decorative, so the text beside it carries
-/// the meaning for accessibility.
+/// A small filled circle in one of the named colours. Its owner names it by the state it shows
+/// ("Running"), since a screen reader cannot see the colour.
 class StatusDot final : public QWidget {
     Q_OBJECT
 

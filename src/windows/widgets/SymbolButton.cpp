@@ -2,6 +2,10 @@
 #include "windows/widgets/SymbolButton.h"
 
 #include <QEvent>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
+
+#include "windows/widgets/FocusRing.h"
 
 namespace kelvra {
 
@@ -19,6 +23,18 @@ void SymbolButton::changeEvent(QEvent* event) {
     QToolButton::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
         updateIcon();
+    }
+}
+
+void SymbolButton::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    // Our ring stands for the style's focus, a fill too faint to see on a borderless button.
+    option.state &= ~QStyle::State_HasFocus;
+    painter.drawComplexControl(QStyle::CC_ToolButton, option);
+    if (hasFocus()) {
+        paintFocusRing(painter, rect(), palette(), height() / 2.0);
     }
 }
 

@@ -9,7 +9,8 @@
 namespace kelvra {
 
 /// A borderless button showing one symbol tinted in a named colour, tinted again whenever the
-/// palette changes. Used for the info and delete buttons.
+/// palette changes, with a ring that shows clearly when it has the focus. Used for the info and
+/// delete buttons.
 class SymbolButton final : public QToolButton {
     Q_OBJECT
 
@@ -20,6 +21,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void updateIcon();

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "windows/widgets/ThemeColors.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QEvent>
 #include <QWidget>
 
@@ -94,8 +97,52 @@ QColor color(Role role, const QPalette& palette) {
             return dark ? QColor::fromRgbF(0.16f, 0.165f, 0.21f) : QColor(Qt::white);
         case Role::welcomeHintText:
             return dark ? text : QColor::fromRgbF(0.18f, 0.18f, 0.18f);
+        case Role::focusRing:
+            return legibleOn(palette.color(QPalette::Highlight), palette.color(QPalette::Window),
+                             3.0);
     }
     return text;
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](float channel) {
+            return channel <= 0.04045f ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        const QColor rgb = color.toRgb();
+        return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) +
+               0.0722 * linear(rgb.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+QColor legibleOn(const QColor& color, const QColor& background, double ratio) {
+    const QColor opaqueBackground = background.toRgb();
+    const float alpha = color.toRgb().alphaF();
+    const auto over = [&](const QColor& top, float weight) {
+        return QColor::fromRgbF(top.redF() * weight + opaqueBackground.redF() * (1 - weight),
+                                top.greenF() * weight + opaqueBackground.greenF() * (1 - weight),
+                                top.blueF() * weight + opaqueBackground.blueF() * (1 - weight));
+    };
+    const QColor seen = over(color.toRgb(), alpha);
+    // Away from the background: towards black on a light one, white on a dark one.
+    const QColor away =
+        contrast(opaqueBackground, Qt::black) > contrast(opaqueBackground, Qt::white)
+            ? QColor(Qt::black)
+            : QColor(Qt::white);
+    for (int step = 0; step <= 20; ++step) {
+        const float towards = static_cast<float>(step) / 20;
+        const QColor candidate =
+            QColor::fromRgbF(seen.redF() * (1 - towards) + away.redF() * towards,
+                             seen.greenF() * (1 - towards) + away.greenF() * towards,
+                             seen.blueF() * (1 - towards) + away.blueF() * towards);
+        if (contrast(candidate, opaqueBackground) >= ratio) {
+            return candidate;
+        }
+    }
+    return away;
 }
 
 void setTextRole(QWidget* widget, Role role) {

@@ -101,7 +101,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
 
     if (hasFocus()) {
         painter.setOpacity(1);
-        painter.setPen(QPen(colors.color(QPalette::Highlight), 2));
+        painter.setPen(QPen(ThemeColors::color(ThemeColors::Role::focusRing, colors), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
     }

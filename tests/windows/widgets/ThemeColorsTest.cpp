@@ -39,5 +39,21 @@ TEST(ThemeColorsTest, TextRolesFollowTheDesktopBetweenLightAndDark) {
     QApplication::setPalette(testing::lightPalette());
 }
 
+// A focus ring stands 3:1 against the window, link text 4.5:1, whichever accent the desktop has.
+TEST(ThemeColorsTest, FocusRingsAndLinksStandOutInLightAndDark) {
+    for (const QPalette& palette : {testing::lightPalette(), testing::darkPalette()}) {
+        SCOPED_TRACE(ThemeColors::isDark(palette) ? "dark" : "light");
+        const QColor window = palette.color(QPalette::Window);
+        EXPECT_GE(ThemeColors::contrast(ThemeColors::color(Role::focusRing, palette), window), 3);
+        for (const Role role : {Role::accent, Role::link}) {
+            EXPECT_GE(
+                ThemeColors::contrast(
+                    ThemeColors::legibleOn(ThemeColors::color(role, palette), window, 4.5), window),
+                4.5);
+        }
+    }
+    EXPECT_NEAR(ThemeColors::contrast(Qt::black, Qt::white), 21, 0.01);
+}
+
 }  // namespace
 }  // namespace kelvra
