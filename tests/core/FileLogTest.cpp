@@ -178,7 +178,7 @@ TEST(FileLogTest, SyncsOnAThreadThatRunsOnlyWhileLinesCome) {
         EXPECT_EQ(threadsNamed("log-sync"), 1u) << "nothing syncs the line";
         EXPECT_TRUE(testing::eventually([] { return threadsNamed("log-sync") == 0; }));
     }
-    EXPECT_EQ(readLines((*log)->url()).size(), 2u);
+    EXPECT_EQ(readLines((*log)->path()).size(), 2u);
 }
 
 }  // namespace
