@@ -47,8 +47,7 @@ test('invalid switch requests: refused when the requestId is usable, otherwise o
     ['no-enabled', false, false],
     ['after', true, false],
   ]);
-  await server.shutdown(); // stderr is complete only once the output has closed
-  assert.match(server.stderrText, /requestId/);
+  await server.shutdown();
 });
 
 test('bad lines are ignored and the server keeps answering', async (t) => {
@@ -70,9 +69,6 @@ test('bad lines are ignored and the server keeps answering', async (t) => {
   const after = await server.request('after', false);
   assert.deepEqual(server.events.slice(3, after.index), [], 'nothing but the answer after the start events');
   await server.shutdown();
-  for (const note of [/not valid JSON/, /not valid UTF-8/, /unknown command "reboot"/, /longer than/]) {
-    assert.match(server.stderrText, note);
-  }
 });
 
 test('CR LF endings, lines split inside a character, and a last line without a line feed', async (t) => {

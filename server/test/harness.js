@@ -53,13 +53,6 @@ function waitUntil(listeners, check, what) {
   );
 }
 
-// Each event is one compact JSON line; what the events mean is the host's decoder's to judge,
-// and the tests check the members they rely on.
-function checkEventLine(line) {
-  const payload = line.slice(PREFIX.length);
-  assert.equal(payload, JSON.stringify(JSON.parse(payload)), 'event JSON is compact');
-}
-
 class ServerProcess {
   constructor(env) {
     this.child = spawn(process.execPath, [SERVER], { env, stdio: 'pipe' });
@@ -139,7 +132,11 @@ class ServerProcess {
       assert.doesNotThrow(() => new TextDecoder('utf-8', { fatal: true }).decode(bytes), 'output is UTF-8');
       assert.ok(bytes.length === 0 || bytes[bytes.length - 1] === 0x0a, 'output ends with a line feed');
     }
-    this.lines.filter((line) => line.startsWith(PREFIX)).forEach(checkEventLine);
+    // Each event is one compact JSON line; the tests check the members they rely on.
+    for (const line of this.lines.filter((l) => l.startsWith(PREFIX))) {
+      const payload = line.slice(PREFIX.length);
+      assert.equal(payload, JSON.stringify(JSON.parse(payload)), 'event JSON is compact');
+    }
   }
 
   async shutdown() {

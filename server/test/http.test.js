@@ -33,27 +33,19 @@ describe('control page and API', () => {
   });
 
   test('switch and group changes answer with the new state and are reported on standard output', async () => {
-    const state = (await httpRequest(`${url}api/state`)).json;
-    assert.deepEqual(state.clickerDistributor, { enabled: false, enabledGroupCount: 1, listenerRequired: false });
-
-    const on = await postJson(`${url}api/clicker-distributor`, { enabled: true });
-    assert.equal(on.status, 200);
-    assert.deepEqual(on.json.clickerDistributor, { enabled: true, enabledGroupCount: 1, listenerRequired: true });
-    const stateEvent = await server.waitForEvent('clicker-distributor-state', (e) => e.enabled);
-    await server.waitForEvent('clicker-listener', (e) => e.enabled, stateEvent.index);
-
-    const group = await postJson(`${url}api/groups/stage-right`, { clickerDistributor: true });
-    assert.equal(group.json.clickerDistributor.enabledGroupCount, 2);
-    await server.waitForEvent('clicker-distributor-state', (e) => e.enabledGroupCount === 2);
-
-    // Back to the start; no group left means no listener even while switched on.
-    await postJson(`${url}api/groups/stage-right`, { clickerDistributor: false });
-    const none = await postJson(`${url}api/groups/stage-left`, { clickerDistributor: false });
-    assert.deepEqual(none.json.clickerDistributor, { enabled: true, enabledGroupCount: 0, listenerRequired: false });
-    await server.waitForEvent('clicker-listener', (e) => !e.enabled, stateEvent.index);
-    await postJson(`${url}api/groups/stage-left`, { clickerDistributor: true });
-    await postJson(`${url}api/clicker-distributor`, { enabled: false });
-    await server.waitForEvent('clicker-distributor-state', (e) => !e.enabled, stateEvent.index);
+    const change = async (path, body) => (await postJson(`${url}api/${path}`, body)).json.clickerDistributor;
+    const from = server.events.length;
+    const on = await change('clicker-distributor', { enabled: true });
+    assert.deepEqual(on, { enabled: true, enabledGroupCount: 1, listenerRequired: true });
+    await server.waitForEvent('clicker-listener', (e) => e.enabled, from);
+    // No group left means no listener even while switched on.
+    const none = await change('groups/stage-left', { clickerDistributor: false });
+    assert.deepEqual(none, { enabled: true, enabledGroupCount: 0, listenerRequired: false });
+    await server.waitForEvent('clicker-distributor-state', (e) => e.enabledGroupCount === 0, from);
+    await server.waitForEvent('clicker-listener', (e) => !e.enabled, from);
+    await change('groups/stage-left', { clickerDistributor: true });
+    await change('clicker-distributor', { enabled: false });
+    await server.waitForEvent('clicker-distributor-state', (e) => !e.enabled, from);
   });
 
   test('a burst of changes reaches standard output as a few reports of the latest state', async () => {

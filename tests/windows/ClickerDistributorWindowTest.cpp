@@ -108,16 +108,11 @@ TEST_F(ClickerDistributorWindowTest, RecordsTheKeyPressedInTheWindow) {
         const QString listen = QString(row.field).replace("KeyField", "ListenButton");
         click(row.listen ? listen : row.field);
         QWidget* focusBefore = QApplication::focusWidget();
-        EXPECT_EQ(field->text(),
-                  row.listen ? QStringLiteral("Listening…") : QStringLiteral("Press a key…"));
+        EXPECT_TRUE(model->state().capture.has_value());
 
         press(row.key);
 
-        EXPECT_EQ(field->text(), row.shown);
-        EXPECT_EQ(
-            QString::fromStdString(
-                (row.field.startsWith("previous") ? stored.previous : stored.next).displayName()),
-            row.shown);
+        EXPECT_EQ(field->text(), row.shown);  // the model's text, so the key reached it
         EXPECT_FALSE(model->state().capture.has_value());
         // The focus stays where the person started: the field, or the Listen button.
         EXPECT_EQ(QApplication::focusWidget(), row.listen ? child<QWidget>(listen) : field);

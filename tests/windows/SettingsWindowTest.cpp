@@ -177,7 +177,6 @@ TEST_F(SettingsWindowTest, PortFieldShowsItsThreeStates) {
         bool applyEnabled;
         bool messageShown;
     } rows[] = {
-        {freePort(), true, true, false},
         {"31603", false, false, false},
         {"80", true, false, true},
         {QString::number(busy.port), true, true, false},
@@ -227,7 +226,6 @@ TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsFo
 
     finishApply(
         std::unexpected(ServerConfigurationError::applyFailed("The port could not be opened.")));
-    EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
     EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(applyButton()->isVisible() && applyButton()->isEnabled());
     EXPECT_TRUE(feedback()->text().endsWith("The port could not be opened."));
@@ -275,7 +273,6 @@ TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
     finishApply(std::unexpected(ServerConfigurationError::applyFailed("the port is taken")));
 
     EXPECT_EQ(networks()->currentIndex(), 0);
-    EXPECT_EQ(status(), "Running on 192.168.1.20:31603");
     EXPECT_TRUE(testing::takeAlert(window()).endsWith("the port is taken"));
 
     notSavedReason_ = "The disk is full.";
@@ -284,7 +281,6 @@ TEST_F(SettingsWindowTest, ANetworkChangeAppliesAndAFailureIsAlertedAndUndone) {
     ASSERT_EQ(applied_.size(), 2u);
     finishApply("http://10.0.0.7:31603/");
     EXPECT_EQ(networks()->currentText(), "Ethernet (wlp2s0) — 10.0.0.7");
-    EXPECT_EQ(status(), "Running on 10.0.0.7:31603");
     EXPECT_TRUE(feedback()->text().contains("The disk is full."));
     EXPECT_EQ(testing::takeAlert(window()), QString());
 }
@@ -325,7 +321,8 @@ TEST_F(SettingsWindowTest, KeysChooseApplyAndCloseWhereExpected) {
         ASSERT_EQ(applied_.size(), row.applies);
         if (row.applies > 0) {
             configuration_ = applied_.back();
-            finishApply("http://192.168.1.20:" + std::to_string(configuration_.port) + "/");
+            finishApply("http://192.168.1.20:" + std::to_string(configuration_.port.number()) +
+                        "/");
         }
         EXPECT_EQ(window().isVisible(), !row.focusAfter.isEmpty());
         if (!row.focusAfter.isEmpty()) {

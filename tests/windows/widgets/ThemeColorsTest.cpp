@@ -41,7 +41,7 @@ TEST(ThemeColorsTest, TextRolesFollowTheDesktopBetweenLightAndDark) {
 
 // A focus ring stands 3:1 against the window, link text 4.5:1, whichever accent the desktop has.
 TEST(ThemeColorsTest, FocusRingsAndLinksStandOutInLightAndDark) {
-    for (const QPalette& palette : {testing::lightPalette(), testing::darkPalette()}) {
+    for (const QPalette& palette : {testing::lightPalette(), darkPalette()}) {
         SCOPED_TRACE(ThemeColors::isDark(palette) ? "dark" : "light");
         const QColor window = palette.color(QPalette::Window);
         EXPECT_GE(ThemeColors::contrast(ThemeColors::color(Role::focusRing, palette), window), 3);
