@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "clicker/ClickerInputMonitorLifecycle.h"
+#include "clicker/FakeKeyboardTap.h"
 #include "support/ManualMainThreadExecutor.h"
 
 namespace kelvra {
@@ -11,32 +12,11 @@ namespace {
 using State = ClickerInputListenerState;
 using ::testing::ElementsAre;
 
-struct FakeMonitor final : ClickerInputMonitoring {
-    explicit FakeMonitor(ClickerInputMonitorReports monitorReports)
-        : reports(std::move(monitorReports)) {}
-    void start(std::shared_ptr<ClickerInputMonitoring> waitsFor) override {
-        calls.push_back("start");
-        predecessor = std::move(waitsFor);
-    }
-    void stop() override { calls.push_back("stop"); }
-    void join() override { calls.push_back("join"); }
-    void setConfiguration(const ClickerInputConfiguration& value) override {
-        configuration = value;
-    }
-    void setRecordingRequired(bool value) override { recording = value; }
-
-    ClickerInputMonitorReports reports;
-    std::shared_ptr<ClickerInputMonitoring> predecessor;
-    std::vector<std::string> calls;
-    ClickerInputConfiguration configuration;
-    bool recording = false;
-};
-
 class ClickerInputMonitorLifecycleTest : public ::testing::Test {
 protected:
     std::shared_ptr<ManualMainThreadExecutor> mainThread =
         std::make_shared<ManualMainThreadExecutor>();
-    std::vector<std::shared_ptr<FakeMonitor>> made;
+    std::vector<std::shared_ptr<testing::FakeClickerMonitor>> made;
     std::vector<State> states;
     std::vector<std::vector<ClickerKeystroke>> conflicts;
     std::optional<ClickerInputMonitorLifecycle> lifecycle;
@@ -47,7 +27,7 @@ protected:
         made.clear();
         lifecycle.emplace(
             [this](ClickerInputMonitorReports reports) {
-                made.push_back(std::make_shared<FakeMonitor>(std::move(reports)));
+                made.push_back(std::make_shared<testing::FakeClickerMonitor>(std::move(reports)));
                 return made.back();
             },
             mainThread,

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <thread>
 #include <vector>
@@ -179,6 +180,28 @@ struct RecordedMonitor {
     std::condition_variable delivered;
     std::vector<ClickerCapturedInput> inputs;
     std::vector<std::thread::id> inputThreads;
+};
+
+/// A listener that records what it is told, with the reports it was made to give.
+struct FakeClickerMonitor final : ClickerInputMonitoring {
+    explicit FakeClickerMonitor(ClickerInputMonitorReports given = {})
+        : reports(std::move(given)) {}
+    void start(std::shared_ptr<ClickerInputMonitoring> waitsFor) override {
+        calls.push_back("start");
+        predecessor = std::move(waitsFor);
+    }
+    void stop() override { calls.push_back("stop"); }
+    void join() override { calls.push_back("join"); }
+    void setConfiguration(const ClickerInputConfiguration& value) override {
+        configuration = value;
+    }
+    void setRecordingRequired(bool value) override { recording = value; }
+
+    ClickerInputMonitorReports reports;
+    std::shared_ptr<ClickerInputMonitoring> predecessor;
+    std::vector<std::string> calls;
+    ClickerInputConfiguration configuration;
+    bool recording = false;
 };
 
 }  // namespace kelvra::testing

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,9 +71,8 @@ protected:
                 std::make_shared<HubNetworkServiceProvider>(services ? services : network),
             .networkServiceMonitor = monitor,
             .makeClickerMonitor =
-                [this](auto onInput, ClickerInputMonitorReports given) {
+                [this](auto onInput, ClickerInputMonitorReports) {
                     deliver = std::move(onInput);
-                    listenerReports = std::move(given);
                     monitors.push_back(std::make_shared<testing::FakeClickerMonitor>());
                     return monitors.back();
                 },
@@ -87,7 +87,8 @@ protected:
 
     FakeSupervisor& current() { return *supervisors.back(); }
     bool listening() const {
-        return !monitors.empty() && monitors.back()->started && !monitors.back()->stopped;
+        return !monitors.empty() && std::ranges::count(monitors.back()->calls, "start") > 0 &&
+               std::ranges::count(monitors.back()->calls, "stop") == 0;
     }
     void start() {
         controller->start([this](auto result) { startResults.push_back(result); });
@@ -125,7 +126,6 @@ protected:
     std::shared_ptr<HubNetworkServiceMonitor> monitor;
     std::vector<std::shared_ptr<testing::FakeClickerMonitor>> monitors;
     std::function<void(ClickerCapturedInput)> deliver;
-    ClickerInputMonitorReports listenerReports;
     std::vector<std::shared_ptr<FakeSupervisor>> supervisors;
     std::vector<std::expected<void, Error>> startResults;
     std::vector<ServerSettingsApplyResult> applyResults;

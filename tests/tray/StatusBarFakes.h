@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "backend/BackendSupervising.h"
-#include "clicker/ClickerInputMonitoring.h"
+#include "clicker/FakeKeyboardTap.h"
 #include "clicker/FakePermissionProvider.h"
 #include "core/UniqueFd.h"
 #include "server_config/FakeNetworkServices.h"
@@ -118,18 +118,6 @@ private:
     }();
     std::string unread_;
     std::vector<std::string> sent_;
-};
-
-/// A keyboard listener that only records whether it runs.
-class FakeClickerMonitor final : public ClickerInputMonitoring {
-public:
-    bool started = false, stopped = false;
-
-    void start(std::shared_ptr<ClickerInputMonitoring>) override { started = true; }
-    void stop() override { stopped = true; }
-    void join() override {}
-    void setConfiguration(const ClickerInputConfiguration&) override {}
-    void setRecordingRequired(bool) override {}
 };
 
 }  // namespace kelvra::testing

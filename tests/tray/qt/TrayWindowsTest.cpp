@@ -45,7 +45,7 @@ protected:
             .view = view,
             .requestTermination = [] {},
             .makeSupervisor = makeBackendSupervisorFactory(
-                {KELVRA_TEST_NODE, fixtures / backend, fixtures}, log, mainThread),
+                {KELVRA_TEST_NODE, fixtures / backend, fixtures}, log, mainThread, mainThread),
             .updateChecker = nullptr,
             .settings = settings,
             .networkServiceProvider = networkServices,
