@@ -11,7 +11,7 @@
 namespace kelvra {
 namespace {
 
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
+QAccessibleInterface* appWindowAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String(AppWindow::staticMetaObject.className()) &&
         object->isWidgetType()) {
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
@@ -29,7 +29,7 @@ bool pressesOnReturn(const QWidget* widget) {
 
 AppWindow::AppWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     static const bool factoryInstalled = [] {
-        QAccessible::installFactory(accessibleFactory);
+        QAccessible::installFactory(appWindowAccessible);
         return true;
     }();
     (void)factoryInstalled;

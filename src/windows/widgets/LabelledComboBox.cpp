@@ -20,7 +20,7 @@ public:
     }
 };
 
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
+QAccessibleInterface* labelledComboBoxAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String(LabelledComboBox::staticMetaObject.className()) &&
         object->isWidgetType()) {
         return new AccessibleLabelledComboBox(static_cast<QWidget*>(object));
@@ -32,7 +32,7 @@ QAccessibleInterface* accessibleFactory(const QString& className, QObject* objec
 
 LabelledComboBox::LabelledComboBox(QWidget* parent) : QComboBox(parent) {
     static const bool factoryInstalled = [] {
-        QAccessible::installFactory(accessibleFactory);
+        QAccessible::installFactory(labelledComboBoxAccessible);
         return true;
     }();
     (void)factoryInstalled;

@@ -39,7 +39,7 @@ private:
     ToggleSwitch* button() const { return static_cast<ToggleSwitch*>(widget()); }
 };
 
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
+QAccessibleInterface* toggleSwitchAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String(ToggleSwitch::staticMetaObject.className()) &&
         object->isWidgetType()) {
         return new AccessibleToggleSwitch(static_cast<QWidget*>(object));
@@ -51,7 +51,7 @@ QAccessibleInterface* accessibleFactory(const QString& className, QObject* objec
 
 ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent) {
     static const bool factoryInstalled = [] {
-        QAccessible::installFactory(accessibleFactory);
+        QAccessible::installFactory(toggleSwitchAccessible);
         return true;
     }();
     (void)factoryInstalled;
