@@ -14,14 +14,26 @@ uint64_t kelvra::testing::allocationsOnThisThread() {
     return allocations;
 }
 
-// libstdc++'s other forms of `new` (arrays, nothrow) come here too. `delete` is replaced with
-// it, so that a sanitizer's own allocator sees malloc and free in pairs.
-void* operator new(std::size_t size) {
+// Every unaligned form of `new` and `delete` is replaced together: a sanitizer intercepts each
+// form it is not given, and would see its own `new` freed by ours.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     ++allocations;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* operator new(std::size_t size) {
+    if (void* memory = operator new(size, std::nothrow)) {
         return memory;
     }
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return operator new(size, std::nothrow);
 }
 
 #pragma GCC diagnostic push
@@ -31,6 +43,22 @@ void operator delete(void* memory) noexcept {
 }
 
 void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
     std::free(memory);
 }
 #pragma GCC diagnostic pop
