@@ -305,30 +305,6 @@ TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
     }
 }
 
-TEST_F(DeviceKeyboardTapTest, SendsLedChangesOfTheCopyBackToTheKeyboard) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
-    laptop->sendToCopy(event(EV_LED, LED_CAPSL, 1));
-    laptop->sendToCopy(event(EV_LED, LED_CAPSL, 0));
-    EXPECT_EQ(laptop->nextLed(), std::make_pair(uint16_t{LED_CAPSL}, 1));
-    EXPECT_EQ(laptop->nextLed(), std::make_pair(uint16_t{LED_CAPSL}, 0));
-}
-
-TEST_F(DeviceKeyboardTapTest, TakesAKeyboardOnlyOnceNoKeyIsHeldOnIt) {
-    const auto laptop = system->add("Laptop Keyboard");
-    laptop->change([&] { laptop->held.set(KEY_PAGEDOWN); });
-    const auto listedLater = system->add("USB Keyboard");
-    start();
-    ASSERT_TRUE(listedLater->waitUntilTaken(true));  // so the laptop has been looked at
-    EXPECT_FALSE(laptop->isGrabbed());
-
-    // Until then the desktop reads it directly and nothing is decided.
-    laptop->send(frame({{KEY_PAGEDOWN, 2}}));
-    laptop->change([&] { laptop->held.reset(); });
-    laptop->send(frame({{KEY_PAGEDOWN, 0}}));
-    ASSERT_TRUE(laptop->waitUntilTaken(true));
-    EXPECT_TRUE(client.events().empty());
-}
-
 TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
     const auto [laptop] = startTaking("Laptop Keyboard");
     lock->set(true);
@@ -351,25 +327,6 @@ TEST_F(DeviceKeyboardTapTest, ReleasesEveryKeyTheCopiesHoldWhenStopped) {
     EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
     EXPECT_FALSE(laptop->isGrabbed());
-}
-
-TEST_F(DeviceKeyboardTapTest, MakesOneCopyOfEachKeyboardWhateverItsNameAndNeverTakesACopy) {
-    // uinput keeps 79 bytes of a name: the ending must fit in them, cut on a character boundary.
-    // (Appended rather than added: GCC 12 warns falsely about adding to a long temporary.)
-    const auto name = [](size_t count, char letter, std::string_view ending) {
-        return std::string(count, letter).append(ending);
-    };
-    const auto [plain, accented] = startTaking(name(70, 'K', ""), name(65, 'k', "\u00e9 Keyboard"));
-    EXPECT_EQ(plain->copyName(), name(66, 'K', " (Kelvra Hub)"));
-    EXPECT_EQ(accented->copyName(), name(65, 'k', " (Kelvra Hub)"));
-
-    // A keyboard plugged in now is looked at after the copies were announced.
-    const auto plugged = system->plug("USB Keyboard");
-    ASSERT_TRUE(plugged->waitUntilTaken(true));
-    const auto devices = system->devices();
-    EXPECT_EQ(devices.size(), 6u);  // three keyboards, a copy of each
-    EXPECT_EQ(std::ranges::count_if(devices, [](const auto& each) { return each->isGrabbed(); }),
-              3);
 }
 
 TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
