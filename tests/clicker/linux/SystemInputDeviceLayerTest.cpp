@@ -138,6 +138,7 @@ Bytes join(std::initializer_list<Bytes> parts) {
     return joined;
 }
 
+// Usage page Generic Desktop, usage Keyboard, an application collection; and its end.
 const Bytes kKeyboardApplication = {0x05, 0x01, 0x09, 0x06, 0xa1, 0x01};
 const Bytes kEnd = {0xc0};
 /// Left Control to Right GUI, a bit each, as boot keyboards send them.
@@ -145,8 +146,8 @@ const Bytes kModifierBits = {0x05, 0x07, 0x1a, 0xe0, 0x00, 0x2a, 0xe7, 0x00, 0x1
                              0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02};
 constexpr uint8_t kLeftShift = 0x02;  // its bit among the modifier bits
 
-/// A presenter's handful of keys as an array of `slots` that lists only their usages; a report
-/// names a key by its place in the list.
+/// A presenter's handful of keys as an array of `slots` that lists only their usages (Page Up,
+/// Page Down, F5, Escape, period, B); a report names a key by its place in the list.
 enum HandfulKey : uint8_t { none, pageUp, pageDown, f5, escape, period, b };
 Bytes handfulKeys(uint8_t slots) {
     return {0x05, 0x07, 0x09, 0x4b, 0x09, 0x4e, 0x09, 0x3e, 0x09, 0x29,  0x09, 0x37,
@@ -154,7 +155,9 @@ Bytes handfulKeys(uint8_t slots) {
 }
 
 /// A receiver's keyboard (with its LEDs), consumer control and mouse (a laser pointer's button)
-/// under report IDs 1, 2 and 3, in the order given.
+/// under report IDs 1, 2 and 3, in the order given: the keyboard's six keys an array of usages
+/// 0 to 0x65, the consumer control's one usage of 16 bits, the mouse's three buttons and
+/// relative X and Y.
 enum class ComboOrder : uint8_t { keyboardFirst, consumerFirst };
 Bytes comboDescriptor(ComboOrder order) {
     const Bytes keyboard =
