@@ -367,31 +367,52 @@ TEST_F(DeviceKeyboardTapTest, EndsWhenAccessToTheLastKeyboardIsRevoked) {
     EXPECT_EQ(copied(laptop), keyFrame({{KEY_Z, 0}}));
 }
 
-TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
+// A presenter with only Page Up and Page Down is no keyboard to udev, and an access rule for
+// keyboards alone leaves it closed: its keys would reach the focused application. So files count
+// as open only when every device with an assigned key opens.
+TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndTheDevicesWithAssignedKeysOpen) {
     struct Row {
         const char* name;
-        int virtualDeviceError;
-        std::vector<int> keyboardOpenErrors;
-        bool opens;
-        std::optional<bool> filesOpen;
+        bool opens = true;
+        std::optional<bool> filesOpen = true;
+        int virtualDeviceError = 0;
+        std::vector<int> keyboardOpenErrors = {0};
+        std::optional<int> presenterOpenError = std::nullopt;  // absent: no presenter
+        std::vector<uint16_t> assigned = {kF5};
         bool atSeat = true;
         bool seatGivesKeyboards = true;
     };
     const Row rows[] = {
-        {"one keyboard", 0, {0}, true, true},
-        {"no uinput", ENOENT, {0}, false, false},
-        {"every keyboard denied", 0, {EACCES, EACCES}, false, false},
-        {"one of two denied", 0, {EACCES, 0}, true, false},
-        {"no keyboard yet", 0, {}, true, false},
+        {.name = "one keyboard"},
+        {.name = "no uinput", .opens = false, .filesOpen = false, .virtualDeviceError = ENOENT},
+        {.name = "every keyboard denied",
+         .opens = false,
+         .filesOpen = false,
+         .keyboardOpenErrors = {EACCES, EACCES}},
+        {.name = "one of two denied", .filesOpen = false, .keyboardOpenErrors = {EACCES, 0}},
+        {.name = "no keyboard yet", .filesOpen = false, .keyboardOpenErrors = {}},
         // Another session's meanwhile: nothing is opened, and the run takes them on return.
-        {"away from the seat", EACCES, {EACCES}, true, std::nullopt, false},
-        {"away from a seat that will not give them",
-         0,
-         {EACCES},
-         false,
-         std::nullopt,
-         false,
-         false},
+        {.name = "away from the seat",
+         .filesOpen = std::nullopt,
+         .virtualDeviceError = EACCES,
+         .keyboardOpenErrors = {EACCES},
+         .atSeat = false},
+        {.name = "away from a seat that will not give them",
+         .opens = false,
+         .filesOpen = std::nullopt,
+         .keyboardOpenErrors = {EACCES},
+         .atSeat = false,
+         .seatGivesKeyboards = false},
+        {.name = "presenter closed",
+         .filesOpen = false,
+         .presenterOpenError = EACCES,
+         .assigned = {kF5, ClickerKeyCode::pageDown}},
+        {.name = "presenter open", .presenterOpenError = 0, .assigned = {ClickerKeyCode::pageDown}},
+        {.name = "presenter alone",
+         .keyboardOpenErrors = {},
+         .presenterOpenError = 0,
+         .assigned = {ClickerKeyCode::pageUp}},
+        {.name = "presenter's keys unassigned", .presenterOpenError = EACCES},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -402,43 +423,17 @@ TEST(DeviceKeyboardTapOpenTest, OpensOnlyWhenCopiesCanBeMadeAndAKeyboardOpens) {
             keyboard->openError = error;
             keyboard->givenBySeat = row.seatGivesKeyboards;
         }
+        if (row.presenterOpenError) {
+            system->add("Presenter", false, {KEY_PAGEUP, KEY_PAGEDOWN})->openError =
+                *row.presenterOpenError;
+        }
         system->add("Mouse", false)->openError = EACCES;  // not ours to need
         auto seat = std::make_unique<FakeSessionLock>(SessionState{.active = row.atSeat});
-        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat, *assigning({kF5})),
+        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), *seat, *assigning(row.assigned)),
                   row.filesOpen);
         DeviceKeyboardTap tap(system->makeLayer(), std::move(seat),
                               std::make_shared<RecordingLog>());
         EXPECT_EQ(tap.open().has_value(), row.opens);
-    }
-}
-
-// A presenter with only Page Up and Page Down is no keyboard to udev, and an access rule for
-// keyboards alone leaves it closed: its keys would reach the focused application.
-TEST(DeviceKeyboardTapOpenTest, FilesOpenOnlyWhenEveryDeviceWithAnAssignedKeyDoes) {
-    struct Row {
-        const char* name;
-        std::vector<uint16_t> assigned;
-        int presenterOpenError;
-        bool keyboardPresent;
-        bool filesOpen;
-    };
-    const Row rows[] = {
-        {"presenter closed", {kF5, ClickerKeyCode::pageDown}, EACCES, true, false},
-        {"presenter open", {ClickerKeyCode::pageDown}, 0, true, true},
-        {"presenter alone", {ClickerKeyCode::pageUp}, 0, false, true},
-        {"presenter's keys unassigned", {kF5}, EACCES, true, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto system = std::make_shared<FakeInputSystem>();
-        if (row.keyboardPresent) {
-            system->add("Keyboard");
-        }
-        system->add("Presenter", false, {KEY_PAGEUP, KEY_PAGEDOWN})->openError =
-            row.presenterOpenError;
-        const FakeSessionLock seat;
-        EXPECT_EQ(deviceKeyboardFilesOpen(*system->makeLayer(), seat, *assigning(row.assigned)),
-                  row.filesOpen);
     }
 }
 
