@@ -92,10 +92,7 @@ public:
 
     int descriptor() const override { return keyboard_->tapEnd.get(); }
     std::string_view name() const override { return keyboard_->node.name; }
-    EvdevKeySet heldKeys() const override {
-        std::lock_guard lock(keyboard_->mutex);
-        return keyboard_->held;
-    }
+    EvdevKeySet heldKeys() const override { return {}; }
     int grab() override {
         if (const int error = keyboard_->grabError; error != 0) {
             return error;
@@ -115,20 +112,14 @@ public:
             return std::unexpected(error);
         }
         auto [tapEnd, testEnd] = socketPair();
-        // The kernel's limit, whatever the name's characters.
-        const std::string kept(
-            name.substr(0, std::min<size_t>(name.size(), UINPUT_MAX_NAME_SIZE - 1)));
-        auto listed = system_->plug(kept, keyboard_->node.keyboard, keyboard_->keys);
+        auto listed = system_->plug(std::string(name), keyboard_->node.keyboard, keyboard_->keys);
         keyboard_->change([&] {
             keyboard_->hasCopy = true;
-            keyboard_->copiedAs = kept;
             keyboard_->copyTestEnd = std::move(testEnd);
         });
         return std::make_unique<FakeCopy>(keyboard_, std::move(tapEnd), system_, std::move(listed));
     }
-    void setLed(uint16_t code, int32_t value) override {
-        keyboard_->change([&] { keyboard_->leds.emplace_back(code, value); });
-    }
+    void setLed(uint16_t, int32_t) override {}
 
 private:
     std::shared_ptr<FakeKeyboard> keyboard_;
@@ -253,21 +244,6 @@ std::vector<input_event> FakeKeyboard::nextCopyFrame() {
     const int descriptor = copyTestEnd.get();
     lock.unlock();
     return descriptor < 0 ? std::vector<input_event>{} : readFrame(descriptor);
-}
-
-void FakeKeyboard::sendToCopy(const input_event& event) {
-    std::lock_guard lock(mutex);
-    writeEvents(copyTestEnd.get(), std::span(&event, 1));
-}
-
-std::optional<std::pair<uint16_t, int32_t>> FakeKeyboard::nextLed() {
-    std::unique_lock lock(mutex);
-    if (!changed.wait_for(lock, kPatience, [&] { return !leds.empty(); })) {
-        return std::nullopt;
-    }
-    const auto led = leds.front();
-    leds.erase(leds.begin());
-    return led;
 }
 
 std::shared_ptr<FakeKeyboard> FakeInputSystem::add(std::string name, bool keyboard,

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <sys/eventfd.h>
@@ -69,17 +68,9 @@ public:
     bool waitUntilTaken(bool taken);
     /// Waits until no one holds the device open (nor grabbed, nor copied).
     bool waitUntilClosed();
-    std::string copyName() const {
-        std::lock_guard lock(mutex);
-        return copiedAs;
-    }
 
     /// The next frame the current copy emitted; empty once the copy is gone.
     std::vector<input_event> nextCopyFrame();
-    /// Sends an LED change into the copy, as the desktop would.
-    void sendToCopy(const input_event& event);
-    /// Waits for an LED change to reach the device.
-    std::optional<std::pair<uint16_t, int32_t>> nextLed();
 
     /// Changes the state under the lock and wakes the waiters.
     template <typename Change>
@@ -96,13 +87,10 @@ public:
     UniqueFd tapEnd, testEnd;
     mutable std::mutex mutex;
     std::condition_variable changed;
-    EvdevKeySet held;
     bool grabbed = false;
     bool hasCopy = false;
     int openCount = 0;
-    std::string copiedAs;
     UniqueFd copyTestEnd;
-    std::vector<std::pair<uint16_t, int32_t>> leds;
 };
 
 /// The devices a fake layer lists and the changes it reports. The test keeps it; the layers
