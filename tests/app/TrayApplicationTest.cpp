@@ -313,17 +313,6 @@ TEST_F(TrayApplicationTest, ABackendThatDiesEndsInTheUnexpectedStopAlert) {
     app_.expectCleanExit(*app, backend, 6s);
 }
 
-// Only a picture for the README (the controller's tests cover the first start): scripts/screenshots
-// runs it, the test run leaves it out.
-TEST_F(TrayApplicationTest, ScreenshotOfTheFirstStartsWelcomeWindowBesideTheIcon) {
-    app_.writeSettings();
-    auto app = launchDocked();
-    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "no welcome window";
-    std::this_thread::sleep_for(500ms);  // lets the page address settle in before the picture
-    saveScreenshot("welcome-window");
-    terminate(*app);
-}
-
 // The README's pictures of the menu, in the desktop's light and dark choice.
 TEST_F(TrayApplicationTest, ScreenshotsOfTheMenuInTheLightAndTheDarkPalette) {
     testing::PortalStandIn portal({"2"});
