@@ -77,6 +77,16 @@ protected:
         startTray();
     }
 
+    /// The application launched, its server ready and its icon in the tray; fails the test
+    /// (and leaves the process to the caller) otherwise.
+    std::unique_ptr<testing::SpawnedProcess> launchDocked() {
+        auto app = app_.launch();
+        EXPECT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
+        EXPECT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s))
+            << "no icon in the tray";
+        return app;
+    }
+
     /// Ends `app` with SIGTERM and checks that it went cleanly.
     void terminate(testing::SpawnedProcess& app) {
         const pid_t backend = app_.backendPid();
@@ -203,9 +213,7 @@ protected:
 };
 
 TEST_F(TrayApplicationTest, LaunchDocksTheIconServesThePageAndASecondLaunchOpensIt) {
-    auto app = app_.launch();
-    ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    auto app = launchDocked();
 
     HttpRequest request;
     request.url = app_.readyURL();
@@ -261,9 +269,7 @@ TEST_F(TrayApplicationTest, TheIconStandsOutOnDarkAndLightPanels) {
 }
 
 TEST_F(TrayApplicationTest, TheMenuOpensThePageAndQuitsOnlyWhenConfirmed) {
-    auto app = app_.launch();
-    ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    auto app = launchDocked();
     const std::string url = app_.readyURL();
 
     // The first usable item: "Open Control Page".
@@ -307,26 +313,11 @@ TEST_F(TrayApplicationTest, ABackendThatDiesEndsInTheUnexpectedStopAlert) {
     app_.expectCleanExit(*app, backend, 6s);
 }
 
-// Only a picture for the README (the controller's tests cover the first start): scripts/screenshots
-// runs it, the test run leaves it out.
-TEST_F(TrayApplicationTest, ScreenshotOfTheFirstStartsWelcomeWindowBesideTheIcon) {
-    app_.writeSettings();
-    auto app = app_.launch();
-    ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
-    ASSERT_TRUE(eventually([&] { return alert().has_value(); }, 10s)) << "no welcome window";
-    std::this_thread::sleep_for(500ms);  // lets the page address settle in before the picture
-    saveScreenshot("welcome-window");
-    terminate(*app);
-}
-
 // The README's pictures of the menu, in the desktop's light and dark choice.
 TEST_F(TrayApplicationTest, ScreenshotsOfTheMenuInTheLightAndTheDarkPalette) {
     testing::PortalStandIn portal({"2"});
     app_.environment["DBUS_SESSION_BUS_ADDRESS"] = portal.address();
-    auto app = app_.launch();
-    ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
+    auto app = launchDocked();
     chooseFromMenu({"Up"});
     for (const auto& [scheme, name] : {std::pair{"2", "light"}, std::pair{"1", "dark"}}) {
         portal.set(scheme);
@@ -390,9 +381,7 @@ TEST_F(TrayApplicationTest, WindowsFollowTheDesktopsLightOrDarkChoiceUnlessTheTh
             app_.environment["XDG_CURRENT_DESKTOP"] = "KDE";
             app_.environment["KDE_SESSION_VERSION"] = "5";
         }
-        auto app = app_.launch();
-        ASSERT_TRUE(app_.waitForLog(kReady, 20s)) << app_.log();
-        ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon";
+        auto app = launchDocked();
         chooseFromMenu({"Down", "Down", "Down", "Return"});
         double luma = -1;
         const auto settingsShows = [&](auto wanted) {
@@ -418,14 +407,17 @@ TEST_F(TrayApplicationTest, WindowsFollowTheDesktopsLightOrDarkChoiceUnlessTheTh
     }
 }
 
-TEST_F(TrayApplicationTest, ANextKeyWithDistributionOnReachesTheBackendWhateverTheTerminalSends) {
+// With distribution on, the assigned Next key reaches the backend whatever the terminal sends,
+// and moving through the Clicker Distributor window with Tab and Shift+Tab records nothing: no
+// other key reaches the backend and the assigned keys stay as they were.
+TEST_F(TrayApplicationTest, WithDistributionOnOnlyTheAssignedKeyReachesTheBackend) {
     // The backend keeps its switch in its state file: start with distribution on, and listen
     // through the X11 tap, which needs no device access.
     testing::writeFile(app_.home() / ".local/state/Morvane/Kelvra Hub/server-state.json",
                        R"({"version": 1, "clickerDistributorEnabled": true,
                            "groups": {"stage-left": true}})");
     app_.environment["KELVRA_HUB_KEYBOARD_TAP"] = "x11";
-    auto app = app_.launch();
+    auto app = launchDocked();
     ASSERT_TRUE(
         app_.waitForLog("Clicker Distributor assigned-key consuming listener is active.", 20s))
         << app_.log();
@@ -435,56 +427,23 @@ TEST_F(TrayApplicationTest, ANextKeyWithDistributionOnReachesTheBackendWhateverT
         app->kill(stop);
     }
 
-    // The grabs follow the listener's start; press until the first key gets through.
-    EXPECT_TRUE(eventually(
-        [&] {
-            tool("xdotool", {"key", "Next"});
-            return app_.waitForLog("Received clicker-key right", 500ms);
-        },
-        20s))
-        << app_.log();
-
-    terminate(*app);
-}
-
-// With distribution on, moving through the Clicker Distributor window with Tab and Shift+Tab
-// records nothing: no key reaches the backend and the assigned keys stay as they were.
-TEST_F(TrayApplicationTest, TabbingThroughTheClickerDistributorWindowSendsAndRecordsNothing) {
-    testing::writeFile(app_.home() / ".local/state/Morvane/Kelvra Hub/server-state.json",
-                       R"({"version": 1, "clickerDistributorEnabled": true,
-                           "groups": {"stage-left": true}})");
-    app_.environment["KELVRA_HUB_KEYBOARD_TAP"] = "x11";
-    auto app = app_.launch();
-    ASSERT_TRUE(
-        app_.waitForLog("Clicker Distributor assigned-key consuming listener is active.", 20s))
-        << app_.log();
-    ASSERT_TRUE(eventually([&] { return trayIcon().has_value(); }, 20s)) << "no icon in the tray";
-
     chooseFromMenu({"Down", "Down", "Down", "Down", "Return"});
-    std::string window;
-    ASSERT_TRUE(eventually(
-        [&] {
-            window = tool("xdotool", {"search", "--onlyvisible", "--name", "^Clicker Distributor$"})
-                         .standardOutput;
-            return !window.empty();
-        },
-        10s))
-        << "no Clicker Distributor window";
-    window.erase(window.find('\n'));
-    tool("xdotool", {"windowactivate", "--sync", window});
+    const auto window = [&] { return windowTitled("Clicker Distributor"); };
+    ASSERT_TRUE(eventually([&] { return window().has_value(); }, 10s)) << "no window";
+    tool("xdotool", {"windowactivate", "--sync", window()->id});
     for (const char* key : {"Tab", "shift+Tab"}) {
         for (int press = 0; press < 20; ++press) {
             tool("xdotool", {"key", "--delay", "20", key});
         }
     }
     // The window's controls took every press: still open, nothing recorded, nothing sent.
-    EXPECT_FALSE(tool("xdotool", {"search", "--onlyvisible", "--name", "^Clicker Distributor$"})
-                     .standardOutput.empty());
+    EXPECT_TRUE(window().has_value());
     const std::string settings =
         testing::readFile(app_.home() / ".config/Morvane/Kelvra Hub/settings.json");
     EXPECT_EQ(settings.find("Keystroke"), std::string::npos) << settings;
 
-    // The listener still holds the assigned Next key, and only those presses arrive.
+    // The listener holds the assigned Next key (the grabs follow its start: press until the first
+    // gets through), and only those presses arrive.
     int nextPresses = 0;
     EXPECT_TRUE(eventually(
         [&] {

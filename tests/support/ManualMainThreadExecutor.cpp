@@ -14,18 +14,14 @@ constexpr std::chrono::milliseconds kWatchPollInterval{2};
 
 }  // namespace
 
+/// Ends its watch when destroyed.
 class ManualMainThreadExecutor::DescriptorWatch final : public DescriptorWatching::Watch {
 public:
-    DescriptorWatch(ManualMainThreadExecutor& executor, std::uint64_t id)
-        : executor_(executor), id_(id) {}
-    ~DescriptorWatch() override {
-        std::lock_guard lock(executor_.mutex_);
-        executor_.watches_.erase(id_);
-    }
+    explicit DescriptorWatch(std::function<void()> end) : end_(std::move(end)) {}
+    ~DescriptorWatch() override { end_(); }
 
 private:
-    ManualMainThreadExecutor& executor_;
-    const std::uint64_t id_;
+    const std::function<void()> end_;
 };
 
 void ManualMainThreadExecutor::post(std::function<void()> work) {
@@ -53,7 +49,10 @@ std::unique_ptr<DescriptorWatching::Watch> ManualMainThreadExecutor::watchReadab
     std::lock_guard lock(mutex_);
     const auto id = nextWatch_++;
     watches_[id] = {descriptor, std::make_shared<std::function<void()>>(std::move(readable))};
-    return std::make_unique<DescriptorWatch>(*this, id);
+    return std::make_unique<DescriptorWatch>([this, id] {
+        std::lock_guard watchesLock(mutex_);
+        watches_.erase(id);
+    });
 }
 
 bool ManualMainThreadExecutor::pollWatches(std::chrono::milliseconds timeout) {
@@ -123,24 +122,19 @@ int ManualMainThreadExecutor::runPending() {
 }
 
 int ManualMainThreadExecutor::advance(Duration duration) {
-    Duration target;
-    {
-        std::lock_guard lock(mutex_);
-        target = now_ + duration;
-    }
     int count = runPending();
-    while (true) {
-        {
-            std::lock_guard lock(mutex_);
-            // Step to the next deadline within reach, so work that timers post sees its own time.
-            now_ = delayed_.empty() ? target : std::min(target, delayed_.begin()->first.first);
-        }
+    std::unique_lock lock(mutex_);
+    const Duration target = now_ + duration;
+    // Step from deadline to deadline within reach, so work that timers post sees its own time.
+    while (!delayed_.empty() && delayed_.begin()->first.first <= target) {
+        now_ = std::max(now_, delayed_.begin()->first.first);
+        lock.unlock();
         count += runPending();
-        std::lock_guard lock(mutex_);
-        if (now_ == target && (delayed_.empty() || delayed_.begin()->first.first > target)) {
-            return count;
-        }
+        lock.lock();
     }
+    now_ = target;
+    lock.unlock();
+    return count + runPending();
 }
 
 bool ManualMainThreadExecutor::runUntil(const std::function<bool()>& condition,

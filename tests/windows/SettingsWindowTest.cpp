@@ -18,7 +18,6 @@
 #include "support/ManualMainThreadExecutor.h"
 #include "support/TestSupport.h"
 #include "windows/SettingsWindow.h"
-#include "windows/widgets/ElidedLabel.h"
 #include "windows/widgets/HelpPopover.h"
 #include "windows/widgets/StatusDot.h"
 
@@ -84,7 +83,6 @@ protected:
     QPushButton* applyButton() { return child<QPushButton>("portApplyButton"); }
     QToolButton* cancelButton() { return child<QToolButton>("portCancelButton"); }
     QLabel* feedback() { return child<QLabel>("portFeedbackLabel"); }
-    QString status() { return child<ElidedLabel>("serverStatusLabel")->fullText(); }
     QComboBox* networks() { return child<QComboBox>("networkPopup"); }
 
     void typePort(const QString& text) {
@@ -102,7 +100,6 @@ protected:
     // answer (what runs, and why it was not saved if so) comes.
     void finishApply(std::expected<std::string, ServerConfigurationError> result) {
         ASSERT_TRUE(pendingApply_);
-        ASSERT_EQ(status(), "Applying server settings…");
         ServerSettingsApplyResult answer =
             std::unexpected(ServerConfigurationError::appIsClosing());
         if (result) {
@@ -238,8 +235,6 @@ TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsFo
     typePort(port);
     QTest::mouseClick(applyButton(), Qt::LeftButton);
     finishApply("http://192.168.1.20:" + port.toStdString() + "/");
-    EXPECT_EQ(status(), "Running on 192.168.1.20:" + port);
-    EXPECT_EQ(testing::spokenName(child<ElidedLabel>("serverStatusLabel")), status());
     EXPECT_EQ(portField()->text(), port);
     EXPECT_TRUE(portField()->isEnabled());
     EXPECT_FALSE(applyButton()->isVisible());
