@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <new>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -80,42 +81,25 @@ void BM_ClickerKeyDecision(benchmark::State& state) {
 }
 BENCHMARK(BM_ClickerKeyDecision);
 
-// A keyboard listener on the X11 tap of a real X server, with Page Down assigned, and a way to
-// press that key through XTEST. Needs a display: run under xvfb-run -a -s -noreset.
-class X11PressRig {
+// Presses Page Down through XTEST on a real X server. Needs a display: run under
+// xvfb-run -a -s -noreset.
+class XTestKeyboard {
 public:
-    explicit X11PressRig(std::function<void(kelvra::ClickerCapturedInput)> onInput)
-        : connection_(xcb_connect(nullptr, nullptr)) {
-        if (std::getenv("DISPLAY") == nullptr || xcb_connection_has_error(connection_) != 0) {
-            return;
+    XTestKeyboard() : connection_(xcb_connect(nullptr, nullptr)) {
+        if (usable()) {
+            root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
         }
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-        const auto environment = kelvra::currentEnvironment();
-        monitor_ = kelvra::ClickerInputMonitor::create(
-            std::make_shared<NoLog>(), mainThread_,
-            [environment] {
-                return kelvra::openKeyboardTap(
-                    {{}, [environment] { return kelvra::makeX11KeyboardTap(environment); }}, "x11");
-            },
-            std::move(onInput), {}, kelvra::ClickerInputConfiguration::defaults());
-        monitor_->start(nullptr);
     }
+    ~XTestKeyboard() { xcb_disconnect(connection_); }
 
-    ~X11PressRig() {
-        if (monitor_) {
-            monitor_->stop();
-            monitor_->join();
-        }
-        xcb_disconnect(connection_);
+    bool usable() const {
+        return std::getenv("DISPLAY") != nullptr && xcb_connection_has_error(connection_) == 0;
     }
-
-    /// Why the rig cannot run, or nothing.
-    const char* unusable() const { return monitor_ ? nullptr : "needs an X server"; }
 
     void press() {
-        constexpr xcb_keycode_t pageDown = 109 + 8;
-        xcb_test_fake_input(connection_, XCB_KEY_PRESS, pageDown, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        xcb_test_fake_input(connection_, XCB_KEY_RELEASE, pageDown, XCB_CURRENT_TIME, root_, 0, 0,
+        xcb_test_fake_input(connection_, XCB_KEY_PRESS, kPageDown, XCB_CURRENT_TIME, root_, 0, 0,
+                            0);
+        xcb_test_fake_input(connection_, XCB_KEY_RELEASE, kPageDown, XCB_CURRENT_TIME, root_, 0, 0,
                             0);
         xcb_flush(connection_);
     }
@@ -131,20 +115,90 @@ public:
         return false;
     }
 
+    static constexpr xcb_keycode_t kPageDown = 109 + 8;
+
 private:
     xcb_connection_t* connection_;
     xcb_window_t root_ = 0;
+};
+
+// The application's key path: the keyboard listener on the X11 tap, with Page Down assigned,
+// and the tray's key routing to the backend.
+class ApplicationKeyPath {
+public:
+    explicit ApplicationKeyPath(const std::shared_ptr<kelvra::BackendSupervisor>& backend)
+        : router_(mainThread_, [](kelvra::ClickerDirection) {}) {
+        router_.setBackend(backend);
+        const auto environment = kelvra::currentEnvironment();
+        monitor_ = kelvra::ClickerInputMonitor::create(
+            std::make_shared<NoLog>(), mainThread_,
+            [environment] {
+                return kelvra::openKeyboardTap(
+                    {{}, [environment] { return kelvra::makeX11KeyboardTap(environment); }}, "x11");
+            },
+            [this](const kelvra::ClickerCapturedInput& input) { router_.route(input); }, {},
+            kelvra::ClickerInputConfiguration::defaults());
+        monitor_->start(nullptr);
+    }
+
+    ~ApplicationKeyPath() {
+        monitor_->stop();
+        monitor_->join();
+        router_.setBackend(nullptr);
+    }
+
+private:
     const std::shared_ptr<kelvra::ManualMainThreadExecutor> mainThread_ =
         std::make_shared<kelvra::ManualMainThreadExecutor>();
+    kelvra::ClickerInputRouter router_;
     std::shared_ptr<kelvra::ClickerInputMonitor> monitor_;
 };
 
-// Paced as a person presses: an XTEST press of Page Down every 50 ms, each through the X11 tap
-// and the key routing of the tray controller to the "clicker-key" line read by a real node
-// child standing in for the backend, timed until that child acknowledges it. The idle gaps let
-// every thread on the path fall asleep, so each press pays for the threads it wakes. Counts the
-// allocations the key path makes between a press and its acknowledgement.
-void BM_X11PressToBackend(benchmark::State& state) {
+// The floor under that path: a minimal X client that grabs Page Down and, on its own thread
+// blocked on the connection, writes each press to the backend with the application's one write.
+class MinimalGrabKeyPath {
+public:
+    explicit MinimalGrabKeyPath(const std::shared_ptr<kelvra::BackendSupervisor>& backend)
+        : commands_(backend->clickerCommands()), connection_(xcb_connect(nullptr, nullptr)) {
+        if (xcb_connection_has_error(connection_) != 0) {
+            return;
+        }
+        const auto root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        xcb_grab_key(connection_, 0, root, XCB_MOD_MASK_ANY, XTestKeyboard::kPageDown,
+                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_flush(connection_);
+        thread_ = std::thread([this] {
+            while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
+                if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
+                    commands_->write(kelvra::ClickerDirection::right);
+                }
+                std::free(event);
+            }
+        });
+    }
+
+    ~MinimalGrabKeyPath() {
+        // Ends the wait: the connection fails and the thread returns.
+        ::shutdown(xcb_get_file_descriptor(connection_), SHUT_RDWR);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        xcb_disconnect(connection_);
+    }
+
+private:
+    const std::shared_ptr<kelvra::ClickerCommandInput> commands_;
+    xcb_connection_t* const connection_;
+    std::thread thread_;
+};
+
+// Paced as a person presses: an XTEST press of Page Down every 50 ms, each through `KeyPath`
+// to the "clicker-key" line read by a real node child standing in for the backend, timed until
+// that child acknowledges it. The idle gaps let every thread on the path fall asleep, so each
+// press pays for the threads it wakes. Counts the allocations the key path makes between a
+// press and its acknowledgement.
+template <typename KeyPath>
+void pressToBackend(benchmark::State& state) {
     const auto mainThread = std::make_shared<kelvra::ManualMainThreadExecutor>();
     const auto workingDirectory =
         std::filesystem::temp_directory_path() / ("kelvra-key-bench-" + std::to_string(::getpid()));
@@ -161,8 +215,6 @@ void BM_X11PressToBackend(benchmark::State& state) {
     std::optional<bool> ready;
     supervisor->start([&ready](auto outcome) { ready = outcome.has_value(); });
     mainThread->runUntil([&ready] { return ready.has_value(); }, std::chrono::minutes(1));
-    kelvra::ClickerInputRouter router(mainThread, [](kelvra::ClickerDirection) {});
-    router.setBackend(supervisor);
     const auto acknowledgedWithin = [&acknowledged](std::chrono::milliseconds limit) {
         pollfd readable{acknowledged.get(), POLLIN, 0};
         if (::poll(&readable, 1, static_cast<int>(limit.count())) != 1) {
@@ -173,26 +225,27 @@ void BM_X11PressToBackend(benchmark::State& state) {
         }
         return true;
     };
-    std::optional<X11PressRig> rig;
-    if (ready == true) {
-        rig.emplace([&router](const kelvra::ClickerCapturedInput& input) { router.route(input); });
+    XTestKeyboard keyboard;
+    std::optional<KeyPath> keyPath;
+    if (ready == true && keyboard.usable()) {
+        keyPath.emplace(supervisor);
     }
-    const bool grabbed = rig && !rig->unusable() && rig->pressUntilGrabbed(acknowledgedWithin);
+    const bool grabbed = keyPath && keyboard.pressUntilGrabbed(acknowledgedWithin);
     std::vector<double> samples;
     samples.reserve(static_cast<size_t>(state.max_iterations));
     uint64_t allocations = 0;
     measuringThread = true;
     for (auto _ : state) {
         if (!grabbed) {
-            state.SkipWithError(ready != true     ? "the stand-in backend did not start"
-                                : rig->unusable() ? rig->unusable()
-                                                  : "the tap took no grab");
+            state.SkipWithError(ready != true        ? "the stand-in backend did not start"
+                                : !keyboard.usable() ? "needs an X server"
+                                                     : "the key path took no grab");
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const uint64_t allocatedBefore = allocationsElsewhere.load();
         const auto start = Clock::now();
-        rig->press();
+        keyboard.press();
         if (!acknowledgedWithin(std::chrono::seconds(5))) {
             state.SkipWithError("a press did not reach the backend");
             break;
@@ -206,14 +259,22 @@ void BM_X11PressToBackend(benchmark::State& state) {
         state.counters["allocations_per_key"] =
             static_cast<double>(allocations) / static_cast<double>(samples.size());
     }
-    rig.reset();
-    router.setBackend(nullptr);
+    keyPath.reset();
     bool stopped = false;
     supervisor->stop([&stopped] { stopped = true; });
     mainThread->runUntil([&stopped] { return stopped; }, std::chrono::minutes(1));
     std::filesystem::remove_all(workingDirectory);
 }
+
+void BM_X11PressToBackend(benchmark::State& state) {
+    pressToBackend<ApplicationKeyPath>(state);
+}
 BENCHMARK(BM_X11PressToBackend)->UseRealTime()->Iterations(300);
+
+void BM_X11PressToBackendFloor(benchmark::State& state) {
+    pressToBackend<MinimalGrabKeyPath>(state);
+}
+BENCHMARK(BM_X11PressToBackendFloor)->UseRealTime()->Iterations(300);
 
 }  // namespace
 
