@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "core/SerialQueue.h"
 
-#include <condition_variable>
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <future>
 #include <map>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <vector>
+
+#include "core/UniqueFd.h"
 
 namespace kelvra {
 
@@ -16,12 +21,43 @@ struct SerialQueue::State {
         std::function<void()> work;
         CancellableWork handle;
     };
+    struct Watched {
+        int descriptor;
+        std::shared_ptr<std::function<void()>> readable;
+    };
 
+    /// Wakes the thread from its poll; a full counter means it is awake already.
+    void wake() const {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeUp.get(), &one, sizeof one);
+    }
+
+    /// Calls back every watch whose descriptor `poll` found readable, looking each up again:
+    /// an earlier callback may have ended it.
+    void callReadable(const std::vector<pollfd>& descriptors, const std::vector<uint64_t>& ids);
+
+    const UniqueFd wakeUp{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::mutex mutex;
-    std::condition_variable wakeUp;
     std::deque<std::function<void()>> immediate;
     std::multimap<Clock::time_point, Delayed> delayed;
+    std::map<uint64_t, Watched> watches;
+    uint64_t nextWatch = 0;
     bool shuttingDown = false;
+};
+
+class SerialQueue::DescriptorWatch final : public DescriptorWatching::Watch {
+public:
+    DescriptorWatch(std::shared_ptr<State> state, uint64_t id)
+        : state_(std::move(state)), id_(id) {}
+
+    ~DescriptorWatch() override {
+        std::lock_guard lock(state_->mutex);
+        state_->watches.erase(id_);
+    }
+
+private:
+    const std::shared_ptr<State> state_;
+    const uint64_t id_;
 };
 
 SerialQueue::SerialQueue(std::string label)
@@ -42,7 +78,7 @@ SerialQueue::~SerialQueue() {
         immediate.swap(state_->immediate);
         delayed.swap(state_->delayed);
     }
-    state_->wakeUp.notify_one();
+    state_->wake();
     // Discarded outside the lock: a capture's destructor may post to this queue.
     immediate.clear();
     delayed.clear();
@@ -61,18 +97,19 @@ void SerialQueue::async(std::function<void()> work) {
         }
         state_->immediate.push_back(std::move(work));
     }
-    state_->wakeUp.notify_one();
+    state_->wake();
 }
 
 CancellableWork SerialQueue::asyncAfter(Clock::duration delay, std::function<void()> work) {
     const auto handle = CancellableWork::create();
     {
         std::lock_guard lock(state_->mutex);
-        if (!state_->shuttingDown) {
-            state_->delayed.emplace(Clock::now() + delay, State::Delayed{std::move(work), handle});
+        if (state_->shuttingDown) {
+            return handle;
         }
+        state_->delayed.emplace(Clock::now() + delay, State::Delayed{std::move(work), handle});
     }
-    state_->wakeUp.notify_one();
+    state_->wake();
     return handle;
 }
 
@@ -93,13 +130,49 @@ bool SerialQueue::sync(std::function<void()> work) {
     }
 }
 
+std::unique_ptr<DescriptorWatching::Watch> SerialQueue::watchReadable(
+    int descriptor, std::function<void()> readable) {
+    uint64_t id = 0;
+    {
+        std::lock_guard lock(state_->mutex);
+        id = state_->nextWatch++;
+        state_->watches[id] = {descriptor,
+                               std::make_shared<std::function<void()>>(std::move(readable))};
+    }
+    // A watch added from elsewhere joins the set the thread polls.
+    state_->wake();
+    return std::make_unique<DescriptorWatch>(state_, id);
+}
+
 bool SerialQueue::isCurrent() const {
     return std::this_thread::get_id() == thread_.get_id();
 }
 
+void SerialQueue::State::callReadable(const std::vector<pollfd>& descriptors,
+                                      const std::vector<uint64_t>& ids) {
+    for (size_t index = 1; index < descriptors.size(); ++index) {
+        if (descriptors[index].revents == 0) {
+            continue;
+        }
+        std::shared_ptr<std::function<void()>> readable;
+        {
+            std::lock_guard lock(mutex);
+            if (const auto found = watches.find(ids[index - 1]);
+                found != watches.end() && !shuttingDown) {
+                readable = found->second.readable;
+            }
+        }
+        if (readable) {
+            (*readable)();
+        }
+    }
+}
+
 void SerialQueue::run(const std::shared_ptr<State>& state) {
-    std::unique_lock lock(state->mutex);
+    std::vector<pollfd> descriptors;
+    std::vector<uint64_t> ids;
     std::vector<State::Delayed> cancelled;
+    std::unique_lock lock(state->mutex);
     while (!state->shuttingDown) {
         // Drop cancelled items early so a queue that reschedules often does not hoard them;
         // destroyed outside the lock, as a capture's destructor may post to this queue.
@@ -108,36 +181,50 @@ void SerialQueue::run(const std::shared_ptr<State>& state) {
             cancelled.push_back(std::move(delayed.begin()->second));
             delayed.erase(delayed.begin());
         }
-        if (!cancelled.empty()) {
-            lock.unlock();
-            cancelled.clear();
-            lock.lock();
-            continue;
-        }
+        // Immediate work first, so its order against delayed work does not hang on how late the
+        // thread gets to it.
         std::function<void()> work;
-        if (!delayed.empty() && delayed.begin()->first <= Clock::now()) {
-            auto item = std::move(delayed.begin()->second);
-            delayed.erase(delayed.begin());
-            work = [item = std::move(item)] {
+        if (!state->immediate.empty()) {
+            work = std::move(state->immediate.front());
+            state->immediate.pop_front();
+        } else if (!delayed.empty() && delayed.begin()->first <= Clock::now()) {
+            work = [item = std::move(delayed.begin()->second)] {
                 if (!item.handle.isCancelled()) {
                     item.work();
                 }
             };
-        } else if (!state->immediate.empty()) {
-            work = std::move(state->immediate.front());
-            state->immediate.pop_front();
-        } else if (!delayed.empty()) {
-            // A copy: the destructor may clear the map while this thread waits.
-            const auto deadline = delayed.begin()->first;
-            state->wakeUp.wait_until(lock, deadline);
-            continue;
-        } else {
-            state->wakeUp.wait(lock);
+            delayed.erase(delayed.begin());
+        }
+        if (work || !cancelled.empty()) {
+            lock.unlock();
+            cancelled.clear();
+            if (work) {
+                work();
+                work = nullptr;  // release captured state before taking the lock again
+            }
+            lock.lock();
             continue;
         }
+        // Nothing due: wait for an item, a deadline or a watched descriptor.
+        int timeout = -1;
+        if (!delayed.empty()) {
+            const auto wait =
+                std::chrono::ceil<std::chrono::milliseconds>(delayed.begin()->first - Clock::now());
+            timeout = static_cast<int>(std::max<int64_t>(wait.count(), 0));
+        }
+        descriptors.assign(1, {state->wakeUp.get(), POLLIN, 0});
+        ids.clear();
+        for (const auto& [id, watched] : state->watches) {
+            descriptors.push_back({watched.descriptor, POLLIN, 0});
+            ids.push_back(id);
+        }
         lock.unlock();
-        work();
-        work = nullptr;  // release captured state before taking the lock again
+        if (::poll(descriptors.data(), descriptors.size(), timeout) > 0) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t drained =
+                ::read(state->wakeUp.get(), &count, sizeof count);
+            state->callReadable(descriptors, ids);
+        }
         lock.lock();
     }
 }

@@ -8,11 +8,13 @@
 #include <thread>
 
 #include "core/CancellableWork.h"
+#include "core/DescriptorWatching.h"
 
 namespace kelvra {
 
 /// Runs work items one at a time, in order, on a thread of its own. Delayed items run once
-/// their time has come, in deadline order, between the immediate ones.
+/// their time has come, in deadline order, when no immediate item waits; watched descriptors call
+/// back on the same thread when they have something to read.
 ///
 /// Destruction discards items that have not started and waits for the running one. When the
 /// last owner lets go from inside one of the queue's own items, the thread finishes that item
@@ -40,16 +42,22 @@ public:
     /// shutting down. Must not be called from the queue itself.
     [[nodiscard]] bool sync(std::function<void()> work);
 
+    /// Calls `readable` on the queue, as `DescriptorWatching` describes, while the watch lives.
+    /// The watch may outlive the queue; it then calls nothing.
+    std::unique_ptr<DescriptorWatching::Watch> watchReadable(int descriptor,
+                                                             std::function<void()> readable);
+
     /// Whether the caller runs on this queue's thread.
     bool isCurrent() const;
 
 private:
     struct State;
+    class DescriptorWatch;
 
     static void run(const std::shared_ptr<State>& state);
 
     const std::string label_;
-    // Shared with the thread, which may outlive this object by the item that destroyed it.
+    // Shared with the thread and the watches, which may outlive this object.
     const std::shared_ptr<State> state_;
     std::thread thread_;
 };

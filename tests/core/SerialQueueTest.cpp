@@ -5,9 +5,11 @@
 #include <mutex>
 #include <ranges>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "core/SerialQueue.h"
+#include "core/UniqueFd.h"
 
 namespace kelvra {
 namespace {
@@ -136,6 +138,36 @@ TEST(SerialQueueTest, MayBeDestroyedByItsOwnWork) {
     queue.reset();
     ASSERT_EQ(destroyed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(watcher.expired());
+}
+
+TEST(SerialQueueTest, WatchedDescriptorsCallBackOnTheQueueUntilTheWatchEnds) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const UniqueFd reading(ends[0]), writing(ends[1]);
+    auto queue = std::make_unique<SerialQueue>("watching");
+    std::promise<std::string> readOnQueue;
+    std::unique_ptr<DescriptorWatching::Watch> watch;
+    // Added from another thread while the queue sleeps in its poll: the watch must wake it.
+    watch = queue->watchReadable(reading.get(), [&] {
+        char byte = 0;
+        ASSERT_EQ(::read(reading.get(), &byte, 1), 1);
+        readOnQueue.set_value(queue->isCurrent() ? std::string(1, byte) : "elsewhere");
+        watch.reset();  // a callback may end its own watch; unread bytes then call nothing
+    });
+    ASSERT_EQ(::write(writing.get(), "ab", 2), 2);
+    auto result = readOnQueue.get_future();
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(result.get(), "a");
+    // The byte left unread called nothing once the watch had ended.
+    char left = 0;
+    ASSERT_TRUE(queue->sync([&] { ASSERT_EQ(::read(reading.get(), &left, 1), 1); }));
+    EXPECT_EQ(left, 'b');
+
+    // A watch may outlive its queue.
+    auto late = queue->watchReadable(reading.get(), [] { ADD_FAILURE(); });
+    queue.reset();
+    ASSERT_EQ(::write(writing.get(), "c", 1), 1);
+    late.reset();
 }
 
 }  // namespace
