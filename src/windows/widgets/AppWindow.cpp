@@ -28,11 +28,7 @@ bool pressesOnReturn(const QWidget* widget) {
 }  // namespace
 
 AppWindow::AppWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(appWindowAccessible);
-        return true;
-    }();
-    (void)factoryInstalled;
+    QAccessible::installFactory(appWindowAccessible);  // Qt keeps each factory once
     auto* close = new QShortcut(QKeySequence::Close, this);
     close->setContext(Qt::WindowShortcut);
     connect(close, &QShortcut::activated, this, &QWidget::close);

@@ -31,11 +31,7 @@ QAccessibleInterface* labelledComboBoxAccessible(const QString& className, QObje
 }  // namespace
 
 LabelledComboBox::LabelledComboBox(QWidget* parent) : QComboBox(parent) {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(labelledComboBoxAccessible);
-        return true;
-    }();
-    (void)factoryInstalled;
+    QAccessible::installFactory(labelledComboBoxAccessible);  // Qt keeps each factory once
 }
 
 }  // namespace kelvra

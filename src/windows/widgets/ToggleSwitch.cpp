@@ -50,11 +50,7 @@ QAccessibleInterface* toggleSwitchAccessible(const QString& className, QObject* 
 }  // namespace
 
 ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent) {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(toggleSwitchAccessible);
-        return true;
-    }();
-    (void)factoryInstalled;
+    QAccessible::installFactory(toggleSwitchAccessible);  // Qt keeps each factory once
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
