@@ -5,7 +5,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian 12 packages the build, the tests and the application need.
 packages=(
-  build-essential cmake pkg-config git
+  build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev
   nlohmann-json3-dev liburiparser-dev uuid-dev libcurl4-openssl-dev libicu-dev
   libevdev-dev libudev-dev libsystemd-dev libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev
@@ -46,10 +46,13 @@ main_tree_options=(-DKELVRA_HUB_WERROR=ON -DKELVRA_HUB_SANITIZE= -DKELVRA_HUB_BU
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 
 # configure_tree DIR [cmake options...]: configures DIR with the options given.
+# A new tree builds with Ninja, which compiles a library's files while the libraries under it
+# still link, where make waits for them; a tree made before keeps its generator.
 configure_tree() {
-  local dir=$1
+  local dir=$1 generator=()
   shift
-  cmake -S "$repo_root" -B "$dir" "$@" >/dev/null
+  [ -e "$dir/CMakeCache.txt" ] || ! command -v ninja >/dev/null || generator=(-G Ninja)
+  cmake -S "$repo_root" -B "$dir" "${generator[@]}" "$@" >/dev/null
 }
 
 # build_tree DIR [cmake options...]: configures DIR and builds all of it.
