@@ -10,7 +10,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const fs::path kFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
+const fs::path kSmokeFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
 
 TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
     const fs::path neverReady =
@@ -20,14 +20,14 @@ TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
         int32_t status;
         std::string logLine;
     } rows[] = {
-        {kFixtures / "healthy.js", 0, "[smoke] Portable Kelvra Hub smoke test passed."},
-        {kFixtures / "not-found.js", 1, "[smoke] SmokeTestError.unsuccessfulResponse"},
-        {kFixtures / "server-error.js", 1, "[smoke] SmokeTestError.unsuccessfulResponse"},
-        {kFixtures / "no-marker.js", 1, "[smoke] SmokeTestError.missingProductPage"},
-        {kFixtures / "invalid-utf8-page.js", 1, "[smoke] SmokeTestError.missingProductPage"},
-        {kFixtures / "unclean-exit.js", 1, "[smoke] SmokeTestError.uncleanExit(1)"},
-        {kFixtures / "unstoppable.js", 1, "[smoke] SmokeTestError.uncleanExit(nil)"},
-        {kFixtures / "missing.js", 1, "[smoke] BackendSupervisorError.earlyExit(1)"},
+        {kSmokeFixtures / "healthy.js", 0, "[smoke] Portable Kelvra Hub smoke test passed."},
+        {kSmokeFixtures / "not-found.js", 1, "[smoke] SmokeTestError.unsuccessfulResponse"},
+        {kSmokeFixtures / "server-error.js", 1, "[smoke] SmokeTestError.unsuccessfulResponse"},
+        {kSmokeFixtures / "no-marker.js", 1, "[smoke] SmokeTestError.missingProductPage"},
+        {kSmokeFixtures / "invalid-utf8-page.js", 1, "[smoke] SmokeTestError.missingProductPage"},
+        {kSmokeFixtures / "unclean-exit.js", 1, "[smoke] SmokeTestError.uncleanExit(1)"},
+        {kSmokeFixtures / "unstoppable.js", 1, "[smoke] SmokeTestError.uncleanExit(nil)"},
+        {kSmokeFixtures / "missing.js", 1, "[smoke] BackendSupervisorError.earlyExit(1)"},
         {neverReady, 1, "[smoke] BackendSupervisorError.startupTimeout(0.5)"},
     };
     for (const auto& row : rows) {
@@ -39,7 +39,7 @@ TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
         timeouts.terminate = 300ms;
         testing::TemporaryDirectory logs;
         const fs::path runtime = row.fixture == neverReady ? "/bin/sh" : KELVRA_TEST_NODE;
-        const BackendLaunchInfo launchInfo{runtime, row.fixture, kFixtures, false};
+        const BackendLaunchInfo launchInfo{runtime, row.fixture, kSmokeFixtures, false};
         EXPECT_EQ(SmokeTestRunner::run(launchInfo, logs.path(), timeouts), row.status);
         const auto lines = testing::readLines(logs.path() / "kelvra-hub.log");
         ASSERT_FALSE(lines.empty());
@@ -51,8 +51,8 @@ TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
 TEST(SmokeTestRunnerTest, ALogThatCannotBeOpenedFailsWithoutStartingAnything) {
     testing::TemporaryDirectory directory;
     testing::writeFile(directory.path() / "file", "");
-    const BackendLaunchInfo launchInfo{KELVRA_TEST_NODE, kFixtures / "healthy.js", kFixtures,
-                                       false};
+    const BackendLaunchInfo launchInfo{KELVRA_TEST_NODE, kSmokeFixtures / "healthy.js",
+                                       kSmokeFixtures, false};
     EXPECT_EQ(SmokeTestRunner::run(launchInfo, directory.path() / "file" / "logs"), 1);
 }
 

@@ -9,11 +9,11 @@ namespace {
 
 namespace Flags = ClickerModifierFlags;
 
-const Uuid kFirst = *Uuid::parse("00000000-0000-4000-8000-000000000001");
-const Uuid kSecond = *Uuid::parse("00000000-0000-4000-8000-000000000002");
-const Uuid kThird = *Uuid::parse("00000000-0000-4000-8000-000000000003");
+const Uuid kRowOne = *Uuid::parse("00000000-0000-4000-8000-000000000001");
+const Uuid kRowTwo = *Uuid::parse("00000000-0000-4000-8000-000000000002");
+const Uuid kRowThree = *Uuid::parse("00000000-0000-4000-8000-000000000003");
 
-ClickerKeystroke key(uint16_t code, uint64_t flags = 0, std::string name = "Key") {
+ClickerKeystroke stroke(uint16_t code, uint64_t flags = 0, std::string name = "Key") {
     return {code, flags, std::move(name)};
 }
 
@@ -24,8 +24,9 @@ ClickerInputConfiguration withRows(std::vector<CustomClickerAssignment> rows) {
 }
 
 TEST(ClickerKeystrokeTest, IdentityAndHashAreKeyCodeAndModifiersOnly) {
-    const std::unordered_set<ClickerKeystroke> distinct{
-        key(116, Flags::shift, "Page Up"), key(116, Flags::shift, "Bild auf"), key(116), key(121)};
+    const std::unordered_set<ClickerKeystroke> distinct{stroke(116, Flags::shift, "Page Up"),
+                                                        stroke(116, Flags::shift, "Bild auf"),
+                                                        stroke(116), stroke(121)};
     EXPECT_EQ(distinct.size(), 3u);
 }
 
@@ -41,23 +42,24 @@ TEST(ClickerInputConfigurationTest, ValidityRules) {
         bool valid;
     } rows[] = {
         {"defaults", ClickerInputConfiguration::defaults(), true},
-        {"next equals previous", nextIs(key(116, 0, "Other name")), false},
-        {"same key, other modifiers", nextIs(key(116, Flags::shift)), true},
-        {"Escape in a row", withRows({CustomClickerAssignment(kFirst, {}, key(53))}), false},
-        {"shift key with shift", nextIs(key(56, Flags::shift)), false},
-        {"key code 52", nextIs(key(52)), true},
+        {"next equals previous", nextIs(stroke(116, 0, "Other name")), false},
+        {"same key, other modifiers", nextIs(stroke(116, Flags::shift)), true},
+        {"Escape in a row", withRows({CustomClickerAssignment(kRowOne, {}, stroke(53))}), false},
+        {"shift key with shift", nextIs(stroke(56, Flags::shift)), false},
+        {"key code 52", nextIs(stroke(52)), true},
         {"two rows share an id",
-         withRows({CustomClickerAssignment(kFirst, ClickerCustomAction::freeze, key(96)),
-                   CustomClickerAssignment(kFirst, ClickerCustomAction::blackout, key(97))}),
+         withRows({CustomClickerAssignment(kRowOne, ClickerCustomAction::freeze, stroke(96)),
+                   CustomClickerAssignment(kRowOne, ClickerCustomAction::blackout, stroke(97))}),
          false},
-        {"row reuses previous", withRows({CustomClickerAssignment(kFirst, {}, key(116))}), false},
+        {"row reuses previous", withRows({CustomClickerAssignment(kRowOne, {}, stroke(116))}),
+         false},
         {"two rows share a keystroke",
-         withRows({CustomClickerAssignment(kFirst, {}, key(96, Flags::option)),
-                   CustomClickerAssignment(kSecond, {}, key(96, Flags::option))}),
+         withRows({CustomClickerAssignment(kRowOne, {}, stroke(96, Flags::option)),
+                   CustomClickerAssignment(kRowTwo, {}, stroke(96, Flags::option))}),
          false},
         {"two rows share an action",
-         withRows({CustomClickerAssignment(kFirst, ClickerCustomAction::freeze, key(96)),
-                   CustomClickerAssignment(kSecond, ClickerCustomAction::freeze, key(97))}),
+         withRows({CustomClickerAssignment(kRowOne, ClickerCustomAction::freeze, stroke(96)),
+                   CustomClickerAssignment(kRowTwo, ClickerCustomAction::freeze, stroke(97))}),
          true},
     };
     for (const auto& row : rows) {
@@ -67,15 +69,16 @@ TEST(ClickerInputConfigurationTest, ValidityRules) {
 
 TEST(ClickerInputConfigurationTest, CapturedMatchesExactlyInPriorityOrder) {
     auto custom = withRows({
-        CustomClickerAssignment(kFirst, ClickerCustomAction::blackout, key(11, Flags::command)),
-        CustomClickerAssignment(kSecond, std::nullopt, key(96, 0, "F5")),
-        CustomClickerAssignment(kThird, ClickerCustomAction::freeze, key(97)),
+        CustomClickerAssignment(kRowOne, ClickerCustomAction::blackout, stroke(11, Flags::command)),
+        CustomClickerAssignment(kRowTwo, std::nullopt, stroke(96, 0, "F5")),
+        CustomClickerAssignment(kRowThree, ClickerCustomAction::freeze, stroke(97)),
     });
     // Not a valid configuration, but matching must still stop at the first equal row.
     auto shadowed = custom;
-    shadowed.customAssignments.emplace_back(Uuid::generate(), ClickerCustomAction::freeze, key(96));
     shadowed.customAssignments.emplace_back(Uuid::generate(), ClickerCustomAction::freeze,
-                                            key(116));
+                                            stroke(96));
+    shadowed.customAssignments.emplace_back(Uuid::generate(), ClickerCustomAction::freeze,
+                                            stroke(116));
 
     const auto& defaults = ClickerInputConfiguration::defaults();
     auto samePair = defaults;

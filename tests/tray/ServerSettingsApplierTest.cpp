@@ -11,9 +11,8 @@ namespace kelvra {
 namespace {
 
 constexpr int firstPort = 31603;
-const std::string firstURL = "http://127.0.0.1:31603/";
-const std::string secondURL = "http://127.0.0.1:4000/";
-const BackendStartError timeout = BackendSupervisorError::startupTimeout(15);
+using testing::firstURL;
+using testing::secondURL;
 
 std::string urlFor(const BackendServerBinding& binding) {
     return "http://" + binding.urlHost + ":" + std::to_string(binding.port) + "/";
@@ -68,7 +67,7 @@ public:
             } else if (answer == 'r') {
                 supervisors.back()->ready(urlFor(*supervisors.back()->binding));
             } else {
-                supervisors.back()->fail(timeout);
+                supervisors.back()->fail(testing::startTimeout);
                 supervisors.back()->finishStop();
             }
         }
@@ -118,7 +117,7 @@ protected:
 // or not: the new settings are stored only once they run, the previous server comes back when
 // they cannot, and only a failed restore is fatal. Once quitting, nothing launches or shows.
 TEST_F(ServerSettingsApplierTest, EndsAsTheBackendAnswers) {
-    const auto failure = Error(timeout).description();
+    const auto failure = Error(testing::startTimeout).description();
     const ServerSettingsApplied applied{{4000, {}}, secondURL, {}};
     const auto applyFailed = std::unexpected(ServerConfigurationError::applyFailed(failure));
     const auto restoreFailed = std::unexpected(ServerConfigurationError::restoreFailed(failure));

@@ -33,9 +33,8 @@ int pageStatus(const std::string& url) {
 using namespace std::chrono_literals;
 using testing::FakeSupervisor;
 
-const std::string firstURL = "http://127.0.0.1:31603/";
-const std::string secondURL = "http://127.0.0.1:4000/";
-const BackendStartError timeout = BackendSupervisorError::startupTimeout(15);
+using testing::firstURL;
+using testing::secondURL;
 
 class StatusBarControllerTest : public ::testing::Test {
 protected:
@@ -154,7 +153,7 @@ TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
     start();
     current().callbacks.onClickerListenerChange(true);
     current().stopsAtOnce = false;
-    current().fail(timeout);
+    current().fail(testing::startTimeout);
     EXPECT_TRUE(startResults.empty()) << "the start must wait for the failed child's stop";
     current().finishStop();
     ASSERT_FALSE(startResults.at(0).has_value());
@@ -164,7 +163,7 @@ TEST_F(StatusBarControllerTest, FailedStartStopsItsChildAndEndsInOneAlert) {
 
     controller->showFatalError(startResults[0].error().description());
     ASSERT_EQ(view->alerts.size(), 1u);
-    EXPECT_EQ(view->alerts[0].message, Error(timeout).description());
+    EXPECT_EQ(view->alerts[0].message, Error(testing::startTimeout).description());
     EXPECT_EQ(view->alerts[0].informativeText, "Log: /logs/kelvra-hub.log");
     view->alerts[0].dismissed();
     EXPECT_EQ(terminationRequests, 1);
@@ -208,7 +207,7 @@ TEST_F(StatusBarControllerTest, QuitAtEachStage) {
     };
     const Row rows[] = {
         {"start, then ready", [&] { start(); }, [&] { current().ready(firstURL); }},
-        {"start, then failed", [&] { start(); }, [&] { current().fail(timeout); }},
+        {"start, then failed", [&] { start(); }, [&] { current().fail(testing::startTimeout); }},
         {"apply stopping the old server",
          [&] {
              startRunning();

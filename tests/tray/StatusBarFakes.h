@@ -18,6 +18,12 @@
 
 namespace kelvra::testing {
 
+/// The addresses a stand-in server answers on before and after a port change, and the start
+/// failure a stand-in supervisor reports.
+inline const std::string firstURL = "http://127.0.0.1:31603/";
+inline const std::string secondURL = "http://127.0.0.1:4000/";
+inline const BackendStartError startTimeout = BackendSupervisorError::startupTimeout(15);
+
 /// Records what the controller shows; holds alerts and browser answers for the test to give.
 class FakeStatusBarView final : public StatusBarView {
 public:
