@@ -3,27 +3,33 @@
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian 12 packages the build, the tests and the application need.
-packages=(
+# Debian 12 packages that configuring and building need, with the few tools the threaded tests
+# start (their sanitizer tree runs them while the other packages may still be installing).
+build_packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev
   nlohmann-json3-dev liburiparser-dev uuid-dev libcurl4-openssl-dev libicu-dev
   libevdev-dev libudev-dev libsystemd-dev libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev
   libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang clang-format libclang-rt-14-dev
-  nodejs chromium
-  xvfb xauth xdotool udev
-  iproute2 desktop-file-utils
-  dpkg-dev lintian appstream librsvg2-bin man-db
-  libqt6svg6 trayer xdotool xclip x11-apps
-  dbus-daemon python3-dbus python3-gi weston qt6-wayland wl-clipboard
+  clang-format nodejs librsvg2-bin
+  udev iproute2 dbus-daemon python3-dbus python3-gi
+)
+# What the other tests, the fuzzer, the package check and the application need besides.
+test_packages=(
+  clang libclang-rt-14-dev chromium
+  xvfb xauth xdotool xclip x11-apps trayer libqt6svg6
+  desktop-file-utils dpkg-dev lintian appstream man-db
+  weston qt6-wayland wl-clipboard
   qemu-system-x86 busybox-static cpio xz-utils
 )
 
+# install_missing_packages [PACKAGE...]: installs those of the packages named (all of both lists
+# by default) that are missing.
 install_missing_packages() {
-  local missing=()
-  for package in "${packages[@]}"; do
+  local missing=() package
+  [ $# -gt 0 ] || set -- "${build_packages[@]}" "${test_packages[@]}"
+  for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$package")
     fi
@@ -32,7 +38,10 @@ install_missing_packages() {
   echo "Installing: ${missing[*]}"
   local sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
+  # Once per run: a later call, made in the background, finds the lists fresh.
+  if [ -z "${package_lists_updated:-}" ]; then
+    "${sudo[@]}" apt-get update -qq && package_lists_updated=1
+  fi
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 

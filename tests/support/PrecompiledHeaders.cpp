@@ -1,2 +1,2 @@
 // SPDX-License-Identifier: MIT
-// Builds the test frameworks' precompiled header that the Qt-free test executables share.
+// Builds a precompiled header of the test frameworks that test executables share.
