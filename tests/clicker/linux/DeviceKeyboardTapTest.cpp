@@ -107,70 +107,40 @@ protected:
     std::future<KeyboardTapRunOutcome> outcome;
 };
 
-TEST_F(DeviceKeyboardTapTest, PassesWholeFramesAndKeepsConsumedKeysFromTheCopy) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
-
-    // The consumed key-down takes its scan code with it; its repeats and key-up follow it.
-    laptop->send({event(EV_MSC, MSC_SCAN, 0x7004e), event(EV_KEY, KEY_PAGEDOWN, 1),
-                  event(EV_SYN, SYN_REPORT, 0)});
-    laptop->send(frame({{KEY_PAGEDOWN, 2}}));
-    laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
-    laptop->send(frame({{KEY_A, 2}, {KEY_PAGEDOWN, 0}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 2}}));
-    laptop->send(frame({{KEY_PAGEDOWN, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
-
-    const auto pageDown = eventsOf(ClickerKeyCode::pageDown);
-    ASSERT_EQ(pageDown.size(), 4u);
-    EXPECT_EQ(pageDown[0].transition, KeyTransition::down);
-    EXPECT_EQ(pageDown[0].modifierFlags, 0u);
-    EXPECT_EQ(pageDown[1].transition, KeyTransition::repeat);
-    EXPECT_EQ(pageDown[2].transition, KeyTransition::up);
-    EXPECT_EQ(pageDown[3].modifierFlags, ClickerModifierFlags::shift);
-    EXPECT_EQ(eventsOf(0).size(), 3u);  // A: down, repeat, up
-}
-
-TEST_F(DeviceKeyboardTapTest, TranslatesThroughTheScanCodeAndPassesWhatIsNoKey) {
+TEST_F(DeviceKeyboardTapTest, PassesWholeFramesWithoutTheConsumedKeysAndTheirScanCodes) {
     const auto [clicker] = startTaking("Clicker");
-
-    // The start button remapped by the hardware database is F5 by its scan code.
+    // The start button remapped by the hardware database is F5 by its scan code; its key-up
+    // carries none and is still the F5 that went down.
     clicker->send({event(EV_MSC, MSC_SCAN, 0x7003e), event(EV_KEY, KEY_PRESENTATION, 1),
                    event(EV_SYN, SYN_REPORT, 0)});
-    clicker->send({event(EV_KEY, KEY_PRESENTATION, 0), event(EV_SYN, SYN_REPORT, 0)});
+    clicker->send({event(EV_MSC, MSC_SCAN, 0x7004e), event(EV_KEY, KEY_PAGEDOWN, 1),
+                   event(EV_SYN, SYN_REPORT, 0)});
+    clicker->send(frame({{KEY_PAGEDOWN, 2}, {KEY_LEFTSHIFT, 1}}));
+    clicker->send(frame({{KEY_PRESENTATION, 0}, {KEY_PAGEDOWN, 0}}));
     clicker->send(
         {event(EV_KEY, BTN_LEFT, 1), event(EV_REL, REL_X, 3), event(EV_SYN, SYN_REPORT, 0)});
+    clicker->send(frame({{KEY_PAGEDOWN, 1}, {KEY_A, 1}}));
+    EXPECT_EQ(copied(clicker), keyFrame({{KEY_LEFTSHIFT, 1}}));
     EXPECT_EQ(copied(clicker),
               (std::vector<Triple>{{EV_KEY, BTN_LEFT, 1}, {EV_REL, REL_X, 3}, {EV_SYN, 0, 0}}));
+    EXPECT_EQ(copied(clicker), keyFrame({{KEY_A, 1}}));
 
-    const auto events = client.events();
-    ASSERT_EQ(events.size(), 2u);  // the button is never decided on
-    EXPECT_EQ(events[0].keyCode, kF5);
-    // The key-up carries no scan code and is still the F5 that went down.
-    EXPECT_EQ(events[1].keyCode, kF5);
-    EXPECT_EQ(events[1].transition, KeyTransition::up);
-}
-
-TEST_F(DeviceKeyboardTapTest, FollowsKeyboardsPluggedInAndReleasesTheKeysOfThoseUnplugged) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
-
-    const auto plugged = system->plug("USB Keyboard");
-    ASSERT_TRUE(plugged->waitUntilTaken(true));
-    plugged->send(frame({{KEY_LEFTSHIFT, 1}}));
-    plugged->send(frame({{KEY_X, 1}}));
-    EXPECT_EQ(copied(plugged), keyFrame({{KEY_LEFTSHIFT, 1}}));
-    EXPECT_EQ(copied(plugged), keyFrame({{KEY_X, 1}}));
-
-    system->remove(plugged);
-    EXPECT_EQ(copied(plugged), keyFrame({{KEY_LEFTSHIFT, 0}, {KEY_X, 0}}));
-    EXPECT_TRUE(plugged->nextCopyFrame().empty());  // the copy is gone
-    EXPECT_TRUE(plugged->waitUntilTaken(false));
-
-    // The Shift of the unplugged keyboard no longer counts; the other keyboard goes on.
-    laptop->send(frame({{KEY_PAGEDOWN, 1}}));
-    laptop->send(frame({{KEY_PAGEDOWN, 0}, {KEY_C, 1}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_C, 1}}));
-    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].modifierFlags, 0u);
+    // The button is never decided on.
+    using Shown = std::tuple<uint16_t, KeyTransition, uint64_t>;
+    std::vector<Shown> shown;
+    for (const KeyboardTapEvent& each : client.events()) {
+        shown.emplace_back(each.keyCode, each.transition, each.modifierFlags);
+    }
+    const uint16_t shift = LinuxKeyMap::keyCodeFromEvdev(KEY_LEFTSHIFT);
+    const uint64_t shifted = ClickerModifierFlags::shift;
+    EXPECT_EQ(shown, (std::vector<Shown>{{kF5, KeyTransition::down, 0},
+                                         {ClickerKeyCode::pageDown, KeyTransition::down, 0},
+                                         {ClickerKeyCode::pageDown, KeyTransition::repeat, 0},
+                                         {shift, KeyTransition::down, shifted},
+                                         {kF5, KeyTransition::up, shifted},
+                                         {ClickerKeyCode::pageDown, KeyTransition::up, shifted},
+                                         {ClickerKeyCode::pageDown, KeyTransition::down, shifted},
+                                         {0, KeyTransition::down, shifted}}));
 }
 
 TEST_F(DeviceKeyboardTapTest, AKeyboardBackAtItsOldNodeIsTakenWhicheverNewsOfTheOldOneComesFirst) {
@@ -197,15 +167,8 @@ TEST_F(DeviceKeyboardTapTest, AKeyboardBackAtItsOldNodeIsTakenWhicheverNewsOfThe
     clicker->send(frame({{KEY_PAGEDOWN, 1}}));
     clicker->send(frame({{KEY_PAGEDOWN, 0}, {KEY_B, 1}}));
     EXPECT_EQ(copied(clicker), keyFrame({{KEY_B, 1}}));
-    const auto shift = eventsOf(LinuxKeyMap::keyCodeFromEvdev(KEY_LEFTSHIFT));
-    const auto x = eventsOf(LinuxKeyMap::keyCodeFromEvdev(KEY_X));
-    ASSERT_EQ(shift.size(), 2u);
-    ASSERT_EQ(x.size(), 1u);
-    EXPECT_EQ(x[0].device, shift[1].device);
     // The Shift held on that keyboard applies to the clicker, another device.
-    const auto pageDown = eventsOf(ClickerKeyCode::pageDown);
-    EXPECT_EQ(pageDown[0].modifierFlags, ClickerModifierFlags::shift);
-    EXPECT_NE(pageDown[0].device, x[0].device);
+    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].modifierFlags, ClickerModifierFlags::shift);
 
     // Once more, with the next device at the node listed before reads of the old one fail: the
     // old one's keys end there and then.
@@ -220,19 +183,10 @@ TEST_F(DeviceKeyboardTapTest, AKeyboardBackAtItsOldNodeIsTakenWhicheverNewsOfThe
     back->unplug();
 }
 
-TEST_F(DeviceKeyboardTapTest, ADeviceVanishingMidReadReleasesItsCopyAndListeningGoesOn) {
-    const auto [laptop, usb] = startTaking("Laptop Keyboard", "USB Keyboard");
-    usb->send(frame({{KEY_PAGEDOWN, 1}}));
-    usb->send(frame({{KEY_Q, 1}}));
-    EXPECT_EQ(copied(usb), keyFrame({{KEY_Q, 1}}));
-
-    usb->unplug();  // reads fail before udev tells of the removal
-    EXPECT_EQ(copied(usb), keyFrame({{KEY_Q, 0}}));
-    ASSERT_TRUE(usb->waitUntilClosed());
-    EXPECT_EQ(client.heldCount(), 0u);  // no key-up will ever come for them
-
-    // A copy that stops taking events gives its keyboard back to the desktop until its keys are
-    // up; the keys it held are then decided afresh.
+// A copy that stops taking events gives its keyboard back to the desktop until its keys are up;
+// the keys it held are then decided afresh.
+TEST_F(DeviceKeyboardTapTest, AKeyboardWhoseCopyBreaksIsTheDesktopsUntilItsKeysAreUp) {
+    const auto [laptop] = startTaking("Laptop Keyboard");
     laptop->send(frame({{KEY_PAGEDOWN, 1}}));
     laptop->copyWriteFails = true;
     laptop->send(frame({{KEY_W, 1}}));
@@ -304,17 +258,6 @@ TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
     // Only the key-up was shown, so the client's held keys end.
     ASSERT_EQ(eventsOf(ClickerKeyCode::pageDown).size(), 1u);
     EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].transition, KeyTransition::up);
-}
-
-TEST_F(DeviceKeyboardTapTest, ReleasesEveryKeyTheCopiesHoldWhenStopped) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
-    laptop->send(frame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
-    laptop->send(frame({{KEY_PAGEDOWN, 1}}));  // consumed: nothing to release on the copy
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}}));
-
-    EXPECT_EQ(finish(), KeyboardTapRunOutcome::stopped);
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
-    EXPECT_FALSE(laptop->isGrabbed());
 }
 
 TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
