@@ -232,35 +232,8 @@ TEST_F(DeviceKeyboardTapTest, LeavesAKeyboardItCannotTakeAloneAndSaysSoOnce) {
     EXPECT_TRUE(held->waitUntilTaken(true));
 }
 
-TEST_F(DeviceKeyboardTapTest, EndsAtOnceWhenNoCopyMayBeMade) {
-    // Found on taking the keyboard; or, started while another session was at the seat, on
-    // coming to it, when uinput is first looked at.
-    for (const bool atSeat : {true, false}) {
-        system = std::make_shared<FakeInputSystem>();
-        const auto laptop = system->add("Laptop Keyboard");
-        (atSeat ? laptop->copyError : system->virtualDeviceError) = atSeat ? EACCES : ENOENT;
-        start(atSeat);
-        lock->setActive(true);
-        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
-        EXPECT_FALSE(laptop->isGrabbed());
-    }
-}
-
-TEST_F(DeviceKeyboardTapTest, PassesEverythingWhileTheSessionIsLocked) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
-    lock->set(true);
-    laptop->send(frame({{KEY_PAGEDOWN, 1}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 1}}));
-    lock->set(false);
-    laptop->send(frame({{KEY_PAGEDOWN, 0}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 0}}));
-    // Only the key-up was shown, so the client's held keys end.
-    ASSERT_EQ(eventsOf(ClickerKeyCode::pageDown).size(), 1u);
-    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown)[0].transition, KeyTransition::up);
-}
-
-TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
+TEST_F(DeviceKeyboardTapTest,
+       HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeatAndPassesAllWhileLocked) {
     // Started while someone else is there: the seat lets us open nothing until we return.
     const auto laptop = system->add("Laptop Keyboard");
     laptop->openError = EACCES;
@@ -296,18 +269,40 @@ TEST_F(DeviceKeyboardTapTest, HoldsTheKeyboardsOnlyWhileOurSessionIsAtTheSeat) {
     const uint32_t before = pressPageDown();
     lock->change({{.locked = false, .active = false}, {.locked = false, .active = true}});
     EXPECT_NE(pressPageDown(), before);
+
+    // Locked, everything passes; only the key-up is shown, so the client's held keys end.
+    const size_t shown = eventsOf(ClickerKeyCode::pageDown).size();
+    lock->set(true);
+    laptop->send(frame({{KEY_PAGEDOWN, 1}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 1}}));
+    lock->set(false);
+    laptop->send(frame({{KEY_PAGEDOWN, 0}}));
+    EXPECT_EQ(copied(laptop), keyFrame({{KEY_PAGEDOWN, 0}}));
+    ASSERT_EQ(eventsOf(ClickerKeyCode::pageDown).size(), shown + 1);
+    EXPECT_EQ(eventsOf(ClickerKeyCode::pageDown).back().transition, KeyTransition::up);
 }
 
-TEST_F(DeviceKeyboardTapTest, EndsWhenAccessToTheLastKeyboardIsRevoked) {
-    const auto [laptop] = startTaking("Laptop Keyboard");
-    laptop->send(frame({{KEY_Z, 1}}));
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_Z, 1}}));
-
-    laptop->openError = EACCES;
-    laptop->unplug();  // the node stays but no longer opens
-    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
-    EXPECT_EQ(copied(laptop), keyFrame({{KEY_Z, 0}}));
+// Found on taking the keyboard; or, started while another session was at the seat, on coming
+// to it, when uinput is first looked at; or once the last keyboard no longer opens.
+TEST_F(DeviceKeyboardTapTest, EndsWhenNoCopyMayBeMadeOrTheLastKeyboardNoLongerOpens) {
+    enum Way { copyRefused, noUinputOnComingToTheSeat, accessRevoked };
+    for (const Way way : {copyRefused, noUinputOnComingToTheSeat, accessRevoked}) {
+        SCOPED_TRACE(way);
+        system = std::make_shared<FakeInputSystem>();
+        const auto laptop = system->add("Laptop Keyboard");
+        laptop->copyError = way == copyRefused ? EACCES : 0;
+        system->virtualDeviceError = way == noUinputOnComingToTheSeat ? ENOENT : 0;
+        start(way != noUinputOnComingToTheSeat);
+        lock->setActive(true);
+        if (way == accessRevoked) {
+            ASSERT_TRUE(laptop->waitUntilTaken(true));
+            laptop->openError = EACCES;
+            laptop->unplug();  // the node stays but no longer opens
+        }
+        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(outcome.get(), KeyboardTapRunOutcome::sourceLost);
+        EXPECT_FALSE(laptop->isGrabbed());
+    }
 }
 
 // A presenter with only Page Up and Page Down is no keyboard to udev, and an access rule for
