@@ -191,37 +191,12 @@ std::string currentRule() {
     return testing::readFile(fs::path(KELVRA_TEST_SOURCE_DIR) / "data" / kRuleName);
 }
 
-// The helper as the bundle holds it: it must write the rule it carries to the fixed place and
-// call the tools of its own PATH, whatever the environment says.
-TEST(KeyboardAccessHelperTest, InstallsItsOwnRuleWhereverTheEnvironmentPoints) {
-    if (!canMountScratchSystems()) {
-        GTEST_SKIP() << "needs root, /opt and /etc/udev/rules.d";
-    }
-    const testing::TemporaryDirectory scratch;
-    const auto result = runInScratchSystem(
-        scratch.path(), {"/opt/kelvra-hub/bin/kelvra-hub-keyboard-access"},
-        {{"PATH", "/usr/bin:/bin"},
-         {"KELVRA_HUB_UDEV_RULES_DIR", (scratch.path() / "elsewhere").string()}});
-    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-
-    EXPECT_THAT(testing::readLines(scratch.path() / "calls"),
-                ElementsAre("modprobe uinput", "udevadm control --reload",
-                            "udevadm trigger --action=change --subsystem-match=input",
-                            "udevadm trigger --action=change --subsystem-match=misc "
-                            "--sysname-match=uinput",
-                            "udevadm settle --timeout=10"));
-    // uaccess becomes access in 73-seat-late.rules, so the rule must sort before it.
-    const auto installed = scratch.path() / "rules.d" / kRuleName;
-    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path() / "rules.d"), {}), 1);
-    EXPECT_EQ(testing::modeOf(installed), 0644u);
-    EXPECT_EQ(testing::readFile(installed), currentRule());
-}
-
-// An upgrade brings the rule an earlier version installed, which covered keyboards alone, up to
-// the current text, so that clickers with only a few keys are covered too. It creates no rule
-// where access was never granted and leaves every other file alone, the administrator's own
-// file of our name included.
-TEST(KeyboardAccessHelperTest, AnUpgradeRefreshesOnlyTheRuleAnEarlierVersionInstalled) {
+// The helper as the bundle holds it writes the rule it carries to the fixed place and calls the
+// tools of its own PATH, whatever the environment says. An upgrade brings the rule an earlier
+// version installed, which covered keyboards alone, up to the current text, so that clickers
+// with only a few keys are covered too; it creates no rule where access was never granted and
+// leaves every other file alone, the administrator's own file of our name included.
+TEST(KeyboardAccessHelperTest, InstallsItsOwnRuleAndAnUpgradeRefreshesOnlyThatRule) {
     if (!canMountScratchSystems()) {
         GTEST_SKIP() << "needs root, /opt and /etc/udev/rules.d";
     }
@@ -234,6 +209,14 @@ TEST(KeyboardAccessHelperTest, AnUpgradeRefreshesOnlyTheRuleAnEarlierVersionInst
     const std::string administrators = "# Our own keyboards only\n";
     const std::vector<std::string> reloaded = {
         "udevadm control --reload", "udevadm trigger --action=change --subsystem-match=input"};
+    const std::vector<std::string> installed = {
+        "modprobe uinput", reloaded[0], reloaded[1],
+        "udevadm trigger --action=change --subsystem-match=misc --sysname-match=uinput",
+        "udevadm settle --timeout=10"};
+    const std::vector<std::string> helper = {"/opt/kelvra-hub/bin/kelvra-hub-keyboard-access"};
+    const std::vector<std::string> upgrade = {
+        "/bin/sh", fs::path(KELVRA_TEST_SOURCE_DIR) / "packaging/deb/postinst", "configure",
+        "0.9.0"};
     struct Row {
         const char* name;
         std::optional<std::string> before;
@@ -241,8 +224,10 @@ TEST(KeyboardAccessHelperTest, AnUpgradeRefreshesOnlyTheRuleAnEarlierVersionInst
         std::vector<std::string> calls;
         bool udevRuns = true;
         std::string dpkgRoot = "";  // dpkg's --root, which it always tells its scripts
+        bool byHelper = false;      // the helper itself, as a request runs it; else an upgrade
     };
     const Row rows[] = {
+        {"granted", std::nullopt, currentRule(), installed, true, "", true},
         {"earlier rule", earlierRule, currentRule(), reloaded},
         {"no rule", std::nullopt, std::nullopt, {}},
         {"current rule", currentRule(), currentRule(), {}},
@@ -265,11 +250,11 @@ TEST(KeyboardAccessHelperTest, AnUpgradeRefreshesOnlyTheRuleAnEarlierVersionInst
         if (!row.udevRuns) {
             testing::writeFile(scratch.path() / "no-udev", "");
         }
-        const auto result = runInScratchSystem(
-            scratch.path(),
-            {"/bin/sh", fs::path(KELVRA_TEST_SOURCE_DIR) / "packaging/deb/postinst", "configure",
-             "0.9.0"},
-            {{"PATH", "/usr/bin:/bin"}, {"DPKG_ROOT", row.dpkgRoot}});
+        const auto result =
+            runInScratchSystem(scratch.path(), row.byHelper ? helper : upgrade,
+                               {{"PATH", "/usr/bin:/bin"},
+                                {"DPKG_ROOT", row.dpkgRoot},
+                                {"KELVRA_HUB_UDEV_RULES_DIR", scratch.path() / "elsewhere"}});
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
 
         EXPECT_THAT(testing::readLines(scratch.path() / "calls"), ElementsAreArray(row.calls));
@@ -277,6 +262,7 @@ TEST(KeyboardAccessHelperTest, AnUpgradeRefreshesOnlyTheRuleAnEarlierVersionInst
         EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path() / "rules.d"), {}),
                   row.after ? 2 : 1);
         if (row.after) {
+            // uaccess becomes access in 73-seat-late.rules, so the rule must sort before it.
             EXPECT_EQ(testing::readFile(rule), *row.after);
             const bool rewritten = row.after != row.before;
             struct stat status {};

@@ -37,29 +37,17 @@ InputReadResult readEvents(int descriptor, std::span<input_event> events) {
     return {static_cast<size_t>(bytes) / sizeof(input_event), InputReadStatus::drained};
 }
 
-EvdevKeySet keySet(const std::set<uint16_t>& keys) {
-    EvdevKeySet set;
-    for (const uint16_t key : keys) {
-        set.set(key);
-    }
-    return set;
-}
-
+/// Never listed as a device: the kernel test meets the tap's own copies among the devices.
 class FakeCopy final : public VirtualInputDevice {
 public:
-    FakeCopy(std::shared_ptr<FakeKeyboard> keyboard, UniqueFd tapEnd,
-             std::shared_ptr<FakeInputSystem> system, std::shared_ptr<FakeKeyboard> listed)
-        : keyboard_(std::move(keyboard)),
-          tapEnd_(std::move(tapEnd)),
-          system_(std::move(system)),
-          listed_(std::move(listed)) {}
+    FakeCopy(std::shared_ptr<FakeKeyboard> keyboard, UniqueFd tapEnd)
+        : keyboard_(std::move(keyboard)), tapEnd_(std::move(tapEnd)) {}
     ~FakeCopy() override {
         keyboard_->change([&] { keyboard_->hasCopy = false; });
-        system_->remove(listed_);
     }
 
-    std::string_view path() const override { return listed_->node.path; }
-    std::string_view sysPath() const override { return listed_->node.sysPath; }
+    std::string_view path() const override { return {}; }
+    std::string_view sysPath() const override { return {}; }
     int feedbackDescriptor() const override { return tapEnd_.get(); }
     bool write(std::span<const input_event> events) override {
         if (keyboard_->copyWriteFails) {
@@ -75,14 +63,11 @@ public:
 private:
     std::shared_ptr<FakeKeyboard> keyboard_;
     UniqueFd tapEnd_;
-    std::shared_ptr<FakeInputSystem> system_;
-    std::shared_ptr<FakeKeyboard> listed_;
 };
 
 class FakeDevice final : public InputDevice {
 public:
-    FakeDevice(std::shared_ptr<FakeKeyboard> keyboard, std::shared_ptr<FakeInputSystem> system)
-        : keyboard_(std::move(keyboard)), system_(std::move(system)) {
+    explicit FakeDevice(std::shared_ptr<FakeKeyboard> keyboard) : keyboard_(std::move(keyboard)) {
         keyboard_->change([&] { ++keyboard_->openCount; });
     }
     ~FakeDevice() override {
@@ -106,24 +91,21 @@ public:
     InputReadResult read(std::span<input_event> events) override {
         return readEvents(keyboard_->tapEnd.get(), events);
     }
-    std::expected<std::unique_ptr<VirtualInputDevice>, int> createCopy(
-        std::string_view name) override {
+    std::expected<std::unique_ptr<VirtualInputDevice>, int> createCopy(std::string_view) override {
         if (const int error = keyboard_->copyError; error != 0) {
             return std::unexpected(error);
         }
         auto [tapEnd, testEnd] = socketPair();
-        auto listed = system_->plug(std::string(name), keyboard_->node.keyboard, keyboard_->keys);
         keyboard_->change([&] {
             keyboard_->hasCopy = true;
             keyboard_->copyTestEnd = std::move(testEnd);
         });
-        return std::make_unique<FakeCopy>(keyboard_, std::move(tapEnd), system_, std::move(listed));
+        return std::make_unique<FakeCopy>(keyboard_, std::move(tapEnd));
     }
     void setLed(uint16_t, int32_t) override {}
 
 private:
     std::shared_ptr<FakeKeyboard> keyboard_;
-    std::shared_ptr<FakeInputSystem> system_;
 };
 
 class FakeLayer final : public InputDeviceLayer {
@@ -151,7 +133,7 @@ public:
                 if (const int error = keyboard->openError; error != 0) {
                     return std::unexpected(error);
                 }
-                return std::make_unique<FakeDevice>(keyboard, system_);
+                return std::make_unique<FakeDevice>(keyboard);
             }
         }
         return std::unexpected(ENOENT);
@@ -215,12 +197,7 @@ LibevdevPointer presenterDescription() {
     return description;
 }
 
-FakeKeyboard::FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes,
-                           std::string path)
-    : node{path.empty() ? "/dev/input/event" + std::to_string(number) : std::move(path),
-           "/sys/devices/virtual/input/input" + std::to_string(number), std::move(name), keyboard,
-           keySet(keyCodes)},
-      keys(std::move(keyCodes)) {
+FakeKeyboard::FakeKeyboard(InputDeviceNode listed) : node(std::move(listed)) {
     std::tie(tapEnd, testEnd) = socketPair();
 }
 
@@ -247,10 +224,16 @@ std::vector<input_event> FakeKeyboard::nextCopyFrame() {
 }
 
 std::shared_ptr<FakeKeyboard> FakeInputSystem::add(std::string name, bool keyboard,
-                                                   std::set<uint16_t> keys, std::string path) {
+                                                   const std::set<uint16_t>& keys) {
+    EvdevKeySet keySet;
+    for (const uint16_t key : keys) {
+        keySet.set(key);
+    }
     std::lock_guard lock(mutex);
-    keyboards.push_back(std::make_shared<FakeKeyboard>(nextNumber++, std::move(name), keyboard,
-                                                       std::move(keys), std::move(path)));
+    const std::string number = std::to_string(nextNumber++);
+    keyboards.push_back(std::make_shared<FakeKeyboard>(
+        InputDeviceNode{"/dev/input/event" + number, "/sys/devices/virtual/input/input" + number,
+                        std::move(name), keyboard, keySet}));
     return keyboards.back();
 }
 
@@ -259,14 +242,9 @@ std::vector<std::shared_ptr<FakeKeyboard>> FakeInputSystem::devices() const {
     return keyboards;
 }
 
-std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name, bool keyboard,
-                                                    std::set<uint16_t> keys, std::string path) {
-    auto added = add(std::move(name), keyboard, std::move(keys), std::move(path));
-    {
-        std::lock_guard lock(mutex);
-        changes.push_back({InputDeviceChange::Kind::added, added->node});
-    }
-    eventfd_write(changesSignal.get(), 1);
+std::shared_ptr<FakeKeyboard> FakeInputSystem::plug(std::string name) {
+    auto added = add(std::move(name));
+    announce({InputDeviceChange::Kind::added, added->node});
     return added;
 }
 
@@ -281,17 +259,21 @@ void FakeInputSystem::remove(const std::shared_ptr<FakeKeyboard>& keyboard) {
 
 std::shared_ptr<FakeKeyboard> FakeInputSystem::replug(
     const std::shared_ptr<FakeKeyboard>& keyboard) {
+    InputDeviceNode node = keyboard->node;
+    node.sysPath += "-again";
+    auto back = std::make_shared<FakeKeyboard>(std::move(node));
     {
         std::lock_guard lock(mutex);
-        std::erase(keyboards, keyboard);
+        std::ranges::replace(keyboards, keyboard, back);
     }
-    return plug(keyboard->node.name, keyboard->node.keyboard, keyboard->keys, keyboard->node.path);
+    announce({InputDeviceChange::Kind::added, back->node});
+    return back;
 }
 
-void FakeInputSystem::announceRemoval(const std::shared_ptr<FakeKeyboard>& keyboard) {
+void FakeInputSystem::announce(InputDeviceChange change) {
     {
         std::lock_guard lock(mutex);
-        changes.push_back({InputDeviceChange::Kind::removed, keyboard->node});
+        changes.push_back(std::move(change));
     }
     eventfd_write(changesSignal.get(), 1);
 }

@@ -35,14 +35,10 @@ LibevdevPointer presenterDescription();
 
 /// One fake keyboard. The tap reads what the test sends over a socket pair, as it would read
 /// an event device; a copy's events come out of another socket pair for the test to read.
-/// A copy is listed and announced as a device of its own, with the keyboard's keys and as much
-/// of the name asked for as uinput keeps.
 /// The fake device the layer opens works on the state below, under `mutex`.
-class FakeKeyboard : public std::enable_shared_from_this<FakeKeyboard> {
+class FakeKeyboard {
 public:
-    /// At "/dev/input/event<number>" unless given a node `path` another device left.
-    FakeKeyboard(int number, std::string name, bool keyboard, std::set<uint16_t> keyCodes,
-                 std::string path = {});
+    explicit FakeKeyboard(InputDeviceNode listed);
 
     /// errno values the device answers opening, grabbing or copying it with; 0 succeeds.
     std::atomic<int> openError{0}, grabError{0}, copyError{0};
@@ -83,7 +79,6 @@ public:
     }
 
     const InputDeviceNode node;
-    const std::set<uint16_t> keys;
     UniqueFd tapEnd, testEnd;
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -98,10 +93,9 @@ public:
 class FakeInputSystem : public std::enable_shared_from_this<FakeInputSystem> {
 public:
     std::shared_ptr<FakeKeyboard> add(std::string name, bool keyboard = true,
-                                      std::set<uint16_t> keys = {}, std::string path = {});
+                                      const std::set<uint16_t>& keys = {});
     /// Adds a keyboard after the listing, announced as plugged in.
-    std::shared_ptr<FakeKeyboard> plug(std::string name, bool keyboard = true,
-                                       std::set<uint16_t> keys = {}, std::string path = {});
+    std::shared_ptr<FakeKeyboard> plug(std::string name);
     /// Every device listed now.
     std::vector<std::shared_ptr<FakeKeyboard>> devices() const;
     /// Unplugs a keyboard and announces its removal.
@@ -109,7 +103,10 @@ public:
     /// Lists, unannounced, one of its name in a keyboard's place, at the node it left, as the
     /// kernel reuses event numbers; `announceRemoval` tells of the first one, late.
     std::shared_ptr<FakeKeyboard> replug(const std::shared_ptr<FakeKeyboard>& keyboard);
-    void announceRemoval(const std::shared_ptr<FakeKeyboard>& keyboard);
+    void announceRemoval(const std::shared_ptr<FakeKeyboard>& keyboard) {
+        announce({InputDeviceChange::Kind::removed, keyboard->node});
+    }
+    void announce(InputDeviceChange change);
     std::unique_ptr<InputDeviceLayer> makeLayer();
 
     std::atomic<int> virtualDeviceError{0};

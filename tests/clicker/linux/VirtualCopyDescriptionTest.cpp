@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 #include <linux/input.h>
+#include <tuple>
 
 #include "FakeInputDevices.h"
 
@@ -24,10 +25,9 @@ TEST(VirtualCopyDescriptionTest, KeepsIdentifiersAndCapabilitiesButNotRepeatOrFe
     const LibevdevPointer copy = describeVirtualCopy(*source, "Presenter (Kelvra Hub)");
     ASSERT_TRUE(copy);
     EXPECT_STREQ(libevdev_get_name(copy.get()), "Presenter (Kelvra Hub)");
-    EXPECT_EQ(libevdev_get_id_bustype(copy.get()), BUS_USB);
-    EXPECT_EQ(libevdev_get_id_vendor(copy.get()), 0x1d57);
-    EXPECT_EQ(libevdev_get_id_product(copy.get()), 0xad03);
-    EXPECT_EQ(libevdev_get_id_version(copy.get()), 0x0111);
+    EXPECT_EQ(std::tuple(libevdev_get_id_bustype(copy.get()), libevdev_get_id_vendor(copy.get()),
+                         libevdev_get_id_product(copy.get()), libevdev_get_id_version(copy.get())),
+              std::tuple(BUS_USB, 0x1d57, 0xad03, 0x0111));
     EXPECT_TRUE(libevdev_has_property(copy.get(), INPUT_PROP_POINTER));
 
     for (unsigned type = 0; type < EV_CNT; ++type) {
@@ -45,9 +45,8 @@ TEST(VirtualCopyDescriptionTest, KeepsIdentifiersAndCapabilitiesButNotRepeatOrFe
     }
     const input_absinfo* copied = libevdev_get_abs_info(copy.get(), ABS_X);
     ASSERT_NE(copied, nullptr);
-    EXPECT_EQ(copied->minimum, -5);
-    EXPECT_EQ(copied->maximum, 1023);
-    EXPECT_EQ(copied->resolution, 40);
+    EXPECT_EQ(std::tuple(copied->minimum, copied->maximum, copied->resolution),
+              std::tuple(-5, 1023, 40));
 }
 
 }  // namespace
