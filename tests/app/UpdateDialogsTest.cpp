@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -17,15 +18,6 @@ namespace kelvra {
 namespace {
 
 namespace fs = std::filesystem;
-
-QAbstractButton* buttonTitled(QMessageBox& box, const QString& title) {
-    for (auto* button : box.buttons()) {
-        if (button->text() == title) {
-            return button;
-        }
-    }
-    return nullptr;
-}
 
 int visibleDialogs() {
     int count = 0;
@@ -96,9 +88,11 @@ TEST(UpdateDialogsTest, AnUpdateOpensItsDownloadPageInTheBrowser) {
     EXPECT_TRUE(dialog->informativeText().contains(QStringLiteral("1.2.0 (57)")));
     EXPECT_TRUE(dialog->informativeText().contains(
         QStringLiteral("href=\"https://example.invalid/notes\"")));
-    QAbstractButton* download = buttonTitled(*dialog, QStringLiteral("Open Download Page"));
-    ASSERT_NE(download, nullptr);
-    QTest::mouseClick(download, Qt::LeftButton);
+    const auto buttons = dialog->buttons();
+    const auto download =
+        std::ranges::find(buttons, QStringLiteral("Open Download Page"), &QAbstractButton::text);
+    ASSERT_NE(download, buttons.end());
+    QTest::mouseClick(*download, Qt::LeftButton);
     // The stand-in creates the file before it writes the line: wait for the line.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return testing::readFile(record) == "https://example.invalid/download\n"; }, 10000))

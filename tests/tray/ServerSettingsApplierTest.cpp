@@ -14,10 +14,6 @@ constexpr int firstPort = 31603;
 using testing::firstURL;
 using testing::secondURL;
 
-std::string urlFor(const BackendServerBinding& binding) {
-    return "http://" + binding.urlHost + ":" + std::to_string(binding.port) + "/";
-}
-
 /// The real host over supervisors whose stop and start end when the test plays their answers.
 class FakeBackend {
 public:
@@ -65,7 +61,9 @@ public:
                     }
                 }
             } else if (answer == 'r') {
-                supervisors.back()->ready(urlFor(*supervisors.back()->binding));
+                const BackendServerBinding& binding = *supervisors.back()->binding;
+                supervisors.back()->ready("http://" + binding.urlHost + ":" +
+                                          std::to_string(binding.port) + "/");
             } else {
                 supervisors.back()->fail(testing::startTimeout);
                 supervisors.back()->finishStop();

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "shell/login_item/FakeLoginItemService.h"
 #include "support/TestSupport.h"
 #include "tray/SettingsService.h"
+#include "tray/StatusBarFakes.h"
 
 namespace kelvra {
 namespace {
@@ -20,43 +20,31 @@ TEST(SettingsServiceTest, StoresEachSettingOrSaysWhyNot) {
         auto store = std::make_shared<JsonFileSettingsStore>(
             directory.path() / "settings.json", JsonFileSettingsStore::Seams{failStep, {}});
         auto loginItem = std::make_shared<testing::FakeLoginItem>();
-        SettingsService settings(
-            std::make_shared<HubServerConfigurationStore>(store),
-            std::make_shared<WelcomeWindowPreference>(store),
-            std::make_shared<LaunchAtLoginPreference>(
-                std::make_unique<testing::FakeLoginItemService>(loginItem), store),
-            std::make_shared<ClickerInputConfigurationStore>(store));
+        const auto settings =
+            testing::settingsIn(store, std::make_shared<testing::FakeLoginItemService>(loginItem));
         const auto reread = [&] {
-            return SettingsService(std::make_shared<HubServerConfigurationStore>(
-                                       std::make_shared<JsonFileSettingsStore>(store->path())),
-                                   std::make_shared<WelcomeWindowPreference>(
-                                       std::make_shared<JsonFileSettingsStore>(store->path())),
-                                   std::make_shared<LaunchAtLoginPreference>(
-                                       std::make_unique<testing::FakeLoginItemService>(),
-                                       std::make_shared<JsonFileSettingsStore>(store->path())),
-                                   std::make_shared<ClickerInputConfigurationStore>(
-                                       std::make_shared<JsonFileSettingsStore>(store->path())));
+            return testing::settingsIn(std::make_shared<JsonFileSettingsStore>(store->path()));
         };
 
         const HubServerConfiguration server{4000, HubNetworkSelection::localhost()};
-        EXPECT_EQ(settings.storeServerConfiguration(server).has_value(), !writesFail);
-        EXPECT_EQ(reread().serverConfiguration() == server, !writesFail);
+        EXPECT_EQ(settings->storeServerConfiguration(server).has_value(), !writesFail);
+        EXPECT_EQ(reread()->serverConfiguration() == server, !writesFail);
 
-        EXPECT_EQ(settings.setShowWelcomeWindow(false).has_value(), !writesFail);
-        EXPECT_EQ(settings.startupOptions().showWelcomeWindow, writesFail);
-        EXPECT_EQ(reread().startupOptions().showWelcomeWindow, writesFail);
+        EXPECT_EQ(settings->setShowWelcomeWindow(false).has_value(), !writesFail);
+        EXPECT_EQ(settings->startupOptions().showWelcomeWindow, writesFail);
+        EXPECT_EQ(reread()->startupOptions().showWelcomeWindow, writesFail);
 
         ClickerInputConfiguration keys = ClickerInputConfiguration::defaults();
         keys.customAssignments.emplace_back();
-        const StoredClickerConfiguration stored = settings.storeClickerConfiguration(keys);
+        const StoredClickerConfiguration stored = settings->storeClickerConfiguration(keys);
         EXPECT_EQ(stored.configuration, keys);
         EXPECT_EQ(stored.notSavedReason.has_value(), writesFail);
-        EXPECT_EQ(reread().clickerConfiguration() == keys, !writesFail);
+        EXPECT_EQ(reread()->clickerConfiguration() == keys, !writesFail);
 
         loginItem->registerFails = writesFail;
-        const auto launch = settings.setLaunchAtLogin(true);
+        const auto launch = settings->setLaunchAtLogin(true);
         EXPECT_EQ(launch.has_value(), !writesFail);
-        EXPECT_EQ(settings.startupOptions().launchAtLogin,
+        EXPECT_EQ(settings->startupOptions().launchAtLogin,
                   writesFail ? LaunchAtLoginState::disabled : LaunchAtLoginState::enabled);
     }
 }

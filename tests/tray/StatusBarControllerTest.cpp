@@ -10,7 +10,6 @@
 #include "backend/BackendSupervisor.h"
 #include "core/Environment.h"
 #include "core/HttpClient.h"
-#include "shell/login_item/FakeLoginItemService.h"
 #include "support/BoundSocket.h"
 #include "support/ManualMainThreadExecutor.h"
 #include "support/RecordingLog.h"
@@ -60,12 +59,7 @@ protected:
             .requestTermination = [this] { ++terminationRequests; },
             .makeSupervisor = factory ? std::move(factory) : fake,
             .updateChecker = nullptr,
-            .settings = std::make_shared<SettingsService>(
-                std::make_shared<HubServerConfigurationStore>(settings),
-                std::make_shared<WelcomeWindowPreference>(settings),
-                std::make_shared<LaunchAtLoginPreference>(
-                    std::make_unique<testing::FakeLoginItemService>(), settings),
-                std::make_shared<ClickerInputConfigurationStore>(settings)),
+            .settings = testing::settingsIn(settings),
             .networkServiceProvider =
                 std::make_shared<HubNetworkServiceProvider>(services ? services : network),
             .networkServiceMonitor = monitor,

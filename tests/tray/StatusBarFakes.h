@@ -14,6 +14,8 @@
 #include "clicker/FakePermissionProvider.h"
 #include "core/UniqueFd.h"
 #include "server_config/FakeNetworkServices.h"
+#include "shell/login_item/FakeLoginItemService.h"
+#include "tray/SettingsService.h"
 #include "tray/StatusBarView.h"
 
 namespace kelvra::testing {
@@ -23,6 +25,17 @@ namespace kelvra::testing {
 inline const std::string firstURL = "http://127.0.0.1:31603/";
 inline const std::string secondURL = "http://127.0.0.1:4000/";
 inline const BackendStartError startTimeout = BackendSupervisorError::startupTimeout(15);
+
+/// Every setting kept in `store`, the login item in `loginItems`.
+inline std::shared_ptr<SettingsService> settingsIn(
+    const std::shared_ptr<SettingsStore>& store,
+    std::shared_ptr<LoginItemService> loginItems = std::make_shared<FakeLoginItemService>()) {
+    return std::make_shared<SettingsService>(
+        std::make_shared<HubServerConfigurationStore>(store),
+        std::make_shared<WelcomeWindowPreference>(store),
+        std::make_shared<LaunchAtLoginPreference>(std::move(loginItems), store),
+        std::make_shared<ClickerInputConfigurationStore>(store));
+}
 
 /// Records what the controller shows; holds alerts and browser answers for the test to give.
 class FakeStatusBarView final : public StatusBarView {

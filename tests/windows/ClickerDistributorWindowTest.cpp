@@ -35,6 +35,8 @@ const Key kSpace{KEY_SPACE, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" ")};
 const Key kReturn{KEY_ENTER, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r")};
 const Key kEscape{KEY_ESC, Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b")};
 const Key kF5{KEY_F5, Qt::Key_F5};
+/// A click on the focused control.
+const Key kClick{0, Qt::Key_unknown};
 
 // The window over a real model: what the person does reaches the model, what the model says is
 // shown. The model's own rules have their tests beside it.
@@ -68,6 +70,10 @@ protected:
     void press(const Key& key) {
         QWidget* receiver =
             QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+        if (key.qtKey == Qt::Key_unknown) {
+            QTest::mouseClick(receiver, Qt::LeftButton);
+            return;
+        }
         for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
             QKeyEvent event(type, key.qtKey, key.modifiers, static_cast<quint32>(key.evdev + 8), 0,
                             0, key.text);
@@ -77,12 +83,6 @@ protected:
 
     void click(const QString& name) { QTest::mouseClick(child<QWidget>(name), Qt::LeftButton); }
 
-    /// Clicks `start` (a field or a Listen button) and presses `key`.
-    void record(const QString& start, const Key& key) {
-        click(start);
-        press(key);
-    }
-
     ClickerInputConfiguration stored = ClickerInputConfiguration::defaults();
     ManualMainThreadExecutor executor;
     std::vector<bool> switchRequests;
@@ -91,48 +91,9 @@ protected:
     std::unique_ptr<ClickerDistributorWindow> window;
 };
 
-TEST_F(ClickerDistributorWindowTest, RecordsTheKeyPressedInTheWindow) {
-    const struct {
-        QString field;
-        bool listen;  ///< start with the Listen button instead of a click on the field
-        Key key;
-        QString shown;
-    } rows[] = {
-        {"nextKeyField", false, kPageDown, "Page Down"},
-        {"previousKeyField", true, kTab, "Tab"},  // Tab must not move the focus
-        {"nextKeyField", true, {KEY_A, Qt::Key_A, Qt::ControlModifier, "\x01"}, "⌃A"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.shown.toStdString());
-        auto* field = child<ClickerKeyRecorderField>(row.field);
-        const QString listen = QString(row.field).replace("KeyField", "ListenButton");
-        click(row.listen ? listen : row.field);
-        QWidget* focusBefore = QApplication::focusWidget();
-        EXPECT_TRUE(model->state().capture.has_value());
-
-        press(row.key);
-
-        EXPECT_EQ(field->text(), row.shown);  // the model's text, so the key reached it
-        EXPECT_FALSE(model->state().capture.has_value());
-        // The focus stays where the person started: the field, or the Listen button.
-        EXPECT_EQ(QApplication::focusWidget(), row.listen ? child<QWidget>(listen) : field);
-        if (row.listen) {
-            EXPECT_EQ(focusBefore, field) << "the wait takes its keys in the field";
-        }
-    }
-    // Losing activation ends a capture, and coming back must not start recording again.
-    click("previousKeyField");
-    QEvent deactivate(QEvent::WindowDeactivate);
-    QApplication::sendEvent(window.get(), &deactivate);
-    EXPECT_FALSE(model->state().capture.has_value());
-    QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(window.get(), &activate);
-    EXPECT_FALSE(model->state().capture.has_value());
-}
-
-// Only a click, Space or Return on a field, or its Listen button, records; Tab and Shift+Tab
-// move through the window, Escape closes it unless a capture waits for a key, and the focus
-// stays on the control used.
+// Only a click, Space or Return on a field, or its Listen button, records, and then any key,
+// Tab too; Tab and Shift+Tab move through the window, Escape closes it unless a capture waits for
+// a key, and the focus stays on the control used.
 TEST_F(ClickerDistributorWindowTest, KeysMoveTheFocusAndRecordOnlyOnPurpose) {
     const struct {
         const char* name;
@@ -140,7 +101,15 @@ TEST_F(ClickerDistributorWindowTest, KeysMoveTheFocusAndRecordOnlyOnPurpose) {
         std::vector<Key> keys;
         QString focusAfter;  ///< empty: the window closed
         QString nextShown = QStringLiteral("Page Down");
+        QString previousShown = QStringLiteral("Page Up");
     } rows[] = {
+        {"a click records", "nextKeyField", {kClick, kF5}, "nextKeyField", "F5"},
+        {"Listen records Tab",
+         "previousListenButton",
+         {kClick, kTab},
+         "previousListenButton",
+         "Page Down",
+         "Tab"},
         {"Shift+Tab passes them back",
          "nextListenButton",
          {kBacktab, kBacktab},
@@ -171,11 +140,21 @@ TEST_F(ClickerDistributorWindowTest, KeysMoveTheFocusAndRecordOnlyOnPurpose) {
             EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(row.focusAfter));
         }
         EXPECT_EQ(QString::fromStdString(stored.next.displayName()), row.nextShown);
-        EXPECT_EQ(stored.previous.displayName(), "Page Up");
+        EXPECT_EQ(QString::fromStdString(stored.previous.displayName()), row.previousShown);
     }
+    testing::showAndWait(window.get());
+    // Listen waits in the field; losing activation ends the wait, and coming back must not start
+    // recording again.
+    click("previousListenButton");
+    EXPECT_EQ(QApplication::focusWidget(), child<QWidget>("previousKeyField"));
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(window.get(), &deactivate);
+    EXPECT_FALSE(model->state().capture.has_value());
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(window.get(), &activate);
+    EXPECT_FALSE(model->state().capture.has_value());
 
     // All the way round, the help first: nothing records.
-    testing::showAndWait(window.get());
     window->setFocus();
     QStringList stops;
     for (int step = 0; step < 12; ++step) {

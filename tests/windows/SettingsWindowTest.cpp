@@ -112,10 +112,6 @@ protected:
         std::exchange(pendingApply_, nullptr)(std::move(answer));
         executor_->runPending();
     }
-    bool feedbackIn(ThemeColors::Role role) {
-        return feedback()->palette().color(QPalette::WindowText) ==
-               ThemeColors::color(role, feedback()->palette());
-    }
 
     HubServerConfiguration configuration_;
     std::optional<std::string> notSavedReason_;
@@ -250,7 +246,8 @@ TEST_F(SettingsWindowTest, AFailedPortChangeKeepsItsMessageAndASuccessShowsItsFo
     QTest::keyClick(portField(), Qt::Key_Return);
     finishApply("http://192.168.1.20:" + unsaved.toStdString() + "/");
     EXPECT_TRUE(feedback()->text().contains("The disk is full."));
-    EXPECT_TRUE(feedbackIn(ThemeColors::Role::orange));
+    EXPECT_EQ(feedback()->palette().color(QPalette::WindowText),
+              ThemeColors::color(ThemeColors::Role::orange, feedback()->palette()));
     executor_->advance(30s);
     EXPECT_TRUE(feedback()->isVisible());
     EXPECT_EQ(testing::takeAlert(window()), QString());
@@ -327,7 +324,10 @@ TEST_F(SettingsWindowTest, KeysChooseApplyAndCloseWhereExpected) {
     EXPECT_EQ(testing::spokenName(window().findChild<StatusDot*>()), "Running");
 }
 
-TEST_F(SettingsWindowTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {
+// Run at login shows the desktop's state and its notes. A choice that cannot be saved: an alert
+// over the window says why, and the control shows what holds. Copy URL is the tray's own copy,
+// which reports its failure itself.
+TEST_F(SettingsWindowTest, StartupOptionsShowWhatHoldsAndCopyGoesToTheTray) {
     launchAtLogin_ = LaunchAtLoginState::requiresApproval;
     auto* checkbox = child<QCheckBox>("launchAtLoginCheckbox");
     auto* note = child<QLabel>("launchAtLoginNoteLabel");
@@ -340,15 +340,10 @@ TEST_F(SettingsWindowTest, RunAtLoginShowsTheDesktopsStateAndItsNotes) {
     launchAtLoginAfterEnabling_ = LaunchAtLoginState::requiresApproval;
     QTest::mouseClick(checkbox, Qt::LeftButton);
     EXPECT_NE(note->text(), switchedOff) << "asks to finish what was just turned on";
-
     launchAtLogin_ = LaunchAtLoginState::disabled;
     window().reloadLaunchAtLoginControls();
     EXPECT_FALSE(note->isVisible());
-}
 
-// A choice that cannot be saved: an alert over the window says why, and the control shows what
-// holds. Copy URL is the tray's own copy, which reports its failure itself.
-TEST_F(SettingsWindowTest, AFailureIsExplainedAndTheControlShowsWhatHolds) {
     QTest::mouseClick(child<QPushButton>("copyURLButton"), Qt::LeftButton);
     EXPECT_EQ(copies_, 1);
     failure_ = Error("The settings folder is read-only.", "test");

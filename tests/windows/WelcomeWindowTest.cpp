@@ -17,22 +17,23 @@ namespace {
 class WelcomeWindowTest : public ::testing::Test {
 protected:
     WelcomeWindowTest() {
-        WelcomeWindow::Callbacks callbacks;
-        callbacks.onOpenControlPage = [this] { calls_ << "open control page"; };
-        callbacks.onOpenSettings = [this] { calls_ << "open settings"; };
-        callbacks.onOpenClickerDistributor = [this] { calls_ << "open clicker distributor"; };
-        callbacks.onShowMenu = [this](QWidget* anchor) { menuAnchor_ = anchor; };
-        callbacks.setShowAtStartup = [this](bool show) -> std::expected<void, Error> {
-            if (saveFailure_) {
-                return std::unexpected(*saveFailure_);
-            }
-            shownAtStartup_.push_back(show);
-            return {};
-        };
+        const auto call = [this](const char* name) { return [this, name] { calls_ << name; }; };
         window_ = std::make_unique<WelcomeWindow>(
             AppVersionInfo(InfoDictionary{{"CFBundleShortVersionString", std::string("1.4.0")},
                                           {"CFBundleVersion", std::string("7")}}),
-            QIcon(), std::move(callbacks));
+            QIcon(),
+            WelcomeWindow::Callbacks{
+                .onOpenControlPage = call("open control page"),
+                .onOpenSettings = call("open settings"),
+                .onOpenClickerDistributor = call("open clicker distributor"),
+                .onShowMenu = [this](QWidget* anchor) { menuAnchor_ = anchor; },
+                .setShowAtStartup = [this](bool show) -> std::expected<void, Error> {
+                    if (saveFailure_) {
+                        return std::unexpected(*saveFailure_);
+                    }
+                    shownAtStartup_.push_back(show);
+                    return {};
+                }});
         testing::showAndWait(window_.get());
     }
 
@@ -74,52 +75,48 @@ TEST_F(WelcomeWindowTest, WaitsForTheServerAndThenShowsItsAddress) {
     }
 }
 
-TEST_F(WelcomeWindowTest, EveryActionGoesThroughItsCallback) {
-    window_->showServerStatus(ServerStatus::running("http://127.0.0.1:31603/"));
-    QTest::mouseClick(button("welcomeOpenButton"), Qt::LeftButton);
-    QTest::mouseClick(button("welcomeChangeButton"), Qt::LeftButton);
-    QTest::mouseClick(button("welcomeClickerDistributorButton"), Qt::LeftButton);
-    EXPECT_EQ(calls_,
-              QStringList({"open control page", "open settings", "open clicker distributor"}));
-
-    QAbstractButton* showMenu = button("welcomeShowMenuButton");
-    QTest::mouseClick(showMenu, Qt::LeftButton);
-    EXPECT_EQ(menuAnchor_, showMenu);
-
-    QTest::mouseClick(button("welcomeCloseButton"), Qt::LeftButton);
-    EXPECT_FALSE(window_->isVisible());
-}
-
-// Return presses the focused button, the open button only when the focus is on no button;
-// Escape and Ctrl+W close; Tab reaches the link-style buttons in reading order.
-TEST_F(WelcomeWindowTest, KeysPressTheFocusedButtonAndClose) {
+// Each button reports its action when clicked, or when Return reaches it; Return presses the open
+// button only when the focus is on no button; Escape and Ctrl+W close; Tab reaches the link-style
+// buttons in reading order.
+TEST_F(WelcomeWindowTest, ClicksAndKeysPressTheirButtonAndClose) {
     window_->showServerStatus(ServerStatus::running("http://127.0.0.1:31603/"));
     const struct {
-        QString focus;  ///< empty: the window itself
-        Qt::Key key;
+        QString target;  ///< empty: the window itself
+        Qt::Key key;     ///< Qt::Key_unknown: a click
         Qt::KeyboardModifiers modifiers;
         QString call;  ///< empty: none
         bool staysOpen;
     } rows[] = {
-        {"welcomeCloseButton", Qt::Key_Return, Qt::NoModifier, "", false},
-        {"welcomeChangeButton", Qt::Key_Return, Qt::NoModifier, "open settings", true},
-        {"", Qt::Key_Return, Qt::NoModifier, "open control page", true},
-        {"welcomeOpenButton", Qt::Key_Escape, Qt::NoModifier, "", false},
+        {"welcomeOpenButton", Qt::Key_unknown, {}, "open control page", true},
+        {"welcomeChangeButton", Qt::Key_unknown, {}, "open settings", true},
+        {"welcomeClickerDistributorButton", Qt::Key_unknown, {}, "open clicker distributor", true},
+        {"welcomeCloseButton", Qt::Key_unknown, {}, "", false},
+        {"welcomeCloseButton", Qt::Key_Return, {}, "", false},
+        {"welcomeChangeButton", Qt::Key_Return, {}, "open settings", true},
+        {"", Qt::Key_Return, {}, "open control page", true},
+        {"welcomeOpenButton", Qt::Key_Escape, {}, "", false},
         {"dontShowAgainCheckbox", Qt::Key_W, Qt::ControlModifier, "", false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.focus.toStdString() + " " +
+        SCOPED_TRACE(row.target.toStdString() + " " +
                      QKeySequence(row.key).toString().toStdString());
         testing::showAndWait(window_.get());
-        QWidget* focus = row.focus.isEmpty() ? window_.get() : child<QWidget>(row.focus);
-        focus->setFocus();
+        QWidget* target = row.target.isEmpty() ? window_.get() : child<QWidget>(row.target);
+        target->setFocus();
         calls_.clear();
-        QTest::keyClick(focus, row.key, row.modifiers);
+        if (row.key == Qt::Key_unknown) {
+            QTest::mouseClick(target, Qt::LeftButton);
+        } else {
+            QTest::keyClick(target, row.key, row.modifiers);
+        }
         EXPECT_EQ(calls_, row.call.isEmpty() ? QStringList() : QStringList{row.call});
         EXPECT_EQ(window_->isVisible(), row.staysOpen);
     }
-
     testing::showAndWait(window_.get());
+    QAbstractButton* showMenu = button("welcomeShowMenuButton");
+    QTest::mouseClick(showMenu, Qt::LeftButton);
+    EXPECT_EQ(menuAnchor_, showMenu);
+
     button("welcomeOpenButton")->setFocus();
     QStringList stops;
     for (int step = 0; step < 5; ++step) {

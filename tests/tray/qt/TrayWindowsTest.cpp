@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "WidgetTestSupport.h"
 #include "app/QtMainThreadExecutor.h"
 #include "backend/BackendSupervisor.h"
 #include "core/SettingsStore.h"
-#include "shell/login_item/FakeLoginItemService.h"
 #include "support/BoundSocket.h"
 #include "support/RecordingLog.h"
 #include "tray/StatusBarController.h"
@@ -24,10 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QString spokenName(QWidget* widget) {
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-    return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
-}
+using testing::spokenName;
 
 /// The windows over a real controller, wired as the application wires them.
 class TrayWindowsTest : public ::testing::Test {
@@ -70,11 +66,7 @@ protected:
     std::shared_ptr<InMemorySettingsStore> store = std::make_shared<InMemorySettingsStore>();
     std::shared_ptr<testing::FakeLoginItemService> loginItems =
         std::make_shared<testing::FakeLoginItemService>();
-    std::shared_ptr<SettingsService> settings = std::make_shared<SettingsService>(
-        std::make_shared<HubServerConfigurationStore>(store),
-        std::make_shared<WelcomeWindowPreference>(store),
-        std::make_shared<LaunchAtLoginPreference>(loginItems, store),
-        std::make_shared<ClickerInputConfigurationStore>(store));
+    std::shared_ptr<SettingsService> settings = testing::settingsIn(store, loginItems);
     std::shared_ptr<HubNetworkServiceProvider> networkServices =
         std::make_shared<HubNetworkServiceProvider>(
             std::make_shared<testing::FakeNetworkServices>());
