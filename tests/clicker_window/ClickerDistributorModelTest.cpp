@@ -245,8 +245,6 @@ TEST_F(ClickerDistributorModelTest, SwitchWaitsForTheBackendAndRevertsOnFailure)
     EXPECT_TRUE(published.switchUsable);
 }
 
-// Keystrokes another program holds: a note under each such assignment, gone once the
-// assignment changes or the program lets go.
 // A line for each state but listening; the access action only while access is missing.
 TEST_F(ClickerDistributorModelTest, StatusLineFollowsStateAndPermission) {
     using Listener = ClickerInputListenerState;
