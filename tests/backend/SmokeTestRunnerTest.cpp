@@ -13,8 +13,7 @@ namespace fs = std::filesystem;
 const fs::path kSmokeFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
 
 TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
-    const fs::path neverReady =
-        fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures/never-ready.sh";
+    const fs::path neverReady = kSmokeFixtures / "never-ready.sh";
     const struct {
         fs::path fixture;
         int32_t status;
