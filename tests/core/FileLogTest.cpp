@@ -116,13 +116,12 @@ TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
 TEST(FileLogTest, CreationFailuresSayWhichStepFailed) {
     TemporaryDirectory directory;
     writeFile(directory.path() / "occupied", "a file where the folder should be");
-    const auto blocked = FileLog::open(directory.path() / "occupied" / "logs", 100);
-    ASSERT_FALSE(blocked.has_value());
-    EXPECT_EQ(blocked.error().kind(), FileLogError::Kind::createDirectory);
-
-    const auto sameName = FileLog::open(directory.path() / "occupied", 100);
-    ASSERT_FALSE(sameName.has_value());
-    EXPECT_EQ(sameName.error().kind(), FileLogError::Kind::createDirectory);
+    for (const auto& blocked :
+         {directory.path() / "occupied" / "logs", directory.path() / "occupied"}) {
+        const auto log = FileLog::open(blocked, 100);
+        ASSERT_FALSE(log.has_value());
+        EXPECT_EQ(log.error().kind(), FileLogError::Kind::createDirectory);
+    }
 
     // The current log is a directory: it is big enough to rotate, and rotation must fail over a
     // previous generation that is a non-empty directory too.
