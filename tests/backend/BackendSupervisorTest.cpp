@@ -21,15 +21,9 @@ namespace fs = std::filesystem;
 const fs::path kFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
 constexpr auto kPatience = 20s;
 
-BackendSupervisorTimeouts quickTimeouts() {
-    BackendSupervisorTimeouts timeouts;
-    timeouts.startup = 10s;
-    timeouts.shutdown = 300ms;
-    timeouts.terminate = 300ms;
-    timeouts.kill = 1s;
-    timeouts.clickerUpdate = 5s;
-    return timeouts;
-}
+// Switch requests keep their default deadline of 5 s.
+constexpr BackendSupervisorTimeouts kQuickTimeouts{
+    .startup = 10s, .shutdown = 300ms, .terminate = 300ms};
 
 BackendLaunchInfo fixture(const std::string& name, bool isDevelopment = false) {
     const fs::path runtime = name.ends_with(".js") ? fs::path(KELVRA_TEST_NODE) : "/bin/sh";
@@ -65,7 +59,7 @@ class BackendSupervisorTest : public ::testing::Test {
 protected:
     std::shared_ptr<BackendSupervisor> make(const BackendLaunchInfo& launchInfo,
                                             std::optional<BackendServerBinding> binding = {},
-                                            BackendSupervisorTimeouts timeouts = quickTimeouts()) {
+                                            BackendSupervisorTimeouts timeouts = kQuickTimeouts) {
         log_ = std::make_shared<RecordingLog>();
         exits_.clear();
         fatal_.clear();
@@ -490,7 +484,7 @@ TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
 TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorLeavesTheStopToItsOwnThread) {
     ASSERT_FALSE(hasChildren());
     const long descriptorsBefore = openDescriptorCount();
-    auto timeouts = quickTimeouts();
+    auto timeouts = kQuickTimeouts;
     timeouts.terminate = 3s;  // the child ignores SIGTERM: the stop takes this long
     auto supervisor = make(fixture("ignore-sigterm.js"), {}, timeouts);
     EXPECT_TRUE(startAndWait(supervisor).has_value());

@@ -31,11 +31,10 @@ TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fixture.filename());
-        BackendSupervisorTimeouts timeouts;
         // Only the backend that never answers meets the short deadline.
-        timeouts.startup = row.fixture == neverReady ? 500ms : 15s;
-        timeouts.shutdown = 300ms;
-        timeouts.terminate = 300ms;
+        const BackendSupervisorTimeouts timeouts{.startup = row.fixture == neverReady ? 500ms : 15s,
+                                                 .shutdown = 300ms,
+                                                 .terminate = 300ms};
         testing::TemporaryDirectory logs;
         const fs::path runtime = row.fixture == neverReady ? "/bin/sh" : KELVRA_TEST_NODE;
         const BackendLaunchInfo launchInfo{runtime, row.fixture, kSmokeFixtures, false};
