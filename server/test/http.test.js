@@ -115,8 +115,9 @@ describe('other computers and web sites on the network', () => {
   const head = (method, path, url) => `${method} ${path} HTTP/1.1\r\nHost: ${new URL(url).host}\r\n`;
   const postHead = (url) => `${head('POST', '/api/clicker-distributor', url)}Content-Type: application/json\r\n`;
 
-  test('answers only under its own address and changes state only for its own page', async (t) => {
-    const server = startServer(t, { env: { KELVRA_HUB_DESKTOP_URL_HOST: '192.0.2.10' } });
+  test('answers only under its own address, changes state only for its own page, and ends requests that never finish', async (t) => {
+    const env = { KELVRA_HUB_DESKTOP_URL_HOST: '192.0.2.10', KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS: '300' };
+    const server = startServer(t, { env });
     const { port } = new URL(await server.ready());
     const host = `127.0.0.1:${port}`;
     const url = `http://${host}/`;
@@ -152,20 +153,14 @@ describe('other computers and web sites on the network', () => {
       socket.end();
       await closed();
     }
+    // Requests that never finish are ended after the request time limit.
+    for (const text of ['', head('GET', '/', url), `${postHead(url)}Content-Length: 20\r\n\r\n{`]) {
+      await connect(url, text).closed();
+    }
     assert.equal((await httpRequest(`${url}api/state`)).json.clickerDistributor.enabled, false);
     await server.shutdown();
     assert.equal(server.events.filter((e) => e.event === 'clicker-distributor-state').length, 1);
     assert.ok(server.stderrText.trim().split('\n').length <= 10, server.stderrText);
-  });
-
-  test('requests that never finish are ended after the request time limit', async (t) => {
-    const server = startServer(t, { env: { KELVRA_HUB_SERVER_REQUEST_TIMEOUT_MS: '300' } });
-    const url = await server.ready();
-    for (const text of ['', head('GET', '/', url), `${postHead(url)}Content-Length: 20\r\n\r\n{`]) {
-      const { closed } = connect(url, text);
-      await closed();
-    }
-    await server.shutdown();
   });
 
   test('one computer gets bounded connections and event streams; readers that stop reading are dropped', async (t) => {

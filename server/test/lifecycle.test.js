@@ -7,25 +7,19 @@ const net = require('node:net');
 const { describe, test } = require('node:test');
 const { PREFIX, httpRequest, openEventStream, startServer, withTimeout } = require('./harness');
 
-describe('readiness', () => {
-  test('one compact ready line with numeric host and explicit port; connections accepted at once', async (t) => {
-    const server = startServer(t);
-    const url = await server.ready();
-    assert.match(url, /^http:\/\/127\.0\.0\.1:[1-9][0-9]*\/$/);
-    assert.equal((await httpRequest(url)).status, 200);
-    await server.shutdown();
-    const readyLine = server.lines.find((line) => line.startsWith(PREFIX));
-    assert.equal(readyLine, `${PREFIX}{"event":"ready","url":"${url}"}`);
-  });
-
-  test('advertises KELVRA_HUB_DESKTOP_URL_HOST, bracketing IPv6 literals', async (t) => {
-    const v4 = startServer(t, { env: { KELVRA_HUB_DESKTOP_URL_HOST: '192.0.2.10' } });
-    const v6 = startServer(t, { env: { KELVRA_HUB_DESKTOP_URL_HOST: '::1' } });
-    const [url4, url6] = await Promise.all([v4.ready(), v6.ready()]);
-    assert.match(url4, /^http:\/\/192\.0\.2\.10:[1-9][0-9]*\/$/);
-    assert.match(url6, /^http:\/\/\[::1\]:[1-9][0-9]*\/$/);
-    await Promise.all([v4.shutdown(), v6.shutdown()]);
-  });
+test('one compact ready line with numeric host and explicit port, or the advertised host; connections accepted at once', async (t) => {
+  const rows = [
+    [undefined, /^http:\/\/127\.0\.0\.1:[1-9][0-9]*\/$/],
+    ['192.0.2.10', /^http:\/\/192\.0\.2\.10:[1-9][0-9]*\/$/],
+    ['::1', /^http:\/\/\[::1\]:[1-9][0-9]*\/$/], // IPv6 literals are bracketed
+  ];
+  const servers = rows.map(([host]) => startServer(t, { env: { KELVRA_HUB_DESKTOP_URL_HOST: host } }));
+  const urls = await Promise.all(servers.map((server) => server.ready()));
+  rows.forEach(([, pattern], i) => assert.match(urls[i], pattern));
+  assert.equal((await httpRequest(urls[0])).status, 200);
+  await Promise.all(servers.map((server) => server.shutdown()));
+  const readyLine = servers[0].lines.find((line) => line.startsWith(PREFIX));
+  assert.equal(readyLine, `${PREFIX}{"event":"ready","url":"${urls[0]}"}`);
 });
 
 test('startup failures exit 1 without a ready line: port in use, address not here, invalid ports', async (t) => {

@@ -15,13 +15,11 @@ using testing::writeFile;
 class AppOptionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeFile(directory_.path() / "Helpers" / "node", "");
-        fs::permissions(directory_.path() / "Helpers" / "node", fs::perms::owner_all);
+        testing::writeExecutable(directory_.path() / "Helpers" / "node");
         writeFile(resources() / "app" / "server" / "desktop.js", "");
         writeFile(directory_.path() / "a" / "server" / "desktop.js", "");
         writeFile(directory_.path() / "b" / "server" / "desktop.js", "");
-        writeFile(directory_.path() / "bin" / "node", "");
-        fs::permissions(directory_.path() / "bin" / "node", fs::perms::owner_all);
+        testing::writeExecutable(directory_.path() / "bin" / "node");
     }
 
     fs::path resources() const { return directory_.path() / "Resources"; }

@@ -21,15 +21,9 @@ namespace fs = std::filesystem;
 const fs::path kFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
 constexpr auto kPatience = 20s;
 
-BackendSupervisorTimeouts quickTimeouts() {
-    BackendSupervisorTimeouts timeouts;
-    timeouts.startup = 10s;
-    timeouts.shutdown = 300ms;
-    timeouts.terminate = 300ms;
-    timeouts.kill = 1s;
-    timeouts.clickerUpdate = 5s;
-    return timeouts;
-}
+// Switch requests keep their default deadline of 5 s.
+constexpr BackendSupervisorTimeouts kQuickTimeouts{
+    .startup = 10s, .shutdown = 300ms, .terminate = 300ms};
 
 BackendLaunchInfo fixture(const std::string& name, bool isDevelopment = false) {
     const fs::path runtime = name.ends_with(".js") ? fs::path(KELVRA_TEST_NODE) : "/bin/sh";
@@ -65,7 +59,7 @@ class BackendSupervisorTest : public ::testing::Test {
 protected:
     std::shared_ptr<BackendSupervisor> make(const BackendLaunchInfo& launchInfo,
                                             std::optional<BackendServerBinding> binding = {},
-                                            BackendSupervisorTimeouts timeouts = quickTimeouts()) {
+                                            BackendSupervisorTimeouts timeouts = kQuickTimeouts) {
         log_ = std::make_shared<RecordingLog>();
         exits_.clear();
         fatal_.clear();
@@ -359,6 +353,9 @@ TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThe
     mainThread_->advance(5s);
     EXPECT_EQ(unanswered, UpdateOutcome(std::unexpected(
                               BackendSupervisorError::Kind::clickerDistributorUpdateTimeout)));
+    // Pending when the backend goes: it fails then, without waiting out its time.
+    std::optional<UpdateOutcome> pending;
+    supervisor->setClickerDistributorEnabled(true, [&](UpdateOutcome result) { pending = result; });
 
     // Once the pipe is full, input is dropped; the drop is logged once.
     for (int index = 0; index < 5000; ++index) {
@@ -371,6 +368,8 @@ TEST_F(BackendSupervisorTest, ABackendThatDoesNotReadLeavesRequestsUnansweredThe
               1u);
 
     stopAndWait(supervisor);
+    mainThread_->runPending();
+    EXPECT_EQ(pending, kUnavailable);
     EXPECT_TRUE(log_->contains(
         "[shell] Graceful backend shutdown failed: Resource temporarily unavailable"));
     EXPECT_TRUE(log_->contains("[shell] Backend ignored graceful shutdown; sending SIGTERM."));
@@ -404,12 +403,19 @@ TEST_F(BackendSupervisorTest, StopEscalatesOnlyAsFarAsNeeded) {
         {"ready.js", {}, 0},
         {"ignore-shutdown.js", {sigterm}, 0},
         {"ignore-sigterm.js", {sigterm, sigkill}, std::nullopt},
+        {"grandchild.sh", {}, 0},  // its worker must go with it
     };
     ASSERT_FALSE(hasChildren());
     const long descriptorsBefore = openDescriptorCount();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fixture);
         auto supervisor = started(row.fixture);
+        std::vector<pid_t> workers;
+        for (const auto& worker : loggedAfter("[server] worker=")) {
+            workers.push_back(std::stoi(worker));
+            EXPECT_FALSE(processIsGone(workers.back()));
+        }
+        EXPECT_EQ(workers.size(), row.fixture == "grandchild.sh" ? 1u : 0u);
         auto first = stop(supervisor);
         auto second = stop(supervisor);  // a concurrent stop only waits for the first
         ASSERT_TRUE(waitUntil([&] { return *first && *second; }));
@@ -420,12 +426,23 @@ TEST_F(BackendSupervisorTest, StopEscalatesOnlyAsFarAsNeeded) {
         EXPECT_TRUE(exits_.empty());
         // However far it went, a stop leaves no descriptor or process behind.
         supervisor.reset();
-        EXPECT_TRUE(testing::eventually(
-            [&] { return !hasChildren() && openDescriptorCount() == descriptorsBefore; }));
+        EXPECT_TRUE(testing::eventually([&] {
+            return !hasChildren() && openDescriptorCount() == descriptorsBefore &&
+                   std::ranges::all_of(workers, processIsGone);
+        }));
     }
 }
 
-TEST_F(BackendSupervisorTest, AStopDuringStartupReachesTheChildAndFailsTheStart) {
+TEST_F(BackendSupervisorTest, AStopBeforeOrDuringStartupFailsTheStart) {
+    ASSERT_FALSE(hasChildren());
+    auto stopped = make(fixture("ready.js"));
+    stopAndWait(stopped);
+    // Stopped before it started, it never starts: no child is left that nothing would end.
+    EXPECT_EQ(startAndWait(stopped),
+              StartOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
+    EXPECT_EQ(stopped->processIdentifier(), std::nullopt);
+    EXPECT_FALSE(hasChildren());
+
     auto starting = make(fixture("environment.sh"));
     auto outcome = start(starting);
     stopAndWait(starting);
@@ -434,28 +451,6 @@ TEST_F(BackendSupervisorTest, AStopDuringStartupReachesTheChildAndFailsTheStart)
         EXPECT_EQ((*outcome)->error(), BackendStartError(BackendSupervisorError::earlyExit(0)));
     }
     EXPECT_EQ(starting->recordedExitCode(), 0);
-}
-
-TEST_F(BackendSupervisorTest, NoWorkerOfTheBackendOutlivesIt) {
-    auto supervisor = started("grandchild.sh");
-    const auto workers = loggedAfter("[server] worker=");
-    ASSERT_EQ(workers.size(), 1u);
-    const pid_t worker = std::stoi(workers[0]);
-    EXPECT_FALSE(processIsGone(worker));
-    stopAndWait(supervisor);
-    EXPECT_EQ(supervisor->recordedExitCode(), 0);
-    EXPECT_TRUE(testing::eventually([&] { return processIsGone(worker); }));
-}
-
-TEST_F(BackendSupervisorTest, StopBeforeStartLeavesASupervisorThatNeverStarts) {
-    ASSERT_FALSE(hasChildren());
-    auto supervisor = make(fixture("ready.js"));
-    stopAndWait(supervisor);
-    EXPECT_EQ(startAndWait(supervisor),
-              StartOutcome(std::unexpected(BackendSupervisorError::Kind::backendUnavailable)));
-    EXPECT_EQ(supervisor->processIdentifier(), std::nullopt);
-    EXPECT_FALSE(hasChildren());
-    stopAndWait(supervisor);
 }
 
 TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
@@ -486,21 +481,10 @@ TEST_F(BackendSupervisorTest, AReadinessAfterAFailedStartChangesNothing) {
     }
 }
 
-TEST_F(BackendSupervisorTest, APendingSwitchRequestFailsWhenTheSupervisorStopsAndGoes) {
-    auto released = started("no-reading.js");
-    std::optional<UpdateOutcome> afterRelease;
-    released->setClickerDistributorEnabled(true,
-                                           [&](UpdateOutcome result) { afterRelease = result; });
-    stopAndWait(released);
-    released.reset();
-    mainThread_->runPending();
-    EXPECT_EQ(afterRelease, kUnavailable);
-}
-
 TEST_F(BackendSupervisorTest, ReleasingARunningSupervisorLeavesTheStopToItsOwnThread) {
     ASSERT_FALSE(hasChildren());
     const long descriptorsBefore = openDescriptorCount();
-    auto timeouts = quickTimeouts();
+    auto timeouts = kQuickTimeouts;
     timeouts.terminate = 3s;  // the child ignores SIGTERM: the stop takes this long
     auto supervisor = make(fixture("ignore-sigterm.js"), {}, timeouts);
     EXPECT_TRUE(startAndWait(supervisor).has_value());

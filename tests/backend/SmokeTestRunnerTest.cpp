@@ -13,8 +13,7 @@ namespace fs = std::filesystem;
 const fs::path kSmokeFixtures = fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures";
 
 TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
-    const fs::path neverReady =
-        fs::path(KELVRA_TEST_SOURCE_DIR) / "tests/backend/fixtures/never-ready.sh";
+    const fs::path neverReady = kSmokeFixtures / "never-ready.sh";
     const struct {
         fs::path fixture;
         int32_t status;
@@ -32,11 +31,10 @@ TEST(SmokeTestRunnerTest, PassesOnlyForTheProductPageAndACleanExit) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fixture.filename());
-        BackendSupervisorTimeouts timeouts;
         // Only the backend that never answers meets the short deadline.
-        timeouts.startup = row.fixture == neverReady ? 500ms : 15s;
-        timeouts.shutdown = 300ms;
-        timeouts.terminate = 300ms;
+        const BackendSupervisorTimeouts timeouts{.startup = row.fixture == neverReady ? 500ms : 15s,
+                                                 .shutdown = 300ms,
+                                                 .terminate = 300ms};
         testing::TemporaryDirectory logs;
         const fs::path runtime = row.fixture == neverReady ? "/bin/sh" : KELVRA_TEST_NODE;
         const BackendLaunchInfo launchInfo{runtime, row.fixture, kSmokeFixtures, false};

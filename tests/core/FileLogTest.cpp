@@ -26,21 +26,6 @@ TEST(FileLogTest, FormatsOneUTCLinePerWrite) {
               "2026-03-14T09:26:53Z [server] bad \uFFFD byte\n");
 }
 
-TEST(FileLogTest, FirstRunCreatesTheTreeAndALaterRunAppends) {
-    TemporaryDirectory directory;
-    const auto logDirectory = directory.path() / "state" / "Morvane" / "Kelvra Hub";
-    for (const char* message : {"first", "second"}) {
-        auto log = FileLog::open(logDirectory, FileLog::kDefaultMaximumBytes);
-        ASSERT_TRUE(log.has_value()) << log.error().description();
-        (*log)->write("shell", message);
-    }
-    const auto lines = readLines(logDirectory / "kelvra-hub.log");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(lines[0].ends_with("Z [shell] first"));
-    EXPECT_TRUE(lines[1].ends_with("Z [shell] second"));
-    EXPECT_FALSE(fs::exists(logDirectory / "kelvra-hub.previous.log"));
-}
-
 std::string messageOf(const std::string& line) {
     return line.substr(line.find("] ") + 2);
 }
@@ -85,14 +70,16 @@ TEST(FileLogTest, RotatesAtTheLimitWhenOpenedAndWhileRunning) {
 
 TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
     TemporaryDirectory directory;
+    // The first log to open creates the folders.
+    const auto logDirectory = directory.path() / "state" / "Morvane" / "Kelvra Hub";
     const std::string big(150, 'b');
-    auto holder = FileLog::open(directory.path(), 100);
+    auto holder = FileLog::open(logDirectory, 100);
     ASSERT_TRUE(holder.has_value());
     (*holder)->write("t", big + "1");
 
     // A second log, as a self-test beside the running instance opens it, appends to a file over
     // the limit and leaves it where it is.
-    auto other = FileLog::open(directory.path(), 100);
+    auto other = FileLog::open(logDirectory, 100);
     ASSERT_TRUE(other.has_value());
     (*other)->write("t", big + "2");
     EXPECT_EQ(messagesIn((*holder)->path()), (Messages{big + "1", big + "2"}));
@@ -106,7 +93,7 @@ TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
 
     // Once the holder is closed, the next log to open holds the directory.
     holder->reset();
-    auto next = FileLog::open(directory.path(), 100);
+    auto next = FileLog::open(logDirectory, 100);
     ASSERT_TRUE(next.has_value());
     (*next)->write("t", big + "5");
     EXPECT_EQ(messagesIn((*next)->path()), Messages{big + "5"});
@@ -116,13 +103,12 @@ TEST(FileLogTest, OnlyTheLogThatHoldsTheDirectoryRotates) {
 TEST(FileLogTest, CreationFailuresSayWhichStepFailed) {
     TemporaryDirectory directory;
     writeFile(directory.path() / "occupied", "a file where the folder should be");
-    const auto blocked = FileLog::open(directory.path() / "occupied" / "logs", 100);
-    ASSERT_FALSE(blocked.has_value());
-    EXPECT_EQ(blocked.error().kind(), FileLogError::Kind::createDirectory);
-
-    const auto sameName = FileLog::open(directory.path() / "occupied", 100);
-    ASSERT_FALSE(sameName.has_value());
-    EXPECT_EQ(sameName.error().kind(), FileLogError::Kind::createDirectory);
+    for (const auto& blocked :
+         {directory.path() / "occupied" / "logs", directory.path() / "occupied"}) {
+        const auto log = FileLog::open(blocked, 100);
+        ASSERT_FALSE(log.has_value());
+        EXPECT_EQ(log.error().kind(), FileLogError::Kind::createDirectory);
+    }
 
     // The current log is a directory: it is big enough to rotate, and rotation must fail over a
     // previous generation that is a non-empty directory too.

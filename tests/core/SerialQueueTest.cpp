@@ -67,9 +67,18 @@ TEST(SerialQueueTest, DelayedWorkRunsByDeadlineAndCancelledWorkNever) {
     EXPECT_TRUE(cancelled.isCancelled());
 }
 
-// Destruction discards pending delayed work, even work whose captures post to the queue.
-TEST(SerialQueueTest, DiscardedWorkMayPostToTheQueueFromItsCapturesDestructor) {
-    auto queue = std::make_unique<SerialQueue>("discard-posts");
+// Work dropped unrun, cancelled or discarded by destruction, may post to the queue from its
+// captures' destructor.
+TEST(SerialQueueTest, DroppedWorkMayPostToTheQueueFromItsCapturesDestructor) {
+    auto queue = std::make_unique<SerialQueue>("drop-posts");
+    std::promise<void> posted;
+    auto cancelledGuard = std::make_shared<PostsWhenDestroyed>(*queue, [&] { posted.set_value(); });
+    const auto cancelled = queue->asyncAfter(1h, [cancelledGuard] {});
+    cancelledGuard.reset();
+    cancelled.cancel();
+    queue->async([] {});  // wakes the queue, which drops the cancelled item
+    EXPECT_EQ(posted.get_future().wait_for(10s), std::future_status::ready);
+
     auto guard = std::make_shared<PostsWhenDestroyed>(*queue, [] {});
     std::atomic<bool> ran = false;
     queue->asyncAfter(1h, [guard, &ran] { ran = true; });
@@ -83,17 +92,6 @@ TEST(SerialQueueTest, DiscardedWorkMayPostToTheQueueFromItsCapturesDestructor) {
     finished ? destroying.join() : destroying.detach();
     EXPECT_TRUE(finished) << "destruction deadlocked";
     EXPECT_FALSE(ran);
-}
-
-TEST(SerialQueueTest, CancelledWorkMayPostToTheQueueFromItsCapturesDestructor) {
-    SerialQueue queue("cancel-posts");
-    std::promise<void> posted;
-    auto guard = std::make_shared<PostsWhenDestroyed>(queue, [&] { posted.set_value(); });
-    const auto cancelled = queue.asyncAfter(1h, [guard] {});
-    guard.reset();
-    cancelled.cancel();
-    queue.async([] {});  // wakes the queue, which drops the cancelled item
-    EXPECT_EQ(posted.get_future().wait_for(10s), std::future_status::ready);
 }
 
 TEST(SerialQueueTest, SyncReportsAQueueThatIsShuttingDown) {

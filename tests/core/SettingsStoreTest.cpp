@@ -88,6 +88,7 @@ TEST_F(SettingsStoreTest, WritesSurviveReopeningAndRemovalsToo) {
         ASSERT_TRUE(store.setBoolean("flag", false).has_value());
         ASSERT_TRUE(store.setDictionary("dictionary", {{"keyCode", 116}}).has_value());
         ASSERT_TRUE(store.setArray("array", {json::object({{"id", "x"}}), 3}).has_value());
+        ASSERT_TRUE(store.setText("name", "bad \xFF byte").has_value());
         ASSERT_TRUE(store.setText("gone", "soon").has_value());
         ASSERT_TRUE(store.remove("gone").has_value());
         ASSERT_TRUE(store.remove("never there").has_value());
@@ -101,8 +102,10 @@ TEST_F(SettingsStoreTest, WritesSurviveReopeningAndRemovalsToo) {
     EXPECT_EQ(reopened.boolean("flag"), false);
     EXPECT_EQ(reopened.dictionary("dictionary"), (json::object_t{{"keyCode", 116}}));
     EXPECT_EQ(reopened.array("array"), (json::array_t{json::object({{"id", "x"}}), 3}));
+    // Invalid UTF-8 from a caller is saved as replacement characters.
+    EXPECT_EQ(reopened.text("name"), "bad \uFFFD byte");
     EXPECT_FALSE(reopened.value("gone").has_value());
-    EXPECT_EQ(json::parse(readFile(deep)).size(), 5u);
+    EXPECT_EQ(json::parse(readFile(deep)).size(), 6u);
     EXPECT_EQ(directoryEntries(deep.parent_path()), std::vector<std::string>{"settings.json"});
 }
 
@@ -118,12 +121,6 @@ TEST_F(SettingsStoreTest, AppliesChangesInOrderAsOneUpdate) {
     }
     EXPECT_EQ(memory.values(), (json::object_t{{"a", 3}}));
     EXPECT_EQ(json::parse(readFile(file.path())), json({{"a", 3}}));
-}
-
-TEST_F(SettingsStoreTest, InvalidUTF8FromACallerIsSavedAsReplacementCharacters) {
-    JsonFileSettingsStore store(path);
-    ASSERT_TRUE(store.setText("name", "bad \xFF byte").has_value());
-    EXPECT_EQ(JsonFileSettingsStore(path).text("name"), "bad \uFFFD byte");
 }
 
 TEST_F(SettingsStoreTest, ABadFileIsMovedAsideUnchangedAndReadingStartsEmpty) {
@@ -188,73 +185,57 @@ TEST_F(SettingsStoreTest, MovingAsideNeverReplacesAnEarlierFile) {
     EXPECT_EQ(readFile(directory.path() / (stamp + "-3")), "third");
 }
 
-TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsKeptAndNotSavedOverUntilItReads) {
+// A file that cannot be read, or that is bad and cannot be moved aside, is never saved over;
+// once it reads or moves, the changes made meanwhile are saved.
+TEST_F(SettingsStoreTest, AFileThatCannotBeReadOrMovedAsideIsKeptUntilItCan) {
     const std::string stored = "{\"hubServerPort\":8080,\"kept\":true}";
     const struct {
         std::string name;
+        std::optional<std::string> contents;  ///< absent: a folder in the file's place
+        Kind step;
         int injectedError;
-    } rows[] = {{"input/output error", EIO}, {"too many open files", EMFILE}, {"folder", 0}};
+    } rows[] = {
+        {"input/output error", stored, Kind::readFailed, EIO},
+        {"too many open files", stored, Kind::readFailed, EMFILE},
+        {"folder", std::nullopt, Kind::readFailed, 0},
+        {"bad file on a read-only folder", "{broken", Kind::setAsideFailed, EROFS},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         clearDirectory();
-        const bool folder = row.injectedError == 0;
-        if (folder) {
-            fs::create_directories(path / "inside");
+        if (row.contents) {
+            writeFile(path, *row.contents);
         } else {
-            writeFile(path, stored);
+            fs::create_directories(path / "inside");
         }
-        bool readable = false;
-        JsonFileSettingsStore store(
-            path, fixedClock([&](Kind step) {
-                return step == Kind::readFailed && !readable ? row.injectedError : 0;
-            }));
-        const SettingsStoreError failure(Kind::readFailed, path,
-                                         folder ? EISDIR : row.injectedError);
+        bool failing = true;
+        JsonFileSettingsStore store(path, fixedClock([&](Kind step) {
+                                        return step == row.step && failing ? row.injectedError : 0;
+                                    }));
+        const SettingsStoreError failure(row.step, path, row.contents ? row.injectedError : EISDIR);
         EXPECT_EQ(store.openingProblem(), failure);
         EXPECT_FALSE(store.value("hubServerPort").has_value());
 
-        const auto refused = store.setInteger("hubServerPort", 9090);
-        EXPECT_EQ(refused, std::unexpected(failure));
+        EXPECT_EQ(store.setInteger("hubServerPort", 9090), std::unexpected(failure));
         EXPECT_EQ(store.integerValue("hubServerPort"), 9090);
-        if (folder) {
+        EXPECT_EQ(directoryEntries(directory.path()), std::vector<std::string>{"settings.json"});
+        if (!row.contents) {
             EXPECT_TRUE(fs::exists(path / "inside"));
-            EXPECT_EQ(directoryEntries(directory.path()),
-                      std::vector<std::string>{"settings.json"});
             continue;
         }
-        EXPECT_EQ(readFile(path), stored);
-        EXPECT_EQ(directoryEntries(directory.path()), std::vector<std::string>{"settings.json"});
+        EXPECT_EQ(readFile(path), *row.contents);
 
-        // Once the file reads, the changes made meanwhile join what it held.
-        readable = true;
+        failing = false;
         ASSERT_TRUE(store.setText("mode", "localhost").has_value());
-        EXPECT_EQ(store.boolean("kept"), true);
-        EXPECT_EQ(json::parse(readFile(path)),
-                  json({{"hubServerPort", 9090}, {"kept", true}, {"mode", "localhost"}}));
+        json expected = {{"hubServerPort", 9090}, {"mode", "localhost"}};
+        if (row.step == Kind::readFailed) {
+            expected["kept"] = true;
+        } else {
+            EXPECT_EQ(readFile(directory.path() / "settings.json.corrupt-20260314T092653Z"),
+                      *row.contents);
+        }
+        EXPECT_EQ(json::parse(readFile(path)), expected);
     }
-}
-
-TEST_F(SettingsStoreTest, ABadFileThatCannotBeMovedAsideIsNeverSavedOver) {
-    writeFile(path, "{broken");
-    bool renameAllowed = false;
-    JsonFileSettingsStore store(path, fixedClock([&](Kind step) {
-                                    return step == Kind::setAsideFailed && !renameAllowed ? EROFS
-                                                                                          : 0;
-                                }));
-    EXPECT_EQ(store.openingProblem(), SettingsStoreError(Kind::setAsideFailed, path, EROFS));
-
-    const auto refused = store.setInteger("port", 8080);
-    ASSERT_FALSE(refused.has_value());
-    EXPECT_EQ(refused.error(), SettingsStoreError(Kind::setAsideFailed, path, EROFS));
-    EXPECT_EQ(readFile(path), "{broken");
-    EXPECT_EQ(store.integerValue("port"), 8080);
-
-    renameAllowed = true;
-    ASSERT_TRUE(store.setBoolean("flag", true).has_value());
-    EXPECT_EQ(readFile(directory.path() / "settings.json.corrupt-20260314T092653Z"), "{broken");
-    const JsonFileSettingsStore reopened(path);
-    EXPECT_EQ(reopened.integerValue("port"), 8080);
-    EXPECT_EQ(reopened.boolean("flag"), true);
 }
 
 // Only a failed sync of the folder comes after the new file is in place.

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <functional>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <utility>
@@ -14,6 +15,18 @@
 
 namespace kelvra::testing {
 
+/// An interface's address entry; IPv6 when the text has a colon.
+inline InterfaceAddressEntry interfaceAddress(std::string interfaceName, const std::string& address,
+                                              unsigned int flags = IFF_UP | IFF_RUNNING) {
+    sockaddr_storage storage{};
+    storage.ss_family = address.find(':') != std::string::npos ? AF_INET6 : AF_INET;
+    void* bytes = storage.ss_family == AF_INET6
+                      ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&storage)->sin6_addr)
+                      : &reinterpret_cast<sockaddr_in*>(&storage)->sin_addr;
+    ::inet_pton(storage.ss_family, address.c_str(), bytes);
+    return {std::move(interfaceName), flags, storage};
+}
+
 /// Ethernet interfaces that are up, each with the IPv4 address the test gives.
 class FakeNetworkServices final : public NetworkServiceSource {
 public:
@@ -22,11 +35,7 @@ public:
     std::optional<std::vector<InterfaceAddressEntry>> interfaceAddresses() const override {
         std::vector<InterfaceAddressEntry> entries;
         for (const auto& [name, address] : interfaces) {
-            sockaddr_storage storage{};
-            auto* inet = reinterpret_cast<sockaddr_in*>(&storage);
-            inet->sin_family = AF_INET;
-            ::inet_pton(AF_INET, address.c_str(), &inet->sin_addr);
-            entries.push_back({name, IFF_UP | IFF_RUNNING, storage});
+            entries.push_back(interfaceAddress(name, address));
         }
         return entries;
     }

@@ -21,6 +21,7 @@ TEST(HubServerConfigurationStoreTest, ReadsStoredValuesAndFallsBackOnAnythingUnu
     } rows[] = {
         {R"j({})j", configuration(31603, Selection::allNetworks())},
         // Port: only integers 1 through 65535 count, below 1024 included.
+        {R"j({"hubServerPort": -1})j", configuration(31603, Selection::allNetworks())},
         {R"j({"hubServerPort": 0})j", configuration(31603, Selection::allNetworks())},
         {R"j({"hubServerPort": 65536})j", configuration(31603, Selection::allNetworks())},
         {R"j({"hubServerPort": 1})j", configuration(1, Selection::allNetworks())},
