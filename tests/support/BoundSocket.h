@@ -38,9 +38,10 @@ inline BoundSocket bindSocket(const char* host, bool listening, int64_t port = 0
     return bound;
 }
 
-/// A port nobody listens on right now: the default one may be taken by another test run.
+/// A port nobody uses right now on any address: the default one may be taken by another test
+/// run, and a port free on loopback alone may carry another program's connection elsewhere.
 inline int freePort() {
-    return bindSocket("127.0.0.1", false).port;
+    return bindSocket("0.0.0.0", false).port;
 }
 
 }  // namespace kelvra::testing
