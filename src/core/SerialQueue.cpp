@@ -220,9 +220,12 @@ void SerialQueue::run(const std::shared_ptr<State>& state) {
         }
         lock.unlock();
         if (::poll(descriptors.data(), descriptors.size(), timeout) > 0) {
-            uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained =
-                ::read(state->wakeUp.get(), &count, sizeof count);
+            // Drained only when it woke us: a watched descriptor alone needs no read of it.
+            if (descriptors[0].revents != 0) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t drained =
+                    ::read(state->wakeUp.get(), &count, sizeof count);
+            }
             state->callReadable(descriptors, ids);
         }
         lock.lock();
